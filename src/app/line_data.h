@@ -1,0 +1,23 @@
+// Line-data decoding: turns the router's far-end and near-end replies, as the
+// sampling cycle leaves them in the capture buffer, into per-tone bit counts.
+// The replies are cut at fixed character positions, never searched.
+#pragma once
+
+#include "app/capture_buffer.h"
+
+#include <array>
+#include <cstdint>
+
+constexpr int ToneCount = 513; // tones 0 to 512
+
+using TToneTable = std::array<std::int32_t, ToneCount>;
+
+// The program-wide tone table; all 0 at start, tone 0 never written.
+TToneTable& ToneTable();
+
+// Writes tones 1 to 34; leaves the far data string in the buffer.
+void DecodeFarEnd(TCaptureBuffer& memo, TToneTable& tones);
+
+// Writes tones 33 to 512 (values for tones past 512 are dropped); leaves the
+// trimmed near text in the buffer.
+void DecodeNearEnd(TCaptureBuffer& memo, TToneTable& tones);

@@ -1,0 +1,104 @@
+// The main window: every control of the monitor, the sampling cycle that
+// logs in to the router and plots its line data, the hover read-out, and the
+// chart's picture commands. The window owns every control and component;
+// the telnet session of a cycle lives only inside Button1Click.
+#pragma once
+
+#include "app/capture_buffer.h"
+
+#include <QMainWindow>
+
+class QCloseEvent;
+class QEvent;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QAction;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QFrame;
+class TChart;
+class TBarSeries;
+class TShape;
+class TSavePictureDialog;
+class TPrinterSetupDialog;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, named as the window was designed.
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    TShape* Shape1 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Image1 = nullptr;
+    TChart* Chart21 = nullptr;
+    TBarSeries* LineSeries18 = nullptr; // owned by Chart21
+    QLineEdit* edUsername = nullptr;
+    QLineEdit* edPassword = nullptr;
+    QPushButton* Button1 = nullptr;
+    TCaptureBuffer Memo1; // the invisible capture buffer: never shown
+    QLineEdit* edHost = nullptr;
+    QRadioButton* rb1 = nullptr;
+    QRadioButton* rb2 = nullptr;
+    QRadioButton* rb3 = nullptr;
+    QFrame* Panel35 = nullptr;
+    QFrame* Panel36 = nullptr;
+    QLabel* Label56 = nullptr;
+    QLabel* Label57 = nullptr;
+    QLabel* Label58 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLineEdit* edPrompt = nullptr;
+
+    // Non-visual components.
+    QTimer* Timer1 = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* Help2 = nullptr;
+    QAction* N3 = nullptr;
+    QAction* About1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* SaveAs1 = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Copytoclipboard1 = nullptr;
+    QAction* N2 = nullptr;
+    QAction* Printersetup1 = nullptr;
+    QAction* Print1 = nullptr;
+    TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window
+    TPrinterSetupDialog* PrinterSetupDialog1 = nullptr; // Qt-owned by this window
+
+public slots:
+    // The sampling cycle (Plot, the range choices, the credit line, the timer).
+    void Button1Click();
+    void Timer1Timer();
+    void Button2Click();
+    void Chart21MouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void Help2Click();
+    void About1Click();
+
+    // The chart's pop-up menu: defined in main_window_output.cpp.
+    void SaveAs1Click();
+    void Copytoclipboard1Click();
+    void Printersetup1Click();
+    void Print1Click();
+
+public:
+    // Runs Button2Click, drops any error, and always lets the window close.
+    void FormCloseQuery(bool& CanClose);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Creates SavePictureDialog1 and PrinterSetupDialog1 with this window as
+    // their parent; defined in main_window_output.cpp.
+    void CreatePictureDialogs();
+};
