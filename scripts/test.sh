@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Tirvane three ways and runs every test:
+#   build-ci     strict build (warnings are errors): the whole test suite
+#   build-asan   address and undefined-behaviour sanitizers: the same suite
+#   build-fuzz   clang + libFuzzer: each fuzzer for a short run
+# Every test runs inside a private network namespace that has only loopback,
+# so nothing a test does can reach a real network.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+fuzz_seconds=${TIRVANE_FUZZ_SECONDS:-60}
+jobs=${TIRVANE_JOBS:-$(nproc)}
+
+bash scripts/install_deps.sh
+
+configure() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIRVANE_STRICT=ON "$@" >/dev/null
+}
+
+echo "== building (strict)"
+configure build-ci
+cmake --build build-ci -j "$jobs"
+
+echo "== building (sanitizers)"
+configure build-asan -DTIRVANE_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+
+echo "== building (fuzzers)"
+CC=clang CXX=clang++ configure build-fuzz -DTIRVANE_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug
+fuzzers=$(cmake --build build-fuzz --target help | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\):.*/\1/p' | sort -u)
+if [ -n "$fuzzers" ]; then
+  # shellcheck disable=SC2086
+  cmake --build build-fuzz -j "$jobs" --target $fuzzers
+fi
+
+# The printing tests print through a real spooler with a PDF printer.
+if [ -x scripts/start_cups.sh ]; then
+  TIRVANE_CUPS_PDF_DIR=$(bash scripts/start_cups.sh | tail -n 1) && export TIRVANE_CUPS_PDF_DIR || true
+fi
+
+# Runs a command in a new network namespace with only loopback up.
+isolated() {
+  local flags=-n
+  [ "$(id -u)" -eq 0 ] || flags=-rn
+  unshare $flags -- sh -c 'ip link set lo up && exec "$@"' isolated "$@"
+}
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+for f in $fuzzers; do
+  echo "== fuzzing $f for ${fuzz_seconds}s"
+  corpus=$(mktemp -d)
+  isolated "build-fuzz/tests/fuzz/$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+done
+
+echo "== tests (sanitizers)"
+isolated ctest --test-dir build-asan -j "$jobs" --timeout 600 --output-on-failure
+
+echo "== tests (strict)"
+isolated ctest --test-dir build-ci -j "$jobs" --timeout 600 --output-on-failure
