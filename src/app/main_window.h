@@ -93,11 +93,32 @@ public:
     // Runs Button2Click, drops any error, and always lets the window close.
     void FormCloseQuery(bool& CanClose);
 
+    // The screen area the controls are placed in (the window less its menu
+    // bar): 699 x 421 at the design size, never smaller than 699 x 410.
+    QWidget* ClientArea() const { return FClientArea; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // The pointer left the chart: no bar is under it any more.
+    void Chart21MouseLeave();
+
 private:
+    void CreateControls();
+    void CreateMenus();
+    void SetTabOrder();
+    // Moves and sizes the anchored controls for the client area's size.
+    void AnchorControls();
+    // The application-wide cross-hair: at most one override of ours is on
+    // Qt's cursor stack at any time.
+    void SetCrossCursor(bool on);
+    void ShowMessage(const QString& text);
+
+    QWidget* FClientArea = nullptr;
+    bool FCrossCursor = false;
+
     // Creates SavePictureDialog1 and PrinterSetupDialog1 with this window as
     // their parent; defined in main_window_output.cpp.
     void CreatePictureDialogs();

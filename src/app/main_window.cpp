@@ -1,0 +1,486 @@
+#include "app/main_window.h"
+
+#include "app/help_window.h"
+#include "app/line_data.h"
+#include "app/shape.h"
+#include "app/window_rules.h"
+#include "chart/chart.h"
+#include "chart/hover_readout.h"
+#include "chart/series.h"
+#include "telnet/telnet_session.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// The client area the controls were placed in, and the least it may become.
+constexpr int DesignClientWidth = 699;
+constexpr int DesignClientHeight = 421;
+constexpr int MinimumClientHeight = 410;
+constexpr QPoint DesignPosition(382, 403);
+constexpr QRect DesignChartRect(0, 0, 696, 237);
+
+constexpr int TimerInterval = 60000;
+
+// Every wait of a cycle gives up after this long without a packet, so the
+// window is never frozen for longer in any one wait.
+constexpr int CycleTimeout = 2000;
+
+// A reply that never reaches the prompt stops being collected here instead of
+// growing without limit; the receive then fails and the cycle goes on.
+constexpr int CycleMaxReplyLength = 1 << 20;
+
+const QColor LampRed(255, 0, 0);
+const QColor LampGreen(0, 128, 0);
+
+// The marker line put in front of each reply; the decoding counts it in.
+constexpr char CaptureMarker[] = "xdsl debug bitloadinginfo";
+
+template <typename W>
+W* Make(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text)
+{
+    auto* label = Make<QLabel>(parent, name, geometry);
+    label->setText(text);
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, const QString& text)
+{
+    auto* edit = Make<QLineEdit>(parent, name, geometry);
+    edit->setText(text);
+    return edit;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromLatin1(WindowCaption));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    setFont(font);
+
+    FClientArea = new QWidget(this);
+    FClientArea->setObjectName(QStringLiteral("ClientArea"));
+    FClientArea->setMinimumSize(DesignClientWidth, MinimumClientHeight);
+    FClientArea->resize(DesignClientWidth, DesignClientHeight);
+    setCentralWidget(FClientArea);
+
+    CreateControls();
+    CreateMenus();
+    SetTabOrder();
+    CreatePictureDialogs();
+
+    // The memo the capture buffer stands in for started with its own name.
+    Memo1.SetText("Memo1\r\n");
+
+    FClientArea->installEventFilter(this);
+    resize(DesignClientWidth, DesignClientHeight + MainMenu1->sizeHint().height());
+    move(DesignPosition);
+    AnchorControls();
+}
+
+TForm1::~TForm1()
+{
+    SetCrossCursor(false);
+    // A help window this window made for itself goes with it.
+    if (Form2 && Form2->parent() == this)
+        Form2 = nullptr;
+}
+
+void TForm1::CreateControls()
+{
+    QWidget* area = FClientArea;
+
+    // Created in the order the window was designed, so later controls lie
+    // above earlier ones where they overlap (the growing chart covers the
+    // prompt box and the banner).
+    Label1 = MakeLabel(area, "Label1", {24, 284, 49, 14}, QStringLiteral("Username"));
+    Label2 = MakeLabel(area, "Label2", {24, 316, 50, 14}, QStringLiteral("Password"));
+    Label3 = MakeLabel(area, "Label3", {24, 252, 22, 14}, QStringLiteral("Host"));
+
+    Label4 = MakeLabel(area, "Label4", {376, 399, 206, 14}, QString::fromUtf8(CreditLine));
+    QFont creditFont = Label4->font();
+    creditFont.setBold(true);
+    Label4->setFont(creditFont);
+    QPalette creditPalette = Label4->palette();
+    creditPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label4->setPalette(creditPalette);
+    Label4->installEventFilter(this);
+
+    Shape1 = Make<TShape>(area, "Shape1", {36, 387, 13, 13});
+    Shape1->SetBrushColor(LampRed);
+
+    Label5 = MakeLabel(area, "Label5", {28, 348, 33, 14}, QStringLiteral("Prompt"));
+
+    Image1 = Make<QLabel>(area, "Image1", {344, 356, 278, 36});
+    const QPixmap banner(QStringLiteral(":/app/banner.png"));
+    Image1->setPixmap(banner);
+    if (!banner.isNull())
+        Image1->resize(banner.size());
+
+    Chart21 = Make<TChart>(area, "Chart21", DesignChartRect);
+    LoadChart21Settings(*Chart21);
+    LineSeries18 = &Chart21->Series();
+    Chart21->setFocusPolicy(Qt::NoFocus);
+    connect(Chart21, &TChart::MouseMove, this, &TForm1::Chart21MouseMove);
+    connect(Chart21, &TChart::MouseLeave, this, &TForm1::Chart21MouseLeave);
+
+    edUsername = MakeEdit(area, "edUsername", {88, 280, 153, 22}, QString());
+    // The password is shown as typed: the router's password is no secret
+    // from the person sitting at this screen.
+    edPassword = MakeEdit(area, "edPassword", {88, 312, 153, 22}, QString());
+
+    Button1 = Make<QPushButton>(area, "Button1", {88, 380, 75, 25});
+    Button1->setText(QStringLiteral("Plot"));
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+
+    edHost = MakeEdit(area, "edHost", {88, 248, 153, 22}, QStringLiteral("192.168.1.1"));
+
+    rb1 = Make<QRadioButton>(area, "rb1", {352, 244, 65, 17});
+    rb1->setText(QStringLiteral("0 - 255"));
+    rb1->setChecked(true);
+    rb2 = Make<QRadioButton>(area, "rb2", {448, 244, 73, 17});
+    rb2->setText(QStringLiteral("256 - 512"));
+    rb3 = Make<QRadioButton>(area, "rb3", {544, 244, 69, 17});
+    rb3->setText(QStringLiteral("0 - 512"));
+    // A range choice fetches fresh data, but only when the selection moves:
+    // clicking the button that is already selected does nothing.
+    for (QRadioButton* rb : {rb1, rb2, rb3}) {
+        connect(rb, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked)
+                Button1Click();
+        });
+    }
+
+    Panel35 = Make<QFrame>(area, "Panel35", {380, 267, 189, 81});
+    Panel35->setFrameShape(QFrame::NoFrame);
+    Panel36 = Make<QFrame>(Panel35, "Panel36", {5, 8, 180, 69});
+    Panel36->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel36->setLineWidth(1);
+    Panel36->setAutoFillBackground(true);
+    QPalette tipPalette = Panel36->palette();
+    tipPalette.setColor(QPalette::Window, tipPalette.color(QPalette::ToolTipBase));
+    tipPalette.setColor(QPalette::WindowText, tipPalette.color(QPalette::ToolTipText));
+    Panel36->setPalette(tipPalette);
+    Label56 = MakeLabel(Panel36, "Label56", {12, 8, 69, 14}, QStringLiteral("Tone number: "));
+    Label57 = MakeLabel(Panel36, "Label57", {12, 28, 55, 14}, QStringLiteral("Frequency:"));
+    Label58 = MakeLabel(Panel36, "Label58", {12, 48, 21, 14}, QStringLiteral("Bits:"));
+    // The read-out texts grow well past the captions' designed widths.
+    for (QLabel* label : {Label56, Label57, Label58})
+        label->resize(Panel36->width() - label->x() - 2, label->height());
+
+    Button2 = Make<QPushButton>(area, "Button2", {168, 380, 75, 25});
+    Button2->setText(QStringLiteral("Stop"));
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+
+    edPrompt = MakeEdit(area, "edPrompt", {88, 344, 153, 22}, QStringLiteral(">"));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(TimerInterval);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+}
+
+void TForm1::CreateMenus()
+{
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Help2 = Help1->addAction(QStringLiteral("Help..."), this, &TForm1::Help2Click);
+    Help2->setObjectName(QStringLiteral("Help2"));
+    N3 = Help1->addSeparator();
+    N3->setObjectName(QStringLiteral("N3"));
+    About1 = Help1->addAction(QStringLiteral("About..."), this, &TForm1::About1Click);
+    About1->setObjectName(QStringLiteral("About1"));
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    SaveAs1 = PopupMenu1->addAction(QStringLiteral("Save As..."), this, &TForm1::SaveAs1Click);
+    SaveAs1->setObjectName(QStringLiteral("SaveAs1"));
+    N1 = PopupMenu1->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    Copytoclipboard1 = PopupMenu1->addAction(
+        QStringLiteral("Copy to clipboard"), this, &TForm1::Copytoclipboard1Click);
+    Copytoclipboard1->setObjectName(QStringLiteral("Copytoclipboard1"));
+    N2 = PopupMenu1->addSeparator();
+    N2->setObjectName(QStringLiteral("N2"));
+    Printersetup1 = PopupMenu1->addAction(
+        QStringLiteral("Printer setup..."), this, &TForm1::Printersetup1Click);
+    Printersetup1->setObjectName(QStringLiteral("Printersetup1"));
+    Print1 = PopupMenu1->addAction(QStringLiteral("Print"), this, &TForm1::Print1Click);
+    Print1->setObjectName(QStringLiteral("Print1"));
+
+    Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Chart21, &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& pos) { PopupMenu1->popup(Chart21->mapToGlobal(pos)); });
+}
+
+void TForm1::SetTabOrder()
+{
+    // The chart comes first in the designed order but never takes the focus;
+    // the capture buffer and the read-out panel are not focusable either.
+    QWidget* const order[] = {edUsername, edPassword, Button1, edHost, rb1, rb2, rb3, Button2,
+        edPrompt};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void TForm1::AnchorControls()
+{
+    if (!FClientArea)
+        return;
+    const int dx = FClientArea->width() - DesignClientWidth;
+    const int dy = FClientArea->height() - DesignClientHeight;
+
+    // Bottom-left controls keep their distance from the bottom edge.
+    struct Anchored {
+        QWidget* widget;
+        QPoint design;
+    };
+    const Anchored bottomLeft[] = {
+        {Label1, {24, 284}},
+        {Label2, {24, 316}},
+        {Label3, {24, 252}},
+        {Label4, {376, 399}},
+        {Shape1, {36, 387}},
+        {edUsername, {88, 280}},
+        {edPassword, {88, 312}},
+        {Button1, {88, 380}},
+        {edHost, {88, 248}},
+        {rb1, {352, 244}},
+        {rb2, {448, 244}},
+        {rb3, {544, 244}},
+        {Panel35, {380, 267}},
+        {Button2, {168, 380}},
+    };
+    for (const Anchored& a : bottomLeft)
+        a.widget->move(a.design.x(), a.design.y() + dy);
+
+    // The chart keeps its distance from all four edges; Label5, edPrompt and
+    // Image1 stay where they were placed.
+    Chart21->setGeometry(DesignChartRect.x(), DesignChartRect.y(),
+        DesignChartRect.width() + dx, DesignChartRect.height() + dy);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == FClientArea && event->type() == QEvent::Resize) {
+        AnchorControls();
+    } else if (watched == Label4 && event->type() == QEvent::MouseButtonRelease) {
+        // The credit line is clickable: a release over it is a click.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && Label4->rect().contains(mouse->position().toPoint())) {
+            Button1Click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::ShowMessage(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+        QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+// One sampling cycle: log in, fetch both line-data replies, decode them and
+// plot the chosen range. Network failures never raise; they leave empty
+// replies, which decode to zero bars.
+void TForm1::Button1Click()
+{
+    // The axis maximum follows the choice at once, even when the cycle then
+    // stops for a missing password.
+    const std::optional<TToneRange> range
+        = SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
+    if (range)
+        Chart21->BottomAxis().SetMaximum(range->AxisMaximum);
+
+    if (edPassword->text().isEmpty()) {
+        ShowMessage(QString::fromLatin1(PasswordRequired));
+        return;
+    }
+
+    // The session belongs to this cycle alone; whatever path the cycle takes,
+    // it is released and its connection closed when the cycle is done with it.
+    auto session = std::make_unique<TTelnetSend>();
+    session->SetTimeout(CycleTimeout);
+    session->SetTargetHost(ToWireBytes(edHost->text()));
+    session->SetTargetPort("23");
+    session->Sock().SetMaxLineLength(CycleMaxReplyLength);
+    session->Login();
+
+    const std::string prompt = ToWireBytes(edPrompt->text());
+
+    // The dialogue. Its results are not looked at: a dead or silent router
+    // simply leaves the replies empty. An error inside it abandons the rest
+    // of the dialogue without a message; the cycle goes on with whatever the
+    // capture buffer holds.
+    try {
+        // A fresh connection: the router sees two per cycle, the first closed
+        // again at once with whatever it had sent.
+        session->Login();
+        if (!edUsername->text().isEmpty()) {
+            session->WaitFor("name:");
+            session->Send(ToWireBytes(edUsername->text()) + "\r\n");
+        }
+        session->WaitFor("word:");
+        session->Send(ToWireBytes(edPassword->text()) + "\r\n");
+        session->WaitFor(prompt);
+        Memo1.Clear();
+
+        // The one point where the window catches up while a cycle runs: a
+        // queued Stop, close or Plot (which runs a whole cycle inside this
+        // one) is handled here, before the first command.
+        QCoreApplication::processEvents();
+
+        session->Send("wan adsl linedata far\r\n");
+        Memo1.Append(CaptureMarker);
+        Memo1.Append(session->ReceiveUntil(prompt));
+        DecodeFarEnd(Memo1, ToneTable());
+        Memo1.Clear();
+
+        session->Send("wan adsl linedata near\r\n");
+        Memo1.Append(CaptureMarker);
+        Memo1.Append(session->ReceiveUntil(prompt));
+        session->Logout();
+    } catch (...) {
+        // Dropped by design: the user sees the bars the replies gave.
+    }
+    session.reset();
+
+    Shape1->SetBrushColor(LampGreen);
+    DecodeNearEnd(Memo1, ToneTable());
+
+    LineSeries18->ClearPoints();
+    if (range) {
+        const TToneTable& tones = ToneTable();
+        for (int tone = range->FirstTone; tone <= range->LastTone; ++tone)
+            LineSeries18->AppendBar(double(tones[std::size_t(tone)]), QString::number(tone), ToneColor(tone));
+    }
+
+    // Enabling a running timer must not restart its 60-second rhythm.
+    if (!Timer1->isActive())
+        Timer1->start();
+}
+
+void TForm1::Timer1Timer()
+{
+    Button1Click();
+}
+
+void TForm1::Button2Click()
+{
+    Timer1->stop();
+    Shape1->SetBrushColor(LampRed);
+}
+
+void TForm1::FormCloseQuery(bool& CanClose)
+{
+    (void)CanClose; // the window always closes
+    try {
+        Button2Click();
+    } catch (...) {
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    bool canClose = true;
+    FormCloseQuery(canClose);
+    if (canClose) {
+        SetCrossCursor(false);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
+{
+    // The tone number follows the current range choice, not the range of the
+    // bars on show.
+    const int toneOffset = ToneOffset(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
+    const int index = LineSeries18->PointIndexAtCursor();
+    if (index >= 0) {
+        // A failure while the read-out is written leaves it half done; the
+        // pointer still gets its cross-hair.
+        try {
+            const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index));
+            Label56->setText(texts.Tone);
+            Label57->setText(texts.Frequency);
+            Label58->setText(texts.Bits);
+            Panel35->setVisible(true);
+        } catch (...) {
+        }
+    } else {
+        const THoverTexts bare = HoverTexts(-1, toneOffset, 0.0);
+        Label56->setText(bare.Tone);
+        Label57->setText(bare.Frequency);
+        Label58->setText(bare.Bits);
+    }
+    SetCrossCursor(index >= 0);
+}
+
+void TForm1::Chart21MouseLeave()
+{
+    // Leaving the chart straight from a bar would otherwise keep the
+    // cross-hair over the whole application.
+    SetCrossCursor(false);
+}
+
+void TForm1::SetCrossCursor(bool on)
+{
+    if (on == FCrossCursor)
+        return;
+    if (on)
+        QGuiApplication::setOverrideCursor(Qt::CrossCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+    FCrossCursor = on;
+}
+
+void TForm1::Help2Click()
+{
+    if (!Form2)
+        Form2 = new TForm2(this);
+    const QRect frame = frameGeometry();
+    Form2->move(HelpWindowLeft(frame.left(), frame.width()), HelpWindowTop(frame.top()));
+    Form2->exec();
+}
+
+void TForm1::About1Click()
+{
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), AboutText(),
+        QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}

@@ -1,0 +1,49 @@
+#include "app/window_rules.h"
+
+std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
+{
+    std::optional<TToneRange> range;
+    if (rb1)
+        range = TToneRange{0, 255, 255.0};
+    if (rb2)
+        range = TToneRange{256, 512, 256.0};
+    if (rb3)
+        range = TToneRange{0, 512, 512.0};
+    return range;
+}
+
+TColor ToneColor(int tone)
+{
+    return tone < 32 ? clGreen : clBlue;
+}
+
+int HelpWindowLeft(int mainLeft, int mainOuterWidth)
+{
+    // Whole-number halving, truncated toward zero as C++ division does.
+    return mainLeft + mainOuterWidth / 2 - 190;
+}
+
+int HelpWindowTop(int mainTop)
+{
+    return mainTop + 100;
+}
+
+QString WithFullStop(const QString& text)
+{
+    if (!text.isEmpty() && text.back() > QChar(u'.'))
+        return text + u'.';
+    return text;
+}
+
+std::string ToWireBytes(const QString& text)
+{
+    const QByteArray bytes = text.toLatin1();
+    return std::string(bytes.constData(), std::size_t(bytes.size()));
+}
+
+QString AboutText()
+{
+    // LF then CR between the two lines, as the box has always shown it.
+    return QStringLiteral("Simple Tirvane for the ZyXEL P-660HW-T1") + QStringLiteral("\n\r")
+        + QString::fromUtf8(CreditLine);
+}

@@ -1,0 +1,50 @@
+// The monitor's small rules that need no widget: which tones a range choice
+// plots, the colour of a tone's bar, where the help window opens, how an
+// error text is finished for its message box, and how typed text becomes
+// bytes on the wire. The windows call these; the tests check them as tables.
+#pragma once
+
+#include "chart/color.h"
+
+#include <QString>
+
+#include <optional>
+#include <string>
+
+// One of the three range choices: the tones it plots and the bottom-axis
+// maximum it sets. Bars stand at X = 0, 1, 2, ... so the maximum is the X of
+// the range's last bar, not its tone number.
+struct TToneRange {
+    int FirstTone;
+    int LastTone;
+    double AxisMaximum;
+};
+
+// The range of the selected choice. The buttons are looked at in the order
+// rb1, rb2, rb3, each by itself, so should two ever be selected the later
+// one wins; none selected gives no range.
+std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3);
+
+// Upstream tones (below 32) are green, downstream tones blue.
+TColor ToneColor(int tone);
+
+// The help window opens half the main window's outer width to the right of
+// its left edge, less 190, and 100 pixels below its top.
+int HelpWindowLeft(int mainLeft, int mainOuterWidth);
+int HelpWindowTop(int mainTop);
+
+// An error text as the error box shows it: a full stop is appended when the
+// last character sorts after "." (so "Failed" gets one, "Failed." and
+// "Failed!" do not).
+QString WithFullStop(const QString& text);
+
+// Text from an edit box as bytes, one byte per character (Latin-1), so what
+// is typed goes out unchanged.
+std::string ToWireBytes(const QString& text);
+
+// Texts the monitor shows.
+inline constexpr char WindowCaption[] = "ZyXEL Tirvane";
+inline constexpr char ApplicationTitle[] = "Tirvane";
+inline constexpr char CreditLine[] = "Tirvane \u2014 bit loading at a glance";
+inline constexpr char PasswordRequired[] = "Password required!";
+QString AboutText();
