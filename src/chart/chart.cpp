@@ -1,0 +1,411 @@
+#include "chart/chart.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+// The window system's 3-D frame colours.
+constexpr TColor BevelHighlight = clWhite;
+constexpr TColor BevelShadow = RGBColor(160, 160, 160);
+
+// A line of one pixel's width from (x0, y0) up to, not including, (x1, y1);
+// only horizontal and vertical lines occur. Filled as a rectangle so every
+// target gets exactly those pixels.
+void PixelLine(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& color)
+{
+    if (y0 == y1 && x0 != x1)
+        painter.fillRect(QRect(std::min(x0, x1 + 1), y0, std::abs(x1 - x0), 1), color);
+    else if (x0 == x1 && y0 != y1)
+        painter.fillRect(QRect(x0, std::min(y0, y1 + 1), 1, std::abs(y1 - y0)), color);
+}
+
+// Raised or lowered frame of one pixel on the edge of r; r shrinks by one.
+void Frame3D(QPainter& painter, TWinRect& r, TColor topLeft, TColor bottomRight)
+{
+    const QColor tl = ToQColor(topLeft);
+    const QColor br = ToQColor(bottomRight);
+    painter.fillRect(QRect(r.Left, r.Top, r.Width() - 1, 1), tl);
+    painter.fillRect(QRect(r.Left, r.Top, 1, r.Height() - 1), tl);
+    painter.fillRect(QRect(r.Left, r.Bottom - 1, r.Width(), 1), br);
+    painter.fillRect(QRect(r.Right - 1, r.Top, 1, r.Height()), br);
+    ++r.Left;
+    ++r.Top;
+    --r.Right;
+    --r.Bottom;
+}
+
+void Bevel(QPainter& painter, TWinRect& r, TPanelBevel bevel, int width)
+{
+    for (int i = 0; i < width && bevel != bvNone; ++i) {
+        if (bevel == bvRaised)
+            Frame3D(painter, r, BevelHighlight, BevelShadow);
+        else
+            Frame3D(painter, r, BevelShadow, BevelHighlight);
+    }
+}
+
+Qt::PenStyle ToQtPenStyle(TPenStyle style)
+{
+    switch (style) {
+    case psSolid:
+        return Qt::SolidLine;
+    case psDash:
+        return Qt::DashLine;
+    case psDot:
+        return Qt::DotLine;
+    case psDashDot:
+        return Qt::DashDotLine;
+    case psDashDotDot:
+        return Qt::DashDotDotLine;
+    case psClear:
+        return Qt::NoPen;
+    }
+    return Qt::SolidLine;
+}
+
+// A grid line across the plot, solid ones pixel-exact.
+void GridLine(QPainter& painter, const TChartPen& pen, int x0, int y0, int x1, int y1)
+{
+    if (pen.Style == psSolid && pen.Width == 1) {
+        PixelLine(painter, x0, y0, x1, y1, ToQColor(pen.Color));
+        return;
+    }
+    QPen qpen(ToQColor(pen.Color), pen.Width, ToQtPenStyle(pen.Style));
+    painter.setPen(qpen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(QLine(x0, y0, x1 - (x1 > x0), y1 - (y1 > y0)));
+}
+
+// Axis title, labels, ticks, grid and minor ticks of one axis.
+void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& a,
+               const TChartAxis& axis, const TBarSeries&)
+{
+    const bool horizontal = a.Scale.Horizontal;
+    const TWinRect& p = g.Plot;
+
+    if (!axis.TitleCaption.isEmpty()) {
+        const QFont font = axis.TitleFont.ToQFont();
+        const QFontMetrics fm(font);
+        painter.setFont(font);
+        painter.setPen(ToQColor(axis.TitleFont.Color));
+        const int textWidth = fm.horizontalAdvance(axis.TitleCaption);
+        const int centre = a.Scale.Centre();
+        if (horizontal) {
+            painter.drawText(centre - textWidth / 2, a.TitlePosition + fm.ascent(), axis.TitleCaption);
+        } else {
+            // Turned to read upwards, its top against the band's left side.
+            painter.save();
+            painter.translate(a.TitlePosition - fm.height(), centre + textWidth / 2);
+            painter.rotate(-90);
+            painter.drawText(0, fm.ascent(), axis.TitleCaption);
+            painter.restore();
+        }
+    }
+
+    if (!a.Labels.empty()) {
+        const QFont font = axis.LabelsFont.ToQFont();
+        const QFontMetrics fm(font);
+        painter.setFont(font);
+        painter.setPen(ToQColor(axis.LabelsFont.Color));
+        painter.setBrush(Qt::NoBrush);
+        const int lineHeight = fm.height();
+        const bool turned = axis.LabelsAngle == 90 || axis.LabelsAngle == 270;
+        for (const TAxisLabel& label : a.Labels) {
+            const int textWidth = fm.horizontalAdvance(label.Text);
+            if (horizontal && turned) {
+                // Reads upwards, its end at the top of the band, so the text
+                // hangs down into it; centred across the label's pixel.
+                painter.save();
+                painter.translate(label.Pos - lineHeight / 2, a.LabelPosition + textWidth);
+                painter.rotate(-90);
+                painter.drawText(0, fm.ascent(), label.Text);
+                painter.restore();
+            } else if (horizontal) {
+                painter.drawText(label.Pos - textWidth / 2, a.LabelPosition + fm.ascent(), label.Text);
+            } else {
+                // Right-aligned against the tick band, centred on the pixel.
+                painter.drawText(a.LabelPosition - textWidth, label.Pos - lineHeight / 2 + fm.ascent(),
+                                 label.Text);
+            }
+        }
+    }
+
+    // Ticks and minor ticks go outwards from the axis, starting one pixel
+    // off the plot edge.
+    const QColor tickColor = ToQColor(axis.Ticks.Color);
+    const QColor minorColor = ToQColor(axis.MinorTicks.Color);
+    for (const TAxisLabel& label : a.Labels) {
+        if (axis.Ticks.Visible) {
+            if (horizontal)
+                PixelLine(painter, label.Pos, a.Position + 1, label.Pos,
+                          a.Position + 1 + axis.TickLength, tickColor);
+            else
+                PixelLine(painter, a.Position - 1, label.Pos, a.Position - 1 - axis.TickLength,
+                          label.Pos, tickColor);
+        }
+        if (axis.Grid.Visible) {
+            if (horizontal)
+                GridLine(painter, axis.Grid, label.Pos, p.Top, label.Pos, p.Bottom);
+            else
+                GridLine(painter, axis.Grid, p.Left, label.Pos, p.Right, label.Pos);
+        }
+    }
+    if (axis.MinorTicks.Visible) {
+        for (int pos : a.MinorTicks) {
+            if (horizontal)
+                PixelLine(painter, pos, a.Position + 1, pos, a.Position + 1 + axis.MinorTickLength,
+                          minorColor);
+            else
+                PixelLine(painter, a.Position - 1, pos, a.Position - 1 - axis.MinorTickLength, pos,
+                          minorColor);
+        }
+    }
+}
+
+} // namespace
+
+void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& config,
+                const TChartAxis& bottomAxis, const TChartAxis& leftAxis, const TBarSeries& series)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+
+    // Panel and bevels.
+    TWinRect frame = g.Bounds;
+    painter.fillRect(QRect(frame.Left, frame.Top, frame.Width(), frame.Height()),
+                     ToQColor(config.Color));
+    Bevel(painter, frame, config.BevelOuter, config.BevelWidth);
+    Bevel(painter, frame, config.BevelInner, config.BevelWidth);
+
+    // Back wall: the plot filled, framed on its own edges (right and bottom
+    // included).
+    const TWinRect& p = g.Plot;
+    if (p.Width() >= 0 && p.Height() >= 0) {
+        painter.fillRect(QRect(p.Left, p.Top, p.Width() + 1, p.Height() + 1),
+                         ToQColor(config.BackWallBrushColor));
+        if (config.BackWallPen.Visible) {
+            const QColor c = ToQColor(config.BackWallPen.Color);
+            painter.fillRect(QRect(p.Left, p.Top, p.Width() + 1, 1), c);
+            painter.fillRect(QRect(p.Left, p.Bottom, p.Width() + 1, 1), c);
+            painter.fillRect(QRect(p.Left, p.Top, 1, p.Height() + 1), c);
+            painter.fillRect(QRect(p.Right, p.Top, 1, p.Height() + 1), c);
+        }
+    }
+
+    // Axes before bars, so bars cover the grid.
+    PaintAxis(painter, g, g.Bottom, bottomAxis, series);
+    PaintAxis(painter, g, g.Left, leftAxis, series);
+
+    // Bars, clipped to the inside of the wall's frame.
+    const TBarDrawState& bars = g.Bars;
+    if (bars.FirstShownIndex >= 0 && p.Width() > 1 && p.Height() > 2) {
+        const QRect inside(p.Left + 1, p.Top + 1, p.Width() - 1, p.Height() - 2);
+        painter.setClipRect(inside, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+        const double origin = series.UseYOrigin ? series.YOrigin : bars.Left.Minimum;
+        const int last = std::min(bars.LastShownIndex, series.Count() - 1);
+        for (int i = bars.FirstShownIndex; i <= last; ++i) {
+            const TColor color = series.ValueColor(i);
+            if (color == clNone)
+                continue;
+            const QColor fill = ToQColor(color);
+            const TBarRect r = BarRectangleFor(bars, series.XValues().Value(i),
+                                               series.YValues().Value(i), origin,
+                                               series.OffsetPercent);
+            // A flat bar (0 bits) still shows as a stroke on the zero line.
+            if (r.Left == r.Right || r.Top == r.Bottom)
+                PixelLine(painter, r.Left, r.Top, r.Right, r.Bottom, fill);
+            // Without an outline a rectangle fills all but its last column
+            // and row.
+            if (r.Right - r.Left > 1 && r.Bottom - r.Top > 1)
+                painter.fillRect(QRect(r.Left, r.Top, r.Right - r.Left - 1, r.Bottom - r.Top - 1), fill);
+        }
+    }
+    painter.restore();
+}
+
+TChart::TChart(QWidget* parent) : TChartPanel(parent)
+{
+    setMouseTracking(true);
+    FInitialCursor = cursor();
+    const auto repaint = [this] { RequestRepaint(); };
+    FBottomAxis.OnChange = repaint;
+    FLeftAxis.OnChange = repaint;
+    FRightAxis.OnChange = repaint;
+    FTopAxis.OnChange = repaint;
+    FSeries.OnChange = repaint;
+    FSeries.CursorPosition = [this] { return mapFromGlobal(QCursor::pos()); };
+    FLeftAxis.OtherSide = false;
+    FRightAxis.OtherSide = true;
+    FTopAxis.OtherSide = true;
+}
+
+TChart::~TChart() = default;
+
+TColor TChart::BackColor() const
+{
+    return FConfig.BackWallColor;
+}
+
+void TChart::RequestRepaint()
+{
+    // Only mark: the window system's next paint draws, once.
+    InvalidateBuffer();
+    update();
+}
+
+void TChart::BeginLoading()
+{
+    for (TChartAxis* axis : {&FBottomAxis, &FLeftAxis, &FRightAxis, &FTopAxis})
+        axis->Loading = true;
+}
+
+void TChart::EndLoading()
+{
+    for (TChartAxis* axis : {&FBottomAxis, &FLeftAxis, &FRightAxis, &FTopAxis})
+        axis->Loading = false;
+    RequestRepaint();
+}
+
+void TChart::DrawChart(QPainter& painter, const QRect& rect)
+{
+    const TFontMeasure chartTitle(FConfig.TitleFont.ToQFont());
+    const TFontMeasure bottomTitle(FBottomAxis.TitleFont.ToQFont());
+    const TFontMeasure bottomLabels(FBottomAxis.LabelsFont.ToQFont());
+    const TFontMeasure leftTitle(FLeftAxis.TitleFont.ToQFont());
+    const TFontMeasure leftLabels(FLeftAxis.LabelsFont.ToQFont());
+    const TChartMeasures measures{chartTitle, bottomTitle, bottomLabels, leftTitle, leftLabels};
+    ComputeChartGeometry(FGeometry, rect, FConfig, FBottomAxis, FLeftAxis, FSeries, measures);
+    FSeries.SetDrawState(FGeometry.Bars);
+    PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries);
+}
+
+void TChart::mouseMoveEvent(QMouseEvent* event)
+{
+    // Zooming and panning are off, so the chart's own handling comes down to
+    // giving the control its own cursor back; the handler runs after it.
+    TChartPanel::mouseMoveEvent(event);
+    setCursor(FInitialCursor);
+    const QPoint pos = event->position().toPoint();
+    emit MouseMove(event->modifiers(), pos.x(), pos.y());
+}
+
+void TChart::leaveEvent(QEvent* event)
+{
+    TChartPanel::leaveEvent(event);
+    emit MouseLeave();
+}
+
+void LoadChart21Settings(TChart& chart)
+{
+    chart.BeginLoading();
+
+    TChartConfig& c = chart.Config();
+    c.Color = clWhite;
+    c.BevelInner = bvLowered;
+    c.BevelOuter = bvRaised;
+    c.BevelWidth = 1;
+    c.BackWallColor = clWhite;
+    c.BackWallBrushColor = clWhite;
+    c.BackWallPen = TChartPen{};
+    c.View3D = false;
+    c.Chart3DPercent = 1;
+    c.Perspective = 0;
+    c.TitleVisible = true;
+    c.TitleText = QStringList{QString()};
+    c.TitleAdjustFrame = false;
+    c.LegendVisible = false;
+    c.LegendAlignment = laLeft;
+    c.LegendTopPos = 11;
+    c.LegendFont.Color = clRed;
+    c.AllowZoom = false;
+    c.AllowPanning = pmNone;
+    c.MarginLeft = 3;
+    c.MarginTop = 0;
+    c.MarginRight = 1;
+    c.MarginBottom = 0;
+    c.SetMaxPointsPerPage(255);
+    c.ScaleLastPage = false;
+    c.ShowHint = false;
+    c.ParentShowHint = false;
+
+    const TColor gridGrey = 0xE5E5E5; // RGB(229,229,229)
+
+    TChartAxis& bottom = chart.BottomAxis();
+    bottom.Automatic = false;
+    bottom.AutomaticMaximum = false;
+    bottom.AutomaticMinimum = false;
+    bottom.SetMaximum(512);
+    bottom.SetMinimum(5);
+    bottom.TitleCaption = QStringLiteral("Tones");
+    bottom.LabelStyle = talText;
+    bottom.LabelsAngle = 90;
+    bottom.LabelsSize = 29;
+    bottom.LabelsSeparation = 10;
+    bottom.RoundFirstLabel = false;
+    bottom.Increment = 5;
+    bottom.Grid = TChartPen{true, gridGrey, 1, psSolid};
+    bottom.Axis = TChartPen{false, clBlack, 1, psSolid};
+    bottom.TickLength = 2;
+    bottom.TicksInner.Visible = false;
+    bottom.MinorTickCount = 4;
+    bottom.MinorTickLength = 2;
+    bottom.StartPosition = 2;
+    bottom.EndPosition = 98;
+
+    TChartAxis& left = chart.LeftAxis();
+    left.Automatic = false;
+    left.AutomaticMaximum = false;
+    left.AutomaticMinimum = false;
+    left.SetMinimum(0);
+    left.SetMaximum(16);
+    left.TitleCaption = QStringLiteral("Bits ");
+    left.TitleAngle = 90;
+    left.LabelStyle = talAuto;
+    left.RoundFirstLabel = true;
+    left.AxisValuesFormat = QStringLiteral("#,##0.###");
+    left.Grid = TChartPen{true, gridGrey, 1, psSolid};
+    left.Axis = TChartPen{false, clBlack, 1, psSolid};
+    left.TickLength = 4;
+    left.TicksInner.Visible = false;
+    left.MinorTickCount = 3;
+    left.StartPosition = 1;
+    left.EndPosition = 98;
+
+    TChartAxis& right = chart.RightAxis();
+    right.Automatic = false;
+    right.AutomaticMaximum = false;
+    right.AutomaticMinimum = false;
+    right.SetMinimum(-0.5);
+    right.SetMaximum(64);
+    right.TitleCaption = QStringLiteral("SNR");
+    right.TitleFont.Color = clRed;
+    right.LabelsFont.Color = clRed;
+    right.LabelsSeparation = 1;
+    right.Grid = TChartPen{false, gridGrey, 1, psDash};
+
+    TBarSeries& s = chart.Series();
+    s.BarWidthPercent = 40;
+    s.OffsetPercent = 20;
+    s.MultiBar = mbNone;
+    s.BarPen = TChartPen{false, clWhite, 8, psSolid};
+    s.BarBrushColor = clWhite;
+    s.MarksVisible = false;
+    s.MarksStyle = smsValue;
+    s.MarksArrowLength = 8;
+    s.MarksTransparent = true;
+    s.SeriesColor = 0xFF8000; // RGB(0,128,255)
+    s.BarStyle = bsRectangle;
+    s.UseYOrigin = true;
+    s.YOrigin = 0;
+    s.SideMargins = true;
+    s.AutoBarSize = false;
+    s.CustomBarWidth = 0;
+    s.Active = true;
+    s.ColorEachPoint = false;
+
+    chart.EndLoading();
+}

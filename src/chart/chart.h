@@ -1,0 +1,68 @@
+// The bit-loading chart widget: one bar series on a bottom (tones) and a
+// left (bits) axis, drawn by one routine into any painter. The chart owns its
+// four axes and its series; the main window owns the chart. Changes to bars
+// or axes only mark the chart for repainting, so a cycle that appends 513
+// bars costs one drawing.
+#pragma once
+
+#include "chart/chart_engine.h"
+#include "chart/chart_layout.h"
+#include "chart/chart_panel.h"
+#include "chart/series.h"
+
+class QEvent;
+class QMouseEvent;
+
+class TChart : public TChartPanel {
+    Q_OBJECT
+public:
+    explicit TChart(QWidget* parent = nullptr);
+    ~TChart() override;
+
+    TChartAxis& BottomAxis() { return FBottomAxis; }
+    TChartAxis& LeftAxis() { return FLeftAxis; }
+    TChartAxis& RightAxis() { return FRightAxis; }
+    TChartAxis& TopAxis() { return FTopAxis; }
+    TBarSeries& Series() { return FSeries; } // LineSeries18
+    TChartConfig& Config() { return FConfig; }
+
+    void DrawChart(QPainter& painter, const QRect& rect) override;
+    TColor BackColor() const override;
+
+    // The geometry of the last drawing.
+    const TChartGeometry& LastGeometry() const { return FGeometry; }
+
+    // While stored settings load, the axes skip their Maximum check.
+    void BeginLoading();
+    void EndLoading();
+
+signals:
+    void MouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void MouseLeave();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    void RequestRepaint();
+
+    TChartConfig FConfig;
+    TChartAxis FBottomAxis{true};
+    TChartAxis FLeftAxis{false};
+    TChartAxis FRightAxis{false};
+    TChartAxis FTopAxis{true};
+    TBarSeries FSeries;
+    TChartGeometry FGeometry;
+    QCursor FInitialCursor;
+};
+
+// Applies every stored setting of the main window's chart, with the axis
+// Maximum check skipped while loading.
+void LoadChart21Settings(TChart& chart);
+
+// Paints a computed geometry: panel, walls, axes, labels, ticks, grid and
+// bars. Shared by the chart and by anything that must draw exactly the same.
+void PaintChart(QPainter& painter, const TChartGeometry& geometry, const TChartConfig& config,
+                const TChartAxis& bottomAxis, const TChartAxis& leftAxis,
+                const TBarSeries& series);

@@ -1,0 +1,27 @@
+// The texts of the hover read-out: tone number, frequency and bits of the bar
+// under the pointer, or the bare captions when there is none. Widget-free so
+// the main window's handler only has to put them on its labels.
+#pragma once
+
+#include <QString>
+
+// The tone of bar 0 for the range choices: 256 exactly when "256 - 512" is
+// chosen and "0 - 512" is not; the choices are looked at in that order.
+int ToneOffset(bool rb1, bool rb2, bool rb3);
+
+struct THoverTexts {
+    QString Tone;
+    QString Frequency;
+    QString Bits;
+};
+
+// Tone spacing of the line, kHz.
+constexpr float ToneSpacingKHz = 4.3125f;
+
+// index -1 gives the bare captions.
+THoverTexts HoverTexts(int index, int toneOffset, double bits);
+
+// General number form: at most 15 significant digits, no trailing zeros, no
+// thousands separators, the locale's decimal separator; scientific only for
+// very large or very small magnitudes.
+QString FormatGeneral(long double v);

@@ -1,0 +1,89 @@
+#include "chart/series.h"
+
+#include <algorithm>
+
+TBarSeries::TBarSeries()
+{
+    FXValues.Order = loAscending;
+    FYValues.Order = loNone;
+}
+
+void TBarSeries::Changed() const
+{
+    if (OnChange)
+        OnChange();
+}
+
+void TBarSeries::ClearPoints()
+{
+    FXValues.Clear();
+    FYValues.Clear();
+    FLabels.clear();
+    FColors.clear();
+    Changed();
+}
+
+int TBarSeries::AppendBar(double value, const QString& label, TColor color)
+{
+    // X is the count before the call: the list stays ascending and every new
+    // bar lands at the end, so its index equals its X.
+    const int index = Count();
+    FXValues.Append(double(index));
+    FYValues.Append(value);
+    FLabels.push_back(label);
+    FColors.push_back(color);
+    Changed();
+    return index;
+}
+
+TColor TBarSeries::ValueColor(int index) const
+{
+    const TColor color = FColors[std::size_t(index)];
+    return color == clTeeColor ? SeriesColor : color;
+}
+
+TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
+                         int offsetPercent)
+{
+    TBarRect r;
+    const int width = state.BarPixelWidth;
+    r.Left = state.Bottom.ValueToPixel(x) - width / 2 + Nearest(offsetPercent * width * 0.01);
+    r.Right = r.Left + width;
+    const int valueEnd = state.Left.ValueToPixel(y);
+    const int originEnd = state.Left.ValueToPixel(origin);
+    r.Top = std::min(valueEnd, originEnd);
+    r.Bottom = std::max(valueEnd, originEnd);
+    return r;
+}
+
+TBarRect TBarSeries::BarRectangle(int index) const
+{
+    return BarRectangleFor(FDrawState, FXValues.Value(index), FYValues.Value(index),
+                           UseYOrigin ? YOrigin : FDrawState.Left.Minimum, OffsetPercent);
+}
+
+bool TBarSeries::BarContainsPoint(int index, const QPoint& point) const
+{
+    if (index < 0 || index >= Count())
+        return false;
+    const TBarRect r = BarRectangle(index);
+    // Every edge counts: the hit area is one column and one row wider on the
+    // far sides than what is filled.
+    return point.x() >= r.Left && point.x() <= r.Right && point.y() >= r.Top
+           && point.y() <= r.Bottom;
+}
+
+int TBarSeries::PointIndexAtCursor() const
+{
+    const int first = FDrawState.FirstShownIndex;
+    const int last = FDrawState.LastShownIndex;
+    if (first < 0 || last < 0 || !CursorPosition)
+        return -1;
+    const QPoint point = CursorPosition();
+    // The bars may have been replaced since the last drawing; indices past
+    // the current count are never answered.
+    for (int i = first; i <= last && i < Count(); ++i)
+        if (BarContainsPoint(i, point))
+            return i;
+    return -1;
+}
