@@ -11,7 +11,10 @@
 #include <QRect>
 #include <QWidget>
 
+#include <memory>
+
 class QPainter;
+class TMetafile;
 
 class TChartPanel : public QWidget {
     Q_OBJECT
@@ -35,6 +38,23 @@ public:
 
     // True while the chart is being drawn for a vector picture.
     bool IsMetafiling() const { return FMetafiling; }
+
+    // A new snapshot of the chart as it draws itself on screen: rect's size,
+    // white, filled with backColor first when that is not white. Screen
+    // buffering is off while it is drawn and restored on every path.
+    QImage CreateChartBitmap(TColor backColor, const QRect& rect);
+
+    // Puts the chart on the clipboard as a vector picture, replacing what
+    // the clipboard held. Throws "Cannot open clipboard" when it cannot.
+    void CopyChartToClipboard(bool enhanced);
+
+    // The chart recorded as a vector picture one pixel smaller than rect in
+    // each direction, its frame at the screen's physical pixel size.
+    std::unique_ptr<TMetafile> CreateChartMetafile(bool enhanced, const QRect& rect);
+
+    // Draws the chart for a recording: the metafile flag is set and screen
+    // buffering off while it draws, both restored on every path.
+    void DrawToMetafileCanvas(QPainter& canvas, const QRect& rect);
 
 protected:
     // Paints the widget through DrawChart, buffered or not.

@@ -1,0 +1,39 @@
+// The chart's pop-up menu: Save As, Copy to clipboard, Printer setup and
+// Print. Thin handlers over the picture-output library; every error leaves
+// as an exception carrying the text the user sees, and the application's
+// error handler shows it.
+#include "app/main_window.h"
+
+#include "chart/chart.h"
+#include "output/chart_commands.h"
+#include "output/printer.h"
+#include "output/printer_setup_dialog.h"
+#include "output/save_picture_dialog.h"
+
+void TForm1::CreatePictureDialogs()
+{
+    SavePictureDialog1 = new TSavePictureDialog(this);
+    SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    PrinterSetupDialog1 = new TPrinterSetupDialog(Printer(), this);
+    PrinterSetupDialog1->setObjectName(QStringLiteral("PrinterSetupDialog1"));
+}
+
+void TForm1::SaveAs1Click()
+{
+    SaveChartAsJpeg(*Chart21, *SavePictureDialog1);
+}
+
+void TForm1::Copytoclipboard1Click()
+{
+    Chart21->CopyChartToClipboard(true);
+}
+
+void TForm1::Printersetup1Click()
+{
+    PrinterSetupDialog1->Execute();
+}
+
+void TForm1::Print1Click()
+{
+    PrintChart(*Chart21, Printer());
+}

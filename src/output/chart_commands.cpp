@@ -1,0 +1,31 @@
+#include "output/chart_commands.h"
+
+#include "chart/chart_panel.h"
+#include "output/jpeg.h"
+#include "output/printer.h"
+#include "output/save_picture_dialog.h"
+
+void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser)
+{
+    TJPEGImage jpeg;
+    const QRect rect = chart.GetChartRectangle();
+    // Taken before the dialog: a cycle that redraws the chart meanwhile does
+    // not change what is saved.
+    const QImage snapshot = chart.CreateChartBitmap(chart.BackColor(), rect);
+    if (!chooser.Execute())
+        return;
+    jpeg.Assign(snapshot);
+    jpeg.SaveToFile(chooser.FileName());
+}
+
+void PrintChart(TChartPanel& chart, TPrinter& printer)
+{
+    const QRect rect = chart.GetChartRectangle();
+    const QImage snapshot = chart.CreateChartBitmap(chart.BackColor(), rect);
+    PrintSnapshot(printer, snapshot, WindowPixelsPerInch(chart));
+}
+
+int WindowPixelsPerInch(const QWidget& widget)
+{
+    return widget.window()->logicalDpiY();
+}
