@@ -76,9 +76,17 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, co
 
 } // namespace
 
+// The banner lives in a resource of this static library; the linker would
+// drop it unless it is registered by name.
+static void InitAppResources()
+{
+    Q_INIT_RESOURCE(app);
+}
+
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent)
 {
+    InitAppResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(WindowCaption));
     QFont font(QStringLiteral("Arial"));
