@@ -16,7 +16,7 @@ int Nearest(double x)
     return int(r);
 }
 
-int MulDiv(int a, int b, int c)
+int ChartMulDiv(int a, int b, int c)
 {
     if (c == 0)
         return -1;
@@ -36,7 +36,7 @@ QFont TChartFont::ToQFont() const
     QFont font(Name);
     // Points at the screen's 96 pixels per inch; pixel sizes keep every
     // target (image, SVG, printer under a scaled painter) at the same layout.
-    font.setPixelSize(std::max(1, MulDiv(Size, 96, 72)));
+    font.setPixelSize(std::max(1, ChartMulDiv(Size, 96, 72)));
     font.setBold(Bold);
     font.setStyleStrategy(QFont::PreferAntialias);
     return font;

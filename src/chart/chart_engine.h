@@ -36,7 +36,7 @@ int Nearest(double x);
 
 // a * b / c rounded to the nearest integer, halves away from zero; c == 0
 // gives -1, as the window system's routine of that name does.
-int MulDiv(int a, int b, int c);
+int ChartMulDiv(int a, int b, int c);
 
 enum TPanelBevel { bvNone, bvLowered, bvRaised };
 enum TPanningMode { pmNone, pmHorizontal, pmVertical, pmBoth };

@@ -67,7 +67,7 @@ QString FormatGeneral(long double v)
         out += QChar(digits[0]);
         if (count > 1)
             out += point + QString::fromLatin1(digits.c_str() + 1);
-        out += QStringLiteral("E") + (exponent < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        out += QStringLiteral("E") + (exponent < 0 ? QStringLiteral("-") : QString())
                + QString::number(std::abs(exponent));
         return out;
     }
