@@ -85,7 +85,7 @@ inner='
 set -eu
 ip link set lo up
 log=$(mktemp)
-"$SIMULATOR" --listen "$DEMO_HOST" --port 23 --password "$DEMO_PASSWORD" >"$log" 2>&1 &
+"$SIMULATOR" --address "$DEMO_HOST" --port 23 --password "$DEMO_PASSWORD" >"$log" 2>&1 &
 sim=$!
 trap "kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f $log" EXIT
 ready=0

@@ -1,0 +1,503 @@
+// The monitor as a person uses it, on a real X server: a private Xvfb, the
+// router simulator on a loopback address, the monitor program itself, the
+// keyboard and pointer driven through xdotool, and everything checked from
+// screenshots: the lamp's colour, the bars' heights against the bits the
+// simulator served, the bar count per range, and the read-out under the
+// pointer.
+//
+// The read-out is read back from its pixels: each line of the panel is
+// compared with the expected text and with near misses (a neighbouring tone,
+// another bit count, the bare caption), each drawn by this test in the same
+// font on the same X server; the expected text must match best. That checks
+// what a person sees without any hook inside the monitor.
+//
+// Run inside a private network namespace as root (the test suite does): the
+// simulator binds port 23 on a 127.x.y.z address, and the monitor is told
+// that address in its Host box before any cycle runs.
+#include "e2e/screen_reading.h"
+#include "e2e/x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace e2e;
+
+namespace {
+
+constexpr char MonitorPath[] = TIRVANE_MONITOR_PATH;
+constexpr char SimulatorPath[] = TIRVANE_SIMULATOR_PATH;
+constexpr char Caption[] = "ZyXEL Tirvane";
+constexpr char Password[] = "s3cret";
+
+// Client-area places of the controls, as the window is designed.
+const QPoint LampAt(36, 387);
+const QPoint HostAt(88 + 76, 248 + 11);
+const QPoint PasswordAt(88 + 76, 312 + 11);
+const QPoint PlotAt(88 + 37, 380 + 12);
+const QPoint StopAt(168 + 37, 380 + 12);
+const QPoint Range1At(352 + 7, 244 + 8);
+const QPoint Range2At(448 + 7, 244 + 8);
+const QPoint Range3At(544 + 7, 244 + 8);
+const QRect ChartRect(0, 0, 696, 237);
+// The read-out lines: Panel36 at (5, 8) inside Panel35 at (380, 267), each
+// label 12 pixels in, 20 pixels apart; a little taller than the label so the
+// text is found wherever the label centres it.
+QRect ReadoutLine(int line) { return QRect(397, 281 + 20 * line, 166, 18); }
+
+const QColor Red(255, 0, 0);
+const QColor Green(0, 128, 0);
+
+// A loopback address of this run's own, so parallel runs do not meet.
+std::string LoopbackAddress()
+{
+    const int pid = static_cast<int>(::getpid());
+    return "127.23." + std::to_string((pid >> 8) & 0xff) + "." + std::to_string(pid % 250 + 2);
+}
+
+// The tone table the monitor should show after its last cycle. The
+// simulator's --served file gets a line per reply: "far" or "near" and the
+// 513 bit counts a client decodes from it. Tones 1 to 32 come from the far
+// reply, the rest from the near reply.
+std::vector<int> ReadServed(const std::string& path)
+{
+    std::vector<int> far(513, 0), near(513, 0);
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind != "far" && kind != "near")
+            continue;
+        std::vector<int>& into = kind == "far" ? far : near;
+        for (int& b : into)
+            fields >> b;
+    }
+    std::vector<int> bits = near;
+    bits[0] = 0;
+    for (int t = 1; t <= 32; ++t)
+        bits[static_cast<std::size_t>(t)] = far[static_cast<std::size_t>(t)];
+    return bits;
+}
+
+QString FrequencyText(int tone)
+{
+    return QString::number(static_cast<double>(tone) * 4.3125, 'g', 15);
+}
+
+
+class MonitorOnScreen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string(MonitorPath).empty() || std::string(SimulatorPath).empty())
+            GTEST_SKIP() << "the monitor or the router simulator is not built";
+        if (FindOnPath("Xvfb").empty() || FindOnPath("xdotool").empty())
+            GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "binding port 23 needs root (run inside unshare -n as root)";
+
+        ASSERT_TRUE(x.Start()) << x.error;
+        tool = std::make_unique<XDoTool>(x.Display());
+        host = LoopbackAddress();
+        char dir[] = "/tmp/tirvane_e2e_XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        workDir = dir;
+        servedPath = workDir + "/served.txt";
+
+        ASSERT_TRUE(simulator.Start({SimulatorPath, "--address", host, "--port", "23", "--password",
+                                     Password, "--served", servedPath},
+                                    {}, true))
+            << simulator.error;
+        ASSERT_TRUE(simulator.WaitForLine("listening on", Milliseconds(20000)))
+            << "simulator output:\n" << simulator.Output();
+
+        ASSERT_TRUE(monitor.Start({MonitorPath},
+                                  {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"},
+                                   {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"}},
+                                  true))
+            << monitor.error;
+        window = tool->WaitForWindow(Caption, Milliseconds(60000));
+        ASSERT_FALSE(window.empty()) << "no window; monitor output:\n" << monitor.Output();
+
+        // The client area's origin on screen, from the red lamp: the menu
+        // bar's height is the platform's business, the lamp's place is not.
+        int wx = 0, wy = 0, ww = 0, wh = 0;
+        ASSERT_TRUE(tool->WindowGeometry(window, &wx, &wy, &ww, &wh));
+        std::optional<QPoint> lamp;
+        for (int attempt = 0; attempt < 100 && !lamp; ++attempt) {
+            lamp = FindLamp(Shot(), QRect(wx, wy, ww, wh), Red);
+            if (!lamp)
+                std::this_thread::sleep_for(Milliseconds(100));
+        }
+        ASSERT_TRUE(lamp) << "no red lamp in the window at " << wx << "," << wy;
+        origin = *lamp - LampAt;
+
+        // The Host box starts as 192.168.1.1: loopback goes in before any
+        // cycle can run.
+        ASSERT_EQ(tool->Run({"windowfocus", "--sync", window}).exitCode, 0);
+        ASSERT_TRUE(Fill(HostAt, host));
+        ASSERT_TRUE(Fill(PasswordAt, Password));
+    }
+
+    void TearDown() override
+    {
+        monitor.Stop();
+        simulator.Stop();
+        x.Stop();
+        if (!workDir.empty()) {
+            std::remove(servedPath.c_str());
+            ::rmdir(workDir.c_str());
+        }
+    }
+
+    QImage Shot() const { return GrabScreen(x.Display()); }
+    QPoint At(QPoint client) const { return origin + client; }
+    QRect At(QRect client) const { return client.translated(origin); }
+    bool Click(QPoint client) const { return tool->ClickAt(At(client).x(), At(client).y()); }
+
+    // Replaces an edit box's text by typing.
+    bool Fill(QPoint client, const std::string& text) const
+    {
+        return Click(client) && tool->Key("ctrl+a") && tool->Key("BackSpace") && tool->Type(text);
+    }
+
+    // With TIRVANE_E2E_SHOTS naming a folder, every settled screenshot is
+    // kept there for a person to look at.
+    void Keep(const QImage& shot, const char* what) const
+    {
+        static int serial = 0;
+        const char* dir = std::getenv("TIRVANE_E2E_SHOTS");
+        if (dir && !shot.isNull()) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            shot.save(QStringLiteral("%1/%2_%3_%4.png").arg(QString::fromLocal8Bit(dir), info->name())
+                          .arg(++serial).arg(what));
+        }
+    }
+
+    QColor Lamp() const { return LampColour(Shot(), origin + LampAt); }
+
+    // Waits until the chart differs from `before` and then holds still for
+    // two looks in a row; returns the settled screenshot (null on time-out).
+    QImage WaitForNewChart(const QImage& before) const
+    {
+        const QRect chart = At(ChartRect);
+        QImage last;
+        for (int i = 0; i < 300; ++i) {
+            std::this_thread::sleep_for(Milliseconds(200));
+            QImage now = Shot();
+            if (!before.isNull() && now.copy(chart) == before.copy(chart))
+                continue;
+            if (!last.isNull() && now.copy(chart) == last.copy(chart)
+                && Lamp() == Green)
+                return now;
+            last = now;
+        }
+        return {};
+    }
+
+    // Runs a cycle by clicking `control`, waits for the new bars, and stops
+    // the timer at once so no tick redraws them while they are checked.
+    QImage Cycle(QPoint control)
+    {
+        const QImage before = Shot();
+        EXPECT_TRUE(Click(control));
+        QImage after = WaitForNewChart(before);
+        EXPECT_FALSE(after.isNull()) << "the chart never settled; monitor output:\n"
+                                     << monitor.Output();
+        served = ReadServed(servedPath);
+        EXPECT_TRUE(Click(StopAt));
+        Keep(after, "cycle");
+        return after;
+    }
+
+    Xvfb x;
+    std::unique_ptr<XDoTool> tool;
+    ChildProcess simulator;
+    ChildProcess monitor;
+    std::string window;
+    std::string host;
+    std::string workDir;
+    std::string servedPath;
+    std::vector<int> served;
+    QPoint origin;
+};
+
+// Tone of each bar column: the columns found on screen, matched right to
+// left with the tones that have bits; tones below 5 stand left of the axis
+// start and may be clipped away, every later one must be there.
+struct PlacedBar {
+    BarColumn column;
+    int tone = 0;
+};
+
+::testing::AssertionResult MatchBars(const std::vector<BarColumn>& columns,
+                                     const std::vector<int>& served, int firstTone, int lastTone,
+                                     std::vector<PlacedBar>* placed)
+{
+    std::vector<int> tones;
+    for (int t = firstTone; t <= lastTone; ++t)
+        if (served[static_cast<std::size_t>(t)] > 0)
+            tones.push_back(t);
+    if (tones.size() < 20)
+        return ::testing::AssertionFailure() << "the simulator served only " << tones.size()
+                                             << " tones with bits in " << firstTone << "-" << lastTone;
+    if (columns.size() > tones.size())
+        return ::testing::AssertionFailure() << columns.size() << " bars on screen for "
+                                             << tones.size() << " tones with bits";
+    const std::size_t skipped = tones.size() - columns.size();
+    for (std::size_t i = 0; i < skipped; ++i)
+        if (tones[i] - firstTone >= 5)
+            return ::testing::AssertionFailure()
+                << "the bar of tone " << tones[i] << " is missing (" << columns.size()
+                << " bars on screen for " << tones.size() << " tones with bits)";
+    placed->clear();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        placed->push_back({columns[i], tones[i + skipped]});
+
+    // Bars stand evenly along the axis: a fitted line through (index, x)
+    // must pass within a pixel and a half of every bar, which fails as soon
+    // as one bar is matched to its neighbour's tone.
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const PlacedBar& p : *placed) {
+        const double index = p.tone - firstTone;
+        n += 1; sx += index; sy += p.column.x; sxx += index * index; sxy += index * p.column.x;
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double offset = (sy - slope * sx) / n;
+    for (const PlacedBar& p : *placed) {
+        const double off = p.column.x - (offset + slope * (p.tone - firstTone));
+        if (std::abs(off) > 1.5)
+            return ::testing::AssertionFailure() << "the bar of tone " << p.tone << " stands "
+                                                 << off << " pixels off the axis' even spacing";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Heights in proportion to the bits: the bar of b bits spans b units of
+// the left axis from the zero line (its filled rows stop one row short).
+::testing::AssertionResult HeightsFollowBits(const std::vector<PlacedBar>& placed,
+                                             const std::vector<int>& served)
+{
+    double sbh = 0, sbb = 0;
+    for (const PlacedBar& p : placed) {
+        const double b = served[static_cast<std::size_t>(p.tone)];
+        sbh += b * (p.column.Height() + 1);
+        sbb += b * b;
+    }
+    const double perBit = sbh / sbb;
+    if (perBit < 4 || perBit > 20)
+        return ::testing::AssertionFailure() << perBit << " pixels per bit is no chart of 0-16 bits";
+    for (const PlacedBar& p : placed) {
+        const int b = served[static_cast<std::size_t>(p.tone)];
+        const double expected = b * perBit;
+        if (std::abs(p.column.Height() + 1 - expected) > 1.5)
+            return ::testing::AssertionFailure()
+                << "tone " << p.tone << " served " << b << " bits and stands "
+                << p.column.Height() << " pixels high; " << expected - 1 << " expected";
+        if (p.column.green != (p.tone < 32))
+            return ::testing::AssertionFailure() << "tone " << p.tone << " has the wrong colour";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Pixels from the first green bar to the last.
+int GreenSpan(const std::vector<BarColumn>& bars)
+{
+    int first = -1, last = -1;
+    for (const BarColumn& b : bars)
+        if (b.green) {
+            if (first < 0)
+                first = b.x;
+            last = b.x;
+        }
+    return last - first;
+}
+
+// The bar the monitor's hit test picks for a pointer position: the first
+// bar, left to right, whose columns x to x + 2 and rows top to the zero
+// line hold the point (bars of 0 bits, hit only on the zero line, are never
+// aimed at here).
+const PlacedBar* HitBar(const std::vector<PlacedBar>& placed, QPoint p)
+{
+    for (const PlacedBar& b : placed)
+        if (p.x() >= b.column.x && p.x() <= b.column.x + 2 && p.y() >= b.column.top
+            && p.y() <= b.column.bottom + 2)
+            return &b;
+    return nullptr;
+}
+
+} // namespace
+
+// Stands in for the Qt application the test needs to draw its candidate
+// texts; made on the test's own X server the first time it is wanted, so
+// the candidates go through the same font set-up as the monitor's labels.
+static QGuiApplication* TextApplication(const std::string& display)
+{
+    static std::unique_ptr<QGuiApplication> app;
+    if (!app) {
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        static int argc = 1;
+        static char name[] = "monitor_on_screen_test";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return app.get();
+}
+
+TEST_F(MonitorOnScreen, BeforePlotTheLampIsRedAndTheChartHasNoBars)
+{
+    const QImage shot = Shot();
+    EXPECT_EQ(LampColour(shot, origin + LampAt), Red);
+    EXPECT_EQ(CountColouredColumns(shot, At(ChartRect), false), 0);
+}
+
+TEST_F(MonitorOnScreen, PlotTurnsTheLampGreenAndDrawsTheServedBits)
+{
+    const QImage shot = Cycle(PlotAt);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(LampColour(shot, origin + LampAt), Green);
+
+    std::vector<PlacedBar> placed;
+    ASSERT_TRUE(MatchBars(FindBars(shot, At(ChartRect)), served, 0, 255, &placed));
+    EXPECT_TRUE(HeightsFollowBits(placed, served));
+    EXPECT_EQ(Lamp(), Red) << "Stop leaves the lamp green";
+}
+
+TEST_F(MonitorOnScreen, RangeChoicesRedrawTheirOwnTones)
+{
+    const QImage first = Cycle(PlotAt);
+    ASSERT_FALSE(first.isNull());
+    const int greenWide = GreenSpan(FindBars(first, At(ChartRect)));
+    const int allWide = CountColouredColumns(first, At(ChartRect), false);
+
+    // "256 - 512": 257 blue bars, tone 256 at the axis' first place.
+    const QImage second = Cycle(Range2At);
+    ASSERT_FALSE(second.isNull());
+    std::vector<PlacedBar> placed;
+    ASSERT_TRUE(MatchBars(FindBars(second, At(ChartRect)), served, 256, 512, &placed));
+    EXPECT_TRUE(HeightsFollowBits(placed, served));
+    EXPECT_EQ(CountColouredColumns(second, At(ChartRect), true), 0) << "green bars above tone 255";
+
+    // "0 - 512": twice the bars on the same axis length, so the green
+    // tones take half the width they took in "0 - 255", and bars fill
+    // more of the columns.
+    const QImage third = Cycle(Range3At);
+    ASSERT_FALSE(third.isNull());
+    const int greenNarrow = GreenSpan(FindBars(third, At(ChartRect)));
+    ASSERT_GT(greenNarrow, 0);
+    EXPECT_NEAR(static_cast<double>(greenWide) / greenNarrow, 512.0 / 255.0, 0.35)
+        << "green bars span " << greenWide << " pixels in 0 - 255, " << greenNarrow
+        << " in 0 - 512";
+    EXPECT_GT(CountColouredColumns(third, At(ChartRect), false), allWide);
+
+    // And back: "0 - 255" once more matches its served bits.
+    const QImage fourth = Cycle(Range1At);
+    ASSERT_FALSE(fourth.isNull());
+    ASSERT_TRUE(MatchBars(FindBars(fourth, At(ChartRect)), served, 0, 255, &placed));
+    EXPECT_TRUE(HeightsFollowBits(placed, served));
+}
+
+TEST_F(MonitorOnScreen, ReadOutShowsTheBarUnderThePointer)
+{
+    const QImage shot = Cycle(PlotAt);
+    ASSERT_FALSE(shot.isNull());
+    std::vector<PlacedBar> placed;
+    ASSERT_TRUE(MatchBars(FindBars(shot, At(ChartRect)), served, 0, 255, &placed));
+
+    // A bar taller than its left neighbour, so its top row is its own.
+    auto taller = [&](bool green, int minTone) -> const PlacedBar* {
+        for (std::size_t i = 1; i < placed.size(); ++i)
+            if (placed[i].column.green == green && placed[i].tone >= minTone
+                && placed[i].column.top < placed[i - 1].column.top)
+                return &placed[i];
+        return nullptr;
+    };
+    const PlacedBar* green = taller(true, 6);
+    const PlacedBar* blue = taller(false, 100);
+    ASSERT_NE(green, nullptr);
+    ASSERT_NE(blue, nullptr);
+    int highest = placed.front().column.top;
+    for (const PlacedBar& p : placed)
+        highest = std::min(highest, p.column.top);
+
+    struct Case {
+        const char* what;
+        QPoint point; // on screen
+    };
+    const Case cases[] = {
+        {"top row of a green bar", {green->column.x, green->column.top}},
+        {"top row of a blue bar", {blue->column.x, blue->column.top}},
+        {"two columns right of a blue bar, on the zero line's row above",
+         {blue->column.x + 2, blue->column.bottom + 1}},
+        {"above every bar", {blue->column.x, highest - 4}},
+    };
+
+    TextApplication(x.Display());
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Arrive from outside the chart, so the move is a real one.
+        ASSERT_TRUE(tool->MoveTo(c.point.x(), c.point.y() + 300));
+        ASSERT_TRUE(tool->MoveTo(c.point.x(), c.point.y()));
+        std::this_thread::sleep_for(Milliseconds(400));
+        const QImage now = Shot();
+
+        const PlacedBar* hit = HitBar(placed, c.point);
+        QStringList toneTexts, frequencyTexts, bitsTexts;
+        if (hit) {
+            const int tone = hit->tone;
+            const int bits = served[static_cast<std::size_t>(tone)];
+            toneTexts = {QStringLiteral("Tone number:   %1").arg(tone),
+                         QStringLiteral("Tone number:   %1").arg(tone + 1),
+                         QStringLiteral("Tone number:   %1").arg(tone - 1),
+                         QStringLiteral("Tone number:")};
+            frequencyTexts = {QStringLiteral("Frequency:       %1 KHz").arg(FrequencyText(tone)),
+                              QStringLiteral("Frequency:       %1 KHz").arg(FrequencyText(tone + 1)),
+                              QStringLiteral("Frequency:       %1 KHz").arg(FrequencyText(tone - 1)),
+                              QStringLiteral("Frequency:")};
+            bitsTexts = {QStringLiteral("Bits:                  %1").arg(bits)};
+            for (int other : {bits - 1, bits + 1, bits + 3})
+                if (other >= 0)
+                    bitsTexts << QStringLiteral("Bits:                  %1").arg(other);
+            bitsTexts << QStringLiteral("Bits:");
+        } else {
+            toneTexts = {QStringLiteral("Tone number:"), QStringLiteral("Tone number:   1")};
+            frequencyTexts = {QStringLiteral("Frequency:"), QStringLiteral("Frequency:       4.3125 KHz")};
+            bitsTexts = {QStringLiteral("Bits:"), QStringLiteral("Bits:                  1")};
+        }
+
+        int line = 0;
+        for (const QStringList& texts : {toneTexts, frequencyTexts, bitsTexts}) {
+            const QRect area = At(ReadoutLine(line++));
+            const std::vector<double> scores = ScoreTexts(now, area, texts, font);
+            const double ink = TotalInk(now, area);
+            const auto best = std::min_element(scores.begin(), scores.end()) - scores.begin();
+            std::ostringstream detail;
+            for (int i = 0; i < texts.size(); ++i)
+                detail << "  \"" << texts[i].toStdString() << "\": " << scores[static_cast<std::size_t>(i)] << "\n";
+            double runnerUp = std::numeric_limits<double>::infinity();
+            for (std::size_t i = 1; i < scores.size(); ++i)
+                runnerUp = std::min(runnerUp, scores[i]);
+            // Drawn the same way, the expected text matches almost to the
+            // pixel; a near miss differs by whole glyphs.
+            EXPECT_TRUE(best == 0 && scores[0] * 4 < runnerUp)
+                << "the read-out does not show \"" << texts[0].toStdString() << "\" (ink " << ink
+                << ")\n" << detail.str();
+        }
+    }
+}
