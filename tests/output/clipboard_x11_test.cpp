@@ -1,0 +1,211 @@
+// The vector copy as another program sees it: a private X server (Xvfb)
+// started for this binary, the copy made through Qt's X11 clipboard, read
+// back by xclip and drawn by rsvg-convert. Skips when Xvfb or the tools are
+// missing.
+#include "output/test_chart.h"
+
+#include "output/clipboard.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEventLoop>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+pid_t XServer = -1;
+bool HaveX = false;
+
+// Starts Xvfb on a free display and waits until it is ready; the display
+// number arrives on the pipe handed over with -displayfd.
+bool StartXvfb()
+{
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    if (xvfb.isEmpty())
+        return false;
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return false;
+    const std::string program = xvfb.toStdString();
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
+                          "-screen", "0", "1024x768x24", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const int rc = posix_spawn(&XServer, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        XServer = -1;
+        return false;
+    }
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(fds[0]);
+    if (number.empty())
+        return false;
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    return true;
+}
+
+void StopXvfb()
+{
+    if (XServer > 0) {
+        ::kill(XServer, SIGTERM);
+        ::waitpid(XServer, nullptr, 0);
+    }
+}
+
+struct TToolResult {
+    bool Finished = false;
+    int ExitCode = -1;
+    QByteArray Output;
+};
+
+// Runs a tool while our event loop keeps going: the tool's request for the
+// clipboard is answered by this very process.
+TToolResult RunTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    process.start(program, arguments);
+    if (process.state() != QProcess::NotRunning || process.error() == QProcess::UnknownError)
+        loop.exec();
+    TToolResult result;
+    result.Finished = process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit;
+    if (!result.Finished) {
+        process.kill();
+        process.waitForFinished(5000);
+        return result;
+    }
+    result.ExitCode = process.exitCode();
+    result.Output = process.readAllStandardOutput();
+    return result;
+}
+
+class X11ClipboardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HaveX)
+            GTEST_SKIP() << "no X server (Xvfb) available";
+        for (const char* tool : {"xclip", "rsvg-convert"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool << " missing";
+    }
+
+    static QByteArray ReadClipboard(const char* target)
+    {
+        const TToolResult r = RunTool("xclip", {"-selection", "clipboard", "-t", target, "-o"});
+        EXPECT_TRUE(r.Finished);
+        EXPECT_EQ(r.ExitCode, 0);
+        return r.Output;
+    }
+};
+
+} // namespace
+
+TEST_F(X11ClipboardTest, AnotherProgramReadsAndRendersTheChart)
+{
+    TTestChart chart;
+    chart.CopyChartToClipboard(true);
+
+    const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
+    EXPECT_TRUE(targets.contains(SvgMimeType));
+    // Our one entry; no text was offered beside it.
+    EXPECT_FALSE(targets.contains("UTF8_STRING"));
+    EXPECT_FALSE(targets.contains("text/plain"));
+
+    const QByteArray svg = ReadClipboard(SvgMimeType);
+    ASSERT_TRUE(svg.contains("<svg"));
+    EXPECT_TRUE(svg.contains("viewBox=\"0 0 695 236\""));
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("chart.svg"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(svg);
+    file.close();
+    const TToolResult render =
+        RunTool("rsvg-convert", {"-w", "695", "-h", "236", "-o", dir.filePath("chart.png"), dir.filePath("chart.svg")});
+    ASSERT_TRUE(render.Finished);
+    ASSERT_EQ(render.ExitCode, 0);
+    const QImage png(dir.filePath("chart.png"));
+    ASSERT_EQ(png.size(), QSize(695, 236));
+    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
+        png.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/clipboard_chart.png");
+    const QRect r = chart.GetChartRectangle();
+    const struct {
+        const char* Name;
+        QPoint Where;
+        QRgb Expected;
+    } cases[] = {
+        {"upstream bar", TTestChart::UpstreamBar(r).center(), TTestChart::Upstream},
+        {"downstream bar", TTestChart::DownstreamBar(r).center(), TTestChart::Downstream},
+        {"panel", QPoint(r.right() - 50, r.top() + 40), TTestChart::Panel},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(png.pixel(c.Where) | 0xFF000000U, c.Expected) << c.Name;
+}
+
+TEST_F(X11ClipboardTest, ACopyReplacesTextAndTheEarlierCopy)
+{
+    // Another program owns the clipboard with text first.
+    QProcess other;
+    other.start("xclip", {"-selection", "clipboard", "-i"});
+    ASSERT_TRUE(other.waitForStarted(10000));
+    other.write("text from another program");
+    other.closeWriteChannel();
+    QEventLoop loop;
+    QObject::connect(&other, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    if (other.state() != QProcess::NotRunning)
+        loop.exec();
+    EXPECT_EQ(ReadClipboard("UTF8_STRING"), QByteArray("text from another program"));
+
+    TTestChart first(300, 100);
+    first.CopyChartToClipboard(true);
+    TTestChart second(500, 200);
+    second.CopyChartToClipboard(true);
+    EXPECT_TRUE(ReadClipboard(SvgMimeType).contains("viewBox=\"0 0 499 199\""));
+    const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
+    EXPECT_FALSE(targets.contains("UTF8_STRING"));
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
+    HaveX = !listing && StartXvfb();
+    qputenv("QT_QPA_PLATFORM", HaveX ? "xcb" : "offscreen");
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    StopXvfb();
+    return result;
+}
