@@ -87,8 +87,10 @@ QGuiApplication& App()
     static int argc = 1;
     static char name[] = "chart_layout_test";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
-    return app;
+    // Kept to the end of the process: tearing Qt down among static
+    // destructors crashes.
+    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    return *app;
 }
 
 // ---------------------------------------------------------------------------
