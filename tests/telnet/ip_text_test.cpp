@@ -1,0 +1,196 @@
+// Address texts, text helpers, tick arithmetic, error texts and the mapping
+// of system errors: pure functions checked against tables.
+#include "telnet/block_socket.h"
+#include "telnet/ip_text.h"
+#include "telnet/net_util.h"
+#include "telnet/socket_api.h"
+
+#include <gtest/gtest.h>
+
+#include <netdb.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+struct TextCase {
+    const char* Text;
+    bool Expected;
+};
+
+class IPv4Texts : public testing::TestWithParam<TextCase> {};
+TEST_P(IPv4Texts, Recognised) { EXPECT_EQ(IsIPv4Text(GetParam().Text), GetParam().Expected); }
+INSTANTIATE_TEST_SUITE_P(Table, IPv4Texts,
+                         testing::Values(TextCase{"192.168.1.1", true}, TextCase{"0.0.0.0", true},
+                                         TextCase{"010.1.1.1", true}, TextCase{"255.255.255.255", true},
+                                         TextCase{" 1 . 2 . 3 . 4 ", true}, TextCase{"192.168.1", false},
+                                         TextCase{"256.1.1.1", false}, TextCase{"1.2.3.4.5", false},
+                                         TextCase{"1.2.3.x", false}, TextCase{"", false},
+                                         TextCase{"1..2.3", false}, TextCase{"1.2.3.-4", false},
+                                         TextCase{"00000000000000000001.2.3.4", true},
+                                         TextCase{"99999999999999999999.2.3.4", false}));
+
+class IPv6Texts : public testing::TestWithParam<TextCase> {};
+TEST_P(IPv6Texts, Recognised) { EXPECT_EQ(IsIPv6Text(GetParam().Text), GetParam().Expected); }
+INSTANTIATE_TEST_SUITE_P(
+    Table, IPv6Texts,
+    testing::Values(TextCase{"::", true}, TextCase{"::1", true}, TextCase{"fe80::1%4", true},
+                    TextCase{"2001:db8:0:0:0:0:0:1", true}, TextCase{"FE80::ABCD", true},
+                    TextCase{"fe80::", false}, TextCase{"1:2:3:4:5:6:7:8:9", false}, TextCase{"1::2::3", false},
+                    TextCase{"router", false}, TextCase{"abc", false}, TextCase{"", false},
+                    TextCase{"fe80::1%eth0", false}, TextCase{"fe80::1%", false}, TextCase{"1:2::10000", false},
+                    TextCase{"192.168.1.1", false}, TextCase{"::1::", false}));
+
+struct SplitCase {
+    const char* Text;
+    const char* Delimiter;
+    const char* Head;
+    const char* Rest;
+};
+
+class SplitFirstTable : public testing::TestWithParam<SplitCase> {};
+TEST_P(SplitFirstTable, HeadAndRest)
+{
+    std::string Text = GetParam().Text;
+    EXPECT_EQ(SplitFirst(Text, GetParam().Delimiter), GetParam().Head);
+    EXPECT_EQ(Text, GetParam().Rest);
+}
+INSTANTIATE_TEST_SUITE_P(Table, SplitFirstTable,
+                         testing::Values(SplitCase{"a.b.c", ".", "a", "b.c"}, SplitCase{"abc", ".", "abc", ""},
+                                         SplitCase{" a : b ", ":", "a", "b"}, SplitCase{"::1", ":", "", ":1"},
+                                         SplitCase{"a<>b", "<>", "a", "b"}, SplitCase{"a.", ".", "a", ""}));
+
+struct LineEndCase {
+    std::string Text;
+    int Position;
+    std::string LineEnd;
+};
+
+class FindLineEndTable : public testing::TestWithParam<LineEndCase> {};
+TEST_P(FindLineEndTable, PositionAndKind)
+{
+    std::string LineEnd = "stale";
+    EXPECT_EQ(FindLineEnd(GetParam().Text, LineEnd), GetParam().Position);
+    EXPECT_EQ(LineEnd, GetParam().LineEnd);
+}
+INSTANTIATE_TEST_SUITE_P(Table, FindLineEndTable,
+                         testing::Values(LineEndCase{"ab\r\ncd", 3, "\r\n"}, LineEndCase{"ab\n\rcd", 3, "\n\r"},
+                                         LineEndCase{"ab\rcd", 3, "\r"}, LineEndCase{"ab\ncd", 3, "\n"},
+                                         LineEndCase{"ab\r", 3, "\r"}, LineEndCase{"\r\r", 1, "\r"},
+                                         LineEndCase{"abc", -1, ""}, LineEndCase{"", -1, ""}));
+
+struct TickCase {
+    std::uint32_t Old;
+    std::uint32_t New;
+    std::uint32_t Diff;
+};
+
+class TickDiffTable : public testing::TestWithParam<TickCase> {};
+TEST_P(TickDiffTable, Difference) { EXPECT_EQ(TickDiff(GetParam().Old, GetParam().New), GetParam().Diff); }
+INSTANTIATE_TEST_SUITE_P(Table, TickDiffTable,
+                         testing::Values(TickCase{0, 0, 0}, TickCase{10, 25, 15},
+                                         TickCase{0xFFFFFFF0u, 0x10u, 0x20u}, TickCase{0xFFFFFFFFu, 0u, 1u},
+                                         TickCase{100, 50, 50}, TickCase{0x7FFFFFFFu, 0x80000001u, 2u}));
+
+struct DescCase {
+    int Code;
+    const char* Text;
+};
+
+class ErrorTexts : public testing::TestWithParam<DescCase> {};
+TEST_P(ErrorTexts, Text) { EXPECT_EQ(TBlockSocket::GetErrorDesc(GetParam().Code), GetParam().Text); }
+INSTANTIATE_TEST_SUITE_P(
+    Table, ErrorTexts,
+    testing::Values(DescCase{0, ""}, DescCase{10035, "Operation would block"},
+                    DescCase{10054, "Connection reset by peer"}, DescCase{10055, "No Buffer space available"},
+                    DescCase{10059, "Too many references:can't splice"}, DescCase{10060, "Connection timed out"},
+                    DescCase{10061, "Connection refused"}, DescCase{10101, "Disconnect"},
+                    DescCase{11001, "Host not found"},
+                    DescCase{11004, "Valid name, no data record of requested type"},
+                    DescCase{12345, "Other Winsock error (12345)"}, DescCase{-1, "Other Winsock error (-1)"},
+                    DescCase{10072, "Other Winsock error (10072)"}));
+
+struct MapCase {
+    int From;
+    int To;
+};
+
+class ErrnoMapping : public testing::TestWithParam<MapCase> {};
+TEST_P(ErrnoMapping, OntoSocketNumbers) { EXPECT_EQ(ErrnoToSocketError(GetParam().From), GetParam().To); }
+INSTANTIATE_TEST_SUITE_P(Table, ErrnoMapping,
+                         testing::Values(MapCase{0, 0}, MapCase{EWOULDBLOCK, 10035}, MapCase{EAGAIN, 10035},
+                                         MapCase{EINPROGRESS, 10036}, MapCase{ECONNREFUSED, 10061},
+                                         MapCase{ETIMEDOUT, 10060}, MapCase{ECONNRESET, 10054},
+                                         MapCase{ECONNABORTED, 10053}, MapCase{ENETUNREACH, 10051},
+                                         MapCase{EHOSTUNREACH, 10065}, MapCase{EADDRINUSE, 10048},
+                                         MapCase{EPIPE, 10058}, MapCase{ESHUTDOWN, 10058}));
+
+class ResolverMapping : public testing::TestWithParam<MapCase> {};
+TEST_P(ResolverMapping, OntoSocketNumbers)
+{
+    EXPECT_EQ(ResolverToSocketError(GetParam().From, 0), GetParam().To);
+}
+INSTANTIATE_TEST_SUITE_P(Table, ResolverMapping,
+                         testing::Values(MapCase{EAI_NONAME, 11001}, MapCase{EAI_AGAIN, 11002},
+                                         MapCase{EAI_FAIL, 11003}, MapCase{EAI_NODATA, 11004},
+                                         MapCase{EAI_ADDRFAMILY, 11004}));
+
+// ---- resolution: numeric texts and the special addresses need no name service ----
+
+struct ResolveCase {
+    const char* Name;
+    const char* IP;
+    const char* Port;
+    int Family;
+    const char* Address;
+    int PortNumber;
+};
+
+class ResolveTable : public testing::TestWithParam<ResolveCase> {};
+TEST_P(ResolveTable, FamilyAddressAndPort)
+{
+    const ResolveCase& Case = GetParam();
+    TTCPBlockSocket Sock;
+    TVarSin Sin{};
+    Sock.ResolveAddress(Sin, Case.IP, Case.Port);
+    EXPECT_EQ(Sock.LastError(), 0) << Sock.LastErrorDesc();
+    EXPECT_EQ(Sin.sin_family, Case.Family);
+    EXPECT_EQ(AddressText(Sin), Case.Address);
+    EXPECT_EQ(AddressPort(Sin), Case.PortNumber);
+    EXPECT_EQ(SizeOfVarSin(Sin), Case.Family == AF_INET ? 16 : 28);
+    EXPECT_EQ(Sock.Socket(), -1) << "resolving opens nothing";
+}
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResolveTable,
+    testing::Values(ResolveCase{"Loopback4", "127.0.0.1", "23", AF_INET, "127.0.0.1", 23},
+                    ResolveCase{"Loopback6", "::1", "2323", AF_INET6, "::1", 2323},
+                    ResolveCase{"Any4", "0.0.0.0", "0", AF_INET, "0.0.0.0", 0},
+                    ResolveCase{"Any6", "::0", "0", AF_INET6, "::", 0},
+                    ResolveCase{"RouterAddressIsIPv4Only", "192.168.1.1", "23", AF_INET, "192.168.1.1", 23},
+                    ResolveCase{"NameFromHostsFilePrefersIPv4", "localhost", "23", AF_INET, "127.0.0.1", 23}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(SocketLayer, NestedLoadsNeedMatchingUnloads)
+{
+    const int Before = SocketLibraryUseCount();
+    ASSERT_TRUE(LoadSocketLibrary(""));
+    ASSERT_TRUE(LoadSocketLibrary(""));
+    UnloadSocketLibrary();
+    EXPECT_EQ(SocketLibraryUseCount(), Before + 1);
+    UnloadSocketLibrary();
+    EXPECT_EQ(SocketLibraryUseCount(), Before);
+    for (int I = 0; I < Before + 2; ++I)
+        UnloadSocketLibrary();
+    EXPECT_EQ(SocketLibraryUseCount(), 0) << "never below zero";
+}
+
+TEST(SocketLayer, StartupSucceedsAndSetsIPv6Constants)
+{
+    EXPECT_NO_THROW(SocketLayerStartup());
+    EXPECT_EQ(IPv6LoopbackAddress.s6_addr[15], 1);
+    EXPECT_EQ(IPv6AnyAddress.s6_addr[15], 0);
+    SocketLayerShutdown();
+}
+
+}  // namespace
