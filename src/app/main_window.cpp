@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -64,6 +65,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& geometry, cons
 {
     auto* label = Make<QLabel>(parent, name, geometry);
     label->setText(text);
+    // Labels size themselves to their text: the designed widths were measured
+    // with another font's widths, and a caption must never be cut off.
+    label->resize(std::max(geometry.width(), label->sizeHint().width()), geometry.height());
     return label;
 }
 
@@ -136,6 +140,7 @@ void TForm1::CreateControls()
     QFont creditFont = Label4->font();
     creditFont.setBold(true);
     Label4->setFont(creditFont);
+    Label4->resize(std::max(Label4->width(), Label4->sizeHint().width()), Label4->height());
     QPalette creditPalette = Label4->palette();
     creditPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
     Label4->setPalette(creditPalette);
@@ -369,6 +374,10 @@ void TForm1::Button1Click()
         // queued Stop, close or Plot (which runs a whole cycle inside this
         // one) is handled here, before the first command.
         QCoreApplication::processEvents();
+        // A cycle run just now shares the capture buffer and has left its
+        // own text there; the replies of this cycle are cut at fixed
+        // positions, so they must start from an empty buffer.
+        Memo1.Clear();
 
         session->Send("wan adsl linedata far\r\n");
         Memo1.Append(CaptureMarker);

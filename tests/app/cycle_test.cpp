@@ -1,0 +1,485 @@
+// The sampling cycle against the router simulator on loopback, on Qt's
+// offscreen platform: each range plots what the router served, the dialogue
+// copes with every fault the simulator can stage, and Stop, close and a
+// second Plot queued during the cycle take effect where they should. Each
+// simulator listens on port 23 of an address of its own, so these tests run
+// inside a private network namespace (unshare -n) as root.
+#include "app/help_window.h"
+#include "app/line_data.h"
+#include "app/main_window.h"
+#include "app/shape.h"
+#include "chart/chart.h"
+#include "chart/color.h"
+#include "modal_catcher.h"
+#include "support/router_sim_process.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+const QColor LampRed(255, 0, 0);
+const QColor LampGreen(0, 128, 0);
+
+// Open sockets of this process. Other descriptors come and go with Qt's own
+// lazily opened files (the MIME cache, for one), which are no leak.
+int OpenDescriptors()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind("socket:", 0) == 0)
+            ++count;
+    }
+    return count;
+}
+
+// How many replies of a kind the simulator has served so far.
+int ServedCount(const RouterSimProcess& sim, const std::string& kind)
+{
+    std::ifstream in(sim.ServedPath());
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(kind + " ", 0) == 0)
+            ++count;
+    return count;
+}
+
+RouterSimProcess::Options SimOn(const std::string& address, std::vector<std::string> extra = {})
+{
+    RouterSimProcess::Options options;
+    options.address = address;
+    options.extraArgs = std::move(extra);
+    return options;
+}
+
+class CycleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FForm.show();
+        // Never the router's factory address: every cycle here stays on
+        // loopback.
+        FForm.edHost->setText(QStringLiteral("127.0.0.1"));
+        FForm.edPassword->setText(QStringLiteral("1234"));
+    }
+
+    void PointAt(const std::string& address) { FForm.edHost->setText(QString::fromStdString(address)); }
+
+    // The bars of the last cycle: count, labels, colours and heights against
+    // the tones the simulator served.
+    void ExpectBars(int firstTone, int lastTone, const std::array<int, 513>& tones)
+    {
+        TBarSeries& series = *FForm.LineSeries18;
+        ASSERT_EQ(series.Count(), lastTone - firstTone + 1);
+        for (int i = 0; i < series.Count(); ++i) {
+            const int tone = firstTone + i;
+            SCOPED_TRACE(testing::Message() << "tone " << tone);
+            ASSERT_EQ(series.Label(i), QString::number(tone));
+            ASSERT_EQ(series.XValues().Value(i), double(i));
+            ASSERT_EQ(series.ValueColor(i), tone < 32 ? clGreen : clBlue);
+            ASSERT_EQ(series.YValues().Value(i), double(tones[std::size_t(tone)]));
+        }
+    }
+
+    void ExpectMonitoring()
+    {
+        EXPECT_EQ(FForm.Shape1->BrushColor(), LampGreen);
+        EXPECT_TRUE(FForm.Timer1->isActive());
+    }
+
+    TForm1 FForm;
+};
+
+TEST_F(CycleTest, EachRangePlotsTheTonesTheRouterServed)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    const struct {
+        QRadioButton* choice;
+        int first, last;
+        double maximum;
+    } cases[] = {
+        {FForm.rb1, 0, 255, 255.0}, // already selected: Plot runs the cycle
+        {FForm.rb2, 256, 512, 256.0},
+        {FForm.rb3, 0, 512, 512.0},
+        {FForm.rb1, 0, 255, 255.0},
+    };
+    bool first = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.choice->text().toStdString());
+        ModalCatcher catcher;
+        const int served = ServedCount(sim, "near");
+        if (first)
+            FForm.Button1->click();
+        else
+            c.choice->click();
+        first = false;
+        EXPECT_TRUE(catcher.Seen().empty());
+        EXPECT_EQ(ServedCount(sim, "near"), served + 1);
+        EXPECT_EQ(FForm.Chart21->BottomAxis().Maximum(), c.maximum);
+        EXPECT_EQ(FForm.Chart21->BottomAxis().Minimum(), 5.0);
+        const std::array<int, 513> expected = sim.ExpectedTones();
+        EXPECT_EQ(expected[0], 0);
+        EXPECT_GT(*std::max_element(expected.begin() + 1, expected.begin() + 32), 0)
+            << "the simulator served no upstream bits";
+        ExpectBars(c.first, c.last, expected);
+        ExpectMonitoring();
+    }
+}
+
+TEST_F(CycleTest, EveryStartOfACycleRunsOneAndTheSelectedRangeRunsNone)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    const struct {
+        const char* what;
+        std::function<void()> start;
+        int cycles;
+    } cases[] = {
+        {"Plot", [this] { FForm.Button1->click(); }, 1},
+        {"the credit line", [this] {
+             const QPoint p = FForm.Label4->rect().center();
+             QMouseEvent press(QEvent::MouseButtonPress, p, FForm.Label4->mapToGlobal(p), Qt::LeftButton,
+                 Qt::LeftButton, Qt::NoModifier);
+             QMouseEvent release(QEvent::MouseButtonRelease, p, FForm.Label4->mapToGlobal(p),
+                 Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+             QCoreApplication::sendEvent(FForm.Label4, &press);
+             QCoreApplication::sendEvent(FForm.Label4, &release);
+         },
+            1},
+        {"the range already selected", [this] { FForm.rb1->click(); }, 0},
+        {"another range", [this] { FForm.rb3->click(); }, 1},
+        {"that range again", [this] { FForm.rb3->click(); }, 0},
+        {"the timer", [this] { FForm.Timer1Timer(); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = ServedCount(sim, "far");
+        c.start();
+        EXPECT_EQ(ServedCount(sim, "far"), before + c.cycles);
+    }
+}
+
+TEST_F(CycleTest, AnEmptyPasswordChangesOnlyTheAxisMaximum)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    FForm.Button1->click();
+    const std::array<int, 513> earlier = sim.ExpectedTones();
+    ASSERT_EQ(FForm.LineSeries18->Count(), 256);
+
+    for (bool monitoring : {true, false}) {
+        SCOPED_TRACE(monitoring ? "while monitoring" : "while stopped");
+        if (!monitoring)
+            FForm.Button2->click();
+        FForm.edPassword->clear();
+        ModalCatcher catcher;
+        const int served = ServedCount(sim, "far");
+        FForm.rb2->click(); // a new range: the cycle runs and stops at once
+        ASSERT_EQ(catcher.Seen().size(), 1u);
+        EXPECT_EQ(catcher.Seen()[0].Text, "Password required!");
+        EXPECT_EQ(catcher.Seen()[0].Title, "Tirvane");
+        EXPECT_EQ(FForm.Chart21->BottomAxis().Maximum(), 256.0);
+        EXPECT_EQ(ServedCount(sim, "far"), served);
+        // The bars of the earlier range stay, as do the lamp and the timer.
+        ExpectBars(0, 255, earlier);
+        EXPECT_EQ(FForm.Timer1->isActive(), monitoring);
+        EXPECT_EQ(FForm.Shape1->BrushColor(), monitoring ? LampGreen : LampRed);
+
+        const QSignalBlocker blocker(FForm.rb1);
+        FForm.rb1->setChecked(true);
+        FForm.Chart21->BottomAxis().SetMaximum(255.0);
+    }
+}
+
+TEST_F(CycleTest, UserNameIsAnsweredOnlyWhenOneIsGiven)
+{
+    const struct {
+        const char* simUser; // "": the router asks for the password only
+        const char* typed;
+        bool plotsTheLine;
+    } cases[] = {
+        {"", "", true},
+        {"admin", "admin", true},
+        // Without a name typed nothing answers "Username:": the password
+        // goes in as the name and no data comes back.
+        {"admin", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "router user '" << c.simUser << "', typed '" << c.typed << "'");
+        RouterSimProcess::Options options = SimOn(RouterSimProcess::UniqueLoopbackAddress());
+        options.username = c.simUser;
+        RouterSimProcess sim(options);
+        PointAt(sim.Address());
+        FForm.edUsername->setText(QString::fromLatin1(c.typed));
+        FForm.Button1->click();
+        std::array<int, 513> expected{};
+        if (c.plotsTheLine)
+            expected = sim.ExpectedTones();
+        EXPECT_EQ(ServedCount(sim, "near"), c.plotsTheLine ? 1 : 0);
+        ExpectBars(0, 255, expected);
+        ExpectMonitoring();
+    }
+}
+
+TEST_F(CycleTest, AnEmptyPromptGivesZeroBars)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    FForm.Button1->click(); // some bits in the table first
+    FForm.edPrompt->clear();
+    {
+        const QSignalBlocker blocker(FForm.rb3);
+        FForm.rb3->setChecked(true);
+    }
+    FForm.Button1->click();
+    ExpectBars(0, 512, std::array<int, 513>{});
+    ExpectMonitoring();
+}
+
+TEST_F(CycleTest, ARefusedConnectionEndsTheCycleQuietlyWithZeroBars)
+{
+    // Nothing listens on this address: both connection attempts are refused.
+    PointAt(RouterSimProcess::UniqueLoopbackAddress());
+    ModalCatcher catcher;
+    const int descriptors = OpenDescriptors();
+    FForm.Button1->click();
+    EXPECT_TRUE(catcher.Seen().empty());
+    ExpectBars(0, 255, std::array<int, 513>{});
+    ExpectMonitoring();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+TEST_F(CycleTest, AQueuedPlotRunsAWholeCycleInsideTheFirst)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    bool innerDone = false;
+    int servedBeforeInner = -1;
+    // Queued before the cycle starts: handled where the cycle lets the
+    // window catch up, after the login and before the first command.
+    QTimer::singleShot(0, &FForm, [&] {
+        servedBeforeInner = ServedCount(sim, "far");
+        FForm.Button1->click();
+        innerDone = true;
+    });
+    FForm.Button1Click();
+    EXPECT_TRUE(innerDone);
+    EXPECT_EQ(servedBeforeInner, 0);
+    EXPECT_EQ(ServedCount(sim, "far"), 2);
+    EXPECT_EQ(ServedCount(sim, "near"), 2);
+    // The outer cycle's bars are drawn last.
+    ExpectBars(0, 255, sim.ExpectedTones());
+    ExpectMonitoring();
+}
+
+TEST_F(CycleTest, StopDuringTheLoginIsUndoneByTheEndOfTheCycle)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    FForm.Button1->click();
+    ASSERT_TRUE(FForm.Timer1->isActive());
+
+    bool stopped = false;
+    QTimer::singleShot(0, &FForm, [&] {
+        FForm.Button2->click();
+        stopped = !FForm.Timer1->isActive() && FForm.Shape1->BrushColor() == LampRed;
+    });
+    FForm.Button1Click();
+    EXPECT_TRUE(stopped);
+    ExpectMonitoring();
+
+    // Stop after a cycle stays in force.
+    FForm.Button2->click();
+    EXPECT_FALSE(FForm.Timer1->isActive());
+    EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
+}
+
+TEST_F(CycleTest, ATimerThatRunsKeepsItsRhythmAcrossCycles)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    FForm.Button1->click();
+    ASSERT_TRUE(FForm.Timer1->isActive());
+    const int left = FForm.Timer1->remainingTime();
+    // A second cycle must not restart the 60-second count: what is left
+    // only goes down.
+    FForm.Button1->click();
+    ASSERT_TRUE(FForm.Timer1->isActive());
+    EXPECT_LE(FForm.Timer1->remainingTime(), left);
+    EXPECT_EQ(FForm.Timer1->interval(), 60000);
+}
+
+TEST_F(CycleTest, ClosingTheWindowWhileMonitoringStopsIt)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    FForm.Button1->click();
+    ExpectMonitoring();
+    EXPECT_TRUE(FForm.close());
+    EXPECT_FALSE(FForm.isVisible());
+    EXPECT_FALSE(FForm.Timer1->isActive());
+    EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
+}
+
+TEST_F(CycleTest, AWindowClosedDuringTheCycleStillSeesTheCycleToItsEnd)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    PointAt(sim.Address());
+    QTimer::singleShot(0, &FForm, [&] { FForm.close(); });
+    FForm.Button1Click();
+    EXPECT_FALSE(FForm.isVisible());
+    ExpectBars(0, 255, sim.ExpectedTones());
+}
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> args;
+    bool plotsTheLine; // the replies arrive whole despite the fault
+};
+
+TEST_F(CycleTest, EveryRouterFaultEndsTheCycleWithoutACrashOrALeak)
+{
+    const FaultCase cases[] = {
+        {"a byte per packet", {"--chunk", "1"}, true},
+        {"a few bytes per packet with pauses", {"--chunk", "7", "--pause-ms", "5"}, true},
+        {"telnet commands split across packets", {"--split-commands"}, true},
+        {"byte 255 inside the data", {"--iac-data"}, true},
+        {"terminal type asked", {"--ttype"}, true},
+        {"wrong password", {"--wrong-password"}, false},
+        {"login refused", {"--refuse-login"}, false},
+        {"dropped in the far reply", {"--drop", "far"}, false},
+        {"dropped in the near reply", {"--drop", "near"}, false},
+        {"far reply stalls", {"--stall", "far"}, false},
+        {"garbage among the digits", {"--garbage"}, false},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress(), c.args));
+        PointAt(sim.Address());
+        ModalCatcher catcher;
+        const int descriptors = OpenDescriptors();
+        FForm.Button1->click();
+        EXPECT_EQ(OpenDescriptors(), descriptors);
+        EXPECT_TRUE(catcher.Seen().empty());
+        EXPECT_EQ(FForm.LineSeries18->Count(), 256);
+        ExpectMonitoring();
+        for (int i = 0; i < FForm.LineSeries18->Count(); ++i) {
+            const double bits = FForm.LineSeries18->YValues().Value(i);
+            ASSERT_TRUE(bits >= 0 && bits <= 15) << "tone " << i << ": " << bits;
+        }
+        if (c.plotsTheLine)
+            ExpectBars(0, 255, sim.ExpectedTones());
+        if (c.args == std::vector<std::string>{"--ttype"}) {
+            EXPECT_EQ(sim.TerminalType(), "TIRVANE");
+        }
+        FForm.Button2->click();
+    }
+}
+
+// A peer that logs the cycle in and then answers the first command with
+// bytes that never end, as fast as the connection takes them. It stops
+// after sending Cap bytes, or when the client closes the connection.
+class FloodingPeer {
+public:
+    static constexpr std::size_t Cap = 64u << 20;
+
+    explicit FloodingPeer(const std::string& address)
+    {
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(23);
+        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+        if (::bind(FListener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(FListener, 4) != 0)
+            throw std::runtime_error("flooding peer: cannot listen on " + address + ":23");
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~FloodingPeer()
+    {
+        ::shutdown(FListener, SHUT_RDWR);
+        FThread.join();
+        ::close(FListener);
+    }
+
+    std::atomic<std::size_t> Flooded{0};
+    std::atomic<bool> ClientClosed{false};
+
+private:
+    void Serve()
+    {
+        // The cycle's first connection is closed again at once.
+        const int first = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (first < 0)
+            return;
+        ::close(first);
+        const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        Say(fd, "Password: ");
+        ReadLine(fd);
+        Say(fd, "\r\nras> ");
+        ReadLine(fd);
+        const std::string block(64 * 1024, '7');
+        while (Flooded < Cap) {
+            const ssize_t n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+            if (n <= 0) {
+                ClientClosed = true;
+                break;
+            }
+            Flooded += std::size_t(n);
+        }
+        ::close(fd);
+    }
+    static void Say(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+    static void ReadLine(int fd)
+    {
+        char c = 0;
+        while (::recv(fd, &c, 1, 0) == 1 && c != '\n') {
+        }
+    }
+
+    int FListener = -1;
+    std::thread FThread;
+};
+
+TEST_F(CycleTest, AReplyThatNeverReachesThePromptIsCutOffAndTheCycleEnds)
+{
+    const std::string address = RouterSimProcess::UniqueLoopbackAddress();
+    const int descriptors = OpenDescriptors();
+    {
+        FloodingPeer peer(address);
+        PointAt(address);
+        FForm.Button1->click();
+        // The cycle gave up on the reply long before the peer ran out.
+        EXPECT_TRUE(peer.ClientClosed);
+        EXPECT_LT(peer.Flooded.load(), FloodingPeer::Cap);
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(FForm.LineSeries18->Count(), 256);
+    ExpectMonitoring();
+}
+
+} // namespace
