@@ -1,0 +1,152 @@
+#include "router_sim/options.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace routersim {
+
+bool Hits(ReplyChoice choice, ReplyKind kind)
+{
+    switch (choice) {
+    case ReplyChoice::None: return false;
+    case ReplyChoice::Both: return true;
+    case ReplyChoice::Far: return kind == ReplyKind::Far;
+    case ReplyChoice::Near: return kind == ReplyKind::Near;
+    }
+    return false;
+}
+
+const char* UsageText()
+{
+    return "usage: tirvane-router-sim [options]\n"
+           "Simulates the telnet command line of an ADSL router for tests and demos.\n"
+           "It listens on a loopback address only.\n"
+           "\n"
+           "  --address ADDR     loopback address to listen on (127.x.y.z or ::1; default 127.0.0.1)\n"
+           "  --port N           port (default 23)\n"
+           "  --password P       the password it accepts (default 1234)\n"
+           "  --username U       ask \"Username: \" first and accept only U\n"
+           "  --ttype            ask for the client's terminal type and record it\n"
+           "  --seed N           line profile and drift seed (default 1)\n"
+           "  --served FILE      after each whole reply append \"far\" or \"near\" and the\n"
+           "                     513 bit counts a client should decode from it (tone 0..512);\n"
+           "                     a reported terminal type is appended as \"ttype NAME\"\n"
+           "Faults:\n"
+           "  --wrong-password   refuse every password\n"
+           "  --refuse-login     close the connection after the password\n"
+           "  --chunk N          send at most N bytes per packet (1: a byte at a time)\n"
+           "  --pause-ms N       pause N ms before every packet but the first\n"
+           "  --split-commands   send telnet commands a byte per packet, also inside replies\n"
+           "  --iac-data         put byte 255 (doubled on the wire) among the digits\n"
+           "  --garbage          put characters that are not digits among the digits\n"
+           "  --drop WHICH       close the connection halfway through a reply\n"
+           "  --stall WHICH      stop halfway through a reply and keep the connection open\n"
+           "  --endless WHICH    let a reply run on forever without its prompt\n"
+           "                     (WHICH: far, near or both)\n"
+           "  --help             this text\n";
+}
+
+bool IsLoopbackAddress(const std::string& address)
+{
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) == 1)
+        return std::memcmp(&v6, &in6addr_loopback, sizeof v6) == 0;
+    return false;
+}
+
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& out, T low, T high)
+{
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high)
+        return false;
+    out = value;
+    return true;
+}
+
+bool ParseChoice(std::string_view text, ReplyChoice& out)
+{
+    if (text == "far")
+        out = ReplyChoice::Far;
+    else if (text == "near")
+        out = ReplyChoice::Near;
+    else if (text == "both")
+        out = ReplyChoice::Both;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string_view value;
+        bool hasValue = false;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        const auto needValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc)
+                return false;
+            value = argv[++i];
+            return true;
+        };
+        const auto bad = [&](std::string_view what) {
+            return std::string(what) + ": " + std::string(arg);
+        };
+
+        if (arg == "--help" || arg == "-h")
+            return HelpRequested{};
+        if (arg == "--ttype") o.ttype = true;
+        else if (arg == "--wrong-password") o.wrongPassword = true;
+        else if (arg == "--refuse-login") o.refuseLogin = true;
+        else if (arg == "--split-commands") o.splitCommands = true;
+        else if (arg == "--iac-data") o.iacData = true;
+        else if (arg == "--garbage") o.garbage = true;
+        else if (arg == "--address" || arg == "--port" || arg == "--password" || arg == "--username"
+                 || arg == "--seed" || arg == "--served" || arg == "--chunk" || arg == "--pause-ms"
+                 || arg == "--drop" || arg == "--stall" || arg == "--endless") {
+            if (!needValue())
+                return bad("missing value");
+            bool ok = true;
+            if (arg == "--address") o.address = std::string(value);
+            else if (arg == "--port") ok = ParseNumber(value, o.port, 0, 65535);
+            else if (arg == "--password") o.password = std::string(value);
+            else if (arg == "--username") o.username = std::string(value);
+            else if (arg == "--seed") ok = ParseNumber<std::uint32_t>(value, o.seed, 0, 0xffffffffu);
+            else if (arg == "--served") o.servedPath = std::string(value);
+            else if (arg == "--chunk") ok = ParseNumber<std::size_t>(value, o.chunk, 0, 1 << 20);
+            else if (arg == "--pause-ms") ok = ParseNumber(value, o.pauseMs, 0, 600000);
+            else if (arg == "--drop") ok = ParseChoice(value, o.drop);
+            else if (arg == "--stall") ok = ParseChoice(value, o.stall);
+            else if (arg == "--endless") ok = ParseChoice(value, o.endless);
+            if (!ok)
+                return bad("bad value") + " " + std::string(value);
+        } else {
+            return bad("unknown option");
+        }
+    }
+    if (o.address.size() > 2 && o.address.front() == '[' && o.address.back() == ']')
+        o.address = o.address.substr(1, o.address.size() - 2);
+    return o;
+}
+
+} // namespace routersim

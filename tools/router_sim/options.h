@@ -1,0 +1,50 @@
+// The simulator's command line.
+#pragma once
+
+#include "router_sim/reply_text.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace routersim {
+
+// Which reply a fault hits.
+enum class ReplyChoice { None, Far, Near, Both };
+
+bool Hits(ReplyChoice choice, ReplyKind kind);
+
+struct Options {
+    std::string address = "127.0.0.1";
+    int port = 23;
+    std::string password = "1234";
+    std::string username;         // when set, "Username: " is asked first
+    bool ttype = false;           // ask for the terminal type and record it
+    std::uint32_t seed = 1;
+    std::string servedPath;       // where served tables are appended
+
+    // Faults.
+    bool wrongPassword = false;   // every password is refused
+    bool refuseLogin = false;     // the connection is closed after the password
+    std::size_t chunk = 0;        // bytes per packet; 0: as the text comes
+    int pauseMs = 0;              // pause before every packet but the first
+    bool splitCommands = false;   // telnet commands sent a byte per packet
+    bool iacData = false;         // byte 255 inside the data, doubled on the wire
+    bool garbage = false;         // characters that are not digits among the digits
+    ReplyChoice drop = ReplyChoice::None;    // connection closed halfway through
+    ReplyChoice stall = ReplyChoice::None;   // reply stops halfway, connection stays open
+    ReplyChoice endless = ReplyChoice::None; // reply never reaches the prompt
+};
+
+struct HelpRequested {};
+
+// The options, a request for help, or a message saying what is wrong.
+std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** argv);
+
+const char* UsageText();
+
+// Whether `address` is a numeric loopback address (127.0.0.0/8 or ::1).
+bool IsLoopbackAddress(const std::string& address);
+
+} // namespace routersim

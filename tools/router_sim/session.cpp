@@ -1,0 +1,322 @@
+#include "router_sim/session.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace routersim {
+
+namespace {
+
+constexpr std::string_view Prompt = "ras> ";
+constexpr int MaxPasswordTries = 3;
+// The pause between the bytes of a split command when no --pause-ms is given:
+// long enough that each byte arrives in its own read.
+constexpr int SplitPauseMs = 15;
+constexpr int EndlessLinePauseMs = 50;
+
+std::string Trimmed(const std::string& s)
+{
+    std::size_t a = 0;
+    std::size_t b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ')
+        ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ')
+        --b;
+    return s.substr(a, b - a);
+}
+
+std::string Bytes(std::initializer_list<unsigned char> bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+void ServedLog::AppendLine(const std::string& line)
+{
+    if (FPath.empty())
+        return;
+    std::lock_guard lock(FMutex);
+    if (FILE* f = std::fopen(FPath.c_str(), "a")) {
+        std::fputs(line.c_str(), f);
+        std::fclose(f);
+    }
+}
+
+void ServedLog::Record(ReplyKind kind, const BitLoading& bits)
+{
+    std::string line(KindName(kind));
+    for (int b : bits)
+        line += ' ' + std::to_string(b);
+    AppendLine(line + '\n');
+}
+
+void ServedLog::RecordTerminalType(const std::string& name)
+{
+    std::string shown;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        shown += u > ' ' && u < 127 ? c : '?';
+    }
+    AppendLine("ttype " + shown + '\n');
+}
+
+bool Session::Pause(int ms)
+{
+    // Sleeping on the stop pipe: a stop request cuts the pause short.
+    pollfd p{FRouter.stopFd, POLLIN, 0};
+    int r;
+    while ((r = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
+    }
+    return r == 0;
+}
+
+bool Session::WriteAll(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        pollfd p[2] = {{FFd, POLLOUT, 0}, {FRouter.stopFd, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (p[1].revents != 0)
+            return false;
+        // No SIGPIPE when the client has gone: the send just fails.
+        const auto n = ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            return false; // EPIPE, ECONNRESET: the client is gone
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool Session::SendPackets(std::string_view wire, std::size_t chunk)
+{
+    const int pause = FRouter.options.pauseMs;
+    if (chunk == 0)
+        chunk = wire.size();
+    while (!wire.empty()) {
+        if (FSentAny && pause > 0 && !Pause(pause))
+            return false;
+        const auto piece = wire.substr(0, chunk);
+        if (!WriteAll(piece))
+            return false;
+        FSentAny = true;
+        wire.remove_prefix(piece.size());
+    }
+    return true;
+}
+
+bool Session::SendText(std::string_view text)
+{
+    std::string wire;
+    wire.reserve(text.size() + 8);
+    for (char c : text) {
+        wire.push_back(c);
+        if (static_cast<unsigned char>(c) == telnet::IAC)
+            wire.push_back(c);
+    }
+    return SendPackets(wire, FRouter.options.chunk);
+}
+
+bool Session::SendCommand(std::string_view bytes)
+{
+    if (!FRouter.options.splitCommands)
+        return SendPackets(bytes, FRouter.options.chunk);
+    for (char c : bytes) {
+        if (FSentAny && FRouter.options.pauseMs == 0 && !Pause(SplitPauseMs))
+            return false;
+        if (!SendPackets(std::string_view(&c, 1), 1))
+            return false;
+    }
+    return true;
+}
+
+bool Session::ReadMore()
+{
+    char buf[4096];
+    for (;;) {
+        pollfd p[2] = {{FFd, POLLIN, 0}, {FRouter.stopFd, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (p[1].revents != 0)
+            return false;
+        const auto n = ::recv(FFd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // closed or reset
+        TelnetInputEvents ev;
+        FParser.Feed(std::string_view(buf, static_cast<std::size_t>(n)), ev);
+        FPending += ev.data;
+        if (ev.willTerminalType && FRouter.options.ttype && !FAskedType) {
+            FAskedType = true;
+            using namespace telnet;
+            if (!SendCommand(Bytes({IAC, SB, TTYPE, TTYPE_SEND, IAC, SE})))
+                return false;
+        }
+        if (ev.gotTerminalType)
+            FRouter.served.RecordTerminalType(ev.terminalType);
+        return true;
+    }
+}
+
+std::optional<std::string> Session::ReadLine(Echo echo)
+{
+    std::string line;
+    for (;;) {
+        // Echo what has come so far, as a router in character mode does.
+        std::string echoed;
+        std::size_t used = 0;
+        bool done = false;
+        while (used < FPending.size() && !done) {
+            const char c = FPending[used++];
+            if (FSkipLineFeed) {
+                FSkipLineFeed = false;
+                if (c == '\n' || c == '\0')
+                    continue;
+            }
+            if (c == '\r' || c == '\n') {
+                FSkipLineFeed = c == '\r';
+                echoed += "\r\n";
+                done = true;
+            } else if (c == '\b' || c == '\x7f') {
+                if (!line.empty()) {
+                    line.pop_back();
+                    echoed += "\b \b";
+                }
+            } else {
+                line += c;
+                echoed += echo == Echo::Stars ? '*' : c;
+            }
+        }
+        FPending.erase(0, used);
+        if (!echoed.empty() && !SendText(echoed))
+            return std::nullopt;
+        if (done)
+            return line;
+        if (!ReadMore())
+            return std::nullopt;
+    }
+}
+
+bool Session::WaitForClose()
+{
+    while (ReadMore())
+        FPending.clear();
+    return false;
+}
+
+bool Session::ServeReply(ReplyKind kind)
+{
+    const Options& o = FRouter.options;
+    const auto index = FRouter.nextReading++;
+    const auto reading = FRouter.model.Reading(index);
+    const Reply reply = BuildReply(kind, reading, {o.garbage, o.iacData}, o.seed * 2654435761u + index);
+    const std::string text = reply.Text();
+
+    if (Hits(o.drop, kind)) {
+        SendText(std::string_view(text).substr(0, text.size() / 2));
+        return false;
+    }
+    if (Hits(o.stall, kind)) {
+        if (!SendText(std::string_view(text).substr(0, text.size() / 2)))
+            return false;
+        return WaitForClose();
+    }
+    if (Hits(o.endless, kind)) {
+        if (!SendText(reply.header))
+            return false;
+        for (int line = 0;; line = (line + 1) % TableLines) {
+            if (!SendText(TableLine(line, reading.bits) + "\r\n"))
+                return false;
+            if (!Pause(std::max(o.pauseMs, EndlessLinePauseMs)))
+                return false;
+        }
+    }
+
+    if (o.splitCommands) {
+        // Commands in the middle of a reply, each byte in its own packet: the
+        // client must take them out without losing its place in the text.
+        using namespace telnet;
+        if (!SendText(reply.header) || !SendCommand(Bytes({IAC, NOP}))
+            || !SendCommand(Bytes({IAC, WILL, SGA})) || !SendText(reply.table))
+            return false;
+    } else if (!SendText(text)) {
+        return false;
+    }
+    // Recorded before the prompt goes out, so a client that has read the
+    // prompt finds the record already there.
+    FRouter.served.Record(kind, reply.served);
+    return true;
+}
+
+void Session::Run()
+{
+    using namespace telnet;
+    const Options& o = FRouter.options;
+
+    std::string offer = Bytes({IAC, WILL, ECHO, IAC, WILL, SGA});
+    if (o.ttype)
+        offer += Bytes({IAC, DO, TTYPE});
+    if (!SendCommand(offer))
+        return;
+
+    std::string user;
+    if (!o.username.empty()) {
+        if (!SendText("Username: "))
+            return;
+        const auto typed = ReadLine(Echo::Plain);
+        if (!typed)
+            return;
+        user = *typed;
+    }
+
+    bool loggedIn = false;
+    for (int attempt = 0; attempt < MaxPasswordTries && !loggedIn; ++attempt) {
+        if (!SendText("Password: "))
+            return;
+        const auto typed = ReadLine(Echo::Stars);
+        if (!typed || o.refuseLogin)
+            return;
+        loggedIn = !o.wrongPassword && *typed == o.password && user == o.username;
+    }
+    if (!loggedIn)
+        return;
+
+    for (;;) {
+        if (!SendText(Prompt))
+            return;
+        const auto typed = ReadLine(Echo::Plain);
+        if (!typed)
+            return;
+        const std::string command = Trimmed(*typed);
+        if (command.empty())
+            continue;
+        if (command == "exit" || command == "quit")
+            return;
+        if (command == CommandFor(ReplyKind::Far)) {
+            if (!ServeReply(ReplyKind::Far))
+                return;
+        } else if (command == CommandFor(ReplyKind::Near)) {
+            if (!ServeReply(ReplyKind::Near))
+                return;
+        } else if (!SendText("invalid command\r\n")) {
+            return;
+        }
+    }
+}
+
+} // namespace routersim

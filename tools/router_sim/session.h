@@ -1,0 +1,73 @@
+// One telnet connection to the simulated router: negotiation, login, and the
+// command line with its two line-data commands. Runs on its own thread and
+// blocks; every wait also watches the stop pipe, so a stop request ends it
+// at once.
+#pragma once
+
+#include "router_sim/line_model.h"
+#include "router_sim/options.h"
+#include "router_sim/reply_text.h"
+#include "router_sim/telnet_input.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace routersim {
+
+// Appends what was served to the --served file, one whole line at a time.
+class ServedLog {
+public:
+    explicit ServedLog(std::string path) : FPath(std::move(path)) {}
+    void Record(ReplyKind kind, const BitLoading& bits);
+    void RecordTerminalType(const std::string& name);
+
+private:
+    void AppendLine(const std::string& line);
+    std::mutex FMutex;
+    std::string FPath;
+};
+
+// What all connections share.
+struct Router {
+    Options options;
+    LineModel model;
+    ServedLog served;
+    std::atomic<std::uint32_t> nextReading{0};
+    int stopFd = -1; // readable once the simulator is asked to stop
+
+    explicit Router(Options o)
+        : options(std::move(o)), model(options.seed), served(options.servedPath) {}
+};
+
+class Session {
+public:
+    Session(int fd, Router& router) : FFd(fd), FRouter(router) {}
+    // Talks to the client until it leaves, a fault ends the talk, or the
+    // simulator stops. Does not close the socket.
+    void Run();
+
+private:
+    enum class Echo { Plain, Stars };
+
+    bool SendText(std::string_view text);          // 255 doubled
+    bool SendCommand(std::string_view bytes);      // telnet command bytes as they are
+    bool SendPackets(std::string_view wire, std::size_t chunk);
+    bool WriteAll(std::string_view bytes);
+    bool Pause(int ms);
+    bool ReadMore();
+    std::optional<std::string> ReadLine(Echo echo);
+    bool ServeReply(ReplyKind kind);
+    bool WaitForClose();
+
+    int FFd;
+    Router& FRouter;
+    TelnetInput FParser;
+    std::string FPending;      // data bytes received and not yet used
+    bool FSkipLineFeed = false; // the LF or NUL after a CR belongs to it
+    bool FAskedType = false;
+    bool FSentAny = false;
+};
+
+} // namespace routersim
