@@ -81,17 +81,16 @@ void GridLine(QPainter& painter, const TChartPen& pen, int x0, int y0, int x1, i
 
 // Axis title, labels, ticks, grid and minor ticks of one axis.
 void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& a,
-               const TChartAxis& axis, const TBarSeries&)
+               const TChartAxis& axis, const TFontMeasure& titleFont, const TFontMeasure& labelsFont)
 {
     const bool horizontal = a.Scale.Horizontal;
     const TWinRect& p = g.Plot;
 
     if (!axis.TitleCaption.isEmpty()) {
-        const QFont font = axis.TitleFont.ToQFont();
-        const QFontMetrics fm(font);
-        painter.setFont(font);
+        const QFontMetrics& fm = titleFont.Metrics();
+        painter.setFont(titleFont.Font());
         painter.setPen(ToQColor(axis.TitleFont.Color));
-        const int textWidth = fm.horizontalAdvance(axis.TitleCaption);
+        const int textWidth = titleFont.TextWidth(axis.TitleCaption);
         const int centre = a.Scale.Centre();
         if (horizontal) {
             painter.drawText(centre - textWidth / 2, a.TitlePosition + fm.ascent(), axis.TitleCaption);
@@ -106,15 +105,14 @@ void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& 
     }
 
     if (!a.Labels.empty()) {
-        const QFont font = axis.LabelsFont.ToQFont();
-        const QFontMetrics fm(font);
-        painter.setFont(font);
+        const QFontMetrics& fm = labelsFont.Metrics();
+        painter.setFont(labelsFont.Font());
         painter.setPen(ToQColor(axis.LabelsFont.Color));
         painter.setBrush(Qt::NoBrush);
         const int lineHeight = fm.height();
         const bool turned = axis.LabelsAngle == 90 || axis.LabelsAngle == 270;
         for (const TAxisLabel& label : a.Labels) {
-            const int textWidth = fm.horizontalAdvance(label.Text);
+            const int textWidth = labelsFont.TextWidth(label.Text);
             if (horizontal && turned) {
                 // Reads upwards, its end at the top of the band, so the text
                 // hangs down into it; centred across the label's pixel.
@@ -168,7 +166,8 @@ void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& 
 } // namespace
 
 void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& config,
-                const TChartAxis& bottomAxis, const TChartAxis& leftAxis, const TBarSeries& series)
+                const TChartAxis& bottomAxis, const TChartAxis& leftAxis, const TBarSeries& series,
+                const TChartPaintFonts& fonts)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -185,8 +184,13 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
     // included).
     const TWinRect& p = g.Plot;
     if (p.Width() >= 0 && p.Height() >= 0) {
-        painter.fillRect(QRect(p.Left, p.Top, p.Width() + 1, p.Height() + 1),
-                         ToQColor(config.BackWallBrushColor));
+        // A wall of the panel's own colour lying inside the bevels would
+        // change no pixel: spare the second fill of most of the picture.
+        const bool insideBevels = p.Left >= frame.Left && p.Top >= frame.Top
+                                  && p.Right < frame.Right && p.Bottom < frame.Bottom;
+        if (config.BackWallBrushColor != config.Color || !insideBevels)
+            painter.fillRect(QRect(p.Left, p.Top, p.Width() + 1, p.Height() + 1),
+                             ToQColor(config.BackWallBrushColor));
         if (config.BackWallPen.Visible) {
             const QColor c = ToQColor(config.BackWallPen.Color);
             painter.fillRect(QRect(p.Left, p.Top, p.Width() + 1, 1), c);
@@ -197,8 +201,8 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
     }
 
     // Axes before bars, so bars cover the grid.
-    PaintAxis(painter, g, g.Bottom, bottomAxis, series);
-    PaintAxis(painter, g, g.Left, leftAxis, series);
+    PaintAxis(painter, g, g.Bottom, bottomAxis, fonts.BottomTitle, fonts.BottomLabels);
+    PaintAxis(painter, g, g.Left, leftAxis, fonts.LeftTitle, fonts.LeftLabels);
 
     // Bars, clipped to the inside of the wall's frame.
     const TBarDrawState& bars = g.Bars;
@@ -225,6 +229,15 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
         }
     }
     painter.restore();
+}
+
+const TFontMeasure& TChartFontCache::Get(const TChartFont& font)
+{
+    if (!FMeasure || !(font == FKey)) {
+        FKey = font;
+        FMeasure = std::make_unique<TFontMeasure>(font.ToQFont());
+    }
+    return *FMeasure;
 }
 
 TChart::TChart(QWidget* parent) : TChartPanel(parent)
@@ -272,15 +285,17 @@ void TChart::EndLoading()
 
 void TChart::DrawChart(QPainter& painter, const QRect& rect)
 {
-    const TFontMeasure chartTitle(FConfig.TitleFont.ToQFont());
-    const TFontMeasure bottomTitle(FBottomAxis.TitleFont.ToQFont());
-    const TFontMeasure bottomLabels(FBottomAxis.LabelsFont.ToQFont());
-    const TFontMeasure leftTitle(FLeftAxis.TitleFont.ToQFont());
-    const TFontMeasure leftLabels(FLeftAxis.LabelsFont.ToQFont());
+    const TFontMeasure& chartTitle = FChartTitleFont.Get(FConfig.TitleFont);
+    const TFontMeasure& bottomTitle = FBottomTitleFont.Get(FBottomAxis.TitleFont);
+    const TFontMeasure& bottomLabels = FBottomLabelsFont.Get(FBottomAxis.LabelsFont);
+    const TFontMeasure& leftTitle = FLeftTitleFont.Get(FLeftAxis.TitleFont);
+    const TFontMeasure& leftLabels = FLeftLabelsFont.Get(FLeftAxis.LabelsFont);
     const TChartMeasures measures{chartTitle, bottomTitle, bottomLabels, leftTitle, leftLabels};
+    // Geometry once; painting walks it and the hit test reads it afterwards.
     ComputeChartGeometry(FGeometry, rect, FConfig, FBottomAxis, FLeftAxis, FSeries, measures);
     FSeries.SetDrawState(FGeometry.Bars);
-    PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries);
+    PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries,
+               TChartPaintFonts{bottomTitle, bottomLabels, leftTitle, leftLabels});
 }
 
 void TChart::mouseMoveEvent(QMouseEvent* event)

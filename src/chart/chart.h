@@ -10,8 +10,29 @@
 #include "chart/chart_panel.h"
 #include "chart/series.h"
 
+#include <memory>
+
 class QEvent;
 class QMouseEvent;
+
+// The fonts a drawing uses, with their measures; built once and kept while
+// the font settings stay the same.
+class TChartFontCache {
+public:
+    const TFontMeasure& Get(const TChartFont& font);
+
+private:
+    TChartFont FKey;
+    std::unique_ptr<TFontMeasure> FMeasure;
+};
+
+// The axis fonts painting writes with.
+struct TChartPaintFonts {
+    const TFontMeasure& BottomTitle;
+    const TFontMeasure& BottomLabels;
+    const TFontMeasure& LeftTitle;
+    const TFontMeasure& LeftLabels;
+};
 
 class TChart : public TChartPanel {
     Q_OBJECT
@@ -55,6 +76,11 @@ private:
     TBarSeries FSeries;
     TChartGeometry FGeometry;
     QCursor FInitialCursor;
+    TChartFontCache FChartTitleFont;
+    TChartFontCache FBottomTitleFont;
+    TChartFontCache FBottomLabelsFont;
+    TChartFontCache FLeftTitleFont;
+    TChartFontCache FLeftLabelsFont;
 };
 
 // Applies every stored setting of the main window's chart, with the axis
@@ -65,4 +91,4 @@ void LoadChart21Settings(TChart& chart);
 // bars. Shared by the chart and by anything that must draw exactly the same.
 void PaintChart(QPainter& painter, const TChartGeometry& geometry, const TChartConfig& config,
                 const TChartAxis& bottomAxis, const TChartAxis& leftAxis,
-                const TBarSeries& series);
+                const TBarSeries& series, const TChartPaintFonts& fonts);

@@ -6,11 +6,9 @@
 
 int Nearest(double x)
 {
-    // Ties go to the even integer whatever the floating-point rounding mode.
-    double r = std::floor(x);
-    const double diff = x - r;
-    if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0))
-        r += 1.0;
+    // The program never leaves the default rounding mode, round to nearest
+    // with ties to even, which is exactly the rounding wanted here.
+    const double r = std::nearbyint(x);
     if (!(r >= double(INT_MIN) && r <= double(INT_MAX)))
         return r < 0 ? INT_MIN : INT_MAX;
     return int(r);

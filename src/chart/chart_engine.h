@@ -57,6 +57,7 @@ struct TChartFont {
     bool Bold = false;
 
     QFont ToQFont() const;
+    bool operator==(const TChartFont&) const = default;
 };
 
 struct TChartPen {

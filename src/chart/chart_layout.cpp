@@ -5,6 +5,18 @@
 #include <algorithm>
 #include <cmath>
 
+int TFontMeasure::TextWidth(const QString& text) const
+{
+    const auto found = FWidths.constFind(text);
+    if (found != FWidths.cend())
+        return found.value();
+    const int width = FMetrics.horizontalAdvance(text);
+    // Bounded: a chart only ever shows a few hundred different texts.
+    if (FWidths.size() < 4096)
+        FWidths.insert(text, width);
+    return width;
+}
+
 int BarPixelWidthFor(int axisLength, int maxPointsPerPage, int barCount, int barWidthPercent,
                      bool sideMargins)
 {

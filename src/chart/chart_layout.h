@@ -9,6 +9,7 @@
 #include "chart/series.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QRect>
 #include <QString>
 
@@ -22,15 +23,21 @@ public:
     virtual int TextWidth(const QString& text) const = 0;
 };
 
-// Measures with a real font's metrics.
+// Measures with a real font's metrics. Widths are remembered: the chart
+// measures the same few hundred tone numbers at every drawing.
 class TFontMeasure : public TTextMeasure {
 public:
-    explicit TFontMeasure(const QFont& font) : FMetrics(font) {}
+    explicit TFontMeasure(const QFont& font) : FFont(font), FMetrics(font) {}
     int LineHeight() const override { return FMetrics.height(); }
-    int TextWidth(const QString& text) const override { return FMetrics.horizontalAdvance(text); }
+    int TextWidth(const QString& text) const override;
+
+    const QFont& Font() const { return FFont; }
+    const QFontMetrics& Metrics() const { return FMetrics; }
 
 private:
+    QFont FFont;
     QFontMetrics FMetrics;
+    mutable QHash<QString, int> FWidths;
 };
 
 // A rectangle as the window system keeps it: right and bottom exclusive.

@@ -1,0 +1,161 @@
+// Drawing and hit-test cost of the bit-loading chart.
+//
+// BM_DrawChart draws the whole chart (layout and painting) with 513 bars;
+// BM_DrawFloor paints the same bars, grid lines and tone labels at fixed
+// positions with no layout at all. Their ratio is the price of the layout
+// work. BM_HitTest is one mouse move's search for the bar under the pointer.
+//
+// Run with --png=FILE to write one 696 x 237 drawing instead, for a look.
+#include "chart/chart.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QApplication* App = nullptr;
+
+// Plausible bit loading: a few upstream tones, a downstream hump falling off
+// with frequency, a notch, and some silent tones.
+double BitsForTone(int tone)
+{
+    if (tone < 6)
+        return 0;
+    if (tone < 32)
+        return 6 + (tone % 5);
+    if (tone < 40)
+        return 0;
+    if (tone > 470)
+        return 0;
+    const double falloff = 15.0 - (tone - 40) * 0.028;
+    const double ripple = std::sin(tone * 0.37) * 1.2;
+    if (tone > 180 && tone < 190)
+        return 2;
+    return std::max(0.0, std::round(falloff + ripple));
+}
+
+std::unique_ptr<TChart> MakeChart(int width, int height)
+{
+    auto chart = std::make_unique<TChart>();
+    LoadChart21Settings(*chart);
+    chart->resize(width, height);
+    chart->BottomAxis().SetMaximum(512);
+    chart->Series().ClearPoints();
+    for (int tone = 0; tone <= 512; ++tone)
+        chart->Series().AppendBar(BitsForTone(tone), QString::number(tone),
+                                  tone < 32 ? clGreen : clBlue);
+    return chart;
+}
+
+void BM_DrawChart(benchmark::State& state)
+{
+    const int width = int(state.range(0));
+    const int height = int(state.range(1));
+    auto chart = MakeChart(width, height);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter painter(&image);
+        chart->DrawChart(painter, QRect(0, 0, width, height));
+    }
+}
+
+// The same picture elements at positions worked out once, outside the loop,
+// from the chart's own drawing: what painting alone costs.
+void BM_DrawFloor(benchmark::State& state)
+{
+    const int width = int(state.range(0));
+    const int height = int(state.range(1));
+    auto chart = MakeChart(width, height);
+    QImage image(width, height, QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        chart->DrawChart(painter, QRect(0, 0, width, height));
+    }
+    const TChartGeometry g = chart->LastGeometry();
+    const TBarSeries& series = chart->Series();
+    std::vector<QRect> bars;
+    std::vector<QColor> colors;
+    for (int i = 0; i < series.Count(); ++i) {
+        const TBarRect r = series.BarRectangle(i);
+        bars.emplace_back(r.Left, r.Top, std::max(1, r.Right - r.Left - 1), std::max(1, r.Bottom - r.Top - 1));
+        colors.push_back(ToQColor(series.ValueColor(i)));
+    }
+    QFont font("Arial");
+    font.setPixelSize(11);
+    const QColor grid(229, 229, 229);
+    for (auto _ : state) {
+        QPainter painter(&image);
+        painter.fillRect(image.rect(), Qt::white);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        for (const TAxisLabel& l : g.Bottom.Labels) {
+            painter.fillRect(QRect(l.Pos, g.Plot.Top, 1, g.Plot.Height()), grid);
+            painter.save();
+            painter.translate(l.Pos - 6, g.Bottom.LabelPosition + 20);
+            painter.rotate(-90);
+            painter.drawText(0, 10, l.Text);
+            painter.restore();
+        }
+        for (const TAxisLabel& l : g.Left.Labels) {
+            painter.fillRect(QRect(g.Plot.Left, l.Pos, g.Plot.Width(), 1), grid);
+            painter.drawText(g.Left.LabelPosition - 12, l.Pos + 4, l.Text);
+        }
+        for (std::size_t i = 0; i < bars.size(); ++i)
+            painter.fillRect(bars[i], colors[i]);
+    }
+}
+
+void BM_HitTest(benchmark::State& state)
+{
+    auto chart = MakeChart(696, 237);
+    QImage image(696, 237, QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        chart->DrawChart(painter, QRect(0, 0, 696, 237));
+    }
+    TBarSeries& series = chart->Series();
+    // Sweep the pointer across the plot, as a hovering mouse does; the far
+    // right misses every bar, which is the longest search.
+    int x = 0;
+    series.CursorPosition = [&x] { return QPoint(x, 150); };
+    int found = 0;
+    for (auto _ : state) {
+        x = (x + 7) % 696;
+        found += series.PointIndexAtCursor() >= 0;
+    }
+    benchmark::DoNotOptimize(found);
+}
+
+BENCHMARK(BM_DrawChart)->Args({696, 237})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DrawFloor)->Args({696, 237})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HitTest)->Unit(benchmark::kNanosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    App = &app;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--png=", 6) == 0) {
+            auto chart = MakeChart(696, 237);
+            QImage image(696, 237, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            chart->DrawChart(painter, QRect(0, 0, 696, 237));
+            painter.end();
+            return image.save(QString::fromLocal8Bit(argv[i] + 6)) ? 0 : 1;
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
