@@ -1,0 +1,188 @@
+// One whole sampling cycle against the router simulator on loopback, with no
+// artificial delay, beside a reference that holds the same dialogue with
+// plain blocking socket calls and no telnet layer.
+//
+// Cycle:     TForm1::Button1Click on Qt's offscreen platform (two logins,
+//            the password, both commands read up to the prompt, both
+//            decodings, 256 bars appended).
+// Reference: two connections, the first closed at once; read to "word:",
+//            send the password, read to ">", send each command and read its
+//            reply to ">"; close.
+// The ratio cycle / reference is taken from the two mean times of one run
+// (target: at most 1.5). Decode measures both decodings of a real pair of
+// replies as the cycle runs them, capture buffer included.
+//
+// Run as root inside a private network namespace with loopback up, e.g.
+//   unshare -n sh -c 'ip link set lo up; exec build/bench/bench_cycle'
+// The simulator binds port 23 on an address 127.x.y.z of its own.
+#include "app/capture_buffer.h"
+#include "app/line_data.h"
+#include "app/main_window.h"
+#include "support/router_sim_process.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr char Marker[] = "xdsl debug bitloadinginfo";
+
+RouterSimProcess& Simulator()
+{
+    static RouterSimProcess sim([] {
+        RouterSimProcess::Options o;
+        o.address = RouterSimProcess::UniqueLoopbackAddress();
+        return o;
+    }());
+    return sim;
+}
+
+// The reference client: blocking calls, nothing but what the dialogue needs.
+class PlainConnection {
+public:
+    explicit PlainConnection(const std::string& address, int port)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (FFd < 0 || ::connect(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("reference: cannot connect to the simulator");
+    }
+    ~PlainConnection() { ::close(FFd); }
+
+    void Send(const std::string& text) { ::send(FFd, text.data(), text.size(), MSG_NOSIGNAL); }
+
+    // What came before `terminator`; the rest stays for the next call.
+    std::string ReceiveUntil(const std::string& terminator)
+    {
+        for (;;) {
+            const auto at = FPending.find(terminator);
+            if (at != std::string::npos) {
+                std::string before = FPending.substr(0, at);
+                FPending.erase(0, at + terminator.size());
+                return before;
+            }
+            char buf[65536];
+            const auto n = ::recv(FFd, buf, sizeof buf, 0);
+            if (n <= 0)
+                throw std::runtime_error("reference: the simulator closed the connection");
+            FPending.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    int FFd = -1;
+    std::string FPending;
+};
+
+struct RawReplies {
+    std::string far;
+    std::string near;
+};
+
+RawReplies ReferenceDialogue(const RouterSimProcess& sim)
+{
+    auto first = std::make_unique<PlainConnection>(sim.Address(), sim.Port());
+    PlainConnection c(sim.Address(), sim.Port());
+    first.reset();
+    c.ReceiveUntil("word:");
+    c.Send("1234\r\n");
+    c.ReceiveUntil(">");
+    RawReplies r;
+    c.Send("wan adsl linedata far\r\n");
+    r.far = c.ReceiveUntil(">");
+    c.Send("wan adsl linedata near\r\n");
+    r.near = c.ReceiveUntil(">");
+    return r;
+}
+
+void BM_Cycle(benchmark::State& state)
+{
+    RouterSimProcess& sim = Simulator();
+    TForm1 form;
+    form.edHost->setText(QString::fromStdString(sim.Address()));
+    form.edPassword->setText(QStringLiteral("1234"));
+    for (auto _ : state) {
+        form.Button1Click();
+        form.Timer1->stop();
+    }
+    // The bars must be the router's, or the time means nothing.
+    const auto expected = sim.ExpectedTones();
+    for (int t = 0; t <= 512; ++t) {
+        if (ToneTable()[static_cast<std::size_t>(t)] != expected[static_cast<std::size_t>(t)]) {
+            state.SkipWithError("the cycle did not decode what the simulator served");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Cycle)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_Reference(benchmark::State& state)
+{
+    RouterSimProcess& sim = Simulator();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const auto r = ReferenceDialogue(sim);
+        bytes += r.far.size() + r.near.size();
+    }
+    state.counters["reply_bytes"] = benchmark::Counter(double(bytes), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_Reference)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_DecodeBothReplies(benchmark::State& state)
+{
+    const auto replies = ReferenceDialogue(Simulator());
+    TCaptureBuffer memo;
+    TToneTable tones{};
+    for (auto _ : state) {
+        memo.Clear();
+        memo.Append(Marker);
+        memo.Append(replies.far);
+        DecodeFarEnd(memo, tones);
+        memo.Clear();
+        memo.Append(Marker);
+        memo.Append(replies.near);
+        DecodeNearEnd(memo, tones);
+        benchmark::DoNotOptimize(tones);
+    }
+    const auto expected = Simulator().ExpectedTones();
+    for (int t = 0; t <= 512; ++t) {
+        if (tones[static_cast<std::size_t>(t)] != expected[static_cast<std::size_t>(t)]) {
+            state.SkipWithError("decoding differs from what the simulator served");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_DecodeBothReplies)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // No display: the window is never shown.
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
