@@ -438,3 +438,34 @@ TEST_F(ChartWidget, MouseMoveAndLeaveSignals)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ChartSettings, LoadingSkipsTheMaximumCheckAndUsesTheRealFont)
+{
+    App();
+    TChart chart;
+    // A minimum left over above the stored maximum must not stop loading.
+    chart.BottomAxis().SetMaximum(1000);
+    chart.BottomAxis().SetMinimum(600);
+    EXPECT_NO_THROW(LoadChart21Settings(chart));
+    EXPECT_DOUBLE_EQ(chart.BottomAxis().Minimum(), 5);
+    EXPECT_DOUBLE_EQ(chart.BottomAxis().Maximum(), 512);
+    // After loading the check is back.
+    EXPECT_THROW(chart.BottomAxis().SetMaximum(4), AxisException);
+    EXPECT_DOUBLE_EQ(chart.BottomAxis().Maximum(), 512);
+
+    // The title band is one line of the 11-pixel Arial (Liberation Sans) plus 5.
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPixelSize(11);
+    const QFontMetrics fm(arial);
+    Draw(chart);
+    const TChartGeometry& g = chart.LastGeometry();
+    EXPECT_EQ(g.Plot.Top, fm.height() + 5);
+    EXPECT_EQ(g.Bottom.Position, 237 - fm.height() - 29 - 2);
+    EXPECT_EQ(g.Left.LabelPosition - g.Left.TitlePosition,
+              fm.horizontalAdvance(QStringLiteral("16")) + fm.horizontalAdvance(QStringLiteral(" ")));
+    EXPECT_EQ(chart.BackColor(), clWhite);
+}
+
+} // namespace
