@@ -156,22 +156,17 @@ TEST(LeftAxisStep, StepSeriesAndLimits)
     const struct { int length, lineHeight; double range, increment, expected; } cases[] = {
         {150, 14, 160, 0, 20},       // scaled by ten
         {150, 14, 1.6, 0, 1},        // starts at 1, never goes below
-        {150, 14, 1e6, 0, 1e5},
         {150, 14, 16, 3, 3},         // an increment starts the search
         {150, 14, 160, 3, 20},       // 3 -> 5 -> 10 -> 20
         {150, 0, 16, 0, 20},         // no line height: room for one label
         {-20, 14, 16, 0, 1e-12},     // an inverted plot has no room
         {150, 14, 0, 0, 1},          // empty range
+        {150, 14, INFINITY, 0, 1e-12}, // would never settle
+        {150, 14, NAN, 0, 1e-12},
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(AxisValueStep(c.length, c.lineHeight, c.range, c.increment, 10), c.expected)
             << c.length << " " << c.range;
-}
-
-TEST(LeftAxisStep, EndlessRangeStops)
-{
-    EXPECT_DOUBLE_EQ(AxisValueStep(150, 14, INFINITY, 0, 10), 1e-12);
-    EXPECT_DOUBLE_EQ(AxisValueStep(150, 14, NAN, 0, 10), 1e-12);
 }
 
 TEST(LeftAxisStep, RealFontGivesTheSameSteps)
@@ -237,21 +232,6 @@ TEST(LabelThinning, BottomAxisLabelsOfEachRange)
     }
 }
 
-TEST(LabelThinning, ExactLabelsAt696)
-{
-    TChart21Model model;
-    model.Fill(513);
-    const TChartGeometry g = model.Layout(696, 237, TFixedMeasure(14, 6));
-    // Axis from 70 to 676 for tones 5 to 512: 606 / 507 pixels per tone.
-    ASSERT_EQ(g.Bottom.Scale.StartPixel, 70);
-    ASSERT_EQ(g.Bottom.Scale.EndPixel, 676);
-    const struct { const char* text; int pos; } first[] = {{"5", 70}, {"18", 86}, {"32", 102}};
-    for (std::size_t i = 0; i < std::size(first); ++i) {
-        EXPECT_EQ(g.Bottom.Labels[i].Text, QString::fromLatin1(first[i].text));
-        EXPECT_EQ(g.Bottom.Labels[i].Pos, first[i].pos);
-    }
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(Layout, PlotRectangleAndAxesAt696x237)
@@ -298,44 +278,23 @@ TEST(Layout, LeftLabelsFromTopDown)
     }
 }
 
-TEST(Layout, EmptyChartHasLeftLabelsButNoBottomOnes)
-{
-    TChart21Model model;
-    const TChartGeometry g = model.Layout(696, 237, TFixedMeasure(14, 6));
-    EXPECT_TRUE(g.Bottom.Labels.empty());
-    EXPECT_TRUE(g.Bottom.MinorTicks.empty());
-    EXPECT_EQ(g.Bars.FirstShownIndex, -1);
-    EXPECT_EQ(g.Bars.LastShownIndex, -1);
-    EXPECT_EQ(g.Left.Labels.size(), 9u);
-    EXPECT_EQ(g.Left.Labels.front().Pos, 21);
-    EXPECT_EQ(g.Left.Labels.back().Pos, 189);
-}
-
-TEST(Layout, TinyAndEmptyRectanglesDoNotHang)
+TEST(Layout, DegenerateSizesAndRangesStayBounded)
 {
     TChart21Model model;
     model.Fill(513);
     const TFixedMeasure m(14, 6);
-    for (const QSize size : {QSize(0, 0), QSize(1, 1), QSize(30, 20), QSize(696, 40), QSize(20, 600)}) {
+    for (const QSize size : {QSize(0, 0), QSize(30, 20), QSize(20, 600)}) {
         const TChartGeometry g = model.Layout(size.width(), size.height(), m);
         EXPECT_LE(int(g.Left.Labels.size()), MaxAxisTicks);
-        EXPECT_LE(int(g.Bottom.Labels.size()), MaxAxisTicks);
     }
-}
-
-TEST(Layout, OutlandishRangesKeepTheTickListBounded)
-{
-    TChart21Model model;
-    const TFixedMeasure m(14, 6);
-    // A step lost against the value's size would never move the value.
-    model.Left.SetMaximum(1e20);
-    model.Left.SetMinimum(1e20);
-    TChartGeometry g = model.Layout(696, 237, m);
-    EXPECT_LE(int(g.Left.Labels.size()), MaxAxisTicks);
-    model.Left.SetMinimum(-1e300);
-    model.Left.SetMaximum(1e300);
-    g = model.Layout(696, 237, m);
-    EXPECT_LE(int(g.Left.Labels.size()), MaxAxisTicks);
+    // A step lost against the value's magnitude would never move the value;
+    // a huge range must not run away either.
+    const struct { double minimum, maximum; } ranges[] = {{1e20, 1e20}, {-1e300, 1e300}};
+    for (const auto& r : ranges) {
+        model.Left.SetMinimum(r.minimum);
+        model.Left.SetMaximum(r.maximum);
+        EXPECT_LE(int(model.Layout(696, 237, m).Left.Labels.size()), MaxAxisTicks);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -457,18 +416,6 @@ TEST(MinorTicks, BetweenAndAroundTicksStrictlyInside)
     }
 }
 
-TEST(MinorTicks, LeftAxisAt696x237)
-{
-    TChart21Model model;
-    const TChartGeometry g = model.Layout(696, 237, TFixedMeasure(14, 6));
-    // Eight gaps with three minor ticks each, none outside 21..189.
-    EXPECT_EQ(g.Left.MinorTicks.size(), 24u);
-    for (int p : g.Left.MinorTicks) {
-        EXPECT_GT(p, 21);
-        EXPECT_LT(p, 189);
-    }
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(AxisLabels, NumberFormat)
@@ -476,8 +423,8 @@ TEST(AxisLabels, NumberFormat)
     const QLocale saved;
     QLocale::setDefault(QLocale::c());
     const struct { double v; const char* text; } cases[] = {
-        {0, "0"}, {16, "16"}, {2.5, "2.5"}, {0.1234, "0.123"}, {0.0004, "0"}, {1234567, "1,234,567"},
-        {-1500.25, "-1,500.25"}, {-0.0001, "0"}, {999.9996, "1,000"},
+        {16, "16"}, {0.1234, "0.123"}, {1234567, "1,234,567"}, {-1500.25, "-1,500.25"},
+        {-0.0001, "0"}, {999.9996, "1,000"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatAxisValue(c.v), QString::fromLatin1(c.text)) << c.v;

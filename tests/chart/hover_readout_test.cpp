@@ -42,8 +42,6 @@ TEST_F(FormatGeneralTest, Table)
         {1234567890123456.0L, "1.23456789012346E15"},
         {0.00001L, "0.00001"},
         {0.0000015L, "1.5E-6"},
-        {100.0L, "100"},
-        {1e14L, "100000000000000"},
         {-0.0L, "0"},
     };
     for (const auto& c : cases)
@@ -120,22 +118,6 @@ TEST(BarSeries, AppendAfterClearStartsAgainAtZero)
     EXPECT_EQ(changes, 513 + 1 + 3);
 }
 
-TEST(BarSeries, ColourlessBarsTakeTheSeriesColourAndMultiplierScalesValues)
-{
-    TBarSeries series;
-    series.SeriesColor = 0xFF8000;
-    series.AppendBar(4, QStringLiteral("0"));
-    EXPECT_EQ(series.ValueColor(0), TColor(0xFF8000));
-    EXPECT_EQ(ToQColor(series.ValueColor(0)), QColor(0, 128, 255));
-}
-
-TEST(Colours, UpstreamGreenDownstreamBlue)
-{
-    EXPECT_EQ(ToQColor(clGreen), QColor(0, 128, 0));
-    EXPECT_EQ(ToQColor(clBlue), QColor(0, 0, 255));
-    EXPECT_EQ(ToQColor(0xE5E5E5), QColor(229, 229, 229));
-}
-
 TEST(Axis, MaximumBelowMinimumIsRefusedAndRangeKept)
 {
     TChartAxis axis;
@@ -167,31 +149,6 @@ TEST(Axis, MaximumBelowMinimumIsRefusedAndRangeKept)
     EXPECT_EQ(changes, 4);
     axis.SetMaximum(512);
     EXPECT_EQ(changes, 4);
-}
-
-TEST(Axis, LoadingSkipsTheCheck)
-{
-    TChartAxis axis;
-    axis.SetMaximum(100);
-    axis.SetMinimum(50);
-    axis.Loading = true;
-    EXPECT_NO_THROW(axis.SetMaximum(10));
-    EXPECT_DOUBLE_EQ(axis.Maximum(), 10);
-    axis.Loading = false;
-    EXPECT_THROW(axis.SetMaximum(20), AxisException);
-}
-
-TEST(ChartConfig, NegativePageSizeRefused)
-{
-    TChartConfig config;
-    config.SetMaxPointsPerPage(255);
-    try {
-        config.SetMaxPointsPerPage(-1);
-        ADD_FAILURE() << "accepted";
-    } catch (const ChartException& e) {
-        EXPECT_STREQ(e.what(), "MaxPointsPerPage must be >= 0");
-    }
-    EXPECT_EQ(config.MaxPointsPerPage(), 255);
 }
 
 } // namespace
