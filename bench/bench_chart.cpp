@@ -5,7 +5,8 @@
 // positions with no layout at all. Their ratio is the price of the layout
 // work. BM_HitTest is one mouse move's search for the bar under the pointer.
 //
-// Run with --png=FILE to write one 696 x 237 drawing instead, for a look.
+// Run with --png=FILE[:WIDTHxHEIGHT] to write one drawing (696 x 237 unless
+// given) instead, for a look.
 #include "chart/chart.h"
 
 #include <QApplication>
@@ -145,13 +146,24 @@ int main(int argc, char** argv)
     App = &app;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--png=", 6) == 0) {
-            auto chart = MakeChart(696, 237);
-            QImage image(696, 237, QImage::Format_RGB32);
+            QString file = QString::fromLocal8Bit(argv[i] + 6);
+            int width = 696, height = 237;
+            const int colon = file.lastIndexOf(QLatin1Char(':'));
+            if (colon > 0) {
+                const QStringList size = file.mid(colon + 1).split(QLatin1Char('x'));
+                if (size.size() == 2) {
+                    width = std::max(10, size[0].toInt());
+                    height = std::max(10, size[1].toInt());
+                }
+                file.truncate(colon);
+            }
+            auto chart = MakeChart(width, height);
+            QImage image(width, height, QImage::Format_RGB32);
             image.fill(Qt::white);
             QPainter painter(&image);
-            chart->DrawChart(painter, QRect(0, 0, 696, 237));
+            chart->DrawChart(painter, QRect(0, 0, width, height));
             painter.end();
-            return image.save(QString::fromLocal8Bit(argv[i] + 6)) ? 0 : 1;
+            return image.save(file) ? 0 : 1;
         }
     }
     benchmark::Initialize(&argc, argv);
