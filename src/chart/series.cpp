@@ -42,13 +42,18 @@ TColor TBarSeries::ValueColor(int index) const
     return color == clTeeColor ? SeriesColor : color;
 }
 
+int BarLeftFor(const TBarDrawState& state, double x, int offsetPercent)
+{
+    const int width = state.BarPixelWidth;
+    return state.Bottom.ValueToPixel(x) - width / 2 + Nearest(offsetPercent * width * 0.01);
+}
+
 TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
                          int offsetPercent)
 {
     TBarRect r;
-    const int width = state.BarPixelWidth;
-    r.Left = state.Bottom.ValueToPixel(x) - width / 2 + Nearest(offsetPercent * width * 0.01);
-    r.Right = r.Left + width;
+    r.Left = BarLeftFor(state, x, offsetPercent);
+    r.Right = r.Left + state.BarPixelWidth;
     const int valueEnd = state.Left.ValueToPixel(y);
     const int originEnd = state.Left.ValueToPixel(origin);
     r.Top = std::min(valueEnd, originEnd);
@@ -66,11 +71,14 @@ bool TBarSeries::BarContainsPoint(int index, const QPoint& point) const
 {
     if (index < 0 || index >= Count())
         return false;
-    const TBarRect r = BarRectangle(index);
+    // Columns first: most bars are ruled out without the value axis.
+    const int left = BarLeftFor(FDrawState, FXValues.Value(index), OffsetPercent);
     // Every edge counts: the hit area is one column and one row wider on the
     // far sides than what is filled.
-    return point.x() >= r.Left && point.x() <= r.Right && point.y() >= r.Top
-           && point.y() <= r.Bottom;
+    if (point.x() < left || point.x() > left + FDrawState.BarPixelWidth)
+        return false;
+    const TBarRect r = BarRectangle(index);
+    return point.y() >= r.Top && point.y() <= r.Bottom;
 }
 
 int TBarSeries::PointIndexAtCursor() const

@@ -36,6 +36,10 @@ struct TBarDrawState {
     int LastShownIndex = -1;
 };
 
+// A bar's left edge for a draw state: X centred on its axis pixel, shifted
+// right by offsetPercent of the bar width.
+int BarLeftFor(const TBarDrawState& state, double x, int offsetPercent);
+
 // A bar's rectangle for a draw state: X centred on its axis pixel, shifted
 // right by offsetPercent of the bar width, from the origin value to the value.
 TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
