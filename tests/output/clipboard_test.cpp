@@ -1,6 +1,7 @@
 // The vector copy on the clipboard, in-process (Qt's offscreen clipboard):
 // one SVG entry of the stated size that draws the chart, replacing what was
 // there, with the chart's switches restored however the copy ends.
+#include "output/qt_print.h"
 #include "output/test_chart.h"
 
 #include "chart/chart.h"

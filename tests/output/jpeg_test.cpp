@@ -3,6 +3,7 @@
 // writes); and the preview decoder on good and broken files.
 #include "output/jpeg_probe.h"
 #include "output/private_mounts.h"
+#include "output/qt_print.h"
 #include "output/test_chart.h"
 
 #include "chart/chart.h"
