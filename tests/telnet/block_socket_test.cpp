@@ -87,6 +87,82 @@ TEST_P(ReceiveUntilTable, ResultErrorAndLeftover)
 INSTANTIATE_TEST_SUITE_P(Table, ReceiveUntilTable, testing::ValuesIn(ReceiveCases()),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
+// With ConvertLineEnd a CR LF terminator matches any line end, and the
+// partner of a lone CR or LF that arrives with the next packet is dropped
+// rather than read as an empty line.
+struct LineEndCase {
+    const char* Name;
+    Script Server;
+    std::vector<std::string> Lines;
+};
+
+class ConvertLineEndTable : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(ConvertLineEndTable, EveryLineEndEndsALine)
+{
+    const LineEndCase& Case = GetParam();
+    ScriptServer Server({Case.Server});
+    TTCPBlockSocket Sock;
+    Sock.SetConvertLineEnd(true);
+    Sock.Connect("127.0.0.1", Server.Port());
+    ASSERT_EQ(Sock.LastError(), NoError);
+    for (const std::string& Line : Case.Lines) {
+        EXPECT_EQ(Sock.ReceiveUntil(5000, "\r\n"), Line);
+        EXPECT_EQ(Sock.LastError(), NoError);
+    }
+    Sock.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ConvertLineEndTable,
+    testing::Values(LineEndCase{"AllKindsInOnePacket", {SendBytes("one\rtwo\nthree\r\nfour\n\rfive\r\n"), ReadToEnd()},
+                                {"one", "two", "three", "four", "five"}},
+                    LineEndCase{"CrThenLfInNextPacket",
+                                {SendBytes("a\r"), PauseMs(300), SendBytes("\nb\r\n"), ReadToEnd()}, {"a", "b"}},
+                    LineEndCase{"LfThenCrInNextPacket",
+                                {SendBytes("a\n"), PauseMs(300), SendBytes("\rb\n"), ReadToEnd()}, {"a", "b"}},
+                    LineEndCase{"EmptyLineKept", {SendBytes("a\r\n\r\nb\r\n"), ReadToEnd()}, {"a", "", "b"}}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+// The wait for data is cut into heartbeat-sized turns; a heartbeat that sets
+// StopFlag ends the wait at once.
+struct HeartbeatCase {
+    const char* Name;
+    int Timeout;
+    int Rate;
+    int StopAtBeat;  // 0: never stop
+    int Beats;
+};
+
+class HeartbeatTable : public testing::TestWithParam<HeartbeatCase> {};
+
+TEST_P(HeartbeatTable, BeatsDuringAQuietWait)
+{
+    const HeartbeatCase& Case = GetParam();
+    ScriptServer Server({{ReadToEnd()}});
+    TTCPBlockSocket Sock;
+    Sock.Connect("127.0.0.1", Server.Port());
+    ASSERT_EQ(Sock.LastError(), NoError);
+    int Beats = 0;
+    Sock.SetHeartbeatRate(Case.Rate);
+    Sock.SetOnHeartbeat([&](TBlockSocket* Sender) {
+        ++Beats;
+        if (Beats == Case.StopAtBeat)
+            Sender->SetStopFlag(true);
+    });
+    EXPECT_FALSE(Sock.WaitReadable(Case.Timeout));
+    EXPECT_EQ(Beats, Case.Beats);
+    EXPECT_FALSE(Sock.StopFlag()) << "the stop request is consumed";
+    Sock.SetOnHeartbeat(nullptr);
+    Sock.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HeartbeatTable,
+                         testing::Values(HeartbeatCase{"TurnsPlusOne", 350, 100, 0, 4},
+                                         HeartbeatCase{"StopEndsWait", 5000, 100, 2, 2},
+                                         HeartbeatCase{"NoRateNoBeats", 200, 0, 0, 0}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
 // A leftover is handed out first, and what arrives later joins it.
 TEST(ReceiveUntilLeftover, NextCallStartsWithLeftover)
 {
@@ -163,17 +239,25 @@ INSTANTIATE_TEST_SUITE_P(Table, ReadFilter,
                                          FilterCase{"EqualKept", "", 100, "abcdef"}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
-// Closing with unread data must still be an orderly close: the peer sees the
-// end of the stream, not a reset.
-TEST(CloseDrains, PeerSeesOrderlyCloseDespiteUnreadData)
+// Closing with unread data reads it first, through the read filter like any
+// other received data, so the close is orderly: the peer sees the end of the
+// stream, not a reset.
+TEST(CloseDrains, PendingBytesPassTheFilterAndPeerSeesOrderlyClose)
 {
-    ScriptServer Server({{SendBytes(std::string(3000, 'j')), PauseMs(100), ReadToEnd()}});
+    const std::string Pending(3000, 'j');
+    ScriptServer Server({{SendBytes(Pending), ReadToEnd()}});
     TTCPBlockSocket Sock;
+    std::string Filtered;
+    Sock.SetOnReadFilter([&Filtered](TBlockSocket*, std::string& Value) { Filtered += Value; });
     Sock.Connect("127.0.0.1", Server.Port());
     ASSERT_EQ(Sock.LastError(), NoError);
-    ASSERT_TRUE(Sock.WaitReadable(10000));
+    for (int Turn = 0; Turn < 200 && Sock.PendingBytes() < static_cast<int>(Pending.size()); ++Turn)
+        Sock.WaitReadable(100);
+    ASSERT_EQ(Sock.PendingBytes(), static_cast<int>(Pending.size()));
     Sock.Close();
     EXPECT_EQ(Sock.Socket(), -1);
+    EXPECT_EQ(Filtered, Pending);
+    EXPECT_EQ(Sock.LastError(), NoError);
     Server.Received();
     EXPECT_TRUE(Server.SawClientClose().at(0));
 }
