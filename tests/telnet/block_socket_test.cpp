@@ -12,6 +12,8 @@
 
 namespace {
 
+using telnet_test::PrintTo;
+
 constexpr int NoError = 0;
 constexpr int ErrConnReset = 10054;
 constexpr int ErrNoBuffers = 10055;

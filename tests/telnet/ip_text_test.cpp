@@ -1,5 +1,6 @@
 // Address texts, text helpers, tick arithmetic, error texts and the mapping
 // of system errors: pure functions checked against tables.
+#include "script_server.h"
 #include "telnet/block_socket.h"
 #include "telnet/ip_text.h"
 #include "telnet/net_util.h"
@@ -14,10 +15,14 @@
 
 namespace {
 
+using telnet_test::PrintTo;
+
 struct TextCase {
     const char* Text;
     bool Expected;
 };
+
+void PrintTo(const TextCase& C, std::ostream* Out) { *Out << '"' << C.Text << '"'; }
 
 class IPv4Texts : public testing::TestWithParam<TextCase> {};
 TEST_P(IPv4Texts, Recognised) { EXPECT_EQ(IsIPv4Text(GetParam().Text), GetParam().Expected); }
@@ -49,6 +54,8 @@ struct SplitCase {
     const char* Rest;
 };
 
+void PrintTo(const SplitCase& C, std::ostream* Out) { *Out << '"' << C.Text << '"'; }
+
 class SplitFirstTable : public testing::TestWithParam<SplitCase> {};
 TEST_P(SplitFirstTable, HeadAndRest)
 {
@@ -66,6 +73,8 @@ struct LineEndCase {
     int Position;
     std::string LineEnd;
 };
+
+void PrintTo(const LineEndCase& C, std::ostream* Out) { *Out << testing::PrintToString(C.Text); }
 
 class FindLineEndTable : public testing::TestWithParam<LineEndCase> {};
 TEST_P(FindLineEndTable, PositionAndKind)
@@ -86,6 +95,8 @@ struct TickCase {
     std::uint32_t Diff;
 };
 
+void PrintTo(const TickCase& C, std::ostream* Out) { *Out << C.Old << "->" << C.New; }
+
 class TickDiffTable : public testing::TestWithParam<TickCase> {};
 TEST_P(TickDiffTable, Difference) { EXPECT_EQ(TickDiff(GetParam().Old, GetParam().New), GetParam().Diff); }
 INSTANTIATE_TEST_SUITE_P(Table, TickDiffTable,
@@ -97,6 +108,8 @@ struct DescCase {
     int Code;
     const char* Text;
 };
+
+void PrintTo(const DescCase& C, std::ostream* Out) { *Out << C.Code; }
 
 class ErrorTexts : public testing::TestWithParam<DescCase> {};
 TEST_P(ErrorTexts, Text) { EXPECT_EQ(TBlockSocket::GetErrorDesc(GetParam().Code), GetParam().Text); }
@@ -115,6 +128,8 @@ struct MapCase {
     int From;
     int To;
 };
+
+void PrintTo(const MapCase& C, std::ostream* Out) { *Out << C.From; }
 
 class ErrnoMapping : public testing::TestWithParam<MapCase> {};
 TEST_P(ErrnoMapping, OntoSocketNumbers) { EXPECT_EQ(ErrnoToSocketError(GetParam().From), GetParam().To); }

@@ -12,6 +12,8 @@
 
 namespace {
 
+using telnet_test::PrintTo;
+
 struct NegotiationCase {
     const char* Name;
     std::string Received;

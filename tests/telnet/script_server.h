@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,3 +63,14 @@ private:
 std::string B(std::initializer_list<int> Values);
 // A port on 127.0.0.1 where nothing listens (bound, then closed again).
 std::string UnusedPort();
+
+namespace telnet_test {
+// Table rows print as their names in test output, not as raw bytes. Bring it
+// into a test file's namespace with `using telnet_test::PrintTo;`.
+template <typename Row>
+    requires requires(const Row& R) { R.Name; }
+void PrintTo(const Row& R, std::ostream* Out)
+{
+    *Out << R.Name;
+}
+}  // namespace telnet_test

@@ -11,6 +11,8 @@
 
 namespace {
 
+using telnet_test::PrintTo;
+
 constexpr int NoError = 0;
 constexpr int ErrRefused = 10061;
 constexpr int ErrHostNotFound = 11001;
