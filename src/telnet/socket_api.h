@@ -59,7 +59,7 @@ int SocketLibraryUseCount();
 extern in6_addr IPv6AnyAddress;
 extern in6_addr IPv6LoopbackAddress;
 
-// Fills Sin for IP and Port. With an unspecified Family a host is looked up
+// Fills Sin for IP and Port. With no family given (AF_UNSPEC) a host is looked up
 // as IPv4 first and IPv6 second (the reverse when PreferIP4 is false); with a
 // given family only that family is asked for. Returns 0 or a resolver error
 // code on the socket error numbering (11001 "Host not found" and the like);

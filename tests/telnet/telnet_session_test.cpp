@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <string>
 
 namespace {
@@ -17,6 +19,7 @@ constexpr int NoError = 0;
 constexpr int ErrRefused = 10061;
 constexpr int ErrHostNotFound = 11001;
 constexpr int ErrTryAgain = 11002;
+constexpr int ErrSendAfterShutdown = 10058;
 
 // A session aimed at a loopback server with a time-out generous enough for a
 // loaded machine.
@@ -198,6 +201,23 @@ TEST(ReceiveUntil, EmptyTerminatorReturnsAtOnce)
     EXPECT_EQ(Telnet.Sock().LastError(), NoError);
     EXPECT_EQ(Telnet.ReceiveUntil(">"), "abc");
     Telnet.Logout();
+}
+
+// An answer that cannot go out (here the sending direction is already shut)
+// fails the receive in progress, and nothing received is lost: the data bytes
+// wait in the line buffer.
+TEST(NegotiationAnswerFails, ReceiveFailsKeepingData)
+{
+    ScriptServer Server({{SendBytes("ab" + B({255, 253, 24}) + "cd>"), ReadToEnd()}});
+    TTelnetSend Telnet;
+    Aim(Telnet, "127.0.0.1", Server.Port());
+    ASSERT_TRUE(Telnet.Login());
+    ::shutdown(Telnet.Sock().Socket(), SHUT_WR);
+    EXPECT_EQ(Telnet.ReceiveUntil(">"), "");
+    EXPECT_EQ(Telnet.Sock().LastError(), ErrSendAfterShutdown);
+    EXPECT_EQ(Telnet.Sock().InBuffer(), "abcd>");
+    Telnet.Logout();
+    EXPECT_EQ(Server.Received().at(0), "");
 }
 
 // A long session keeps only the latest bytes of its log.
