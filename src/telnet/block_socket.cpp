@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-TSSLClass SSLImplementation = [](TTCPBlockSocket& Socket) -> std::unique_ptr<TCustomSSL> {
+TTransportSecurityFactory TransportSecurityClass = [](TTCPBlockSocket& Socket) -> std::unique_ptr<TCustomSSL> {
     return std::make_unique<TSSLNone>(Socket);
 };
 
@@ -42,31 +42,31 @@ TBlockSocket::~TBlockSocket()
     TBlockSocket::Close();
 }
 
-void TBlockSocket::DoStatus(THookSocketReason Reason, const std::string& Value)
+void TBlockSocket::NotifyStatus(THookSocketReason Reason, const std::string& Value)
 {
     if (FOnStatus)
         FOnStatus(this, Reason, Value);
 }
 
-void TBlockSocket::DoHeartbeat()
+void TBlockSocket::Heartbeat()
 {
     if (FOnHeartbeat && FHeartbeatRate != 0)
         FOnHeartbeat(this);
 }
 
-void TBlockSocket::DoMonitor(bool Writing, const void* Buffer, int Len)
+void TBlockSocket::NotifyMonitor(bool Writing, const void* Buffer, int Len)
 {
     if (FOnMonitor)
         FOnMonitor(this, Writing, Buffer, Len);
 }
 
-void TBlockSocket::DoCreateSocket()
+void TBlockSocket::NotifySocketCreated()
 {
     if (FOnCreateSocket)
         FOnCreateSocket(this);
 }
 
-void TBlockSocket::DoReadFilter(void* Buffer, int& Length)
+void TBlockSocket::ApplyReadFilter(void* Buffer, int& Length)
 {
     if (!FOnReadFilter || Length <= 0)
         return;
@@ -81,38 +81,38 @@ void TBlockSocket::DoReadFilter(void* Buffer, int& Length)
 
 void TBlockSocket::SetLastError(int Code)
 {
-    FLastError = Code;
-    FLastErrorDesc = GetErrorDescEx();
+    FLastErrorCode = Code;
+    FLastErrorText = GetErrorDescEx();
 }
 
 int TBlockSocket::CheckResult(int SysResult)
 {
     const int SavedErrno = errno;
-    FLastError = 0;
+    FLastErrorCode = 0;
     if (SysResult == -1) {
-        FLastError = ErrnoToSocketError(SavedErrno);
-        FLastErrorDesc = GetErrorDescEx();
+        FLastErrorCode = ErrnoToSocketError(SavedErrno);
+        FLastErrorText = GetErrorDescEx();
     }
-    return FLastError;
+    return FLastErrorCode;
 }
 
 void TBlockSocket::ReportError()
 {
-    FLastErrorDesc = GetErrorDescEx();
-    if (FLastError == 0 || FLastError == ErrWouldBlock || FLastError == ErrInProgress)
+    FLastErrorText = GetErrorDescEx();
+    if (FLastErrorCode == 0 || FLastErrorCode == ErrWouldBlock || FLastErrorCode == ErrInProgress)
         return;
-    DoStatus(HR_Error, std::to_string(FLastError) + "," + FLastErrorDesc);
+    NotifyStatus(HR_Error, std::to_string(FLastErrorCode) + "," + FLastErrorText);
     if (FRaiseExcept) {
         char Message[512];
         std::snprintf(Message, sizeof Message, "TCP/IP Socket error %d: %s",
-                      FLastError, FLastErrorDesc.c_str());
-        throw ESocketError(Message, FLastError, FLastErrorDesc);
+                      FLastErrorCode, FLastErrorText.c_str());
+        throw ESocketError(Message, FLastErrorCode, FLastErrorText);
     }
 }
 
 bool TBlockSocket::CheckStop()
 {
-    DoHeartbeat();
+    Heartbeat();
     if (!FStopFlag)
         return false;
     FStopFlag = false;
@@ -128,7 +128,7 @@ void TBlockSocket::Throttle(int Count, int Limit, std::uint32_t& NextTick)
     const std::uint32_t Now = TickMs();
     if (Now < NextTick) {
         const std::uint32_t Wait = NextTick - Now;
-        DoStatus(HR_Wait, std::to_string(Wait));
+        NotifyStatus(HR_Wait, std::to_string(Wait));
         SleepMs(static_cast<int>(Wait % 250));
         for (std::uint32_t Turn = 0; Turn < Wait / 250; ++Turn) {
             if (FStopFlag)
@@ -139,82 +139,82 @@ void TBlockSocket::Throttle(int Count, int Limit, std::uint32_t& NextTick)
     NextTick = static_cast<std::uint32_t>(static_cast<double>(Count) / Limit * 1000.0) + TickMs();
 }
 
-void TBlockSocket::ResolveAddress(TVarSin& Sin, const std::string& IP, const std::string& Port)
+void TBlockSocket::ResolveAddress(TAddressRecord& Address, const std::string& IP, const std::string& Port)
 {
-    DoStatus(HR_ResolvingBegin, IP + ":" + Port);
-    FLastError = 0;
+    NotifyStatus(HR_ResolvingBegin, IP + ":" + Port);
+    FLastErrorCode = 0;
     TSocketFamily Wanted = FFamily;
-    if (FSocket == -1 && FFamily == SF_Any) {
+    if (FHandle == -1 && FFamily == SF_Any) {
         if (IsIPv4Text(IP))
             Wanted = SF_IP4;
         else if (IsIPv6Text(IP))
             Wanted = SF_IP6;
     }
-    FLastError = FillAddress(Sin, IP, Port, FamilyNumber(Wanted), SocketProtocol(), SocketKind(), FPreferIP4);
-    FLastErrorDesc = GetErrorDescEx();
-    DoStatus(HR_ResolvingEnd, IP + ":" + Port);
+    FLastErrorCode = FillAddress(Address, IP, Port, FamilyNumber(Wanted), SocketProtocol(), SocketKind(), FPreferIP4);
+    FLastErrorText = GetErrorDescEx();
+    NotifyStatus(HR_ResolvingEnd, IP + ":" + Port);
 }
 
-void TBlockSocket::CreateHandle(const TVarSin& Sin)
+void TBlockSocket::CreateHandle(const TAddressRecord& Address)
 {
     FStopFlag = false;
-    FRecvCounter = 0;
-    FSendCounter = 0;
-    FLastError = 0;
-    if (FSocket != -1)
+    FBytesReceived = 0;
+    FBytesSent = 0;
+    FLastErrorCode = 0;
+    if (FHandle != -1)
         return;
-    FBuffer.clear();
+    FInBuffer.clear();
     FIsBound = false;
-    FIP6Used = Sin.sin_family == AF_INET6;
-    FSocket = ::socket(Sin.sin_family, SocketKind() | SOCK_CLOEXEC, SocketProtocol());
-    if (FSocket == -1)
+    FUsesIPv6 = Address.sin_family == AF_INET6;
+    FHandle = ::socket(Address.sin_family, SocketKind() | SOCK_CLOEXEC, SocketProtocol());
+    if (FHandle == -1)
         CheckResult(-1);
-    FReadSet = pollfd{FSocket, POLLIN, 0};
+    FReadSet = pollfd{FHandle, POLLIN, 0};
     ReportError();
-    DoStatus(HR_SocketCreate, FIP6Used ? "IPv6" : "IPv4");
-    if (FSocket != -1) {
-        for (const TSynaOption& Option : FDelayedOptions)
-            setsockopt(FSocket, Option.Level, Option.Option, Option.Value.data(),
+    NotifyStatus(HR_SocketCreate, FUsesIPv6 ? "IPv6" : "IPv4");
+    if (FHandle != -1) {
+        for (const TSocketOptionRequest& Option : FPendingOptions)
+            setsockopt(FHandle, Option.Level, Option.Option, Option.Value.data(),
                        static_cast<socklen_t>(Option.Value.size()));
     }
-    FDelayedOptions.clear();
-    DoCreateSocket();
+    FPendingOptions.clear();
+    NotifySocketCreated();
 }
 
 void TBlockSocket::ReadLocalAndRemote(bool Remote)
 {
-    socklen_t Length = sizeof FLocalSin;
-    std::memset(&FLocalSin, 0, sizeof FLocalSin);
-    getsockname(FSocket, reinterpret_cast<sockaddr*>(&FLocalSin), &Length);
+    socklen_t Length = sizeof FLocalAddr;
+    std::memset(&FLocalAddr, 0, sizeof FLocalAddr);
+    getsockname(FHandle, reinterpret_cast<sockaddr*>(&FLocalAddr), &Length);
     if (Remote) {
-        Length = sizeof FRemoteSin;
-        std::memset(&FRemoteSin, 0, sizeof FRemoteSin);
-        getpeername(FSocket, reinterpret_cast<sockaddr*>(&FRemoteSin), &Length);
+        Length = sizeof FRemoteAddr;
+        std::memset(&FRemoteAddr, 0, sizeof FRemoteAddr);
+        getpeername(FHandle, reinterpret_cast<sockaddr*>(&FRemoteAddr), &Length);
     }
 }
 
 void TBlockSocket::Bind(const std::string& IP, const std::string& Port)
 {
-    FLastError = 0;
+    FLastErrorCode = 0;
     // Binding to any address and any port is what the system does anyway on
     // connect, so an unopened socket needs nothing for it.
-    if (FSocket == -1 && FFamily == SF_Any && IP == "0.0.0.0" && Port == "0")
+    if (FHandle == -1 && FFamily == SF_Any && IP == "0.0.0.0" && Port == "0")
         return;
-    TVarSin Sin{};
-    ResolveAddress(Sin, IP, Port);
-    if (FLastError == 0) {
-        if (FSocket == -1)
-            CreateHandle(Sin);
-        if (FLastError == 0) {
-            CheckResult(::bind(FSocket, reinterpret_cast<const sockaddr*>(&Sin),
-                               static_cast<socklen_t>(SizeOfVarSin(Sin))));
+    TAddressRecord Address{};
+    ResolveAddress(Address, IP, Port);
+    if (FLastErrorCode == 0) {
+        if (FHandle == -1)
+            CreateHandle(Address);
+        if (FLastErrorCode == 0) {
+            CheckResult(::bind(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                               static_cast<socklen_t>(AddressRecordLength(Address))));
             ReadLocalAndRemote(false);
-            FBuffer.clear();
+            FInBuffer.clear();
             FIsBound = true;
         }
     }
     ReportError();
-    DoStatus(HR_Bind, IP + ":" + Port);
+    NotifyStatus(HR_Bind, IP + ":" + Port);
 }
 
 void TBlockSocket::Connect(const std::string& IP, const std::string& Port)
@@ -224,24 +224,24 @@ void TBlockSocket::Connect(const std::string& IP, const std::string& Port)
 
 void TBlockSocket::PlainConnect(const std::string& IP, const std::string& Port)
 {
-    TVarSin Sin{};
-    ResolveAddress(Sin, IP, Port);
-    if (FLastError == 0) {
-        if (FSocket == -1)
-            CreateHandle(Sin);
-        if (FLastError == 0) {
+    TAddressRecord Address{};
+    ResolveAddress(Address, IP, Port);
+    if (FLastErrorCode == 0) {
+        if (FHandle == -1)
+            CreateHandle(Address);
+        if (FLastErrorCode == 0) {
             // Blocking connect: bounded only by the system's own time-out.
-            CheckResult(::connect(FSocket, reinterpret_cast<const sockaddr*>(&Sin),
-                                  static_cast<socklen_t>(SizeOfVarSin(Sin))));
-            if (FLastError == 0)
+            CheckResult(::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                                  static_cast<socklen_t>(AddressRecordLength(Address))));
+            if (FLastErrorCode == 0)
                 ReadLocalAndRemote(true);
         }
     }
-    FBuffer.clear();
+    FInBuffer.clear();
     FSawCR = false;
     FSawLF = false;
     ReportError();
-    DoStatus(HR_Connect, IP + ":" + Port);
+    NotifyStatus(HR_Connect, IP + ":" + Port);
 }
 
 int TBlockSocket::SendText(const std::string& Value)
@@ -255,8 +255,8 @@ int TBlockSocket::SendBytes(const void* Buffer, int Length)
 {
     if (CheckStop())
         return 0;
-    FLastError = 0;
-    DoMonitor(true, Buffer, Length);
+    FLastErrorCode = 0;
+    NotifyMonitor(true, Buffer, Length);
     const char* Bytes = static_cast<const char*>(Buffer);
     int Done = 0;
     while (Done < Length) {
@@ -268,22 +268,22 @@ int TBlockSocket::SendBytes(const void* Buffer, int Length)
         // not a signal that ends the whole program.
         ssize_t Sent;
         do {
-            Sent = ::send(FSocket, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
+            Sent = ::send(FHandle, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
         } while (Sent == -1 && errno == EINTR);
         CheckResult(static_cast<int>(Sent));
-        if (FLastError == ErrWouldBlock) {
+        if (FLastErrorCode == ErrWouldBlock) {
             if (WaitWritable(FNonblockSendTimeout)) {
-                Sent = ::send(FSocket, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
+                Sent = ::send(FHandle, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
                 CheckResult(static_cast<int>(Sent));
             } else {
                 SetLastError(ErrTimedOut);
             }
         }
-        if (FLastError != 0)
+        if (FLastErrorCode != 0)
             break;
         Done += static_cast<int>(Sent);
-        FSendCounter += Sent;
-        DoStatus(HR_WriteCount, std::to_string(Sent));
+        FBytesSent += Sent;
+        NotifyStatus(HR_WriteCount, std::to_string(Sent));
     }
     ReportError();
     return Done;
@@ -296,7 +296,7 @@ int TBlockSocket::ReadFromSocket(void* Buffer, int Length)
     Throttle(Length, FMaxRecvBandwidth, FNextRecvTick);
     ssize_t Got;
     do {
-        Got = ::recv(FSocket, Buffer, static_cast<std::size_t>(Length), 0);
+        Got = ::recv(FHandle, Buffer, static_cast<std::size_t>(Length), 0);
     } while (Got == -1 && errno == EINTR);
     if (Got == 0)
         SetLastError(ErrConnReset);  // orderly close by the peer
@@ -305,10 +305,10 @@ int TBlockSocket::ReadFromSocket(void* Buffer, int Length)
     ReportError();
     int Count = Got > 0 ? static_cast<int>(Got) : 0;
     if (Count > 0) {
-        FRecvCounter += Count;
-        DoStatus(HR_ReadCount, std::to_string(Count));
-        DoMonitor(false, Buffer, Count);
-        DoReadFilter(Buffer, Count);
+        FBytesReceived += Count;
+        NotifyStatus(HR_ReadCount, std::to_string(Count));
+        NotifyMonitor(false, Buffer, Count);
+        ApplyReadFilter(Buffer, Count);
     }
     return Count;
 }
@@ -316,7 +316,7 @@ int TBlockSocket::ReadFromSocket(void* Buffer, int Length)
 int TBlockSocket::PendingBytes()
 {
     int Pending = 0;
-    if (FSocket == -1 || ioctl(FSocket, FIONREAD, &Pending) != 0)
+    if (FHandle == -1 || ioctl(FHandle, FIONREAD, &Pending) != 0)
         return 0;
     if (Pending < 0)
         return 0;
@@ -326,9 +326,9 @@ int TBlockSocket::PendingBytes()
 bool TBlockSocket::PollFor(short Events, int Timeout)
 {
     // -1 waits without a limit; any other negative value does not wait.
-    if (FSocket == -1) {
+    if (FHandle == -1) {
         // Nothing to wait on: say so at once instead of sleeping out the time.
-        FLastError = 0;
+        FLastErrorCode = 0;
         SetLastError(ErrNotSocket);
         return false;
     }
@@ -337,7 +337,7 @@ bool TBlockSocket::PollFor(short Events, int Timeout)
     const std::uint32_t Start = TickMs();
     int Ready;
     pollfd Set = FReadSet;
-    Set.fd = FSocket;
+    Set.fd = FHandle;
     Set.events = Events;
     for (;;) {
         Set.revents = 0;
@@ -351,7 +351,7 @@ bool TBlockSocket::PollFor(short Events, int Timeout)
         }
     }
     CheckResult(Ready);
-    return Ready > 0 && FLastError == 0;
+    return Ready > 0 && FLastErrorCode == 0;
 }
 
 bool TBlockSocket::PollReadable(int Timeout)
@@ -370,7 +370,7 @@ bool TBlockSocket::WaitReadable(int Timeout)
     bool Result = PollReadable(First);
     if (!Result) {
         for (int Turn = 0; Turn <= Turns; ++Turn) {
-            DoHeartbeat();
+            Heartbeat();
             if (FStopFlag) {
                 FStopFlag = false;
                 Result = false;
@@ -383,7 +383,7 @@ bool TBlockSocket::WaitReadable(int Timeout)
     }
     ReportError();
     if (Result)
-        DoStatus(HR_CanRead, "");
+        NotifyStatus(HR_CanRead, "");
     return Result;
 }
 
@@ -392,16 +392,16 @@ bool TBlockSocket::WaitWritable(int Timeout)
     const bool Result = PollFor(POLLOUT, Timeout);
     ReportError();
     if (Result)
-        DoStatus(HR_CanWrite, "");
+        NotifyStatus(HR_CanWrite, "");
     return Result;
 }
 
 std::string TBlockSocket::NextPacket(int Timeout)
 {
-    FLastError = 0;
+    FLastErrorCode = 0;
     std::string Result;
-    if (!FBuffer.empty()) {
-        Result.swap(FBuffer);
+    if (!FInBuffer.empty()) {
+        Result.swap(FInBuffer);
     } else {
         SleepMs(0);
         auto ReadPending = [this, &Result](int Count) {
@@ -438,7 +438,7 @@ std::string TBlockSocket::NextPacket(int Timeout)
 
 std::string TBlockSocket::ReceiveUntil(int Timeout, const std::string& Terminator)
 {
-    FLastError = 0;
+    FLastErrorCode = 0;
     std::string Result;
     if (Terminator.empty())
         return Result;
@@ -449,7 +449,7 @@ std::string TBlockSocket::ReceiveUntil(int Timeout, const std::string& Terminato
     for (;;) {
         const std::uint32_t Start = TickMs();
         Accumulator += NextPacket(Timeout);
-        if (FLastError != 0)
+        if (FLastErrorCode != 0)
             break;
         Position = 0;
         if (!Accumulator.empty()) {
@@ -490,7 +490,7 @@ std::string TBlockSocket::ReceiveUntil(int Timeout, const std::string& Terminato
         Result = Accumulator.substr(0, static_cast<std::size_t>(Position - 1));
         Accumulator.erase(0, static_cast<std::size_t>(Position - 1) + TerminatorLength);
     }
-    FBuffer = std::move(Accumulator);
+    FInBuffer = std::move(Accumulator);
     ReportError();
     return Result;
 }
@@ -499,16 +499,16 @@ void TBlockSocket::DrainInput()
 {
     try {
         SleepMs(1);
-        while (!FBuffer.empty() || PendingBytes() > 0) {
+        while (!FInBuffer.empty() || PendingBytes() > 0) {
             NextPacket(0);
-            if (FLastError != 0)
+            if (FLastErrorCode != 0)
                 break;
         }
     } catch (...) {
         // Draining is best effort on the way out; nothing may escape it.
     }
-    FLastError = 0;
-    FLastErrorDesc.clear();
+    FLastErrorCode = 0;
+    FLastErrorText.clear();
 }
 
 void TBlockSocket::Close()
@@ -518,18 +518,18 @@ void TBlockSocket::Close()
 
 void TBlockSocket::ReleaseSocket()
 {
-    if (FSocket != -1)
-        ::close(FSocket);
-    FSocket = -1;
+    if (FHandle != -1)
+        ::close(FHandle);
+    FHandle = -1;
     FReadSet.fd = -1;
-    FDelayedOptions.clear();
+    FPendingOptions.clear();
     FFamily = FFamilyDefault;
-    DoStatus(HR_SocketClose, "");
+    NotifyStatus(HR_SocketClose, "");
 }
 
 std::string TBlockSocket::GetErrorDescEx()
 {
-    return GetErrorDesc(FLastError);
+    return GetErrorDesc(FLastErrorCode);
 }
 
 std::string TBlockSocket::GetErrorDesc(int ErrorCode)
@@ -593,7 +593,7 @@ std::string TBlockSocket::GetErrorDesc(int ErrorCode)
 
 // ------------------------------------------------------------- TTCPBlockSocket
 
-TTCPBlockSocket::TTCPBlockSocket() : FSSL(SSLImplementation(*this)) {}
+TTCPBlockSocket::TTCPBlockSocket() : FSSL(TransportSecurityClass(*this)) {}
 
 TTCPBlockSocket::~TTCPBlockSocket()
 {
@@ -602,12 +602,12 @@ TTCPBlockSocket::~TTCPBlockSocket()
 
 void TTCPBlockSocket::Close()
 {
-    if (FSSL->SSLEnabled())
+    if (FSSL->Enabled())
         FSSL->Shutdown();
-    if (FSocket != -1 && FLastError == 0) {
+    if (FHandle != -1 && FLastErrorCode == 0) {
         // Say we are done sending, then read what the peer still had on the
         // way so the close is orderly rather than a reset.
-        ::shutdown(FSocket, SHUT_WR);
+        ::shutdown(FHandle, SHUT_WR);
         DrainInput();
     }
     ReleaseSocket();
@@ -618,22 +618,22 @@ void TTCPBlockSocket::Connect(const std::string& IP, const std::string& Port)
     if (!FSocksIP.empty() || !FHTTPTunnelIP.empty()) {
         // Proxy connects are not built. Going straight to the target instead
         // would silently bypass the proxy the caller asked for, so refuse.
-        FLastError = 0;
+        FLastErrorCode = 0;
         SetLastError(ErrNotSupported);
         ReportError();
-        DoStatus(HR_Connect, IP + ":" + Port);
+        NotifyStatus(HR_Connect, IP + ":" + Port);
         return;
     }
     PlainConnect(IP, Port);
-    if (FLastError == 0 && FOnAfterConnect)
+    if (FLastErrorCode == 0 && FOnAfterConnect)
         FOnAfterConnect(this);
 }
 
 int TTCPBlockSocket::SendBytes(const void* Buffer, int Length)
 {
-    if (FSSL->SSLEnabled()) {
-        FLastError = 0;
-        const int Sent = FSSL->SendBuffer(Buffer, Length);
+    if (FSSL->Enabled()) {
+        FLastErrorCode = 0;
+        const int Sent = FSSL->Send(Buffer, Length);
         if (FSSL->LastError() != 0)
             SetLastError(FSSL->LastError());
         ReportError();
@@ -644,13 +644,13 @@ int TTCPBlockSocket::SendBytes(const void* Buffer, int Length)
 
 int TTCPBlockSocket::ReadFromSocket(void* Buffer, int Length)
 {
-    if (FSSL->SSLEnabled()) {
-        FLastError = 0;
-        int Count = FSSL->RecvBuffer(Buffer, Length);
+    if (FSSL->Enabled()) {
+        FLastErrorCode = 0;
+        int Count = FSSL->Receive(Buffer, Length);
         if (FSSL->LastError() != 0)
             SetLastError(FSSL->LastError());
         ReportError();
-        DoReadFilter(Buffer, Count);
+        ApplyReadFilter(Buffer, Count);
         return Count;
     }
     return TBlockSocket::ReadFromSocket(Buffer, Length);
@@ -658,14 +658,14 @@ int TTCPBlockSocket::ReadFromSocket(void* Buffer, int Length)
 
 int TTCPBlockSocket::PendingBytes()
 {
-    if (FSSL->SSLEnabled())
-        return std::min(FSSL->WaitingData(), 65536);
+    if (FSSL->Enabled())
+        return std::min(FSSL->PendingBytes(), 65536);
     return TBlockSocket::PendingBytes();
 }
 
 std::string TTCPBlockSocket::GetErrorDescEx()
 {
-    if (FSSL->SSLEnabled() && FLastError == FSSL->LastError() && FLastError != 0)
+    if (FSSL->Enabled() && FLastErrorCode == FSSL->LastError() && FLastErrorCode != 0)
         return FSSL->LastErrorDesc();
     return TBlockSocket::GetErrorDescEx();
 }

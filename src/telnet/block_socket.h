@@ -77,13 +77,15 @@ using THookMonitor = std::function<void(TBlockSocket* Sender, bool Writing, cons
 
 // A socket option waiting for a system socket to exist. Nothing queues one in
 // this program; the queue is kept so creation and close treat it uniformly.
-struct TSynaOption {
+struct TSocketOptionRequest {
     int Level = 0;
     int Option = 0;
     std::vector<char> Value;
 };
 
-// The transport-security plug-in interface. Only the "none" plug-in exists.
+// The transport-security plug-in interface. Only the "none" plug-in exists:
+// the socket owns one so the slot is always filled, and as long as it is not
+// enabled every send, receive and close bypasses it.
 class TCustomSSL {
 public:
     explicit TCustomSSL(TTCPBlockSocket& Socket) : FSocket(Socket) {}
@@ -91,29 +93,26 @@ public:
     TCustomSSL(const TCustomSSL&) = delete;
     TCustomSSL& operator=(const TCustomSSL&) = delete;
 
-    virtual std::string LibVersion() { return {}; }
     virtual std::string LibName() { return {}; }
+    virtual std::string LibVersion() { return {}; }
     virtual bool Connect() { return false; }
     virtual bool Accept() { return false; }
     virtual bool Shutdown() { return false; }
-    virtual bool BiShutdown() { return false; }
-    virtual int SendBuffer(const void* Buffer, int Len) { (void)Buffer; (void)Len; return 0; }
-    virtual int RecvBuffer(void* Buffer, int Len) { (void)Buffer; (void)Len; return 0; }
-    virtual int WaitingData() { return 0; }
-    virtual std::string GetSSLVersion() { return {}; }
-    virtual std::string GetPeerSubject() { return {}; }
-    virtual std::string GetPeerIssuer() { return {}; }
-    virtual std::string GetPeerName() { return {}; }
-    virtual std::string GetPeerFingerprint() { return {}; }
-    virtual std::string GetCertInfo() { return {}; }
+    virtual int Send(const void* Buffer, int Len) { (void)Buffer; (void)Len; return 0; }
+    virtual int Receive(void* Buffer, int Len) { (void)Buffer; (void)Len; return 0; }
+    virtual int PendingBytes() { return 0; }
+    // Information about the secured connection; empty without one.
+    virtual std::string ProtocolVersion() { return {}; }
+    virtual std::string PeerSubject() { return {}; }
+    virtual std::string PeerIssuer() { return {}; }
 
-    bool SSLEnabled() const { return FSSLEnabled; }
+    bool Enabled() const { return FEnabled; }
     int LastError() const { return FLastError; }
     const std::string& LastErrorDesc() const { return FLastErrorDesc; }
 
 protected:
     TTCPBlockSocket& FSocket;
-    bool FSSLEnabled = false;
+    bool FEnabled = false;
     int FLastError = 0;
     std::string FLastErrorDesc;
 };
@@ -123,14 +122,13 @@ protected:
 class TSSLNone : public TCustomSSL {
 public:
     using TCustomSSL::TCustomSSL;
-    std::string LibVersion() override { return "Without SSL support"; }
     std::string LibName() override { return "ssl_none"; }
+    std::string LibVersion() override { return "Without SSL support"; }
     bool Connect() override { return NotCompiled(); }
     bool Accept() override { return NotCompiled(); }
     bool Shutdown() override { return NotCompiled(); }
-    bool BiShutdown() override { return NotCompiled(); }
-    int SendBuffer(const void*, int) override { NotCompiled(); return 0; }
-    int RecvBuffer(void*, int) override { NotCompiled(); return 0; }
+    int Send(const void*, int) override { NotCompiled(); return 0; }
+    int Receive(void*, int) override { NotCompiled(); return 0; }
 
 private:
     bool NotCompiled() {
@@ -140,9 +138,9 @@ private:
     }
 };
 
-// Program-wide choice of plug-in class; holds TSSLNone unless replaced.
-using TSSLClass = std::function<std::unique_ptr<TCustomSSL>(TTCPBlockSocket&)>;
-extern TSSLClass SSLImplementation;
+// Program-wide choice of plug-in class; makes TSSLNone unless replaced.
+using TTransportSecurityFactory = std::function<std::unique_ptr<TCustomSSL>(TTCPBlockSocket&)>;
+extern TTransportSecurityFactory TransportSecurityClass;
 
 class TBlockSocket {
 public:
@@ -191,30 +189,30 @@ public:
     void SetHeartbeatRate(int Value) { FHeartbeatRate = Value; }
 
     // ---- other state ----
-    const TVarSin& LocalAddr() const { return FLocalSin; }
-    const TVarSin& RemoteAddr() const { return FRemoteSin; }
-    const std::string& InBuffer() const { return FBuffer; }
-    void SetInBuffer(const std::string& Value) { FBuffer = Value; }
+    const TAddressRecord& LocalAddr() const { return FLocalAddr; }
+    const TAddressRecord& RemoteAddr() const { return FRemoteAddr; }
+    const std::string& InBuffer() const { return FInBuffer; }
+    void SetInBuffer(const std::string& Value) { FInBuffer = Value; }
     bool NonBlocking() const { return FNonBlocking; }
     bool SawCR() const { return FSawCR; }
     bool SawLF() const { return FSawLF; }
     bool IsBound() const { return FIsBound; }
-    bool UsesIPv6() const { return FIP6Used; }
-    std::int64_t BytesReceived() const { return FRecvCounter; }
-    std::int64_t BytesSent() const { return FSendCounter; }
+    bool UsesIPv6() const { return FUsesIPv6; }
+    std::int64_t BytesReceived() const { return FBytesReceived; }
+    std::int64_t BytesSent() const { return FBytesSent; }
     // The system handle, -1 when closed.
-    int Socket() const { return FSocket; }
-    int Handle() const { return FSocket; }
-    int LastErrorCode() const { return FLastError; }
-    const std::string& LastErrorText() const { return FLastErrorDesc; }
-    int LastError() const { return FLastError; }
-    const std::string& LastErrorDesc() const { return FLastErrorDesc; }
+    int Socket() const { return FHandle; }
+    int Handle() const { return FHandle; }
+    int LastErrorCode() const { return FLastErrorCode; }
+    const std::string& LastErrorText() const { return FLastErrorText; }
+    int LastError() const { return FLastErrorCode; }
+    const std::string& LastErrorDesc() const { return FLastErrorText; }
 
     // ---- operations ----
-    // Fills Sin for IP:Port and records the resolver's code in LastErrorCode.
-    void ResolveAddress(TVarSin& Sin, const std::string& IP, const std::string& Port);
-    // Creates the system socket for Sin's family unless one is open.
-    void CreateHandle(const TVarSin& Sin);
+    // Fills Address for IP:Port and records the resolver's code in LastErrorCode.
+    void ResolveAddress(TAddressRecord& Address, const std::string& IP, const std::string& Port);
+    // Creates the system socket for Address's family unless one is open.
+    void CreateHandle(const TAddressRecord& Address);
     void Bind(const std::string& IP, const std::string& Port);
 
     virtual bool PollReadable(int Timeout);
@@ -248,11 +246,11 @@ public:
     static std::string GetErrorDesc(int ErrorCode);
 
 protected:
-    void DoStatus(THookSocketReason Reason, const std::string& Value);
-    void DoHeartbeat();
-    void DoMonitor(bool Writing, const void* Buffer, int Len);
-    void DoCreateSocket();
-    void DoReadFilter(void* Buffer, int& Length);
+    void NotifyStatus(THookSocketReason Reason, const std::string& Value);
+    void Heartbeat();
+    void NotifyMonitor(bool Writing, const void* Buffer, int Len);
+    void NotifySocketCreated();
+    void ApplyReadFilter(void* Buffer, int& Length);
     void ReadLocalAndRemote(bool Remote);
     void PlainConnect(const std::string& IP, const std::string& Port);
     bool PollFor(short Events, int Timeout);
@@ -276,9 +274,9 @@ protected:
     THookHeartbeat FOnHeartbeat;
     int FHeartbeatRate = 0;
 
-    TVarSin FLocalSin{};
-    TVarSin FRemoteSin{};
-    std::string FBuffer;
+    TAddressRecord FLocalAddr{};
+    TAddressRecord FRemoteAddr{};
+    std::string FInBuffer;
     bool FNonBlocking = false;
     std::uint32_t FNextSendTick = 0;
     std::uint32_t FNextRecvTick = 0;
@@ -286,14 +284,14 @@ protected:
     bool FSawLF = false;
     bool FIsBound = false;
     TSocketFamily FFamilyDefault = SF_Any;
-    bool FIP6Used = false;
-    std::vector<TSynaOption> FDelayedOptions;
+    bool FUsesIPv6 = false;
+    std::vector<TSocketOptionRequest> FPendingOptions;
     pollfd FReadSet{-1, 0, 0};
-    std::int64_t FRecvCounter = 0;
-    std::int64_t FSendCounter = 0;
-    int FSocket = -1;
-    int FLastError = 0;
-    std::string FLastErrorDesc;
+    std::int64_t FBytesReceived = 0;
+    std::int64_t FBytesSent = 0;
+    int FHandle = -1;
+    int FLastErrorCode = 0;
+    std::string FLastErrorText;
 };
 
 class TSocksBlockSocket : public TBlockSocket {

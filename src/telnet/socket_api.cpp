@@ -30,9 +30,9 @@ bool AddressInfoAvailable = false;
 
 }  // namespace
 
-int SizeOfVarSin(const TVarSin& Sin)
+int AddressRecordLength(const TAddressRecord& Address)
 {
-    switch (Sin.sin_family) {
+    switch (Address.sin_family) {
     case AF_INET:
         return static_cast<int>(sizeof(sockaddr_in));
     case AF_INET6:
@@ -55,22 +55,22 @@ int FamilyNumber(TSocketFamily Family)
     return AF_UNSPEC;
 }
 
-std::string AddressText(const TVarSin& Sin)
+std::string AddressText(const TAddressRecord& Address)
 {
     char Text[INET6_ADDRSTRLEN] = {};
-    if (Sin.sin_family == AF_INET)
-        inet_ntop(AF_INET, &Sin.AddressIPv4.sin_addr, Text, sizeof Text);
-    else if (Sin.sin_family == AF_INET6)
-        inet_ntop(AF_INET6, &Sin.AddressIPv6.sin6_addr, Text, sizeof Text);
+    if (Address.sin_family == AF_INET)
+        inet_ntop(AF_INET, &Address.AddressIPv4.sin_addr, Text, sizeof Text);
+    else if (Address.sin_family == AF_INET6)
+        inet_ntop(AF_INET6, &Address.AddressIPv6.sin6_addr, Text, sizeof Text);
     return Text;
 }
 
-int AddressPort(const TVarSin& Sin)
+int AddressPort(const TAddressRecord& Address)
 {
-    if (Sin.sin_family == AF_INET)
-        return ntohs(Sin.AddressIPv4.sin_port);
-    if (Sin.sin_family == AF_INET6)
-        return ntohs(Sin.AddressIPv6.sin6_port);
+    if (Address.sin_family == AF_INET)
+        return ntohs(Address.AddressIPv4.sin_port);
+    if (Address.sin_family == AF_INET6)
+        return ntohs(Address.AddressIPv6.sin6_port);
     return 0;
 }
 
@@ -120,9 +120,9 @@ void SocketLayerShutdown()
 }
 
 int LookupAddress(const std::string& IP, const std::string& Port,
-                  const addrinfo& Hint, TVarSin& Sin)
+                  const addrinfo& Hint, TAddressRecord& Address)
 {
-    std::memset(&Sin, 0, sizeof Sin);
+    std::memset(&Address, 0, sizeof Address);
     addrinfo Hints = Hint;
     addrinfo* List = nullptr;
     int Result;
@@ -142,18 +142,18 @@ int LookupAddress(const std::string& IP, const std::string& Port,
     }
     const int SavedErrno = errno;
     if (Result == 0 && List != nullptr && List->ai_addr != nullptr) {
-        const std::size_t Length = std::min<std::size_t>(List->ai_addrlen, sizeof Sin);
-        std::memcpy(&Sin, List->ai_addr, Length);
+        const std::size_t Length = std::min<std::size_t>(List->ai_addrlen, sizeof Address);
+        std::memcpy(&Address, List->ai_addr, Length);
     }
     if (List != nullptr)
         freeaddrinfo(List);
     return Result == 0 ? 0 : ResolverToSocketError(Result, SavedErrno);
 }
 
-int FillAddress(TVarSin& Sin, const std::string& IP, const std::string& Port,
+int FillAddress(TAddressRecord& Address, const std::string& IP, const std::string& Port,
                 int Family, int SockProtocol, int SockType, bool PreferIP4)
 {
-    std::memset(&Sin, 0, sizeof Sin);
+    std::memset(&Address, 0, sizeof Address);
     addrinfo Hint1{};
     addrinfo Hint2{};
     bool TwoPass = false;
@@ -169,12 +169,12 @@ int FillAddress(TVarSin& Sin, const std::string& IP, const std::string& Port,
     Hint2.ai_socktype = SockType;
     Hint2.ai_protocol = SockProtocol;
 
-    int Result = LookupAddress(IP, Port, Hint1, Sin);
+    int Result = LookupAddress(IP, Port, Hint1, Address);
     if (Result != 0 && TwoPass) {
-        TVarSin Second{};
+        TAddressRecord Second{};
         Result = LookupAddress(IP, Port, Hint2, Second);
         if (Result == 0)
-            Sin = Second;
+            Address = Second;
     }
     return Result;
 }

@@ -167,13 +167,13 @@ TEST_P(ResolveTable, FamilyAddressAndPort)
 {
     const ResolveCase& Case = GetParam();
     TTCPBlockSocket Sock;
-    TVarSin Sin{};
-    Sock.ResolveAddress(Sin, Case.IP, Case.Port);
+    TAddressRecord Address{};
+    Sock.ResolveAddress(Address, Case.IP, Case.Port);
     EXPECT_EQ(Sock.LastError(), 0) << Sock.LastErrorDesc();
-    EXPECT_EQ(Sin.sin_family, Case.Family);
-    EXPECT_EQ(AddressText(Sin), Case.Address);
-    EXPECT_EQ(AddressPort(Sin), Case.PortNumber);
-    EXPECT_EQ(SizeOfVarSin(Sin), Case.Family == AF_INET ? 16 : 28);
+    EXPECT_EQ(Address.sin_family, Case.Family);
+    EXPECT_EQ(AddressText(Address), Case.Address);
+    EXPECT_EQ(AddressPort(Address), Case.PortNumber);
+    EXPECT_EQ(AddressRecordLength(Address), Case.Family == AF_INET ? 16 : 28);
     EXPECT_EQ(Sock.Socket(), -1) << "resolving opens nothing";
 }
 INSTANTIATE_TEST_SUITE_P(

@@ -39,7 +39,7 @@ TEST(Defaults, FreshSessionIsClosedWithItsSettings)
     EXPECT_EQ(Telnet.IPInterface(), "0.0.0.0");
     EXPECT_EQ(Telnet.Sock().Socket(), -1);
     EXPECT_EQ(Telnet.Sock().SSL().LibName(), "ssl_none");
-    EXPECT_FALSE(Telnet.Sock().SSL().SSLEnabled());
+    EXPECT_FALSE(Telnet.Sock().SSL().Enabled());
 }
 
 struct LoginFailure {
