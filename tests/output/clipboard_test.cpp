@@ -171,6 +171,8 @@ TEST(ClipboardCopy, RealChartArrivesWithItsBars)
     const QByteArray svg = ClipboardSvg();
     EXPECT_EQ(ReadHeader(svg).ViewBox, "0 0 695 236");
     const QImage picture = Render(svg, QSize(695, 236));
+    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
+        picture.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/real_chart_svg.png");
     int green = 0;
     int blue = 0;
     for (int y = 0; y < picture.height(); ++y)

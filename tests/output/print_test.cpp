@@ -378,6 +378,8 @@ TEST(PrintPdf, RealChartPrints)
     EXPECT_EQ(PdfPages(pdf), 1);
     const QImage page = RenderPdf(pdf, 300, dir.filePath("page"));
     ASSERT_FALSE(page.isNull());
+    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
+        page.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/real_chart_printed.png");
     const QRect ink = InkBox(page);
     EXPECT_NEAR(ink.width(), 696 * 3, 4);
     EXPECT_NEAR(ink.height(), 237 * 3, 4);
