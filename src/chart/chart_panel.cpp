@@ -87,12 +87,14 @@ QImage TChartPanel::CreateChartBitmap(TColor backColor, const QRect& rect)
     bitmap.fill(Qt::white);
     if (bitmap.isNull())
         return bitmap;
-    QPainter canvas(&bitmap);
-    // Compared as stored: a white chart gets no extra fill.
-    if (backColor != clWhite)
-        canvas.fillRect(rect, ToQColor(backColor));
-    TBufferedPaintOff unbuffered(*this);
-    DrawChart(canvas, rect);
+    {
+        QPainter canvas(&bitmap);
+        // Compared as stored: a white chart gets no extra fill.
+        if (backColor != clWhite)
+            canvas.fillRect(rect, ToQColor(backColor));
+        TBufferedPaintOff unbuffered(*this);
+        DrawChart(canvas, rect);
+    }
     return bitmap;
 }
 

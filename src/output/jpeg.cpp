@@ -4,6 +4,8 @@
 #include "output/safe_write.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QIODevice>
 
 #include <csetjmp>
@@ -26,6 +28,10 @@ TJPEGDefaults& MutableDefaults()
     static TJPEGDefaults defaults;
     return defaults;
 }
+
+// The screen depth is known only once the application object exists; until
+// then the 24-bit decoder stands.
+bool PixelFormatPending = false;
 
 // libjpeg reports a fatal error by calling error_exit, which must not return.
 // We jump back to the setjmp of the calling routine. Those routines are plain
@@ -273,12 +279,18 @@ EJPEG::EJPEG(int messageCode)
 
 const TJPEGDefaults& JPEGDefaults()
 {
+    if (PixelFormatPending && qGuiApp != nullptr) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            MutableDefaults().PixelFormat = screen->depth() <= 8 ? jf8Bit : jf24Bit;
+        PixelFormatPending = false;
+    }
     return MutableDefaults();
 }
 
 void InitJPEGDefaults(int screenBitsPerPixel)
 {
-    MutableDefaults().PixelFormat = screenBitsPerPixel <= 8 ? jf8Bit : jf24Bit;
+    PixelFormatPending = screenBitsPerPixel < 0;
+    MutableDefaults().PixelFormat = screenBitsPerPixel >= 0 && screenBitsPerPixel <= 8 ? jf8Bit : jf24Bit;
 }
 
 TJPEGImage::TJPEGImage()

@@ -53,8 +53,10 @@ struct TJPEGDefaults {
 const TJPEGDefaults& JPEGDefaults();
 
 // Sets the decoder pixel format from the screen's depth (bits per pixel times
-// colour planes): 8 bits or fewer gets the 8-bit palette decoder. Called once
-// by RegisterJpegPictureFormat; tests may call it to try both depths.
+// colour planes): 8 bits or fewer gets the 8-bit palette decoder. A negative
+// depth leaves the choice to the first picture made once the application
+// object exists, which asks the primary screen. Tests may call it to try
+// both depths.
 void InitJPEGDefaults(int screenBitsPerPixel);
 
 class TJPEGImage {
@@ -118,6 +120,7 @@ private:
 
 // Makes "jpeg" and "jpg" ("JPEG Image File") loadable by extension for the
 // save dialog's preview, and decides the default settings from the screen
-// depth. Called once from main before the first window; Unregister at exit.
-void RegisterJpegPictureFormat(int screenBitsPerPixel = 32);
+// depth (see InitJPEGDefaults; by default the primary screen's, asked as
+// soon as there is one). Called once from main; Unregister at exit.
+void RegisterJpegPictureFormat(int screenBitsPerPixel = -1);
 void UnregisterJpegPictureFormat();

@@ -589,7 +589,8 @@ TEST(JpegDefaults, EightBitDecoderOnlyOnScreensOfEightBitsOrFewer)
     const struct {
         int Bits;
         TJPEGPixelFormat Expected;
-    } cases[] = {{1, jf8Bit}, {8, jf8Bit}, {15, jf24Bit}, {16, jf24Bit}, {24, jf24Bit}, {32, jf24Bit}};
+    } cases[] = {{1, jf8Bit}, {8, jf8Bit}, {15, jf24Bit}, {16, jf24Bit}, {24, jf24Bit}, {32, jf24Bit},
+                 {-1, jf24Bit}}; // -1: the screen is asked; the offscreen one has 32 bits
     for (const auto& c : cases) {
         InitJPEGDefaults(c.Bits);
         EXPECT_EQ(TJPEGImage().PixelFormat, c.Expected) << c.Bits;
