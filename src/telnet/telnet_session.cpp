@@ -166,8 +166,10 @@ TTelnetSend::TTelnetSend() : FSock(std::make_unique<TTCPBlockSocket>())
 
 TTelnetSend::~TTelnetSend()
 {
-    // The socket's close may still read (and filter) pending bytes; let it
-    // do so while this object is whole.
+    // Close while both this object and its socket are whole: the close reads
+    // what is still pending through FilterReceived, which may answer on the
+    // socket. Once the owning pointer is being reset it no longer points at it.
+    FSock->Close();
     FSock.reset();
 }
 

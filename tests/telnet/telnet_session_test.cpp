@@ -104,6 +104,25 @@ TEST(LoginTwice, LeavesExactlyOneConnection)
     EXPECT_FALSE(Server.ExtraConnectionSeen());
 }
 
+// Freeing a session that is still connected closes it, and the close reads
+// what is pending through the negotiation; a command among those bytes must
+// not find the session half gone.
+TEST(Destruction, ClosesWithCommandsPending)
+{
+    const std::string Pending = "x" + B({255, 253, 24, 255, 251, 1}) + "y";
+    ScriptServer Server({{SendBytes(Pending), ReadToEnd()}});
+    {
+        TTelnetSend Telnet;
+        Aim(Telnet, "127.0.0.1", Server.Port());
+        ASSERT_TRUE(Telnet.Login());
+        for (int Turn = 0; Turn < 200 && Telnet.Sock().PendingBytes() < static_cast<int>(Pending.size()); ++Turn)
+            Telnet.Sock().WaitReadable(100);
+        ASSERT_EQ(Telnet.Sock().PendingBytes(), static_cast<int>(Pending.size()));
+    }
+    Server.Received();
+    EXPECT_TRUE(Server.SawClientClose().at(0));
+}
+
 TEST(Logout, WithoutLoginAndTwiceIsHarmless)
 {
     ScriptServer Server({{ReadToEnd()}});
