@@ -137,6 +137,22 @@ TEST(Logout, WithoutLoginAndTwiceIsHarmless)
     EXPECT_TRUE(Server.SawClientClose().at(0));
 }
 
+// A local address to leave from: the socket is created and bound before the
+// connect, and the connection really leaves from there.
+TEST(Login, FromGivenLocalAddress)
+{
+    ScriptServer Server({{ReadToEnd()}});
+    TTelnetSend Telnet;
+    Aim(Telnet, "127.0.0.1", Server.Port());
+    Telnet.SetIPInterface("127.0.0.2");
+    ASSERT_TRUE(Telnet.Login()) << Telnet.Sock().LastErrorDesc();
+    EXPECT_TRUE(Telnet.Sock().IsBound());
+    EXPECT_EQ(AddressText(Telnet.Sock().LocalAddr()), "127.0.0.2");
+    EXPECT_EQ(AddressText(Telnet.Sock().RemoteAddr()), "127.0.0.1");
+    EXPECT_EQ(AddressPort(Telnet.Sock().RemoteAddr()), std::stoi(Server.Port()));
+    Telnet.Logout();
+}
+
 TEST(Login, OverIPv6Loopback)
 {
     ScriptServer Server({{SendBytes("v6>"), ExpectBytes("hi\r\n"), ReadToEnd()}}, "::1");
