@@ -43,8 +43,8 @@ constexpr char Password[] = "s3cret";
 
 // Client-area places of the controls, as the window is designed.
 const QPoint LampAt(36, 387);
-const QPoint HostAt(88 + 76, 248 + 11);
-const QPoint PasswordAt(88 + 76, 312 + 11);
+const QRect HostBox(88, 248, 153, 22);
+const QRect PasswordBox(88, 312, 153, 22);
 const QPoint PlotAt(88 + 37, 380 + 12);
 const QPoint StopAt(168 + 37, 380 + 12);
 const QPoint Range1At(352 + 7, 244 + 8);
@@ -98,6 +98,29 @@ QString FrequencyText(int tone)
 }
 
 
+// Stands in for the Qt application the test needs to draw its candidate
+// texts; made on the test's own X server the first time it is wanted, so
+// the candidates go through the same font set-up as the monitor's labels.
+std::unique_ptr<QGuiApplication>& TextApplicationSlot()
+{
+    static std::unique_ptr<QGuiApplication> app;
+    return app;
+}
+
+QGuiApplication* TextApplication(const std::string& display)
+{
+    auto& app = TextApplicationSlot();
+    if (!app) {
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        static int argc = 1;
+        static char name[] = "monitor_on_screen_test";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    return app.get();
+}
+
 class MonitorOnScreen : public ::testing::Test {
 protected:
     void SetUp() override
@@ -109,8 +132,13 @@ protected:
         if (::geteuid() != 0)
             GTEST_SKIP() << "binding port 23 needs root (run inside unshare -n as root)";
 
-        ASSERT_TRUE(x.Start()) << x.error;
-        tool = std::make_unique<XDoTool>(x.Display());
+        if (!server) {
+            server = new Xvfb();
+            if (!server->Start())
+                FAIL() << server->error;
+        }
+        ASSERT_FALSE(server->Display().empty()) << server->error;
+        tool = std::make_unique<XDoTool>(server->Display());
         host = LoopbackAddress();
         char dir[] = "/tmp/tirvane_e2e_XXXXXX";
         ASSERT_NE(::mkdtemp(dir), nullptr);
@@ -125,7 +153,7 @@ protected:
             << "simulator output:\n" << simulator.Output();
 
         ASSERT_TRUE(monitor.Start({MonitorPath},
-                                  {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"},
+                                  {{"DISPLAY", server->Display()}, {"QT_QPA_PLATFORM", "xcb"},
                                    {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"}},
                                   true))
             << monitor.error;
@@ -148,30 +176,54 @@ protected:
         // The Host box starts as 192.168.1.1: loopback goes in before any
         // cycle can run.
         ASSERT_EQ(tool->Run({"windowfocus", "--sync", window}).exitCode, 0);
-        ASSERT_TRUE(Fill(HostAt, host));
-        ASSERT_TRUE(Fill(PasswordAt, Password));
+        ASSERT_TRUE(Fill(HostBox, host));
+        ASSERT_TRUE(Fill(PasswordBox, Password));
     }
 
     void TearDown() override
     {
         monitor.Stop();
         simulator.Stop();
-        x.Stop();
         if (!workDir.empty()) {
             std::remove(servedPath.c_str());
             ::rmdir(workDir.c_str());
         }
     }
 
-    QImage Shot() const { return GrabScreen(x.Display()); }
+    QImage Shot() const { return GrabScreen(server->Display()); }
     QPoint At(QPoint client) const { return origin + client; }
     QRect At(QRect client) const { return client.translated(origin); }
     bool Click(QPoint client) const { return tool->ClickAt(At(client).x(), At(client).y()); }
 
-    // Replaces an edit box's text by typing.
-    bool Fill(QPoint client, const std::string& text) const
+    // Whether an edit box shows `text`: drawn in the box's font, it must
+    // account for nearly all the ink inside the box's frame.
+    bool Shows(QRect box, const std::string& text) const
     {
-        return Click(client) && tool->Key("ctrl+a") && tool->Key("BackSpace") && tool->Type(text);
+        TextApplication(server->Display());
+        QFont font(QStringLiteral("Arial"));
+        font.setPixelSize(11);
+        const QImage shot = Shot();
+        const QRect inside = At(box.adjusted(3, 3, -3, -3));
+        const double ink = TotalInk(shot, inside);
+        const double score = ScoreTexts(shot, inside, {QString::fromStdString(text)}, font).front();
+        return ink > 0 && score < 0.25 * ink;
+    }
+
+    // Replaces an edit box's text by typing, and checks on screen that it
+    // arrived; a keystroke lost while the window was still settling is
+    // typed again rather than failing the run later with an empty box.
+    bool Fill(QRect box, const std::string& text) const
+    {
+        const QPoint middle = box.center();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (!Click(middle) || !tool->Key("ctrl+a") || !tool->Key("BackSpace") || !tool->Type(text))
+                return false;
+            std::this_thread::sleep_for(Milliseconds(200));
+            if (Shows(box, text))
+                return true;
+        }
+        Keep(Shot(), "unfilled");
+        return false;
     }
 
     // With TIRVANE_E2E_SHOTS naming a folder, every settled screenshot is
@@ -205,6 +257,7 @@ protected:
                 return now;
             last = now;
         }
+        Keep(last, "unsettled");
         return {};
     }
 
@@ -223,7 +276,16 @@ protected:
         return after;
     }
 
-    Xvfb x;
+    // One X server for every test of the run; each test starts its own
+    // simulator and monitor on it. The text-drawing application connects
+    // to it too, so it goes before the server does.
+    static void TearDownTestSuite()
+    {
+        TextApplicationSlot().reset();
+        delete server;
+        server = nullptr;
+    }
+    static Xvfb* server;
     std::unique_ptr<XDoTool> tool;
     ChildProcess simulator;
     ChildProcess monitor;
@@ -234,6 +296,8 @@ protected:
     std::vector<int> served;
     QPoint origin;
 };
+
+Xvfb* MonitorOnScreen::server = nullptr;
 
 // Tone of each bar column: the columns found on screen, matched right to
 // left with the tones that have bits; tones below 5 stand left of the axis
@@ -341,23 +405,6 @@ const PlacedBar* HitBar(const std::vector<PlacedBar>& placed, QPoint p)
 
 } // namespace
 
-// Stands in for the Qt application the test needs to draw its candidate
-// texts; made on the test's own X server the first time it is wanted, so
-// the candidates go through the same font set-up as the monitor's labels.
-static QGuiApplication* TextApplication(const std::string& display)
-{
-    static std::unique_ptr<QGuiApplication> app;
-    if (!app) {
-        ::setenv("DISPLAY", display.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-        static int argc = 1;
-        static char name[] = "monitor_on_screen_test";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    return app.get();
-}
-
 TEST_F(MonitorOnScreen, BeforePlotTheLampIsRedAndTheChartHasNoBars)
 {
     const QImage shot = Shot();
@@ -446,7 +493,7 @@ TEST_F(MonitorOnScreen, ReadOutShowsTheBarUnderThePointer)
         {"above every bar", {blue->column.x, highest - 4}},
     };
 
-    TextApplication(x.Display());
+    TextApplication(server->Display());
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(11);
     for (const Case& c : cases) {
