@@ -43,6 +43,9 @@ TMetafileCanvas::TMetafileCanvas(TMetafile& metafile, const TScreenMetrics& scre
     // Logical units are screen pixels: the chart draws as it does on screen.
     FGenerator.setSize(QSize(FMetafile.Width, FMetafile.Height));
     FGenerator.setViewBox(QRect(0, 0, FMetafile.Width, FMetafile.Height));
+    // The picture carries no description of its own.
+    FGenerator.setTitle(QString());
+    FGenerator.setDescription(QString());
     if (!FPainter.begin(&FGenerator))
         throw std::runtime_error("Out of system resources");
 }

@@ -9,6 +9,7 @@
 #include "output/metafile.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
@@ -171,8 +172,12 @@ TEST(ClipboardCopy, RealChartArrivesWithItsBars)
     const QByteArray svg = ClipboardSvg();
     EXPECT_EQ(ReadHeader(svg).ViewBox, "0 0 695 236");
     const QImage picture = Render(svg, QSize(695, 236));
-    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
+    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES")) {
         picture.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/real_chart_svg.png");
+        QFile file(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/real_chart.svg");
+        if (file.open(QIODevice::WriteOnly))
+            file.write(svg);
+    }
     int green = 0;
     int blue = 0;
     for (int y = 0; y < picture.height(); ++y)
