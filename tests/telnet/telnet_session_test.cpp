@@ -109,7 +109,7 @@ TEST(LoginTwice, LeavesExactlyOneConnection)
 // not find the session half gone.
 TEST(Destruction, ClosesWithCommandsPending)
 {
-    const std::string Pending = "x" + B({255, 253, 24, 255, 251, 1}) + "y";
+    const std::string Pending = B({'x', 255, 253, 24, 255, 251, 1, 'y'});
     ScriptServer Server({{SendBytes(Pending), ReadToEnd()}});
     {
         TTelnetSend Telnet;
