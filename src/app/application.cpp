@@ -13,14 +13,37 @@ TApplication::TApplication(int& argc, char** argv)
     setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
 }
 
-bool TApplication::notify(QObject* receiver, QEvent* event)
+namespace {
+
+QString ErrorText(const std::exception_ptr& error)
 {
     try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& error) {
-        ShowException(QString::fromUtf8(error.what()));
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
     } catch (...) {
-        ShowException(QStringLiteral("Unknown error"));
+        return QStringLiteral("Unknown error");
+    }
+}
+
+void ShowErrorBox(const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+        WithFullStop(text), QMessageBox::Ok, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    // The last line of defence: the window's handlers are run through
+    // RunHandler and never get here with an error.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleException(std::current_exception());
     }
     // The event counts as handled: whatever raised has given up on it.
     return true;
@@ -28,9 +51,16 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 
 void TApplication::ShowException(const QString& text)
 {
-    const QString shown = WithFullStop(text);
-    QMessageBox box(QMessageBox::Critical, applicationDisplayName(), shown, QMessageBox::Ok,
-        activeWindow());
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    ShowErrorBox(text);
+}
+
+void HandleException(const std::exception_ptr& error)
+{
+    if (!error)
+        return;
+    const QString text = ErrorText(error);
+    if (auto* application = qobject_cast<TApplication*>(QCoreApplication::instance()))
+        application->ShowException(text);
+    else
+        ShowErrorBox(text);
 }

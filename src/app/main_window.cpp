@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/application.h"
 #include "app/help_window.h"
 #include "app/line_data.h"
 #include "app/shape.h"
@@ -76,6 +77,13 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry, co
     auto* edit = Make<QLineEdit>(parent, name, geometry);
     edit->setText(text);
     return edit;
+}
+
+// A handler as a slot: errors it raises go to the application's error box
+// from here instead of travelling through Qt's signal code.
+auto Guarded(TForm1* form, void (TForm1::*handler)())
+{
+    return [form, handler] { RunHandler([&] { (form->*handler)(); }); };
 }
 
 } // namespace
@@ -161,8 +169,10 @@ void TForm1::CreateControls()
     LoadChart21Settings(*Chart21);
     LineSeries18 = &Chart21->Series();
     Chart21->setFocusPolicy(Qt::NoFocus);
-    connect(Chart21, &TChart::MouseMove, this, &TForm1::Chart21MouseMove);
-    connect(Chart21, &TChart::MouseLeave, this, &TForm1::Chart21MouseLeave);
+    connect(Chart21, &TChart::MouseMove, this, [this](Qt::KeyboardModifiers shift, int x, int y) {
+        RunHandler([&] { Chart21MouseMove(shift, x, y); });
+    });
+    connect(Chart21, &TChart::MouseLeave, this, Guarded(this, &TForm1::Chart21MouseLeave));
 
     edUsername = MakeEdit(area, "edUsername", {88, 280, 153, 22}, QString());
     // The password is shown as typed: the router's password is no secret
@@ -171,7 +181,7 @@ void TForm1::CreateControls()
 
     Button1 = Make<QPushButton>(area, "Button1", {88, 380, 75, 25});
     Button1->setText(QStringLiteral("Plot"));
-    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button1, &QPushButton::clicked, this, Guarded(this, &TForm1::Button1Click));
 
     edHost = MakeEdit(area, "edHost", {88, 248, 153, 22}, QStringLiteral("192.168.1.1"));
 
@@ -187,7 +197,7 @@ void TForm1::CreateControls()
     for (QRadioButton* rb : {rb1, rb2, rb3}) {
         connect(rb, &QRadioButton::toggled, this, [this](bool checked) {
             if (checked)
-                Button1Click();
+                RunHandler([this] { Button1Click(); });
         });
     }
 
@@ -210,14 +220,14 @@ void TForm1::CreateControls()
 
     Button2 = Make<QPushButton>(area, "Button2", {168, 380, 75, 25});
     Button2->setText(QStringLiteral("Stop"));
-    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button2, &QPushButton::clicked, this, Guarded(this, &TForm1::Button2Click));
 
     edPrompt = MakeEdit(area, "edPrompt", {88, 344, 153, 22}, QStringLiteral(">"));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(TimerInterval);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, Guarded(this, &TForm1::Timer1Timer));
 }
 
 void TForm1::CreateMenus()
@@ -226,28 +236,28 @@ void TForm1::CreateMenus()
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
-    Help2 = Help1->addAction(QStringLiteral("Help..."), this, &TForm1::Help2Click);
+    Help2 = Help1->addAction(QStringLiteral("Help..."), this, Guarded(this, &TForm1::Help2Click));
     Help2->setObjectName(QStringLiteral("Help2"));
     N3 = Help1->addSeparator();
     N3->setObjectName(QStringLiteral("N3"));
-    About1 = Help1->addAction(QStringLiteral("About..."), this, &TForm1::About1Click);
+    About1 = Help1->addAction(QStringLiteral("About..."), this, Guarded(this, &TForm1::About1Click));
     About1->setObjectName(QStringLiteral("About1"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    SaveAs1 = PopupMenu1->addAction(QStringLiteral("Save As..."), this, &TForm1::SaveAs1Click);
+    SaveAs1 = PopupMenu1->addAction(QStringLiteral("Save As..."), this, Guarded(this, &TForm1::SaveAs1Click));
     SaveAs1->setObjectName(QStringLiteral("SaveAs1"));
     N1 = PopupMenu1->addSeparator();
     N1->setObjectName(QStringLiteral("N1"));
     Copytoclipboard1 = PopupMenu1->addAction(
-        QStringLiteral("Copy to clipboard"), this, &TForm1::Copytoclipboard1Click);
+        QStringLiteral("Copy to clipboard"), this, Guarded(this, &TForm1::Copytoclipboard1Click));
     Copytoclipboard1->setObjectName(QStringLiteral("Copytoclipboard1"));
     N2 = PopupMenu1->addSeparator();
     N2->setObjectName(QStringLiteral("N2"));
     Printersetup1 = PopupMenu1->addAction(
-        QStringLiteral("Printer setup..."), this, &TForm1::Printersetup1Click);
+        QStringLiteral("Printer setup..."), this, Guarded(this, &TForm1::Printersetup1Click));
     Printersetup1->setObjectName(QStringLiteral("Printersetup1"));
-    Print1 = PopupMenu1->addAction(QStringLiteral("Print"), this, &TForm1::Print1Click);
+    Print1 = PopupMenu1->addAction(QStringLiteral("Print"), this, Guarded(this, &TForm1::Print1Click));
     Print1->setObjectName(QStringLiteral("Print1"));
 
     Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -310,7 +320,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         // The credit line is clickable: a release over it is a click.
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Label4->rect().contains(mouse->position().toPoint())) {
-            Button1Click();
+            RunHandler([this] { Button1Click(); });
             return true;
         }
     }
