@@ -9,8 +9,10 @@
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    // The title is the application's name, which applicationDisplayName()
+    // returns while no display name is set. A display name would be appended
+    // to every window caption on X ("Kestrine Monitor Help — Tirvane").
     setApplicationName(QString::fromLatin1(ApplicationTitle));
-    setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
 }
 
 namespace {
