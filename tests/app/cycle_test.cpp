@@ -419,9 +419,18 @@ public:
     }
     ~FloodingPeer()
     {
+        Finish();
+        ::close(FListener);
+    }
+
+    // Waits until the peer has stopped flooding: the client closed, or the
+    // cap was reached.
+    void Finish()
+    {
+        if (!FThread.joinable())
+            return;
         ::shutdown(FListener, SHUT_RDWR);
         FThread.join();
-        ::close(FListener);
     }
 
     std::atomic<std::size_t> Flooded{0};
@@ -473,6 +482,7 @@ TEST_F(CycleTest, AReplyThatNeverReachesThePromptIsCutOffAndTheCycleEnds)
         FloodingPeer peer(address);
         PointAt(address);
         FForm.Button1->click();
+        peer.Finish();
         // The cycle gave up on the reply long before the peer ran out.
         EXPECT_TRUE(peer.ClientClosed);
         EXPECT_LT(peer.Flooded.load(), FloodingPeer::Cap);
