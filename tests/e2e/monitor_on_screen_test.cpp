@@ -430,6 +430,24 @@ TEST_F(MonitorOnScreen, PlotTurnsTheLampGreenAndDrawsTheServedBits)
     EXPECT_EQ(Lamp(), Red) << "Stop leaves the lamp green";
 }
 
+TEST_F(MonitorOnScreen, RefusedConnectionStillEndsGreenWithFlatBars)
+{
+    // A loopback address where nothing listens: both logins are refused at
+    // once, the cycle runs on with empty replies, and every tone decodes
+    // to 0 bits.
+    const std::string nobody = host.substr(0, host.rfind('.') + 1) + "1";
+    ASSERT_NE(nobody, host);
+    ASSERT_TRUE(Fill(HostBox, nobody));
+    const QImage shot = Cycle(PlotAt);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(LampColour(shot, origin + LampAt), Green);
+    EXPECT_TRUE(FindBars(shot, At(ChartRect)).empty()) << "bars with bits from no reply";
+    // What shows is the zero line's strokes, green and blue.
+    EXPECT_GT(CountColouredColumns(shot, At(ChartRect), true), 0);
+    EXPECT_GT(CountColouredColumns(shot, At(ChartRect), false),
+              CountColouredColumns(shot, At(ChartRect), true));
+}
+
 TEST_F(MonitorOnScreen, RangeChoicesRedrawTheirOwnTones)
 {
     const QImage first = Cycle(PlotAt);
