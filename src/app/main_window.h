@@ -71,7 +71,7 @@ public:
     QAction* N2 = nullptr;
     QAction* Printersetup1 = nullptr;
     QAction* Print1 = nullptr;
-    TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window
+    TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window; made on first use
     TPrinterSetupDialog* PrinterSetupDialog1 = nullptr; // Qt-owned by this window
 
 public slots:
@@ -119,7 +119,7 @@ private:
     QWidget* FClientArea = nullptr;
     bool FCrossCursor = false;
 
-    // Creates SavePictureDialog1 and PrinterSetupDialog1 with this window as
-    // their parent; defined in main_window_output.cpp.
+    // Creates PrinterSetupDialog1 with this window as its parent; defined in
+    // main_window_output.cpp.
     void CreatePictureDialogs();
 };

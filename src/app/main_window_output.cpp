@@ -12,14 +12,18 @@
 
 void TForm1::CreatePictureDialogs()
 {
-    SavePictureDialog1 = new TSavePictureDialog(this);
-    SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    // The save dialog is made on the first Save As instead: building a file
+    // dialog is most of the window's start-up time, and many runs never save.
     PrinterSetupDialog1 = new TPrinterSetupDialog(Printer(), this);
     PrinterSetupDialog1->setObjectName(QStringLiteral("PrinterSetupDialog1"));
 }
 
 void TForm1::SaveAs1Click()
 {
+    if (!SavePictureDialog1) {
+        SavePictureDialog1 = new TSavePictureDialog(this);
+        SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+    }
     SaveChartAsJpeg(*Chart21, *SavePictureDialog1);
 }
 
