@@ -193,6 +193,15 @@ void TBlockSocket::ReadLocalAndRemote(bool Remote)
     }
 }
 
+bool TBlockSocket::ResolveAndOpen(TAddressRecord& Address, const std::string& IP,
+                                  const std::string& Port)
+{
+    ResolveAddress(Address, IP, Port);
+    if (FLastErrorCode == 0 && FHandle == -1)
+        CreateHandle(Address);
+    return FLastErrorCode == 0;
+}
+
 void TBlockSocket::Bind(const std::string& IP, const std::string& Port)
 {
     FLastErrorCode = 0;
@@ -201,17 +210,12 @@ void TBlockSocket::Bind(const std::string& IP, const std::string& Port)
     if (FHandle == -1 && FFamily == SF_Any && IP == "0.0.0.0" && Port == "0")
         return;
     TAddressRecord Address{};
-    ResolveAddress(Address, IP, Port);
-    if (FLastErrorCode == 0) {
-        if (FHandle == -1)
-            CreateHandle(Address);
-        if (FLastErrorCode == 0) {
-            CheckResult(::bind(FHandle, reinterpret_cast<const sockaddr*>(&Address),
-                               static_cast<socklen_t>(AddressRecordLength(Address))));
-            ReadLocalAndRemote(false);
-            FInBuffer.clear();
-            FIsBound = true;
-        }
+    if (ResolveAndOpen(Address, IP, Port)) {
+        CheckResult(::bind(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                           static_cast<socklen_t>(AddressRecordLength(Address))));
+        ReadLocalAndRemote(false);
+        FInBuffer.clear();
+        FIsBound = true;
     }
     ReportError();
     NotifyStatus(HR_Bind, IP + ":" + Port);
@@ -225,17 +229,12 @@ void TBlockSocket::Connect(const std::string& IP, const std::string& Port)
 void TBlockSocket::PlainConnect(const std::string& IP, const std::string& Port)
 {
     TAddressRecord Address{};
-    ResolveAddress(Address, IP, Port);
-    if (FLastErrorCode == 0) {
-        if (FHandle == -1)
-            CreateHandle(Address);
-        if (FLastErrorCode == 0) {
-            // Blocking connect: bounded only by the system's own time-out.
-            CheckResult(::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
-                                  static_cast<socklen_t>(AddressRecordLength(Address))));
-            if (FLastErrorCode == 0)
-                ReadLocalAndRemote(true);
-        }
+    if (ResolveAndOpen(Address, IP, Port)) {
+        // Blocking connect: bounded only by the system's own time-out.
+        CheckResult(::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                              static_cast<socklen_t>(AddressRecordLength(Address))));
+        if (FLastErrorCode == 0)
+            ReadLocalAndRemote(true);
     }
     FInBuffer.clear();
     FSawCR = false;

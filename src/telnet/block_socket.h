@@ -253,6 +253,9 @@ protected:
     void ApplyReadFilter(void* Buffer, int& Length);
     void ReadLocalAndRemote(bool Remote);
     void PlainConnect(const std::string& IP, const std::string& Port);
+    // Resolves IP:Port into Address and opens a socket of its family unless
+    // one is open; true when both went well (LastErrorCode says otherwise).
+    bool ResolveAndOpen(TAddressRecord& Address, const std::string& IP, const std::string& Port);
     bool PollFor(short Events, int Timeout);
 
     int FTag = 0;
