@@ -76,16 +76,23 @@ bool Session::Pause(int ms)
     return r == 0;
 }
 
-bool Session::WriteAll(std::string_view bytes)
+bool Session::WaitReady(short events)
 {
-    while (!bytes.empty()) {
-        pollfd p[2] = {{FFd, POLLOUT, 0}, {FRouter.stopFd, POLLIN, 0}};
+    for (;;) {
+        pollfd p[2] = {{FFd, events, 0}, {FRouter.stopFd, POLLIN, 0}};
         if (::poll(p, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        if (p[1].revents != 0)
+        return p[1].revents == 0;
+    }
+}
+
+bool Session::WriteAll(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        if (!WaitReady(POLLOUT))
             return false;
         // No SIGPIPE when the client has gone: the send just fails.
         const auto n = ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -145,13 +152,7 @@ bool Session::ReadMore()
 {
     char buf[4096];
     for (;;) {
-        pollfd p[2] = {{FFd, POLLIN, 0}, {FRouter.stopFd, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (p[1].revents != 0)
+        if (!WaitReady(POLLIN))
             return false;
         const auto n = ::recv(FFd, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR)

@@ -56,6 +56,9 @@ private:
     bool SendPackets(std::string_view wire, std::size_t chunk);
     bool WriteAll(std::string_view bytes);
     bool Pause(int ms);
+    // Blocks until the client's socket is ready for events; false when a
+    // stop is requested or the wait itself fails.
+    bool WaitReady(short events);
     bool ReadMore();
     std::optional<std::string> ReadLine(Echo echo);
     bool ServeReply(ReplyKind kind);
