@@ -163,6 +163,17 @@ void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& 
     }
 }
 
+// An axis that keeps the range it is given whatever the data. The minimum
+// goes first, so the maximum is checked against the new range.
+void SetFixedRange(TChartAxis& axis, double minimum, double maximum)
+{
+    axis.Automatic = false;
+    axis.AutomaticMaximum = false;
+    axis.AutomaticMinimum = false;
+    axis.SetMinimum(minimum);
+    axis.SetMaximum(maximum);
+}
+
 } // namespace
 
 void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& config,
@@ -348,13 +359,11 @@ void LoadChart21Settings(TChart& chart)
     c.ParentShowHint = false;
 
     const TColor gridGrey = 0xE5E5E5; // RGB(229,229,229)
+    const TChartPen solidGrid{true, gridGrey, 1, psSolid};
+    const TChartPen noAxisLine{false, clBlack, 1, psSolid};
 
     TChartAxis& bottom = chart.BottomAxis();
-    bottom.Automatic = false;
-    bottom.AutomaticMaximum = false;
-    bottom.AutomaticMinimum = false;
-    bottom.SetMaximum(512);
-    bottom.SetMinimum(5);
+    SetFixedRange(bottom, 5, 512);
     bottom.TitleCaption = QStringLiteral("Tones");
     bottom.LabelStyle = talText;
     bottom.LabelsAngle = 90;
@@ -362,8 +371,8 @@ void LoadChart21Settings(TChart& chart)
     bottom.LabelsSeparation = 10;
     bottom.RoundFirstLabel = false;
     bottom.Increment = 5;
-    bottom.Grid = TChartPen{true, gridGrey, 1, psSolid};
-    bottom.Axis = TChartPen{false, clBlack, 1, psSolid};
+    bottom.Grid = solidGrid;
+    bottom.Axis = noAxisLine;
     bottom.TickLength = 2;
     bottom.TicksInner.Visible = false;
     bottom.MinorTickCount = 4;
@@ -372,18 +381,14 @@ void LoadChart21Settings(TChart& chart)
     bottom.EndPosition = 98;
 
     TChartAxis& left = chart.LeftAxis();
-    left.Automatic = false;
-    left.AutomaticMaximum = false;
-    left.AutomaticMinimum = false;
-    left.SetMinimum(0);
-    left.SetMaximum(16);
+    SetFixedRange(left, 0, 16);
     left.TitleCaption = QStringLiteral("Bits ");
     left.TitleAngle = 90;
     left.LabelStyle = talAuto;
     left.RoundFirstLabel = true;
     left.AxisValuesFormat = QStringLiteral("#,##0.###");
-    left.Grid = TChartPen{true, gridGrey, 1, psSolid};
-    left.Axis = TChartPen{false, clBlack, 1, psSolid};
+    left.Grid = solidGrid;
+    left.Axis = noAxisLine;
     left.TickLength = 4;
     left.TicksInner.Visible = false;
     left.MinorTickCount = 3;
@@ -391,11 +396,7 @@ void LoadChart21Settings(TChart& chart)
     left.EndPosition = 98;
 
     TChartAxis& right = chart.RightAxis();
-    right.Automatic = false;
-    right.AutomaticMaximum = false;
-    right.AutomaticMinimum = false;
-    right.SetMinimum(-0.5);
-    right.SetMaximum(64);
+    SetFixedRange(right, -0.5, 64);
     right.TitleCaption = QStringLiteral("SNR");
     right.TitleFont.Color = clRed;
     right.LabelsFont.Color = clRed;
