@@ -62,6 +62,23 @@ Replies FetchBoth(TelnetProbe& probe)
     return r;
 }
 
+// The far-end reply as the client reads it, and the bytes it arrived in on
+// the wire, telnet commands and doubled 255s included.
+struct WiredReply {
+    std::optional<std::string> text;
+    std::string wire;
+};
+
+WiredReply FetchFarWithWire(TelnetProbe& probe)
+{
+    const auto wireBefore = probe.Wire().size();
+    probe.Send(FarCommand);
+    WiredReply r;
+    r.text = probe.ReceiveUntil(">");
+    r.wire = probe.Wire().substr(wireBefore);
+    return r;
+}
+
 std::array<int, 513> Decode(const Replies& r)
 {
     TToneTable tones{};
@@ -360,11 +377,8 @@ TEST(SimulatorFaults, SplitCommandsAppearInsideTheReply)
     TelnetProbe probe;
     ASSERT_TRUE(probe.Connect(sim.Address(), sim.Port()));
     ASSERT_TRUE(LogIn(probe, "1234"));
-    const auto wireBefore = probe.Wire().size();
-    probe.Send(FarCommand);
-    const auto far = probe.ReceiveUntil(">");
+    const auto [far, replyWire] = FetchFarWithWire(probe);
     ASSERT_TRUE(far);
-    const auto replyWire = probe.Wire().substr(wireBefore);
     EXPECT_NE(replyWire.find("\xff\xf1"), std::string::npos) << "no-operation inside the reply";
     EXPECT_NE(replyWire.find("\xff\xfb\x03"), std::string::npos) << "a repeated offer inside the reply";
     EXPECT_EQ(far->find('\xff'), std::string::npos) << "no command bytes left in the text";
@@ -376,12 +390,9 @@ TEST(SimulatorFaults, DoubledIacOnTheWireSingleInTheText)
     TelnetProbe probe;
     ASSERT_TRUE(probe.Connect(sim.Address(), sim.Port()));
     ASSERT_TRUE(LogIn(probe, "1234"));
-    const auto wireBefore = probe.Wire().size();
-    probe.Send(FarCommand);
-    const auto far = probe.ReceiveUntil(">");
+    const auto [far, onWire] = FetchFarWithWire(probe);
     ASSERT_TRUE(far);
     const auto singles = std::count(far->begin(), far->end(), '\xff');
-    const auto onWire = probe.Wire().substr(wireBefore);
     EXPECT_GT(singles, 0);
     EXPECT_EQ(std::count(onWire.begin(), onWire.end(), '\xff'), 2 * singles);
 }
