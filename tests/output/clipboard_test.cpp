@@ -103,16 +103,7 @@ TEST(ClipboardCopy, DrawsTheBarsInTheirColours)
     chart.CopyChartToClipboard(true);
     const QImage picture = Render(ClipboardSvg(), QSize(695, 236));
     const QRect r = chart.GetChartRectangle();
-    const struct {
-        const char* Name;
-        QPoint Where;
-        QRgb Expected;
-    } cases[] = {
-        {"upstream bar", TTestChart::UpstreamBar(r).center(), TTestChart::Upstream},
-        {"downstream bar", TTestChart::DownstreamBar(r).center(), TTestChart::Downstream},
-        {"panel", QPoint(r.right() - 50, r.top() + 40), TTestChart::Panel},
-    };
-    for (const auto& c : cases)
+    for (const auto& c : TTestChart::KnownPixels(r))
         EXPECT_EQ(picture.pixel(c.Where), c.Expected) << c.Name;
     // The black frame, smoothed by the renderer but plainly dark.
     EXPECT_LT(qGray(picture.pixel(0, 100)), 160);

@@ -156,16 +156,7 @@ TEST_F(X11ClipboardTest, AnotherProgramReadsAndRendersTheChart)
     if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
         png.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/clipboard_chart.png");
     const QRect r = chart.GetChartRectangle();
-    const struct {
-        const char* Name;
-        QPoint Where;
-        QRgb Expected;
-    } cases[] = {
-        {"upstream bar", TTestChart::UpstreamBar(r).center(), TTestChart::Upstream},
-        {"downstream bar", TTestChart::DownstreamBar(r).center(), TTestChart::Downstream},
-        {"panel", QPoint(r.right() - 50, r.top() + 40), TTestChart::Panel},
-    };
-    for (const auto& c : cases)
+    for (const auto& c : TTestChart::KnownPixels(r))
         EXPECT_EQ(png.pixel(c.Where) | 0xFF000000U, c.Expected) << c.Name;
 }
 

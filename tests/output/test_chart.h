@@ -9,6 +9,7 @@
 
 #include <QPainter>
 
+#include <array>
 #include <stdexcept>
 
 class TTestChart : public TChartPanel {
@@ -47,6 +48,22 @@ public:
     static QRect DownstreamBar(const QRect& r)
     {
         return QRect(r.left() + r.width() / 2, r.top() + 40, 120, r.height() - 70);
+    }
+
+    // Pixels a faithful picture of the chart rectangle r shows in these
+    // colours: inside each bar, and the panel clear of both.
+    struct TKnownPixel {
+        const char* Name;
+        QPoint Where;
+        QRgb Expected;
+    };
+    static std::array<TKnownPixel, 3> KnownPixels(const QRect& r)
+    {
+        return {{
+            {"upstream bar", UpstreamBar(r).center(), Upstream},
+            {"downstream bar", DownstreamBar(r).center(), Downstream},
+            {"panel", QPoint(r.right() - 50, r.top() + 40), Panel},
+        }};
     }
 
     TColor Back = clWhite;
