@@ -2,6 +2,7 @@
 // one SVG entry of the stated size that draws the chart, replacing what was
 // there, with the chart's switches restored however the copy ends.
 #include "output/qt_print.h"
+#include "output/real_test_chart.h"
 #include "output/test_chart.h"
 
 #include "chart/chart.h"
@@ -154,11 +155,7 @@ TEST(ClipboardCopy, TinyChartStillGivesAOnePixelPicture)
 TEST(ClipboardCopy, RealChartArrivesWithItsBars)
 {
     TChart chart;
-    LoadChart21Settings(chart);
-    chart.resize(696, 237);
-    chart.BottomAxis().SetMaximum(255);
-    for (int tone = 0; tone <= 255; ++tone)
-        chart.Series().AppendBar(tone < 32 ? 8 : 12, QString::number(tone), tone < 32 ? clGreen : clBlue);
+    LoadRealTestChart(chart);
     chart.CopyChartToClipboard(true);
     const QByteArray svg = ClipboardSvg();
     EXPECT_EQ(ReadHeader(svg).ViewBox, "0 0 695 236");

@@ -4,6 +4,7 @@
 #include "output/jpeg_probe.h"
 #include "output/private_mounts.h"
 #include "output/qt_print.h"
+#include "output/real_test_chart.h"
 #include "output/test_chart.h"
 
 #include "chart/chart.h"
@@ -193,12 +194,7 @@ TEST(JpegSave, RealChartKeepsGreenUpstreamAndBlueDownstreamBars)
 {
     QTemporaryDir dir;
     TChart chart;
-    LoadChart21Settings(chart);
-    chart.resize(696, 237);
-    chart.BottomAxis().SetMaximum(255);
-    chart.Series().ClearPoints();
-    for (int tone = 0; tone <= 255; ++tone)
-        chart.Series().AppendBar(tone < 32 ? 8 : 12, QString::number(tone), tone < 32 ? clGreen : clBlue);
+    LoadRealTestChart(chart);
     TScriptedChooser chooser(dir.filePath("real.jpg"));
     SaveChartAsJpeg(chart, chooser);
     const auto probe = ProbeJpegFile(dir.filePath("real.jpg"));

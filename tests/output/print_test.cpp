@@ -4,6 +4,7 @@
 // through the CUPS spooler with its PDF printer (TIRVANE_CUPS_PDF_DIR names
 // the folder it writes to; the test skips without it).
 #include "output/qt_print.h"
+#include "output/real_test_chart.h"
 #include "output/test_chart.h"
 
 #include "chart/chart.h"
@@ -369,11 +370,7 @@ TEST(PrintPdf, RealChartPrints)
     TPdfPrinterSystem system(pdf, 300);
     TPrinter printer(system);
     TChart chart;
-    LoadChart21Settings(chart);
-    chart.resize(696, 237);
-    chart.BottomAxis().SetMaximum(255);
-    for (int tone = 0; tone <= 255; ++tone)
-        chart.Series().AppendBar(tone < 32 ? 8 : 12, QString::number(tone), tone < 32 ? clGreen : clBlue);
+    LoadRealTestChart(chart);
     PrintChart(chart, printer);
     EXPECT_EQ(PdfPages(pdf), 1);
     const QImage page = RenderPdf(pdf, 300, dir.filePath("page"));
