@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -48,6 +49,10 @@ bool StartXvfb()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    // The server must not hold the test's output open: if the test dies,
+    // the runner would wait on that pipe until its time-out.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const int rc = posix_spawn(&XServer, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
