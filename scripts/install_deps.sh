@@ -9,7 +9,7 @@ packages=(
   libjpeg-dev libjpeg-turbo-progs
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fontconfig
-  xvfb xauth xdotool imagemagick x11-utils xclip
+  xvfb xauth xdotool imagemagick x11-utils xclip libx11-dev
   cups cups-client cups-bsd printer-driver-cups-pdf
   librsvg2-bin poppler-utils
   clang libclang-rt-14-dev
