@@ -26,10 +26,14 @@ THoverTexts HoverTexts(int index, int toneOffset, double bits)
     if (index < 0)
         return {QStringLiteral("Tone number:"), QStringLiteral("Frequency:"), QStringLiteral("Bits:")};
     const int tone = index + toneOffset;
-    const long double frequency = static_cast<long double>(tone) * ToneSpacingKHz;
     return {QStringLiteral("Tone number:   ") + QString::number(tone),
-            QStringLiteral("Frequency:       ") + FormatGeneral(frequency) + QStringLiteral(" KHz"),
+            QStringLiteral("Frequency:       ") + ToneFrequencyText(tone) + QStringLiteral(" KHz"),
             QStringLiteral("Bits:                  ") + FormatGeneral(bits)};
+}
+
+QString ToneFrequencyText(int tone)
+{
+    return FormatGeneral(static_cast<long double>(tone) * ToneSpacingKHz);
 }
 
 QString FormatGeneral(long double v)

@@ -18,6 +18,9 @@ struct THoverTexts {
 // Tone spacing of the line, kHz.
 constexpr float ToneSpacingKHz = 4.3125f;
 
+// The frequency of a tone in kHz as the read-out writes it ("142.3125").
+QString ToneFrequencyText(int tone);
+
 // index -1 gives the bare captions.
 THoverTexts HoverTexts(int index, int toneOffset, double bits);
 

@@ -1,0 +1,194 @@
+#include "reader/output_formats.h"
+
+#include "chart/hover_readout.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+TToneSpan Clamped(TToneSpan span)
+{
+    span.FirstTone = std::clamp(span.FirstTone, 0, ReadingToneCount - 1);
+    span.LastTone = std::clamp(span.LastTone, span.FirstTone, ReadingToneCount - 1);
+    return span;
+}
+
+QByteArray CsvField(const QString& text)
+{
+    QByteArray field = text.toUtf8();
+    // RFC 4180: a field with a comma, a quote or a line break is quoted, and
+    // quotes inside it are doubled.
+    if (field.contains(',') || field.contains('"') || field.contains('\r') || field.contains('\n')) {
+        field.replace("\"", "\"\"");
+        field = '"' + field + '"';
+    }
+    return field;
+}
+
+// Label values escape backslash, double quote and line feed.
+QByteArray PrometheusLabel(const QString& text)
+{
+    QByteArray value = text.toUtf8();
+    value.replace("\\", "\\\\").replace("\"", "\\\"").replace("\n", "\\n");
+    return value;
+}
+
+void Family(QByteArray& out, const char* name, const char* help)
+{
+    out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + " gauge\n";
+}
+
+} // namespace
+
+std::optional<TOutputFormat> OutputFormatFromName(const QString& name)
+{
+    if (name == QLatin1String("table"))
+        return TOutputFormat::Table;
+    if (name == QLatin1String("csv"))
+        return TOutputFormat::Csv;
+    if (name == QLatin1String("json"))
+        return TOutputFormat::Json;
+    if (name == QLatin1String("prometheus"))
+        return TOutputFormat::Prometheus;
+    return std::nullopt;
+}
+
+QString ReadingTimeText(std::int64_t timeMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span);
+    QByteArray out;
+    bool first = true;
+    for (const TReading& reading : readings) {
+        if (!first)
+            out += '\n';
+        first = false;
+        out += (ReadingTimeText(reading.TimeMs) + QLatin1Char(' ') + reading.Host
+                   + (reading.Completed ? QStringLiteral(" completed") : QStringLiteral(" not completed")))
+                   .toUtf8();
+        out += "\nTone  Frequency (kHz)  Bits\n";
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+            out += QStringLiteral("%1  %2  %3\n")
+                       .arg(tone, 4)
+                       .arg(ToneFrequencyText(tone), 15)
+                       .arg(reading.Bits[std::size_t(tone)], 4)
+                       .toUtf8();
+        }
+    }
+    return out;
+}
+
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span);
+    QByteArray out = "time,host,completed";
+    for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
+        out += ",tone_" + QByteArray::number(tone);
+    out += "\r\n";
+    for (const TReading& reading : readings) {
+        out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
+            + (reading.Completed ? "true" : "false");
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
+            out += ',' + QByteArray::number(reading.Bits[std::size_t(tone)]);
+        out += "\r\n";
+    }
+    return out;
+}
+
+QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span);
+    QByteArray out;
+    for (const TReading& reading : readings) {
+        QJsonArray bits;
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
+            bits.append(reading.Bits[std::size_t(tone)]);
+        const QJsonObject object{
+            {QStringLiteral("time"), ReadingTimeText(reading.TimeMs)},
+            {QStringLiteral("time_ms"), qint64(reading.TimeMs)},
+            {QStringLiteral("host"), reading.Host},
+            {QStringLiteral("completed"), reading.Completed},
+            {QStringLiteral("first_tone"), span.FirstTone},
+            {QStringLiteral("bits"), bits},
+        };
+        out += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    }
+    return out;
+}
+
+QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span);
+    // A series may appear only once in an exposition: the latest reading of
+    // each host stands for it.
+    std::map<QString, const TReading*> latest;
+    for (const TReading& reading : readings) {
+        const TReading*& slot = latest[reading.Host];
+        if (!slot || reading.TimeMs >= slot->TimeMs)
+            slot = &reading;
+    }
+
+    // Sample timestamps are left out: the text-file collector refuses them,
+    // so the reading's time is a gauge of its own.
+    QByteArray out;
+    Family(out, "tirvane_tone_bits", "Bits the modem loaded onto the tone.");
+    for (const auto& [host, reading] : latest) {
+        const QByteArray label = "host=\"" + PrometheusLabel(host) + '"';
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+            out += "tirvane_tone_bits{" + label + ",tone=\"" + QByteArray::number(tone) + "\"} "
+                + QByteArray::number(reading->Bits[std::size_t(tone)]) + '\n';
+        }
+    }
+    struct Total {
+        const char* name;
+        const char* help;
+        int first, last;
+    };
+    const Total totals[] = {
+        {"tirvane_upstream_bits", "Bits loaded onto the upstream tones, in total.", 0, FirstDownstreamTone - 1},
+        {"tirvane_downstream_bits", "Bits loaded onto the downstream tones, in total.", FirstDownstreamTone,
+            ReadingToneCount - 1},
+    };
+    for (const Total& total : totals) {
+        Family(out, total.name, total.help);
+        for (const auto& [host, reading] : latest) {
+            int sum = 0;
+            for (int tone = total.first; tone <= total.last; ++tone)
+                sum += reading->Bits[std::size_t(tone)];
+            out += QByteArray(total.name) + "{host=\"" + PrometheusLabel(host) + "\"} "
+                + QByteArray::number(sum) + '\n';
+        }
+    }
+    Family(out, "tirvane_reading_completed", "1 when the dialogue with the router completed, 0 when it broke off.");
+    for (const auto& [host, reading] : latest) {
+        out += "tirvane_reading_completed{host=\"" + PrometheusLabel(host) + "\"} "
+            + (reading->Completed ? "1" : "0") + '\n';
+    }
+    Family(out, "tirvane_reading_time_seconds", "Time of the reading, seconds since 1970 (UTC).");
+    for (const auto& [host, reading] : latest) {
+        out += "tirvane_reading_time_seconds{host=\"" + PrometheusLabel(host) + "\"} "
+            + QByteArray::number(double(reading->TimeMs) / 1000.0, 'f', 3) + '\n';
+    }
+    return out;
+}
+
+QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings, TToneSpan span)
+{
+    switch (format) {
+    case TOutputFormat::Table: return FormatTable(readings, span);
+    case TOutputFormat::Csv: return FormatCsv(readings, span);
+    case TOutputFormat::Json: return FormatJson(readings, span);
+    case TOutputFormat::Prometheus: return FormatPrometheus(readings, span);
+    }
+    return {};
+}
