@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
+#include "app/cycle_dialogue.h"
 #include "app/help_window.h"
 #include "app/line_data.h"
 #include "app/shape.h"
@@ -8,7 +9,6 @@
 #include "chart/chart.h"
 #include "chart/hover_readout.h"
 #include "chart/series.h"
-#include "telnet/telnet_session.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -26,7 +26,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -39,19 +38,8 @@ constexpr QRect DesignChartRect(0, 0, 696, 237);
 
 constexpr int TimerInterval = 60000;
 
-// Every wait of a cycle gives up after this long without a packet, so the
-// window is never frozen for longer in any one wait.
-constexpr int CycleTimeout = 2000;
-
-// A reply that never reaches the prompt stops being collected here instead of
-// growing without limit; the receive then fails and the cycle goes on.
-constexpr int CycleMaxReplyLength = 1 << 20;
-
 const QColor LampRed(255, 0, 0);
 const QColor LampGreen(0, 128, 0);
-
-// The marker line put in front of each reply; the decoding counts it in.
-constexpr char CaptureMarker[] = "xdsl debug bitloadinginfo";
 
 template <typename W>
 W* Make(QWidget* parent, const char* name, const QRect& geometry)
@@ -352,60 +340,16 @@ void TForm1::Button1Click()
         return;
     }
 
-    // The session belongs to this cycle alone; whatever path the cycle takes,
-    // it is released and its connection closed when the cycle is done with it.
-    auto session = std::make_unique<TTelnetSend>();
-    session->SetTimeout(CycleTimeout);
-    session->SetTargetHost(ToWireBytes(edHost->text()));
-    session->SetTargetPort("23");
-    session->Sock().SetMaxLineLength(CycleMaxReplyLength);
-    session->Login();
-
-    const std::string prompt = ToWireBytes(edPrompt->text());
-
-    // The dialogue. Its results are not looked at: a dead or silent router
-    // simply leaves the replies empty. An error inside it abandons the rest
-    // of the dialogue without a message; the cycle goes on with whatever the
-    // capture buffer holds.
-    try {
-        // A fresh connection: the router sees two per cycle, the first closed
-        // again at once with whatever it had sent.
-        session->Login();
-        if (!edUsername->text().isEmpty()) {
-            session->WaitFor("name:");
-            session->Send(ToWireBytes(edUsername->text()) + "\r\n");
-        }
-        session->WaitFor("word:");
-        session->Send(ToWireBytes(edPassword->text()) + "\r\n");
-        session->WaitFor(prompt);
-        Memo1.Clear();
-
-        // The one point where the window catches up while a cycle runs: a
-        // queued Stop, close or Plot (which runs a whole cycle inside this
-        // one) is handled here, before the first command.
-        QCoreApplication::processEvents();
-        // A cycle run just now shares the capture buffer and has left its
-        // own text there; the replies of this cycle are cut at fixed
-        // positions, so they must start from an empty buffer.
-        Memo1.Clear();
-
-        session->Send("wan adsl linedata far\r\n");
-        Memo1.Append(CaptureMarker);
-        Memo1.Append(session->ReceiveUntil(prompt));
-        DecodeFarEnd(Memo1, ToneTable());
-        Memo1.Clear();
-
-        session->Send("wan adsl linedata near\r\n");
-        Memo1.Append(CaptureMarker);
-        Memo1.Append(session->ReceiveUntil(prompt));
-        session->Logout();
-    } catch (...) {
-        // Dropped by design: the user sees the bars the replies gave.
-    }
-    session.reset();
-
-    Shape1->SetBrushColor(LampGreen);
-    DecodeNearEnd(Memo1, ToneTable());
+    TDialogueRequest request;
+    request.Host = ToWireBytes(edHost->text());
+    request.Username = ToWireBytes(edUsername->text());
+    request.Password = ToWireBytes(edPassword->text());
+    request.Prompt = ToWireBytes(edPrompt->text());
+    TDialogueHooks hooks;
+    hooks.PumpEvents = [] { QCoreApplication::processEvents(); };
+    // The lamp turns green whether the dialogue went through or not.
+    hooks.DialogueOver = [this] { Shape1->SetBrushColor(LampGreen); };
+    RunCycleDialogue(request, Memo1, ToneTable(), hooks);
 
     LineSeries18->ClearPoints();
     if (range) {

@@ -1,0 +1,79 @@
+// The dialogue of one sampling cycle, shared by the window and tirvane-read:
+// make the telnet session, log in twice, answer the user name and password
+// prompts, wait for the command prompt, fetch the far-end and near-end line
+// data into the capture buffer and decode both into the tone table.
+//
+// Network failures never raise, as in the window's cycle: every step runs
+// whatever the one before it gave, and the dialogue ends on whatever text
+// arrived. What the window never shows is reported here: whether every step
+// went through, and if not, the first one that did not, with the socket's
+// error. No widgets: the window's only part is an event pump at the one
+// point where it catches up, and the hook that turns its lamp green.
+#pragma once
+
+#include "app/capture_buffer.h"
+#include "app/line_data.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+// Every wait of a cycle gives up after this long without a packet.
+constexpr int CycleTimeout = 2000;
+// A reply that never reaches the prompt stops being collected here instead of
+// growing without limit; the receive then fails and the cycle goes on.
+constexpr int CycleMaxReplyLength = 1 << 20;
+// The marker line put in front of each reply; the decoding counts it in.
+constexpr char CaptureMarker[] = "xdsl debug bitloadinginfo";
+
+// Where a dialogue stands, in the order its steps run.
+enum class TDialogueStep {
+    Connect,        // the second login, whose connection the dialogue uses
+    UserPrompt,     // waiting for "name:"
+    SendUser,
+    PasswordPrompt, // waiting for "word:"
+    SendPassword,
+    CommandPrompt,  // waiting for the prompt after the password
+    FarCommand,
+    FarReply,
+    NearCommand,
+    NearReply,
+    Done,
+};
+
+// What a step was doing, for messages: "connecting", "waiting for the prompt".
+const char* DialogueStepText(TDialogueStep step);
+
+// What the cycle reads from its boxes, as bytes on the wire.
+struct TDialogueRequest {
+    std::string Host;
+    std::string Port = "23";
+    std::string Username; // empty: no "name:" is waited for
+    std::string Password;
+    std::string Prompt;
+    int Timeout = CycleTimeout;
+    int MaxReplyLength = CycleMaxReplyLength;
+};
+
+struct TDialogueHooks {
+    // Runs every pending event before the first command (the window's one
+    // point of catching up); unset, nothing is run.
+    std::function<void()> PumpEvents;
+    // Runs between the end of the dialogue and the near-end decoding.
+    std::function<void()> DialogueOver;
+};
+
+struct TDialogueOutcome {
+    bool Completed = false;
+    TDialogueStep Step = TDialogueStep::Connect; // the first step that failed; Done when completed
+    int ErrorCode = 0;      // the socket's code (Winsock numbering), -1 for an error raised
+    std::string ErrorText;  // the socket's text, or the raised error's
+};
+
+// One dialogue: the capture buffer and the tone table are the cycle's shared
+// ones. Errors raised while the session is made, at the first login or in
+// the decoding reach the caller; errors inside the dialogue end it quietly
+// and are reported in the outcome.
+TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffer& memo, TToneTable& tones,
+    const TDialogueHooks& hooks = {});
