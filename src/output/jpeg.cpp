@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 // jpeglib.h expects size_t and FILE to be declared before it.
 #include <jerror.h>
@@ -76,6 +77,71 @@ void InitErrorManager(TJpegErrorManager& err)
 
 // ---------------------------------------------------------------- encoding
 
+void* ReallocGrow(void* block, std::size_t bytes)
+{
+    return std::realloc(block, bytes);
+}
+
+// How the output memory grows; realloc unless a test put in another.
+TJpegGrowFn OutputGrowth = ReallocGrow;
+
+// The first block the stream is written into; a chart snapshot needs a few
+// times this, so the block doubles a few times.
+constexpr std::size_t FirstOutputBlock = 16 * 1024;
+
+// The memory the compressed stream is written into. The block belongs to
+// the encoding job, not to libjpeg: the job's pointer is the live one at
+// every moment, so after a fatal error in the middle of the picture the
+// caller frees exactly that block, once. (libjpeg's own memory destination
+// hands its grown block back only at the end of a successful picture.)
+struct TJpegDestination {
+    jpeg_destination_mgr Pub;
+    unsigned char* Block;  // malloc'ed; freed by the job's owner
+    std::size_t Capacity;
+    std::size_t Written;   // set when the stream is finished
+};
+
+// Grows the block to at least bytes, keeping its content. On failure the
+// old block stays where it was, still owned by the job, and libjpeg is told
+// it ran out of memory.
+void GrowBlock(j_compress_ptr cinfo, TJpegDestination& dest, std::size_t bytes)
+{
+    void* grown = OutputGrowth(dest.Block, bytes);
+    if (grown == nullptr)
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    dest.Block = static_cast<unsigned char*>(grown);
+    dest.Capacity = bytes;
+}
+
+extern "C" void JpegInitDestination(j_compress_ptr cinfo)
+{
+    auto& dest = *reinterpret_cast<TJpegDestination*>(cinfo->dest);
+    if (dest.Block == nullptr)
+        GrowBlock(cinfo, dest, FirstOutputBlock);
+    dest.Pub.next_output_byte = dest.Block;
+    dest.Pub.free_in_buffer = dest.Capacity;
+}
+
+// Called when the whole block is full: double it and go on after the end
+// of what is there.
+extern "C" boolean JpegEmptyOutputBuffer(j_compress_ptr cinfo)
+{
+    auto& dest = *reinterpret_cast<TJpegDestination*>(cinfo->dest);
+    const std::size_t used = dest.Capacity;
+    if (used > std::numeric_limits<std::size_t>::max() / 2)
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    GrowBlock(cinfo, dest, used * 2);
+    dest.Pub.next_output_byte = dest.Block + used;
+    dest.Pub.free_in_buffer = dest.Capacity - used;
+    return TRUE;
+}
+
+extern "C" void JpegTermDestination(j_compress_ptr cinfo)
+{
+    auto& dest = *reinterpret_cast<TJpegDestination*>(cinfo->dest);
+    dest.Written = dest.Capacity - dest.Pub.free_in_buffer;
+}
+
 struct TEncodeJob {
     // In: rows of red, green, blue bytes, top row first.
     const unsigned char* Pixels;
@@ -85,10 +151,9 @@ struct TEncodeJob {
     int Quality;
     bool Grayscale;
     bool Progressive;
-    // Out: the malloc'ed stream (the caller frees it, also after a failure)
-    // and the libjpeg message code of a fatal error.
-    unsigned char* Out;
-    unsigned long OutSize;
+    // Out: the stream in its block (the caller frees Destination.Block, also
+    // after a failure) and the libjpeg message code of a fatal error.
+    TJpegDestination Destination;
     int ErrorCode;
 };
 
@@ -105,7 +170,10 @@ bool RunEncoder(TEncodeJob& job)
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &job.Out, &job.OutSize);
+    job.Destination.Pub.init_destination = JpegInitDestination;
+    job.Destination.Pub.empty_output_buffer = JpegEmptyOutputBuffer;
+    job.Destination.Pub.term_destination = JpegTermDestination;
+    cinfo.dest = &job.Destination.Pub;
 
     cinfo.image_width = JDIMENSION(job.Width);
     cinfo.image_height = JDIMENSION(job.Height);
@@ -127,6 +195,7 @@ bool RunEncoder(TEncodeJob& job)
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
+    // The destination is ours: destroying the job leaves the block alone.
     jpeg_destroy_compress(&cinfo);
     return true;
 }
@@ -272,6 +341,13 @@ TDecodeJob MakeDecodeJob(const QByteArray& data, const TJPEGImage& image)
 
 } // namespace
 
+TJpegGrowFn SetJpegOutputGrowth(TJpegGrowFn grow)
+{
+    const TJpegGrowFn previous = OutputGrowth;
+    OutputGrowth = grow != nullptr ? grow : ReallocGrow;
+    return previous;
+}
+
 EJPEG::EJPEG(int messageCode)
     : std::runtime_error("JPEG error #" + std::to_string(messageCode)), FMessageCode(messageCode)
 {
@@ -336,8 +412,10 @@ void TJPEGImage::Compress()
     job.Progressive = ProgressiveEncoding;
     const bool ok = RunEncoder(job);
     if (ok)
-        FData = QByteArray(reinterpret_cast<const char*>(job.Out), qsizetype(job.OutSize));
-    std::free(job.Out);
+        FData = QByteArray(reinterpret_cast<const char*>(job.Destination.Block),
+                           qsizetype(job.Destination.Written));
+    // Whatever happened, the job holds the one live block.
+    std::free(job.Destination.Block);
     if (!ok)
         throw EJPEG(job.ErrorCode);
     FDataWidth = job.Width;

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QString>
 
+#include <cstddef>
 #include <stdexcept>
 
 class QIODevice;
@@ -117,6 +118,13 @@ private:
     bool FDataGrayscale = false;
     bool FDataProgressive = false;
 };
+
+// How the encoder's output memory grows: realloc-like (keeps the content,
+// returns null and leaves the block as it was when it cannot). realloc
+// unless set; a null grow puts realloc back. Returns the previous one.
+// Tests put in one that fails part-way, to drive the out-of-memory path.
+using TJpegGrowFn = void* (*)(void* block, std::size_t bytes);
+TJpegGrowFn SetJpegOutputGrowth(TJpegGrowFn grow);
 
 // Makes "jpeg" and "jpg" ("JPEG Image File") loadable by extension for the
 // save dialog's preview, and decides the default settings from the screen
