@@ -2,7 +2,6 @@
 // colours; the file handling around it (cancel, unwritable folders, failed
 // writes); and the preview decoder on good and broken files.
 #include "output/jpeg_probe.h"
-#include "output/private_mounts.h"
 #include "output/qt_print.h"
 #include "output/real_test_chart.h"
 #include "output/test_chart.h"
@@ -11,7 +10,6 @@
 #include "output/chart_commands.h"
 #include "output/jpeg.h"
 #include "output/picture_formats.h"
-#include "output/safe_write.h"
 #include "output/save_picture_dialog.h"
 
 #include <QDir>
@@ -299,109 +297,6 @@ TEST(JpegSave, OverwritesAnExistingFileWithOneCompleteStream)
     SaveChartAsJpeg(chart, chooser);
     EXPECT_EQ(ReadFileBytes(dir.filePath("chart.jpg")), EncodeChart(chart));
     EXPECT_EQ(FolderEntries(dir.path()), QStringList{"chart.jpg"});
-}
-
-struct UnwritableCase {
-    const char* Name;
-    bool NeedsMounts;
-    // Prepares dir and returns the path to save to.
-    QString (*Prepare)(const QString& dir);
-    const char* SystemText;
-};
-
-class UnwritableTest : public ::testing::TestWithParam<UnwritableCase> {};
-
-TEST_P(UnwritableTest, GivesCannotCreateFileAndNoFile)
-{
-    if (GetParam().NeedsMounts && !HavePrivateMounts())
-        GTEST_SKIP() << "no private mount namespace";
-    QTemporaryDir dir;
-    const QString target = GetParam().Prepare(dir.path());
-    const QStringList before = FolderEntries(dir.path());
-    TTestChart chart;
-    TScriptedChooser chooser(target);
-    try {
-        SaveChartAsJpeg(chart, chooser);
-        ADD_FAILURE() << "saved into an unwritable place";
-    } catch (const EFCreateError& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "Cannot create file \"" + target.toStdString() + "\". " + GetParam().SystemText);
-    }
-    EXPECT_FALSE(QFileInfo::exists(target) && QFileInfo(target).size() == EncodeChart(chart).size());
-    EXPECT_EQ(FolderEntries(dir.path()), before);
-    Unmount(dir.filePath("ro"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Places, UnwritableTest,
-    ::testing::Values(
-        UnwritableCase{"UnderARegularFile", false,
-                       [](const QString& dir) {
-                           QFile f(dir + "/plain");
-                           (void)f.open(QIODevice::WriteOnly);
-                           return dir + "/plain/chart.jpg";
-                       },
-                       "Not a directory"},
-        UnwritableCase{"MissingFolder", false, [](const QString& dir) { return dir + "/gone/chart.jpg"; },
-                       "No such file or directory"},
-        UnwritableCase{"ReadOnlyFolder", true,
-                       [](const QString& dir) {
-                           QDir(dir).mkdir("ro");
-                           MountReadOnly(dir + "/ro");
-                           return dir + "/ro/chart.jpg";
-                       },
-                       "Read-only file system"},
-        UnwritableCase{"ExistingFileInReadOnlyFolder", true,
-                       [](const QString& dir) {
-                           QDir(dir).mkdir("ro");
-                           QFile f(dir + "/ro/chart.jpg");
-                           (void)f.open(QIODevice::WriteOnly);
-                           f.write("old");
-                           f.close();
-                           MountReadOnly(dir + "/ro");
-                           return dir + "/ro/chart.jpg";
-                       },
-                       "Read-only file system"},
-        UnwritableCase{"NameIsAFolder", false,
-                       [](const QString& dir) {
-                           QDir(dir).mkdir("chart.jpg");
-                           return dir + "/chart.jpg";
-                       },
-                       "Is a directory"}),
-    [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(JpegSave, AFailedWriteLeavesTheExistingFileAsItWas)
-{
-    if (!HavePrivateMounts())
-        GTEST_SKIP() << "no private mount namespace";
-    QTemporaryDir outer;
-    const QString dir = outer.filePath("small");
-    QDir().mkdir(dir);
-    ASSERT_TRUE(MountSmallTmpfs(dir, 16));
-    const QByteArray old(6000, 'o');
-    {
-        QFile f(dir + "/chart.jpg");
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(old);
-    }
-    // A noisy picture compresses badly: far more than the 10 KB left.
-    QImage noise(696, 237, QImage::Format_RGB32);
-    auto* random = QRandomGenerator::global();
-    for (int y = 0; y < noise.height(); ++y)
-        for (int x = 0; x < noise.width(); ++x)
-            noise.setPixel(x, y, random->generate() | 0xFF000000U);
-    TJPEGImage jpeg;
-    jpeg.Assign(noise);
-    try {
-        jpeg.SaveToFile(dir + "/chart.jpg");
-        ADD_FAILURE() << "a full disk took the picture";
-    } catch (const EFCreateError& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "Cannot write file \"" + (dir + "/chart.jpg").toStdString() + "\". No space left on device");
-    }
-    EXPECT_EQ(ReadFileBytes(dir + "/chart.jpg"), old);
-    EXPECT_EQ(FolderEntries(dir), QStringList{"chart.jpg"});
-    Unmount(dir);
 }
 
 TEST(JpegSave, AnEncodingErrorIsReportedByNumberAndWritesNothing)
