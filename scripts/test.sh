@@ -56,8 +56,12 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 for f in $fuzzers; do
   echo "== fuzzing $f for ${fuzz_seconds}s"
+  # New finds go to a scratch folder; the seeds in the tree are read only.
   corpus=$(mktemp -d)
-  isolated "build-fuzz/tests/fuzz/$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  seeds=tests/fuzz/seeds/$f
+  [ -d "$seeds" ] || seeds=
+  # shellcheck disable=SC2086
+  isolated "build-fuzz/tests/fuzz/$f" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" $seeds 2>&1 | tail -n 3
   rm -rf "$corpus"
 done
 
