@@ -11,7 +11,7 @@ packages=(
   fonts-liberation fontconfig
   xvfb xauth xdotool imagemagick x11-utils xclip libx11-dev
   cups cups-client cups-bsd printer-driver-cups-pdf
-  libqt6sql6-sqlite libsqlite3-dev sqlite3 qt6-charts-dev
+  libqt6sql6-sqlite libsqlite3-dev sqlite3 qt6-charts-dev libqt6opengl6-dev
   librsvg2-bin poppler-utils
   clang libclang-rt-14-dev
   iproute2 util-linux procps

@@ -1,0 +1,516 @@
+#include "history/history_window.h"
+
+#include "chart/hover_readout.h"
+#include "history/history_views.h"
+#include "history/reading_store.h"
+#include "reader/output_formats.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+constexpr std::int64_t MinuteMs = 60 * 1000;
+constexpr std::int64_t HourMs = 60 * MinuteMs;
+constexpr std::int64_t DayMs = 24 * HourMs;
+constexpr std::int64_t Forever = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t Always = std::numeric_limits<std::int64_t>::min();
+
+const char* const SettingsGroup = "HistoryWindow";
+
+struct TPeriodChoice {
+    const char* caption;
+    const char* phrase; // "No readings ... in <phrase>"
+    std::int64_t length; // 0: everything
+};
+
+constexpr TPeriodChoice PeriodChoices[] = {
+    {"Last hour", "the last hour", HourMs},
+    {"Last 24 hours", "the last 24 hours", DayMs},
+    {"Last 7 days", "the last 7 days", 7 * DayMs},
+    {"Last 30 days", "the last 30 days", 30 * DayMs},
+    {"Everything", "the store", 0},
+};
+
+const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate"};
+
+QString TimeText(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString ReadingsText(std::int64_t count)
+{
+    return count == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(count);
+}
+
+// Writes a file whole or not at all; false with the reason in `error`.
+bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& write, QString& error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+THistoryWindow::THistoryWindow(TReadingStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , FStore(store)
+    , FNow([] { return QDateTime::currentMSecsSinceEpoch(); })
+{
+    setObjectName(QStringLiteral("HistoryWindow"));
+    setWindowTitle(QStringLiteral("History"));
+    CreateControls();
+    resize(960, 640);
+    RestoreSettings();
+    Reload();
+}
+
+THistoryWindow::~THistoryWindow() = default;
+
+void THistoryWindow::CreateControls()
+{
+    auto* layout = new QVBoxLayout(this);
+
+    auto* controls = new QHBoxLayout;
+    auto* lbPeriod = new QLabel(QStringLiteral("Period:"), this);
+    cbPeriod = new QComboBox(this);
+    cbPeriod->setObjectName(QStringLiteral("cbPeriod"));
+    for (const auto& choice : PeriodChoices)
+        cbPeriod->addItem(QString::fromLatin1(choice.caption));
+    cbPeriod->setCurrentIndex(Last24Hours);
+    lbPeriod->setBuddy(cbPeriod);
+    lbHost = new QLabel(QStringLiteral("Host:"), this);
+    cbHost = new QComboBox(this);
+    cbHost->setObjectName(QStringLiteral("cbHost"));
+    lbHost->setBuddy(cbHost);
+    tbView = new QTabBar(this);
+    tbView->setObjectName(QStringLiteral("tbView"));
+    for (const char* caption : ViewCaptions)
+        tbView->addTab(QString::fromLatin1(caption));
+    controls->addWidget(lbPeriod);
+    controls->addWidget(cbPeriod);
+    controls->addSpacing(12);
+    controls->addWidget(lbHost);
+    controls->addWidget(cbHost);
+    controls->addSpacing(12);
+    controls->addWidget(tbView);
+    controls->addStretch();
+    layout->addLayout(controls);
+
+    lbNote = new QLabel(this);
+    lbNote->setObjectName(QStringLiteral("lbNote"));
+    lbNote->setWordWrap(true);
+    layout->addWidget(lbNote);
+
+    FPages = new QStackedWidget(this);
+    FWaterfall = new TWaterfallView(FFigures, FPages);
+    FWaterfall->setObjectName(QStringLiteral("Waterfall"));
+    FWaterfall->setMouseTracking(true);
+    FEnvelope = new TEnvelopeView(FFigures, FPages);
+    FEnvelope->setObjectName(QStringLiteral("Envelope"));
+    FChanges = new TChangesView(FFigures, FPages);
+    FChanges->setObjectName(QStringLiteral("Changes"));
+    FTrend = new TTrendView(FFigures, FPages);
+    FTrend->setObjectName(QStringLiteral("Trend"));
+    lbMessage = new QLabel(FPages);
+    lbMessage->setObjectName(QStringLiteral("lbMessage"));
+    lbMessage->setAlignment(Qt::AlignCenter);
+    lbMessage->setWordWrap(true);
+    // In the order of TView, the message last.
+    for (QWidget* page : {static_cast<QWidget*>(FWaterfall), static_cast<QWidget*>(FEnvelope),
+                          static_cast<QWidget*>(FChanges), static_cast<QWidget*>(FTrend),
+                          static_cast<QWidget*>(lbMessage)})
+        FPages->addWidget(page);
+    layout->addWidget(FPages, 1);
+
+    // The hover read-out of the waterfall, written as the main window's.
+    auto* readout = new QHBoxLayout;
+    lbTime = new QLabel(this);
+    lbTime->setObjectName(QStringLiteral("lbTime"));
+    lbTone = new QLabel(this);
+    lbTone->setObjectName(QStringLiteral("lbTone"));
+    lbFrequency = new QLabel(this);
+    lbFrequency->setObjectName(QStringLiteral("lbFrequency"));
+    lbBits = new QLabel(this);
+    lbBits->setObjectName(QStringLiteral("lbBits"));
+    for (QLabel* label : {lbTime, lbTone, lbFrequency, lbBits}) {
+        label->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("Time:   2026-12-07 00:00:00   ")));
+        readout->addWidget(label);
+    }
+    readout->addStretch();
+    layout->addLayout(readout);
+    ShowCell(-1, -1);
+
+    auto* buttons = new QHBoxLayout;
+    btExport = new QPushButton(QStringLiteral("Export CSV..."), this);
+    btExport->setObjectName(QStringLiteral("btExport"));
+    btSavePicture = new QPushButton(QStringLiteral("Save picture..."), this);
+    btSavePicture->setObjectName(QStringLiteral("btSavePicture"));
+    btDelete = new QPushButton(QStringLiteral("Delete readings older than..."), this);
+    btDelete->setObjectName(QStringLiteral("btDelete"));
+    buttons->addWidget(btExport);
+    buttons->addWidget(btSavePicture);
+    buttons->addStretch();
+    buttons->addWidget(btDelete);
+    layout->addLayout(buttons);
+
+    connect(cbPeriod, &QComboBox::currentIndexChanged, this, [this] {
+        SaveSettings();
+        Reload();
+    });
+    connect(cbHost, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0 && cbHost->itemText(index) != FHost) {
+            FHost = cbHost->itemText(index);
+            Reload();
+        }
+    });
+    connect(tbView, &QTabBar::currentChanged, this, [this] {
+        ShowFigures();
+        SaveSettings();
+    });
+    connect(FWaterfall, &TWaterfallView::Hovered, this, &THistoryWindow::ShowCell);
+    connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
+    connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
+    connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
+}
+
+void THistoryWindow::SetClock(std::function<std::int64_t()> now)
+{
+    FNow = std::move(now);
+    Reload();
+}
+
+THistoryWindow::TPeriod THistoryWindow::Period() const
+{
+    return TPeriod(cbPeriod->currentIndex());
+}
+
+void THistoryWindow::SetPeriod(TPeriod period)
+{
+    cbPeriod->setCurrentIndex(period);
+}
+
+THistoryWindow::TView THistoryWindow::View() const
+{
+    return TView(tbView->currentIndex());
+}
+
+void THistoryWindow::SetView(TView view)
+{
+    tbView->setCurrentIndex(view);
+}
+
+void THistoryWindow::SetHost(const QString& host)
+{
+    const int index = cbHost->findText(host);
+    if (index >= 0)
+        cbHost->setCurrentIndex(index);
+}
+
+QString THistoryWindow::MessageText() const
+{
+    return FPages->currentWidget() == lbMessage ? lbMessage->text() : QString();
+}
+
+QString THistoryWindow::NoteText() const
+{
+    return lbNote->isVisibleTo(this) ? lbNote->text() : QString();
+}
+
+QWidget* THistoryWindow::CurrentView() const
+{
+    return FPages->currentWidget() == lbMessage ? nullptr : FPages->currentWidget();
+}
+
+std::int64_t THistoryWindow::PeriodStart() const
+{
+    const std::int64_t length = PeriodChoices[Period()].length;
+    return length == 0 ? Always : FNow() - length;
+}
+
+void THistoryWindow::RefreshHosts()
+{
+    const QStringList hosts = FStore.Hosts();
+    if (!hosts.contains(FHost))
+        FHost = hosts.isEmpty() ? QString() : hosts.first();
+    const QSignalBlocker blocker(cbHost);
+    cbHost->clear();
+    cbHost->addItems(hosts);
+    cbHost->setCurrentIndex(int(hosts.indexOf(FHost)));
+    lbHost->setVisible(hosts.size() > 1);
+    cbHost->setVisible(hosts.size() > 1);
+}
+
+void THistoryWindow::Reload()
+{
+    if (!FStore.IsOpen()) {
+        FFigures.Reset({});
+        ShowMessage(QStringLiteral("History is turned off for this run: %1\n"
+                                   "Readings are not being kept, so there is nothing to show.")
+                        .arg(FStore.ErrorText()));
+        return;
+    }
+    RefreshHosts();
+    if (FHost.isEmpty()) {
+        FFigures.Reset({});
+        ShowMessage(QStringLiteral("No readings are stored yet.\n"
+                                   "Every reading the main window plots is kept here; press Plot to take the first."));
+        return;
+    }
+    // With one host every reading is that host's; asking for all of them
+    // spares the store a comparison per row.
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    FFigures.Reset(FStore.Readings(PeriodStart(), Forever, filter));
+    ShowFigures();
+}
+
+void THistoryWindow::ShowMessage(const QString& text)
+{
+    lbMessage->setText(text);
+    FPages->setCurrentWidget(lbMessage);
+    lbNote->hide();
+    btSavePicture->setEnabled(false);
+    btExport->setEnabled(false);
+    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty());
+    ShowCell(-1, -1);
+}
+
+void THistoryWindow::ShowFigures()
+{
+    if (!FStore.IsOpen() || FHost.isEmpty())
+        return;
+    if (FFigures.Count() == 0) {
+        ShowMessage(QStringLiteral("No readings of %1 in %2.\nChoose a longer period, or \"Everything\".")
+                        .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].phrase)));
+        return;
+    }
+    QStringList notes;
+    if (cbHost->count() > 1)
+        notes << QStringLiteral("The store holds readings of %1 hosts; this shows those of %2 (choose another under Host).")
+                     .arg(cbHost->count())
+                     .arg(FHost);
+    if (FFigures.Count() == 1)
+        notes << QStringLiteral("One reading so far (%1): the waterfall has one row, no tone can have changed yet, "
+                                "and the line rate has one point.")
+                     .arg(TimeText(FFigures.Row(0).TimeMs));
+    else if (FFigures.CompleteCount() == 0)
+        notes << QStringLiteral("Every cycle of this period was incomplete: the waterfall is grey, and there is no "
+                                "envelope, change or line rate to show.");
+    lbNote->setText(notes.join(QLatin1Char(' ')));
+    lbNote->setVisible(!notes.isEmpty());
+    btSavePicture->setEnabled(true);
+    btExport->setEnabled(true);
+    btDelete->setEnabled(true);
+
+    const std::int64_t start = PeriodStart();
+    FTrend->SetSpan(start == Always ? FFigures.Rates().front().TimeMs : start,
+                    std::max(FNow(), FFigures.Rates().back().TimeMs));
+    FWaterfall->FiguresChanged();
+    FEnvelope->FiguresChanged();
+    FChanges->FiguresChanged();
+    FPages->setCurrentIndex(View());
+}
+
+void THistoryWindow::TakeIn(const TReading& reading)
+{
+    if (!FStore.IsOpen())
+        return;
+    const bool newHost = cbHost->findText(reading.Host) < 0;
+    if (newHost) {
+        const bool first = FHost.isEmpty();
+        RefreshHosts();
+        if (first) {
+            // The very first reading: the store has it already.
+            Reload();
+            return;
+        }
+    }
+    if (reading.Host != FHost) {
+        // Another host's reading leaves this one's figures as they are; a
+        // host seen for the first time brings the host choice and its note.
+        if (newHost)
+            ShowFigures();
+        return;
+    }
+    if (FFigures.Count() > 0 && reading.TimeMs < FFigures.Row(0).TimeMs) {
+        Reload(); // the clock went back: take the period afresh
+        return;
+    }
+    FFigures.Add(reading);
+    FFigures.DropOlderThan(PeriodStart());
+    ShowFigures();
+}
+
+void THistoryWindow::ShowCell(int row, int tone)
+{
+    if (row < 0 || tone < 0 || row >= FFigures.Count()) {
+        const THoverTexts captions = HoverTexts(-1, 0, 0);
+        lbTime->setText(QStringLiteral("Time:"));
+        lbTone->setText(captions.Tone);
+        lbFrequency->setText(captions.Frequency);
+        lbBits->setText(captions.Bits);
+        return;
+    }
+    const int bits = FFigures.Bits(row, tone);
+    const THoverTexts texts = HoverTexts(tone, 0, bits);
+    lbTime->setText(QStringLiteral("Time:   ") + TimeText(FFigures.Row(row).TimeMs));
+    lbTone->setText(texts.Tone);
+    lbFrequency->setText(texts.Frequency);
+    lbBits->setText(bits < 0 ? QStringLiteral("Bits:   none, the cycle was incomplete") : texts.Bits);
+}
+
+bool THistoryWindow::ExportCsv(const QString& path)
+{
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    const QByteArray csv = FormatCsv(FStore.Readings(PeriodStart(), Forever, filter));
+    QString error;
+    if (WriteWhole(path, [&csv](QIODevice& file) { return file.write(csv) == csv.size(); }, error))
+        return true;
+    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
+    return false;
+}
+
+bool THistoryWindow::SavePicture(const QString& path)
+{
+    QWidget* view = CurrentView();
+    if (view == nullptr)
+        return false;
+    const QImage picture = view->grab().toImage();
+    QString error;
+    if (WriteWhole(path, [&picture](QIODevice& file) { return picture.save(&file, "PNG"); }, error))
+        return true;
+    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
+    return false;
+}
+
+namespace {
+
+// A file name from a save dialog, with `suffix` added when none was typed.
+QString AskSavePath(QWidget* parent, const QString& caption, const QString& name, const QString& filter,
+                    const QString& suffix)
+{
+    QFileDialog dialog(parent, caption, name, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+} // namespace
+
+void THistoryWindow::ExportCsvClick()
+{
+    const QString path = AskSavePath(this, QStringLiteral("Export CSV"), QStringLiteral("tirvane-history.csv"),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
+    if (!path.isEmpty())
+        ExportCsv(path);
+}
+
+void THistoryWindow::SavePictureClick()
+{
+    const QString name = QStringLiteral("tirvane-%1.png").arg(QString::fromLatin1(ViewCaptions[View()]).toLower().replace(QLatin1Char(' '), QLatin1Char('-')));
+    const QString path = AskSavePath(this, QStringLiteral("Save picture"), name,
+                                     QStringLiteral("PNG pictures (*.png);;All files (*)"), QStringLiteral("png"));
+    if (!path.isEmpty())
+        SavePicture(path);
+}
+
+QString THistoryWindow::DeleteQuestion(std::int64_t count, std::int64_t timeMs, int hostCount)
+{
+    return QStringLiteral("%1 taken before %2%3 will be deleted for good.\nDelete %4?")
+        .arg(ReadingsText(count), TimeText(timeMs),
+             hostCount > 1 ? QStringLiteral(" (of every host)") : QString(),
+             count == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+}
+
+void THistoryWindow::DeleteOlderClick()
+{
+    QDialog ask(this);
+    ask.setWindowTitle(QStringLiteral("Delete readings older than"));
+    auto* layout = new QVBoxLayout(&ask);
+    layout->addWidget(new QLabel(QStringLiteral("Delete every reading taken before:"), &ask));
+    auto* when = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(FNow() - 30 * DayMs), &ask);
+    when->setObjectName(QStringLiteral("edBefore"));
+    when->setCalendarPopup(true);
+    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    layout->addWidget(when);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
+    connect(buttons, &QDialogButtonBox::accepted, &ask, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (ask.exec() != QDialog::Accepted)
+        return;
+
+    const std::int64_t before = when->dateTime().toMSecsSinceEpoch();
+    const std::int64_t count = FStore.CountOlderThan(before);
+    if (count <= 0) {
+        QMessageBox::information(this, windowTitle(),
+                                 QStringLiteral("No readings were taken before %1: nothing to delete.").arg(TimeText(before)));
+        return;
+    }
+    if (QMessageBox::question(this, windowTitle(), DeleteQuestion(count, before, int(FStore.Hosts().size())),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    FStore.DeleteOlderThan(before);
+    Reload();
+}
+
+void THistoryWindow::SaveSettings() const
+{
+    QSettings settings;
+    settings.beginGroup(QLatin1String(SettingsGroup));
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("view"), int(View()));
+    settings.setValue(QStringLiteral("period"), int(Period()));
+}
+
+void THistoryWindow::RestoreSettings()
+{
+    QSettings settings;
+    settings.beginGroup(QLatin1String(SettingsGroup));
+    restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+    const int view = settings.value(QStringLiteral("view"), int(Waterfall)).toInt();
+    const int period = settings.value(QStringLiteral("period"), int(Last24Hours)).toInt();
+    const QSignalBlocker viewBlocker(tbView);
+    const QSignalBlocker periodBlocker(cbPeriod);
+    if (view >= Waterfall && view <= Trend)
+        tbView->setCurrentIndex(view);
+    if (period >= LastHour && period <= Everything)
+        cbPeriod->setCurrentIndex(period);
+}
+
+void THistoryWindow::closeEvent(QCloseEvent* event)
+{
+    SaveSettings();
+    QWidget::closeEvent(event);
+}
+
+void THistoryWindow::hideEvent(QHideEvent* event)
+{
+    SaveSettings();
+    QWidget::hideEvent(event);
+}

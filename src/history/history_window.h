@@ -1,0 +1,111 @@
+// The History window: the stored readings of a period and host as a
+// waterfall, an envelope, bit changes per tone and a line-rate trend, with
+// export, picture and clean-up commands. Not modal: it takes in each reading
+// the main window records while it is open. The store belongs to the main
+// window; the window only reads it (and deletes when asked).
+#pragma once
+
+#include "history/history_figures.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QTabBar;
+class TReadingStore;
+class TWaterfallView;
+class TEnvelopeView;
+class TChangesView;
+class TTrendView;
+
+class THistoryWindow : public QWidget {
+    Q_OBJECT
+public:
+    enum TPeriod { LastHour, Last24Hours, Last7Days, Last30Days, Everything };
+    enum TView { Waterfall, Envelope, Changes, Trend };
+
+    explicit THistoryWindow(TReadingStore& store, QWidget* parent = nullptr);
+    ~THistoryWindow() override;
+
+    // The clock the periods are counted back from, UTC ms; the system
+    // clock unless a test or benchmark sets another.
+    void SetClock(std::function<std::int64_t()> now);
+
+    TPeriod Period() const;
+    void SetPeriod(TPeriod period);
+    TView View() const;
+    void SetView(TView view);
+    QString Host() const { return FHost; }
+    void SetHost(const QString& host);
+
+    const THistoryFigures& Figures() const { return FFigures; }
+    // The text shown instead of the views, or the note above them; empty
+    // when there is none.
+    QString MessageText() const;
+    QString NoteText() const;
+    QWidget* CurrentView() const;
+    TWaterfallView* WaterfallView() const { return FWaterfall; }
+    TEnvelopeView* EnvelopeView() const { return FEnvelope; }
+    TChangesView* ChangesView() const { return FChanges; }
+    TTrendView* TrendView() const { return FTrend; }
+
+    // The commands without their dialogs; false with a message box shown
+    // when the file cannot be written.
+    bool ExportCsv(const QString& path);
+    bool SavePicture(const QString& path);
+    // The confirmation the delete command asks, for `count` readings.
+    static QString DeleteQuestion(std::int64_t count, std::int64_t timeMs, int hostCount);
+
+public slots:
+    // Reads the period again from the store.
+    void Reload();
+    // A reading the main window has just recorded.
+    void TakeIn(const TReading& reading);
+    // The hover read-out for a waterfall cell; (-1, -1) clears it.
+    void ShowCell(int row, int tone);
+
+    void ExportCsvClick();
+    void SavePictureClick();
+    void DeleteOlderClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void CreateControls();
+    void RefreshHosts();
+    void ShowFigures();
+    void ShowMessage(const QString& text);
+    void SaveSettings() const;
+    void RestoreSettings();
+    std::int64_t PeriodStart() const;
+
+    TReadingStore& FStore;
+    std::function<std::int64_t()> FNow;
+    THistoryFigures FFigures;
+    QString FHost;
+
+    QComboBox* cbPeriod = nullptr;
+    QLabel* lbHost = nullptr;
+    QComboBox* cbHost = nullptr;
+    QTabBar* tbView = nullptr;
+    QLabel* lbNote = nullptr;
+    QStackedWidget* FPages = nullptr;
+    QLabel* lbMessage = nullptr;
+    TWaterfallView* FWaterfall = nullptr;
+    TEnvelopeView* FEnvelope = nullptr;
+    TChangesView* FChanges = nullptr;
+    TTrendView* FTrend = nullptr;
+    QLabel* lbTime = nullptr;
+    QLabel* lbTone = nullptr;
+    QLabel* lbFrequency = nullptr;
+    QLabel* lbBits = nullptr;
+    QPushButton* btExport = nullptr;
+    QPushButton* btSavePicture = nullptr;
+    QPushButton* btDelete = nullptr;
+};
