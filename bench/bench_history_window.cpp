@@ -1,0 +1,179 @@
+// The History window over a store of 30 days at one reading a minute (43,200
+// readings, made by this program in a folder of its own).
+//
+// BM_OpenSevenDays: a new window on the last 7 days (10,080 readings) up to
+// its first paint (the store read, the figures, the waterfall drawn).
+// BM_SwitchToThirtyDays: the period changed from 7 to 30 days, up to the
+// view painted again. BM_TakeInOneReading: one new reading taken in with 30
+// days open and the shown view painted. BM_Hover: one pointer move over the
+// waterfall and its read-out. BM_OpenSevenDays also reports the process's
+// resident memory with a 30-day window open (rss_30d_MiB) and before any
+// window was made (rss_before_MiB).
+#include "history/history_views.h"
+#include "history/history_window.h"
+#include "history/reading_store.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QMouseEvent>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+// The newest reading is taken now, so the window's own clock finds the
+// periods full.
+std::int64_t Now = 0;
+constexpr std::int64_t Minute = 60000;
+constexpr int ThirtyDays = 30 * 24 * 60;
+
+TReadingStore* Store = nullptr;
+double RssBeforeMiB = 0;
+
+double ResidentMiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// A line that drifts a little each minute, with an outage every few hours.
+TReading LineReading(int minute)
+{
+    TReading r;
+    r.TimeMs = Now - std::int64_t(ThirtyDays - 1 - minute) * Minute;
+    r.Host = QStringLiteral("127.0.0.1");
+    r.Completed = minute % 300 != 299;
+    for (int tone = 6; tone < 420; ++tone) {
+        const int base = tone < 32 ? 10 : 14 - tone / 40;
+        r.Bits[std::size_t(tone)] = std::uint8_t(std::max(0, base - int((unsigned(tone * 7 + minute * 13) % 23) == 0)));
+    }
+    return r;
+}
+
+std::unique_ptr<THistoryWindow> OpenWindow(THistoryWindow::TPeriod period)
+{
+    // The period is remembered, so the window reads the store once, on the
+    // period asked for.
+    QSettings().setValue(QStringLiteral("HistoryWindow/period"), int(period));
+    QSettings().setValue(QStringLiteral("HistoryWindow/view"), int(THistoryWindow::Waterfall));
+    auto window = std::make_unique<THistoryWindow>(*Store);
+    window->resize(1000, 640);
+    return window;
+}
+
+void BM_OpenSevenDays(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto window = OpenWindow(THistoryWindow::Last7Days);
+        window->show();
+        benchmark::DoNotOptimize(window->grab());
+        state.PauseTiming();
+        if (window->Figures().Count() < 7 * 24 * 60 - 1)
+            state.SkipWithError("the window did not read 7 days");
+        window.reset();
+        state.ResumeTiming();
+    }
+    auto month = OpenWindow(THistoryWindow::Last30Days);
+    month->show();
+    month->grab();
+    state.counters["rss_before_MiB"] = RssBeforeMiB;
+    state.counters["rss_30d_MiB"] = ResidentMiB();
+}
+
+void BM_SwitchToThirtyDays(benchmark::State& state)
+{
+    auto window = OpenWindow(THistoryWindow::Last7Days);
+    window->SetClock([] { return Now; });
+    window->show();
+    for (auto _ : state) {
+        window->SetPeriod(THistoryWindow::Last30Days);
+        benchmark::DoNotOptimize(window->CurrentView()->grab());
+        state.PauseTiming();
+        window->SetPeriod(THistoryWindow::Last7Days);
+        state.ResumeTiming();
+    }
+}
+
+void BM_TakeInOneReading(benchmark::State& state)
+{
+    auto window = OpenWindow(THistoryWindow::Last30Days);
+    std::int64_t now = Now;
+    window->SetClock([&now] { return now; });
+    window->show();
+    window->grab();
+    int minute = ThirtyDays;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const TReading reading = LineReading(minute++);
+        now = reading.TimeMs;
+        state.ResumeTiming();
+        window->TakeIn(reading);
+        benchmark::DoNotOptimize(window->CurrentView()->grab());
+    }
+}
+
+void BM_Hover(benchmark::State& state)
+{
+    auto window = OpenWindow(THistoryWindow::Last30Days);
+    window->SetClock([] { return Now; });
+    window->show();
+    window->grab();
+    TWaterfallView* view = window->WaterfallView();
+    const QRect plot = view->Layout(view->rect()).Plot;
+    int step = 0;
+    for (auto _ : state) {
+        const QPoint at(plot.left() + step % plot.width(), plot.top() + (step * 7) % plot.height());
+        ++step;
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_OpenSevenDays)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_SwitchToThirtyDays)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_TakeInOneReading)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Hover)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true); // never the user's settings
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("bench_history_window"));
+    benchmark::Initialize(&argc, argv);
+
+    Now = QDateTime::currentMSecsSinceEpoch();
+    QTemporaryDir folder;
+    TReadingStore store;
+    if (!store.Open(folder.filePath(QStringLiteral("history.sqlite")))) {
+        std::fprintf(stderr, "%s\n", qPrintable(store.ErrorText()));
+        return 1;
+    }
+    for (int minute = 0; minute < ThirtyDays; ++minute) {
+        if (!store.Record(LineReading(minute))) {
+            std::fprintf(stderr, "%s\n", qPrintable(store.ErrorText()));
+            return 1;
+        }
+    }
+    Store = &store;
+    RssBeforeMiB = ResidentMiB();
+
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
