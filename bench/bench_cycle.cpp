@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -251,6 +252,9 @@ int main(int argc, char** argv)
     // No display: the window is never shown.
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Each cycle is recorded into a history of this run's own, never the user's.
+    QTemporaryDir data;
+    ::setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -9,9 +9,11 @@
 #include "chart/chart.h"
 #include "chart/hover_readout.h"
 #include "chart/series.h"
+#include "history/reading_store.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -349,7 +351,8 @@ void TForm1::Button1Click()
     hooks.PumpEvents = [] { QCoreApplication::processEvents(); };
     // The lamp turns green whether the dialogue went through or not.
     hooks.DialogueOver = [this] { Shape1->SetBrushColor(LampGreen); };
-    RunCycleDialogue(request, Memo1, ToneTable(), hooks);
+    const QString host = edHost->text();
+    const TDialogueOutcome outcome = RunCycleDialogue(request, Memo1, ToneTable(), hooks);
 
     LineSeries18->ClearPoints();
     if (range) {
@@ -361,6 +364,61 @@ void TForm1::Button1Click()
     // Enabling a running timer must not restart its 60-second rhythm.
     if (!Timer1->isActive())
         Timer1->start();
+
+    RecordReading(host, outcome.Completed);
+}
+
+TReadingStore* TForm1::History()
+{
+    if (!FHistory)
+        FHistory = std::make_unique<TReadingStore>();
+    if (!FHistoryOpened) {
+        FHistoryOpened = true;
+        FHistory->Open(TReadingStore::DefaultPath());
+    }
+    return FHistory.get();
+}
+
+void TForm1::RecordReading(const QString& host, bool completed)
+{
+    // Nothing the store does may end or change the cycle that called it.
+    try {
+        TReadingStore* store = History();
+        if (!store->IsOpen()) {
+            ShowHistoryOff();
+            return;
+        }
+        TReading reading;
+        reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
+        reading.Host = host;
+        reading.Completed = completed;
+        const TToneTable& tones = ToneTable();
+        for (std::size_t tone = 0; tone < reading.Bits.size(); ++tone)
+            reading.Bits[tone] = std::uint8_t(std::clamp(tones[tone], 0, 255));
+        if (!store->Record(reading)) {
+            ShowHistoryOff();
+            return;
+        }
+        emit ReadingRecorded(reading);
+    } catch (...) {
+    }
+}
+
+void TForm1::ShowHistoryOff()
+{
+    if (FHistoryOffShown)
+        return;
+    FHistoryOffShown = true;
+    // Not modal: the monitor keeps plotting while the message stands, and a
+    // tick meanwhile must not run inside the message's own event loop.
+    auto* box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+        FHistory->ErrorText() + QStringLiteral(".\n\nThe monitor goes on without a history for this run."),
+        QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("HistoryOffMessage"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void TForm1::Timer1Timer()

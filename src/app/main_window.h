@@ -5,8 +5,11 @@
 #pragma once
 
 #include "app/capture_buffer.h"
+#include "history/reading.h"
 
 #include <QMainWindow>
+
+#include <memory>
 
 class QCloseEvent;
 class QEvent;
@@ -24,6 +27,7 @@ class TBarSeries;
 class TShape;
 class TSavePictureDialog;
 class TPrinterSetupDialog;
+class TReadingStore;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -93,9 +97,18 @@ public:
     // Runs Button2Click, drops any error, and always lets the window close.
     void FormCloseQuery(bool& CanClose);
 
+    // The line history every cycle is recorded into, opened at the user's
+    // own store on first use. Never null; IsOpen() is false when history is
+    // off for this run.
+    TReadingStore* History();
+
     // The screen area the controls are placed in (the window less its menu
     // bar): 699 x 421 at the design size, never smaller than 699 x 410.
     QWidget* ClientArea() const { return FClientArea; }
+
+signals:
+    // After each reading of a cycle has been stored.
+    void ReadingRecorded(const TReading& reading);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -116,8 +129,16 @@ private:
     void SetCrossCursor(bool on);
     void ShowMessage(const QString& text);
 
+    // Stores what a cycle read; a store that fails turns history off for the
+    // run with one message, and the cycle goes on as if nothing happened.
+    void RecordReading(const QString& host, bool completed);
+    void ShowHistoryOff();
+
     QWidget* FClientArea = nullptr;
     bool FCrossCursor = false;
+    std::unique_ptr<TReadingStore> FHistory;
+    bool FHistoryOpened = false;
+    bool FHistoryOffShown = false;
 
     // Creates PrinterSetupDialog1 with this window as its parent; defined in
     // main_window_output.cpp.

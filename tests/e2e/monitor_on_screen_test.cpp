@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -161,7 +162,9 @@ protected:
         ASSERT_TRUE(monitor.Start({MonitorPath},
                                   {{"DISPLAY", server->Display()}, {"QT_QPA_PLATFORM", "xcb"},
                                    {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"},
-                                   {"ASAN_OPTIONS", asan}},
+                                   {"ASAN_OPTIONS", asan},
+                                   // The cycles' history goes to the test's own folder.
+                                   {"XDG_DATA_HOME", workDir + "/data"}},
                                   true))
             << monitor.error;
         window = tool->WaitForWindow(Caption, Milliseconds(60000));
@@ -192,8 +195,8 @@ protected:
         monitor.Stop();
         simulator.Stop();
         if (!workDir.empty()) {
-            std::remove(servedPath.c_str());
-            ::rmdir(workDir.c_str());
+            std::error_code ignored;
+            std::filesystem::remove_all(workDir, ignored);
         }
     }
 
