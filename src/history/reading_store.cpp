@@ -79,6 +79,21 @@ std::int64_t ExecInteger(sqlite3* db, const char* sql, int* rc)
     return value;
 }
 
+// Switching a new file to the log needs it to itself. Two programs making the
+// same file at once may each hold a read lock while asking for that, and
+// SQLite then answers one of them "busy" at once instead of waiting (waiting
+// could never end); that one tries again until the busy time-out has passed.
+void ExecUntilFree(sqlite3* db, const char* sql, int* rc)
+{
+    constexpr int PauseMs = 10;
+    for (int waited = 0;; waited += PauseMs) {
+        ExecInteger(db, sql, rc);
+        if ((*rc & 0xff) != SQLITE_BUSY || waited >= TReadingStore::BusyTimeoutMs)
+            return;
+        sqlite3_sleep(PauseMs);
+    }
+}
+
 TReading ReadingAt(sqlite3_stmt* row)
 {
     TReading reading;
@@ -218,7 +233,7 @@ bool TReadingStore::Open(const QString& path)
 
     // The log lets a reader and several writers share the file; a commit
     // then needs no flush of its own, so recording never holds up a cycle.
-    ExecInteger(FDb.get(), "PRAGMA journal_mode = WAL", &rc);
+    ExecUntilFree(FDb.get(), "PRAGMA journal_mode = WAL", &rc);
     if (rc != SQLITE_OK)
         return Fail(rc);
     ExecInteger(FDb.get(), "PRAGMA synchronous = NORMAL", &rc);

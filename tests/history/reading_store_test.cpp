@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -279,6 +280,8 @@ TEST_F(ReadingStoreTest, TwoWritersAtOnceLandEveryReading)
         bool ok = store.Open(path);
         for (int i = 0; ok && i < PerWriter; ++i)
             ok = store.Record(MakeReading(i, QStringLiteral("second")));
+        if (!ok)
+            std::fprintf(stderr, "second writer: %s\n", qPrintable(store.ErrorText()));
         ::_exit(ok ? 0 : 1);
     }
     TReadingStore store;
