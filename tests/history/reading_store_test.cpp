@@ -269,31 +269,39 @@ TEST_F(ReadingStoreTest, FailuresTurnHistoryOff)
     }
 }
 
+// Two programs at once, each on a store of its own, both starting on the same
+// new file (making it is where they meet hardest) and then recording.
 TEST_F(ReadingStoreTest, TwoWritersAtOnceLandEveryReading)
 {
-    const QString path = PathIn(QStringLiteral("shared/history.sqlite"));
-    constexpr int PerWriter = 300;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    constexpr int Rounds = 10;
+    constexpr int PerWriter = 40;
+    for (int round = 0; round < Rounds; ++round) {
+        SCOPED_TRACE(round);
+        const QString path = PathIn(QStringLiteral("shared%1/history.sqlite").arg(round));
+        const auto write = [&](const QString& host, TReadingStore& store) {
+            bool ok = store.Open(path);
+            for (int i = 0; ok && i < PerWriter; ++i)
+                ok = store.Record(MakeReading(i, host));
+            return ok;
+        };
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            TReadingStore store;
+            const bool ok = write(QStringLiteral("second"), store);
+            if (!ok)
+                std::fprintf(stderr, "second writer: %s\n", qPrintable(store.ErrorText()));
+            ::_exit(ok ? 0 : 1);
+        }
         TReadingStore store;
-        bool ok = store.Open(path);
-        for (int i = 0; ok && i < PerWriter; ++i)
-            ok = store.Record(MakeReading(i, QStringLiteral("second")));
-        if (!ok)
-            std::fprintf(stderr, "second writer: %s\n", qPrintable(store.ErrorText()));
-        ::_exit(ok ? 0 : 1);
+        const bool ok = write(QStringLiteral("first"), store);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(ok) << store.ErrorText().toStdString();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(store.Readings(0, PerWriter, QStringLiteral("first")).size(), std::size_t(PerWriter));
+        EXPECT_EQ(store.Readings(0, PerWriter, QStringLiteral("second")).size(), std::size_t(PerWriter));
     }
-    TReadingStore store;
-    bool ok = store.Open(path);
-    for (int i = 0; ok && i < PerWriter; ++i)
-        ok = store.Record(MakeReading(i, QStringLiteral("first")));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(ok) << store.ErrorText().toStdString();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(store.Readings(0, PerWriter, QStringLiteral("first")).size(), std::size_t(PerWriter));
-    EXPECT_EQ(store.Readings(0, PerWriter, QStringLiteral("second")).size(), std::size_t(PerWriter));
 }
 
 } // namespace
