@@ -18,6 +18,7 @@
 #include "app/capture_buffer.h"
 #include "app/line_data.h"
 #include "app/main_window.h"
+#include "support/loopback_peer.h"
 #include "support/router_sim_process.h"
 
 #include <benchmark/benchmark.h>
@@ -27,9 +28,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,62 +53,38 @@ RouterSimProcess& Simulator()
 }
 
 // The reference client: blocking calls, nothing but what the dialogue needs.
-class PlainConnection {
+class PlainConnection : public LoopbackClient {
 public:
-    explicit PlainConnection(const std::string& address, int port)
+    PlainConnection(const std::string& address, int port)
     {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (FFd < 0 || ::connect(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        if (!Connect(address, port))
             throw std::runtime_error("reference: cannot connect to the simulator");
-    }
-    ~PlainConnection()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
     }
 
     // Closes the way the monitor's socket does: stop sending, wait 1 ms, read
     // and discard what is pending, then release.
     void DrainingClose()
     {
-        ::shutdown(FFd, SHUT_WR);
+        ::shutdown(Fd(), SHUT_WR);
         ::usleep(1000);
         int pending = 0;
         char buf[65536];
-        while (::ioctl(FFd, FIONREAD, &pending) == 0 && pending > 0
-               && ::recv(FFd, buf, sizeof buf, 0) > 0) {
+        while (::ioctl(Fd(), FIONREAD, &pending) == 0 && pending > 0 && ::recv(Fd(), buf, sizeof buf, 0) > 0) {
         }
-        ::close(FFd);
-        FFd = -1;
+        Close();
     }
 
-    void Send(const std::string& text) { ::send(FFd, text.data(), text.size(), MSG_NOSIGNAL); }
+    void Send(const std::string& text) { SendRaw(text); }
 
-    // What came before `terminator`; the rest stays for the next call.
+    // What came before `terminator`, read with plain blocking reads; the rest
+    // stays for the next call.
     std::string ReceiveUntil(const std::string& terminator)
     {
-        for (;;) {
-            const auto at = FPending.find(terminator);
-            if (at != std::string::npos) {
-                std::string before = FPending.substr(0, at);
-                FPending.erase(0, at + terminator.size());
-                return before;
-            }
-            char buf[65536];
-            const auto n = ::recv(FFd, buf, sizeof buf, 0);
-            if (n <= 0)
-                throw std::runtime_error("reference: the simulator closed the connection");
-            FPending.append(buf, static_cast<std::size_t>(n));
-        }
+        auto before = LoopbackClient::ReceiveUntil(terminator, -1);
+        if (!before)
+            throw std::runtime_error("reference: the simulator closed the connection");
+        return *before;
     }
-
-private:
-    int FFd = -1;
-    std::string FPending;
 };
 
 struct RawReplies {

@@ -14,7 +14,8 @@
 // Run as root inside a private network namespace with loopback up: the
 // simulator binds port 23 on a 127.x.y.z address.
 #include "app/main_window.h"
-#include "e2e/x_session.h"
+#include "support/router_sim_process.h"
+#include "support/x_session.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,13 +33,12 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace e2e;
+using namespace support;
 
 namespace {
 
 constexpr char MonitorPath[] = TIRVANE_MONITOR_PATH;
 constexpr char MinimalPath[] = TIRVANE_MINIMAL_WINDOW_PATH;
-constexpr char SimulatorPath[] = TIRVANE_SIMULATOR_PATH;
 
 Xvfb& SharedServer()
 {
@@ -164,7 +164,7 @@ void MemoryOverCycles(benchmark::State& state)
     const std::string host = "127.24." + std::to_string((::getpid() >> 8) & 0xff) + "."
         + std::to_string(::getpid() % 250 + 2);
     ChildProcess simulator;
-    if (!simulator.Start({SimulatorPath, "--address", host, "--port", "23", "--password", "1234"}, {}, true)
+    if (!simulator.Start({RouterSimProcess::Path(), "--address", host, "--port", "23", "--password", "1234"}, {}, true)
         || !simulator.WaitForLine("listening on", Milliseconds(20000))) {
         state.SkipWithError(("the simulator did not start: " + simulator.Output()).c_str());
         return;

@@ -5,18 +5,16 @@
 //    against the same exchange over a bare socket, which shows what the
 //    layer (readiness wait, pending count, read filter, line buffer) adds.
 // Run inside a private network namespace with loopback only.
+#include "support/loopback_peer.h"
 #include "telnet/telnet_session.h"
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -66,61 +64,14 @@ void BM_NegotiateBytewise(benchmark::State& State)
 BENCHMARK(BM_NegotiateBytewise);
 
 // Answers every "x\r\n" with the router reply, until the client hangs up.
-class ReplyServer {
-public:
-    ReplyServer() : FReply(RouterReply())
-    {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in A{};
-        A.sin_family = AF_INET;
-        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t Length = sizeof A;
-        ::bind(FListener, reinterpret_cast<sockaddr*>(&A), Length);
-        ::listen(FListener, 4);
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Length);
-        FPort = ntohs(A.sin_port);
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~ReplyServer()
-    {
-        FThread.join();
-        ::close(FListener);
-    }
-    int Port() const { return FPort; }
-
-private:
-    void Serve()
-    {
-        const int C = ::accept(FListener, nullptr, nullptr);
-        const int One = 1;
-        setsockopt(C, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
-        std::string Got;
-        char Buffer[256];
-        for (;;) {
-            const ssize_t N = ::recv(C, Buffer, sizeof Buffer, 0);
-            if (N <= 0)
-                break;
-            Got.append(Buffer, static_cast<std::size_t>(N));
-            for (auto At = Got.find("\r\n"); At != std::string::npos; At = Got.find("\r\n")) {
-                Got.erase(0, At + 2);
-                ::send(C, FReply.data(), FReply.size(), MSG_NOSIGNAL);
-            }
-        }
-        ::close(C);
-    }
-
-    std::string FReply;
-    int FListener = -1;
-    int FPort = 0;
-    std::thread FThread;
-};
+ScriptServer ReplyServer() { return ScriptServer({{ReplyToEach("\r\n", RouterReply())}}); }
 
 void BM_ExchangeTelnetSession(benchmark::State& State)
 {
-    ReplyServer Server;
+    ScriptServer Server = ReplyServer();
     TTelnetSend Telnet;
     Telnet.SetTargetHost("127.0.0.1");
-    Telnet.SetTargetPort(std::to_string(Server.Port()));
+    Telnet.SetTargetPort(Server.Port());
     Telnet.SetTimeout(10000);
     if (!Telnet.Login()) {
         State.SkipWithError("login failed");
@@ -138,33 +89,19 @@ BENCHMARK(BM_ExchangeTelnetSession)->UseRealTime();
 
 void BM_ExchangeBareSocket(benchmark::State& State)
 {
-    ReplyServer Server;
-    const int S = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = htons(static_cast<std::uint16_t>(Server.Port()));
-    if (::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) != 0) {
+    ScriptServer Server = ReplyServer();
+    LoopbackClient Client;
+    if (!Client.Connect("127.0.0.1", std::stoi(Server.Port()))) {
         State.SkipWithError("connect failed");
-        ::close(S);
         return;
     }
     const int One = 1;
-    setsockopt(S, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
-    char Buffer[65536];
+    setsockopt(Client.Fd(), IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
     for (auto _ : State) {
-        ::send(S, "x\r\n", 3, MSG_NOSIGNAL);
-        std::string Got;
-        while (Got.find("ras>") == std::string::npos) {
-            const ssize_t N = ::recv(S, Buffer, sizeof Buffer, 0);
-            if (N <= 0)
-                break;
-            Got.append(Buffer, static_cast<std::size_t>(N));
-        }
-        benchmark::DoNotOptimize(Got);
+        Client.SendRaw("x\r\n");
+        // A plain blocking read, no readiness wait: the bare cost.
+        benchmark::DoNotOptimize(Client.ReceiveUntil("ras>", -1));
     }
-    ::shutdown(S, SHUT_WR);
-    ::close(S);
 }
 BENCHMARK(BM_ExchangeBareSocket)->UseRealTime();
 

@@ -2,7 +2,7 @@
 // handler is shown in an error box titled with the application's title, with
 // the full stop rule applied, and the program carries on.
 #include "app/application.h"
-#include "modal_catcher.h"
+#include "support/modal_catcher.h"
 
 #include <QTimer>
 

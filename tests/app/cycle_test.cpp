@@ -10,7 +10,8 @@
 #include "app/shape.h"
 #include "chart/chart.h"
 #include "chart/color.h"
-#include "modal_catcher.h"
+#include "support/loopback_peer.h"
+#include "support/modal_catcher.h"
 #include "support/router_sim_process.h"
 
 #include <QLabel>
@@ -23,16 +24,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <fstream>
-#include <thread>
 
 namespace {
 
@@ -399,93 +394,30 @@ TEST_F(CycleTest, EveryRouterFaultEndsTheCycleWithoutACrashOrALeak)
 
 // A peer that logs the cycle in and then answers the first command with
 // bytes that never end, as fast as the connection takes them. It stops
-// after sending Cap bytes, or when the client closes the connection.
-class FloodingPeer {
-public:
-    static constexpr std::size_t Cap = 64u << 20;
+// after sending FloodCap bytes, or when the client closes the connection.
+constexpr std::size_t FloodCap = 64u << 20;
 
-    explicit FloodingPeer(const std::string& address)
-    {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(23);
-        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-        if (::bind(FListener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(FListener, 4) != 0)
-            throw std::runtime_error("flooding peer: cannot listen on " + address + ":23");
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~FloodingPeer()
-    {
-        Finish();
-        ::close(FListener);
-    }
-
-    // Waits until the peer has stopped flooding: the client closed, or the
-    // cap was reached.
-    void Finish()
-    {
-        if (!FThread.joinable())
-            return;
-        ::shutdown(FListener, SHUT_RDWR);
-        FThread.join();
-    }
-
-    std::atomic<std::size_t> Flooded{0};
-    std::atomic<bool> ClientClosed{false};
-
-private:
-    void Serve()
-    {
-        // The cycle's first connection is closed again at once.
-        const int first = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (first < 0)
-            return;
-        ::close(first);
-        const int fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        Say(fd, "Password: ");
-        ReadLine(fd);
-        Say(fd, "\r\nras> ");
-        ReadLine(fd);
-        const std::string block(64 * 1024, '7');
-        while (Flooded < Cap) {
-            const ssize_t n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
-            if (n <= 0) {
-                ClientClosed = true;
-                break;
-            }
-            Flooded += std::size_t(n);
-        }
-        ::close(fd);
-    }
-    static void Say(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
-    static void ReadLine(int fd)
-    {
-        char c = 0;
-        while (::recv(fd, &c, 1, 0) == 1 && c != '\n') {
-        }
-    }
-
-    int FListener = -1;
-    std::thread FThread;
-};
+std::vector<Script> FloodingScripts()
+{
+    return {
+        {CloseConnection()}, // the cycle's first connection is closed again at once
+        {SendBytes("Password: "), ExpectBytes("\n"), SendBytes("\r\nras> "), ExpectBytes("\n"),
+         FloodWith(std::string(64 * 1024, '7'), FloodCap)},
+    };
+}
 
 TEST_F(CycleTest, AReplyThatNeverReachesThePromptIsCutOffAndTheCycleEnds)
 {
     const std::string address = RouterSimProcess::UniqueLoopbackAddress();
     const int descriptors = OpenDescriptors();
     {
-        FloodingPeer peer(address);
+        ScriptServer peer(FloodingScripts(), address, false, 23);
         PointAt(address);
         FForm.Button1->click();
-        peer.Finish();
+        peer.Received(); // waits until the peer has stopped flooding
         // The cycle gave up on the reply long before the peer ran out.
-        EXPECT_TRUE(peer.ClientClosed);
-        EXPECT_LT(peer.Flooded.load(), FloodingPeer::Cap);
+        EXPECT_TRUE(peer.SawClientClose()[1]);
+        EXPECT_LT(peer.Flooded()[1], FloodCap);
     }
     EXPECT_EQ(OpenDescriptors(), descriptors);
     EXPECT_EQ(FForm.LineSeries18->Count(), 256);

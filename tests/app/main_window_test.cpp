@@ -7,7 +7,7 @@
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
-#include "modal_catcher.h"
+#include "support/modal_catcher.h"
 
 #include <QAbstractButton>
 #include <QFrame>

@@ -2,7 +2,7 @@
 // with the result: read the desktop entry, find the program its Exec line
 // names on the installed PATH, and find and draw the icon its Icon line
 // names in the hicolor theme.
-#include "e2e/x_session.h"
+#include "support/x_session.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-using namespace e2e;
+using namespace support;
 
 namespace {
 

@@ -14,8 +14,9 @@
 // Run inside a private network namespace as root (the test suite does): the
 // simulator binds port 23 on a 127.x.y.z address, and the monitor is told
 // that address in its Host box before any cycle runs.
-#include "e2e/screen_reading.h"
-#include "e2e/x_session.h"
+#include "support/router_sim_process.h"
+#include "support/screen_reading.h"
+#include "support/x_session.h"
 
 #include <gtest/gtest.h>
 
@@ -33,12 +34,11 @@
 #include <thread>
 #include <unistd.h>
 
-using namespace e2e;
+using namespace support;
 
 namespace {
 
 constexpr char MonitorPath[] = TIRVANE_MONITOR_PATH;
-constexpr char SimulatorPath[] = TIRVANE_SIMULATOR_PATH;
 constexpr char Caption[] = "ZyXEL Tirvane";
 constexpr char Password[] = "s3cret";
 
@@ -59,39 +59,6 @@ QRect ReadoutLine(int line) { return QRect(397, 281 + 20 * line, 166, 18); }
 
 const QColor Red(255, 0, 0);
 const QColor Green(0, 128, 0);
-
-// A loopback address of this run's own, so parallel runs do not meet.
-std::string LoopbackAddress()
-{
-    const int pid = static_cast<int>(::getpid());
-    return "127.23." + std::to_string((pid >> 8) & 0xff) + "." + std::to_string(pid % 250 + 2);
-}
-
-// The tone table the monitor should show after its last cycle. The
-// simulator's --served file gets a line per reply: "far" or "near" and the
-// 513 bit counts a client decodes from it. Tones 1 to 32 come from the far
-// reply, the rest from the near reply.
-std::vector<int> ReadServed(const std::string& path)
-{
-    std::vector<int> far(513, 0), near(513, 0);
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string kind;
-        fields >> kind;
-        if (kind != "far" && kind != "near")
-            continue;
-        std::vector<int>& into = kind == "far" ? far : near;
-        for (int& b : into)
-            fields >> b;
-    }
-    std::vector<int> bits = near;
-    bits[0] = 0;
-    for (int t = 1; t <= 32; ++t)
-        bits[static_cast<std::size_t>(t)] = far[static_cast<std::size_t>(t)];
-    return bits;
-}
 
 QString FrequencyText(int tone)
 {
@@ -126,8 +93,8 @@ class MonitorOnScreen : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (std::string(MonitorPath).empty() || std::string(SimulatorPath).empty())
-            GTEST_SKIP() << "the monitor or the router simulator is not built";
+        if (std::string(MonitorPath).empty())
+            GTEST_SKIP() << "the monitor is not built";
         if (FindOnPath("Xvfb").empty() || FindOnPath("xdotool").empty())
             GTEST_SKIP() << "Xvfb or xdotool is not installed";
         if (::geteuid() != 0)
@@ -140,18 +107,14 @@ protected:
         }
         ASSERT_FALSE(server->Display().empty()) << server->error;
         tool = std::make_unique<XDoTool>(server->Display());
-        host = LoopbackAddress();
+        RouterSimProcess::Options options;
+        options.address = RouterSimProcess::UniqueLoopbackAddress();
+        options.password = Password;
+        ASSERT_NO_THROW(simulator.emplace(options));
+        host = simulator->Address();
         char dir[] = "/tmp/tirvane_e2e_XXXXXX";
         ASSERT_NE(::mkdtemp(dir), nullptr);
         workDir = dir;
-        servedPath = workDir + "/served.txt";
-
-        ASSERT_TRUE(simulator.Start({SimulatorPath, "--address", host, "--port", "23", "--password",
-                                     Password, "--served", servedPath},
-                                    {}, true))
-            << simulator.error;
-        ASSERT_TRUE(simulator.WaitForLine("listening on", Milliseconds(20000)))
-            << "simulator output:\n" << simulator.Output();
 
         // Under the address sanitizer, strict string checks stop the X
         // keyboard library at start-up (its strndup reads a buffer that is
@@ -193,7 +156,7 @@ protected:
     void TearDown() override
     {
         monitor.Stop();
-        simulator.Stop();
+        simulator.reset();
         if (!workDir.empty()) {
             std::error_code ignored;
             std::filesystem::remove_all(workDir, ignored);
@@ -280,7 +243,8 @@ protected:
         QImage after = WaitForNewChart(before);
         EXPECT_FALSE(after.isNull()) << "the chart never settled; monitor output:\n"
                                      << monitor.Output();
-        served = ReadServed(servedPath);
+        const std::array<int, 513> tones = simulator->ExpectedTones();
+        served.assign(tones.begin(), tones.end());
         EXPECT_TRUE(Click(StopAt));
         Keep(after, "cycle");
         return after;
@@ -296,12 +260,11 @@ protected:
     }
     static Xvfb* server;
     std::unique_ptr<XDoTool> tool;
-    ChildProcess simulator;
+    std::optional<RouterSimProcess> simulator;
+    std::string workDir;
     ChildProcess monitor;
     std::string window;
     std::string host;
-    std::string workDir;
-    std::string servedPath;
     std::vector<int> served;
     QPoint origin;
 };

@@ -1,7 +1,7 @@
 // The main of the history tests: a mount namespace of their own for the
 // read-only and full-disk cases, and Qt's test locations so nothing here
 // touches the user's own history.
-#include "output/private_mounts.h"
+#include "support/private_mounts.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>

@@ -5,7 +5,7 @@
 // mount namespace (the tests run as root, for whom permission bits mean
 // nothing).
 #include "history/reading_store.h"
-#include "output/private_mounts.h"
+#include "support/private_mounts.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The vector copy on the clipboard, in-process (Qt's offscreen clipboard):
 // one SVG entry of the stated size that draws the chart, replacing what was
 // there, with the chart's switches restored however the copy ends.
-#include "output/qt_print.h"
-#include "output/real_test_chart.h"
-#include "output/test_chart.h"
+#include "support/qt_print.h"
+#include "support/real_test_chart.h"
+#include "support/test_chart.h"
 
 #include "chart/chart.h"
 #include "output/clipboard.h"

@@ -2,7 +2,8 @@
 // started for this binary, the copy made through Qt's X11 clipboard, read
 // back by xclip and drawn by rsvg-convert. Skips when Xvfb or the tools are
 // missing.
-#include "output/test_chart.h"
+#include "support/test_chart.h"
+#include "support/x_session.h"
 
 #include "output/clipboard.h"
 
@@ -17,68 +18,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
-pid_t XServer = -1;
 bool HaveX = false;
-
-// Starts Xvfb on a free display and waits until it is ready; the display
-// number arrives on the pipe handed over with -displayfd.
-bool StartXvfb()
-{
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    if (xvfb.isEmpty())
-        return false;
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return false;
-    const std::string program = xvfb.toStdString();
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-nolisten", "tcp",
-                          "-screen", "0", "1024x768x24", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    // The server must not hold the test's output open: if the test dies,
-    // the runner would wait on that pipe until its time-out.
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawn(&XServer, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-        ::close(fds[0]);
-        XServer = -1;
-        return false;
-    }
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    ::close(fds[0]);
-    if (number.empty())
-        return false;
-    ::setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-}
-
-void StopXvfb()
-{
-    if (XServer > 0) {
-        ::kill(XServer, SIGTERM);
-        ::waitpid(XServer, nullptr, 0);
-    }
-}
 
 struct TToolResult {
     bool Finished = false;
@@ -195,13 +139,13 @@ int main(int argc, char** argv)
     bool listing = false;
     for (int i = 1; i < argc; ++i)
         listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
-    HaveX = !listing && StartXvfb();
+    // The X server outlives the application object, and its output goes
+    // nowhere: if the test dies, the runner must not wait on a pipe it holds.
+    support::Xvfb server;
+    HaveX = !listing && server.Start(1024, 768);
+    if (HaveX)
+        qputenv("DISPLAY", server.Display().c_str());
     qputenv("QT_QPA_PLATFORM", HaveX ? "xcb" : "offscreen");
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    StopXvfb();
-    return result;
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -1,10 +1,10 @@
 // The JPEG file of Save As, read back with libjpeg: size, markers, tables,
 // colours; the file handling around it (cancel, unwritable folders, failed
 // writes); and the preview decoder on good and broken files.
-#include "output/jpeg_probe.h"
-#include "output/qt_print.h"
-#include "output/real_test_chart.h"
-#include "output/test_chart.h"
+#include "support/jpeg_probe.h"
+#include "support/qt_print.h"
+#include "support/real_test_chart.h"
+#include "support/test_chart.h"
 
 #include "chart/chart.h"
 #include "output/chart_commands.h"

@@ -1,7 +1,7 @@
 // The chart's pop-up menu in the real main window: each command reaches the
 // picture output, and an error reaches the application's error box.
-#include "output/jpeg_probe.h"
-#include "output/qt_print.h"
+#include "support/jpeg_probe.h"
+#include "support/qt_print.h"
 
 #include "app/application.h"
 #include "app/main_window.h"

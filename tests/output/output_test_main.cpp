@@ -2,7 +2,7 @@
 // whole binary (widgets, clipboard and printing need it), and the JPEG
 // picture format registered as the program registers it at start-up.
 #include "output/jpeg.h"
-#include "output/private_mounts.h"
+#include "support/private_mounts.h"
 
 #include <QApplication>
 

@@ -3,9 +3,9 @@
 // printer of known resolution read back with pdftoppm, and a real job
 // through the CUPS spooler with its PDF printer (TIRVANE_CUPS_PDF_DIR names
 // the folder it writes to; the test skips without it).
-#include "output/qt_print.h"
-#include "output/real_test_chart.h"
-#include "output/test_chart.h"
+#include "support/qt_print.h"
+#include "support/real_test_chart.h"
+#include "support/test_chart.h"
 
 #include "chart/chart.h"
 #include "output/chart_commands.h"

@@ -3,10 +3,10 @@
 // and the failures that must leave the old file as it was with the error
 // text the user sees. Read-only, full and foreign places are real: private
 // mounts, and file access as an ordinary user through the file-system uid.
-#include "output/jpeg_probe.h"
-#include "output/private_mounts.h"
-#include "output/qt_print.h"
-#include "output/test_chart.h"
+#include "support/jpeg_probe.h"
+#include "support/private_mounts.h"
+#include "support/qt_print.h"
+#include "support/test_chart.h"
 
 #include "output/jpeg.h"
 #include "output/safe_write.h"

@@ -1,8 +1,8 @@
 // The save dialog's wiring: the name it hands back (default extension,
 // remembered path), its overwrite question, its place on the monitor, and
 // the preview pane on good and broken files.
-#include "output/qt_print.h"
-#include "output/test_chart.h"
+#include "support/qt_print.h"
+#include "support/test_chart.h"
 
 #include "output/jpeg.h"
 #include "output/print_layout.h"

@@ -1,7 +1,7 @@
 // The blocking socket against scripted loopback servers: receiving up to a
 // terminator with its time-outs and leftovers, the read filter, closing, the
 // error reports, and sending into a connection the peer has dropped.
-#include "script_server.h"
+#include "support/loopback_peer.h"
 #include "telnet/block_socket.h"
 #include "telnet/telnet_session.h"
 

@@ -1,6 +1,6 @@
 // Address texts, text helpers, tick arithmetic, error texts and the mapping
 // of system errors: pure functions checked against tables.
-#include "script_server.h"
+#include "support/loopback_peer.h"
 #include "telnet/block_socket.h"
 #include "telnet/ip_text.h"
 #include "telnet/net_util.h"

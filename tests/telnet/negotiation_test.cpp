@@ -2,7 +2,7 @@
 // odd chunks and split in two at every point must give the same data and the
 // same answers, each answer exactly once. Then the same table over a real
 // loopback connection, with the split falling between two network reads.
-#include "script_server.h"
+#include "support/loopback_peer.h"
 #include "telnet/telnet_session.h"
 
 #include <gtest/gtest.h>

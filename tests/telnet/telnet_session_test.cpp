@@ -1,7 +1,7 @@
 // The telnet session against scripted loopback servers: logging in and out,
 // the failures a login reports, the conversation operations, IPv6 loopback,
 // and the bounded session log.
-#include "script_server.h"
+#include "support/loopback_peer.h"
 #include "telnet/socket_api.h"
 #include "telnet/telnet_session.h"
 

@@ -1,7 +1,4 @@
-#include "e2e/x_session.h"
-
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "support/child_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -17,7 +14,8 @@
 
 extern char** environ;
 
-namespace e2e {
+namespace support {
+
 
 namespace {
 
@@ -49,6 +47,11 @@ std::vector<std::string> MergedEnvironment(const Environment& env)
     return out;
 }
 
+int ExitCode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 std::vector<char*> CStrings(std::vector<std::string>& strings)
 {
     std::vector<char*> out;
@@ -71,24 +74,6 @@ std::string FindOnPath(const std::string& name)
             return candidate;
     }
     return {};
-}
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept { *this = std::move(other); }
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
-{
-    if (this != &other) {
-        Stop();
-        FPid = other.FPid;
-        FOutFd = other.FOutFd;
-        FOutput = std::move(other.FOutput);
-        FReaped = other.FReaped;
-        FAtEnd = other.FAtEnd;
-        FScanned = other.FScanned;
-        other.FPid = -1;
-        other.FOutFd = -1;
-    }
-    return *this;
 }
 
 ChildProcess::~ChildProcess() { Stop(); }
@@ -149,6 +134,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Environment
         ::close(outPipe[1]);
     FPid = pid;
     FReaped = false;
+    FStatus = -1;
     FAtEnd = false;
     FScanned = 0;
     FOutput.clear();
@@ -168,6 +154,7 @@ bool ChildProcess::IsRunning()
     int status = 0;
     if (::waitpid(FPid, &status, WNOHANG) == FPid) {
         FReaped = true;
+        FStatus = ExitCode(status);
         return false;
     }
     return true;
@@ -243,12 +230,14 @@ int ChildProcess::Wait(Milliseconds timeout)
         std::this_thread::sleep_for(Milliseconds(5));
     }
     FReaped = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    FStatus = ExitCode(status);
+    return FStatus;
 }
 
-void ChildProcess::Stop()
+int ChildProcess::Stop()
 {
-    if (FPid > 0 && !FReaped) {
+    const bool started = FPid > 0;
+    if (started && !FReaped) {
         ::kill(-FPid, SIGTERM);
         ::kill(FPid, SIGTERM);
         const auto deadline = Clock::now() + Milliseconds(5000);
@@ -263,12 +252,14 @@ void ChildProcess::Stop()
             std::this_thread::sleep_for(Milliseconds(10));
         }
         FReaped = true;
+        FStatus = ExitCode(status);
     }
     if (FOutFd >= 0) {
         ::close(FOutFd);
         FOutFd = -1;
     }
     FPid = -1;
+    return started ? FStatus : -1;
 }
 
 CommandResult RunCommand(const std::vector<std::string>& argv, const Environment& env,
@@ -287,146 +278,4 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const Environment
     return result;
 }
 
-bool Xvfb::Start(int width, int height)
-{
-    const std::string server = FindOnPath("Xvfb");
-    if (server.empty()) {
-        error = "Xvfb is not installed";
-        return false;
-    }
-    int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const bool started = FServer.Start(
-        {server, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-        {}, false, ready[1]);
-    ::close(ready[1]);
-    if (!started) {
-        ::close(ready[0]);
-        error = FServer.error;
-        return false;
-    }
-    // The server writes its display number once it accepts clients.
-    std::string number;
-    const auto deadline = Clock::now() + Milliseconds(30000);
-    for (;;) {
-        pollfd p{ready[0], POLLIN, 0};
-        const int wait = RemainingMs(deadline);
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0)
-            break;
-        char c;
-        if (::read(ready[0], &c, 1) != 1 || c == '\n')
-            break;
-        number.push_back(c);
-    }
-    ::close(ready[0]);
-    if (number.empty()) {
-        error = "Xvfb did not report a display";
-        FServer.Stop();
-        return false;
-    }
-    FDisplay = ":" + number;
-    return true;
-}
-
-QImage GrabScreen(const std::string& display)
-{
-    Display* dpy = XOpenDisplay(display.c_str());
-    if (!dpy)
-        return {};
-    const Window root = DefaultRootWindow(dpy);
-    XWindowAttributes attrs;
-    XGetWindowAttributes(dpy, root, &attrs);
-    XImage* shot = XGetImage(dpy, root, 0, 0, static_cast<unsigned>(attrs.width),
-                             static_cast<unsigned>(attrs.height), AllPlanes, ZPixmap);
-    QImage out;
-    if (shot && shot->bits_per_pixel == 32 && shot->red_mask == 0xff0000
-        && shot->green_mask == 0xff00 && shot->blue_mask == 0xff) {
-        out = QImage(attrs.width, attrs.height, QImage::Format_RGB32);
-        for (int y = 0; y < attrs.height; ++y) {
-            const auto* src = reinterpret_cast<const uint32_t*>(shot->data + y * shot->bytes_per_line);
-            auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < attrs.width; ++x)
-                dst[x] = 0xff000000u | (src[x] & 0xffffffu);
-        }
-    } else if (shot) {
-        out = QImage(attrs.width, attrs.height, QImage::Format_RGB32);
-        for (int y = 0; y < attrs.height; ++y)
-            for (int x = 0; x < attrs.width; ++x) {
-                const unsigned long p = XGetPixel(shot, x, y);
-                out.setPixel(x, y, qRgb(static_cast<int>((p & shot->red_mask) >> 16),
-                                        static_cast<int>((p & shot->green_mask) >> 8),
-                                        static_cast<int>(p & shot->blue_mask)));
-            }
-    }
-    if (shot)
-        XDestroyImage(shot);
-    XCloseDisplay(dpy);
-    return out;
-}
-
-CommandResult XDoTool::Run(const std::vector<std::string>& args, Milliseconds timeout) const
-{
-    static const std::string tool = FindOnPath("xdotool");
-    std::vector<std::string> argv{tool};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunCommand(argv, {{"DISPLAY", FDisplay}}, timeout);
-}
-
-std::string XDoTool::WaitForWindow(const std::string& title, Milliseconds timeout) const
-{
-    const auto r = Run({"search", "--sync", "--onlyvisible", "--name", "^" + title + "$"}, timeout);
-    if (r.exitCode != 0)
-        return {};
-    std::stringstream lines(r.output);
-    std::string first;
-    std::getline(lines, first);
-    return first;
-}
-
-bool XDoTool::WindowGeometry(const std::string& window, int* x, int* y, int* w, int* h) const
-{
-    const auto r = Run({"getwindowgeometry", "--shell", window});
-    if (r.exitCode != 0)
-        return false;
-    std::stringstream lines(r.output);
-    std::string line;
-    int found = 0;
-    while (std::getline(lines, line)) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, eq);
-        const int value = std::atoi(line.c_str() + eq + 1);
-        if (key == "X") { *x = value; ++found; }
-        else if (key == "Y") { *y = value; ++found; }
-        else if (key == "WIDTH") { *w = value; ++found; }
-        else if (key == "HEIGHT") { *h = value; ++found; }
-    }
-    return found == 4;
-}
-
-bool XDoTool::MoveTo(int x, int y) const
-{
-    return Run({"mousemove", "--sync", std::to_string(x), std::to_string(y)}).exitCode == 0;
-}
-
-bool XDoTool::ClickAt(int x, int y) const
-{
-    return MoveTo(x, y) && Run({"click", "1"}).exitCode == 0;
-}
-
-bool XDoTool::Type(const std::string& text) const
-{
-    return Run({"type", "--delay", "30", "--", text}).exitCode == 0;
-}
-
-bool XDoTool::Key(const std::string& keys) const
-{
-    return Run({"key", "--delay", "30", keys}).exitCode == 0;
-}
-
-} // namespace e2e
+} // namespace support

@@ -1,4 +1,4 @@
-#include "output/jpeg_probe.h"
+#include "support/jpeg_probe.h"
 
 #include <QFile>
 

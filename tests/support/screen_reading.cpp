@@ -1,7 +1,10 @@
-#include "e2e/screen_reading.h"
+#include "support/screen_reading.h"
 
 #include <QFontMetrics>
 #include <QPainter>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <array>
@@ -10,7 +13,7 @@
 #include <limits>
 #include <map>
 
-namespace e2e {
+namespace support {
 
 namespace {
 
@@ -231,4 +234,40 @@ std::vector<double> ScoreTexts(const QImage& shot, const QRect& area, const QStr
     return scores;
 }
 
-} // namespace e2e
+QImage GrabScreen(const std::string& display)
+{
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy)
+        return {};
+    const Window root = DefaultRootWindow(dpy);
+    XWindowAttributes attrs;
+    XGetWindowAttributes(dpy, root, &attrs);
+    XImage* shot = XGetImage(dpy, root, 0, 0, static_cast<unsigned>(attrs.width),
+                             static_cast<unsigned>(attrs.height), AllPlanes, ZPixmap);
+    QImage out;
+    if (shot && shot->bits_per_pixel == 32 && shot->red_mask == 0xff0000
+        && shot->green_mask == 0xff00 && shot->blue_mask == 0xff) {
+        out = QImage(attrs.width, attrs.height, QImage::Format_RGB32);
+        for (int y = 0; y < attrs.height; ++y) {
+            const auto* src = reinterpret_cast<const uint32_t*>(shot->data + y * shot->bytes_per_line);
+            auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+            for (int x = 0; x < attrs.width; ++x)
+                dst[x] = 0xff000000u | (src[x] & 0xffffffu);
+        }
+    } else if (shot) {
+        out = QImage(attrs.width, attrs.height, QImage::Format_RGB32);
+        for (int y = 0; y < attrs.height; ++y)
+            for (int x = 0; x < attrs.width; ++x) {
+                const unsigned long p = XGetPixel(shot, x, y);
+                out.setPixel(x, y, qRgb(static_cast<int>((p & shot->red_mask) >> 16),
+                                        static_cast<int>((p & shot->green_mask) >> 8),
+                                        static_cast<int>(p & shot->blue_mask)));
+            }
+    }
+    if (shot)
+        XDestroyImage(shot);
+    XCloseDisplay(dpy);
+    return out;
+}
+
+} // namespace support

@@ -1,4 +1,4 @@
-#include "output/private_mounts.h"
+#include "support/private_mounts.h"
 
 #include <QFile>
 

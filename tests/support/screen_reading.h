@@ -1,6 +1,7 @@
-// Reading what a person sees from a screenshot: the status lamp, the bars
-// of the chart, and short lines of text. Pure functions over QImage; the text
-// matcher draws its candidates with QPainter, so it needs a QGuiApplication.
+// Reading what a person sees from a screenshot: the screenshot itself, the
+// status lamp, the bars of the chart, and short lines of text. Pure functions
+// over QImage; the text matcher draws its candidates with QPainter, so it
+// needs a QGuiApplication.
 #pragma once
 
 #include <QColor>
@@ -12,9 +13,13 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
 #include <vector>
 
-namespace e2e {
+namespace support {
+
+// The whole screen of `display` as an RGB32 image (null on failure).
+QImage GrabScreen(const std::string& display);
 
 // Whether a pixel is within `tolerance` of a colour in each channel.
 bool IsColour(QRgb pixel, QColor colour, int tolerance = 24);
@@ -58,4 +63,4 @@ std::vector<double> ScoreTexts(const QImage& shot, const QRect& area, const QStr
 // The total ink in `area`, to put scores in proportion.
 double TotalInk(const QImage& shot, const QRect& area);
 
-} // namespace e2e
+} // namespace support

@@ -1,10 +1,7 @@
-// Helpers for driving real programs on a real X server: child processes with
-// their own environment, a private Xvfb that picks its own free display, the
-// pointer and keyboard through xdotool, and screenshots of the root window.
-// Shared by the end-to-end test and the start-up benchmark.
+// Child processes for tests and benchmarks: a program started with its own
+// environment, its output read line by line, and always stopped and reaped
+// again, so no test leaves a program behind.
 #pragma once
-
-#include <QImage>
 
 #include <sys/types.h>
 
@@ -13,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace support {
 
 using Milliseconds = std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
@@ -26,14 +23,12 @@ using Environment = std::map<std::string, std::string>;
 
 // A child process. Its stdout and stderr can be captured into one pipe so
 // the parent can wait for a line; it is terminated and reaped on
-// destruction, so no test leaves a program behind.
+// destruction.
 class ChildProcess {
 public:
     ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    ChildProcess(ChildProcess&& other) noexcept;
-    ChildProcess& operator=(ChildProcess&& other) noexcept;
     ~ChildProcess();
 
     // Starts argv[0] (a path) with the parent's environment plus overrides.
@@ -59,8 +54,10 @@ public:
     // stopped at the time-out.
     int Wait(Milliseconds timeout);
 
-    // SIGTERM, a grace period, then SIGKILL; always reaps.
-    void Stop();
+    // SIGTERM, a grace period, then SIGKILL; always reaps. The exit status
+    // as Wait gives it (128 + the signal for a child the signal ended), or
+    // -1 when there was no child to stop.
+    int Stop();
 
     std::string error;
 
@@ -74,6 +71,7 @@ private:
     std::size_t FScanned = 0;
     bool FAtEnd = false;
     bool FReaped = false;
+    int FStatus = -1;
 };
 
 struct CommandResult {
@@ -85,41 +83,4 @@ struct CommandResult {
 CommandResult RunCommand(const std::vector<std::string>& argv, const Environment& env,
                          Milliseconds timeout);
 
-// A private X server on the first free display, chosen by the server itself
-// (-displayfd), so parallel runs never collide.
-class Xvfb {
-public:
-    bool Start(int width = 1280, int height = 1024);
-    void Stop() { FServer.Stop(); }
-    const std::string& Display() const { return FDisplay; } // ":N"
-    std::string error;
-
-private:
-    ChildProcess FServer;
-    std::string FDisplay;
-};
-
-// The whole screen of `display` as an RGB32 image (null on failure).
-QImage GrabScreen(const std::string& display);
-
-// xdotool on `display`.
-class XDoTool {
-public:
-    explicit XDoTool(std::string display) : FDisplay(std::move(display)) {}
-    CommandResult Run(const std::vector<std::string>& args, Milliseconds timeout = Milliseconds(20000)) const;
-
-    // The first visible window whose title is exactly `title`, waiting for it
-    // to appear; empty on time-out.
-    std::string WaitForWindow(const std::string& title, Milliseconds timeout) const;
-    // Outer position and size of a window; false when it is unknown.
-    bool WindowGeometry(const std::string& window, int* x, int* y, int* w, int* h) const;
-    bool MoveTo(int x, int y) const;
-    bool ClickAt(int x, int y) const;
-    bool Type(const std::string& text) const;
-    bool Key(const std::string& keys) const;
-
-private:
-    std::string FDisplay;
-};
-
-} // namespace e2e
+} // namespace support
