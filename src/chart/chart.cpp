@@ -22,6 +22,27 @@ void PixelLine(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& 
         painter.fillRect(QRect(x0, std::min(y0, y1 + 1), 1, std::abs(y1 - y0)), color);
 }
 
+// The pixels of a one-pixel line from a bar's (left, top) to its (right,
+// bottom), as PixelLine draws it.
+QRect StrokeRect(const TBarRect& r)
+{
+    if (r.Top == r.Bottom && r.Left != r.Right)
+        return QRect(std::min(r.Left, r.Right + 1), r.Top, std::abs(r.Right - r.Left), 1);
+    if (r.Left == r.Right && r.Top != r.Bottom)
+        return QRect(r.Left, std::min(r.Top, r.Bottom + 1), 1, std::abs(r.Bottom - r.Top));
+    return QRect();
+}
+
+// Fills what of r lies inside clip. The painter clips as well; cutting the
+// rectangle itself keeps the clip in pictures whose format drops clip
+// regions (the SVG recording), so they show what the screen shows.
+void FillInside(QPainter& painter, const QRect& r, const QRect& clip, const QColor& color)
+{
+    const QRect shown = r.intersected(clip);
+    if (!shown.isEmpty())
+        painter.fillRect(shown, color);
+}
+
 // Raised or lowered frame of one pixel on the edge of r; r shrinks by one.
 void Frame3D(QPainter& painter, TWinRect& r, TColor topLeft, TColor bottomRight)
 {
@@ -232,11 +253,11 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
                                                series.OffsetPercent);
             // A flat bar (0 bits) still shows as a stroke on the zero line.
             if (r.Left == r.Right || r.Top == r.Bottom)
-                PixelLine(painter, r.Left, r.Top, r.Right, r.Bottom, fill);
+                FillInside(painter, StrokeRect(r), inside, fill);
             // Without an outline a rectangle fills all but its last column
             // and row.
             if (r.Right - r.Left > 1 && r.Bottom - r.Top > 1)
-                painter.fillRect(QRect(r.Left, r.Top, r.Right - r.Left - 1, r.Bottom - r.Top - 1), fill);
+                FillInside(painter, QRect(r.Left, r.Top, r.Right - r.Left - 1, r.Bottom - r.Top - 1), inside, fill);
         }
     }
     painter.restore();
