@@ -5,14 +5,18 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QFile>
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QSvgRenderer>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +72,12 @@ QImage Draw(TChart& chart, int width = 696, int height = 237)
     QPainter painter(&image);
     chart.DrawChart(painter, QRect(0, 0, width, height));
     return image;
+}
+
+QByteArray ReadAll(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QColor At(const QImage& image, int x, int y)
@@ -280,16 +290,47 @@ TEST_F(ChartPaint, SamePictureThroughSvgAndPdf)
     EXPECT_EQ(At(fromSvg, r.Left, mid), Blue);
     EXPECT_EQ(At(fromSvg, chart.Series().BarRectangle(31).Left, mid), Green);
 
-    QBuffer pdf;
-    pdf.open(QIODevice::WriteOnly);
+    QTemporaryDir dir;
+    QFile pdf(dir.filePath("chart.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
     {
         QPdfWriter writer(&pdf);
         writer.setResolution(96);
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         QPainter painter(&writer);
         chart.DrawChart(painter, QRect(0, 0, 696, 237));
     }
-    EXPECT_TRUE(pdf.data().startsWith("%PDF"));
-    EXPECT_GT(pdf.data().size(), 2000);
+    pdf.close();
+    EXPECT_TRUE(ReadAll(pdf.fileName()).startsWith("%PDF"));
+    EXPECT_GT(pdf.size(), 2000);
+    // Read back from outside at the drawing's own resolution: the page's
+    // top-left corner holds the same bars in the same places.
+    if (QStandardPaths::findExecutable("pdftoppm").isEmpty())
+        GTEST_SKIP() << "pdftoppm missing";
+    QProcess render;
+    render.start("pdftoppm", {"-r", "96", "-png", "-singlefile", "-x", "0", "-y", "0", "-W", "696", "-H", "237",
+                              pdf.fileName(), dir.filePath("page")});
+    ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+    const QImage page = QImage(dir.filePath("page.png")).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(page.size(), QSize(696, 237));
+    const struct {
+        const char* Name;
+        QPoint Where;
+    } pixels[] = {
+        {"bar 100", QPoint(r.Left, mid)},
+        {"bar 31", QPoint(chart.Series().BarRectangle(31).Left, mid)},
+        {"above bar 100", QPoint(r.Left, r.Top - 3)},
+        {"silent tone 40", QPoint(chart.Series().BarRectangle(40).Left, mid)},
+        {"left of the plot", QPoint(chart.LastGeometry().Plot.Left - 2, mid)},
+    };
+    EXPECT_EQ(At(raster, r.Left, mid), Blue);
+    for (const auto& p : pixels) {
+        const QColor c = At(page, p.Where.x(), p.Where.y());
+        const QColor expected = At(raster, p.Where.x(), p.Where.y());
+        EXPECT_NEAR(c.red(), expected.red(), 3) << p.Name;
+        EXPECT_NEAR(c.green(), expected.green(), 3) << p.Name;
+        EXPECT_NEAR(c.blue(), expected.blue(), 3) << p.Name;
+    }
 }
 
 TEST_F(ChartPaint, DrawingRespectsThePaintersClip)
