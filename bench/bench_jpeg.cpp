@@ -9,6 +9,7 @@
 #include "output/chart_commands.h"
 #include "output/jpeg.h"
 #include "output/save_picture_dialog.h"
+#include "output/chart_pictures.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,7 +39,7 @@ void FillChart(TChart& chart)
 
 QImage Snapshot()
 {
-    return Chart->CreateChartBitmap(Chart->BackColor(), Chart->GetChartRectangle());
+    return CreateChartBitmap(*Chart, Chart->BackColor(), Chart->GetChartRectangle());
 }
 
 QString WritePpm(const QImage& image, const QString& name)

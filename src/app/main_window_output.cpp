@@ -9,6 +9,7 @@
 #include "output/printer.h"
 #include "output/printer_setup_dialog.h"
 #include "output/save_picture_dialog.h"
+#include "output/chart_pictures.h"
 
 void TForm1::CreatePictureDialogs()
 {
@@ -29,7 +30,7 @@ void TForm1::SaveAs1Click()
 
 void TForm1::Copytoclipboard1Click()
 {
-    Chart21->CopyChartToClipboard(true);
+    CopyChartToClipboard(*Chart21, true);
 }
 
 void TForm1::Printersetup1Click()

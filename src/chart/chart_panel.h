@@ -1,8 +1,8 @@
 // The chart panel: a widget that can draw its whole picture into any painter,
-// and the picture operations built on that one drawing routine (the raster
-// snapshot, the vector picture for the clipboard). The concrete chart derives
-// from it and supplies DrawChart; screen, image, SVG and printer all go
-// through the same call.
+// with the switches a picture of it needs (screen buffering, the recording
+// flag). The concrete chart derives from it and supplies DrawChart; screen,
+// image, SVG and printer all go through the same call. The pictures
+// themselves are made in output/chart_pictures.h.
 #pragma once
 
 #include "chart/color.h"
@@ -11,10 +11,7 @@
 #include <QRect>
 #include <QWidget>
 
-#include <memory>
-
 class QPainter;
-class TMetafile;
 
 class TChartPanel : public QWidget {
     Q_OBJECT
@@ -39,22 +36,8 @@ public:
     // True while the chart is being drawn for a vector picture.
     bool IsMetafiling() const { return FMetafiling; }
 
-    // A new snapshot of the chart as it draws itself on screen: rect's size,
-    // white, filled with backColor first when that is not white. Screen
-    // buffering is off while it is drawn and restored on every path.
-    QImage CreateChartBitmap(TColor backColor, const QRect& rect);
-
-    // Puts the chart on the clipboard as a vector picture, replacing what
-    // the clipboard held. Throws "Cannot open clipboard" when it cannot.
-    void CopyChartToClipboard(bool enhanced);
-
-    // The chart recorded as a vector picture one pixel smaller than rect in
-    // each direction, its frame at the screen's physical pixel size.
-    std::unique_ptr<TMetafile> CreateChartMetafile(bool enhanced, const QRect& rect);
-
-    // Draws the chart for a recording: the metafile flag is set and screen
-    // buffering off while it draws, both restored on every path.
-    void DrawToMetafileCanvas(QPainter& canvas, const QRect& rect);
+    // Set only while the chart is recorded for a vector picture.
+    void SetMetafiling(bool on) { FMetafiling = on; }
 
 protected:
     // Paints the widget through DrawChart, buffered or not.
@@ -64,9 +47,8 @@ protected:
     // The buffer is stale: the next screen paint redraws it in full.
     void InvalidateBuffer();
 
-    bool FMetafiling = false;
-
 private:
+    bool FMetafiling = false;
     bool FBufferedPaint = true;
     QImage FBuffer;
     bool FBufferValid = false;

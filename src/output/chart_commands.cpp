@@ -4,6 +4,7 @@
 #include "output/jpeg.h"
 #include "output/printer.h"
 #include "output/save_picture_dialog.h"
+#include "output/chart_pictures.h"
 
 void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser)
 {
@@ -11,7 +12,7 @@ void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser)
     const QRect rect = chart.GetChartRectangle();
     // Taken before the dialog: a cycle that redraws the chart meanwhile does
     // not change what is saved.
-    const QImage snapshot = chart.CreateChartBitmap(chart.BackColor(), rect);
+    const QImage snapshot = CreateChartBitmap(chart, chart.BackColor(), rect);
     if (!chooser.Execute())
         return;
     jpeg.Assign(snapshot);
@@ -21,7 +22,7 @@ void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser)
 void PrintChart(TChartPanel& chart, TPrinter& printer)
 {
     const QRect rect = chart.GetChartRectangle();
-    const QImage snapshot = chart.CreateChartBitmap(chart.BackColor(), rect);
+    const QImage snapshot = CreateChartBitmap(chart, chart.BackColor(), rect);
     PrintSnapshot(printer, snapshot, WindowPixelsPerInch(chart));
 }
 

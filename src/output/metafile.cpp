@@ -1,8 +1,6 @@
 #include "output/metafile.h"
 
-#include <QGuiApplication>
 #include <QRegularExpression>
-#include <QScreen>
 
 #include <cstdint>
 #include <stdexcept>
@@ -20,17 +18,6 @@ int MulDiv(int a, int b, int c)
     }
     const std::int64_t r = (p >= 0 ? p + q / 2 : p - q / 2) / q;
     return int(r);
-}
-
-TScreenMetrics PrimaryScreenMetrics()
-{
-    const QScreen* screen = qGuiApp ? QGuiApplication::primaryScreen() : nullptr;
-    if (screen == nullptr || screen->physicalSize().isEmpty() || screen->size().isEmpty())
-        // No screen to ask: a standard 96-pixels-per-inch one.
-        return TScreenMetrics{MulDiv(1024, 254, 960), MulDiv(768, 254, 960), 1024, 768};
-    const QSize pixels = screen->size() * screen->devicePixelRatio();
-    return TScreenMetrics{qRound(screen->physicalSize().width()), qRound(screen->physicalSize().height()),
-                          pixels.width(), pixels.height()};
 }
 
 TMetafileCanvas::TMetafileCanvas(TMetafile& metafile, const TScreenMetrics& screen)

@@ -26,15 +26,14 @@ public:
 // Rounded a * b / c, as the frame arithmetic needs it; 0 when c is 0.
 int MulDiv(int a, int b, int c);
 
-// The screen's physical size in millimetres and in pixels, as the frame of a
-// recording is derived from them.
+// The screen's physical size in millimetres and in the pixels a recording is
+// drawn in, as the frame of a recording is derived from them.
 struct TScreenMetrics {
     int WidthMM;
     int HeightMM;
     int WidthPixels;
     int HeightPixels;
 };
-TScreenMetrics PrimaryScreenMetrics();
 
 // A canvas recording into a new picture for metafile. The recording is
 // finished and handed to metafile when the canvas is destroyed.

@@ -1,5 +1,5 @@
-// The arithmetic of putting the chart on paper and dialogs on screen, kept
-// apart from any widget so it can be checked with numbers.
+// The arithmetic of putting the chart on paper, kept apart from any widget
+// so it can be checked with numbers.
 #pragma once
 
 #include <QPoint>
@@ -25,13 +25,4 @@ constexpr TPrintScale PrintScaleFactors(int printerDpiX, int printerDpiY, int wi
 constexpr QRect PrintTargetRect(QSize snapshot, TPrintScale scale)
 {
     return QRect(0, 0, snapshot.width() * scale.X, snapshot.height() * scale.Y);
-}
-
-// A common dialog is centred horizontally on the monitor and its top placed
-// at a third of the height left free, integer arithmetic throughout (a
-// dialog taller than the monitor goes up, as the division truncates).
-constexpr QPoint DialogPosition(const QRect& monitor, QSize dialog)
-{
-    return QPoint(monitor.left() + (monitor.width() - dialog.width()) / 2,
-                  monitor.top() + (monitor.height() - dialog.height()) / 3);
 }

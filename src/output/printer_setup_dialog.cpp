@@ -1,7 +1,7 @@
 #include "output/printer_setup_dialog.h"
 
+#include "output/dialog_placement.h"
 #include "output/printer.h"
-#include "output/save_picture_dialog.h"
 
 #include <QPrintDialog>
 #include <QPrinter>

@@ -1,7 +1,7 @@
 #include "output/save_picture_dialog.h"
 
+#include "output/dialog_placement.h"
 #include "output/picture_formats.h"
-#include "output/print_layout.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -29,38 +29,7 @@ QString QtFilter(const QString& text)
     return description + " (" + pattern + ')';
 }
 
-QScreen* ActiveMonitor(const QWidget& fallback)
-{
-    if (const QWidget* active = QApplication::activeWindow())
-        if (QScreen* screen = active->screen())
-            return screen;
-    if (QScreen* screen = fallback.screen())
-        return screen;
-    return QGuiApplication::primaryScreen();
-}
-
-// Places the dialog after it has been laid out, that is, when it shows.
-class TDialogPlacer : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Show)
-            if (auto* widget = qobject_cast<QWidget*>(watched))
-                if (QScreen* screen = ActiveMonitor(*widget))
-                    widget->move(DialogPosition(screen->availableGeometry(), widget->frameGeometry().size()));
-        return false;
-    }
-};
-
 } // namespace
-
-void PlaceOnActiveMonitor(QWidget& dialog)
-{
-    dialog.installEventFilter(new TDialogPlacer(&dialog));
-}
 
 // ------------------------------------------------------------- picture view
 

@@ -97,7 +97,3 @@ private:
     QString FFileName;
     int FFilterIndex = 1;
 };
-
-// Moves a common dialog, once shown, to its place on the active window's
-// monitor (see DialogPosition).
-void PlaceOnActiveMonitor(QWidget& dialog);

@@ -8,17 +8,24 @@
 #include "chart/chart.h"
 #include "output/clipboard.h"
 #include "output/metafile.h"
+#include "output/chart_pictures.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
 
 namespace {
 
@@ -51,6 +58,38 @@ QImage Render(const QByteArray& svg, QSize size)
     return image;
 }
 
+// Renders an SVG from outside the program, at the given pixel size.
+QImage RenderWithRsvg(const QByteArray& svg, QSize size)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("copy.svg"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(svg) != svg.size())
+        return QImage();
+    file.close();
+    QProcess render;
+    render.start("rsvg-convert", {"-w", QString::number(size.width()), "-h", QString::number(size.height()),
+                                  "-b", "white", "-o", dir.filePath("copy.png"), dir.filePath("copy.svg")});
+    if (!render.waitForFinished(60000) || render.exitCode() != 0)
+        return QImage();
+    return QImage(dir.filePath("copy.png")).convertToFormat(QImage::Format_RGB32);
+}
+
+// Pixels in bar colours (green or blue well above the other channels) per
+// column from 0 up to, not including, column end, between rows top and
+// bottom.
+std::vector<int> BarPixelsPerColumn(const QImage& image, int end, int top, int bottom)
+{
+    std::vector<int> counts(std::max(0, end), 0);
+    for (int x = 0; x < end && x < image.width(); ++x)
+        for (int y = top; y <= bottom && y < image.height(); ++y) {
+            const QRgb p = image.pixel(x, y);
+            const bool green = qGreen(p) > qRed(p) + 60 && qGreen(p) > qBlue(p) + 60;
+            const bool blue = qBlue(p) > qRed(p) + 60 && qBlue(p) > qGreen(p) + 60;
+            counts[std::size_t(x)] += green || blue;
+        }
+    return counts;
+}
+
 QByteArray ClipboardSvg()
 {
     return QGuiApplication::clipboard()->mimeData()->data(SvgMimeType);
@@ -78,7 +117,7 @@ TEST(ClipboardCopy, HoldsExactlyOneSvgEntryOfTheStatedSize)
 {
     QGuiApplication::clipboard()->setText("text that must go");
     TTestChart chart;
-    chart.CopyChartToClipboard(true);
+    CopyChartToClipboard(chart, true);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->formats(), QStringList{SvgMimeType});
@@ -87,21 +126,28 @@ TEST(ClipboardCopy, HoldsExactlyOneSvgEntryOfTheStatedSize)
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
     const TSvgHeader header = ReadHeader(svg);
     EXPECT_EQ(header.ViewBox, "0 0 695 236");
-    // The physical size is the picture's pixels at the screen's pixel size,
-    // the screen measured in whole millimetres.
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const double mmPerPixelX = qRound(screen->physicalSize().width()) / double(screen->size().width());
-    const double mmPerPixelY = qRound(screen->physicalSize().height()) / double(screen->size().height());
+    // The physical size is what the picture covers on the chart's screen:
+    // its device pixels at the screen's device pixel size, the screen
+    // measured in whole millimetres. (Run again with QT_SCALE_FACTOR=2,
+    // where a logical pixel is two device pixels each way.)
+    const QScreen* screen = chart.screen();
+    const double ratio = screen->devicePixelRatio();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_EQ(ratio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
+    const QSize devicePixels = screen->geometry().size() * ratio;
+    const double mmPerDevicePixelX = qRound(screen->physicalSize().width()) / double(devicePixels.width());
+    const double mmPerDevicePixelY = qRound(screen->physicalSize().height()) / double(devicePixels.height());
     ASSERT_TRUE(header.Width.endsWith("mm"));
     ASSERT_TRUE(header.Height.endsWith("mm"));
-    EXPECT_NEAR(header.Width.chopped(2).toDouble(), 695 * mmPerPixelX, 0.02);
-    EXPECT_NEAR(header.Height.chopped(2).toDouble(), 236 * mmPerPixelY, 0.02);
+    EXPECT_NEAR(header.Width.chopped(2).toDouble(), 695 * ratio * mmPerDevicePixelX, 0.02);
+    EXPECT_NEAR(header.Height.chopped(2).toDouble(), 236 * ratio * mmPerDevicePixelY, 0.02);
 }
 
 TEST(ClipboardCopy, DrawsTheBarsInTheirColours)
 {
     TTestChart chart;
-    chart.CopyChartToClipboard(true);
+    CopyChartToClipboard(chart, true);
     const QImage picture = Render(ClipboardSvg(), QSize(695, 236));
     const QRect r = chart.GetChartRectangle();
     for (const auto& c : TTestChart::KnownPixels(r))
@@ -113,10 +159,10 @@ TEST(ClipboardCopy, DrawsTheBarsInTheirColours)
 TEST(ClipboardCopy, ASecondCopyReplacesTheFirst)
 {
     TTestChart small(300, 100);
-    small.CopyChartToClipboard(true);
+    CopyChartToClipboard(small, true);
     EXPECT_EQ(ReadHeader(ClipboardSvg()).ViewBox, "0 0 299 99");
     TTestChart large(800, 300);
-    large.CopyChartToClipboard(true);
+    CopyChartToClipboard(large, true);
     EXPECT_EQ(ReadHeader(ClipboardSvg()).ViewBox, "0 0 799 299");
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{SvgMimeType});
 }
@@ -130,9 +176,9 @@ TEST(ClipboardCopy, RecordsWithTheMetafileFlagAndRestoresBothSwitches)
             chart.SetBufferedPaint(buffered);
             chart.ThrowOnDraw = throwing;
             if (throwing)
-                EXPECT_THROW(chart.CopyChartToClipboard(true), std::runtime_error);
+                EXPECT_THROW(CopyChartToClipboard(chart, true), std::runtime_error);
             else
-                chart.CopyChartToClipboard(true);
+                CopyChartToClipboard(chart, true);
             EXPECT_TRUE(chart.MetafilingWhileDrawing);
             EXPECT_FALSE(chart.BufferedPaintWhileDrawing);
             EXPECT_FALSE(chart.IsMetafiling());
@@ -146,7 +192,7 @@ TEST(ClipboardCopy, RecordsWithTheMetafileFlagAndRestoresBothSwitches)
 TEST(ClipboardCopy, TinyChartStillGivesAOnePixelPicture)
 {
     TTestChart chart(1, 1);
-    const auto metafile = chart.CreateChartMetafile(true, chart.GetChartRectangle());
+    const auto metafile = CreateChartMetafile(chart, true, chart.GetChartRectangle());
     EXPECT_EQ(metafile->Width, 1);
     EXPECT_EQ(metafile->Height, 1);
     EXPECT_TRUE(QSvgRenderer(metafile->Data).isValid());
@@ -156,7 +202,7 @@ TEST(ClipboardCopy, RealChartArrivesWithItsBars)
 {
     TChart chart;
     LoadRealTestChart(chart);
-    chart.CopyChartToClipboard(true);
+    CopyChartToClipboard(chart, true);
     const QByteArray svg = ClipboardSvg();
     EXPECT_EQ(ReadHeader(svg).ViewBox, "0 0 695 236");
     const QImage picture = Render(svg, QSize(695, 236));
@@ -176,4 +222,32 @@ TEST(ClipboardCopy, RealChartArrivesWithItsBars)
         }
     EXPECT_GT(green, 100);
     EXPECT_GT(blue, green);
+}
+
+// Tones 0 to 4 of "0 - 255" lie left of the axis start; the screen clips
+// them at the plot's left edge. The pasted picture, drawn by another
+// program's renderer, must show that strip as the screen does.
+TEST(ClipboardCopy, TheStripLeftOfTheAxisIsClippedAsOnScreen)
+{
+    if (QStandardPaths::findExecutable("rsvg-convert").isEmpty())
+        GTEST_SKIP() << "rsvg-convert missing";
+    TChart chart;
+    LoadRealTestChart(chart);
+    const QImage screen = chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const TChartGeometry& g = chart.LastGeometry();
+    ASSERT_GT(g.Bottom.Scale.StartPixel, g.Plot.Left + 1) << "no strip left of the axis";
+    const QImage pasted = RenderWithRsvg(CreateChartMetafile(chart, true, chart.GetChartRectangle())->Data,
+                                         QSize(695, 236));
+    ASSERT_FALSE(pasted.isNull());
+    if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES")) {
+        screen.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/strip_screen.png");
+        pasted.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/strip_rsvg.png");
+    }
+    const int end = g.Bottom.Scale.StartPixel;
+    const std::vector<int> onScreen = BarPixelsPerColumn(screen, end, g.Plot.Top, g.Plot.Bottom);
+    EXPECT_EQ(BarPixelsPerColumn(pasted, end, g.Plot.Top, g.Plot.Bottom), onScreen);
+    // The clipped bars do show inside the plot, and nothing of them on or
+    // beyond its left edge.
+    EXPECT_GT(std::accumulate(onScreen.begin() + g.Plot.Left + 1, onScreen.end(), 0), 0);
+    EXPECT_EQ(std::accumulate(onScreen.begin(), onScreen.begin() + g.Plot.Left + 1, 0), 0);
 }

@@ -6,6 +6,7 @@
 #include "support/x_session.h"
 
 #include "output/clipboard.h"
+#include "output/chart_pictures.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -79,7 +80,7 @@ protected:
 TEST_F(X11ClipboardTest, AnotherProgramReadsAndRendersTheChart)
 {
     TTestChart chart;
-    chart.CopyChartToClipboard(true);
+    CopyChartToClipboard(chart, true);
 
     const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
     EXPECT_TRUE(targets.contains(SvgMimeType));
@@ -125,9 +126,9 @@ TEST_F(X11ClipboardTest, ACopyReplacesTextAndTheEarlierCopy)
     EXPECT_EQ(ReadClipboard("UTF8_STRING"), QByteArray("text from another program"));
 
     TTestChart first(300, 100);
-    first.CopyChartToClipboard(true);
+    CopyChartToClipboard(first, true);
     TTestChart second(500, 200);
-    second.CopyChartToClipboard(true);
+    CopyChartToClipboard(second, true);
     EXPECT_TRUE(ReadClipboard(SvgMimeType).contains("viewBox=\"0 0 499 199\""));
     const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
     EXPECT_FALSE(targets.contains("UTF8_STRING"));

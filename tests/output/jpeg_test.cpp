@@ -1,6 +1,6 @@
 // The JPEG file of Save As, read back with libjpeg: size, markers, tables,
-// colours; the file handling around it (cancel, unwritable folders, failed
-// writes); and the preview decoder on good and broken files.
+// colours; the encoder running out of memory part-way; cancel and overwrite;
+// and the preview decoder on good and broken files.
 #include "support/jpeg_probe.h"
 #include "support/qt_print.h"
 #include "support/real_test_chart.h"
@@ -11,6 +11,7 @@
 #include "output/jpeg.h"
 #include "output/picture_formats.h"
 #include "output/save_picture_dialog.h"
+#include "output/chart_pictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,7 +69,7 @@ QStringList FolderEntries(const QString& dir)
 QByteArray EncodeChart(TTestChart& chart)
 {
     TJPEGImage jpeg;
-    jpeg.Assign(chart.CreateChartBitmap(chart.BackColor(), chart.GetChartRectangle()));
+    jpeg.Assign(CreateChartBitmap(chart, chart.BackColor(), chart.GetChartRectangle()));
     jpeg.Compress();
     return jpeg.Data();
 }
@@ -222,49 +223,6 @@ TEST(JpegSave, RealChartKeepsGreenUpstreamAndBlueDownstreamBars)
     EXPECT_GE(greenX, 0);
     EXPECT_GT(blueX, greenX);
     EXPECT_EQ(swapped, 0);
-}
-
-// -------------------------------------------------------- the snapshot
-
-struct BackCase {
-    const char* Name;
-    TColor Back;
-    QRgb Corner; // a pixel the chart leaves undrawn
-};
-
-class SnapshotBackTest : public ::testing::TestWithParam<BackCase> {};
-
-TEST_P(SnapshotBackTest, FillsOnlyANonWhiteBackColour)
-{
-    TTestChart chart;
-    chart.Back = GetParam().Back;
-    const QImage snapshot = chart.CreateChartBitmap(chart.BackColor(), chart.GetChartRectangle());
-    EXPECT_EQ(snapshot.format(), QImage::Format_RGB32);
-    EXPECT_EQ(snapshot.size(), QSize(696, 237));
-    EXPECT_EQ(snapshot.pixel(5, 5), GetParam().Corner);
-}
-
-INSTANTIATE_TEST_SUITE_P(Backs, SnapshotBackTest,
-                         ::testing::Values(BackCase{"White", clWhite, 0xFFFFFFFF},
-                                           BackCase{"Red", clRed, 0xFFFF0000},
-                                           BackCase{"Blue", clBlue, 0xFF0000FF}),
-                         [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(Snapshot, DrawsUnbufferedAndRestoresBufferingEvenWhenDrawingFails)
-{
-    for (const bool throwing : {false, true}) {
-        for (const bool buffered : {true, false}) {
-            TTestChart chart;
-            chart.SetBufferedPaint(buffered);
-            chart.ThrowOnDraw = throwing;
-            if (throwing)
-                EXPECT_THROW(chart.CreateChartBitmap(clWhite, chart.GetChartRectangle()), std::runtime_error);
-            else
-                chart.CreateChartBitmap(clWhite, chart.GetChartRectangle());
-            EXPECT_FALSE(chart.BufferedPaintWhileDrawing);
-            EXPECT_EQ(chart.BufferedPaint(), buffered) << "throwing " << throwing;
-        }
-    }
 }
 
 // ------------------------------------------------------ file handling
@@ -427,9 +385,9 @@ TEST(JpegImage, AssigningAgainDropsTheOldStream)
     TTestChart small(100, 50);
     TTestChart large(300, 120);
     TJPEGImage jpeg;
-    jpeg.Assign(small.CreateChartBitmap(clWhite, small.GetChartRectangle()));
+    jpeg.Assign(CreateChartBitmap(small, clWhite, small.GetChartRectangle()));
     jpeg.Compress();
-    jpeg.Assign(large.CreateChartBitmap(clWhite, large.GetChartRectangle()));
+    jpeg.Assign(CreateChartBitmap(large, clWhite, large.GetChartRectangle()));
     QTemporaryDir dir;
     jpeg.SaveToFile(dir.filePath("x.jpg"));
     const auto probe = ProbeJpegFile(dir.filePath("x.jpg"));
@@ -495,7 +453,7 @@ TEST(JpegDecode, HeaderLoadReportsSizeAndFlags)
 {
     TJPEGImage progressive;
     TTestChart chart(64, 48);
-    progressive.Assign(chart.CreateChartBitmap(clWhite, chart.GetChartRectangle()));
+    progressive.Assign(CreateChartBitmap(chart, clWhite, chart.GetChartRectangle()));
     progressive.ProgressiveEncoding = true;
     progressive.Grayscale = true;
     progressive.Compress();
@@ -523,7 +481,7 @@ TEST_P(DecoderSettingsTest, DecodesWithTheGivenSettings)
 {
     TTestChart chart(160, 96);
     TJPEGImage encoder;
-    encoder.Assign(chart.CreateChartBitmap(clWhite, chart.GetChartRectangle()));
+    encoder.Assign(CreateChartBitmap(chart, clWhite, chart.GetChartRectangle()));
     encoder.ProgressiveEncoding = GetParam().ProgressiveDisplay;
     encoder.Compress();
     TJPEGImage jpeg;

@@ -10,6 +10,7 @@
 
 #include "output/jpeg.h"
 #include "output/safe_write.h"
+#include "output/chart_pictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,7 +232,7 @@ TEST_P(SafeWriteUnwritableTest, GivesCannotCreateFileAndNoFile)
     const QStringList before = FolderEntries(dir.path());
     TTestChart chart;
     TJPEGImage jpeg;
-    jpeg.Assign(chart.CreateChartBitmap(chart.BackColor(), chart.GetChartRectangle()));
+    jpeg.Assign(CreateChartBitmap(chart, chart.BackColor(), chart.GetChartRectangle()));
     try {
         jpeg.SaveToFile(target);
         ADD_FAILURE() << "saved into an unwritable place";

@@ -5,8 +5,9 @@
 #include "support/test_chart.h"
 
 #include "output/jpeg.h"
-#include "output/print_layout.h"
+#include "output/dialog_placement.h"
 #include "output/save_picture_dialog.h"
+#include "output/chart_pictures.h"
 
 #include <QApplication>
 #include <QFile>
@@ -81,7 +82,7 @@ QByteArray ChartJpeg(int width, int height)
 {
     TTestChart chart(width, height);
     TJPEGImage jpeg;
-    jpeg.Assign(chart.CreateChartBitmap(clWhite, chart.GetChartRectangle()));
+    jpeg.Assign(CreateChartBitmap(chart, clWhite, chart.GetChartRectangle()));
     jpeg.Compress();
     return jpeg.Data();
 }
@@ -174,8 +175,23 @@ TEST_P(PreviewPaneTest, ShowsThePictureOrNone)
     EXPECT_EQ(preview->PreviewButton()->isEnabled(), GetParam().Enabled);
     EXPECT_EQ(preview->View()->HasPicture(), GetParam().Enabled);
     EXPECT_EQ(preview->PreviewButton()->toolTip(), "Preview");
+    // What the pane shows: the picture's blue bar, or the words "(None)".
     preview->View()->resize(150, 150);
-    EXPECT_FALSE(preview->View()->grab().isNull()); // paints either way
+    const QImage shown = preview->View()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int blue = 0;
+    int dark = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb p = shown.pixel(x, y);
+            blue += qBlue(p) > qRed(p) + 80 && qBlue(p) > qGreen(p) + 80;
+            dark += qGray(p) < 100;
+        }
+    if (GetParam().Enabled) {
+        EXPECT_GT(blue, 500);
+    } else {
+        EXPECT_EQ(blue, 0);
+        EXPECT_GT(dark, 10);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
