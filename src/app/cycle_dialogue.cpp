@@ -2,6 +2,7 @@
 
 #include "telnet/telnet_session.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -21,6 +22,14 @@ const char* DialogueStepText(TDialogueStep step)
     case TDialogueStep::Done: return "done";
     }
     return "";
+}
+
+std::array<std::uint8_t, ToneCount> ToneBits(const TToneTable& tones)
+{
+    std::array<std::uint8_t, ToneCount> bits{};
+    for (std::size_t tone = 0; tone < bits.size(); ++tone)
+        bits[tone] = std::uint8_t(std::clamp(tones[tone], 0, 255));
+    return bits;
 }
 
 namespace {

@@ -14,7 +14,9 @@
 #include "app/capture_buffer.h"
 #include "app/line_data.h"
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -70,6 +72,10 @@ struct TDialogueOutcome {
     int ErrorCode = 0;      // the socket's code (Winsock numbering), -1 for an error raised
     std::string ErrorText;  // the socket's text, or the raised error's
 };
+
+// The tone table as a reading keeps it: one byte a tone, values outside
+// 0 to 255 (which no decoding produces) held at the nearer end.
+std::array<std::uint8_t, ToneCount> ToneBits(const TToneTable& tones);
 
 // One dialogue: the capture buffer and the tone table are the cycle's shared
 // ones. Errors raised while the session is made, at the first login or in

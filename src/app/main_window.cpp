@@ -392,9 +392,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = host;
         reading.Completed = completed;
-        const TToneTable& tones = ToneTable();
-        for (std::size_t tone = 0; tone < reading.Bits.size(); ++tone)
-            reading.Bits[tone] = std::uint8_t(std::clamp(tones[tone], 0, 255));
+        reading.Bits = ToneBits(ToneTable());
         if (!store->Record(reading)) {
             ShowHistoryOff();
             return;

@@ -25,6 +25,13 @@ constexpr const char* SchemaStatements[] = {
     "CREATE INDEX IF NOT EXISTS readings_by_time ON readings (time_ms)",
 };
 
+constexpr char SelectHostSql[] = "SELECT time_ms, host, completed, bits FROM readings"
+                                " WHERE host = ?3 AND time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
+constexpr char SelectAllSql[] = "SELECT time_ms, host, completed, bits FROM readings"
+                               " WHERE time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
+constexpr char HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host";
+constexpr char CountOlderSql[] = "SELECT count(*) FROM readings WHERE time_ms < ?1";
+
 // Names a file of ours may hold; anything else means another program's database.
 bool IsOwnObject(const QByteArray& name)
 {
@@ -181,28 +188,40 @@ bool TReadingStore::Prepare(TSqliteStatement& statement, const char* sql)
 
 bool TReadingStore::Open(const QString& path)
 {
+    return OpenFile(path, true);
+}
+
+bool TReadingStore::OpenToRead(const QString& path)
+{
+    return OpenFile(path, false);
+}
+
+bool TReadingStore::OpenFile(const QString& path, bool forWriting)
+{
     Close();
     FPath = path;
     FErrorText.clear();
 
     const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
+    if (forWriting && !QDir().mkpath(info.absolutePath()))
         return Fail(QStringLiteral("its folder cannot be made"));
     if (info.isDir())
         return Fail(QStringLiteral("it is a folder"));
+    if (!forWriting && !info.exists())
+        return Fail(QStringLiteral("there is no such file"));
 
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        forWriting ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY, nullptr);
     FDb.reset(raw);
     if (rc != SQLITE_OK)
         return Fail(rc);
     sqlite3_extended_result_codes(FDb.get(), 1);
     sqlite3_busy_timeout(FDb.get(), BusyTimeoutMs);
 
-    // A file that cannot be written is opened for reading instead; the store
-    // is for recording, so that counts as a failure.
-    if (sqlite3_db_readonly(FDb.get(), "main") == 1)
+    // A file that cannot be written is opened for reading instead; a store
+    // for recording counts that as a failure.
+    if (forWriting && sqlite3_db_readonly(FDb.get(), "main") == 1)
         return Fail(QStringLiteral("the file is read-only"));
 
     // Everything up to the schema only reads, so a file that is not ours is
@@ -229,6 +248,13 @@ bool TReadingStore::Open(const QString& path)
         }
         if (rc != SQLITE_DONE)
             return Fail(rc);
+        if (!forWriting)
+            return Fail(QStringLiteral("it holds no history"));
+    }
+
+    if (!forWriting) {
+        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql)
+            && Prepare(FHosts, HostsSql) && Prepare(FCountOlder, CountOlderSql);
     }
 
     // The log lets a reader and several writers share the file; a commit
@@ -242,16 +268,9 @@ bool TReadingStore::Open(const QString& path)
     if (version == 0 && !CreateSchema())
         return false;
 
-    return Prepare(FInsert,
-               "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)")
-        && Prepare(FSelectHost,
-            "SELECT time_ms, host, completed, bits FROM readings"
-            " WHERE host = ?3 AND time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id")
-        && Prepare(FSelectAll,
-            "SELECT time_ms, host, completed, bits FROM readings"
-            " WHERE time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id")
-        && Prepare(FHosts, "SELECT DISTINCT host FROM readings ORDER BY host")
-        && Prepare(FCountOlder, "SELECT count(*) FROM readings WHERE time_ms < ?1")
+    return Prepare(FInsert, "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)")
+        && Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
+        && Prepare(FCountOlder, CountOlderSql)
         && Prepare(FDeleteOlder, "DELETE FROM readings WHERE time_ms < ?1");
 }
 
@@ -289,7 +308,7 @@ bool TReadingStore::CreateSchema()
 
 bool TReadingStore::Record(const TReading& reading)
 {
-    if (!FDb)
+    if (!FInsert)
         return false;
     const QByteArray host = reading.Host.toUtf8();
     const QByteArray bits = PackToneBits(reading.Bits);
@@ -347,7 +366,7 @@ std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
 
 std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
 {
-    if (!FDb)
+    if (!FDeleteOlder)
         return 0;
     int rc = SQLITE_OK;
     {

@@ -38,6 +38,9 @@ public:
     // Opens (or makes) the store at path, making its folder on demand.
     // False: the store is off and ErrorText() names the file and the reason.
     bool Open(const QString& path);
+    // Opens an existing store only to read it: nothing is made, nothing is
+    // written (the file may be read-only); Record and DeleteOlderThan do nothing.
+    bool OpenToRead(const QString& path);
     bool IsOpen() const { return FDb != nullptr; }
     QString Path() const { return FPath; }
     // Why the store is off; empty while it works (and before any Open).
@@ -60,6 +63,7 @@ public:
 private:
     bool Fail(const QString& reason);
     bool Fail(int code);
+    bool OpenFile(const QString& path, bool forWriting);
     bool Prepare(TSqliteStatement& statement, const char* sql);
     bool CreateSchema();
 

@@ -269,6 +269,51 @@ TEST_F(ReadingStoreTest, FailuresTurnHistoryOff)
     }
 }
 
+// Opening only to read makes nothing, writes nothing, and works on a store
+// the user may not write.
+TEST_F(ReadingStoreTest, OpenToRead)
+{
+    const QString dir = PathIn(QStringLiteral("kept"));
+    const QString path = dir + QStringLiteral("/history.sqlite");
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(path));
+        ASSERT_TRUE(store.Record(MakeReading(1000, QStringLiteral("h"))));
+    }
+    const QString empty = PathIn(QStringLiteral("empty.sqlite"));
+    QFile(empty).open(QIODevice::WriteOnly);
+    const struct {
+        const char* name;
+        QString path;
+        bool readOnlyMount;
+        std::size_t readings; // or the reason it fails
+        const char* reason;
+    } cases[] = {
+        {"a store", path, false, 1, ""},
+        {"a store on a read-only disk", path, true, 1, ""},
+        {"no file", PathIn(QStringLiteral("none/history.sqlite")), false, 0, "there is no such file"},
+        {"an empty file", empty, false, 0, "it holds no history"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.readOnlyMount) {
+            ASSERT_TRUE(HavePrivateMounts() && MountReadOnly(dir));
+        }
+        const QByteArray before = FileBytes(c.path);
+        TReadingStore store;
+        EXPECT_EQ(store.OpenToRead(c.path), *c.reason == '\0') << store.ErrorText().toStdString();
+        EXPECT_TRUE(store.ErrorText().contains(QLatin1String(c.reason)));
+        EXPECT_EQ(store.Readings(0, 10000).size(), c.readings);
+        EXPECT_FALSE(store.Record(MakeReading(2000, QStringLiteral("h"))));
+        EXPECT_EQ(store.DeleteOlderThan(10000), 0);
+        store.Close();
+        EXPECT_EQ(FileBytes(c.path), before);
+        EXPECT_FALSE(QFile::exists(PathIn(QStringLiteral("none"))));
+        if (c.readOnlyMount)
+            Unmount(dir);
+    }
+}
+
 // Two programs at once, each on a store of its own, both starting on the same
 // new file (making it is where they meet hardest) and then recording.
 TEST_F(ReadingStoreTest, TwoWritersAtOnceLandEveryReading)

@@ -1,0 +1,183 @@
+#include "reader/reader_options.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+
+namespace {
+
+struct TRangeName {
+    const char* Name;
+    TToneSpan Span;
+};
+
+// The window's three range choices.
+constexpr TRangeName RangeNames[] = {
+    {"0-255", {0, 255}},
+    {"256-512", {256, 512}},
+    {"0-512", {0, 512}},
+};
+
+std::optional<int> WholeNumber(const QString& text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<std::int64_t> ParseIsoTime(const QString& text)
+{
+    // Qt reads the date at the front of a date and time as a date of its
+    // own, so a time is looked for first.
+    if (text.contains(QLatin1Char('T'))) {
+        const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (time.isValid())
+            return time.toMSecsSinceEpoch();
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid())
+        return date.startOfDay().toMSecsSinceEpoch();
+    return std::nullopt;
+}
+
+TReaderCommand ParseReaderOptions(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the bit loading of an ADSL line from its router once, or at intervals, and prints it;\n"
+        "or prints readings kept in the line history.\n"
+        "\n"
+        "The password comes from the environment variable TIRVANE_PASSWORD, from --password-file,\n"
+        "or from a prompt on the terminal; never from the command line.\n"
+        "\n"
+        "Exit status: 0 when every dialogue with the router completed, 1 when one did not\n"
+        "(or a reading could not be recorded, or the history could not be read), 2 for a usage error."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
+    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("The router's address or name."),
+        QStringLiteral("H"));
+    const QCommandLineOption username(QStringLiteral("username"),
+        QStringLiteral("User name, for routers that ask for one."), QStringLiteral("U"));
+    const QCommandLineOption prompt(QStringLiteral("prompt"),
+        QStringLiteral("The router's command prompt, or its end (default \">\")."), QStringLiteral("P"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Telnet port (default 23)."),
+        QStringLiteral("N"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+        QStringLiteral("Reads the password from the first line of FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption range(QStringLiteral("range"),
+        QStringLiteral("Tones to print: 0-255, 256-512 or 0-512 (default)."), QStringLiteral("R"));
+    const QCommandLineOption format(QStringLiteral("format"),
+        QStringLiteral("table, csv, json or prometheus (default: table on a terminal, csv otherwise)."),
+        QStringLiteral("F"));
+    const QCommandLineOption interval(QStringLiteral("interval"),
+        QStringLiteral("Seconds from the start of one reading to the next (default 60 with --count)."),
+        QStringLiteral("S"));
+    const QCommandLineOption count(QStringLiteral("count"),
+        QStringLiteral("Number of readings (default 1; with --interval alone, until stopped)."),
+        QStringLiteral("N"));
+    const QCommandLineOption record(QStringLiteral("record"),
+        QStringLiteral("Also keeps every reading in the line history."));
+    const QCommandLineOption history(QStringLiteral("history"),
+        QStringLiteral("The history file (default: the monitor's own)."), QStringLiteral("FILE"));
+    const QCommandLineOption exportOption(QStringLiteral("export"),
+        QStringLiteral("Prints readings from the history instead of reading the line."));
+    const QCommandLineOption since(QStringLiteral("since"),
+        QStringLiteral("With --export: from this date or time on (ISO 8601; local time unless it says)."),
+        QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"),
+        QStringLiteral("With --export: up to, not including, this date or time."), QStringLiteral("TIME"));
+    parser.addOptions({help, version, host, username, prompt, port, passwordFile, range, format, interval, count,
+        record, history, exportOption, since, until});
+
+    if (!parser.parse(arguments))
+        return TReaderUsageError{parser.errorText()};
+    if (parser.isSet(help))
+        return TReaderHelp{parser.helpText()};
+    if (parser.isSet(version))
+        return TReaderVersion{};
+    if (!parser.positionalArguments().isEmpty())
+        return TReaderUsageError{QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first()};
+
+    TReaderOptions o;
+    o.Export = parser.isSet(exportOption);
+    o.HistoryPath = parser.value(history);
+    if (parser.isSet(range)) {
+        const QString name = parser.value(range);
+        const auto known = std::find_if(std::begin(RangeNames), std::end(RangeNames),
+            [&](const TRangeName& r) { return name == QLatin1String(r.Name); });
+        if (known == std::end(RangeNames))
+            return TReaderUsageError{QStringLiteral("--range is 0-255, 256-512 or 0-512, not ") + name};
+        o.Span = known->Span;
+    }
+    if (parser.isSet(format)) {
+        o.Format = OutputFormatFromName(parser.value(format));
+        if (!o.Format)
+            return TReaderUsageError{QStringLiteral("--format is table, csv, json or prometheus, not ")
+                + parser.value(format)};
+    }
+
+    if (o.Export) {
+        for (const QCommandLineOption* live : {&username, &prompt, &port, &passwordFile, &interval, &count, &record}) {
+            if (parser.isSet(*live))
+                return TReaderUsageError{QStringLiteral("--%1 reads the line; --export prints the history")
+                                             .arg(live->names().constLast())};
+        }
+        o.ExportHost = parser.value(host);
+        for (const auto& [option, target] : {std::pair{&since, &o.SinceMs}, std::pair{&until, &o.UntilMs}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::optional<std::int64_t> ms = ParseIsoTime(parser.value(*option));
+            if (!ms)
+                return TReaderUsageError{QStringLiteral("--%1 takes an ISO 8601 date or time, not %2")
+                                             .arg(option->names().constFirst(), parser.value(*option))};
+            *target = *ms;
+        }
+        return o;
+    }
+
+    for (const QCommandLineOption* exportOnly : {&since, &until}) {
+        if (parser.isSet(*exportOnly))
+            return TReaderUsageError{QStringLiteral("--%1 goes with --export").arg(exportOnly->names().constFirst())};
+    }
+    o.Host = parser.value(host);
+    if (o.Host.isEmpty())
+        return TReaderUsageError{QStringLiteral("--host is missing: which router should be read?")};
+    o.Username = parser.value(username);
+    if (parser.isSet(prompt))
+        o.Prompt = parser.value(prompt);
+    if (o.Prompt.isEmpty())
+        return TReaderUsageError{QStringLiteral("--prompt cannot be empty: no reply could be read")};
+    if (parser.isSet(port)) {
+        const std::optional<int> n = WholeNumber(parser.value(port), 1, 65535);
+        if (!n)
+            return TReaderUsageError{QStringLiteral("--port is a number from 1 to 65535, not ") + parser.value(port)};
+        o.Port = *n;
+    }
+    o.PasswordFile = parser.value(passwordFile);
+    o.Record = parser.isSet(record);
+    if (parser.isSet(interval)) {
+        const std::optional<int> n = WholeNumber(parser.value(interval), 1, 86400 * 366);
+        if (!n)
+            return TReaderUsageError{QStringLiteral("--interval is a whole number of seconds, 1 or more, not ")
+                + parser.value(interval)};
+        o.IntervalSeconds = *n;
+        o.Count = 0;
+    }
+    if (parser.isSet(count)) {
+        const std::optional<int> n = WholeNumber(parser.value(count), 1, INT32_MAX);
+        if (!n)
+            return TReaderUsageError{QStringLiteral("--count is a whole number, 1 or more, not ") + parser.value(count)};
+        o.Count = *n;
+        if (!parser.isSet(interval))
+            o.IntervalSeconds = 60;
+    }
+    // An exposition is one picture of the line; several in a row are no file
+    // a collector would read.
+    if (o.Format == TOutputFormat::Prometheus && o.Count != 1)
+        return TReaderUsageError{QStringLiteral("--format prometheus prints one reading: no --interval or --count")};
+    return o;
+}

@@ -1,0 +1,52 @@
+// tirvane-read's command line, parsed into what one run does. No password
+// here: it never travels on the command line, where every user can read it.
+#pragma once
+
+#include "reader/output_formats.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+struct TReaderOptions {
+    // Reading the line.
+    QString Host;
+    QString Username;
+    QString Prompt = QStringLiteral(">");
+    int Port = 23;
+    QString PasswordFile;
+    int IntervalSeconds = 0;
+    int Count = 1; // 0: until stopped
+    bool Record = false;
+
+    // Both.
+    TToneSpan Span;
+    std::optional<TOutputFormat> Format; // none: table on a terminal, csv otherwise
+    QString HistoryPath;                 // empty: the user's own store
+
+    // Printing the store instead.
+    bool Export = false;
+    std::int64_t SinceMs = 0;
+    std::int64_t UntilMs = INT64_MAX;
+    QString ExportHost; // empty: every host
+};
+
+struct TReaderHelp {
+    QString Text;
+};
+struct TReaderVersion {};
+struct TReaderUsageError {
+    QString Text;
+};
+
+using TReaderCommand = std::variant<TReaderOptions, TReaderHelp, TReaderVersion, TReaderUsageError>;
+
+// arguments as QCoreApplication::arguments() gives them, program name first.
+TReaderCommand ParseReaderOptions(const QStringList& arguments);
+
+// "2026-12-07", "2026-12-07T18:00", "2026-12-07T18:00:00Z", "...+01:00": a
+// time without an offset is the local time, a date its first moment.
+std::optional<std::int64_t> ParseIsoTime(const QString& text);
