@@ -151,6 +151,16 @@ TEST_F(InstallLayout, DesktopEntryStartsTheInstalledProgram)
     EXPECT_EQ(entry.keys["TryExec"], program);
 }
 
+// The command-line reader goes beside the monitor and runs from there.
+TEST_F(InstallLayout, ReaderIsInstalledBesideTheMonitor)
+{
+    const QFileInfo reader(Path("bin/tirvane-read"));
+    ASSERT_TRUE(reader.isFile() && reader.isExecutable()) << reader.filePath().toStdString();
+    const CommandResult version = RunCommand({reader.filePath().toStdString(), "--version"}, {}, Milliseconds(30000));
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "tirvane-read 1.0\n");
+}
+
 TEST_F(InstallLayout, IconIsInTheThemeAtEverySizeItClaims)
 {
     App();
