@@ -92,6 +92,7 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
     session->SetTargetHost(request.Host);
     session->SetTargetPort(request.Port);
     session->Sock().SetMaxLineLength(request.MaxReplyLength);
+    session->SetDeadline(request.Deadline);
     session->Login();
 
     const std::string& prompt = request.Prompt;

@@ -23,6 +23,10 @@
 
 // Every wait of a cycle gives up after this long without a packet.
 constexpr int CycleTimeout = 2000;
+// However the router behaves, a window's sampling cycle ends this long after
+// it began: every blocking step of its dialogue ends at this deadline at the
+// latest, so the window never stays frozen for longer.
+inline constexpr std::chrono::milliseconds CycleDeadline{15000};
 // A reply that never reaches the prompt stops being collected here instead of
 // growing without limit; the receive then fails and the cycle goes on.
 constexpr int CycleMaxReplyLength = 1 << 20;
@@ -56,6 +60,10 @@ struct TDialogueRequest {
     std::string Prompt;
     int Timeout = CycleTimeout;
     int MaxReplyLength = CycleMaxReplyLength;
+    // Every blocking step (connect, send, each wait, each close) ends by
+    // then at the latest; a step cut short fails as any other would. None:
+    // the steps are bounded only as the telnet session bounds them.
+    std::optional<std::chrono::steady_clock::time_point> Deadline;
 };
 
 struct TDialogueHooks {

@@ -9,6 +9,9 @@
 
 #include <QMainWindow>
 
+#include "app/cycle_dialogue.h"
+
+#include <chrono>
 #include <memory>
 
 class QCloseEvent;
@@ -102,6 +105,11 @@ public:
     // off for this run.
     TReadingStore* History();
 
+    // The deadline each cycle gives itself; CycleDeadline unless shortened
+    // (by tests, or TIRVANE_CYCLE_DEADLINE_MS in the environment).
+    std::chrono::milliseconds CycleDeadlineSpan() const { return FCycleDeadline; }
+    void SetCycleDeadlineSpan(std::chrono::milliseconds span) { FCycleDeadline = span; }
+
     // The screen area the controls are placed in (the window less its menu
     // bar): 699 x 421 at the design size, never smaller than 699 x 410.
     QWidget* ClientArea() const { return FClientArea; }
@@ -139,6 +147,8 @@ private:
     std::unique_ptr<TReadingStore> FHistory;
     bool FHistoryOpened = false;
     bool FHistoryOffShown = false;
+
+    std::chrono::milliseconds FCycleDeadline = CycleDeadline;
 
     // Creates PrinterSetupDialog1 with this window as its parent; defined in
     // main_window_output.cpp.

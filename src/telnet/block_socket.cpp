@@ -3,6 +3,7 @@
 #include "telnet/ip_text.h"
 #include "telnet/net_util.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -20,6 +21,10 @@ namespace {
 
 // The largest read handed to the system at once.
 constexpr int MaxPendingBytes = 65536;
+
+// A close reads at most this much of what the peer still sends: a peer that
+// keeps sending must not hold the close for as long as it likes.
+constexpr std::int64_t DrainLimit = 64 * 1024;
 
 constexpr int ErrWouldBlock = 10035;
 constexpr int ErrInProgress = 10036;
@@ -230,9 +235,13 @@ void TBlockSocket::PlainConnect(const std::string& IP, const std::string& Port)
 {
     TAddressRecord Address{};
     if (ResolveAndOpen(Address, IP, Port)) {
-        // Blocking connect: bounded only by the system's own time-out.
-        CheckResult(::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
-                              static_cast<socklen_t>(AddressRecordLength(Address))));
+        if (FHeartbeatRate == 0) {
+            // Blocking connect: bounded only by the system's own time-out.
+            CheckResult(::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                                  static_cast<socklen_t>(AddressRecordLength(Address))));
+        } else {
+            ConnectInTurns(Address);
+        }
         if (FLastErrorCode == 0)
             ReadLocalAndRemote(true);
     }
@@ -241,6 +250,35 @@ void TBlockSocket::PlainConnect(const std::string& IP, const std::string& Port)
     FSawLF = false;
     ReportError();
     NotifyStatus(HR_Connect, IP + ":" + Port);
+}
+
+void TBlockSocket::ConnectInTurns(const TAddressRecord& Address)
+{
+    // With a heartbeat the connect must be able to end early: it is started
+    // without blocking and its completion waited for in heartbeat turns, so
+    // a stop requested by a beat abandons it (10053) instead of waiting out
+    // the system's own time-out. The socket blocks again afterwards.
+    if (CheckStop())
+        return;
+    const int Flags = ::fcntl(FHandle, F_GETFL);
+    ::fcntl(FHandle, F_SETFL, Flags | O_NONBLOCK);
+    int Error = 0;
+    if (::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
+                  static_cast<socklen_t>(AddressRecordLength(Address))) != 0)
+        Error = errno;
+    if (Error == EINPROGRESS || Error == EINTR) {
+        bool Stopped = false;
+        if (WaitInTurns(POLLOUT, -1, Stopped)) {
+            socklen_t Length = sizeof Error;
+            if (::getsockopt(FHandle, SOL_SOCKET, SO_ERROR, &Error, &Length) != 0)
+                Error = errno;
+        } else {
+            Error = Stopped ? ECONNABORTED : (errno != 0 ? errno : ETIMEDOUT);
+        }
+    }
+    ::fcntl(FHandle, F_SETFL, Flags);
+    errno = Error;
+    CheckResult(Error == 0 ? 0 : -1);
 }
 
 int TBlockSocket::SendText(const std::string& Value)
@@ -257,26 +295,32 @@ int TBlockSocket::SendBytes(const void* Buffer, int Length)
     FLastErrorCode = 0;
     NotifyMonitor(true, Buffer, Length);
     const char* Bytes = static_cast<const char*>(Buffer);
+    // MSG_NOSIGNAL: a peer that has gone must give an error code here, not a
+    // signal that ends the whole program. With a heartbeat a send must be
+    // able to end early too: it hands the system only what fits at once and
+    // waits for room in heartbeat turns, so a peer that never reads cannot
+    // hold it beyond a stop.
+    const int Flags = MSG_NOSIGNAL | (FHeartbeatRate != 0 ? MSG_DONTWAIT : 0);
     int Done = 0;
     while (Done < Length) {
         const int Piece = std::min(Length - Done, FSendMaxChunk);
         if (Piece <= 0)
             break;
         Throttle(Piece, FMaxSendBandwidth, FNextSendTick);
-        // MSG_NOSIGNAL: a peer that has gone must give an error code here,
-        // not a signal that ends the whole program.
         ssize_t Sent;
         do {
-            Sent = ::send(FHandle, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
+            Sent = ::send(FHandle, Bytes + Done, static_cast<std::size_t>(Piece), Flags);
         } while (Sent == -1 && errno == EINTR);
         CheckResult(static_cast<int>(Sent));
         if (FLastErrorCode == ErrWouldBlock) {
-            if (WaitWritable(FNonblockSendTimeout)) {
-                Sent = ::send(FHandle, Bytes + Done, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
-                CheckResult(static_cast<int>(Sent));
-            } else {
+            if (!WaitWritable(FNonblockSendTimeout)) {
                 SetLastError(ErrTimedOut);
+                break;
             }
+            // Room again: offer the piece once more, unless a stop came.
+            if (CheckStop())
+                break;
+            continue;
         }
         if (FLastErrorCode != 0)
             break;
@@ -358,28 +402,39 @@ bool TBlockSocket::PollReadable(int Timeout)
     return PollFor(POLLIN, Timeout);
 }
 
-bool TBlockSocket::WaitReadable(int Timeout)
+bool TBlockSocket::WaitInTurns(short Events, int Timeout, bool& Stopped)
 {
+    // The wait is cut into heartbeat-sized turns with a beat between them; a
+    // beat that sets StopFlag ends it (the flag is consumed). Without a
+    // heartbeat: one wait of Timeout, then one immediate look. Timeout -1
+    // waits without a limit, in turns when there is a heartbeat.
+    Stopped = false;
+    const bool Endless = Timeout == -1 && FHeartbeatRate > 0;
     int Turns = 0;
     int First = Timeout;
-    if (FHeartbeatRate != 0 && Timeout != -1) {
+    if (Endless) {
+        First = 0;
+    } else if (FHeartbeatRate != 0 && Timeout != -1) {
         Turns = Timeout / FHeartbeatRate;
         First = Timeout % FHeartbeatRate;
     }
-    bool Result = PollReadable(First);
-    if (!Result) {
-        for (int Turn = 0; Turn <= Turns; ++Turn) {
-            Heartbeat();
-            if (FStopFlag) {
-                FStopFlag = false;
-                Result = false;
-                break;
-            }
-            Result = PollReadable(FHeartbeatRate);
-            if (Result)
-                break;
+    bool Result = PollFor(Events, First);
+    for (int Turn = 0; !Result && FLastErrorCode == 0 && (Endless || Turn <= Turns); ++Turn) {
+        Heartbeat();
+        if (FStopFlag) {
+            FStopFlag = false;
+            Stopped = true;
+            break;
         }
+        Result = PollFor(Events, FHeartbeatRate);
     }
+    return Result;
+}
+
+bool TBlockSocket::WaitReadable(int Timeout)
+{
+    bool Stopped = false;
+    const bool Result = WaitInTurns(POLLIN, Timeout, Stopped);
     ReportError();
     if (Result)
         NotifyStatus(HR_CanRead, "");
@@ -388,7 +443,8 @@ bool TBlockSocket::WaitReadable(int Timeout)
 
 bool TBlockSocket::WaitWritable(int Timeout)
 {
-    const bool Result = PollFor(POLLOUT, Timeout);
+    bool Stopped = false;
+    const bool Result = WaitInTurns(POLLOUT, Timeout, Stopped);
     ReportError();
     if (Result)
         NotifyStatus(HR_CanWrite, "");
@@ -445,6 +501,10 @@ std::string TBlockSocket::ReceiveUntil(int Timeout, const std::string& Terminato
     std::string Accumulator;
     int Position = 0;
     std::size_t TerminatorLength = Terminator.size();
+    // How far earlier searches have looked without a match. Each search
+    // resumes where a match could still begin, so a long reply costs time in
+    // proportion to its length, not to its square.
+    std::size_t Searched = 0;
     for (;;) {
         const std::uint32_t Start = TickMs();
         Accumulator += NextPacket(Timeout);
@@ -453,18 +513,23 @@ std::string TBlockSocket::ReceiveUntil(int Timeout, const std::string& Terminato
         Position = 0;
         if (!Accumulator.empty()) {
             if (CrLfMode) {
+                // No line end so far: none can start before the new bytes.
                 std::string LineEnd;
-                Position = FindLineEnd(Accumulator, LineEnd);
+                Position = FindLineEnd(Accumulator, LineEnd, Searched);
                 TerminatorLength = LineEnd.size();
                 if (LineEnd == "\r")
                     FSawCR = true;
                 if (LineEnd == "\n")
                     FSawLF = true;
             } else {
-                const auto At = Accumulator.find(Terminator);
+                // A terminator may straddle the old end and the new bytes.
+                const std::size_t Overlap = Terminator.size() - 1;
+                const std::size_t From = Searched > Overlap ? Searched - Overlap : 0;
+                const auto At = Accumulator.find(Terminator, From);
                 Position = At == std::string::npos ? 0 : static_cast<int>(At) + 1;
                 TerminatorLength = Terminator.size();
             }
+            Searched = Accumulator.size();
         }
         if (FMaxLineLength != 0 && Accumulator.size() > static_cast<std::size_t>(FMaxLineLength)) {
             // A line that fits within the limit is still a line, even when
@@ -503,9 +568,10 @@ void TBlockSocket::DrainInput()
         // which halves the time a sampling cycle spends closing.
         pollfd Peer{FHandle, POLLIN, 0};
         ::poll(&Peer, 1, 1);
+        const std::int64_t Before = FBytesReceived;
         while (!FInBuffer.empty() || PendingBytes() > 0) {
             NextPacket(0);
-            if (FLastErrorCode != 0)
+            if (FLastErrorCode != 0 || FBytesReceived - Before >= DrainLimit)
                 break;
         }
     } catch (...) {

@@ -257,6 +257,10 @@ protected:
     // one is open; true when both went well (LastErrorCode says otherwise).
     bool ResolveAndOpen(TAddressRecord& Address, const std::string& IP, const std::string& Port);
     bool PollFor(short Events, int Timeout);
+    // Waits for Events in heartbeat turns; Stopped tells a wait ended by
+    // StopFlag from one that ran out of time.
+    bool WaitInTurns(short Events, int Timeout, bool& Stopped);
+    void ConnectInTurns(const TAddressRecord& Address);
 
     int FTag = 0;
     bool FRaiseExcept = false;

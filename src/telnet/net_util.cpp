@@ -64,10 +64,10 @@ std::string SplitFirst(std::string& Value, const std::string& Delimiter)
     return TrimSpaces(Head);
 }
 
-int FindLineEnd(const std::string& Value, std::string& LineEnd)
+int FindLineEnd(const std::string& Value, std::string& LineEnd, std::size_t From)
 {
     LineEnd.clear();
-    const auto At = Value.find_first_of("\r\n");
+    const auto At = Value.find_first_of("\r\n", From);
     if (At == std::string::npos)
         return -1;
     const char First = Value[At];

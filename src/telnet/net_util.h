@@ -28,5 +28,6 @@ std::string SplitFirst(std::string& Value, const std::string& Delimiter);
 
 // 1-based position of the first CR or LF in Value, with the line end found
 // there: CR LF or LF CR when the partner follows, else the single byte.
-// -1 and an empty LineEnd when Value holds no line end.
-int FindLineEnd(const std::string& Value, std::string& LineEnd);
+// -1 and an empty LineEnd when Value holds no line end. The search starts
+// at the 0-based offset From.
+int FindLineEnd(const std::string& Value, std::string& LineEnd, std::size_t From = 0);

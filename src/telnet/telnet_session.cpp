@@ -175,9 +175,12 @@ TTelnetSend::~TTelnetSend()
 
 bool TTelnetSend::Login()
 {
+    // The old connection is closed first: its last bytes are read through
+    // the negotiation, and may stop in the middle of a command. The new
+    // connection then starts from plain data with a log of its own.
+    FSock->Close();
     FSessionLog.clear();
     FMachine.NegState = TTelnetState::Data;
-    FSock->Close();
     FSock->SetInBuffer("");
     FSock->Bind(FIPInterface, "0");
     FSock->Connect(FTargetHost, FTargetPort);
@@ -209,6 +212,23 @@ bool TTelnetSend::WaitFor(const std::string& Value)
 std::string TTelnetSend::ReceiveUntil(const std::string& Value)
 {
     return FSock->ReceiveUntil(FTimeout, Value);
+}
+
+void TTelnetSend::SetDeadline(std::optional<TDeadline> Value)
+{
+    FDeadline = Value;
+    if (!FDeadline) {
+        FSock->SetHeartbeatRate(0);
+        FSock->SetOnHeartbeat(nullptr);
+        return;
+    }
+    // The socket's heartbeat looks at the clock during every wait and before
+    // every send and read; past the deadline it asks the socket to stop.
+    FSock->SetHeartbeatRate(DeadlineBeatMs);
+    FSock->SetOnHeartbeat([this](TBlockSocket* Sender) {
+        if (FDeadline && std::chrono::steady_clock::now() >= *FDeadline)
+            Sender->SetStopFlag(true);
+    });
 }
 
 void TTelnetSend::FilterReceived(TBlockSocket* Sender, std::string& Value)

@@ -14,9 +14,11 @@
 
 #include "telnet/block_socket.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // Common to protocol clients: the target and the credentials.
@@ -72,6 +74,11 @@ class TTelnetSend : public TNetClient {
 public:
     // SessionLog keeps at most this many of the latest bytes.
     static constexpr std::size_t SessionLogLimit = 64 * 1024;
+    // With a deadline, how often a blocking step looks at the clock: a step
+    // ends at most this long after the deadline.
+    static constexpr int DeadlineBeatMs = 25;
+
+    using TDeadline = std::chrono::steady_clock::time_point;
 
     TTelnetSend();
     ~TTelnetSend() override;
@@ -87,6 +94,14 @@ public:
     bool WaitFor(const std::string& Value);
     // Receives up to Value and returns what came before it (without Value).
     std::string ReceiveUntil(const std::string& Value);
+
+    // Every blocking step (connect, send, each wait for data, the drain of a
+    // close) ends at Value at the latest; once it has passed, each further
+    // step fails at once. A step cut short fails with 10060 or 10053 and
+    // keeps what it received. Empty (the default): no deadline, and the
+    // socket runs without a heartbeat.
+    void SetDeadline(std::optional<TDeadline> Value);
+    const std::optional<TDeadline>& Deadline() const { return FDeadline; }
 
     TTCPBlockSocket& Sock() { return *FSock; }
 
@@ -109,4 +124,5 @@ private:
     std::unique_ptr<TTCPBlockSocket> FSock;
     TTelnetMachine FMachine;
     std::string FSessionLog;
+    std::optional<TDeadline> FDeadline;
 };
