@@ -1,0 +1,286 @@
+// A session with a deadline against loopback peers that misbehave: a full
+// queue that never answers the connect, a peer that never reads, a reply
+// that trickles in for ever, option requests without end, and a flood at
+// the close. Each blocking step ends at the deadline, fails with its code,
+// keeps what it received and leaves no descriptor open; without a deadline
+// nothing changes. Also: a login that starts afresh after an old connection
+// cut off in the middle of a command, and a terminator found wherever the
+// packets split it.
+#include "support/loopback_peer.h"
+#include "telnet/telnet_session.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+using telnet_test::PrintTo;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int NoError = 0;
+constexpr int ErrConnAborted = 10053;
+constexpr int ErrTimedOut = 10060;
+
+// How far ahead each case sets its deadline, and how late a step may end
+// after it on a loaded machine.
+constexpr milliseconds Ahead(800);
+constexpr milliseconds Slack(1500);
+
+int OpenDescriptors()
+{
+    int Count = 0;
+    for ([[maybe_unused]] const auto& Entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++Count;
+    return Count;
+}
+
+// A listener on 127.0.0.1 that never accepts. Full: its one place in the
+// queue is taken by a connection of its own, so a client's attempt gets no
+// answer at all; otherwise a client connects and then finds nobody reading.
+class SilentListener {
+public:
+    explicit SilentListener(bool Full)
+    {
+        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in A{};
+        A.sin_family = AF_INET;
+        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t Length = sizeof A;
+        ::bind(FListener, reinterpret_cast<sockaddr*>(&A), Length);
+        ::listen(FListener, Full ? 0 : 4);
+        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Length);
+        FPort = ntohs(A.sin_port);
+        if (Full) {
+            FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            ::connect(FFiller, reinterpret_cast<sockaddr*>(&A), Length);
+        }
+    }
+    ~SilentListener()
+    {
+        if (FFiller >= 0)
+            ::close(FFiller);
+        ::close(FListener);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    std::string Port() const { return std::to_string(FPort); }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    int FPort = 0;
+};
+
+// A start, then one byte every 200 ms for far longer than any case waits:
+// each wait sees a packet well within the session's time-out.
+Script Trickle()
+{
+    Script Steps = {SendBytes("abc")};
+    for (int I = 0; I < 60; ++I) {
+        Steps.push_back(PauseMs(200));
+        Steps.push_back(SendBytes(std::string(1, static_cast<char>('d' + I % 20))));
+    }
+    return Steps;
+}
+
+std::string Repeat(const std::string& Piece, std::size_t Times)
+{
+    std::string Result;
+    Result.reserve(Piece.size() * Times);
+    for (std::size_t I = 0; I < Times; ++I)
+        Result += Piece;
+    return Result;
+}
+
+enum class Peer { FullQueue, NeverReads, Scripted };
+
+struct DeadlineCase {
+    const char* Name;
+    Peer Kind;
+    Script Server;  // for Peer::Scripted
+    bool LoggedIn;  // whether Login itself succeeds
+    // The step that must end at the deadline.
+    std::function<void(TTelnetSend&)> Step;
+    std::set<int> Codes;
+    // Received data the step must keep for the next call: a prefix of the
+    // line buffer (empty: nothing to keep).
+    std::string Kept;
+};
+
+std::vector<DeadlineCase> DeadlineCases()
+{
+    const std::string Flood(8u << 20, '7');
+    // Requests to perform an option, answered one by one with a refusal:
+    // far more answers than a peer that never reads can take in.
+    const std::string OptionFlood = Repeat(B({255, 253, 31}), 4u << 20);
+    return {
+        {"ConnectToAFullQueue", Peer::FullQueue, {}, false, [](TTelnetSend&) {}, {ErrConnAborted}, ""},
+        {"SendIntoAPeerThatNeverReads", Peer::NeverReads, {}, true,
+         [](TTelnetSend& T) { T.Send(std::string(16u << 20, 'x')); }, {ErrTimedOut, ErrConnAborted}, ""},
+        {"TricklingReply", Peer::Scripted, Trickle(), true,
+         [](TTelnetSend& T) { EXPECT_EQ(T.ReceiveUntil(">"), ""); }, {ErrTimedOut, ErrConnAborted}, "abc"},
+        {"OptionRequestsWithoutEnd", Peer::Scripted, {SendBytes("Pass"), SendBytes(OptionFlood), ReadToEnd()},
+         true, [](TTelnetSend& T) { EXPECT_FALSE(T.WaitFor("word:")); }, {ErrTimedOut, ErrConnAborted}, "Pass"},
+        // The close reads what is pending; the deadline ends that too.
+        {"DrainOfAFlood", Peer::Scripted, {SendBytes(Flood), ReadToEnd()}, true,
+         [](TTelnetSend& T) {
+             T.Sock().WaitReadable(5000);
+             std::this_thread::sleep_for(Ahead + milliseconds(100));
+             const auto Before = T.Sock().BytesReceived();
+             T.Logout();
+             EXPECT_EQ(T.Sock().BytesReceived(), Before);
+         },
+         {NoError}, ""},
+    };
+}
+
+class DeadlineTable : public testing::TestWithParam<DeadlineCase> {};
+
+TEST_P(DeadlineTable, StepEndsAtTheDeadlineKeepingWhatCame)
+{
+    const DeadlineCase& Case = GetParam();
+    const int Descriptors = OpenDescriptors();
+    {
+        std::optional<SilentListener> Silent;
+        std::optional<ScriptServer> Server;
+        std::string Port;
+        if (Case.Kind == Peer::Scripted) {
+            Server.emplace(std::vector<Script>{Case.Server});
+            Port = Server->Port();
+        } else {
+            Silent.emplace(Case.Kind == Peer::FullQueue);
+            Port = Silent->Port();
+        }
+        TTelnetSend Telnet;
+        Telnet.SetTargetHost("127.0.0.1");
+        Telnet.SetTargetPort(Port);
+        Telnet.SetTimeout(5000);
+        const auto Deadline = Clock::now() + Ahead;
+        Telnet.SetDeadline(Deadline);
+        EXPECT_EQ(Telnet.Login(), Case.LoggedIn);
+        if (Case.LoggedIn) {
+            // Whatever a scripted peer sends first arrives before the step.
+            for (int Turn = 0; Server && Turn < 50 && Telnet.Sock().PendingBytes() < 3; ++Turn)
+                Telnet.Sock().WaitReadable(20);
+            Case.Step(Telnet);
+        }
+        const auto Ended = Clock::now();
+        EXPECT_LT(Ended - Deadline, Slack) << "the step outlasted its deadline";
+        EXPECT_TRUE(Case.Codes.count(Telnet.Sock().LastError())) << Telnet.Sock().LastError();
+        EXPECT_EQ(Telnet.Sock().InBuffer().substr(0, Case.Kept.size()), Case.Kept);
+        // Past the deadline every further step fails at once.
+        const auto Again = Clock::now();
+        Telnet.Login();
+        Telnet.Send("more\r\n");
+        Telnet.ReceiveUntil(">");
+        EXPECT_LT(Clock::now() - Again, milliseconds(500));
+        EXPECT_NE(Telnet.Sock().LastError(), NoError);
+    }
+    EXPECT_EQ(OpenDescriptors(), Descriptors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeadlineTable, testing::ValuesIn(DeadlineCases()),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+// Without a deadline the same session keeps the socket without a heartbeat,
+// and a deadline far ahead changes nothing a healthy dialogue sees.
+TEST(NoDeadline, SameDialogueSameResults)
+{
+    const Script Dialogue = {SendBytes("Pass"), PauseMs(100), SendBytes("word: "), ExpectBytes("1234\r\n"),
+                             SendBytes(B({255, 251, 1}) + "ras"), PauseMs(100), SendBytes("> tail"), ReadToEnd()};
+    for (const bool WithDeadline : {false, true}) {
+        SCOPED_TRACE(WithDeadline ? "deadline an hour ahead" : "no deadline");
+        ScriptServer Server({Dialogue});
+        TTelnetSend Telnet;
+        Telnet.SetTargetHost("127.0.0.1");
+        Telnet.SetTargetPort(Server.Port());
+        Telnet.SetTimeout(5000);
+        if (WithDeadline)
+            Telnet.SetDeadline(Clock::now() + std::chrono::hours(1));
+        EXPECT_EQ(Telnet.Sock().HeartbeatRate() != 0, WithDeadline);
+        ASSERT_TRUE(Telnet.Login());
+        EXPECT_TRUE(Telnet.WaitFor("word:"));
+        Telnet.Send("1234\r\n");
+        EXPECT_EQ(Telnet.ReceiveUntil(">"), " ras");
+        EXPECT_EQ(Telnet.Sock().LastError(), NoError);
+        Telnet.Logout();
+        EXPECT_EQ(Server.Received().at(0), "1234\r\n" + B({255, 254, 1}));
+        EXPECT_TRUE(Server.SawClientClose().at(0));
+    }
+}
+
+// Without a deadline the close still stops reading a peer that keeps
+// sending, after a bounded amount.
+TEST(CloseDrain, StopsAfterABoundedAmount)
+{
+    ScriptServer Server({{SendBytes(std::string(8u << 20, '7')), ReadToEnd()}});
+    TTelnetSend Telnet;
+    Telnet.SetTargetHost("127.0.0.1");
+    Telnet.SetTargetPort(Server.Port());
+    ASSERT_TRUE(Telnet.Login());
+    Telnet.Sock().WaitReadable(5000);
+    const auto Before = Telnet.Sock().BytesReceived();
+    Telnet.Logout();
+    EXPECT_EQ(Telnet.Sock().Socket(), -1);
+    EXPECT_GT(Telnet.Sock().BytesReceived(), Before);
+    EXPECT_LE(Telnet.Sock().BytesReceived() - Before, 2 * 65536);
+}
+
+// The old connection's last bytes stop after IAC; the close reads them
+// through the negotiation. The new connection must still start from plain
+// data: its option request is answered, not taken for text.
+TEST(LoginAfresh, OldConnectionCutMidCommand)
+{
+    ScriptServer Server({{SendBytes("x" + B({255})), ReadToEnd()},
+                         {SendBytes(B({255, 251, 1}) + "ok>"), ExpectBytes(B({255, 254, 1})), ReadToEnd()}});
+    TTelnetSend Telnet;
+    Telnet.SetTargetHost("127.0.0.1");
+    Telnet.SetTargetPort(Server.Port());
+    Telnet.SetTimeout(5000);
+    ASSERT_TRUE(Telnet.Login());
+    for (int Turn = 0; Turn < 200 && Telnet.Sock().PendingBytes() < 2; ++Turn)
+        Telnet.Sock().WaitReadable(20);
+    ASSERT_TRUE(Telnet.Login());
+    EXPECT_EQ(Telnet.NegState(), TTelnetState::Data);
+    EXPECT_EQ(Telnet.ReceiveUntil(">"), "ok");
+    EXPECT_EQ(Telnet.SessionLog(), "ok>");
+    Telnet.Logout();
+    EXPECT_EQ(Server.Received().at(1), B({255, 254, 1}));
+}
+
+// The search for the terminator resumes after each packet; wherever the
+// packets split it, it is found, and a near miss across the split is not.
+TEST(ReceiveUntilResumes, TerminatorFoundAtEverySplit)
+{
+    const std::string Text = "Pass wor: word: x>";
+    std::vector<Script> Scripts;
+    for (std::size_t Split = 1; Split < Text.size(); ++Split)
+        Scripts.push_back({SendBytes(Text.substr(0, Split)), PauseMs(60), SendBytes(Text.substr(Split)),
+                           ReadToEnd()});
+    ScriptServer Server(Scripts);
+    for (std::size_t Split = 1; Split < Text.size(); ++Split) {
+        SCOPED_TRACE(Split);
+        TTCPBlockSocket Sock;
+        Sock.Connect("127.0.0.1", Server.Port());
+        ASSERT_EQ(Sock.LastError(), NoError);
+        EXPECT_EQ(Sock.ReceiveUntil(5000, "word:"), "Pass wor: ");
+        EXPECT_EQ(Sock.LastError(), NoError);
+        EXPECT_EQ(Sock.ReceiveUntil(5000, ">"), " x");
+        Sock.Close();
+    }
+}
+
+}  // namespace
