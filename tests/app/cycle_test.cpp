@@ -389,6 +389,7 @@ struct FaultCase {
     const char* name;
     std::vector<std::string> args;
     bool plotsTheLine; // the replies arrive whole despite the fault
+    bool stuck = false; // only the cycle's deadline ends it
 };
 
 TEST_F(CycleTest, EveryRouterFaultEndsTheCycleWithoutACrashOrALeak)
@@ -405,14 +406,26 @@ TEST_F(CycleTest, EveryRouterFaultEndsTheCycleWithoutACrashOrALeak)
         {"dropped in the near reply", {"--drop", "near"}, false},
         {"far reply stalls", {"--stall", "far"}, false},
         {"garbage among the digits", {"--garbage"}, false},
+        {"far reply trickles", {"--trickle", "far", "--trickle-ms", "300"}, false, true},
+        {"far reply never ends", {"--endless", "far"}, false, true},
+        {"option requests without end", {"--option-flood"}, false, true},
+        {"a full queue", {"--full-queue"}, false, true},
+        {"a flood after the last prompt", {"--flood-after", "near"}, true},
     };
+    const std::chrono::milliseconds deadline(2000);
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
         RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress(), c.args));
         PointAt(sim.Address());
+        FForm.SetCycleDeadlineSpan(c.stuck ? deadline : CycleDeadline);
         ModalCatcher catcher;
         const int descriptors = OpenDescriptors();
+        QElapsedTimer cycle;
+        cycle.start();
         FForm.Button1->click();
+        if (c.stuck) {
+            EXPECT_LT(cycle.elapsed(), (deadline + std::chrono::milliseconds(1500)).count());
+        }
         EXPECT_EQ(OpenDescriptors(), descriptors);
         EXPECT_TRUE(catcher.Seen().empty());
         EXPECT_EQ(FForm.LineSeries18->Count(), 256);

@@ -10,8 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -356,6 +361,81 @@ TEST(SimulatorFaults, EndlessReplyKeepsComingWithoutAPrompt)
     EXPECT_GT(probe.Pending().size(), 2u * 16 * 64);
     EXPECT_EQ(probe.Pending().find('>'), std::string::npos);
     EXPECT_FALSE(probe.PeerClosed());
+}
+
+// Faults that never end on their own: something keeps coming (or the
+// client's answers are never taken), never the prompt, and the simulator
+// closes the connection once --fault-seconds have passed, not before.
+struct NeverEndingCase {
+    const char* name;
+    std::vector<std::string> args;
+    int commands;         // line-data commands sent after the login (0: no login)
+    std::size_t atLeast;  // wire bytes that arrive after the last one's echo
+    std::size_t atMost;   // ... and no more within the fault's second
+    long prompts = 0;     // prompts among them (a reply's own, before a flood)
+};
+
+class SimulatorNeverEnding : public ::testing::TestWithParam<NeverEndingCase> {};
+
+TEST_P(SimulatorNeverEnding, KeepsOnUntilItsTimeLimit)
+{
+    const auto& c = GetParam();
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--fault-seconds", "1"});
+    RouterSimProcess sim(SimOptions(args));
+    TelnetProbe probe;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(probe.Connect(sim.Address(), sim.Port()));
+    if (c.commands > 0) {
+        ASSERT_TRUE(LogIn(probe, "1234"));
+        probe.Send(FarCommand);
+        if (c.commands > 1) {
+            ASSERT_TRUE(probe.ReceiveUntil(">"));
+            probe.Send(NearCommand);
+        }
+        ASSERT_TRUE(probe.ReceiveUntil("\r\n")) << "the command's echo";
+    }
+    const std::size_t before = probe.Wire().size();
+    EXPECT_TRUE(probe.WaitForClose(10000));
+    const auto lasted = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(lasted, std::chrono::milliseconds(950));
+    EXPECT_LT(lasted, std::chrono::milliseconds(6000));
+    const std::string after = probe.Wire().substr(before);
+    EXPECT_GE(after.size(), c.atLeast);
+    EXPECT_LE(after.size(), c.atMost);
+    EXPECT_EQ(std::count(probe.Pending().begin(), probe.Pending().end(), '>'), c.prompts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimulatorNeverEnding,
+    ::testing::Values(
+        // A byte per 50 ms: about 20 in the second, one at a time.
+        NeverEndingCase{"TrickleFar", {"--trickle", "far", "--trickle-ms", "50"}, 1, 10, 30},
+        NeverEndingCase{"TrickleNear", {"--trickle", "near", "--trickle-ms", "50"}, 2, 10, 30},
+        NeverEndingCase{"EndlessFar", {"--endless", "far"}, 1, 500, 100000},
+        NeverEndingCase{"FloodAfterNear", {"--flood-after", "near"}, 2, 1u << 20, std::size_t(-1), 1},
+        // Requests only, as fast as the client takes them, until its answers
+        // pile up unread.
+        NeverEndingCase{"OptionFlood", {"--option-flood"}, 0, 100000, std::size_t(-1)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A full queue: the connection attempt is never answered, while the
+// simulator itself runs on.
+TEST(SimulatorFaults, FullQueueLeavesConnectsUnanswered)
+{
+    RouterSimProcess sim(SimOptions({"--full-queue"}));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(sim.Port()));
+    ::inet_pton(AF_INET, sim.Address().c_str(), &a.sin_addr);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int started = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    EXPECT_TRUE(started == -1 && errno == EINPROGRESS);
+    pollfd p{fd, POLLOUT, 0};
+    EXPECT_EQ(::poll(&p, 1, 1500), 0) << "the connect was answered";
+    ::close(fd);
+    EXPECT_EQ(::kill(sim.Pid(), 0), 0);
 }
 
 TEST(SimulatorFaults, PausesSpreadPacketsOut)

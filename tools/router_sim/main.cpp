@@ -41,7 +41,7 @@ struct Worker {
     std::shared_ptr<std::atomic<bool>> done;
 };
 
-int Listen(const Options& o, std::string& shown)
+int Listen(const Options& o, std::string& shown, int* filler)
 {
     sockaddr_storage addr{};
     socklen_t len = 0;
@@ -66,11 +66,23 @@ int Listen(const Options& o, std::string& shown)
         return -1;
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) < 0 || ::listen(fd, 16) < 0) {
+    // With a full queue the listener has room for one connection, and a
+    // connection of the simulator's own takes it and is never accepted: the
+    // system then leaves every client's connection attempt unanswered.
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) < 0 || ::listen(fd, o.fullQueue ? 0 : 16) < 0) {
         const int saved = errno;
         ::close(fd);
         errno = saved;
         return -1;
+    }
+    if (o.fullQueue) {
+        *filler = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (*filler < 0 || ::connect(*filler, reinterpret_cast<sockaddr*>(&addr), len) < 0) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
     }
     return fd;
 }
@@ -111,7 +123,8 @@ int main(int argc, char** argv)
     ::signal(SIGPIPE, SIG_IGN);
 
     std::string shown;
-    const int listenFd = Listen(options, shown);
+    int filler = -1;
+    const int listenFd = Listen(options, shown, &filler);
     if (listenFd < 0) {
         std::fprintf(stderr, "tirvane-router-sim: cannot listen on %s port %d: %s\n",
                      options.address.c_str(), options.port, std::strerror(errno));
@@ -125,7 +138,8 @@ int main(int argc, char** argv)
 
     std::list<Worker> workers;
     for (;;) {
-        pollfd p[2] = {{listenFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+        // A full queue is never taken from.
+        pollfd p[2] = {{options.fullQueue ? -1 : listenFd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
         const int r = ::poll(p, 2, 1000);
         if (r < 0 && errno != EINTR)
             break;
@@ -153,6 +167,8 @@ int main(int argc, char** argv)
                            done});
     }
 
+    if (filler >= 0)
+        ::close(filler);
     ::close(listenFd);
     // Every session waits on the stop pipe as well, so they all end promptly.
     for (auto& w : workers)

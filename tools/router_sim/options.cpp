@@ -46,7 +46,15 @@ const char* UsageText()
            "  --drop WHICH       close the connection halfway through a reply\n"
            "  --stall WHICH      stop halfway through a reply and keep the connection open\n"
            "  --endless WHICH    let a reply run on forever without its prompt\n"
+           "  --trickle WHICH    send a reply a byte at a time, for ever, without its prompt\n"
+           "  --trickle-ms N     N ms between two bytes of a trickle (default 1900)\n"
+           "  --flood-after WHICH  after that reply's prompt, keep sending as fast as the\n"
+           "                     client takes it\n"
            "                     (WHICH: far, near or both)\n"
+           "  --option-flood     send option requests without end and never read\n"
+           "  --full-queue       keep the listener's queue full: connects get no answer\n"
+           "  --fault-seconds N  close a connection whose fault never ends after N s\n"
+           "                     (default 120)\n"
            "  --help             this text\n";
 }
 
@@ -121,9 +129,12 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         else if (arg == "--split-commands") o.splitCommands = true;
         else if (arg == "--iac-data") o.iacData = true;
         else if (arg == "--garbage") o.garbage = true;
+        else if (arg == "--option-flood") o.optionFlood = true;
+        else if (arg == "--full-queue") o.fullQueue = true;
         else if (arg == "--address" || arg == "--port" || arg == "--password" || arg == "--username"
                  || arg == "--seed" || arg == "--served" || arg == "--chunk" || arg == "--pause-ms"
-                 || arg == "--drop" || arg == "--stall" || arg == "--endless") {
+                 || arg == "--drop" || arg == "--stall" || arg == "--endless" || arg == "--trickle"
+                 || arg == "--trickle-ms" || arg == "--flood-after" || arg == "--fault-seconds") {
             if (!needValue())
                 return bad("missing value");
             bool ok = true;
@@ -138,6 +149,10 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
             else if (arg == "--drop") ok = ParseChoice(value, o.drop);
             else if (arg == "--stall") ok = ParseChoice(value, o.stall);
             else if (arg == "--endless") ok = ParseChoice(value, o.endless);
+            else if (arg == "--trickle") ok = ParseChoice(value, o.trickle);
+            else if (arg == "--trickle-ms") ok = ParseNumber(value, o.trickleMs, 1, 600000);
+            else if (arg == "--flood-after") ok = ParseChoice(value, o.floodAfter);
+            else if (arg == "--fault-seconds") ok = ParseNumber(value, o.faultSeconds, 1, 86400);
             if (!ok)
                 return bad("bad value") + " " + std::string(value);
         } else {

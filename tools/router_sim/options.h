@@ -35,6 +35,13 @@ struct Options {
     ReplyChoice drop = ReplyChoice::None;    // connection closed halfway through
     ReplyChoice stall = ReplyChoice::None;   // reply stops halfway, connection stays open
     ReplyChoice endless = ReplyChoice::None; // reply never reaches the prompt
+    ReplyChoice trickle = ReplyChoice::None; // reply a byte at a time, for ever
+    int trickleMs = 1900;                    // between two bytes of a trickle
+    ReplyChoice floodAfter = ReplyChoice::None; // after this reply's prompt, bytes without end
+    bool optionFlood = false;     // option requests without end, never reading
+    bool fullQueue = false;       // the listener's queue is full: connects get no answer
+    // Faults that never end on their own close the connection after this long.
+    int faultSeconds = 120;
 };
 
 struct HelpRequested {};

@@ -66,26 +66,47 @@ void ServedLog::RecordTerminalType(const std::string& name)
     AppendLine("ttype " + shown + '\n');
 }
 
+Session::Session(int fd, Router& router) : FFd(fd), FRouter(router)
+{
+    const Options& o = router.options;
+    if (o.endless != ReplyChoice::None || o.trickle != ReplyChoice::None || o.floodAfter != ReplyChoice::None
+        || o.optionFlood)
+        FFaultEnd = std::chrono::steady_clock::now() + std::chrono::seconds(o.faultSeconds);
+}
+
+int Session::MsLeft() const
+{
+    if (!FFaultEnd)
+        return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *FFaultEnd - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::max<decltype(left)>(left, 0));
+}
+
 bool Session::Pause(int ms)
 {
-    // Sleeping on the stop pipe: a stop request cuts the pause short.
+    // Sleeping on the stop pipe: a stop request cuts the pause short, and so
+    // does the end of a never-ending fault.
+    const int left = MsLeft();
+    const bool limited = left >= 0 && left < ms;
     pollfd p{FRouter.stopFd, POLLIN, 0};
     int r;
-    while ((r = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
+    while ((r = ::poll(&p, 1, limited ? left : ms)) < 0 && errno == EINTR) {
     }
-    return r == 0;
+    return r == 0 && !limited;
 }
 
 bool Session::WaitReady(short events)
 {
     for (;;) {
         pollfd p[2] = {{FFd, events, 0}, {FRouter.stopFd, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
+        const int r = ::poll(p, 2, MsLeft());
+        if (r < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        return p[1].revents == 0;
+        return r > 0 && p[1].revents == 0;
     }
 }
 
@@ -220,6 +241,13 @@ bool Session::WaitForClose()
     return false;
 }
 
+bool Session::Flood(const std::string& block)
+{
+    while (WriteAll(block)) {
+    }
+    return false;
+}
+
 bool Session::ServeReply(ReplyKind kind)
 {
     const Options& o = FRouter.options;
@@ -236,6 +264,16 @@ bool Session::ServeReply(ReplyKind kind)
         if (!SendText(std::string_view(text).substr(0, text.size() / 2)))
             return false;
         return WaitForClose();
+    }
+    if (Hits(o.trickle, kind)) {
+        // A byte at a time, each well within a client's wait for the next,
+        // and never the prompt.
+        for (int line = -1;; line = (line + 1) % TableLines) {
+            const std::string text = line < 0 ? reply.header : TableLine(line, reading.bits) + "\r\n";
+            for (const char c : text)
+                if (!SendText(std::string_view(&c, 1)) || !Pause(o.trickleMs))
+                    return false;
+        }
     }
     if (Hits(o.endless, kind)) {
         if (!SendText(reply.header))
@@ -261,6 +299,7 @@ bool Session::ServeReply(ReplyKind kind)
     // Recorded before the prompt goes out, so a client that has read the
     // prompt finds the record already there.
     FRouter.served.Record(kind, reply.served);
+    FFloodAfterPrompt = Hits(o.floodAfter, kind);
     return true;
 }
 
@@ -268,6 +307,16 @@ void Session::Run()
 {
     using namespace telnet;
     const Options& o = FRouter.options;
+
+    if (o.optionFlood) {
+        // One option request after another, without end; the client's
+        // answers are never read, so they pile up until it cannot send.
+        std::string requests;
+        for (int i = 0; requests.size() < 12288; ++i)
+            requests += Bytes({IAC, DO, static_cast<unsigned char>(32 + i % 64)});
+        Flood(requests);
+        return;
+    }
 
     std::string offer = Bytes({IAC, WILL, ECHO, IAC, WILL, SGA});
     if (o.ttype)
@@ -300,6 +349,15 @@ void Session::Run()
     for (;;) {
         if (!SendText(Prompt))
             return;
+        if (FFloodAfterPrompt) {
+            // The router goes on talking after its prompt, as fast as the
+            // client takes it: lines of noise without a prompt among them.
+            std::string noise;
+            while (noise.size() < 16384)
+                noise += "line noise 0123456789abcdef\r\n";
+            Flood(noise);
+            return;
+        }
         const auto typed = ReadLine(Echo::Plain);
         if (!typed)
             return;

@@ -10,6 +10,7 @@
 #include "router_sim/telnet_input.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,7 +44,7 @@ struct Router {
 
 class Session {
 public:
-    Session(int fd, Router& router) : FFd(fd), FRouter(router) {}
+    Session(int fd, Router& router);
     // Talks to the client until it leaves, a fault ends the talk, or the
     // simulator stops. Does not close the socket.
     void Run();
@@ -63,6 +64,11 @@ private:
     std::optional<std::string> ReadLine(Echo echo);
     bool ServeReply(ReplyKind kind);
     bool WaitForClose();
+    // Sends block after block for as long as the client takes them, never
+    // reading; ends only with the connection or the fault's time limit.
+    bool Flood(const std::string& block);
+    // Milliseconds left before a never-ending fault gives up (-1: no limit).
+    int MsLeft() const;
 
     int FFd;
     Router& FRouter;
@@ -71,6 +77,10 @@ private:
     bool FSkipLineFeed = false; // the LF or NUL after a CR belongs to it
     bool FAskedType = false;
     bool FSentAny = false;
+    bool FFloodAfterPrompt = false;
+    // Set for faults that never end on their own: the connection is closed
+    // when it comes, so the simulator stays bounded in time.
+    std::optional<std::chrono::steady_clock::time_point> FFaultEnd;
 };
 
 } // namespace routersim
