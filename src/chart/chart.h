@@ -5,6 +5,7 @@
 // bars costs one drawing.
 #pragma once
 
+#include "chart/chart21_settings.h"
 #include "chart/chart_engine.h"
 #include "chart/chart_layout.h"
 #include "chart/chart_panel.h"
@@ -83,8 +84,8 @@ private:
     TChartFontCache FLeftLabelsFont;
 };
 
-// Applies every stored setting of the main window's chart, with the axis
-// Maximum check skipped while loading.
+// Applies every stored setting of the main window's chart (chart21_settings.h)
+// to the widget, and repaints it once.
 void LoadChart21Settings(TChart& chart);
 
 // Paints a computed geometry: panel, walls, axes, labels, ticks, grid and

@@ -1,6 +1,7 @@
 // Layout numbers of the chart without any widget: bar widths, the left
 // axis' step, label thinning, value/pixel mapping, the bars drawn for each
 // range, minor ticks, and the hit test's edges.
+#include "chart/chart21_settings.h"
 #include "chart/chart_engine.h"
 #include "chart/chart_layout.h"
 #include "chart/series.h"
@@ -28,42 +29,16 @@ private:
     int FCharWidth;
 };
 
-// The main window's chart settings, set up without the widget.
+// The main window's chart with its designed settings, without the widget.
 struct TChart21Model {
     TChartConfig Config;
     TChartAxis Bottom{true};
     TChartAxis Left{false};
+    TChartAxis Right{false};
+    TChartAxis Top{true};
     TBarSeries Series;
 
-    TChart21Model()
-    {
-        Config.MarginLeft = 3;
-        Config.MarginTop = 0;
-        Config.MarginRight = 1;
-        Config.MarginBottom = 0;
-        Config.TitleText = QStringList{QString()};
-        Config.SetMaxPointsPerPage(255);
-        Bottom.SetMaximum(512);
-        Bottom.SetMinimum(5);
-        Bottom.TitleCaption = QStringLiteral("Tones");
-        Bottom.LabelStyle = talText;
-        Bottom.LabelsAngle = 90;
-        Bottom.LabelsSize = 29;
-        Bottom.TickLength = 2;
-        Bottom.MinorTickCount = 4;
-        Bottom.Axis.Visible = false;
-        Bottom.StartPosition = 2;
-        Bottom.EndPosition = 98;
-        Left.SetMaximum(16);
-        Left.TitleCaption = QStringLiteral("Bits ");
-        Left.TickLength = 4;
-        Left.MinorTickCount = 3;
-        Left.Axis.Visible = false;
-        Left.StartPosition = 1;
-        Left.EndPosition = 98;
-        Series.BarWidthPercent = 40;
-        Series.OffsetPercent = 20;
-    }
+    TChart21Model() { LoadChart21Settings(TChartParts{Config, Bottom, Left, Right, Top, Series}); }
 
     void Fill(int bars, double bits = 8)
     {
