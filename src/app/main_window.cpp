@@ -228,6 +228,16 @@ void TForm1::CreateControls()
     // to whole seconds, and its rhythm could not be told from a restart.
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, Guarded(this, &TForm1::Timer1Timer));
+
+    // Each control's place is stated once, where it is made above. From
+    // there every control keeps its distance from the bottom edge, except
+    // those that stay where they were placed and the chart, which follows
+    // all four edges.
+    const QWidget* const staysPut[] = {Label5, edPrompt, Image1, Chart21};
+    for (QWidget* widget : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (std::find(std::begin(staysPut), std::end(staysPut), widget) == std::end(staysPut))
+            FBottomAnchored.push_back({widget, widget->pos()});
+    }
 }
 
 void TForm1::CreateMenus()
@@ -282,32 +292,10 @@ void TForm1::AnchorControls()
     const int dx = FClientArea->width() - DesignClientWidth;
     const int dy = FClientArea->height() - DesignClientHeight;
 
-    // Bottom-left controls keep their distance from the bottom edge.
-    struct Anchored {
-        QWidget* widget;
-        QPoint design;
-    };
-    const Anchored bottomLeft[] = {
-        {Label1, {24, 284}},
-        {Label2, {24, 316}},
-        {Label3, {24, 252}},
-        {Label4, {376, 399}},
-        {Shape1, {36, 387}},
-        {edUsername, {88, 280}},
-        {edPassword, {88, 312}},
-        {Button1, {88, 380}},
-        {edHost, {88, 248}},
-        {rb1, {352, 244}},
-        {rb2, {448, 244}},
-        {rb3, {544, 244}},
-        {Panel35, {380, 267}},
-        {Button2, {168, 380}},
-    };
-    for (const Anchored& a : bottomLeft)
-        a.widget->move(a.design.x(), a.design.y() + dy);
+    for (const TDesignPlace& placed : FBottomAnchored)
+        placed.Widget->move(placed.Place.x(), placed.Place.y() + dy);
 
-    // The chart keeps its distance from all four edges; Label5, edPrompt and
-    // Image1 stay where they were placed.
+    // The chart keeps its distance from all four edges.
     Chart21->setGeometry(DesignChartRect.x(), DesignChartRect.y(),
         DesignChartRect.width() + dx, DesignChartRect.height() + dy);
 }

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 class QCloseEvent;
 class QEvent;
@@ -143,6 +144,13 @@ private:
     void ShowHistoryOff();
 
     QWidget* FClientArea = nullptr;
+    // The controls that keep their distance from the client area's bottom
+    // edge, each with its designed place.
+    struct TDesignPlace {
+        QWidget* Widget;
+        QPoint Place;
+    };
+    std::vector<TDesignPlace> FBottomAnchored;
     bool FCrossCursor = false;
     std::unique_ptr<TReadingStore> FHistory;
     bool FHistoryOpened = false;
