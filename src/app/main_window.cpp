@@ -7,7 +7,7 @@
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
-#include "chart/hover_readout.h"
+#include "app/hover_readout.h"
 #include "chart/series.h"
 #include "history/reading_store.h"
 

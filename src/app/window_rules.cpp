@@ -12,6 +12,12 @@ std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
     return range;
 }
 
+int ToneOffset(bool rb1, bool rb2, bool rb3)
+{
+    const auto range = SelectedToneRange(rb1, rb2, rb3);
+    return range ? range->FirstTone : 0;
+}
+
 TColor ToneColor(int tone)
 {
     return tone < 32 ? clGreen : clBlue;

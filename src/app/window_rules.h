@@ -1,7 +1,8 @@
 // The monitor's small rules that need no widget: which tones a range choice
-// plots, the colour of a tone's bar, where the help window opens, how an
-// error text is finished for its message box, and how typed text becomes
-// bytes on the wire. The windows call these; the tests check them as tables.
+// plots and where the read-out's tone numbers start, the colour of a tone's
+// bar, where the help window opens, how an error text is finished for its
+// message box, and how typed text becomes bytes on the wire. The windows
+// call these; the tests check them as tables.
 #pragma once
 
 #include "chart/color.h"
@@ -24,6 +25,10 @@ struct TToneRange {
 // rb1, rb2, rb3, each by itself, so should two ever be selected the later
 // one wins; none selected gives no range.
 std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3);
+
+// The tone of bar 0 for the read-out: the selected range's first tone, 0
+// when none is selected.
+int ToneOffset(bool rb1, bool rb2, bool rb3);
 
 // Upstream tones (below 32) are green, downstream tones blue.
 TColor ToneColor(int tone);

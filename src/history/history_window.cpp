@@ -1,6 +1,6 @@
 #include "history/history_window.h"
 
-#include "chart/hover_readout.h"
+#include "app/hover_readout.h"
 #include "history/history_views.h"
 #include "history/reading_store.h"
 #include "reader/output_formats.h"

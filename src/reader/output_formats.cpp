@@ -1,6 +1,6 @@
 #include "reader/output_formats.h"
 
-#include "chart/hover_readout.h"
+#include "app/hover_readout.h"
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -1,5 +1,6 @@
-// The window's rules without widgets: ranges, bar colours, the help window's
-// place, the error text's full stop and typed text as bytes.
+// The window's rules without widgets: ranges and the read-out's tone offset,
+// bar colours, the help window's place, the error text's full stop and typed
+// text as bytes.
 #include "app/window_rules.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +35,17 @@ TEST(WindowRules, EachChoicePlotsItsTonesWithTheMaximumAtItsLastBar)
         EXPECT_EQ(range->LastTone - range->FirstTone, int(range->AxisMaximum));
     }
     EXPECT_FALSE(SelectedToneRange(false, false, false).has_value());
+}
+
+TEST(ToneOffset, RangeChoicesInOrder)
+{
+    const struct { bool rb1, rb2, rb3; int offset; } cases[] = {
+        {true, false, false, 0},   {false, true, false, 256}, {false, false, true, 0},
+        {false, false, false, 0},  {true, true, false, 256},  {false, true, true, 0},
+        {true, true, true, 0},     {true, false, true, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ToneOffset(c.rb1, c.rb2, c.rb3), c.offset) << c.rb1 << c.rb2 << c.rb3;
 }
 
 TEST(WindowRules, UpstreamTonesAreGreenAndDownstreamBlue)

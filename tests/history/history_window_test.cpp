@@ -1,7 +1,7 @@
 // The History window on Qt's offscreen platform over a real history file:
 // its texts for each kind of store, taking in readings, the commands, the
 // hover read-out and what it remembers.
-#include "chart/hover_readout.h"
+#include "app/hover_readout.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
 #include "history/reading_store.h"

@@ -1,4 +1,4 @@
-#include "chart/hover_readout.h"
+#include "app/hover_readout.h"
 
 #include <QLocale>
 
@@ -6,20 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-int ToneOffset(bool rb1, bool rb2, bool rb3)
-{
-    // Each choice is looked at by itself, in this order, so the last one
-    // selected wins.
-    int offset = 0;
-    if (rb1)
-        offset = 0;
-    if (rb2)
-        offset = 256;
-    if (rb3)
-        offset = 0;
-    return offset;
-}
 
 THoverTexts HoverTexts(int index, int toneOffset, double bits)
 {

@@ -5,10 +5,6 @@
 
 #include <QString>
 
-// The tone of bar 0 for the range choices: 256 exactly when "256 - 512" is
-// chosen and "0 - 512" is not; the choices are looked at in that order.
-int ToneOffset(bool rb1, bool rb2, bool rb3);
-
 struct THoverTexts {
     QString Tone;
     QString Frequency;
@@ -21,7 +17,8 @@ constexpr float ToneSpacingKHz = 4.3125f;
 // The frequency of a tone in kHz as the read-out writes it ("142.3125").
 QString ToneFrequencyText(int tone);
 
-// index -1 gives the bare captions.
+// The texts for bar `index` of a range whose bar 0 is tone `toneOffset`
+// (ToneOffset in window_rules.h); index -1 gives the bare captions.
 THoverTexts HoverTexts(int index, int toneOffset, double bits);
 
 // General number form: at most 15 significant digits, no trailing zeros, no
