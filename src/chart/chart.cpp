@@ -246,7 +246,8 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
             // Without an outline a rectangle fills all but its last column
             // and row.
             if (r.Right - r.Left > 1 && r.Bottom - r.Top > 1)
-                FillInside(painter, QRect(r.Left, r.Top, r.Right - r.Left - 1, r.Bottom - r.Top - 1), inside, fill);
+                FillInside(painter, QRect(r.Left, r.Top, r.Right - r.Left - 1, r.Bottom - r.Top - 1),
+                           inside, fill);
         }
     }
     painter.restore();

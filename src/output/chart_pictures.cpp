@@ -60,7 +60,8 @@ QImage CreateChartBitmap(TChartPanel& chart, TColor backColor, const QRect& rect
 
 void CopyChartToClipboard(TChartPanel& chart, bool enhanced)
 {
-    const std::unique_ptr<TMetafile> metafile = CreateChartMetafile(chart, enhanced, chart.GetChartRectangle());
+    const std::unique_ptr<TMetafile> metafile =
+        CreateChartMetafile(chart, enhanced, chart.GetChartRectangle());
     Clipboard().Assign(*metafile);
 }
 

@@ -74,12 +74,6 @@ QImage Draw(TChart& chart, int width = 696, int height = 237)
     return image;
 }
 
-QByteArray ReadAll(const QString& fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QColor At(const QImage& image, int x, int y)
 {
     return image.pixelColor(x, y);
@@ -301,35 +295,27 @@ TEST_F(ChartPaint, SamePictureThroughSvgAndPdf)
         chart.DrawChart(painter, QRect(0, 0, 696, 237));
     }
     pdf.close();
-    EXPECT_TRUE(ReadAll(pdf.fileName()).startsWith("%PDF"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pdf.read(4), "%PDF");
     EXPECT_GT(pdf.size(), 2000);
-    // Read back from outside at the drawing's own resolution: the page's
-    // top-left corner holds the same bars in the same places.
+    pdf.close();
+    // Read back from outside at the drawing's resolution: the page's
+    // top-left corner shows what the raster shows, bars and background.
     if (QStandardPaths::findExecutable("pdftoppm").isEmpty())
         GTEST_SKIP() << "pdftoppm missing";
-    QProcess render;
-    render.start("pdftoppm", {"-r", "96", "-png", "-singlefile", "-x", "0", "-y", "0", "-W", "696", "-H", "237",
-                              pdf.fileName(), dir.filePath("page")});
-    ASSERT_TRUE(render.waitForFinished(60000) && render.exitCode() == 0);
+    QProcess::execute("pdftoppm", {"-r", "96", "-png", "-singlefile", "-W", "696", "-H", "237",
+                                   pdf.fileName(), dir.filePath("page")});
     const QImage page = QImage(dir.filePath("page.png")).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(page.size(), QSize(696, 237));
-    const struct {
-        const char* Name;
-        QPoint Where;
-    } pixels[] = {
-        {"bar 100", QPoint(r.Left, mid)},
-        {"bar 31", QPoint(chart.Series().BarRectangle(31).Left, mid)},
-        {"above bar 100", QPoint(r.Left, r.Top - 3)},
-        {"silent tone 40", QPoint(chart.Series().BarRectangle(40).Left, mid)},
-        {"left of the plot", QPoint(chart.LastGeometry().Plot.Left - 2, mid)},
-    };
-    EXPECT_EQ(At(raster, r.Left, mid), Blue);
-    for (const auto& p : pixels) {
-        const QColor c = At(page, p.Where.x(), p.Where.y());
-        const QColor expected = At(raster, p.Where.x(), p.Where.y());
-        EXPECT_NEAR(c.red(), expected.red(), 3) << p.Name;
-        EXPECT_NEAR(c.green(), expected.green(), 3) << p.Name;
-        EXPECT_NEAR(c.blue(), expected.blue(), 3) << p.Name;
+    const int silent = chart.Series().BarRectangle(40).Left;
+    const int bar31 = chart.Series().BarRectangle(31).Left;
+    const int leftOfPlot = chart.LastGeometry().Plot.Left - 2;
+    for (const QPoint p : {QPoint(r.Left, mid), QPoint(bar31, mid), QPoint(r.Left, r.Top - 3),
+                           QPoint(silent, mid), QPoint(leftOfPlot, mid)}) {
+        const QColor c = At(page, p.x(), p.y());
+        const QColor expected = At(raster, p.x(), p.y());
+        EXPECT_LE(std::abs(c.red() - expected.red()) + std::abs(c.green() - expected.green()) +
+                      std::abs(c.blue() - expected.blue()), 6) << p.x() << ',' << p.y();
     }
 }
 

@@ -183,15 +183,11 @@ TEST_P(PreviewPaneTest, ShowsThePictureOrNone)
     for (int y = 0; y < shown.height(); ++y)
         for (int x = 0; x < shown.width(); ++x) {
             const QRgb p = shown.pixel(x, y);
-            blue += qBlue(p) > qRed(p) + 80 && qBlue(p) > qGreen(p) + 80;
+            blue += qBlue(p) > std::max(qRed(p), qGreen(p)) + 80;
             dark += qGray(p) < 100;
         }
-    if (GetParam().Enabled) {
-        EXPECT_GT(blue, 500);
-    } else {
-        EXPECT_EQ(blue, 0);
-        EXPECT_GT(dark, 10);
-    }
+    EXPECT_EQ(blue > 500, GetParam().Enabled) << blue;
+    EXPECT_EQ(blue == 0 && dark > 10, !GetParam().Enabled) << dark;
 }
 
 INSTANTIATE_TEST_SUITE_P(
