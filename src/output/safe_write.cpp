@@ -131,15 +131,17 @@ void WriteFileReplacing(const QString& fileName, const QByteArray& bytes)
     QSaveFile file(absolute);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         Fail("Cannot create file", absolute, file.errorString());
-    // Straight to the descriptor, so a full disk is reported by its reason.
-    WriteAll(file.handle(), bytes, absolute);
     if (exists && ::fchown(file.handle(), existing.st_uid, existing.st_gid) != 0) {
         // The file belongs to someone else, as we may not make a file of
-        // ours belong: writing in place keeps owner and group.
+        // ours belong: writing in place keeps owner and group. The fresh
+        // file goes first, so it takes no room from the old one.
         file.cancelWriting();
+        (void)file.commit();
         WriteInPlace(absolute, target, bytes, existing.st_size);
         return;
     }
+    // Straight to the descriptor, so a full disk is reported by its reason.
+    WriteAll(file.handle(), bytes, absolute);
     if (::fsync(file.handle()) != 0 && errno != EINVAL)
         Fail("Cannot write file", absolute, errno);
     if (!file.commit())
