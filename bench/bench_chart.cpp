@@ -84,7 +84,7 @@ void BM_DrawFloor(benchmark::State& state)
     std::vector<QRect> bars;
     std::vector<QColor> colors;
     for (int i = 0; i < series.Count(); ++i) {
-        const TBarRect r = series.BarRectangle(i);
+        const TWinRect r = series.BarRectangle(i);
         bars.emplace_back(r.Left, r.Top, std::max(1, r.Right - r.Left - 1), std::max(1, r.Bottom - r.Top - 1));
         colors.push_back(ToQColor(series.ValueColor(i)));
     }

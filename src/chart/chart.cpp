@@ -24,7 +24,7 @@ void PixelLine(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& 
 
 // The pixels of a one-pixel line from a bar's (left, top) to its (right,
 // bottom), as PixelLine draws it.
-QRect StrokeRect(const TBarRect& r)
+QRect StrokeRect(const TWinRect& r)
 {
     if (r.Top == r.Bottom && r.Left != r.Right)
         return QRect(std::min(r.Left, r.Right + 1), r.Top, std::abs(r.Right - r.Left), 1);
@@ -237,7 +237,7 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
             if (color == clNone)
                 continue;
             const QColor fill = ToQColor(color);
-            const TBarRect r = BarRectangleFor(bars, series.XValues().Value(i),
+            const TWinRect r = BarRectangleFor(bars, series.XValues().Value(i),
                                                series.YValues().Value(i), origin,
                                                series.OffsetPercent);
             // A flat bar (0 bits) still shows as a stroke on the zero line.

@@ -14,19 +14,17 @@ int Nearest(double x)
     return int(r);
 }
 
-int ChartMulDiv(int a, int b, int c)
+int MulDiv(int a, int b, int c)
 {
     if (c == 0)
-        return -1;
+        return 0;
     const long long p = static_cast<long long>(a) * b;
     long long q = p / c;
     const long long rem = p % c;
     // Halves go away from zero.
     if (2 * std::llabs(rem) >= std::llabs(static_cast<long long>(c)))
         q += ((p < 0) != (c < 0)) ? -1 : 1;
-    if (q > INT_MAX || q < INT_MIN)
-        return -1;
-    return int(q);
+    return int(std::clamp<long long>(q, INT_MIN, INT_MAX));
 }
 
 QFont TChartFont::ToQFont() const
@@ -34,7 +32,7 @@ QFont TChartFont::ToQFont() const
     QFont font(Name);
     // Points at the screen's 96 pixels per inch; pixel sizes keep every
     // target (image, SVG, printer under a scaled painter) at the same layout.
-    font.setPixelSize(std::max(1, ChartMulDiv(Size, 96, 72)));
+    font.setPixelSize(std::max(1, MulDiv(Size, 96, 72)));
     font.setBold(Bold);
     font.setStyleStrategy(QFont::PreferAntialias);
     return font;

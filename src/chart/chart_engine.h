@@ -34,9 +34,11 @@ public:
 // x brought to the nearest integer, ties to the even one (0.5 -> 0, 1.5 -> 2).
 int Nearest(double x);
 
-// a * b / c rounded to the nearest integer, halves away from zero; c == 0
-// gives -1, as the window system's routine of that name does.
-int ChartMulDiv(int a, int b, int c);
+// a * b / c rounded to the nearest integer, halves away from zero, with no
+// overflow in between: the chart's margins and font sizes and a vector
+// picture's frame. c == 0 gives 0 (no size rather than a negative one), and
+// a result past the int range stops at its edge.
+int MulDiv(int a, int b, int c);
 
 enum TPanelBevel { bvNone, bvLowered, bvRaised };
 enum TPanningMode { pmNone, pmHorizontal, pmVertical, pmBoth };

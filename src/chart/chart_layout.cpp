@@ -247,10 +247,10 @@ void ComputeChartGeometry(TChartGeometry& out, const QRect& rect, const TChartCo
     const int h = b.Height();
 
     TWinRect& p = out.Plot;
-    p.Left = b.Left + ChartMulDiv(config.MarginLeft, w, 100);
-    p.Top = b.Top + ChartMulDiv(config.MarginTop, h, 100);
-    p.Right = b.Right - ChartMulDiv(config.MarginRight, w, 100);
-    p.Bottom = b.Bottom - ChartMulDiv(config.MarginBottom, h, 100);
+    p.Left = b.Left + MulDiv(config.MarginLeft, w, 100);
+    p.Top = b.Top + MulDiv(config.MarginTop, h, 100);
+    p.Right = b.Right - MulDiv(config.MarginRight, w, 100);
+    p.Bottom = b.Bottom - MulDiv(config.MarginBottom, h, 100);
 
     // An empty title still keeps its lines' room at the top.
     if (config.TitleVisible && !config.TitleText.isEmpty())

@@ -40,16 +40,6 @@ private:
     mutable QHash<QString, int> FWidths;
 };
 
-// A rectangle as the window system keeps it: right and bottom exclusive.
-struct TWinRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-    int Width() const { return Right - Left; }
-    int Height() const { return Bottom - Top; }
-};
-
 // One label that is drawn: its pixel along the axis and its text.
 struct TAxisLabel {
     int Pos = 0;

@@ -48,10 +48,10 @@ int BarLeftFor(const TBarDrawState& state, double x, int offsetPercent)
     return state.Bottom.ValueToPixel(x) - width / 2 + Nearest(offsetPercent * width * 0.01);
 }
 
-TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
+TWinRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
                          int offsetPercent)
 {
-    TBarRect r;
+    TWinRect r;
     r.Left = BarLeftFor(state, x, offsetPercent);
     r.Right = r.Left + state.BarPixelWidth;
     const int valueEnd = state.Left.ValueToPixel(y);
@@ -61,7 +61,7 @@ TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double 
     return r;
 }
 
-TBarRect TBarSeries::BarRectangle(int index) const
+TWinRect TBarSeries::BarRectangle(int index) const
 {
     return BarRectangleFor(FDrawState, FXValues.Value(index), FYValues.Value(index),
                            UseYOrigin ? YOrigin : FDrawState.Left.Minimum, OffsetPercent);
@@ -77,7 +77,7 @@ bool TBarSeries::BarContainsPoint(int index, const QPoint& point) const
     // far sides than what is filled.
     if (point.x() < left || point.x() > left + FDrawState.BarPixelWidth)
         return false;
-    const TBarRect r = BarRectangle(index);
+    const TWinRect r = BarRectangle(index);
     return point.y() >= r.Top && point.y() <= r.Bottom;
 }
 

@@ -17,13 +17,15 @@ constexpr TColor clTeeColor = 0x20000000;
 // The reserved "no colour": such a bar is not drawn.
 constexpr TColor clNone = 0x1FFFFFFF;
 
-// A bar's rectangle as the window system keeps rectangles: right and bottom
-// are the first column and row past the bar.
-struct TBarRect {
+// A rectangle as the window system keeps it (a bar's, the chart's bounds,
+// its plot): right and bottom are the first column and row past it.
+struct TWinRect {
     int Left = 0;
     int Top = 0;
     int Right = 0;
     int Bottom = 0;
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
 };
 
 // What the last drawing left for the hit test: both axes' pixel mapping, the
@@ -42,7 +44,7 @@ int BarLeftFor(const TBarDrawState& state, double x, int offsetPercent);
 
 // A bar's rectangle for a draw state: X centred on its axis pixel, shifted
 // right by offsetPercent of the bar width, from the origin value to the value.
-TBarRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
+TWinRect BarRectangleFor(const TBarDrawState& state, double x, double y, double origin,
                          int offsetPercent);
 
 class TBarSeries {
@@ -70,7 +72,7 @@ public:
     bool BarContainsPoint(int index, const QPoint& point) const;
     // The bar's rectangle in the last drawing: painting fills it and the hit
     // test reads it, so both agree to the pixel.
-    TBarRect BarRectangle(int index) const;
+    TWinRect BarRectangle(int index) const;
 
     // Set by the chart after each drawing.
     void SetDrawState(const TBarDrawState& state) { FDrawState = state; }

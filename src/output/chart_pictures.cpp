@@ -1,5 +1,6 @@
 #include "output/chart_pictures.h"
 
+#include "chart/chart_engine.h"
 #include "chart/chart_panel.h"
 #include "output/clipboard.h"
 #include "output/metafile.h"

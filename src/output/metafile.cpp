@@ -1,24 +1,10 @@
 #include "output/metafile.h"
 
+#include "chart/chart_engine.h"
+
 #include <QRegularExpression>
 
-#include <cstdint>
 #include <stdexcept>
-
-int MulDiv(int a, int b, int c)
-{
-    if (c == 0)
-        return 0;
-    // Rounded half away from zero.
-    std::int64_t p = std::int64_t(a) * b;
-    std::int64_t q = c;
-    if (q < 0) {
-        p = -p;
-        q = -q;
-    }
-    const std::int64_t r = (p >= 0 ? p + q / 2 : p - q / 2) / q;
-    return int(r);
-}
 
 TMetafileCanvas::TMetafileCanvas(TMetafile& metafile, const TScreenMetrics& screen)
     : FMetafile(metafile)

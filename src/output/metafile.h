@@ -23,9 +23,6 @@ public:
     QByteArray Data;
 };
 
-// Rounded a * b / c, as the frame arithmetic needs it; 0 when c is 0.
-int MulDiv(int a, int b, int c);
-
 // The screen's physical size in millimetres and in the pixels a recording is
 // drawn in, as the frame of a recording is derived from them.
 struct TScreenMetrics {

@@ -310,7 +310,7 @@ TEST_F(CycleTest, ARangeChosenDuringACycleIsTheRangeItDraws)
     ExpectBars(256, 512, sim.ExpectedTones());
 
     FForm.Chart21->repaint();
-    const TBarRect bar = FForm.LineSeries18->BarRectangle(44);
+    const TWinRect bar = FForm.LineSeries18->BarRectangle(44);
     const QPoint at(bar.Right, bar.Bottom);
     const QPoint global = FForm.Chart21->mapToGlobal(at);
     QCursor::setPos(global);

@@ -70,7 +70,7 @@ protected:
 
     QPoint BarMiddle(int index) const
     {
-        const TBarRect r = FForm.LineSeries18->BarRectangle(index);
+        const TWinRect r = FForm.LineSeries18->BarRectangle(index);
         return QPoint((r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2);
     }
 
@@ -124,7 +124,7 @@ TEST_F(HoverTest, OverABarTheReadoutNamesItsToneFrequencyAndBits)
         // The bar's last column of its hit area: with 513 bars the hit areas
         // of neighbours overlap and the lower index wins, so this is the one
         // column that is this bar's alone. Its zero line row finds 0-bit bars.
-        const TBarRect r = FForm.LineSeries18->BarRectangle(c.index);
+        const TWinRect r = FForm.LineSeries18->BarRectangle(c.index);
         MoveTo(QPoint(r.Right, r.Bottom));
         EXPECT_EQ(Readout(), c.expected);
         EXPECT_TRUE(FForm.Panel35->isVisible());
@@ -140,7 +140,7 @@ TEST_F(HoverTest, AwayFromTheBarsTheCaptionsAreBareAndThePointerAnArrow)
 
     // Neighbouring hit areas touch at this density, so "between bars" is
     // above a bar, in the middle column that is its alone.
-    const TBarRect bar = FForm.LineSeries18->BarRectangle(44);
+    const TWinRect bar = FForm.LineSeries18->BarRectangle(44);
     MoveTo(QPoint(BarMiddle(44).x(), bar.Top - 3));
     EXPECT_EQ(Readout(), "Tone number:|Frequency:|Bits:");
     EXPECT_FALSE(CrossHair());
@@ -150,7 +150,7 @@ TEST_F(HoverTest, AwayFromTheBarsTheCaptionsAreBareAndThePointerAnArrow)
 TEST_F(HoverTest, AnEmptyToneIsFoundOnlyOnTheZeroLine)
 {
     ShowBars(FForm.rb1, 0, 255, 255.0, [](int) { return 0.0; });
-    const TBarRect bar = FForm.LineSeries18->BarRectangle(120);
+    const TWinRect bar = FForm.LineSeries18->BarRectangle(120);
     ASSERT_EQ(bar.Top, bar.Bottom);
     const struct {
         int dy;

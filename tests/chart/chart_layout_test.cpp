@@ -80,15 +80,21 @@ TEST(Rounding, NearestTiesGoToEven)
         EXPECT_EQ(Nearest(c.x), c.expected) << c.x;
 }
 
+// The one MulDiv: the chart's margins and a vector picture's frame.
 TEST(Rounding, MarginsRoundHalvesAway)
 {
     const struct { int a, b, c, expected; } cases[] = {
         {3, 696, 100, 21}, {1, 696, 100, 7}, {3, 650, 100, 20}, // 19.5 -> 20
         {1, 250, 100, 3},                                       // 2.5 -> 3
-        {-1, 250, 100, -3}, {3, 1920, 100, 58}, {5, 5, 0, -1},
+        {-1, 250, 100, -3}, {3, 1920, 100, 58},
+        {695, 36100, 1366, 18367},                              // a frame: 18367.06
+        {1, 3, 2, 2}, {-1, 3, 2, -2}, {7, 1, 3, 2}, {1, 3, -2, -2},
+        {5, 5, 0, 0}, {5, 10, 0, 0},                            // nothing to divide by: no size
+        {2000000, 2000000, 4000000, 1000000},                   // no overflow in between
+        {INT_MAX, 2, 1, INT_MAX}, {INT_MIN, 2, 1, INT_MIN},     // kept to the int range
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ChartMulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
+        EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
 }
 
 // ---------------------------------------------------------------------------
@@ -445,7 +451,7 @@ TEST_F(HitTest, EdgesOfABar)
 
 TEST_F(HitTest, ZeroBitBarOnlyOnTheZeroRow)
 {
-    const TBarRect r = model.Series.BarRectangle(7);
+    const TWinRect r = model.Series.BarRectangle(7);
     EXPECT_EQ(r.Top, 189);
     EXPECT_EQ(r.Bottom, 189);
     EXPECT_TRUE(model.Series.BarContainsPoint(7, QPoint(r.Left, 189)));

@@ -107,8 +107,8 @@ TEST_F(ChartPaint, BarsColumnsRowsAndColours)
     const int zero = g.Left.Scale.ValueToPixel(0);
 
     // Tone 31 is the last green bar, tone 32 the first blue one.
-    const TBarRect r31 = s.BarRectangle(31);
-    const TBarRect r32 = s.BarRectangle(32);
+    const TWinRect r31 = s.BarRectangle(31);
+    const TWinRect r32 = s.BarRectangle(32);
     ASSERT_LT(r31.Left, r32.Left);
     const int mid = (r31.Top + zero) / 2;
     EXPECT_EQ(At(image, r31.Left, mid), Green);
@@ -116,7 +116,7 @@ TEST_F(ChartPaint, BarsColumnsRowsAndColours)
 
     // The lone bar fills one column (width 2 leaves out the last) and the
     // rows from its top down to two above the zero line.
-    const TBarRect r = s.BarRectangle(100);
+    const TWinRect r = s.BarRectangle(100);
     const struct { int x, y; QColor colour; bool same; } cases[] = {
         {r.Left, (r.Top + r.Bottom) / 2, Blue, true},
         {r.Left + 1, (r.Top + r.Bottom) / 2, Blue, false},
@@ -135,7 +135,7 @@ TEST_F(ChartPaint, SilentToneIsAStrokeOnTheZeroLine)
 {
     FillKnown(chart);
     const QImage image = Draw(chart);
-    const TBarRect r = chart.Series().BarRectangle(40);
+    const TWinRect r = chart.Series().BarRectangle(40);
     const int zero = chart.LastGeometry().Left.Scale.ValueToPixel(0);
     ASSERT_EQ(r.Top, zero);
     ASSERT_EQ(r.Bottom, zero);
@@ -151,7 +151,7 @@ TEST_F(ChartPaint, BarsStayInsideTheWall)
     const QImage image = Draw(chart);
     const TChartGeometry& g = chart.LastGeometry();
     // Tone 200 reaches above the axis' 16: cut at the row under the frame.
-    const TBarRect r = chart.Series().BarRectangle(200);
+    const TWinRect r = chart.Series().BarRectangle(200);
     ASSERT_LT(r.Top, g.Plot.Top);
     EXPECT_EQ(At(image, r.Left, g.Plot.Top + 1), Blue);
     EXPECT_NE(At(image, r.Left, g.Plot.Top), Blue);
@@ -177,7 +177,7 @@ TEST_F(ChartPaint, BarsLeftOfTheAxisAreClippedAtThePlotEdge)
     FillKnown(chart);
     const QImage image = Draw(chart);
     const TChartGeometry& g = chart.LastGeometry();
-    const TBarRect r = chart.Series().BarRectangle(0);
+    const TWinRect r = chart.Series().BarRectangle(0);
     ASSERT_EQ(g.Bars.FirstShownIndex, 0);
     ASSERT_LT(r.Left, g.Plot.Left);
     ASSERT_GT(r.Right - 2, g.Plot.Left + 1);
@@ -259,7 +259,7 @@ TEST_F(ChartPaint, SamePictureThroughSvgAndPdf)
 {
     FillKnown(chart);
     const QImage raster = Draw(chart);
-    const TBarRect r = chart.Series().BarRectangle(100);
+    const TWinRect r = chart.Series().BarRectangle(100);
 
     QBuffer svg;
     svg.open(QIODevice::WriteOnly);
@@ -325,7 +325,7 @@ TEST_F(ChartPaint, DrawingRespectsThePaintersClip)
     Draw(chart); // where the bars go
     QImage image(696, 237, QImage::Format_RGB32);
     image.fill(Qt::white);
-    const TBarRect r = chart.Series().BarRectangle(100);
+    const TWinRect r = chart.Series().BarRectangle(100);
     {
         QPainter painter(&image);
         painter.setClipRect(QRect(0, 0, r.Left, 237));
@@ -403,7 +403,7 @@ TEST_F(ChartWidget, PointerSearchUsesTheSystemCursor)
     FillKnown(chart);
     chart.Drawings = 0;
     ASSERT_TRUE(ProcessUntil([this] { return chart.Drawings > 0; }));
-    const TBarRect r = chart.Series().BarRectangle(100);
+    const TWinRect r = chart.Series().BarRectangle(100);
     const struct { QPoint at; int index; } cases[] = {
         {{r.Left, (r.Top + r.Bottom) / 2}, 100},
         {{r.Right, r.Top}, 100},

@@ -78,22 +78,6 @@ QByteArray ClipboardSvg()
 
 } // namespace
 
-TEST(MulDiv, RoundsToTheNearestWholeNumber)
-{
-    const struct {
-        int A, B, C, Expected;
-    } cases[] = {
-        {695, 36100, 1366, 18367}, // 18367.06
-        {1, 3, 2, 2},              // 1.5 rounds up
-        {-1, 3, 2, -2},            // and away from zero below it
-        {7, 1, 3, 2},
-        {5, 10, 0, 0},             // nothing to divide by
-        {2000000, 2000000, 4000000, 1000000}, // no overflow in between
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(MulDiv(c.A, c.B, c.C), c.Expected) << c.A << '*' << c.B << '/' << c.C;
-}
-
 TEST(ClipboardCopy, HoldsExactlyOneSvgEntryOfTheStatedSize)
 {
     QGuiApplication::clipboard()->setText("text that must go");
