@@ -1,7 +1,6 @@
-// The window records every cycle into the user's history: here the history
-// lives under a data folder private to this test process (see the tests'
-// main), and the router is the simulator on loopback, in a private network
-// namespace.
+// The window records every cycle into the user's history (here in a data
+// folder of the test process's own, see the tests' main), against the router
+// simulator on loopback in a private network namespace.
 #include "app/main_window.h"
 #include "app/shape.h"
 #include "chart/series.h"
@@ -9,6 +8,7 @@
 #include "support/router_sim_process.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,129 +21,95 @@
 
 namespace {
 
-std::array<int, 513> BitsOf(const TReading& reading)
-{
-    std::array<int, 513> bits{};
-    std::copy(reading.Bits.begin(), reading.Bits.end(), bits.begin());
-    return bits;
-}
+struct Monitor {
+    explicit Monitor(const std::string& host)
+    {
+        form.edHost->setText(QString::fromStdString(host));
+        form.edPassword->setText(QStringLiteral("1234"));
+    }
+    std::vector<TReading> Stored(const std::string& host)
+    {
+        return form.History()->Readings(0, QDateTime::currentMSecsSinceEpoch() + 1, QString::fromStdString(host));
+    }
+    TForm1 form;
+    QSignalSpy recorded{&form, &TForm1::ReadingRecorded};
+};
 
-QList<QMessageBox*> HistoryMessages()
-{
-    QList<QMessageBox*> shown;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("HistoryOffMessage") && w->isVisible())
-            shown << static_cast<QMessageBox*>(w);
-    return shown;
-}
-
-RouterSimProcess::Options SimOn(const std::string& address)
+RouterSimProcess::Options SimOnItsOwnAddress()
 {
     RouterSimProcess::Options options;
-    options.address = address;
+    options.address = RouterSimProcess::UniqueLoopbackAddress();
     return options;
 }
 
-TEST(HistoryRecordingTest, EveryCycleIsStoredAsServed)
+QList<QWidget*> HistoryMessages()
 {
-    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
-    TForm1 form;
-    form.edHost->setText(QString::fromStdString(sim.Address()));
-    form.edPassword->setText(QStringLiteral("1234"));
-    QSignalSpy recorded(&form, &TForm1::ReadingRecorded);
+    QList<QWidget*> shown;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("HistoryOffMessage") && w->isVisible())
+            shown << w;
+    return shown;
+}
 
-    // Three ways a cycle starts; each reading is what the router served then
-    // (the simulator's line drifts from one reading to the next).
-    const std::function<void()> starts[] = {
-        [&] { form.Button1->click(); },
-        [&] { form.rb3->click(); },
-        [&] { form.Timer1Timer(); },
-    };
-    std::vector<std::array<int, 513>> served;
-    const qint64 before = QDateTime::currentMSecsSinceEpoch();
-    for (const auto& start : starts) {
+TEST(HistoryRecordingTest, EveryCycleIsStoredAsServedOutagesMarked)
+{
+    RouterSimProcess sim(SimOnItsOwnAddress());
+    Monitor monitor(sim.Address());
+    std::vector<std::array<int, 513>> served; // the simulator's line drifts between readings
+    for (const auto& start : std::initializer_list<std::function<void()>>{[&] { monitor.form.Button1->click(); },
+             [&] { monitor.form.rb3->click(); }, [&] { monitor.form.Timer1Timer(); }}) {
         start();
         served.push_back(sim.ExpectedTones());
     }
-    const qint64 after = QDateTime::currentMSecsSinceEpoch();
-    form.Button2->click();
-
-    ASSERT_TRUE(form.History()->IsOpen()) << form.History()->ErrorText().toStdString();
-    EXPECT_EQ(form.History()->Path(), TReadingStore::DefaultPath());
-    const std::vector<TReading> stored
-        = form.History()->Readings(0, after + 1, QString::fromStdString(sim.Address()));
-    ASSERT_EQ(stored.size(), 3u);
-    ASSERT_EQ(recorded.size(), 3);
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        SCOPED_TRACE(i);
+    const std::vector<TReading> stored = monitor.Stored(sim.Address());
+    ASSERT_EQ(stored.size(), 3u) << monitor.form.History()->ErrorText().toStdString();
+    ASSERT_EQ(monitor.recorded.size(), 3);
+    for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(stored[i].Completed);
-        EXPECT_EQ(BitsOf(stored[i]), served[i]);
-        EXPECT_GE(stored[i].TimeMs, before);
-        EXPECT_EQ(recorded[int(i)][0].value<TReading>(), stored[i]);
+        EXPECT_TRUE(std::equal(served[i].begin(), served[i].end(), stored[i].Bits.begin())) << i;
+        EXPECT_EQ(monitor.recorded[int(i)][0].value<TReading>(), stored[i]);
     }
-    EXPECT_NE(served[0], served[1]) << "the simulator's line did not drift";
-    EXPECT_TRUE(HistoryMessages().isEmpty());
-}
+    EXPECT_NE(served[0], served[1]);
 
-TEST(HistoryRecordingTest, AnOutageIsStoredAndMarked)
-{
-    const std::string nobody = RouterSimProcess::UniqueLoopbackAddress(); // nothing listens here
-    TForm1 form;
-    form.edHost->setText(QString::fromStdString(nobody));
-    form.edPassword->setText(QStringLiteral("1234"));
-    form.Button1->click();
-    form.Button2->click();
-    const std::vector<TReading> stored
-        = form.History()->Readings(0, QDateTime::currentMSecsSinceEpoch() + 1, QString::fromStdString(nobody));
-    ASSERT_EQ(stored.size(), 1u);
-    EXPECT_FALSE(stored[0].Completed);
+    const std::string nobody = RouterSimProcess::UniqueLoopbackAddress();
+    monitor.form.edHost->setText(QString::fromStdString(nobody));
+    monitor.form.Button1->click();
+    monitor.form.Button2->click();
+    ASSERT_EQ(monitor.Stored(nobody).size(), 1u);
+    EXPECT_FALSE(monitor.Stored(nobody)[0].Completed);
+    EXPECT_TRUE(HistoryMessages().isEmpty());
 }
 
 TEST(HistoryRecordingTest, AStoreThatFailsTurnsHistoryOffOnceAndPlottingGoesOn)
 {
-    // Something that is not a history where the user's history belongs.
     const QString path = TReadingStore::DefaultPath();
     const QByteArray notADatabase(4096, 'x');
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QFile::rename(path, path + QStringLiteral(".kept"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(notADatabase);
-    }
-    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
-    TForm1 form;
-    form.edHost->setText(QString::fromStdString(sim.Address()));
-    form.edPassword->setText(QStringLiteral("1234"));
-    QSignalSpy recorded(&form, &TForm1::ReadingRecorded);
-
-    for (int cycle = 0; cycle < 2; ++cycle) {
-        SCOPED_TRACE(cycle);
-        form.Button1->click();
-        // The cycle went to its end: bars of what was served, lamp green, timer on.
-        ASSERT_EQ(form.LineSeries18->Count(), 256);
-        EXPECT_EQ(form.LineSeries18->YValues().Value(40), double(sim.ExpectedTones()[40]));
-        EXPECT_EQ(form.Shape1->BrushColor(), QColor(0, 128, 0));
-        EXPECT_TRUE(form.Timer1->isActive());
-        // One message, naming the file and the reason, not modal, and no more.
-        const QList<QMessageBox*> shown = HistoryMessages();
-        ASSERT_EQ(shown.size(), 1);
-        EXPECT_EQ(shown[0]->windowModality(), Qt::NonModal);
-        EXPECT_TRUE(shown[0]->text().contains(path)) << shown[0]->text().toStdString();
-        EXPECT_TRUE(shown[0]->text().contains(QLatin1String("not a database")));
-    }
-    form.Button2->click();
-    EXPECT_FALSE(form.History()->IsOpen());
-    EXPECT_EQ(recorded.size(), 0);
-    for (QMessageBox* box : HistoryMessages())
-        box->close();
-
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::rename(path, path + ".kept");
     QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(notADatabase) == notADatabase.size());
+    file.close();
+    RouterSimProcess sim(SimOnItsOwnAddress());
+    Monitor monitor(sim.Address());
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        monitor.form.Button1->click();
+        ASSERT_EQ(monitor.form.LineSeries18->Count(), 256);
+        EXPECT_EQ(monitor.form.LineSeries18->YValues().Value(40), double(sim.ExpectedTones()[40]));
+        EXPECT_EQ(monitor.form.Shape1->BrushColor(), QColor(0, 128, 0));
+        EXPECT_TRUE(monitor.form.Timer1->isActive());
+        const QList<QWidget*> shown = HistoryMessages(); // one, not modal, naming file and reason
+        ASSERT_EQ(shown.size(), 1) << cycle;
+        EXPECT_EQ(shown[0]->windowModality(), Qt::NonModal);
+        const QString text = static_cast<QMessageBox*>(shown[0])->text();
+        EXPECT_TRUE(text.contains(path) && text.contains("not a database")) << text.toStdString();
+    }
+    monitor.form.Button2->click();
+    EXPECT_EQ(monitor.recorded.size(), 0);
+    HistoryMessages()[0]->close();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), notADatabase);
-    file.close();
     QFile::remove(path);
-    QFile::rename(path + QStringLiteral(".kept"), path);
+    QFile::rename(path + ".kept", path);
 }
 
 } // namespace

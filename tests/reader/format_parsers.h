@@ -1,12 +1,9 @@
-// Readers for what tirvane-read writes, built from the formats' own rules
-// rather than from the writer's code: RFC 4180 CSV, one JSON document a line,
-// and the Prometheus text exposition. Each turns its text back into readings
-// so a test can compare them with what was recorded or served.
+// Readers built from each format's own rules, not from the writer's code:
+// RFC 4180 CSV, one JSON document a line, the Prometheus text exposition.
 #pragma once
 
 #include "history/reading.h"
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,53 +14,7 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <string>
 #include <vector>
-
-// RFC 4180: records end in CR LF; a quoted field may hold commas, CR LF and
-// doubled quotes. Returns nothing when the text breaks the rules.
-inline std::optional<std::vector<QStringList>> ParseCsv(const QByteArray& text)
-{
-    std::vector<QStringList> records;
-    QStringList record;
-    QByteArray field;
-    bool quoted = false, inQuotes = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inQuotes) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                inQuotes = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            if (!field.isEmpty() || quoted)
-                return std::nullopt; // a quote inside an unquoted field
-            inQuotes = quoted = true;
-        } else if (c == ',') {
-            record << QString::fromUtf8(field);
-            field.clear();
-            quoted = false;
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            record << QString::fromUtf8(field);
-            records.push_back(record);
-            record.clear();
-            field.clear();
-            quoted = false;
-            ++i;
-        } else if (c == '\r' || c == '\n' || quoted) {
-            return std::nullopt; // a bare line end, or text after a closing quote
-        } else {
-            field += c;
-        }
-    }
-    if (inQuotes || !field.isEmpty() || !record.isEmpty())
-        return std::nullopt; // the last record must end in CR LF
-    return records;
-}
 
 inline std::int64_t IsoToMs(const QString& text)
 {
@@ -71,34 +22,57 @@ inline std::int64_t IsoToMs(const QString& text)
     return t.isValid() && text.endsWith(QLatin1Char('Z')) ? t.toMSecsSinceEpoch() : -1;
 }
 
-// Readings from CSV with the header "time,host,completed,tone_F,...,tone_L";
-// tones outside the columns stay 0.
+// Records end in CR LF; a quoted field may hold commas, line breaks and
+// doubled quotes; anything else is refused.
+inline std::optional<std::vector<QStringList>> ParseCsv(const QByteArray& text)
+{
+    std::vector<QStringList> records(1);
+    QByteArray field;
+    bool inQuotes = false, closed = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inQuotes && c == '"' && text.mid(i + 1, 1) == "\"") {
+            field += c;
+            ++i;
+        } else if (c == '"' && (inQuotes || field.isEmpty())) {
+            closed = inQuotes;
+            inQuotes = !inQuotes;
+        } else if (inQuotes) {
+            field += c;
+        } else if (c == ',' || (c == '\r' && text.mid(i + 1, 1) == "\n")) {
+            records.back() << QString::fromUtf8(field);
+            field.clear();
+            closed = false;
+            if (c == '\r') {
+                ++i;
+                records.emplace_back();
+            }
+        } else if (closed || c == '"' || c == '\r' || c == '\n') {
+            return std::nullopt;
+        } else {
+            field += c;
+        }
+    }
+    if (inQuotes || !field.isEmpty() || !records.back().isEmpty())
+        return std::nullopt; // the last record must end in CR LF
+    records.pop_back();
+    return records;
+}
+
+// Header "time,host,completed,tone_F,...,tone_L"; tones not in it stay 0.
 inline std::optional<std::vector<TReading>> ReadingsFromCsv(const QByteArray& text)
 {
     const auto records = ParseCsv(text);
-    if (!records || records->empty())
+    if (!records || records->empty() || records->front().mid(0, 3) != QStringList{"time", "host", "completed"})
         return std::nullopt;
-    const QStringList& header = records->front();
-    if (header.size() < 4 || header[0] != QLatin1String("time") || header[1] != QLatin1String("host")
-        || header[2] != QLatin1String("completed"))
-        return std::nullopt;
-    std::vector<int> tones;
-    for (int i = 3; i < header.size(); ++i) {
-        if (!header[i].startsWith(QLatin1String("tone_")))
-            return std::nullopt;
-        tones.push_back(header[i].mid(5).toInt());
-    }
     std::vector<TReading> readings;
     for (std::size_t r = 1; r < records->size(); ++r) {
         const QStringList& row = (*records)[r];
-        if (row.size() != header.size())
+        if (row.size() != records->front().size())
             return std::nullopt;
-        TReading reading;
-        reading.TimeMs = IsoToMs(row[0]);
-        reading.Host = row[1];
-        reading.Completed = row[2] == QLatin1String("true");
-        for (std::size_t i = 0; i < tones.size(); ++i)
-            reading.Bits[std::size_t(tones[i])] = std::uint8_t(row[int(i) + 3].toInt());
+        TReading reading{IsoToMs(row[0]), row[1], row[2] == QLatin1String("true"), {}};
+        for (int i = 3; i < row.size(); ++i)
+            reading.Bits.at(records->front()[i].mid(5).toUInt()) = std::uint8_t(row[i].toInt());
         readings.push_back(reading);
     }
     return readings;
@@ -108,107 +82,51 @@ inline std::optional<std::vector<TReading>> ReadingsFromJson(const QByteArray& t
 {
     std::vector<TReading> readings;
     for (const QByteArray& line : text.split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
         if (line.isEmpty())
             continue;
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
+        if (o.isEmpty() || IsoToMs(o[QStringLiteral("time")].toString()) != o[QStringLiteral("time_ms")].toInteger())
             return std::nullopt;
-        const QJsonObject o = doc.object();
-        TReading reading;
-        reading.TimeMs = o.value(QStringLiteral("time_ms")).toInteger(-1);
-        if (IsoToMs(o.value(QStringLiteral("time")).toString()) != reading.TimeMs)
-            return std::nullopt;
-        reading.Host = o.value(QStringLiteral("host")).toString();
-        reading.Completed = o.value(QStringLiteral("completed")).toBool();
-        const int first = o.value(QStringLiteral("first_tone")).toInt();
-        const QJsonArray bits = o.value(QStringLiteral("bits")).toArray();
-        for (int i = 0; i < bits.size() && first + i < ReadingToneCount; ++i)
-            reading.Bits[std::size_t(first + i)] = std::uint8_t(bits[i].toInt());
+        TReading reading{o[QStringLiteral("time_ms")].toInteger(), o[QStringLiteral("host")].toString(),
+            o[QStringLiteral("completed")].toBool(), {}};
+        const QJsonArray bits = o[QStringLiteral("bits")].toArray();
+        for (int i = 0; i < bits.size(); ++i)
+            reading.Bits.at(std::size_t(o[QStringLiteral("first_tone")].toInt() + i)) = std::uint8_t(bits[i].toInt());
         readings.push_back(reading);
     }
     return readings;
 }
 
-// The text exposition's rules as a test can check them: HELP and TYPE once per
-// family and before its samples, a family's samples together, names and
-// labels well formed, every series once, values numbers, no timestamps (the
-// text-file collector refuses them).
-struct TPrometheusSample {
-    std::string Name;
-    std::map<std::string, std::string> Labels;
-    double Value = 0;
-};
-
-inline std::optional<std::vector<TPrometheusSample>> ParsePrometheus(const QByteArray& text, std::string* why)
+// name -> "label=value,..." -> value. Refused: a sample before its family's
+// TYPE or away from it, a family typed twice, a series twice, bad label
+// escapes, a value that is no number, a timestamp (the text-file collector
+// refuses them), no line feed at the end.
+using TPrometheusSamples = std::map<QString, std::map<QString, double>>;
+inline std::optional<TPrometheusSamples> ParsePrometheus(const QByteArray& text)
 {
-    static const QRegularExpression sampleLine(
-        QStringLiteral(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(?:\{(.*)\})? (\S+)$)"));
-    static const QRegularExpression label(
-        QStringLiteral(R"(([a-zA-Z_][a-zA-Z0-9_]*)="((?:[^"\\\n]|\\[\\"n])*)\"(,|$))"));
-    std::vector<TPrometheusSample> samples;
-    std::set<std::string> typed, finished, series;
-    std::string current;
-    const auto fail = [&](const std::string& message) {
-        if (why)
-            *why = message;
-        return std::nullopt;
-    };
+    static const QRegularExpression type(QStringLiteral(R"(^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) gauge$)"));
+    static const QRegularExpression sample(
+        QStringLiteral(R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)\{((?:[a-zA-Z_]\w*="(?:[^"\\\n]|\\[\\"n])*",?)*)\} (\S+)$)"));
+    TPrometheusSamples samples;
+    std::set<QString> done;
+    QString family;
     if (!text.endsWith('\n'))
-        return fail("no line feed at the end");
-    for (const QByteArray& raw : text.chopped(1).split('\n')) {
-        const QString line = QString::fromUtf8(raw);
-        if (line.startsWith(QLatin1String("# "))) {
-            const QStringList words = line.split(QLatin1Char(' '));
-            if (words.size() < 3)
-                return fail("short comment: " + raw.toStdString());
-            const std::string name = words[2].toStdString();
-            if (words[1] == QLatin1String("TYPE")) {
-                if (words.size() != 4 || words[3] != QLatin1String("gauge") || !typed.insert(name).second)
-                    return fail("bad TYPE: " + raw.toStdString());
-                if (!current.empty())
-                    finished.insert(current);
-                current = name;
-            }
+        return std::nullopt;
+    for (const QString& line : QString::fromUtf8(text.chopped(1)).split(QLatin1Char('\n'))) {
+        if (const auto t = type.match(line); t.hasMatch()) {
+            if (!done.insert(t.captured(1)).second)
+                return std::nullopt;
+            family = t.captured(1);
             continue;
         }
-        const auto m = sampleLine.match(line);
-        if (!m.hasMatch())
-            return fail("not a sample: " + raw.toStdString());
-        TPrometheusSample s;
-        s.Name = m.captured(1).toStdString();
-        if (s.Name != current || finished.count(s.Name))
-            return fail("sample outside its family: " + raw.toStdString());
-        const QString labels = m.captured(2);
-        qsizetype at = 0;
-        while (at < labels.size()) {
-            const auto l = label.match(labels, at, QRegularExpression::NormalMatch,
-                QRegularExpression::AnchorAtOffsetMatchOption);
-            if (!l.hasMatch())
-                return fail("bad labels: " + raw.toStdString());
-            const std::string escaped = l.captured(2).toStdString();
-            std::string value;
-            for (std::size_t k = 0; k < escaped.size(); ++k) {
-                if (escaped[k] == '\\' && k + 1 < escaped.size()) {
-                    ++k;
-                    value += escaped[k] == 'n' ? '\n' : escaped[k];
-                } else {
-                    value += escaped[k];
-                }
-            }
-            s.Labels[l.captured(1).toStdString()] = value;
-            at = l.capturedEnd();
-        }
-        bool ok = false;
-        s.Value = m.captured(3).toDouble(&ok);
-        if (!ok)
-            return fail("value is not a number: " + raw.toStdString());
-        std::string key = s.Name;
-        for (const auto& [k, v] : s.Labels)
-            key += "|" + k + "=" + v;
-        if (!series.insert(key).second)
-            return fail("series twice: " + raw.toStdString());
-        samples.push_back(s);
+        if (line.startsWith(QLatin1String("# HELP ")))
+            continue;
+        const auto s = sample.match(line);
+        bool number = false;
+        const double value = s.captured(3).toDouble(&number);
+        if (!s.hasMatch() || s.captured(1) != family || !number
+            || !samples[family].emplace(s.captured(2), value).second)
+            return std::nullopt;
     }
     return samples;
 }

@@ -1,7 +1,10 @@
-// The reader's formats, each read back by a reader of its own rules and
-// compared with the readings written.
+// What the formats must quote or escape, read back by the formats' own
+// rules, and the table's frequencies as the window's read-out writes them.
+// The process test (tirvane_read_test) compares every format with what the
+// router served.
 #include "format_parsers.h"
 #include "reader/output_formats.h"
+#include "reader/reader_options.h"
 
 #include <QLocale>
 
@@ -9,103 +12,32 @@
 
 namespace {
 
-TReading MakeReading(std::int64_t timeMs, const QString& host, bool completed, int seed)
+TEST(OutputFormatsTest, HostsThatNeedQuotingReadBack)
 {
-    TReading r;
-    r.TimeMs = timeMs;
-    r.Host = host;
-    r.Completed = completed;
-    for (int tone = 1; tone < ReadingToneCount; ++tone)
-        r.Bits[std::size_t(tone)] = std::uint8_t((tone * 5 + seed) % 16);
-    return r;
-}
+    std::vector<TReading> readings;
+    for (const char* host : {"r\xc3\xb6uter, \"north\"", "line\nfeed", "back\\slash", ""}) {
+        TReading r{1765107000123 + std::int64_t(readings.size()) * 60000, QString::fromUtf8(host),
+            readings.size() % 2 == 0, {}};
+        r.Bits[300] = std::uint8_t(readings.size() + 9);
+        readings.push_back(r);
+    }
+    EXPECT_EQ(ReadingsFromCsv(FormatCsv(readings)), readings);
+    EXPECT_EQ(ReadingsFromJson(FormatJson(readings)), readings);
+    EXPECT_EQ(FormatJson(readings).count('\n'), 4); // one line each, line feed in a host or not
 
-// Hosts as a user may type them, some with what each format must quote.
-const std::vector<TReading> Readings = {
-    MakeReading(1765107000123, QStringLiteral("127.0.0.5"), true, 1),
-    MakeReading(1765107060000, QStringLiteral("r\u00f6uter, \"north\"\nline"), false, 2),
-    MakeReading(1765107120999, QStringLiteral("back\\slash"), true, 3),
-};
-
-// The readings with only the tones of span kept.
-std::vector<TReading> OnlySpan(std::vector<TReading> readings, TToneSpan span)
-{
-    for (TReading& r : readings)
-        for (int tone = 0; tone < ReadingToneCount; ++tone)
-            if (tone < span.FirstTone || tone > span.LastTone)
-                r.Bits[std::size_t(tone)] = 0;
-    return readings;
-}
-
-TEST(OutputFormatsTest, CsvAndJsonReadBack)
-{
-    const struct {
-        const char* name;
-        QByteArray (*format)(const std::vector<TReading>&, TToneSpan);
-        std::optional<std::vector<TReading>> (*parse)(const QByteArray&);
-    } formats[] = {
-        {"csv", FormatCsv, ReadingsFromCsv},
-        {"json", FormatJson, ReadingsFromJson},
+    const auto samples = ParsePrometheus(FormatPrometheus(readings, {300, 300}));
+    ASSERT_TRUE(samples.has_value()) << FormatPrometheus(readings, {300, 300}).toStdString();
+    const std::map<QString, double> tones = {
+        {QStringLiteral(R"(host="r)") + QChar(0xf6) + QStringLiteral(R"(uter, \"north\"",tone="300")"), 9},
+        {QStringLiteral(R"(host="line\nfeed",tone="300")"), 10},
+        {QStringLiteral(R"(host="back\\slash",tone="300")"), 11},
+        {QStringLiteral(R"(host="",tone="300")"), 12},
     };
-    const TToneSpan spans[] = {{0, 512}, {0, 255}, {256, 512}};
-    for (const auto& f : formats) {
-        for (const TToneSpan& span : spans) {
-            SCOPED_TRACE(testing::Message() << f.name << " " << span.FirstTone << "-" << span.LastTone);
-            const QByteArray text = f.format(Readings, span);
-            const auto back = f.parse(text);
-            ASSERT_TRUE(back.has_value()) << text.left(300).toStdString();
-            EXPECT_EQ(*back, OnlySpan(Readings, span));
-        }
-    }
-    // One line per reading in JSON (the host's line feed stays escaped), a
-    // header and a row per reading in CSV.
-    EXPECT_EQ(FormatJson(Readings).count('\n'), 3);
-    EXPECT_EQ(ParseCsv(FormatCsv(Readings))->size(), 4u);
-    EXPECT_EQ(ParseCsv(FormatCsv(Readings))->at(0).size(), 3 + 513);
-    EXPECT_TRUE(FormatCsv(Readings).startsWith("time,host,completed,tone_0,tone_1,"));
-    EXPECT_TRUE(FormatCsv({}, {}).endsWith("tone_512\r\n"));
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_tone_bits")), tones);
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_downstream_bits")).at(QStringLiteral(R"(host="")")), 12);
 }
 
-TEST(OutputFormatsTest, PrometheusFollowsTheExpositionRules)
-{
-    std::vector<TReading> readings = Readings;
-    // An older reading of the first host: only the latest one may show.
-    readings.push_back(MakeReading(1765100000000, QStringLiteral("127.0.0.5"), false, 9));
-    std::string why;
-    const auto samples = ParsePrometheus(FormatPrometheus(readings, {256, 512}), &why);
-    ASSERT_TRUE(samples.has_value()) << why;
-
-    std::map<std::string, std::map<std::string, double>> byName; // name -> host|tone -> value
-    for (const TPrometheusSample& s : *samples) {
-        const auto tone = s.Labels.find("tone");
-        byName[s.Name][s.Labels.at("host") + (tone == s.Labels.end() ? "" : "|" + tone->second)] = s.Value;
-    }
-    for (const TReading& r : Readings) {
-        SCOPED_TRACE(r.Host.toStdString());
-        const std::string host = r.Host.toStdString();
-        int up = 0, down = 0;
-        for (int tone = 0; tone < ReadingToneCount; ++tone)
-            (tone < FirstDownstreamTone ? up : down) += r.Bits[std::size_t(tone)];
-        const struct {
-            const char* name;
-            std::string key;
-            double value;
-        } cases[] = {
-            {"tirvane_tone_bits", host + "|256", double(r.Bits[256])},
-            {"tirvane_tone_bits", host + "|512", double(r.Bits[512])},
-            {"tirvane_upstream_bits", host, double(up)},
-            {"tirvane_downstream_bits", host, double(down)},
-            {"tirvane_reading_completed", host, r.Completed ? 1.0 : 0.0},
-            {"tirvane_reading_time_seconds", host, double(r.TimeMs) / 1000.0},
-        };
-        for (const auto& c : cases)
-            EXPECT_DOUBLE_EQ(byName[c.name][c.key], c.value) << c.name << " " << c.key;
-        EXPECT_EQ(byName["tirvane_tone_bits"].count(host + "|255"), 0u); // outside the range
-    }
-    EXPECT_EQ(byName["tirvane_tone_bits"].size(), 3u * 257u);
-}
-
-TEST(OutputFormatsTest, TableWritesFrequenciesAsTheReadOut)
+TEST(OutputFormatsTest, TableFrequenciesAsTheReadOut)
 {
     const QLocale saved;
     const struct {
@@ -113,31 +45,44 @@ TEST(OutputFormatsTest, TableWritesFrequenciesAsTheReadOut)
         int tone;
         const char* frequency;
     } cases[] = {
-        {QLocale::c(), 33, "142.3125"},
         {QLocale::c(), 0, "0"},
-        {QLocale::c(), 40, "172.5"},
+        {QLocale::c(), 33, "142.3125"},
+        {QLocale::c(), 512, "2208"},
         {QLocale(QLocale::German, QLocale::Germany), 33, "142,3125"},
     };
+    TReading reading{1765107000123, QStringLiteral("127.0.0.5"), false, {}};
+    reading.Bits[33] = 7;
     for (const auto& c : cases) {
         QLocale::setDefault(c.locale);
-        const QList<QByteArray> lines = FormatTable({Readings[0]}, {0, 40}).split('\n');
-        ASSERT_EQ(lines.size(), 2 + 41 + 1);
-        EXPECT_EQ(lines[0], "2025-12-07T11:30:00.123Z 127.0.0.5 completed");
-        const QList<QByteArray> columns = lines[2 + c.tone].simplified().split(' ');
-        EXPECT_EQ(columns, (QList<QByteArray>{QByteArray::number(c.tone), c.frequency,
-                               QByteArray::number(Readings[0].Bits[std::size_t(c.tone)])}));
+        const QList<QByteArray> lines = FormatTable({reading}).split('\n');
+        EXPECT_EQ(lines[0], "2025-12-07T11:30:00.123Z 127.0.0.5 not completed");
+        EXPECT_EQ(lines[2 + c.tone].simplified(),
+            QByteArray::number(c.tone) + ' ' + c.frequency + ' ' + QByteArray::number(reading.Bits[std::size_t(c.tone)]));
     }
     QLocale::setDefault(saved);
-    EXPECT_TRUE(FormatTable({Readings[1]}).startsWith("2025-12-07T11:31:00.000Z r\xc3\xb6uter"));
-    EXPECT_TRUE(FormatTable({Readings[1]}).contains("line not completed\nTone"));
 }
 
-TEST(OutputFormatsTest, FormatNames)
+// --since and --until: a date is its first moment, a time without an offset
+// the local time.
+TEST(OutputFormatsTest, IsoTimesForExport)
 {
-    EXPECT_EQ(OutputFormatFromName(QStringLiteral("prometheus")), TOutputFormat::Prometheus);
-    EXPECT_EQ(OutputFormatFromName(QStringLiteral("csv")), TOutputFormat::Csv);
-    EXPECT_EQ(OutputFormatFromName(QStringLiteral("CSV")), std::nullopt);
-    EXPECT_EQ(OutputFormatFromName(QString()), std::nullopt);
+    qputenv("TZ", "Europe/Berlin"); // an hour ahead of UTC in winter
+    constexpr std::int64_t Hour = 3'600'000, MidnightUtc = 1796601600000; // 2026-12-07
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> ms;
+    } cases[] = {
+        {"2026-12-07", MidnightUtc - Hour},
+        {"2026-12-07T18:00", MidnightUtc + 17 * Hour},
+        {"2026-12-07T00:00:00.250Z", MidnightUtc + 250},
+        {"2026-12-07T02:30:00+02:00", MidnightUtc + Hour / 2},
+        {"2026-12-07Tnoon", std::nullopt},
+        {"2026-13-01", std::nullopt},
+        {"yesterday", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseIsoTime(QString::fromLatin1(c.text)), c.ms) << c.text;
+    qunsetenv("TZ");
 }
 
 } // namespace
