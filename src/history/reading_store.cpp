@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -210,14 +211,29 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
     if (!forWriting && !info.exists())
         return Fail(QStringLiteral("there is no such file"));
 
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
-        forWriting ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY, nullptr);
-    FDb.reset(raw);
+    const auto openDb = [&](const QByteArray& name, int flags) {
+        sqlite3* raw = nullptr;
+        const int code = sqlite3_open_v2(name.constData(), &raw, flags, nullptr);
+        FDb.reset(raw);
+        sqlite3_extended_result_codes(FDb.get(), 1);
+        sqlite3_busy_timeout(FDb.get(), BusyTimeoutMs);
+        return code;
+    };
+    int rc = openDb(QFile::encodeName(path),
+        forWriting ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
     if (rc != SQLITE_OK)
         return Fail(rc);
-    sqlite3_extended_result_codes(FDb.get(), 1);
-    sqlite3_busy_timeout(FDb.get(), BusyTimeoutMs);
+    // Reading a logged store needs its shared-memory file, which a read-only
+    // folder cannot hold when no writer has left one; nobody can be writing
+    // there, so the file is read as it lies.
+    if (!forWriting) {
+        ExecInteger(FDb.get(), "PRAGMA user_version", &rc);
+        if ((rc & 0xff) == SQLITE_CANTOPEN)
+            rc = openDb(QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded() + "?immutable=1",
+                SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+        if (rc != SQLITE_OK)
+            return Fail(rc);
+    }
 
     // A file that cannot be written is opened for reading instead; a store
     // for recording counts that as a failure.

@@ -1,6 +1,5 @@
-// The window records every cycle into the user's history (here in a data
-// folder of the test process's own, see the tests' main), against the router
-// simulator on loopback in a private network namespace.
+// The window records every cycle into the user's history (in a data folder
+// of the test's own, see the tests' main); the router is the simulator.
 #include "app/main_window.h"
 #include "app/shape.h"
 #include "chart/series.h"
