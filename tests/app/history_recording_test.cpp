@@ -6,9 +6,7 @@
 #include "history/reading_store.h"
 #include "support/router_sim_process.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,95 +18,72 @@
 
 namespace {
 
-struct Monitor {
-    explicit Monitor(const std::string& host)
+class HistoryRecordingTest : public ::testing::Test {
+protected:
+    HistoryRecordingTest()
     {
-        form.edHost->setText(QString::fromStdString(host));
-        form.edPassword->setText(QStringLiteral("1234"));
+        FForm.edHost->setText(QString::fromStdString(FSim.Address()));
+        FForm.edPassword->setText(QStringLiteral("1234"));
     }
-    std::vector<TReading> Stored(const std::string& host)
+    static RouterSimProcess::Options OwnAddress()
     {
-        return form.History()->Readings(0, QDateTime::currentMSecsSinceEpoch() + 1, QString::fromStdString(host));
+        RouterSimProcess::Options options;
+        options.address = RouterSimProcess::UniqueLoopbackAddress();
+        return options;
     }
-    TForm1 form;
-    QSignalSpy recorded{&form, &TForm1::ReadingRecorded};
+    std::vector<TReading> Stored() { return FForm.History()->Readings(0, INT64_MAX, FForm.edHost->text()); }
+
+    RouterSimProcess FSim{OwnAddress()};
+    TForm1 FForm;
+    QSignalSpy FRecorded{&FForm, &TForm1::ReadingRecorded};
 };
 
-RouterSimProcess::Options SimOnItsOwnAddress()
+TEST_F(HistoryRecordingTest, EveryCycleIsStoredAsServedOutagesMarked)
 {
-    RouterSimProcess::Options options;
-    options.address = RouterSimProcess::UniqueLoopbackAddress();
-    return options;
-}
-
-QList<QWidget*> HistoryMessages()
-{
-    QList<QWidget*> shown;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("HistoryOffMessage") && w->isVisible())
-            shown << w;
-    return shown;
-}
-
-TEST(HistoryRecordingTest, EveryCycleIsStoredAsServedOutagesMarked)
-{
-    RouterSimProcess sim(SimOnItsOwnAddress());
-    Monitor monitor(sim.Address());
     std::vector<std::array<int, 513>> served; // the simulator's line drifts between readings
-    for (const auto& start : std::initializer_list<std::function<void()>>{[&] { monitor.form.Button1->click(); },
-             [&] { monitor.form.rb3->click(); }, [&] { monitor.form.Timer1Timer(); }}) {
-        start();
-        served.push_back(sim.ExpectedTones());
+    for (QAbstractButton* start : std::initializer_list<QAbstractButton*>{FForm.Button1, FForm.rb3, FForm.Button1}) {
+        start->click();
+        served.push_back(FSim.ExpectedTones());
     }
-    const std::vector<TReading> stored = monitor.Stored(sim.Address());
-    ASSERT_EQ(stored.size(), 3u) << monitor.form.History()->ErrorText().toStdString();
-    ASSERT_EQ(monitor.recorded.size(), 3);
+    const std::vector<TReading> stored = Stored();
+    ASSERT_EQ(stored.size(), 3u) << FForm.History()->ErrorText().toStdString();
+    ASSERT_EQ(FRecorded.size(), 3);
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_TRUE(stored[i].Completed);
-        EXPECT_TRUE(std::equal(served[i].begin(), served[i].end(), stored[i].Bits.begin())) << i;
-        EXPECT_EQ(monitor.recorded[int(i)][0].value<TReading>(), stored[i]);
+        EXPECT_TRUE(stored[i].Completed && std::equal(served[i].begin(), served[i].end(), stored[i].Bits.begin())) << i;
+        EXPECT_EQ(FRecorded[int(i)][0].value<TReading>(), stored[i]);
     }
     EXPECT_NE(served[0], served[1]);
 
-    const std::string nobody = RouterSimProcess::UniqueLoopbackAddress();
-    monitor.form.edHost->setText(QString::fromStdString(nobody));
-    monitor.form.Button1->click();
-    monitor.form.Button2->click();
-    ASSERT_EQ(monitor.Stored(nobody).size(), 1u);
-    EXPECT_FALSE(monitor.Stored(nobody)[0].Completed);
-    EXPECT_TRUE(HistoryMessages().isEmpty());
+    FForm.edHost->setText(QString::fromStdString(RouterSimProcess::UniqueLoopbackAddress())); // nobody there
+    FForm.Timer1Timer();
+    ASSERT_EQ(Stored().size(), 1u);
+    EXPECT_FALSE(Stored()[0].Completed);
+    EXPECT_TRUE(FForm.findChildren<QMessageBox*>().isEmpty());
 }
 
-TEST(HistoryRecordingTest, AStoreThatFailsTurnsHistoryOffOnceAndPlottingGoesOn)
+TEST_F(HistoryRecordingTest, AStoreThatFailsTurnsHistoryOffOnceAndPlottingGoesOn)
 {
-    const QString path = TReadingStore::DefaultPath();
-    const QByteArray notADatabase(4096, 'x');
+    const QString path = TReadingStore::DefaultPath(); // in this test process's own data folder
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile::rename(path, path + ".kept");
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(notADatabase) == notADatabase.size());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
     file.close();
-    RouterSimProcess sim(SimOnItsOwnAddress());
-    Monitor monitor(sim.Address());
     for (int cycle = 0; cycle < 2; ++cycle) {
-        monitor.form.Button1->click();
-        ASSERT_EQ(monitor.form.LineSeries18->Count(), 256);
-        EXPECT_EQ(monitor.form.LineSeries18->YValues().Value(40), double(sim.ExpectedTones()[40]));
-        EXPECT_EQ(monitor.form.Shape1->BrushColor(), QColor(0, 128, 0));
-        EXPECT_TRUE(monitor.form.Timer1->isActive());
-        const QList<QWidget*> shown = HistoryMessages(); // one, not modal, naming file and reason
+        FForm.Button1->click();
+        ASSERT_EQ(FForm.LineSeries18->Count(), 256);
+        EXPECT_EQ(FForm.LineSeries18->YValues().Value(40), double(FSim.ExpectedTones()[40]));
+        EXPECT_EQ(FForm.Shape1->BrushColor(), QColor(0, 128, 0));
+        EXPECT_TRUE(FForm.Timer1->isActive());
+        const QList<QMessageBox*> shown = FForm.findChildren<QMessageBox*>(); // one, not modal
         ASSERT_EQ(shown.size(), 1) << cycle;
-        EXPECT_EQ(shown[0]->windowModality(), Qt::NonModal);
-        const QString text = static_cast<QMessageBox*>(shown[0])->text();
-        EXPECT_TRUE(text.contains(path) && text.contains("not a database")) << text.toStdString();
+        EXPECT_TRUE(shown[0]->isVisible() && shown[0]->windowModality() == Qt::NonModal);
+        EXPECT_TRUE(shown[0]->text().contains(path) && shown[0]->text().contains("not a database"))
+            << shown[0]->text().toStdString();
     }
-    monitor.form.Button2->click();
-    EXPECT_EQ(monitor.recorded.size(), 0);
-    HistoryMessages()[0]->close();
+    EXPECT_EQ(FRecorded.size(), 0);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), notADatabase);
+    EXPECT_EQ(file.readAll(), QByteArray(4096, 'x'));
     QFile::remove(path);
-    QFile::rename(path + ".kept", path);
 }
 
 } // namespace

@@ -24,8 +24,7 @@ namespace {
 
 struct TRun {
     int Exit = -1;
-    QByteArray Out, Err;
-    QByteArray Cmdline; // /proc/PID/cmdline, read while it ran
+    QByteArray Out, Err, Cmdline; // the command line as /proc showed it while it ran
 };
 
 class ReaderTest : public ::testing::Test {
@@ -43,7 +42,6 @@ protected:
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(TIRVANE_READER), args);
         TRun run;
-        // The command line as other users see it, once the program is in place.
         for (int i = 0; i < 100 && process.waitForStarted() && !run.Cmdline.contains(TIRVANE_READER); ++i) {
             QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(process.processId()));
             if (cmdline.open(QIODevice::ReadOnly))
@@ -188,29 +186,25 @@ TEST_F(ReaderTest, RecordsAndExportsTheHistory)
     const std::vector<TReading> printed = ReadingsFromJson(taken.Out).value_or(std::vector<TReading>{});
     ASSERT_EQ(printed.size(), 2u);
     TReadingStore store;
-    ASSERT_TRUE(store.OpenToRead(history));
-    EXPECT_EQ(store.Readings(0, INT64_MAX), printed);
+    EXPECT_TRUE(store.OpenToRead(history) && store.Readings(0, INT64_MAX) == printed);
 
     const QString between = QDateTime::fromMSecsSinceEpoch(printed[0].TimeMs + 1, Qt::UTC).toString(Qt::ISODateWithMs);
     const struct {
         QStringList args;
         std::vector<TReading> expected;
     } cases[] = {
-        {{}, printed},
         {{"--host", host}, printed},
         {{"--host", "127.0.0.254"}, {}},
         {{"--since", between}, {printed[1]}},
         {{"--until", between}, {printed[0]}},
-        {{"--since", "2001-01-01", "--until", "2001-01-02"}, {}},
     };
     for (const auto& c : cases) {
         const TRun run = Run(QStringList{"--export", "--history", history, "--format", "csv"} + c.args);
         EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
         EXPECT_EQ(ReadingsFromCsv(run.Out), c.expected) << c.args.join(' ').toStdString();
     }
-    const TRun missing = Run({"--export", "--history", FDir.filePath("none.sqlite")});
-    EXPECT_EQ(missing.Exit, 1);
-    EXPECT_TRUE(missing.Err.endsWith("none.sqlite: there is no such file\n")) << missing.Err.toStdString();
+    const TRun missing = Run({"--export", "--history", FDir.filePath("none.sqlite")}); // nothing made
+    EXPECT_TRUE(missing.Exit == 1 && missing.Err.endsWith("none.sqlite: there is no such file\n")) << missing.Err.toStdString();
     EXPECT_FALSE(QFile::exists(FDir.filePath("none.sqlite")));
 }
 
@@ -220,9 +214,8 @@ TEST_F(ReaderTest, LinksQtCoreOnly)
     ldd.start(QStringLiteral("ldd"), {QStringLiteral(TIRVANE_READER)});
     ASSERT_TRUE(ldd.waitForFinished(30000));
     const QByteArray libraries = ldd.readAllStandardOutput();
-    EXPECT_TRUE(libraries.contains("libQt6Core.so")) << libraries.toStdString();
-    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libX11", "libxcb"})
-        EXPECT_FALSE(libraries.contains(library)) << library;
+    EXPECT_TRUE(libraries.contains("libQt6Core.so") && !libraries.contains("libQt6Gui") && !libraries.contains("libQt6Widgets")
+        && !libraries.contains("libxcb")) << libraries.toStdString();
 }
 
 } // namespace
