@@ -1,6 +1,5 @@
-// The main of the history tests: a mount namespace of their own for the
-// read-only and full-disk cases, and Qt's test locations so nothing here
-// touches the user's own history.
+// The history tests' main: a mount namespace of their own for read-only and
+// full disks, and Qt's test locations, never the user's own history.
 #include "support/private_mounts.h"
 
 #include <QCoreApplication>
@@ -11,8 +10,7 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    // Before anything starts a thread.
-    EnterPrivateMountNamespace();
+    EnterPrivateMountNamespace(); // before anything starts a thread
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication application(argc, argv);
     return RUN_ALL_TESTS();
