@@ -91,6 +91,13 @@ int ReadLine(const TReaderOptions& options)
             PrintError(store.ErrorText());
     }
 
+    // The window's deadline bounds each reading; tests of the whole program
+    // shorten it as they shorten the window's.
+    bool deadlineSet = false;
+    const int deadlineMs = qEnvironmentVariableIntValue("TIRVANE_CYCLE_DEADLINE_MS", &deadlineSet);
+    const std::chrono::milliseconds deadline
+        = deadlineSet && deadlineMs > 0 ? std::chrono::milliseconds(deadlineMs) : CycleDeadline;
+
     const TOutputFormat format = ChosenFormat(options);
     int status = options.Record && !recording ? 1 : 0;
     using Clock = std::chrono::steady_clock;
@@ -103,6 +110,7 @@ int ReadLine(const TReaderOptions& options)
         }
         TCaptureBuffer memo;
         TToneTable tones{};
+        request.Deadline = Clock::now() + deadline;
         const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
 
         TReading reading;

@@ -19,6 +19,16 @@ RouterSimProcess::Options SimOn(const std::string& address, std::vector<std::str
     return options;
 }
 
+TDialogueRequest Request(const std::string& host, const std::string& user, const std::string& prompt = ">")
+{
+    TDialogueRequest request;
+    request.Host = host;
+    request.Username = user;
+    request.Password = "1234";
+    request.Prompt = prompt;
+    return request;
+}
+
 TEST(CycleDialogueTest, DecodesWhatTheRouterServed)
 {
     for (const auto& [user, extra] : {std::pair<std::string, std::vector<std::string>>{"", {}}, {"admin", {}},
@@ -32,7 +42,7 @@ TEST(CycleDialogueTest, DecodesWhatTheRouterServed)
         // A cycle run at the catch-up point leaves its text in the shared buffer.
         hooks.PumpEvents = [&] { memo.SetText("left by a nested cycle\r\n"), ++pumped; };
         hooks.DialogueOver = [&] { nearWhenOver = tones[300]; };
-        const TDialogueOutcome outcome = RunCycleDialogue({sim.Address(), "23", user, "1234", ">"}, memo, tones, hooks);
+        const TDialogueOutcome outcome = RunCycleDialogue(Request(sim.Address(), user), memo, tones, hooks);
         EXPECT_TRUE(outcome.Completed) << DialogueStepText(outcome.Step) << ": " << outcome.ErrorText;
         EXPECT_EQ(outcome.Step, TDialogueStep::Done);
         EXPECT_EQ(pumped, 1);
@@ -70,7 +80,7 @@ TEST(CycleDialogueTest, ReportsTheStepWhereItBrokeOff)
         TToneTable tones{};
         bool over = false;
         const TDialogueOutcome outcome
-            = RunCycleDialogue({address, "23", c.user, "1234", c.prompt}, memo, tones, {nullptr, [&] { over = true; }});
+            = RunCycleDialogue(Request(address, c.user, c.prompt), memo, tones, {nullptr, [&] { over = true; }});
         EXPECT_FALSE(outcome.Completed);
         EXPECT_EQ(outcome.Step, c.step);
         EXPECT_EQ(outcome.ErrorCode, c.code);
