@@ -104,6 +104,9 @@ void THistoryWindow::CreateControls()
     cbHost = new QComboBox(this);
     cbHost->setObjectName(QStringLiteral("cbHost"));
     lbHost->setBuddy(cbHost);
+    // Shown once the store holds more than one host.
+    lbHost->hide();
+    cbHost->hide();
     tbView = new QTabBar(this);
     tbView->setObjectName(QStringLiteral("tbView"));
     for (const char* caption : ViewCaptions)

@@ -6,57 +6,49 @@
 
 #include <cmath>
 #include <map>
+#include <tuple>
 
 namespace {
 
 // A reading at minute `minute`; tones not named carry 0 bits.
 TReading R(int minute, bool completed, const std::map<int, int>& bits)
 {
-    TReading reading;
-    reading.TimeMs = std::int64_t(minute) * 60000;
-    reading.Host = QStringLiteral("127.0.0.1");
-    reading.Completed = completed;
+    TReading reading{std::int64_t(minute) * 60000, QStringLiteral("127.0.0.1"), completed, {}};
     for (const auto& [tone, b] : bits)
         reading.Bits[std::size_t(tone)] = std::uint8_t(b);
     return reading;
 }
 
-struct ToneFigures {
-    int tone, latest, max, min, changes;
-};
-
-struct FiguresCase {
-    const char* name;
-    std::vector<TReading> readings;
-    int complete;
-    int totalChanges;
-    std::vector<ToneFigures> tones;
-};
-
 TEST(HistoryFigures, EnvelopeAndChangesOfKnownSets)
 {
-    const FiguresCase cases[] = {
-        {"no readings", {}, 0, 0, {{40, 0, 0, 0, 0}}},
-        {"one reading", {R(0, true, {{40, 9}})}, 1, 0, {{40, 9, 9, 9, 0}, {41, 0, 0, 0, 0}}},
+    using ToneFigures = std::tuple<int, int, int, int>; // latest, max, min, changes
+    const struct {
+        const char* name;
+        std::vector<TReading> readings;
+        int complete, totalChanges;
+        std::map<int, ToneFigures> tones;
+    } cases[] = {
+        {"no readings", {}, 0, 0, {{40, {0, 0, 0, 0}}}},
+        {"one reading", {R(0, true, {{40, 9}})}, 1, 0, {{40, {9, 9, 9, 0}}, {41, {0, 0, 0, 0}}}},
         {"a tone drops and recovers",
          {R(0, true, {{40, 9}}), R(1, true, {{40, 4}}), R(2, true, {{40, 9}})}, 3, 2,
-         {{40, 9, 9, 4, 2}}},
+         {{40, {9, 9, 4, 2}}}},
         {"an incomplete reading between equal ones is no change",
          {R(0, true, {{40, 9}}), R(1, false, {{40, 2}}), R(2, true, {{40, 9}})}, 2, 0,
-         {{40, 9, 9, 9, 0}}},
+         {{40, {9, 9, 9, 0}}}},
         {"an incomplete reading between different ones: one change",
          {R(0, true, {{40, 9}}), R(1, false, {}), R(2, false, {}), R(3, true, {{40, 7}})}, 2, 1,
-         {{40, 7, 9, 7, 1}}},
+         {{40, {7, 9, 7, 1}}}},
         {"only incomplete readings: all zero", {R(0, false, {{40, 9}}), R(1, false, {{40, 3}})}, 0, 0,
-         {{40, 0, 0, 0, 0}}},
+         {{40, {0, 0, 0, 0}}}},
         {"latest is the newest complete one, not the newest reading",
          {R(0, true, {{5, 3}, {512, 2}}), R(1, true, {{5, 6}, {512, 2}}), R(2, false, {{5, 15}})}, 2, 1,
-         {{5, 6, 6, 3, 1}, {512, 2, 2, 2, 0}}},
-        {"bits above 15 count as 15", {R(0, true, {{7, 200}})}, 1, 0, {{7, 15, 15, 15, 0}}},
+         {{5, {6, 6, 3, 1}}, {512, {2, 2, 2, 0}}}},
+        {"bits above 15 count as 15", {R(0, true, {{7, 200}})}, 1, 0, {{7, {15, 15, 15, 0}}}},
         {"each tone counted by itself",
          {R(0, true, {{0, 1}, {31, 2}, {32, 3}}), R(1, true, {{0, 2}, {31, 2}, {32, 4}}),
           R(2, true, {{0, 3}, {31, 2}, {32, 3}})},
-         3, 4, {{0, 3, 3, 1, 2}, {31, 2, 2, 2, 0}, {32, 3, 4, 3, 2}}},
+         3, 4, {{0, {3, 3, 1, 2}}, {31, {2, 2, 2, 0}}, {32, {3, 4, 3, 2}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,45 +57,31 @@ TEST(HistoryFigures, EnvelopeAndChangesOfKnownSets)
         EXPECT_EQ(figures.Count(), int(c.readings.size()));
         EXPECT_EQ(figures.CompleteCount(), c.complete);
         EXPECT_EQ(figures.TotalChanges(), c.totalChanges);
-        for (const auto& t : c.tones) {
-            SCOPED_TRACE(t.tone);
-            EXPECT_EQ(figures.Latest(t.tone), t.latest);
-            EXPECT_EQ(figures.Max(t.tone), t.max);
-            EXPECT_EQ(figures.Min(t.tone), t.min);
-            EXPECT_EQ(figures.Changes(t.tone), t.changes);
+        for (const auto& [tone, expected] : c.tones) {
+            const ToneFigures shown{figures.Latest(tone), figures.Max(tone), figures.Min(tone), figures.Changes(tone)};
+            EXPECT_EQ(shown, expected) << "tone " << tone;
         }
     }
 }
 
 TEST(HistoryFigures, RatesAreBitsPerSymbolTimesFourThousand)
 {
-    struct Case {
+    const struct {
         TReading reading;
-        bool completed;
         int up, down;
         double upKbps, downKbps;
+    } cases[] = {
+        {R(0, true, {}), 0, 0, 0.0, 0.0},
+        {R(1, true, {{31, 2}, {32, 3}}), 2, 3, 8.0, 12.0}, // the boundary tones
+        {R(2, true, {{0, 15}, {6, 10}, {100, 15}, {512, 1}}), 25, 16, 100.0, 64.0},
+        {R(3, false, {{40, 9}}), 0, 0, 0.0, 0.0}, // an outage carries no rate
     };
-    const Case cases[] = {
-        {R(0, true, {}), true, 0, 0, 0.0, 0.0},
-        {R(1, true, {{31, 2}, {32, 3}}), true, 2, 3, 8.0, 12.0}, // the boundary tones
-        {R(2, true, {{0, 15}, {6, 10}, {100, 15}, {512, 1}}), true, 25, 16, 100.0, 64.0},
-        {R(3, false, {{40, 9}}), false, 0, 0, 0.0, 0.0}, // an outage carries no rate
-    };
-    std::vector<TReading> readings;
-    for (const auto& c : cases)
-        readings.push_back(c.reading);
     THistoryFigures figures;
-    figures.Reset(readings);
-    ASSERT_EQ(figures.Rates().size(), std::size(cases));
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
-        const TRatePoint& p = figures.Rates()[i];
-        EXPECT_EQ(p.TimeMs, cases[i].reading.TimeMs);
-        EXPECT_EQ(p.Completed, cases[i].completed);
-        EXPECT_EQ(p.UpBits, cases[i].up);
-        EXPECT_EQ(p.DownBits, cases[i].down);
-        EXPECT_DOUBLE_EQ(p.UpKbps(), cases[i].upKbps);
-        EXPECT_DOUBLE_EQ(p.DownKbps(), cases[i].downKbps);
+    for (const auto& c : cases) {
+        figures.Add(c.reading);
+        const TRatePoint& p = figures.Rates().back();
+        EXPECT_EQ(std::tuple(p.TimeMs, p.Completed, p.UpBits, p.DownBits, p.UpKbps(), p.DownKbps()),
+                  std::tuple(c.reading.TimeMs, c.reading.Completed, c.up, c.down, c.upKbps, c.downKbps));
     }
 }
 
@@ -118,6 +96,15 @@ std::vector<TReading> DriftingLine(int count)
         readings.push_back(R(i, i % 6 != 4, bits));
     }
     return readings;
+}
+
+// Every figure but the waterfall, in one list to compare.
+std::vector<int> Summary(const THistoryFigures& f)
+{
+    std::vector<int> all = {f.Count(), f.CompleteCount(), f.TotalChanges()};
+    for (int tone = 0; tone < ReadingToneCount; ++tone)
+        all.insert(all.end(), {f.Latest(tone), f.Max(tone), f.Min(tone), f.Changes(tone)});
+    return all;
 }
 
 // A window left open adds readings at one end and lets them go at the other:
@@ -141,25 +128,16 @@ TEST(HistoryFigures, SlidingPeriodEqualsAFreshStart)
 
         THistoryFigures fresh;
         fresh.Reset({all.begin() + begin, all.begin() + end});
-        ASSERT_EQ(sliding.Count(), fresh.Count());
-        EXPECT_EQ(sliding.CompleteCount(), fresh.CompleteCount());
-        EXPECT_EQ(sliding.TotalChanges(), fresh.TotalChanges());
-        for (int tone = 0; tone < ReadingToneCount; ++tone) {
-            ASSERT_EQ(sliding.Latest(tone), fresh.Latest(tone)) << tone;
-            ASSERT_EQ(sliding.Max(tone), fresh.Max(tone)) << tone;
-            ASSERT_EQ(sliding.Min(tone), fresh.Min(tone)) << tone;
-            ASSERT_EQ(sliding.Changes(tone), fresh.Changes(tone)) << tone;
-        }
+        EXPECT_EQ(Summary(sliding), Summary(fresh));
         EXPECT_EQ(sliding.Waterfall(), fresh.Waterfall());
     }
 }
 
+// Added one by one, enough readings to outgrow the first block of rows.
 TEST(HistoryFigures, WaterfallHasOneRowPerReadingNewestOnTop)
 {
-    THistoryFigures figures;
-    // Enough readings added one by one to outgrow the first block.
-    figures.Reset({});
     const std::vector<TReading> readings = DriftingLine(150);
+    THistoryFigures figures;
     for (const TReading& reading : readings)
         figures.Add(reading);
     const QImage image = figures.Waterfall();
@@ -178,25 +156,14 @@ TEST(HistoryFigures, WaterfallHasOneRowPerReadingNewestOnTop)
 TEST(HistoryFigures, ColourMapDecodesBackAndRisesInLightness)
 {
     // Relative luminance of an sRGB colour: what the eye takes for brightness.
-    const auto luminance = [](QRgb c) {
-        const auto linear = [](int v) {
-            const double s = v / 255.0;
-            return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
-    };
+    const auto linear = [](int v) { return v <= 10 ? v / 3294.6 : std::pow((v / 255.0 + 0.055) / 1.055, 2.4); };
+    const auto luminance = [&](QRgb c) { return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c)); };
     for (int bits = 0; bits <= MaxToneBits; ++bits) {
         EXPECT_EQ(BitsOfColor(BitsColor(bits)), bits);
-        if (bits > 0) {
-            EXPECT_GT(luminance(BitsColor(bits)), luminance(BitsColor(bits - 1))) << bits;
-        }
+        EXPECT_TRUE(bits == 0 || luminance(BitsColor(bits)) > luminance(BitsColor(bits - 1))) << bits;
     }
-    const struct {
-        QRgb colour;
-        int bits;
-    } cases[] = {{IncompleteColor, -1}, {0xFFFFFFFF, -2}, {0xFF000000, -2}, {BitsColor(7) ^ 1, -2}};
-    for (const auto& c : cases)
-        EXPECT_EQ(BitsOfColor(c.colour), c.bits) << std::hex << c.colour;
+    for (const auto& [colour, bits] : {std::pair{IncompleteColor, -1}, {0xFFFFFFFFu, -2}, {BitsColor(7) ^ 1, -2}})
+        EXPECT_EQ(BitsOfColor(colour), bits) << std::hex << colour;
 }
 
 // Scaled into fewer pixel rows than readings, a lone outage still shows.
@@ -215,16 +182,11 @@ TEST(HistoryFigures, ScaledWaterfallKeepsOutagesAndMapsPointsToCells)
     EXPECT_EQ(scaled.pixel(200, 0), BitsColor(12));
     EXPECT_EQ(scaled.pixel(202, 0), BitsColor(0));
 
-    const struct {
-        int y, height, row;
-    } rows[] = {{0, 10, 0}, {9, 10, 36}, {10, 10, -1}, {-1, 10, -1}, {79, 80, 39}, {40, 80, 20}};
-    for (const auto& c : rows)
-        EXPECT_EQ(figures.RowAt(c.y, c.height), c.row) << c.y << "/" << c.height;
-    const struct {
-        int x, width, tone;
-    } tones[] = {{0, 513, 0}, {512, 513, 512}, {513, 513, -1}, {1025, 1026, 512}, {3, 1026, 1}, {-1, 513, -1}};
-    for (const auto& c : tones)
-        EXPECT_EQ(THistoryFigures::ToneAt(c.x, c.width), c.tone) << c.x << "/" << c.width;
+    // {point, extent, expected}: rows of 40 readings, then tones of 513.
+    for (const auto& [y, height, row] : {std::tuple{0, 10, 0}, {9, 10, 36}, {10, 10, -1}, {-1, 10, -1}, {79, 80, 39}})
+        EXPECT_EQ(figures.RowAt(y, height), row) << y << "/" << height;
+    for (const auto& [x, width, tone] : {std::tuple{0, 513, 0}, {513, 513, -1}, {1025, 1026, 512}, {3, 1026, 1}})
+        EXPECT_EQ(THistoryFigures::ToneAt(x, width), tone) << x << "/" << width;
 }
 
 TEST(HistoryFigures, RateRunsBreakAtOutagesAndKeepExtremes)
@@ -246,14 +208,13 @@ TEST(HistoryFigures, RateRunsBreakAtOutagesAndKeepExtremes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bucketMs);
-        const auto runs = RateRuns(points, c.bucketMs);
-        ASSERT_EQ(runs.size(), c.minutes.size());
-        for (std::size_t r = 0; r < runs.size(); ++r) {
-            std::vector<int> minutes;
-            for (const auto& p : runs[r])
-                minutes.push_back(int(p.TimeMs / 60000));
-            EXPECT_EQ(minutes, c.minutes[r]) << "run " << r;
+        std::vector<std::vector<int>> minutes;
+        for (const auto& run : RateRuns(points, c.bucketMs)) {
+            minutes.emplace_back();
+            for (const auto& p : run)
+                minutes.back().push_back(int(p.TimeMs / 60000));
         }
+        EXPECT_EQ(minutes, c.minutes);
     }
 }
 
