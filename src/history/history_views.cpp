@@ -371,11 +371,10 @@ void TChangesView::Draw(QPainter& painter, const QRect& area) const
 // --- line-rate trend ---
 
 TTrendView::TTrendView(const THistoryFigures& figures, QWidget* parent)
-    : QChartView(parent)
+    : QChartView(new QChart, parent) // the view owns the chart; made with one, it makes no other
     , FFigures(figures)
-    , FChart(new QChart)
+    , FChart(chart())
 {
-    setChart(FChart); // the view owns the chart
     setRenderHint(QPainter::Antialiasing);
     FChart->setTitle(QStringLiteral("Line rate of each complete reading (bits per symbol × 4,000 symbols/s)"));
     QFont title = FChart->titleFont();
