@@ -269,6 +269,13 @@ void TForm1::CreateMenus()
     Printersetup1->setObjectName(QStringLiteral("Printersetup1"));
     Print1 = PopupMenu1->addAction(QStringLiteral("Print"), this, Guarded(this, &TForm1::Print1Click));
     Print1->setObjectName(QStringLiteral("Print1"));
+    N4 = PopupMenu1->addSeparator();
+    N4->setObjectName(QStringLiteral("N4"));
+    History1 = PopupMenu1->addAction(QStringLiteral("History..."), this, Guarded(this, &TForm1::History1Click));
+    History1->setObjectName(QStringLiteral("History1"));
+    History1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    // The shortcut works in the whole window, not only while the menu is up.
+    addAction(History1);
 
     Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Chart21, &QWidget::customContextMenuRequested, this,

@@ -32,6 +32,7 @@ class TShape;
 class TSavePictureDialog;
 class TPrinterSetupDialog;
 class TReadingStore;
+class THistoryWindow;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -79,6 +80,8 @@ public:
     QAction* N2 = nullptr;
     QAction* Printersetup1 = nullptr;
     QAction* Print1 = nullptr;
+    QAction* N4 = nullptr;
+    QAction* History1 = nullptr; // Ctrl+H in the main window too
     TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window; made on first use
     TPrinterSetupDialog* PrinterSetupDialog1 = nullptr; // Qt-owned by this window
 
@@ -96,6 +99,9 @@ public slots:
     void Copytoclipboard1Click();
     void Printersetup1Click();
     void Print1Click();
+    // Opens (or brings up) the History window; defined in
+    // main_window_history.cpp.
+    void History1Click();
 
 public:
     // Runs Button2Click, drops any error, and always lets the window close.
@@ -151,6 +157,7 @@ private:
         QPoint Place;
     };
     std::vector<TDesignPlace> FBottomAnchored;
+    THistoryWindow* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
     bool FCrossCursor = false;
     std::unique_ptr<TReadingStore> FHistory;
     bool FHistoryOpened = false;

@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAndSeparators)
         std::vector<std::string>({"Help...", "-", "About..."}));
     EXPECT_EQ(captions(FForm.PopupMenu1->actions()),
         std::vector<std::string>(
-            {"Save As...", "-", "Copy to clipboard", "-", "Printer setup...", "Print"}));
+            {"Save As...", "-", "Copy to clipboard", "-", "Printer setup...", "Print", "-", "History..."}));
     EXPECT_EQ(FForm.N3->objectName(), QStringLiteral("N3"));
     EXPECT_EQ(FForm.Print1->objectName(), QStringLiteral("Print1"));
 }
