@@ -450,6 +450,8 @@ void TTrendView::Rebuild()
                 for (const TRatePoint& p : runs[r])
                     points.append(QPointF(double(p.TimeMs), direction.up ? p.UpKbps() : p.DownKbps()));
                 series->replace(points);
+                // A lone reading between outages is no line: show it as a dot.
+                series->setPointsVisible(points.size() < 3);
             }
             FChart->addSeries(series);
             series->attachAxis(FTime);
