@@ -5,15 +5,16 @@
 // home folder. The simulators listen on port 23 of loopback addresses of
 // their own, so this runs inside a private network namespace as root.
 #include "app/main_window.h"
-#include "app/modal_catcher.h"
 #include "chart/chart.h"
 #include "chart/series.h"
-#include "e2e/x_session.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
 #include "history/reading_store.h"
 #include "reader/output_formats.h"
+#include "support/modal_catcher.h"
 #include "support/router_sim_process.h"
+#include "support/screen_reading.h"
+#include "support/x_session.h"
 
 #include <QApplication>
 #include <QFile>
@@ -76,7 +77,7 @@ protected:
         Window()->resize(1900, 700); // three pixels and more a tone
         EXPECT_TRUE(QTest::qWaitForWindowExposed(Window()));
         QTest::qWait(300);
-        return e2e::GrabScreen(ScreenName);
+        return support::GrabScreen(ScreenName);
     }
 
     // x on screen of the middle column of a tone's cell, clear of the lines
@@ -201,7 +202,7 @@ int main(int argc, char** argv)
     bool listing = false;
     for (int i = 1; i < argc; ++i)
         listing = listing || std::string(argv[i]) == "--gtest_list_tests";
-    e2e::Xvfb server;
+    support::Xvfb server;
     QTemporaryDir home; // the history file and settings of this run only
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!listing) {
