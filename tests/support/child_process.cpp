@@ -79,7 +79,7 @@ std::string FindOnPath(const std::string& name)
 ChildProcess::~ChildProcess() { Stop(); }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const Environment& env,
-                         bool captureOutput, int extraFd)
+                         bool captureOutput, bool outputOnFd3)
 {
     if (argv.empty()) {
         error = "nothing to start";
@@ -112,15 +112,11 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Environment
         ::setpgid(0, 0);
         const int devNull = ::open("/dev/null", O_RDWR);
         ::dup2(devNull, STDIN_FILENO);
-        if (captureOutput) {
-            ::dup2(outPipe[1], STDOUT_FILENO);
-            ::dup2(outPipe[1], STDERR_FILENO);
-        } else {
-            ::dup2(devNull, STDOUT_FILENO);
-            ::dup2(devNull, STDERR_FILENO);
-        }
-        if (extraFd >= 0)
-            ::dup2(extraFd, 3); // dup2 clears close-on-exec on the copy
+        const bool toPipe = captureOutput && !outputOnFd3;
+        ::dup2(toPipe ? outPipe[1] : devNull, STDOUT_FILENO);
+        ::dup2(toPipe ? outPipe[1] : devNull, STDERR_FILENO);
+        if (captureOutput && outputOnFd3)
+            ::dup2(outPipe[1], 3); // dup2 clears close-on-exec on the copy
         ::execve(cargs[0], cargs.data(), cenv.data());
         const int code = errno;
         [[maybe_unused]] auto n = ::write(execPipe[1], &code, sizeof code);

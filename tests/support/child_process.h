@@ -33,11 +33,12 @@ public:
 
     // Starts argv[0] (a path) with the parent's environment plus overrides.
     // With captureOutput, stdout and stderr go to a pipe read by WaitForLine;
-    // otherwise they go to /dev/null. extraFd, when >= 0, is handed to the
-    // child as descriptor 3. Returns false (and sets error) when the program
-    // cannot be started.
+    // otherwise they go to /dev/null. With outputOnFd3, what the child
+    // writes to descriptor 3 is captured instead, and stdout and stderr go
+    // to /dev/null. Returns false (and sets error) when the program cannot
+    // be started.
     bool Start(const std::vector<std::string>& argv, const Environment& env,
-               bool captureOutput, int extraFd = -1);
+               bool captureOutput, bool outputOnFd3 = false);
 
     pid_t Pid() const { return FPid; }
     bool IsRunning();

@@ -1,24 +1,9 @@
 #include "support/x_session.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <sstream>
-#include <unistd.h>
 
 namespace support {
-
-namespace {
-
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-} // namespace
 
 bool Xvfb::Start(int width, int height)
 {
@@ -27,35 +12,16 @@ bool Xvfb::Start(int width, int height)
         error = "Xvfb is not installed";
         return false;
     }
-    int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0) {
-        error = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const bool started = FServer.Start(
-        {server, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-        {}, false, ready[1]);
-    ::close(ready[1]);
-    if (!started) {
-        ::close(ready[0]);
+    // The server writes its display number to descriptor 3 once it accepts
+    // clients.
+    std::string number;
+    if (!FServer.Start({server, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+                       {}, true, true)) {
         error = FServer.error;
         return false;
     }
-    // The server writes its display number once it accepts clients.
-    std::string number;
-    const auto deadline = Clock::now() + Milliseconds(30000);
-    for (;;) {
-        pollfd p{ready[0], POLLIN, 0};
-        const int wait = RemainingMs(deadline);
-        if (wait == 0 || ::poll(&p, 1, wait) <= 0)
-            break;
-        char c;
-        if (::read(ready[0], &c, 1) != 1 || c == '\n')
-            break;
-        number.push_back(c);
-    }
-    ::close(ready[0]);
+    FServer.WaitForLine("", Milliseconds(30000), &number);
     if (number.empty()) {
         error = "Xvfb did not report a display";
         FServer.Stop();
