@@ -23,7 +23,9 @@ bool WaitReadable(int Fd, int Ms)
     return ::poll(&Set, 1, Ms) > 0;
 }
 
-enum class TRead { Got, TimedOut, Closed };
+// Closed: the client ended its side in order (a read of 0 bytes); Reset:
+// the read failed, as it does when the client dropped the connection.
+enum class TRead { Got, TimedOut, Closed, Reset };
 
 // One recv appended to Into, after waiting up to Ms for it (a negative Ms:
 // no wait, the read itself blocks).
@@ -33,8 +35,10 @@ TRead ReadInto(int Fd, std::string& Into, int Ms)
         return TRead::TimedOut;
     char Chunk[65536];
     const ssize_t N = ::recv(Fd, Chunk, sizeof Chunk, 0);
-    if (N <= 0)
+    if (N == 0)
         return TRead::Closed;
+    if (N < 0)
+        return TRead::Reset;
     Into.append(Chunk, static_cast<std::size_t>(N));
     return TRead::Got;
 }
@@ -74,20 +78,23 @@ struct ScriptServer::TConnection {
     int Fd = -1;
     std::string Got;
     bool SawClose = false;
+    bool SawReset = false;
     std::size_t Flooded = 0;
 
-    // Reads one chunk into Got; false on time-out or when the client closed.
+    // Reads one chunk into Got; false on time-out or when the client has gone.
     bool ReadSome(int Ms)
     {
         const TRead Result = ReadInto(Fd, Got, Ms);
         SawClose = SawClose || Result == TRead::Closed;
+        SawReset = SawReset || Result == TRead::Reset;
         return Result == TRead::Got;
     }
+    bool Gone() const { return SawClose || SawReset; }
 };
 
 ScriptServer::ScriptServer(std::vector<Script> Scripts, const std::string& Host, bool WatchForExtra, int Port)
     : FScripts(std::move(Scripts)), FWatchForExtra(WatchForExtra), FReceived(FScripts.size()),
-      FSawClose(FScripts.size(), false), FFlooded(FScripts.size(), 0)
+      FSawClose(FScripts.size(), false), FSawReset(FScripts.size(), false), FFlooded(FScripts.size(), 0)
 {
     const bool V6 = Host.find(':') != std::string::npos;
     FListener = ::socket(V6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -149,6 +156,7 @@ void ScriptServer::Run()
         ::close(Connection.Fd);
         FReceived[I] = std::move(Connection.Got);
         FSawClose[I] = Connection.SawClose;
+        FSawReset[I] = Connection.SawReset;
         FFlooded[I] = Connection.Flooded;
     }
     if (FWatchForExtra)
@@ -168,7 +176,7 @@ void ScriptServer::Play(TConnection& C, const Script& Steps)
             // up, the script has nobody left to play to.
             const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Step.Ms);
             for (int Left = MsLeft(Deadline); Left > 0; Left = MsLeft(Deadline)) {
-                if (!C.ReadSome(Left) && C.SawClose)
+                if (!C.ReadSome(Left) && C.Gone())
                     return;
             }
             break;
@@ -203,7 +211,9 @@ void ScriptServer::Play(TConnection& C, const Script& Steps)
             while (C.Flooded < Step.Cap) {
                 const ssize_t N = ::send(C.Fd, Step.Bytes.data(), Step.Bytes.size(), MSG_NOSIGNAL);
                 if (N <= 0) {
-                    C.SawClose = true;
+                    // Sending fails once the client has dropped the
+                    // connection with our bytes unread.
+                    C.SawReset = true;
                     return;
                 }
                 C.Flooded += static_cast<std::size_t>(N);
@@ -211,6 +221,34 @@ void ScriptServer::Play(TConnection& C, const Script& Steps)
             break;
         }
     }
+}
+
+SilentListener::SilentListener(bool Full)
+{
+    FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Length = sizeof A;
+    if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&A), Length) != 0
+        || ::listen(FListener, Full ? 0 : 4) != 0)
+        throw std::runtime_error("silent listener: cannot listen");
+    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Length);
+    FPort = ntohs(A.sin_port);
+    if (Full) {
+        // A backlog of 0 leaves room for one connection, and this one takes
+        // it for good.
+        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (FFiller < 0 || ::connect(FFiller, reinterpret_cast<sockaddr*>(&A), Length) != 0)
+            throw std::runtime_error("silent listener: cannot fill the queue");
+    }
+}
+
+SilentListener::~SilentListener()
+{
+    if (FFiller >= 0)
+        ::close(FFiller);
+    ::close(FListener);
 }
 
 std::string UnusedPort()

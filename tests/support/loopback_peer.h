@@ -57,8 +57,10 @@ public:
     std::vector<std::string> Received();
     // After Received(), with WatchForExtra: whether another connection came.
     bool ExtraConnectionSeen() const { return FExtraConnection; }
-    // After Received(): whether each connection saw the client close.
+    // After Received(): whether each connection saw the client close in
+    // order (its end of the stream), and whether it saw a reset instead.
     std::vector<bool> SawClientClose() const { return FSawClose; }
+    std::vector<bool> SawClientReset() const { return FSawReset; }
     // After Received(): the bytes each connection's flood step sent.
     std::vector<std::size_t> Flooded() const { return FFlooded; }
 
@@ -74,9 +76,28 @@ private:
     std::thread FThread;
     std::vector<std::string> FReceived;
     std::vector<bool> FSawClose;
+    std::vector<bool> FSawReset;
     std::vector<std::size_t> FFlooded;
     bool FExtraConnection = false;
     bool FJoined = false;
+};
+
+// A listener on 127.0.0.1 that never accepts. Full: its one place in the
+// queue is taken by a connection of its own, so a client's connection
+// attempt gets no answer at all; otherwise a client connects and then finds
+// nobody reading.
+class SilentListener {
+public:
+    explicit SilentListener(bool Full);
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    std::string Port() const { return std::to_string(FPort); }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    int FPort = 0;
 };
 
 class LoopbackClient {

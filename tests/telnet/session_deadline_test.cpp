@@ -11,11 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -46,43 +41,6 @@ int OpenDescriptors()
         ++Count;
     return Count;
 }
-
-// A listener on 127.0.0.1 that never accepts. Full: its one place in the
-// queue is taken by a connection of its own, so a client's attempt gets no
-// answer at all; otherwise a client connects and then finds nobody reading.
-class SilentListener {
-public:
-    explicit SilentListener(bool Full)
-    {
-        FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in A{};
-        A.sin_family = AF_INET;
-        A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t Length = sizeof A;
-        ::bind(FListener, reinterpret_cast<sockaddr*>(&A), Length);
-        ::listen(FListener, Full ? 0 : 4);
-        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&A), &Length);
-        FPort = ntohs(A.sin_port);
-        if (Full) {
-            FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            ::connect(FFiller, reinterpret_cast<sockaddr*>(&A), Length);
-        }
-    }
-    ~SilentListener()
-    {
-        if (FFiller >= 0)
-            ::close(FFiller);
-        ::close(FListener);
-    }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-    std::string Port() const { return std::to_string(FPort); }
-
-private:
-    int FListener = -1;
-    int FFiller = -1;
-    int FPort = 0;
-};
 
 // A start, then one byte every 200 ms for far longer than any case waits:
 // each wait sees a packet well within the session's time-out.
