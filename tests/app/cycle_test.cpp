@@ -385,6 +385,23 @@ TEST_F(CycleTest, AWindowClosedDuringTheCycleStillSeesTheCycleToItsEnd)
     ExpectBars(0, 255, sim.ExpectedTones());
 }
 
+// The deadline every cycle gets unless a test shortens it: a router that
+// never answers the connection holds the window fifteen seconds, no more,
+// and the cycle then ends as after any other failure.
+TEST_F(CycleTest, AStuckCycleEndsAtItsFifteenSecondDeadline)
+{
+    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress(), {"--full-queue"}));
+    PointAt(sim.Address());
+    ASSERT_EQ(FForm.CycleDeadlineSpan(), CycleDeadline);
+    QElapsedTimer cycle;
+    cycle.start();
+    FForm.Button1->click();
+    EXPECT_GE(cycle.elapsed(), 14900);
+    EXPECT_LT(cycle.elapsed(), 17000);
+    ExpectBars(0, 255, std::array<int, 513>{});
+    ExpectMonitoring();
+}
+
 struct FaultCase {
     const char* name;
     std::vector<std::string> args;

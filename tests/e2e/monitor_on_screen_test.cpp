@@ -45,6 +45,7 @@ constexpr char Password[] = "s3cret";
 // Client-area places of the controls, as the window is designed.
 const QPoint LampAt(36, 387);
 const QRect HostBox(88, 248, 153, 22);
+const QRect UsernameBox(88, 280, 153, 22);
 const QRect PasswordBox(88, 312, 153, 22);
 const QPoint PlotAt(88 + 37, 380 + 12);
 const QPoint StopAt(168 + 37, 380 + 12);
@@ -91,6 +92,9 @@ QGuiApplication* TextApplication()
 
 class MonitorOnScreen : public ::testing::Test {
 protected:
+    // What the monitor's environment gets besides the display's settings.
+    virtual Environment MonitorEnvironment() const { return {}; }
+
     void SetUp() override
     {
         if (std::string(MonitorPath).empty())
@@ -122,14 +126,13 @@ protected:
         // checked as strictly as ever otherwise.
         std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
         asan += (asan.empty() ? "" : ":") + std::string("strict_string_checks=0");
-        ASSERT_TRUE(monitor.Start({MonitorPath},
-                                  {{"DISPLAY", server->Display()}, {"QT_QPA_PLATFORM", "xcb"},
-                                   {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"},
-                                   {"ASAN_OPTIONS", asan},
-                                   // The cycles' history goes to the test's own folder.
-                                   {"XDG_DATA_HOME", workDir + "/data"}},
-                                  true))
-            << monitor.error;
+        Environment environment = MonitorEnvironment();
+        environment.insert({{"DISPLAY", server->Display()}, {"QT_QPA_PLATFORM", "xcb"},
+                            {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"},
+                            {"ASAN_OPTIONS", asan},
+                            // The cycles' history goes to the test's own folder.
+                            {"XDG_DATA_HOME", workDir + "/data"}});
+        ASSERT_TRUE(monitor.Start({MonitorPath}, environment, true)) << monitor.error;
         window = tool->WaitForWindow(Caption, Milliseconds(60000));
         ASSERT_FALSE(window.empty()) << "no window; monitor output:\n" << monitor.Output();
 
@@ -536,5 +539,93 @@ TEST_F(MonitorOnScreen, ReadOutShowsTheBarUnderThePointer)
                 << "the read-out does not show \"" << texts[0].toStdString() << "\" (ink " << ink
                 << ")\n" << detail.str();
         }
+    }
+}
+
+// ---- a router that misbehaves ----
+
+// The monitor with a short cycle deadline, so each stuck cycle costs a few
+// seconds; the production deadline is checked by the cycle's own tests.
+class MonitorAgainstAStuckRouter : public MonitorOnScreen {
+protected:
+    static constexpr Milliseconds Deadline{3000};
+    Environment MonitorEnvironment() const override
+    {
+        return {{"TIRVANE_CYCLE_DEADLINE_MS", std::to_string(Deadline.count())}};
+    }
+
+    // The monitor's open sockets.
+    int MonitorSockets() const
+    {
+        int count = 0;
+        const std::string dir = "/proc/" + std::to_string(monitor.Pid()) + "/fd";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+            std::error_code unreadable;
+            if (std::filesystem::read_symlink(entry.path(), unreadable).string().rfind("socket:", 0) == 0)
+                ++count;
+        }
+        return count;
+    }
+};
+
+// However the router misbehaves, a person who clicks Plot and then types
+// into the Username box sees the key within the cycle's deadline and five
+// seconds, the program lives on without a socket more than before, and Stop
+// still works.
+TEST_F(MonitorAgainstAStuckRouter, TheWindowAnswersAKeyWhateverTheRouterDoes)
+{
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+    } faults[] = {
+        {"the far reply trickles in, a byte every 1.9 s", {"--trickle", "far"}},
+        {"the far reply never ends", {"--endless", "far"}},
+        {"bytes keep coming after the last prompt", {"--flood-after", "near"}},
+        {"option requests without end, never reading", {"--option-flood"}},
+        {"the listener's queue is full", {"--full-queue"}},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        RouterSimProcess::Options options;
+        options.address = RouterSimProcess::UniqueLoopbackAddress();
+        options.password = Password;
+        options.extraArgs = fault.args;
+        options.extraArgs.insert(options.extraArgs.end(), {"--fault-seconds", "60"});
+        std::optional<RouterSimProcess> router;
+        ASSERT_NO_THROW(router.emplace(options));
+        ASSERT_TRUE(Fill(HostBox, router->Address()));
+        const int sockets = MonitorSockets();
+
+        const auto plotted = Clock::now();
+        ASSERT_TRUE(Click(PlotAt));
+        std::this_thread::sleep_for(Milliseconds(1000));
+        ASSERT_TRUE(Click(UsernameBox.center()));
+        ASSERT_TRUE(tool->Type("k"));
+        bool shown = false;
+        while (!shown && Clock::now() - plotted < Deadline + Milliseconds(5000)) {
+            std::this_thread::sleep_for(Milliseconds(200));
+            shown = Shows(UsernameBox, "k");
+        }
+        EXPECT_TRUE(shown) << "no key after " << (Deadline + Milliseconds(5000)).count() << " ms";
+        Keep(Shot(), "answered");
+        ASSERT_TRUE(monitor.IsRunning()) << monitor.Output();
+        int now = MonitorSockets();
+        for (int look = 0; look < 20 && now != sockets; ++look) {
+            std::this_thread::sleep_for(Milliseconds(100));
+            now = MonitorSockets();
+        }
+        EXPECT_EQ(now, sockets) << "sockets left open";
+
+        EXPECT_EQ(Lamp(), Green);
+        ASSERT_TRUE(Click(StopAt));
+        QColor lamp = Lamp();
+        for (int look = 0; look < 20 && lamp != Red; ++look) {
+            std::this_thread::sleep_for(Milliseconds(100));
+            lamp = Lamp();
+        }
+        EXPECT_EQ(lamp, Red);
+        // The next cycle asks no user name.
+        ASSERT_TRUE(Click(UsernameBox.center()) && tool->Key("ctrl+a") && tool->Key("BackSpace"));
     }
 }
