@@ -34,9 +34,13 @@ int NiceStep(double least)
     }
 }
 
-QString TimeText(std::int64_t ms)
+// Seconds only where the readings shown are close enough together to need
+// them.
+QString TimeText(std::int64_t ms, std::int64_t spanMs)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    const bool seconds = spanMs < 2 * 3600 * 1000;
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
+                                                                : QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 void DrawSwatch(QPainter& painter, int x, int y, int size, QRgb colour, const QString& text)
@@ -199,7 +203,7 @@ void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout
 
 int TWaterfallView::LeftMargin(const QFontMetrics& metrics) const
 {
-    return metrics.horizontalAdvance(QStringLiteral("2026-12-07 00:00")) + 2 * metrics.height();
+    return metrics.horizontalAdvance(QStringLiteral("2026-12-07 00:00:00")) + 2 * metrics.height();
 }
 
 int TWaterfallView::LegendWidth(const QFontMetrics& metrics) const
@@ -227,13 +231,14 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
     // Time of the reading at a row every few lines.
     painter.setPen(QColor(FrameColor));
     const int count = FFigures.Count();
+    const std::int64_t span = count > 0 ? FFigures.Row(0).TimeMs - FFigures.Row(count - 1).TimeMs : 0;
     const int every = std::max(2 * lh, count > 0 ? plot.height() / std::max(1, std::min(count, 12)) : plot.height());
     for (int y = 0; y < plot.height() && count > 0; y += every) {
         const int row = FFigures.RowAt(y, plot.height());
         const int at = plot.top() + y;
         painter.drawLine(plot.left() - lh / 3, at, plot.left() - 1, at);
         painter.drawText(QRect(area.left(), at - lh / 2, plot.left() - lh / 2 - area.left(), lh),
-                         Qt::AlignRight | Qt::AlignVCenter, TimeText(FFigures.Row(row).TimeMs));
+                         Qt::AlignRight | Qt::AlignVCenter, TimeText(FFigures.Row(row).TimeMs, span));
     }
     painter.save();
     painter.translate(area.left() + lh / 4, plot.center().y());
@@ -469,6 +474,8 @@ void TTrendView::Rebuild()
     FRate->setTickCount(int(rounded / step) + 1);
     FBits->setRange(0, rounded / LineRateKbps(1));
     FBits->setTickCount(int(rounded / step) + 1);
-    FTime->setFormat(span <= 24LL * 3600 * 1000 ? QStringLiteral("HH:mm") : QStringLiteral("MM-dd HH:mm"));
+    constexpr std::int64_t Hour = 3600 * 1000;
+    FTime->setFormat(span <= 2 * Hour ? QStringLiteral("HH:mm:ss")
+                     : span <= 24 * Hour ? QStringLiteral("HH:mm") : QStringLiteral("MM-dd HH:mm"));
     FTime->setRange(QDateTime::fromMSecsSinceEpoch(FFromMs), QDateTime::fromMSecsSinceEpoch(FToMs));
 }

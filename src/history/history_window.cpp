@@ -326,9 +326,9 @@ void THistoryWindow::ShowFigures()
     btExport->setEnabled(true);
     btDelete->setEnabled(true);
 
-    const std::int64_t start = PeriodStart();
-    FTrend->SetSpan(start == Always ? FFigures.Rates().front().TimeMs : start,
-                    std::max(FNow(), FFigures.Rates().back().TimeMs));
+    // The time axis runs from the oldest reading shown, not from the period's
+    // start: a day's axis with the last ten minutes filled shows nothing.
+    FTrend->SetSpan(FFigures.Rates().front().TimeMs, std::max(FNow(), FFigures.Rates().back().TimeMs));
     FWaterfall->FiguresChanged();
     FEnvelope->FiguresChanged();
     FChanges->FiguresChanged();

@@ -238,9 +238,11 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true); // never the user's settings
+    // Never the user's settings, nor those of a test running beside this one.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("history_window_test"));
-    QSettings().clear();
     return RUN_ALL_TESTS();
 }
