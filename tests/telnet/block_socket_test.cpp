@@ -50,6 +50,10 @@ std::vector<ReceiveCase> ReceiveCases()
          "ab"},
         {"TerminatorSplitOverTwoPackets", Quiet({SendBytes("Pass wo"), PauseMs(300), SendBytes("rd: x")}),
          "word:", 2000, true, 0, "Pass ", NoError, " x"},
+        // Each search resumes where a match could still begin: all but the
+        // terminator's last byte in the first packet, a near miss before it.
+        {"SplitBeforeItsLastByte", Quiet({SendBytes("Pass wor: word"), PauseMs(300), SendBytes(": x")}),
+         "word:", 2000, true, 0, "Pass wor: ", NoError, " x"},
         {"TerminatorAtStartGivesEmpty", Quiet({SendBytes("name: x")}), "name:", 2000, true, 0, "", NoError,
          " x"},
         {"PeerCloseKeepsBytes", {SendBytes("ab"), CloseConnection()}, ">", 2000, true, 0, "", ErrConnReset,

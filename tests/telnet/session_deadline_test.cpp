@@ -2,10 +2,9 @@
 // queue that never answers the connect, a peer that never reads, a reply
 // that trickles in for ever, option requests without end, and a flood at
 // the close. Each blocking step ends at the deadline, fails with its code,
-// keeps what it received and leaves no descriptor open; without a deadline
-// nothing changes. Also: a login that starts afresh after an old connection
-// cut off in the middle of a command, and a terminator found wherever the
-// packets split it.
+// keeps what it received and leaves no descriptor open. Also: the close's
+// bounded drain, and a login that starts afresh after an old connection cut
+// off in the middle of a command.
 #include "support/loopback_peer.h"
 #include "telnet/telnet_session.h"
 
@@ -54,15 +53,6 @@ Script Trickle()
     return Steps;
 }
 
-std::string Repeat(const std::string& Piece, std::size_t Times)
-{
-    std::string Result;
-    Result.reserve(Piece.size() * Times);
-    for (std::size_t I = 0; I < Times; ++I)
-        Result += Piece;
-    return Result;
-}
-
 enum class Peer { FullQueue, NeverReads, Scripted };
 
 struct DeadlineCase {
@@ -80,20 +70,20 @@ struct DeadlineCase {
 
 std::vector<DeadlineCase> DeadlineCases()
 {
-    const std::string Flood(8u << 20, '7');
-    // Requests to perform an option, answered one by one with a refusal:
-    // far more answers than a peer that never reads can take in.
-    const std::string OptionFlood = Repeat(B({255, 253, 31}), 4u << 20);
+    // Requests to perform an option, each answered with a refusal: far more
+    // answers than a peer that never reads can take in.
+    const ScriptStep OptionFlood = FloodWith(B({255, 253, 31}), 64u << 20);
+    const ScriptStep Flood = FloodWith(std::string(65536, '7'), 64u << 20);
     return {
         {"ConnectToAFullQueue", Peer::FullQueue, {}, false, [](TTelnetSend&) {}, {ErrConnAborted}, ""},
         {"SendIntoAPeerThatNeverReads", Peer::NeverReads, {}, true,
          [](TTelnetSend& T) { T.Send(std::string(16u << 20, 'x')); }, {ErrTimedOut, ErrConnAborted}, ""},
         {"TricklingReply", Peer::Scripted, Trickle(), true,
          [](TTelnetSend& T) { EXPECT_EQ(T.ReceiveUntil(">"), ""); }, {ErrTimedOut, ErrConnAborted}, "abc"},
-        {"OptionRequestsWithoutEnd", Peer::Scripted, {SendBytes("Pass"), SendBytes(OptionFlood), ReadToEnd()},
+        {"OptionRequestsWithoutEnd", Peer::Scripted, {SendBytes("Pass"), OptionFlood},
          true, [](TTelnetSend& T) { EXPECT_FALSE(T.WaitFor("word:")); }, {ErrTimedOut, ErrConnAborted}, "Pass"},
         // The close reads what is pending; the deadline ends that too.
-        {"DrainOfAFlood", Peer::Scripted, {SendBytes(Flood), ReadToEnd()}, true,
+        {"DrainOfAFlood", Peer::Scripted, {Flood}, true,
          [](TTelnetSend& T) {
              T.Sock().WaitReadable(5000);
              std::this_thread::sleep_for(Ahead + milliseconds(100));
@@ -153,33 +143,6 @@ TEST_P(DeadlineTable, StepEndsAtTheDeadlineKeepingWhatCame)
 INSTANTIATE_TEST_SUITE_P(Table, DeadlineTable, testing::ValuesIn(DeadlineCases()),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
-// Without a deadline the same session keeps the socket without a heartbeat,
-// and a deadline far ahead changes nothing a healthy dialogue sees.
-TEST(NoDeadline, SameDialogueSameResults)
-{
-    const Script Dialogue = {SendBytes("Pass"), PauseMs(100), SendBytes("word: "), ExpectBytes("1234\r\n"),
-                             SendBytes(B({255, 251, 1}) + "ras"), PauseMs(100), SendBytes("> tail"), ReadToEnd()};
-    for (const bool WithDeadline : {false, true}) {
-        SCOPED_TRACE(WithDeadline ? "deadline an hour ahead" : "no deadline");
-        ScriptServer Server({Dialogue});
-        TTelnetSend Telnet;
-        Telnet.SetTargetHost("127.0.0.1");
-        Telnet.SetTargetPort(Server.Port());
-        Telnet.SetTimeout(5000);
-        if (WithDeadline)
-            Telnet.SetDeadline(Clock::now() + std::chrono::hours(1));
-        EXPECT_EQ(Telnet.Sock().HeartbeatRate() != 0, WithDeadline);
-        ASSERT_TRUE(Telnet.Login());
-        EXPECT_TRUE(Telnet.WaitFor("word:"));
-        Telnet.Send("1234\r\n");
-        EXPECT_EQ(Telnet.ReceiveUntil(">"), " ras");
-        EXPECT_EQ(Telnet.Sock().LastError(), NoError);
-        Telnet.Logout();
-        EXPECT_EQ(Server.Received().at(0), "1234\r\n" + B({255, 254, 1}));
-        EXPECT_TRUE(Server.SawClientClose().at(0));
-    }
-}
-
 // Without a deadline the close still stops reading a peer that keeps
 // sending, after a bounded amount.
 TEST(CloseDrain, StopsAfterABoundedAmount)
@@ -217,28 +180,6 @@ TEST(LoginAfresh, OldConnectionCutMidCommand)
     EXPECT_EQ(Telnet.SessionLog(), "ok>");
     Telnet.Logout();
     EXPECT_EQ(Server.Received().at(1), B({255, 254, 1}));
-}
-
-// The search for the terminator resumes after each packet; wherever the
-// packets split it, it is found, and a near miss across the split is not.
-TEST(ReceiveUntilResumes, TerminatorFoundAtEverySplit)
-{
-    const std::string Text = "Pass wor: word: x>";
-    std::vector<Script> Scripts;
-    for (std::size_t Split = 1; Split < Text.size(); ++Split)
-        Scripts.push_back({SendBytes(Text.substr(0, Split)), PauseMs(60), SendBytes(Text.substr(Split)),
-                           ReadToEnd()});
-    ScriptServer Server(Scripts);
-    for (std::size_t Split = 1; Split < Text.size(); ++Split) {
-        SCOPED_TRACE(Split);
-        TTCPBlockSocket Sock;
-        Sock.Connect("127.0.0.1", Server.Port());
-        ASSERT_EQ(Sock.LastError(), NoError);
-        EXPECT_EQ(Sock.ReceiveUntil(5000, "word:"), "Pass wor: ");
-        EXPECT_EQ(Sock.LastError(), NoError);
-        EXPECT_EQ(Sock.ReceiveUntil(5000, ">"), " x");
-        Sock.Close();
-    }
 }
 
 }  // namespace

@@ -10,13 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -418,25 +413,6 @@ INSTANTIATE_TEST_SUITE_P(
         // pile up unread.
         NeverEndingCase{"OptionFlood", {"--option-flood"}, 0, 100000, std::size_t(-1)}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A full queue: the connection attempt is never answered, while the
-// simulator itself runs on.
-TEST(SimulatorFaults, FullQueueLeavesConnectsUnanswered)
-{
-    RouterSimProcess sim(SimOptions({"--full-queue"}));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(sim.Port()));
-    ::inet_pton(AF_INET, sim.Address().c_str(), &a.sin_addr);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    const int started = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    EXPECT_TRUE(started == -1 && errno == EINPROGRESS);
-    pollfd p{fd, POLLOUT, 0};
-    EXPECT_EQ(::poll(&p, 1, 1500), 0) << "the connect was answered";
-    ::close(fd);
-    EXPECT_EQ(::kill(sim.Pid(), 0), 0);
-}
 
 TEST(SimulatorFaults, PausesSpreadPacketsOut)
 {
