@@ -6,7 +6,11 @@
 #                           simulator and monitor share a private network
 #                           namespace that has nothing but loopback, so the
 #                           demo cannot reach a real network, and port 23 can
-#                           be bound there without root.
+#                           be bound there without root. The monitor is told
+#                           the simulator's address and password and plots at
+#                           once: bars within seconds, nothing to type.
+#   --prebuilt DIR          use the programs already built in DIR instead:
+#                           nothing is installed, configured or built.
 #
 # The window still reaches the desktop from inside the namespace: the X
 # server's socket in /tmp/.X11-unix and a Wayland socket in XDG_RUNTIME_DIR
@@ -16,20 +20,29 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-run"
 demo=0
+prebuilt=
 demo_host=127.0.0.1
 demo_password=1234
 
 usage() {
-  echo "usage: scripts/run.sh [--demo]"
-  echo "  --demo  also run the router simulator on $demo_host, in a private network namespace"
+  echo "usage: scripts/run.sh [--demo] [--prebuilt DIR]"
+  echo "  --demo          also run the router simulator on $demo_host, in a private network"
+  echo "                  namespace, and have the monitor plot it at once"
+  echo "  --prebuilt DIR  use the programs already built in DIR; install and build nothing"
 }
 
-for arg in "$@"; do
-  case "$arg" in
+while [ $# -gt 0 ]; do
+  case "$1" in
     --demo) demo=1 ;;
+    --prebuilt)
+      [ $# -ge 2 ] || { usage >&2; exit 2; }
+      prebuilt=$2
+      shift
+      ;;
     -h|--help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
+  shift
 done
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -37,14 +50,22 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
-bash "$root/scripts/install_deps.sh"
+if [ -n "$prebuilt" ]; then
+  if [ ! -d "$prebuilt" ]; then
+    echo "run.sh: no build folder $prebuilt" >&2
+    exit 1
+  fi
+  build=$(cd "$prebuilt" && pwd)
+else
+  bash "$root/scripts/install_deps.sh"
 
-targets=(tirvane)
-[ "$demo" -eq 1 ] && targets+=(tirvane_router_sim)
+  targets=(tirvane)
+  [ "$demo" -eq 1 ] && targets+=(tirvane_router_sim)
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DBUILD_TESTING=OFF -DTIRVANE_BENCH=OFF >/dev/null
-cmake --build "$build" --target "${targets[@]}"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF -DTIRVANE_BENCH=OFF >/dev/null
+  cmake --build "$build" --target "${targets[@]}"
+fi
 
 # The one executable of that name in the build tree.
 find_program_file() {
@@ -81,13 +102,18 @@ fi
 
 # Inside the namespace: loopback up, the simulator on port 23, then the
 # monitor in the foreground; the simulator goes when the monitor closes.
+# The demo's monitor keeps its settings (and anything else it stores) in a
+# folder of its own that goes with it, so the simulator's address never
+# replaces the router address the user's own monitor remembers.
 inner='
 set -eu
 ip link set lo up
 log=$(mktemp)
+home=$(mktemp -d)
 "$SIMULATOR" --address "$DEMO_HOST" --port 23 --password "$DEMO_PASSWORD" >"$log" 2>&1 &
 sim=$!
-trap "kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f $log" EXIT
+trap "kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f $log; rm -rf $home" EXIT
+trap "exit 143" INT TERM HUP
 ready=0
 for _ in $(seq 1 100); do
   if grep -q "listening on" "$log"; then ready=1; break; fi
@@ -99,10 +125,9 @@ if [ "$ready" -ne 1 ]; then
   cat "$log" >&2
   exit 1
 fi
-echo "The router simulator is $(grep -m1 "listening on" "$log")."
-echo "In the monitor: set Host to $DEMO_HOST (replace 192.168.1.1), leave Username empty,"
-echo "type the Password $DEMO_PASSWORD, keep the Prompt >, and press Plot."
-"$MONITOR"
+echo "The router simulator is $(grep -m1 "listening on" "$log"); the monitor plots it every 60 seconds."
+XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" TIRVANE_PASSWORD="$DEMO_PASSWORD" \
+  "$MONITOR" --host "$DEMO_HOST" --plot
 '
 
 flags=-n

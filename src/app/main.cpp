@@ -1,18 +1,33 @@
-// Start-up: the socket layer first, then the picture formats, then the
-// application object and the two windows; the message loop runs until the
-// main window closes, and the socket layer goes down last. No sampling
-// cycle runs at start-up: empty chart, red lamp, timer off.
+// Start-up: the command line first (a usage error, --help or --version ends
+// here, before anything else starts), then the socket layer, the picture
+// formats, the application object and the two windows; the message loop
+// runs until the main window closes, and the socket layer goes down last.
+// No sampling cycle runs at start-up unless --plot asks for one: empty
+// chart, red lamp, timer off.
 #include "app/application.h"
 #include "app/help_window.h"
 #include "app/main_window.h"
+#include "app/start_options.h"
+#include "app/start_up.h"
 #include "output/jpeg.h"
 #include "telnet/socket_api.h"
+
+#include <QStringList>
 
 #include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TCommandLine commandLine = ParseCommandLine(arguments, qEnvironmentVariable("TIRVANE_PASSWORD"));
+    if (!commandLine.Start) {
+        std::fputs(qPrintable(commandLine.Text), commandLine.ExitStatus == 0 ? stdout : stderr);
+        return commandLine.ExitStatus;
+    }
+
     try {
         SocketLayerStartup();
     } catch (const std::exception& error) {
@@ -28,6 +43,7 @@ int main(int argc, char** argv)
         TForm1 form1;
         TForm2 form2;
         Form2 = &form2;
+        PrepareWindow(form1, commandLine.Options, SettingsFilePath());
         form1.show();
         result = application.exec();
         Form2 = nullptr;

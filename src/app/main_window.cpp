@@ -463,6 +463,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     if (canClose) {
         SetCrossCursor(false);
         event->accept();
+        emit Closing();
     } else {
         event->ignore();
     }

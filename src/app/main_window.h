@@ -103,6 +103,10 @@ public slots:
     // main_window_history.cpp.
     void History1Click();
 
+signals:
+    // The window has accepted a close: the boxes hold what the user left.
+    void Closing();
+
 public:
     // Runs Button2Click, drops any error, and always lets the window close.
     void FormCloseQuery(bool& CanClose);

@@ -1,0 +1,217 @@
+#include "app/start_options.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#ifndef TIRVANE_VERSION
+#error "define TIRVANE_VERSION as the program's version"
+#endif
+
+namespace {
+
+constexpr char PasswordVariable[] = "TIRVANE_PASSWORD";
+
+const std::array<std::pair<TRangeChoice, const char*>, 3> RangeTexts = {{
+    {TRangeChoice::rc0To255, "0-255"},
+    {TRangeChoice::rc256To512, "256-512"},
+    {TRangeChoice::rc0To512, "0-512"},
+}};
+
+// Why a field cannot go into a box, or nothing when it can. A line break in
+// the username or password would end the line sent to the router early and
+// send the rest as a command of its own.
+std::optional<QString> FieldProblem(const QString& value)
+{
+    if (value.size() > MaxFieldLength)
+        return QStringLiteral("is longer than %1 characters").arg(MaxFieldLength);
+    const bool control = std::any_of(value.begin(), value.end(),
+        [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (control)
+        return QStringLiteral("holds a control character");
+    return std::nullopt;
+}
+
+TCommandLine UsageError(const QString& program, const QString& text)
+{
+    TCommandLine result;
+    result.ExitStatus = UsageErrorStatus;
+    result.Text = QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n").arg(program, text);
+    return result;
+}
+
+// A string value from the settings file that a box can show, or nothing.
+// Hand-edited files give lists ("a, b") or other types as easily as text.
+std::optional<QString> SensibleText(const QSettings& settings, const char* key)
+{
+    const QVariant value = settings.value(QString::fromLatin1(key));
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    QString text = value.toString();
+    if (FieldProblem(text))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+QString RangeChoiceText(TRangeChoice range)
+{
+    for (const auto& [choice, text] : RangeTexts)
+        if (choice == range)
+            return QString::fromLatin1(text);
+    return {};
+}
+
+std::optional<TRangeChoice> RangeChoiceFromText(const QString& text)
+{
+    for (const auto& [choice, name] : RangeTexts)
+        if (text == QLatin1String(name))
+            return choice;
+    return std::nullopt;
+}
+
+TStartFields WithOptions(TStartFields fields, const TStartOptions& options)
+{
+    if (options.Host)
+        fields.Host = *options.Host;
+    if (options.Username)
+        fields.Username = *options.Username;
+    if (options.Prompt)
+        fields.Prompt = *options.Prompt;
+    if (options.Range)
+        fields.Range = *options.Range;
+    return fields;
+}
+
+TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passwordFromEnvironment)
+{
+    const QString program = arguments.isEmpty() ? QStringLiteral("tirvane")
+                                                : QFileInfo(arguments.first()).fileName();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Watches the bit loading of an ADSL line: logs in to the router over telnet\n"
+        "and draws the bits of every tone, again every 60 seconds once started.\n"
+        "Host, Username, Prompt and the range are remembered from the last run;\n"
+        "the options below override them."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+        QStringLiteral("Show this help and end."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("Show the version and end."));
+    const QCommandLineOption host(QStringLiteral("host"),
+        QStringLiteral("The router's address (at first 192.168.1.1)."),
+        QStringLiteral("address"));
+    const QCommandLineOption username(QStringLiteral("username"),
+        QStringLiteral("The user name to log in with (at first none)."),
+        QStringLiteral("name"));
+    const QCommandLineOption prompt(QStringLiteral("prompt"),
+        QStringLiteral("The router's command prompt (at first >)."),
+        QStringLiteral("text"));
+    const QCommandLineOption range(QStringLiteral("range"),
+        QStringLiteral("The tones to plot: 0-255, 256-512 or 0-512 (at first 0-255)."),
+        QStringLiteral("tones"));
+    const QCommandLineOption plot(QStringLiteral("plot"),
+        QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
+                       "every 60 seconds. The password comes from the environment variable %1, "
+                       "never from the command line.")
+            .arg(QLatin1String(PasswordVariable)));
+    parser.addOptions({host, username, prompt, range, plot, help, version});
+
+    if (!parser.parse(arguments))
+        return UsageError(program, parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return UsageError(program,
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    TCommandLine result;
+    if (parser.isSet(help)) {
+        // Without an application object the parser cannot name the program.
+        result.Text = parser.helpText().replace(QStringLiteral("<executable_name>"), program);
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.Text = QStringLiteral("%1 %2\n").arg(program, QStringLiteral(TIRVANE_VERSION));
+        return result;
+    }
+
+    TStartOptions& options = result.Options;
+    const std::pair<const QCommandLineOption*, std::optional<QString>*> fields[] = {
+        {&host, &options.Host}, {&username, &options.Username}, {&prompt, &options.Prompt}};
+    for (const auto& [option, field] : fields) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString value = parser.value(*option);
+        const QString name = QStringLiteral("--") + option->names().first();
+        if (const std::optional<QString> problem = FieldProblem(value))
+            return UsageError(program, name + QLatin1Char(' ') + *problem);
+        *field = value;
+    }
+    // A cycle to an empty address can only fail; say so before it is tried.
+    if (options.Host && options.Host->isEmpty())
+        return UsageError(program, QStringLiteral("--host needs an address"));
+
+    if (parser.isSet(range)) {
+        options.Range = RangeChoiceFromText(parser.value(range));
+        if (!options.Range)
+            return UsageError(program,
+                QStringLiteral("--range must be 0-255, 256-512 or 0-512, not '%1'").arg(parser.value(range)));
+    }
+
+    if (parser.isSet(plot)) {
+        // Without a password the first cycle would stop at "Password
+        // required!" in a message box; nobody asked for a box.
+        if (passwordFromEnvironment.isEmpty())
+            return UsageError(program,
+                QStringLiteral("--plot needs the router's password in the environment variable %1")
+                    .arg(QLatin1String(PasswordVariable)));
+        if (const std::optional<QString> problem = FieldProblem(passwordFromEnvironment))
+            return UsageError(program, QStringLiteral("%1 %2").arg(QLatin1String(PasswordVariable), *problem));
+        options.Plot = true;
+        options.Password = passwordFromEnvironment;
+    }
+
+    result.Start = true;
+    return result;
+}
+
+QString SettingsFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/tirvane/tirvane.conf");
+}
+
+TStartFields ReadStartFields(const QString& settingsFile)
+{
+    TStartFields fields;
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return fields;
+    // An empty Host can never be reached; the designed address is a better
+    // place to start from.
+    if (const std::optional<QString> host = SensibleText(settings, "Window/Host"); host && !host->isEmpty())
+        fields.Host = *host;
+    if (const std::optional<QString> username = SensibleText(settings, "Window/Username"))
+        fields.Username = *username;
+    if (const std::optional<QString> prompt = SensibleText(settings, "Window/Prompt"))
+        fields.Prompt = *prompt;
+    if (const std::optional<QString> range = SensibleText(settings, "Window/Range"))
+        fields.Range = RangeChoiceFromText(*range).value_or(fields.Range);
+    return fields;
+}
+
+bool WriteStartFields(const QString& settingsFile, const TStartFields& fields)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Window/Host"), fields.Host);
+    settings.setValue(QStringLiteral("Window/Username"), fields.Username);
+    settings.setValue(QStringLiteral("Window/Prompt"), fields.Prompt);
+    settings.setValue(QStringLiteral("Window/Range"), RangeChoiceText(fields.Range));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}

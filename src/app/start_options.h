@@ -1,0 +1,78 @@
+// What the monitor's window starts with: the Host, Username and Prompt boxes
+// and the range choice, as remembered from the last run and as the command
+// line overrides them, and whether a cycle runs at once. Widget-free: the
+// command line is read before any application object or window exists, so a
+// usage error or --help never needs a display.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The three range choices, in the order of their radio buttons.
+enum class TRangeChoice { rc0To255, rc256To512, rc0To512 };
+
+// The texts that name a range choice on the command line and in the
+// settings file: "0-255", "256-512", "0-512".
+QString RangeChoiceText(TRangeChoice range);
+std::optional<TRangeChoice> RangeChoiceFromText(const QString& text);
+
+// The fields a user types into the window and gets back at the next start.
+// The defaults are the window as it was designed. The password is not one of
+// them: it is never written anywhere.
+struct TStartFields {
+    QString Host = QStringLiteral("192.168.1.1");
+    QString Username;
+    QString Prompt = QStringLiteral(">");
+    TRangeChoice Range = TRangeChoice::rc0To255;
+
+    bool operator==(const TStartFields&) const = default;
+};
+
+// Longer than any host name can be; a longer field is a mistake, not input.
+inline constexpr int MaxFieldLength = 255;
+
+// What the command line asks for. Fields it does not name stay as they were
+// remembered.
+struct TStartOptions {
+    std::optional<QString> Host;
+    std::optional<QString> Username;
+    std::optional<QString> Prompt;
+    std::optional<TRangeChoice> Range;
+    bool Plot = false;
+    QString Password; // from TIRVANE_PASSWORD, and only with Plot
+};
+
+// The remembered fields with the command line's fields put over them.
+TStartFields WithOptions(TStartFields fields, const TStartOptions& options);
+
+// The outcome of reading the command line: start the window, or end at once
+// with an exit status and a text for standard output (--help, --version,
+// status 0) or standard error (a usage error, status 2).
+struct TCommandLine {
+    bool Start = false;
+    int ExitStatus = 0;
+    QString Text;
+    TStartOptions Options;
+};
+
+inline constexpr int UsageErrorStatus = 2;
+
+// Reads the program's arguments (the first is the program itself). The
+// password for --plot comes from the environment, never from the command
+// line: other users can read a command line, not an environment.
+TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passwordFromEnvironment);
+
+// The remembered settings: tirvane/tirvane.conf in the user's configuration
+// folder.
+QString SettingsFilePath();
+
+// The fields a settings file holds. A file that is missing, unreadable or
+// holds nonsense never fails the start: each field it cannot give sensibly
+// keeps its designed default.
+TStartFields ReadStartFields(const QString& settingsFile);
+
+// Writes the fields (never a password); false when the file could not be
+// written.
+bool WriteStartFields(const QString& settingsFile, const TStartFields& fields);

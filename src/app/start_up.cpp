@@ -1,0 +1,96 @@
+#include "app/start_up.h"
+
+#include "app/application.h"
+#include "app/main_window.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// Runs one cycle, as Plot does, once the window has been painted: a person
+// sees the window at once, even while the first cycle waits on the router.
+class TPlotWhenShown : public QObject {
+public:
+    explicit TPlotWhenShown(TForm1& form)
+        : QObject(&form)
+        , FForm(form)
+    {
+        FForm.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &FForm && event->type() == QEvent::Paint) {
+            FForm.removeEventFilter(this);
+            TForm1* form = &FForm;
+            // After this paint is done and on screen, not inside it.
+            QTimer::singleShot(0, form, [form] { RunHandler([form] { form->Button1Click(); }); });
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    TForm1& FForm;
+};
+
+QRadioButton* RangeButton(const TForm1& form, TRangeChoice range)
+{
+    switch (range) {
+    case TRangeChoice::rc0To255:
+        return form.rb1;
+    case TRangeChoice::rc256To512:
+        return form.rb2;
+    case TRangeChoice::rc0To512:
+        return form.rb3;
+    }
+    return form.rb1;
+}
+
+} // namespace
+
+void ApplyStartFields(TForm1& form, const TStartFields& fields)
+{
+    form.edHost->setText(fields.Host);
+    form.edUsername->setText(fields.Username);
+    form.edPrompt->setText(fields.Prompt);
+    // A click on a range runs a cycle; choosing one here must not, so the
+    // buttons say nothing while it moves.
+    const QSignalBlocker block1(form.rb1), block2(form.rb2), block3(form.rb3);
+    RangeButton(form, fields.Range)->setChecked(true);
+}
+
+TStartFields StartFieldsOf(const TForm1& form)
+{
+    TStartFields fields;
+    fields.Host = form.edHost->text();
+    fields.Username = form.edUsername->text();
+    fields.Prompt = form.edPrompt->text();
+    for (TRangeChoice range : {TRangeChoice::rc0To255, TRangeChoice::rc256To512, TRangeChoice::rc0To512})
+        if (RangeButton(form, range)->isChecked())
+            fields.Range = range;
+    return fields;
+}
+
+void PrepareWindow(TForm1& form, const TStartOptions& options, const QString& settingsFile)
+{
+    ApplyStartFields(form, WithOptions(ReadStartFields(settingsFile), options));
+    if (options.Plot) {
+        form.edPassword->setText(options.Password);
+        new TPlotWhenShown(form);
+    }
+    QObject::connect(&form, &TForm1::Closing, &form, [&form, settingsFile] {
+        // A folder that cannot be written to costs the next start its
+        // remembered fields, nothing more.
+        if (!WriteStartFields(settingsFile, StartFieldsOf(form)))
+            std::fprintf(stderr, "tirvane: could not remember the settings in %s\n",
+                qPrintable(settingsFile));
+    });
+}

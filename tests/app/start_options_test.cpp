@@ -1,0 +1,76 @@
+// Command lines that end at once, with their status and what they print, and
+// what settings files on disk give back, whatever they hold.
+#include "app/start_options.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(StartOptions, CommandLinesThatEndAtOnce)
+{
+    const struct {
+        QStringList args;
+        QString password; // TIRVANE_PASSWORD
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--help"}, "", 0, "--range <tones>"},
+        {{"--version"}, "", 0, "tirvane 1.0"},
+        {{"--plot"}, "", 2, "TIRVANE_PASSWORD"},
+        {{"--plot"}, "a\r\nreboot", 2, "control character"},
+        {{"--password", "x"}, "", 2, "Unknown option 'password'"},
+        {{"--range", "0 - 255"}, "", 2, "--range must be"},
+        {{"--range"}, "", 2, "Missing value"},
+        {{"--host", ""}, "", 2, "--host needs an address"},
+        {{"--host", QString(256, 'a')}, "", 2, "--host is longer than 255"},
+        {{"--username", "a\nb"}, "", 2, "--username holds a control"},
+        {{"192.168.1.1"}, "", 2, "unexpected argument"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(("tirvane " + c.args.join(' ')).toStdString());
+        const TCommandLine line = ParseCommandLine(QStringList{"/usr/bin/tirvane"} + c.args, c.password);
+        EXPECT_FALSE(line.Start);
+        EXPECT_EQ(line.ExitStatus, c.status);
+        EXPECT_TRUE(line.Text.contains(QString::fromLatin1(c.says))) << line.Text.toStdString();
+    }
+}
+
+TEST(StartOptions, SettingsFilesGiveSensibleFields)
+{
+    QTemporaryDir dir;
+    const TStartFields defaults;
+    const struct {
+        const char* name;
+        QString content; // empty: no file at all
+        TStartFields fields;
+    } cases[] = {
+        {"missing", "", defaults},
+        {"folder", "folder", defaults}, // a folder where the file should be: unreadable
+        {"remembered", "[Window]\nHost=router\nUsername=u\nPrompt=ras>\nRange=256-512\n",
+            {"router", "u", "ras>", TRangeChoice::rc256To512}},
+        {"nonsense", "[Window]\nHost=" + QString(10000, 'h') + "\nUsername=a\\nb\nPrompt=a, b\nRange=7\n",
+            defaults},
+        {"empty host", "[Window]\nHost=\nPrompt=\n", {"192.168.1.1", "", "", TRangeChoice::rc0To255}},
+        {"binary", QString::fromLatin1("\x01\xff[[[\0=\n", 8), defaults},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + ".conf");
+        QFile file(path);
+        if (c.content == "folder") {
+            ASSERT_TRUE(QDir().mkpath(path));
+        } else if (!c.content.isEmpty()) {
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.content.toLatin1()) > 0);
+            file.close();
+        }
+        EXPECT_TRUE(ReadStartFields(path) == c.fields);
+    }
+    // A file that cannot be written says so.
+    EXPECT_FALSE(WriteStartFields(dir.filePath("folder.conf"), defaults));
+}
+
+} // namespace
