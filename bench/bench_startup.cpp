@@ -87,7 +87,10 @@ double SecondsToFirstPaint(const std::string& display, const char* program, cons
     const Window root = DefaultRootWindow(dpy);
     ChildProcess child;
     const auto start = Clock::now();
-    if (!child.Start({program}, {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}},
+    // Every start is a first run: no settings of the user's are read.
+    static QTemporaryDir config;
+    if (!child.Start({program}, {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""},
+                                 {"XDG_CONFIG_HOME", config.path().toStdString()}},
                      false)) {
         XCloseDisplay(dpy);
         return -1;

@@ -138,10 +138,11 @@ TEST_F(InstallLayout, DesktopEntryStartsTheInstalledProgram)
     EXPECT_TRUE(categories.endsWith(';'));
     EXPECT_TRUE(categories.split(';').contains("Network")) << categories.toStdString();
 
-    // Exec holds no field codes the program would receive as arguments (it
-    // takes none), and its program is the one installed in bin/.
+    // Exec starts the program with no options and no field codes, so the menu
+    // opens the window as remembered, and its program is the one in bin/.
     const QString exec = entry.keys["Exec"];
     EXPECT_FALSE(exec.contains('%')) << exec.toStdString();
+    EXPECT_EQ(exec.split(' ').size(), 1) << exec.toStdString();
     const QString program = exec.split(' ').first();
     if (!MonitorBuilt) {
         GTEST_SKIP() << "the monitor is not built, so it is not installed";

@@ -130,8 +130,10 @@ protected:
         environment.insert({{"DISPLAY", server->Display()}, {"QT_QPA_PLATFORM", "xcb"},
                             {"WAYLAND_DISPLAY", ""}, {"LC_ALL", "C.UTF-8"},
                             {"ASAN_OPTIONS", asan},
-                            // The cycles' history goes to the test's own folder.
-                            {"XDG_DATA_HOME", workDir + "/data"}});
+                            // The cycles' history and the remembered settings
+                            // go to the test's own folders.
+                            {"XDG_DATA_HOME", workDir + "/data"},
+                            {"XDG_CONFIG_HOME", workDir + "/config"}});
         ASSERT_TRUE(monitor.Start({MonitorPath}, environment, true)) << monitor.error;
         window = tool->WaitForWindow(Caption, Milliseconds(60000));
         ASSERT_FALSE(window.empty()) << "no window; monitor output:\n" << monitor.Output();
