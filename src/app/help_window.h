@@ -1,6 +1,7 @@
 // The help window: a fixed dialog with a few lines of help and an OK button.
-// It is created hidden at start-up and shown modally from the Help menu; each
-// showing reuses the same window, placed anew by the main window.
+// It is made, hidden, the first time the Help menu asks for it and shown
+// modally; each showing reuses the same window, placed anew by the main
+// window.
 #pragma once
 
 #include <QDialog>
@@ -21,5 +22,5 @@ public slots:
     void Button1Click();
 };
 
-// The program's one help window, created at start-up (see main.cpp).
+// The program's one help window; the main window makes it on first use.
 extern TForm2* Form2;

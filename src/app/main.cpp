@@ -1,11 +1,10 @@
 // Start-up: the command line first (a usage error, --help or --version ends
 // here, before anything else starts), then the socket layer, the picture
-// formats, the application object and the two windows; the message loop
+// formats, the application object and the main window; the message loop
 // runs until the main window closes, and the socket layer goes down last.
 // No sampling cycle runs at start-up unless --plot asks for one: empty
 // chart, red lamp, timer off.
 #include "app/application.h"
-#include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/start_options.h"
 #include "app/start_up.h"
@@ -41,12 +40,12 @@ int main(int argc, char** argv)
     {
         TApplication application(argc, argv);
         TForm1 form1;
-        TForm2 form2;
-        Form2 = &form2;
+        // The help window is made the first time Help... asks for it (the
+        // main window owns it then): hidden until that moment anyway, it
+        // would only cost every start its dialog, text box and layout.
         PrepareWindow(form1, commandLine.Options, SettingsFilePath());
         form1.show();
         result = application.exec();
-        Form2 = nullptr;
     }
 
     UnregisterJpegPictureFormat();
