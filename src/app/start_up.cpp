@@ -8,13 +8,16 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
 namespace {
 
-// Runs one cycle, as Plot does, once the window has been painted: a person
-// sees the window at once, even while the first cycle waits on the router.
+// Runs one cycle, as Plot does, once the window is on screen: a person sees
+// the window at once, even while the first cycle waits on the router. The
+// widget paints into its backing store before the window system has mapped
+// it, so the signal is the window's first exposure, not the widget's paint.
 class TPlotWhenShown : public QObject {
 public:
     explicit TPlotWhenShown(TForm1& form)
@@ -27,10 +30,15 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == &FForm && event->type() == QEvent::Paint) {
+        QWindow* window = FForm.windowHandle();
+        if (watched == &FForm && event->type() == QEvent::Show && window) {
+            // The window exists from here on; it is exposed later.
             FForm.removeEventFilter(this);
+            window->installEventFilter(this);
+        } else if (watched == window && event->type() == QEvent::Expose && window->isExposed()) {
+            window->removeEventFilter(this);
             TForm1* form = &FForm;
-            // After this paint is done and on screen, not inside it.
+            // After this exposure has been painted, not inside it.
             QTimer::singleShot(0, form, [form] { RunHandler([form] { form->Button1Click(); }); });
             deleteLater();
         }

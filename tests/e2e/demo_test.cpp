@@ -33,7 +33,7 @@ TEST(Demo, PlotsTheSimulatorWithNothingTyped)
         true));
     const XDoTool tool(server.Display());
     const std::string window = tool.WaitForWindow("ZyXEL Tirvane", Milliseconds(60000));
-    ASSERT_FALSE(window.empty()) << demo.Output();
+    ASSERT_FALSE(window.empty()) << (demo.ReadToEnd(Milliseconds(3000)), demo.Output());
     int x = 0, y = 0, w = 0, h = 0;
     ASSERT_TRUE(tool.WindowGeometry(window, &x, &y, &w, &h));
 
@@ -51,5 +51,5 @@ TEST(Demo, PlotsTheSimulatorWithNothingTyped)
     }
     EXPECT_GE(green, 10);
     EXPECT_GE(blue, 100);
-    EXPECT_TRUE(lampGreen) << demo.Output();
+    EXPECT_TRUE(lampGreen) << (demo.ReadToEnd(Milliseconds(3000)), demo.Output());
 }
