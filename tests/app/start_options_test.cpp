@@ -11,7 +11,7 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
 {
     const struct {
         QStringList args;
-        QString password; // TIRVANE_PASSWORD
+        QString password; // from the environment
         int status;
         const char* says;
     } cases[] = {
@@ -46,8 +46,6 @@ TEST(StartOptions, SettingsFilesGiveSensibleFields)
     } cases[] = {
         {"missing", "", defaults},
         {"folder", "folder", defaults}, // a folder where the file should be: unreadable
-        {"remembered", "[Window]\nHost=router\nUsername=u\nPrompt=ras>\nRange=256-512\n",
-            {"router", "u", "ras>", TRangeChoice::rc256To512}},
         {"nonsense", "[Window]\nHost=" + QString(10000, 'h') + "\nUsername=a\\nb\nPrompt=a, b\nRange=7\n",
             defaults},
         {"empty host", "[Window]\nHost=\nPrompt=\n", {"192.168.1.1", "", "", TRangeChoice::rc0To255}},

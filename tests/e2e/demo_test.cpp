@@ -1,6 +1,5 @@
-// scripts/run.sh --demo, with this test's build, on a private Xvfb: the
-// window fills with the simulator's bars and its lamp turns green, with no
-// key pressed and no click.
+// scripts/run.sh --demo with this build on a private Xvfb: bars and a green
+// lamp with no key pressed and no click.
 #include "support/screen_reading.h"
 #include "support/x_session.h"
 
@@ -15,9 +14,6 @@ using namespace support;
 
 TEST(Demo, PlotsTheSimulatorWithNothingTyped)
 {
-#ifndef TIRVANE_DEMO_BUILT
-    GTEST_SKIP() << "the monitor or the simulator is not built";
-#endif
     if (FindOnPath("Xvfb").empty() || ::geteuid() != 0)
         GTEST_SKIP() << "needs Xvfb, and root for unshare -n";
     Xvfb server;
@@ -38,18 +34,17 @@ TEST(Demo, PlotsTheSimulatorWithNothingTyped)
     ASSERT_TRUE(tool.WindowGeometry(window, &x, &y, &w, &h));
 
     // Tones 5 to 31 stand in green, 32 to 255 in blue, a column or two each.
-    int green = 0, blue = 0;
+    int green = 0, coloured = 0;
     bool lampGreen = false;
     for (const auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
         const QImage shot = GrabScreen(server.Display());
         green = CountColouredColumns(shot, QRect(x, y, w, h), true);
-        blue = CountColouredColumns(shot, QRect(x, y, w, h), false) - green;
+        coloured = CountColouredColumns(shot, QRect(x, y, w, h), false);
         lampGreen = FindLamp(shot, QRect(x, y, w, h), QColor(0, 128, 0)).has_value();
-        if (green >= 10 && blue >= 100 && lampGreen)
+        if (green >= 10 && coloured - green >= 100 && lampGreen)
             break;
         std::this_thread::sleep_for(Milliseconds(200));
     }
-    EXPECT_GE(green, 10);
-    EXPECT_GE(blue, 100);
-    EXPECT_TRUE(lampGreen) << (demo.ReadToEnd(Milliseconds(3000)), demo.Output());
+    EXPECT_TRUE(green >= 10 && coloured - green >= 100 && lampGreen)
+        << green << " green, " << coloured - green << " blue columns; " << demo.Output();
 }
