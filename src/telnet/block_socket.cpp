@@ -3,7 +3,6 @@
 #include "telnet/ip_text.h"
 #include "telnet/net_util.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -260,8 +259,8 @@ void TBlockSocket::ConnectInTurns(const TAddressRecord& Address)
     // the system's own time-out. The socket blocks again afterwards.
     if (CheckStop())
         return;
-    const int Flags = ::fcntl(FHandle, F_GETFL);
-    ::fcntl(FHandle, F_SETFL, Flags | O_NONBLOCK);
+    int NonBlocking = 1;
+    ::ioctl(FHandle, FIONBIO, &NonBlocking);
     int Error = 0;
     if (::connect(FHandle, reinterpret_cast<const sockaddr*>(&Address),
                   static_cast<socklen_t>(AddressRecordLength(Address))) != 0)
@@ -276,7 +275,8 @@ void TBlockSocket::ConnectInTurns(const TAddressRecord& Address)
             Error = Stopped ? ECONNABORTED : (errno != 0 ? errno : ETIMEDOUT);
         }
     }
-    ::fcntl(FHandle, F_SETFL, Flags);
+    NonBlocking = 0;
+    ::ioctl(FHandle, FIONBIO, &NonBlocking);
     errno = Error;
     CheckResult(Error == 0 ? 0 : -1);
 }
