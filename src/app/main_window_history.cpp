@@ -2,12 +2,14 @@
 // time it is asked for, fed every reading the window records while it lives.
 #include "app/main_window.h"
 
+#include "app/start_options.h"
 #include "history/history_window.h"
 
 void TForm1::History1Click()
 {
     if (FHistoryWindow == nullptr) {
-        FHistoryWindow = new THistoryWindow(*History(), this);
+        // Its place, view and period are remembered with the window's boxes.
+        FHistoryWindow = new THistoryWindow(*History(), this, SettingsFilePath());
         connect(this, &TForm1::ReadingRecorded, FHistoryWindow, &THistoryWindow::TakeIn);
     }
     FHistoryWindow->show();

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -73,9 +74,10 @@ bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& writ
 
 } // namespace
 
-THistoryWindow::THistoryWindow(TReadingStore& store, QWidget* parent)
+THistoryWindow::THistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile)
     : QWidget(parent, Qt::Window)
     , FStore(store)
+    , FSettingsFile(settingsFile)
     , FNow([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     setObjectName(QStringLiteral("HistoryWindow"));
@@ -482,9 +484,17 @@ void THistoryWindow::DeleteOlderClick()
     Reload();
 }
 
+std::unique_ptr<QSettings> THistoryWindow::Settings() const
+{
+    if (FSettingsFile.isEmpty())
+        return std::make_unique<QSettings>();
+    return std::make_unique<QSettings>(FSettingsFile, QSettings::IniFormat);
+}
+
 void THistoryWindow::SaveSettings() const
 {
-    QSettings settings;
+    const auto held = Settings();
+    QSettings& settings = *held;
     settings.beginGroup(QLatin1String(SettingsGroup));
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
     settings.setValue(QStringLiteral("view"), int(View()));
@@ -493,7 +503,8 @@ void THistoryWindow::SaveSettings() const
 
 void THistoryWindow::RestoreSettings()
 {
-    QSettings settings;
+    const auto held = Settings();
+    QSettings& settings = *held;
     settings.beginGroup(QLatin1String(SettingsGroup));
     restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
     const int view = settings.value(QStringLiteral("view"), int(Waterfall)).toInt();

@@ -10,10 +10,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSettings;
 class QStackedWidget;
 class QTabBar;
 class TReadingStore;
@@ -28,7 +30,10 @@ public:
     enum TPeriod { LastHour, Last24Hours, Last7Days, Last30Days, Everything };
     enum TView { Waterfall, Envelope, Changes, Trend };
 
-    explicit THistoryWindow(TReadingStore& store, QWidget* parent = nullptr);
+    // settingsFile: the INI file that remembers the window's place, view and
+    // period, beside the main window's remembered boxes; empty: the
+    // application's default settings.
+    explicit THistoryWindow(TReadingStore& store, QWidget* parent = nullptr, const QString& settingsFile = {});
     ~THistoryWindow() override;
 
     // The clock the periods are counted back from, UTC ms; the system
@@ -81,11 +86,13 @@ private:
     void RefreshHosts();
     void ShowFigures();
     void ShowMessage(const QString& text);
+    std::unique_ptr<QSettings> Settings() const;
     void SaveSettings() const;
     void RestoreSettings();
     std::int64_t PeriodStart() const;
 
     TReadingStore& FStore;
+    QString FSettingsFile;
     std::function<std::int64_t()> FNow;
     THistoryFigures FFigures;
     QString FHost;

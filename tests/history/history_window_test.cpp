@@ -218,17 +218,27 @@ TEST_F(HistoryWindowTest, HoverReadsOutTimeToneFrequencyAndBits)
     EXPECT_EQ(label("lbTone"), HoverTexts(-1, 0, 0).Tone);
 }
 
+// In the file the main window keeps its boxes in, beside what is there.
 TEST_F(HistoryWindowTest, RemembersViewPeriodAndPlace)
 {
     Record({Reading(3)});
-    auto window = Open(FStore, THistoryWindow::Last7Days);
-    window->SetView(THistoryWindow::Changes);
-    window->setGeometry(40, 50, 900, 620);
-    window->close();
-    THistoryWindow again(FStore);
+    const QString file = FDir.filePath(QStringLiteral("tirvane.conf"));
+    QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("Window/Host"), HostA);
+    {
+        THistoryWindow window(FStore, nullptr, file);
+        window.SetPeriod(THistoryWindow::Last7Days);
+        window.SetView(THistoryWindow::Changes);
+        window.show();
+        window.setGeometry(40, 50, 900, 620);
+        window.close();
+    }
+    THistoryWindow again(FStore, nullptr, file);
     EXPECT_EQ(again.View(), THistoryWindow::Changes);
     EXPECT_EQ(again.Period(), THistoryWindow::Last7Days);
     EXPECT_EQ(again.size(), QSize(900, 620));
+    const QSettings written(file, QSettings::IniFormat);
+    EXPECT_EQ(written.value(QStringLiteral("HistoryWindow/period")).toInt(), THistoryWindow::Last7Days);
+    EXPECT_EQ(written.value(QStringLiteral("Window/Host")).toString(), HostA);
 }
 
 } // namespace
