@@ -18,6 +18,7 @@
 #include "app/capture_buffer.h"
 #include "app/line_data.h"
 #include "app/main_window.h"
+#include "support/bench_main.h"
 #include "support/loopback_peer.h"
 #include "support/router_sim_process.h"
 
@@ -25,7 +26,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/ioctl.h>
@@ -223,17 +223,5 @@ BENCHMARK(BM_DecodeBothReplies)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    // No display: the window is never shown.
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Each cycle is recorded into a history of this run's own, never the user's.
-    QTemporaryDir data;
-    ::setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksWithPrivateData<QApplication>(argc, argv);
 }

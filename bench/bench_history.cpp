@@ -11,6 +11,7 @@
 // The Qt SQL runs use the same file layout, the same statements and the same
 // pragmas, so the two differ only in the layer between the program and SQLite.
 #include "history/reading_store.h"
+#include "support/bench_main.h"
 
 #include <benchmark/benchmark.h>
 
@@ -237,14 +238,7 @@ BENCHMARK(BM_QtSqlOpenLastDay)->Unit(benchmark::kMillisecond)->Repetitions(5)->R
 
 int main(int argc, char** argv)
 {
-    // Qt SQL finds its driver through the application object; the test
-    // locations keep the user's own data folder out of reach.
+    // The test locations keep the user's own folders out of reach as well.
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksWithPrivateData<QCoreApplication>(argc, argv);
 }

@@ -13,6 +13,7 @@
 //   unshare -n sh -c 'ip link set lo up; exec build/bench/bench_reader'
 #include "app/cycle_dialogue.h"
 #include "app/main_window.h"
+#include "support/bench_main.h"
 #include "support/child_process.h"
 #include "support/router_sim_process.h"
 
@@ -20,7 +21,6 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
@@ -96,16 +96,5 @@ BENCHMARK(BM_ReaderBesideCycle)->Unit(benchmark::kMillisecond)->MinTime(5.0)->Us
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // The cycles and the reader keep no history here but this run's own.
-    QTemporaryDir data;
-    ::setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarksWithPrivateData<QApplication>(argc, argv);
 }
