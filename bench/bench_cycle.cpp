@@ -156,40 +156,19 @@ void BM_CycleBesideReference(benchmark::State& state)
     TForm1 form;
     form.edHost->setText(QString::fromStdString(sim.Address()));
     form.edPassword->setText(QStringLiteral("1234"));
-    using Clock = std::chrono::steady_clock;
-    Clock::duration cycle{}, reference{}, draining{};
-    int first = 0;
-    for (auto _ : state) {
-        // Taking turns at going first: whichever follows another also meets
-        // the simulator still tidying up after it.
-        for (int turn = 0; turn < 3; ++turn) {
-            const auto start = Clock::now();
-            switch ((first + turn) % 3) {
-            case 0:
-                form.Button1Click();
-                cycle += Clock::now() - start;
-                break;
-            case 1:
-                benchmark::DoNotOptimize(ReferenceDialogue(sim));
-                reference += Clock::now() - start;
-                break;
-            default:
-                benchmark::DoNotOptimize(ReferenceDialogue(sim, true));
-                draining += Clock::now() - start;
-                break;
-            }
-        }
-        form.Timer1->stop();
-        first = (first + 1) % 3;
-    }
-    const auto ms = [&](Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count() / double(state.iterations());
-    };
-    state.counters["cycle_ms"] = ms(cycle);
-    state.counters["reference_ms"] = ms(reference);
-    state.counters["draining_ms"] = ms(draining);
-    state.counters["ratio"] = ms(cycle) / ms(reference);
-    state.counters["ratio_draining"] = ms(cycle) / ms(draining);
+    const std::vector<double> ms = TakeTurns(state, {
+        [&] {
+            form.Button1Click();
+            form.Timer1->stop();
+        },
+        [&] { benchmark::DoNotOptimize(ReferenceDialogue(sim)); },
+        [&] { benchmark::DoNotOptimize(ReferenceDialogue(sim, true)); }});
+    const double cycleMs = ms[0], referenceMs = ms[1], drainingMs = ms[2];
+    state.counters["cycle_ms"] = cycleMs;
+    state.counters["reference_ms"] = referenceMs;
+    state.counters["draining_ms"] = drainingMs;
+    state.counters["ratio"] = cycleMs / referenceMs;
+    state.counters["ratio_draining"] = cycleMs / drainingMs;
 }
 BENCHMARK(BM_CycleBesideReference)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 

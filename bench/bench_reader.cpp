@@ -51,44 +51,27 @@ void BM_ReaderBesideCycle(benchmark::State& state)
     const std::vector<std::string> reader = {TIRVANE_READER, "--host", sim.Address(), "--format", "csv"};
     const support::Environment env = {{"TIRVANE_PASSWORD", "1234"}};
 
-    using Clock = std::chrono::steady_clock;
-    Clock::duration readerTime{}, cycleTime{}, dialogueTime{};
-    int first = 0;
-    for (auto _ : state) {
-        for (int turn = 0; turn < 3; ++turn) {
-            const auto start = Clock::now();
-            switch ((first + turn) % 3) {
-            case 0: {
-                const support::CommandResult run = support::RunCommand(reader, env, support::Milliseconds(60000));
-                readerTime += Clock::now() - start;
-                if (run.exitCode != 0)
-                    state.SkipWithError(("tirvane-read failed: " + run.output).c_str());
-                break;
-            }
-            case 1:
-                form.Button1Click();
-                cycleTime += Clock::now() - start;
-                break;
-            default: {
-                TCaptureBuffer memo;
-                TToneTable tones{};
-                benchmark::DoNotOptimize(RunCycleDialogue(request, memo, tones));
-                dialogueTime += Clock::now() - start;
-                break;
-            }
-            }
-        }
-        form.Timer1->stop();
-        first = (first + 1) % 3;
-    }
-    const auto ms = [&](Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count() / double(state.iterations());
-    };
-    state.counters["reader_ms"] = ms(readerTime);
-    state.counters["cycle_ms"] = ms(cycleTime);
-    state.counters["dialogue_ms"] = ms(dialogueTime);
-    state.counters["start_ms"] = ms(readerTime) - ms(dialogueTime);
-    state.counters["ratio"] = ms(readerTime) / ms(cycleTime);
+    const std::vector<double> ms = TakeTurns(state, {
+        [&] {
+            const support::CommandResult run = support::RunCommand(reader, env, support::Milliseconds(60000));
+            if (run.exitCode != 0)
+                state.SkipWithError(("tirvane-read failed: " + run.output).c_str());
+        },
+        [&] {
+            form.Button1Click();
+            form.Timer1->stop();
+        },
+        [&] {
+            TCaptureBuffer memo;
+            TToneTable tones{};
+            benchmark::DoNotOptimize(RunCycleDialogue(request, memo, tones));
+        }});
+    const double readerMs = ms[0], cycleMs = ms[1], dialogueMs = ms[2];
+    state.counters["reader_ms"] = readerMs;
+    state.counters["cycle_ms"] = cycleMs;
+    state.counters["dialogue_ms"] = dialogueMs;
+    state.counters["start_ms"] = readerMs - dialogueMs;
+    state.counters["ratio"] = readerMs / cycleMs;
 }
 BENCHMARK(BM_ReaderBesideCycle)->Unit(benchmark::kMillisecond)->MinTime(5.0)->UseRealTime();
 
