@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,6 +26,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResource>
 #include <QTimer>
 
 #include <algorithm>
@@ -83,6 +85,22 @@ auto Guarded(TForm1* form, void (TForm1::*handler)())
 static void InitAppResources()
 {
     Q_INIT_RESOURCE(app);
+}
+
+// The banner's pixels, kept raw (rows of red, green and blue bytes) so that
+// no image decoder, and with it no image format plugin, is loaded at start-up.
+constexpr int BannerWidth = 278;
+constexpr int BannerHeight = 36;
+
+static QPixmap BannerPicture()
+{
+    const QByteArray rgb = QResource(QStringLiteral(":/app/banner.rgb")).uncompressedData();
+    if (rgb.size() != BannerWidth * BannerHeight * 3)
+        return {};
+    const QImage rows(reinterpret_cast<const uchar*>(rgb.constData()), BannerWidth, BannerHeight, BannerWidth * 3,
+        QImage::Format_RGB888);
+    // The conversion copies the pixels out of `rgb`, which dies here.
+    return QPixmap::fromImage(rows.convertToFormat(QImage::Format_RGB32));
 }
 
 TForm1::TForm1(QWidget* parent)
@@ -156,11 +174,8 @@ void TForm1::CreateControls()
 
     Label5 = MakeLabel(area, "Label5", {28, 348, 33, 14}, QStringLiteral("Prompt"));
 
-    Image1 = Make<QLabel>(area, "Image1", {344, 356, 278, 36});
-    const QPixmap banner(QStringLiteral(":/app/banner.png"));
-    Image1->setPixmap(banner);
-    if (!banner.isNull())
-        Image1->resize(banner.size());
+    Image1 = Make<QLabel>(area, "Image1", {344, 356, BannerWidth, BannerHeight});
+    Image1->setPixmap(BannerPicture());
 
     Chart21 = Make<TChart>(area, "Chart21", DesignChartRect);
     LoadChart21Settings(*Chart21);
