@@ -32,7 +32,6 @@ class TShape;
 class TSavePictureDialog;
 class TPrinterSetupDialog;
 class TReadingStore;
-class THistoryWindow;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -161,7 +160,7 @@ private:
         QPoint Place;
     };
     std::vector<TDesignPlace> FBottomAnchored;
-    THistoryWindow* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
+    QWidget* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
     bool FCrossCursor = false;
     std::unique_ptr<TReadingStore> FHistory;
     bool FHistoryOpened = false;

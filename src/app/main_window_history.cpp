@@ -3,14 +3,17 @@
 #include "app/main_window.h"
 
 #include "app/start_options.h"
-#include "history/history_window.h"
+#include "history/history_window_maker.h"
+
+#include <QWidget>
 
 void TForm1::History1Click()
 {
     if (FHistoryWindow == nullptr) {
         // Its place, view and period are remembered with the window's boxes.
-        FHistoryWindow = new THistoryWindow(*History(), this, SettingsFilePath());
-        connect(this, &TForm1::ReadingRecorded, FHistoryWindow, &THistoryWindow::TakeIn);
+        const THistoryWindowMade made = MakeHistoryWindow(*History(), this, SettingsFilePath());
+        FHistoryWindow = made.Window;
+        connect(this, &TForm1::ReadingRecorded, FHistoryWindow, made.TakeIn);
     }
     FHistoryWindow->show();
     FHistoryWindow->raise();

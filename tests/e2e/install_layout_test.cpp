@@ -2,6 +2,7 @@
 // with the result: read the desktop entry, find the program its Exec line
 // names on the installed PATH, and find and draw the icon its Icon line
 // names in the hicolor theme.
+#include "history/history_window_maker.h"
 #include "support/x_session.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLibrary>
 #include <QMap>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -160,6 +162,17 @@ TEST_F(InstallLayout, ReaderIsInstalledBesideTheMonitor)
     const CommandResult version = RunCommand({reader.filePath().toStdString(), "--version"}, {}, Milliseconds(30000));
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "tirvane-read 1.0\n");
+}
+
+// The History window's module lies where the installed program looks for it,
+// and offers its entry point.
+TEST_F(InstallLayout, HistoryModuleIsWhereTheProgramLooks)
+{
+    if (!MonitorBuilt)
+        GTEST_SKIP() << "the monitor is not built, so it is not installed";
+    App();
+    QLibrary module(Path(QStringLiteral("bin/" TIRVANE_HISTORY_MODULE_DIR "/tirvane-history.so")));
+    EXPECT_NE(module.resolve(HistoryModuleEntry), nullptr) << module.errorString().toStdString();
 }
 
 TEST_F(InstallLayout, IconIsInTheThemeAtEverySizeItClaims)

@@ -401,6 +401,14 @@ TEST_F(MonitorOnScreen, PlotTurnsTheLampGreenAndDrawsTheServedBits)
     EXPECT_EQ(Lamp(), Red) << "Stop leaves the lamp green";
 }
 
+// The program loads the History window from its module on first use.
+TEST_F(MonitorOnScreen, CtrlHOpensTheHistoryWindow)
+{
+    ASSERT_TRUE(Click(HostBox.center()) && tool->Key("ctrl+h"));
+    EXPECT_FALSE(tool->WaitForWindow("History", Milliseconds(20000)).empty()) << monitor.Output();
+    EXPECT_TRUE(monitor.IsRunning());
+}
+
 TEST_F(MonitorOnScreen, RefusedConnectionStillEndsGreenWithFlatBars)
 {
     // A loopback address where nothing listens: both logins are refused at

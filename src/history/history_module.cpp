@@ -1,0 +1,7 @@
+// The History window as a module the monitor loads on first use.
+#include "history/history_window_maker.h"
+
+extern "C" __attribute__((visibility("default"))) THistoryWindowMaker TirvaneHistoryWindowMaker()
+{
+    return &MakeHistoryWindow;
+}

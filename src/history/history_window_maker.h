@@ -1,0 +1,28 @@
+// What the main window needs of the History window: the window itself and
+// where each newly recorded reading goes. The monitor loads the window from a
+// module the first time it is asked for, since its chart library would
+// otherwise be loaded, and paid for, at every start; programs that drive the
+// main window in process (tests, tools) link it instead.
+#pragma once
+
+#include "history/reading.h"
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+class TReadingStore;
+
+struct THistoryWindowMade {
+    QWidget* Window = nullptr; // owned by the parent given
+    std::function<void(const TReading&)> TakeIn;
+};
+
+// Makes the window; throws std::runtime_error with a sentence for the user
+// when it cannot be had.
+THistoryWindowMade MakeHistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile);
+
+// The module's one entry point, by this name, returns the maker it holds.
+using THistoryWindowMaker = THistoryWindowMade (*)(TReadingStore&, QWidget*, const QString&);
+inline constexpr char HistoryModuleEntry[] = "TirvaneHistoryWindowMaker";
