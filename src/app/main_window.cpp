@@ -9,6 +9,7 @@
 #include "chart/chart.h"
 #include "app/hover_readout.h"
 #include "chart/series.h"
+#include "history/reading_recorder.h"
 #include "history/reading_store.h"
 
 #include <QCloseEvent>
@@ -415,26 +416,28 @@ void TForm1::RecordReading(const QString& host, bool completed)
 {
     // Nothing the store does may end or change the cycle that called it.
     try {
-        TReadingStore* store = History();
-        if (!store->IsOpen()) {
-            ShowHistoryOff();
-            return;
+        if (!FRecorder) {
+            FRecorder = new TReadingRecorder(TReadingStore::DefaultPath(), this);
+            connect(FRecorder, &TReadingRecorder::Recorded, this, &TForm1::ReadingRecorded);
+            connect(FRecorder, &TReadingRecorder::Failed, this, &TForm1::ShowHistoryOff);
         }
         TReading reading;
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = host;
         reading.Completed = completed;
         reading.Bits = ToneBits(ToneTable());
-        if (!store->Record(reading)) {
-            ShowHistoryOff();
-            return;
-        }
-        emit ReadingRecorded(reading);
+        FRecorder->Record(reading);
     } catch (...) {
     }
 }
 
-void TForm1::ShowHistoryOff()
+void TForm1::FlushHistory()
+{
+    if (FRecorder)
+        FRecorder->Flush();
+}
+
+void TForm1::ShowHistoryOff(const QString& errorText)
 {
     if (FHistoryOffShown)
         return;
@@ -442,7 +445,7 @@ void TForm1::ShowHistoryOff()
     // Not modal: the monitor keeps plotting while the message stands, and a
     // tick meanwhile must not run inside the message's own event loop.
     auto* box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
-        FHistory->ErrorText() + QStringLiteral(".\n\nThe monitor goes on without a history for this run."),
+        errorText + QStringLiteral(".\n\nThe monitor goes on without a history for this run."),
         QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("HistoryOffMessage"));
     box->setTextFormat(Qt::PlainText);

@@ -32,6 +32,7 @@ class TShape;
 class TSavePictureDialog;
 class TPrinterSetupDialog;
 class TReadingStore;
+class TReadingRecorder;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -114,6 +115,10 @@ public:
     // own store on first use. Never null; IsOpen() is false when history is
     // off for this run.
     TReadingStore* History();
+    // Waits until every reading handed to the history has been stored (or
+    // has failed) and its ReadingRecorded sent: readings are written on a
+    // thread of their own, so that a slow disk never holds the window.
+    void FlushHistory();
 
     // The deadline each cycle gives itself; CycleDeadline unless shortened
     // (by tests, or TIRVANE_CYCLE_DEADLINE_MS in the environment).
@@ -150,7 +155,7 @@ private:
     // Stores what a cycle read; a store that fails turns history off for the
     // run with one message, and the cycle goes on as if nothing happened.
     void RecordReading(const QString& host, bool completed);
-    void ShowHistoryOff();
+    void ShowHistoryOff(const QString& errorText);
 
     QWidget* FClientArea = nullptr;
     // The controls that keep their distance from the client area's bottom
@@ -162,7 +167,8 @@ private:
     std::vector<TDesignPlace> FBottomAnchored;
     QWidget* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
     bool FCrossCursor = false;
-    std::unique_ptr<TReadingStore> FHistory;
+    std::unique_ptr<TReadingStore> FHistory; // the History window's
+    TReadingRecorder* FRecorder = nullptr; // Qt-owned; made by the first cycle's reading
     bool FHistoryOpened = false;
     bool FHistoryOffShown = false;
 

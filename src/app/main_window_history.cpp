@@ -10,6 +10,8 @@
 void TForm1::History1Click()
 {
     if (FHistoryWindow == nullptr) {
+        // The window reads the store: what was handed to it goes in first.
+        FlushHistory();
         // Its place, view and period are remembered with the window's boxes.
         const THistoryWindowMade made = MakeHistoryWindow(*History(), this, SettingsFilePath());
         FHistoryWindow = made.Window;

@@ -123,9 +123,10 @@ QByteArray PackToneBits(const std::array<std::uint8_t, ReadingToneCount>& bits)
     if (!fitsNibbles)
         return QByteArray(reinterpret_cast<const char*>(bits.data()), ReadingToneCount);
     QByteArray packed(NibbleBlobSize, '\0');
+    char* bytes = packed.data(); // one detach, not one a tone
     for (int tone = 0; tone < ReadingToneCount; ++tone) {
         const int shift = tone % 2 == 0 ? 4 : 0;
-        packed[tone / 2] = char(std::uint8_t(packed[tone / 2]) | (bits[std::size_t(tone)] << shift));
+        bytes[tone / 2] = char(std::uint8_t(bytes[tone / 2]) | (bits[std::size_t(tone)] << shift));
     }
     return packed;
 }

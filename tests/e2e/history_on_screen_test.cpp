@@ -183,6 +183,7 @@ TEST_F(HistoryOnScreenTest, MainWindowKeepsPlottingWhileTheWindowIsOpen)
     RouterSimProcess sim({Form->edHost->text().toStdString(), 23, "1234", "", false, 9, {}});
     const int before = Window()->Figures().Count();
     Form->Timer1Timer();
+    Form->FlushHistory();
     const auto tones = sim.ExpectedTones();
     ASSERT_EQ(Form->LineSeries18->Count(), 256);
     for (int i = 0; i < Form->LineSeries18->Count(); ++i)

@@ -1,6 +1,7 @@
 // The reading store on real SQLite files. Every way a file can be unusable
 // turns history off, names the file and leaves it byte for byte as it was;
 // read-only and full disks are real mounts in a mount namespace of the test's own.
+#include "history/reading_recorder.h"
 #include "history/reading_store.h"
 #include "support/private_mounts.h"
 
@@ -175,6 +176,55 @@ TEST_F(ReadingStoreTest, TwoWritersAtOnceLandEveryReading)
         EXPECT_TRUE(write("first") && ::waitpid(child, &status, 0) == child && status == 0) << round;
         TReadingStore store;
         EXPECT_TRUE(store.Open(path) && store.Readings(0, PerWriter).size() == 2u * PerWriter) << round;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The recorder writes on a thread of its own: what it was handed must all be
+// in the file, in order, once Flush returns or the recorder is gone; a store
+// that cannot be had fails every reading with its reason.
+TEST_F(ReadingStoreTest, RecorderStoresEverythingHandedInBeforeItEnds)
+{
+    const struct {
+        const char* name;
+        bool usable;
+        bool flushInstead; // Flush, and count the signals, instead of ending the recorder
+    } cases[] = {{"ended at once", true, false}, {"flushed", true, true}, {"unusable file", false, true}};
+    for (const auto& c : cases) {
+        const QString path = FDir.filePath(QString::fromLatin1(c.name) + ".sqlite");
+        if (!c.usable) {
+            QFile junk(path);
+            ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write(QByteArray(4096, 'x')) == 4096);
+        }
+        std::vector<TReading> handed, recorded;
+        QStringList failures;
+        {
+            TReadingRecorder recorder(path);
+            QObject::connect(&recorder, &TReadingRecorder::Recorded, [&](const TReading& r) { recorded.push_back(r); });
+            QObject::connect(&recorder, &TReadingRecorder::Failed, [&](const QString& e) { failures << e; });
+            for (int i = 0; i < 20; ++i) {
+                handed.push_back(MakeReading(1000 + i, "192.168.1.1"));
+                recorder.Record(handed.back());
+            }
+            if (c.flushInstead) {
+                recorder.Flush();
+                EXPECT_EQ(recorded, c.usable ? handed : std::vector<TReading>{}) << c.name;
+                EXPECT_EQ(failures.size(), c.usable ? 0 : 20) << c.name;
+                if (!c.usable) {
+                    EXPECT_TRUE(failures.value(0).contains(path)) << failures.value(0).toStdString();
+                }
+            }
+        }
+        if (!c.usable) {
+            EXPECT_EQ(FileBytes(path), QByteArray(4096, 'x')) << c.name;
+            continue;
+        }
+        TReadingStore store;
+        ASSERT_TRUE(store.OpenToRead(path)) << c.name;
+        EXPECT_EQ(store.Readings(0, INT64_MAX), handed) << c.name;
     }
 }
 
