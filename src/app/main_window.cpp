@@ -123,7 +123,6 @@ TForm1::TForm1(QWidget* parent)
     CreateControls();
     CreateMenus();
     SetTabOrder();
-    CreatePictureDialogs();
 
     // The memo the capture buffer stands in for started with its own name.
     Memo1.SetText("Memo1\r\n");

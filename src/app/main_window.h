@@ -30,7 +30,6 @@ class TChart;
 class TBarSeries;
 class TShape;
 class TSavePictureDialog;
-class TPrinterSetupDialog;
 class TReadingStore;
 class TReadingRecorder;
 
@@ -83,7 +82,6 @@ public:
     QAction* N4 = nullptr;
     QAction* History1 = nullptr; // Ctrl+H in the main window too
     TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window; made on first use
-    TPrinterSetupDialog* PrinterSetupDialog1 = nullptr; // Qt-owned by this window
 
 public slots:
     // The sampling cycle (Plot, the range choices, the credit line, the timer).
@@ -173,8 +171,4 @@ private:
     bool FHistoryOffShown = false;
 
     std::chrono::milliseconds FCycleDeadline = CycleDeadline;
-
-    // Creates PrinterSetupDialog1 with this window as its parent; defined in
-    // main_window_output.cpp.
-    void CreatePictureDialogs();
 };

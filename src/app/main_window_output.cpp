@@ -1,23 +1,15 @@
 // The chart's pop-up menu: Save As, Copy to clipboard, Printer setup and
-// Print. Thin handlers over the picture-output library; every error leaves
-// as an exception carrying the text the user sees, and the application's
-// error handler shows it.
+// Print. Thin handlers over the picture-output library, whose printing
+// commands come from a module loaded on first use; every error leaves as an
+// exception carrying the text the user sees, and the application's error
+// handler shows it.
 #include "app/main_window.h"
 
 #include "chart/chart.h"
 #include "output/chart_commands.h"
-#include "output/printer.h"
-#include "output/printer_setup_dialog.h"
+#include "output/printing_commands.h"
 #include "output/save_picture_dialog.h"
 #include "output/chart_pictures.h"
-
-void TForm1::CreatePictureDialogs()
-{
-    // The save dialog is made on the first Save As instead: building a file
-    // dialog is most of the window's start-up time, and many runs never save.
-    PrinterSetupDialog1 = new TPrinterSetupDialog(Printer(), this);
-    PrinterSetupDialog1->setObjectName(QStringLiteral("PrinterSetupDialog1"));
-}
 
 void TForm1::SaveAs1Click()
 {
@@ -35,10 +27,10 @@ void TForm1::Copytoclipboard1Click()
 
 void TForm1::Printersetup1Click()
 {
-    PrinterSetupDialog1->Execute();
+    PrintingCommands().SetUp(this);
 }
 
 void TForm1::Print1Click()
 {
-    PrintChart(*Chart21, Printer());
+    PrintingCommands().Print(*Chart21);
 }

@@ -2,7 +2,6 @@
 
 #include "chart/chart_panel.h"
 #include "output/jpeg.h"
-#include "output/printer.h"
 #include "output/save_picture_dialog.h"
 #include "output/chart_pictures.h"
 
@@ -17,13 +16,6 @@ void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser)
         return;
     jpeg.Assign(snapshot);
     jpeg.SaveToFile(chooser.FileName());
-}
-
-void PrintChart(TChartPanel& chart, TPrinter& printer)
-{
-    const QRect rect = chart.GetChartRectangle();
-    const QImage snapshot = CreateChartBitmap(chart, chart.BackColor(), rect);
-    PrintSnapshot(printer, snapshot, WindowPixelsPerInch(chart));
 }
 
 int WindowPixelsPerInch(const QWidget& widget)

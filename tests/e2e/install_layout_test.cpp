@@ -3,6 +3,7 @@
 // names on the installed PATH, and find and draw the icon its Icon line
 // names in the hicolor theme.
 #include "history/history_window_maker.h"
+#include "output/printing_commands.h"
 #include "support/x_session.h"
 
 #include <gtest/gtest.h>
@@ -164,15 +165,19 @@ TEST_F(InstallLayout, ReaderIsInstalledBesideTheMonitor)
     EXPECT_EQ(version.output, "tirvane-read 1.0\n");
 }
 
-// The History window's module lies where the installed program looks for it,
-// and offers its entry point.
-TEST_F(InstallLayout, HistoryModuleIsWhereTheProgramLooks)
+// The modules lie where the installed program looks for them, and offer
+// their entry points.
+TEST_F(InstallLayout, ModulesAreWhereTheProgramLooks)
 {
     if (!MonitorBuilt)
         GTEST_SKIP() << "the monitor is not built, so it is not installed";
     App();
-    QLibrary module(Path(QStringLiteral("bin/" TIRVANE_HISTORY_MODULE_DIR "/tirvane-history.so")));
-    EXPECT_NE(module.resolve(HistoryModuleEntry), nullptr) << module.errorString().toStdString();
+    const std::pair<const char*, const char*> modules[] = {
+        {"tirvane-history.so", HistoryModuleEntry}, {"tirvane-printing.so", PrintingModuleEntry}};
+    for (const auto& [file, entry] : modules) {
+        QLibrary module(Path(QStringLiteral("bin/" TIRVANE_MODULE_DIR "/") + file));
+        EXPECT_NE(module.resolve(entry), nullptr) << module.errorString().toStdString();
+    }
 }
 
 TEST_F(InstallLayout, IconIsInTheThemeAtEverySizeItClaims)
