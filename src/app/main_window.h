@@ -109,9 +109,9 @@ public:
     // Runs Button2Click, drops any error, and always lets the window close.
     void FormCloseQuery(bool& CanClose);
 
-    // The line history every cycle is recorded into, opened at the user's
-    // own store on first use. Never null; IsOpen() is false when history is
-    // off for this run.
+    // The user's line history as the History window reads it, opened on
+    // first use; the cycles record into the same file through a writer of
+    // their own. Never null; IsOpen() is false when the file cannot be used.
     TReadingStore* History();
     // Waits until every reading handed to the history has been stored (or
     // has failed) and its ReadingRecorded sent: readings are written on a
