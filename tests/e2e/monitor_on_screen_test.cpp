@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -407,6 +408,31 @@ TEST_F(MonitorOnScreen, CtrlHOpensTheHistoryWindow)
     ASSERT_TRUE(Click(HostBox.center()) && tool->Key("ctrl+h"));
     EXPECT_FALSE(tool->WaitForWindow("History", Milliseconds(20000)).empty()) << monitor.Output();
     EXPECT_TRUE(monitor.IsRunning());
+}
+
+// And its printing commands: Print from the chart's pop-up menu reaches the
+// spooler's PDF printer.
+TEST_F(MonitorOnScreen, PrintFromThePopUpMenuReachesTheSpooler)
+{
+    const QString outDir = qEnvironmentVariable("TIRVANE_CUPS_PDF_DIR");
+    if (outDir.isEmpty())
+        GTEST_SKIP() << "TIRVANE_CUPS_PDF_DIR not set (run scripts/start_cups.sh)";
+    const QStringList before = QDir(outDir).entryList({"*.pdf"}, QDir::Files);
+    ASSERT_FALSE(Cycle(PlotAt).isNull());
+    const QPoint chart = At(ChartRect.center());
+    ASSERT_TRUE(tool->MoveTo(chart.x(), chart.y()) && tool->Run({"click", "3"}).exitCode == 0);
+    std::this_thread::sleep_for(Milliseconds(700));
+    // Save As..., Copy to clipboard, Printer setup..., Print.
+    ASSERT_TRUE(tool->Key("Down") && tool->Key("Down") && tool->Key("Down") && tool->Key("Down") && tool->Key("Return"));
+    bool printed = false;
+    for (int wait = 0; wait < 240 && !printed; ++wait) {
+        for (const QFileInfo& pdf : QDir(outDir).entryInfoList({"*.pdf"}, QDir::Files))
+            printed = printed || (!before.contains(pdf.fileName()) && pdf.size() > 0);
+        if (!printed)
+            std::this_thread::sleep_for(Milliseconds(250));
+    }
+    EXPECT_TRUE(printed) << "no PDF from the spooler in " << outDir.toStdString() << "; monitor output:\n"
+                         << monitor.Output();
 }
 
 TEST_F(MonitorOnScreen, RefusedConnectionStillEndsGreenWithFlatBars)
