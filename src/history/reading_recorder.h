@@ -10,8 +10,6 @@
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QThread;
 class TReadingWriter;
 

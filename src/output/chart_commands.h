@@ -12,7 +12,9 @@ class TPrinter;
 // Snapshot, ask for a name, write the JPEG. Cancel writes nothing.
 void SaveChartAsJpeg(TChartPanel& chart, TPictureFileChooser& chooser);
 
-// Snapshot, then one page on printer at whole-number enlargement.
+// Snapshot, then one page on printer at whole-number enlargement. Defined
+// with the printing commands (printing_commands.cpp), so that saving and
+// copying do not pull in Qt's printing library.
 void PrintChart(TChartPanel& chart, TPrinter& printer);
 
 // The pixels per inch of the window the chart sits in.
