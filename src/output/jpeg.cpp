@@ -23,6 +23,12 @@ namespace {
 // The largest picture the decoder builds: anything bigger is far beyond a
 // chart snapshot and would only let a hostile file exhaust memory.
 constexpr unsigned long MaxDecodedPixels = 64UL * 1024 * 1024;
+// The most memory the library may take for its own work while decoding. A
+// progressive or smoothed stream keeps the coefficients of the whole picture
+// at its full size, whatever the output scale: a few hundred bytes can claim
+// a picture of 65,000 by 65,000 pixels and tens of gigabytes with it. The
+// largest picture the decoder builds needs 6 bytes a pixel of coefficients.
+constexpr long MaxDecoderMemory = 6L * long(MaxDecodedPixels) + 64L * 1024 * 1024;
 
 TJPEGDefaults& MutableDefaults()
 {
@@ -278,6 +284,7 @@ bool RunDecoder(TDecodeJob& job)
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MaxDecoderMemory;
     jpeg_mem_src(&cinfo, job.Data, job.Size);
     jpeg_read_header(&cinfo, TRUE);
     job.ImageWidth = int(cinfo.image_width);
