@@ -64,7 +64,11 @@ void TReadingRecorder::Record(const TReading& reading)
         FThread->setObjectName(QStringLiteral("history writer"));
         FWriter = new TReadingWriter(FPath, *this);
         FWriter->moveToThread(FThread);
-        FThread->start();
+        // Storing a reading can wait a minute without harm; the window and the
+        // dialogue with the router cannot. Idle priority runs the writer only on
+        // processor time nothing else wants, so even on a single processor a
+        // write never preempts the window that handed the reading in.
+        FThread->start(QThread::IdlePriority);
     }
     TReadingWriter* writer = FWriter;
     QMetaObject::invokeMethod(writer, [writer, reading] { writer->Write(reading); }, Qt::QueuedConnection);
