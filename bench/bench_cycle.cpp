@@ -19,8 +19,8 @@
 //   unshare -n sh -c 'ip link set lo up; exec build/bench/bench_cycle'
 // The simulator binds port 23 on an address 127.x.y.z of its own; all of it
 // runs on one processor (see StayOnOneProcessor).
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 #include "app/main_window.h"
 #include "support/bench_main.h"
 #include "support/loopback_peer.h"

@@ -11,7 +11,7 @@
 //
 // Run as root inside a private network namespace with loopback up, e.g.
 //   unshare -n sh -c 'ip link set lo up; exec build/bench/bench_reader'
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 #include "app/main_window.h"
 #include "support/bench_main.h"
 #include "support/child_process.h"

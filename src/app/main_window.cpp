@@ -1,14 +1,15 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 #include "app/help_window.h"
-#include "app/line_data.h"
+#include "line/line_data.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 #include "chart/series.h"
+#include "history/history_figures.h"
 #include "history/reading_recorder.h"
 #include "history/reading_store.h"
 

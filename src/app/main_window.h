@@ -4,12 +4,12 @@
 // the telnet session of a cycle lives only inside Button1Click.
 #pragma once
 
-#include "app/capture_buffer.h"
-#include "history/reading.h"
+#include "line/capture_buffer.h"
+#include "line/reading.h"
 
 #include <QMainWindow>
 
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 
 #include <chrono>
 #include <memory>

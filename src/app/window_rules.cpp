@@ -18,11 +18,6 @@ int ToneOffset(bool rb1, bool rb2, bool rb3)
     return range ? range->FirstTone : 0;
 }
 
-TColor ToneColor(int tone)
-{
-    return tone < 32 ? clGreen : clBlue;
-}
-
 int HelpWindowLeft(int mainLeft, int mainOuterWidth)
 {
     // Whole-number halving, truncated toward zero as C++ division does.

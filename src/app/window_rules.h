@@ -1,11 +1,9 @@
 // The monitor's small rules that need no widget: which tones a range choice
-// plots and where the read-out's tone numbers start, the colour of a tone's
-// bar, where the help window opens, how an error text is finished for its
+// plots and where the read-out's tone numbers start, where the help window
+// opens, how an error text is finished for its
 // message box, and how typed text becomes bytes on the wire. The windows
 // call these; the tests check them as tables.
 #pragma once
-
-#include "chart/color.h"
 
 #include <QString>
 
@@ -29,9 +27,6 @@ std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3);
 // The tone of bar 0 for the read-out: the selected range's first tone, 0
 // when none is selected.
 int ToneOffset(bool rb1, bool rb2, bool rb3);
-
-// Upstream tones (below 32) are green, downstream tones blue.
-TColor ToneColor(int tone);
 
 // The help window opens half the main window's outer width to the right of
 // its left edge, less 190, and 100 pixels below its top.

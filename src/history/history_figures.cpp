@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+TColor ToneColor(int tone)
+{
+    return tone < 32 ? clGreen : clBlue;
+}
+
 namespace {
 
 // Sixteen steps along a ramp whose lightness rises evenly; neighbours differ

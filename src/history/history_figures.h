@@ -10,7 +10,8 @@
 // not.
 #pragma once
 
-#include "history/reading.h"
+#include "chart/color.h"
+#include "line/reading.h"
 
 #include <QImage>
 #include <QRgb>
@@ -26,6 +27,10 @@ constexpr int UpstreamToneCount = 32;
 // the line rate.
 constexpr int SymbolsPerSecond = 4000;
 constexpr int MaxToneBits = 15;
+
+// Upstream tones (below 32) are green, downstream tones blue, in the main
+// window's chart and the History window alike.
+TColor ToneColor(int tone);
 
 // kbit/s of a total of bits per symbol.
 constexpr double LineRateKbps(int bitsPerSymbol)

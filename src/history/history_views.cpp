@@ -1,6 +1,5 @@
 #include "history/history_views.h"
 
-#include "app/window_rules.h"
 #include "chart/color.h"
 
 #include <QChart>

@@ -1,9 +1,9 @@
 #include "history/history_window.h"
 
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 #include "history/history_views.h"
 #include "history/reading_store.h"
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -5,7 +5,7 @@
 // main window in process (tests, tools) link it instead.
 #pragma once
 
-#include "history/reading.h"
+#include "line/reading.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 // is off for good, and every later reading fails with the same reason.
 #pragma once
 
-#include "history/reading.h"
+#include "line/reading.h"
 
 #include <QObject>
 #include <QString>

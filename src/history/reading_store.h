@@ -8,7 +8,7 @@
 // thread.
 #pragma once
 
-#include "history/reading.h"
+#include "line/reading.h"
 #include "history/sqlite_handle.h"
 
 #include <QByteArray>

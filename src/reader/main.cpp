@@ -2,9 +2,9 @@
 // window's own dialogue with the router (same telnet session, same decoding)
 // and prints each reading in one of the reader's formats, or prints readings
 // kept in the line history. QtCore only: it runs where no display is.
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 #include "history/reading_store.h"
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 #include "reader/password.h"
 #include "reader/reader_options.h"
 #include "telnet/socket_api.h"

@@ -2,7 +2,7 @@
 // here: it never travels on the command line, where every user can read it.
 #pragma once
 
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,7 +5,7 @@
 // simulator listens on port 23 of an address of its own, so these tests run
 // inside a private network namespace (unshare -n) as root.
 #include "app/help_window.h"
-#include "app/line_data.h"
+#include "line/line_data.h"
 #include "app/main_window.h"
 #include "app/shape.h"
 #include "chart/chart.h"

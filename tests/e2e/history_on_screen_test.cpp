@@ -10,7 +10,7 @@
 #include "history/history_views.h"
 #include "history/history_window.h"
 #include "history/reading_store.h"
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 #include "support/modal_catcher.h"
 #include "support/router_sim_process.h"
 #include "support/screen_reading.h"

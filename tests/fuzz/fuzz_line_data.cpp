@@ -1,7 +1,7 @@
 // Any bytes as far and near replies: the decodings must never crash, never
 // touch tone 0, and only ever produce bit counts 0 to 15.
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // The History window on Qt's offscreen platform over a real history file:
 // its texts for each kind of store, taking in readings, the commands, the
 // hover read-out and what it remembers.
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
 #include "history/reading_store.h"
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // simulator on loopback (inside a private network namespace, as root), its
 // output read back by each format's own rules and compared with what the
 // simulator served; exit statuses; where the password comes from; what it links.
-#include "format_parsers.h"
+#include "../line/format_parsers.h"
 #include "history/reading_store.h"
 #include "support/router_sim_process.h"
 

@@ -1,8 +1,8 @@
 // The simulator's pieces without a socket: the line it simulates, the layout
 // of its replies (decoded with the monitor's own decoding), and its reading
 // of what a client sends.
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 #include "router_sim/line_model.h"
 #include "router_sim/options.h"
 #include "router_sim/reply_text.h"

@@ -3,8 +3,8 @@
 // mode doing what it is named for, and the process itself (loopback only,
 // several clients, clean end on a signal). Each simulator gets its own
 // 127.x.y.z address on port 23, so run inside a private network namespace.
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 #include "support/router_sim_process.h"
 #include "support/telnet_probe.h"
 

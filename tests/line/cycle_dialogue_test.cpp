@@ -1,7 +1,7 @@
 // The cycle's dialogue on its own against the router simulator on loopback
 // (in a private network namespace, as root): what it decodes, where its
 // hooks run, and the step and socket error it reports when it breaks off.
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 #include "support/router_sim_process.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/cycle_dialogue.h"
+#include "line/cycle_dialogue.h"
 
 #include "telnet/telnet_session.h"
 

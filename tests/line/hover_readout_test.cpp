@@ -1,5 +1,5 @@
 // The read-out's texts and their number form.
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 
 #include <QLocale>
 

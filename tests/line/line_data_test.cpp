@@ -3,8 +3,8 @@
 // names the tones it expects to be non-zero; every other tone the decoding
 // covers must come out 0 (nothing survives from an earlier cycle), and every
 // tone outside it must keep its old value.
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // exposition for a node exporter's text-file collector. QtCore only.
 #pragma once
 
-#include "history/reading.h"
+#include "line/reading.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 
 #include <QDateTime>
 #include <QJsonArray>

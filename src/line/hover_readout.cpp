@@ -1,4 +1,4 @@
-#include "app/hover_readout.h"
+#include "line/hover_readout.h"
 
 #include <QLocale>
 

@@ -3,7 +3,7 @@
 // The replies are cut at fixed character positions, never searched.
 #pragma once
 
-#include "app/capture_buffer.h"
+#include "line/capture_buffer.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/capture_buffer.h"
+#include "line/capture_buffer.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/line_data.h"
+#include "line/line_data.h"
 
 #include <string>
 #include <string_view>

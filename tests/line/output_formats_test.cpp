@@ -1,7 +1,7 @@
 // What the formats must quote or escape, read back by the formats' own rules
 // (tirvane_read_test compares every format with what the router served).
 #include "format_parsers.h"
-#include "reader/output_formats.h"
+#include "line/output_formats.h"
 
 #include <QLocale>
 

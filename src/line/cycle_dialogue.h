@@ -11,8 +11,8 @@
 // point where it catches up, and the hook that turns its lamp green.
 #pragma once
 
-#include "app/capture_buffer.h"
-#include "app/line_data.h"
+#include "line/capture_buffer.h"
+#include "line/line_data.h"
 
 #include <array>
 #include <chrono>

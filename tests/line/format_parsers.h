@@ -2,7 +2,7 @@
 // RFC 4180 CSV, one JSON document a line, the Prometheus text exposition.
 #pragma once
 
-#include "history/reading.h"
+#include "line/reading.h"
 
 #include <QDateTime>
 #include <QJsonArray>

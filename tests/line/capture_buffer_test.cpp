@@ -2,7 +2,7 @@
 // empty line is not counted, reads stop at 4096 characters, replacing a
 // missing line does nothing, appends start a new line only where needed, and
 // every text handed in stops at its first NUL.
-#include "app/capture_buffer.h"
+#include "line/capture_buffer.h"
 
 #include <gtest/gtest.h>
 
