@@ -49,7 +49,7 @@ TReading SampleReading(std::int64_t timeMs, int seed)
     r.TimeMs = timeMs;
     r.Host = YearHost;
     r.Completed = seed % 97 != 0;
-    for (int tone = 1; tone < ReadingToneCount; ++tone)
+    for (int tone = 1; tone < ToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone * 3 + seed) % 16);
     return r;
 }

@@ -199,12 +199,12 @@ void TForm1::CreateControls()
     edHost = MakeEdit(area, "edHost", {88, 248, 153, 22}, QStringLiteral("192.168.1.1"));
 
     rb1 = Make<QRadioButton>(area, "rb1", {352, 244, 65, 17});
-    rb1->setText(QStringLiteral("0 - 255"));
+    rb1->setText(RangeCaption(TRangeChoice::rc0To255));
     rb1->setChecked(true);
     rb2 = Make<QRadioButton>(area, "rb2", {448, 244, 73, 17});
-    rb2->setText(QStringLiteral("256 - 512"));
+    rb2->setText(RangeCaption(TRangeChoice::rc256To512));
     rb3 = Make<QRadioButton>(area, "rb3", {544, 244, 69, 17});
-    rb3->setText(QStringLiteral("0 - 512"));
+    rb3->setText(RangeCaption(TRangeChoice::rc0To512));
     // A range choice fetches fresh data, but only when the selection moves:
     // clicking the button that is already selected does nothing.
     for (QRadioButton* rb : {rb1, rb2, rb3}) {

@@ -17,12 +17,6 @@ namespace {
 
 constexpr char PasswordVariable[] = "TIRVANE_PASSWORD";
 
-const std::array<std::pair<TRangeChoice, const char*>, 3> RangeTexts = {{
-    {TRangeChoice::rc0To255, "0-255"},
-    {TRangeChoice::rc256To512, "256-512"},
-    {TRangeChoice::rc0To512, "0-512"},
-}};
-
 // Why a field cannot go into a box, or nothing when it can. A line break in
 // the username or password would end the line sent to the router early and
 // send the rest as a command of its own.
@@ -59,22 +53,6 @@ std::optional<QString> SensibleText(const QSettings& settings, const char* key)
 }
 
 } // namespace
-
-QString RangeChoiceText(TRangeChoice range)
-{
-    for (const auto& [choice, text] : RangeTexts)
-        if (choice == range)
-            return QString::fromLatin1(text);
-    return {};
-}
-
-std::optional<TRangeChoice> RangeChoiceFromText(const QString& text)
-{
-    for (const auto& [choice, name] : RangeTexts)
-        if (text == QLatin1String(name))
-            return choice;
-    return std::nullopt;
-}
 
 TStartFields WithOptions(TStartFields fields, const TStartOptions& options)
 {
@@ -114,7 +92,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         QStringLiteral("The router's command prompt (at first >)."),
         QStringLiteral("text"));
     const QCommandLineOption range(QStringLiteral("range"),
-        QStringLiteral("The tones to plot: 0-255, 256-512 or 0-512 (at first 0-255)."),
+        QStringLiteral("The tones to plot: %1 (at first %2).")
+            .arg(RangeChoicesText(), RangeChoiceText(TStartFields().Range)),
         QStringLiteral("tones"));
     const QCommandLineOption plot(QStringLiteral("plot"),
         QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
@@ -160,7 +139,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         options.Range = RangeChoiceFromText(parser.value(range));
         if (!options.Range)
             return UsageError(program,
-                QStringLiteral("--range must be 0-255, 256-512 or 0-512, not '%1'").arg(parser.value(range)));
+                QStringLiteral("--range must be %1, not '%2'").arg(RangeChoicesText(), parser.value(range)));
     }
 
     if (parser.isSet(plot)) {

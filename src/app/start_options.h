@@ -5,18 +5,12 @@
 // usage error or --help never needs a display.
 #pragma once
 
+#include "line/tone_plan.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <optional>
-
-// The three range choices, in the order of their radio buttons.
-enum class TRangeChoice { rc0To255, rc256To512, rc0To512 };
-
-// The texts that name a range choice on the command line and in the
-// settings file: "0-255", "256-512", "0-512".
-QString RangeChoiceText(TRangeChoice range);
-std::optional<TRangeChoice> RangeChoiceFromText(const QString& text);
 
 // The fields a user types into the window and gets back at the next start.
 // The defaults are the window as it was designed. The password is not one of

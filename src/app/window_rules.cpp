@@ -3,12 +3,12 @@
 std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
 {
     std::optional<TToneRange> range;
-    if (rb1)
-        range = TToneRange{0, 255, 255.0};
-    if (rb2)
-        range = TToneRange{256, 512, 256.0};
-    if (rb3)
-        range = TToneRange{0, 512, 512.0};
+    const bool selected[] = {rb1, rb2, rb3};
+    for (std::size_t i = 0; i < ToneRanges.size(); ++i) {
+        const TRangePlan& plan = ToneRanges[i];
+        if (selected[i])
+            range = TToneRange{plan.FirstTone, plan.LastTone, double(plan.LastTone - plan.FirstTone)};
+    }
     return range;
 }
 

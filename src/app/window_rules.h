@@ -5,6 +5,8 @@
 // call these; the tests check them as tables.
 #pragma once
 
+#include "line/tone_plan.h"
+
 #include <QString>
 
 #include <optional>

@@ -5,7 +5,7 @@
 
 TColor ToneColor(int tone)
 {
-    return tone < 32 ? clGreen : clBlue;
+    return tone < UpstreamToneCount ? clGreen : clBlue;
 }
 
 namespace {
@@ -19,7 +19,7 @@ constexpr std::array<QRgb, MaxToneBits + 1> ColourMap = {
 };
 
 // Bytes per pixel row: QImage wants rows that start on 32-bit boundaries.
-constexpr int Stride = (ReadingToneCount + 3) / 4 * 4;
+constexpr int Stride = (ToneCount + 3) / 4 * 4;
 
 int Clamped(std::uint8_t bits)
 {
@@ -90,7 +90,7 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
 }
 
 THistoryFigures::THistoryFigures()
-    : FHistogram(ReadingToneCount)
+    : FHistogram(ToneCount)
 {
 }
 
@@ -159,7 +159,7 @@ int THistoryFigures::Min(int tone) const
 
 void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign)
 {
-    for (int tone = 0; tone < ReadingToneCount; ++tone) {
+    for (int tone = 0; tone < ToneCount; ++tone) {
         if (older[tone] != newer[tone]) {
             FChanges[std::size_t(tone)] += sign;
             FTotalChanges += sign;
@@ -177,9 +177,9 @@ void THistoryFigures::Add(const TReading& reading)
     point.TimeMs = reading.TimeMs;
     point.Completed = reading.Completed;
     if (!reading.Completed) {
-        std::memset(row, IncompleteIndex, ReadingToneCount);
+        std::memset(row, IncompleteIndex, ToneCount);
     } else {
-        for (int tone = 0; tone < ReadingToneCount; ++tone) {
+        for (int tone = 0; tone < ToneCount; ++tone) {
             const int bits = Clamped(reading.Bits[std::size_t(tone)]);
             row[tone] = std::uint8_t(bits);
             ++FHistogram[std::size_t(tone)][std::size_t(bits)];
@@ -188,7 +188,7 @@ void THistoryFigures::Add(const TReading& reading)
         // The latest complete reading is the one the new one is compared with.
         if (FCompleteCount > 0)
             CountChanges(FLatest.data(), row, +1);
-        std::memcpy(FLatest.data(), row, ReadingToneCount);
+        std::memcpy(FLatest.data(), row, ToneCount);
         ++FCompleteCount;
     }
     FRates.push_back(point);
@@ -209,7 +209,7 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
                     break;
                 }
             }
-            for (int tone = 0; tone < ReadingToneCount; ++tone)
+            for (int tone = 0; tone < ToneCount; ++tone)
                 --FHistogram[std::size_t(tone)][std::size_t(bits[tone])];
             if (--FCompleteCount == 0)
                 FLatest.fill(0);
@@ -223,7 +223,7 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
 QImage THistoryFigures::Waterfall() const
 {
     // The image reads the block in place; its colour table is its own.
-    QImage image(const_cast<std::uint8_t*>(RowBits(0)), ReadingToneCount, Count(), Stride, QImage::Format_Indexed8);
+    QImage image(const_cast<std::uint8_t*>(RowBits(0)), ToneCount, Count(), Stride, QImage::Format_Indexed8);
     QList<QRgb> table(ColourMap.begin(), ColourMap.end());
     table.push_back(IncompleteColor);
     image.setColorTable(table);
@@ -241,7 +241,7 @@ int THistoryFigures::ToneAt(int x, int width)
 {
     if (width <= 0 || x < 0 || x >= width)
         return -1;
-    return int(std::int64_t(x) * ReadingToneCount / width);
+    return int(std::int64_t(x) * ToneCount / width);
 }
 
 QImage THistoryFigures::ScaledWaterfall(QSize size) const

@@ -21,11 +21,6 @@
 #include <deque>
 #include <vector>
 
-// Upstream tones are 0 to 31; downstream tones the rest.
-constexpr int UpstreamToneCount = 32;
-// The line sends this many symbols each second: bits per symbol times this is
-// the line rate.
-constexpr int SymbolsPerSecond = 4000;
 constexpr int MaxToneBits = 15;
 
 // Upstream tones (below 32) are green, downstream tones blue, in the main
@@ -131,7 +126,7 @@ private:
     // How many complete readings loaded each tone with each number of bits:
     // maximum and minimum stay right when the oldest reading leaves.
     std::vector<std::array<int, MaxToneBits + 1>> FHistogram;
-    std::array<std::uint8_t, ReadingToneCount> FLatest{};
-    std::array<int, ReadingToneCount> FChanges{};
+    std::array<std::uint8_t, ToneCount> FLatest{};
+    std::array<int, ToneCount> FChanges{};
     int FTotalChanges = 0;
 };

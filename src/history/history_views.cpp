@@ -20,7 +20,7 @@ namespace {
 constexpr QRgb FrameColor = 0xFF000000;
 constexpr QRgb GridColor = 0xFFDDDDDD;
 // Tone ticks every 32 tones, the width of one upstream band.
-constexpr int ToneTick = 32;
+constexpr int ToneTick = UpstreamToneCount;
 
 // The smallest of 1, 2, 5, 10, 20, 50, ... at least `least`.
 int NiceStep(double least)
@@ -53,7 +53,7 @@ void DrawSwatch(QPainter& painter, int x, int y, int size, QRgb colour, const QS
 
 double TToneViewLayout::ToneX(int tone) const
 {
-    return Plot.left() + double(tone) * Plot.width() / ReadingToneCount;
+    return Plot.left() + double(tone) * Plot.width() / ToneCount;
 }
 
 int TToneViewLayout::ToneAt(int x) const
@@ -117,13 +117,13 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     painter.drawRect(plot.adjusted(-1, -1, 0, 0));
 
     // Tone axis: ticks every 32 tones, labels as often as they fit.
-    const double perTone = double(plot.width()) / ReadingToneCount;
+    const double perTone = double(plot.width()) / ToneCount;
     const int labelWidth = painter.fontMetrics().horizontalAdvance(QStringLiteral("0000"));
     int labelEvery = ToneTick;
-    while (labelEvery * perTone < labelWidth && labelEvery < ReadingToneCount)
+    while (labelEvery * perTone < labelWidth && labelEvery < ToneCount)
         labelEvery *= 2;
     const int axisY = plot.bottom() + 1;
-    for (int tone = 0; tone < ReadingToneCount; tone += ToneTick) {
+    for (int tone = 0; tone < ToneCount; tone += ToneTick) {
         const int x = int(std::lround(layout.ToneX(tone) + perTone / 2));
         painter.drawLine(x, axisY, x, axisY + lh / 3);
         if (tone % labelEvery == 0)
@@ -131,7 +131,7 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
                              QString::number(tone));
     }
     painter.drawText(QRect(plot.left(), axisY + lh * 3 / 2, plot.width(), lh), Qt::AlignCenter,
-                     QStringLiteral("Tone (4.3125 kHz apart; frequency = tone × 4.3125 kHz)"));
+                     QStringLiteral("Tone (%1 kHz apart; frequency = tone × %1 kHz)").arg(QString::number(ToneSpacingKHz)));
 
     // The boundary between upstream and downstream tones, marked above the
     // plot and as a dashed line through it.
@@ -188,7 +188,7 @@ void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout
     const QColor up = ToQColor(ToneColor(0));
     const QColor down = ToQColor(ToneColor(UpstreamToneCount));
     const double base = layout.ValueY(0);
-    for (int tone = 0; tone < ReadingToneCount; ++tone) {
+    for (int tone = 0; tone < ToneCount; ++tone) {
         const int v = value(tone);
         if (v <= 0)
             continue;
@@ -302,7 +302,7 @@ void TEnvelopeView::Draw(QPainter& painter, const QRect& area) const
         // Maximum and minimum as steps across each tone's column.
         QPainterPath maximum;
         QPainterPath minimum;
-        for (int tone = 0; tone < ReadingToneCount; ++tone) {
+        for (int tone = 0; tone < ToneCount; ++tone) {
             const double x0 = layout.ToneX(tone);
             const double x1 = layout.ToneX(tone + 1);
             const double yMax = layout.ValueY(FFigures.Max(tone));
@@ -348,7 +348,7 @@ QString TChangesView::Title(int total)
 int TChangesView::ValueTop() const
 {
     int most = 0;
-    for (int tone = 0; tone < ReadingToneCount; ++tone)
+    for (int tone = 0; tone < ToneCount; ++tone)
         most = std::max(most, FFigures.Changes(tone));
     // A round top a little above the highest bar.
     if (most < 5)
@@ -437,16 +437,17 @@ void TTrendView::Rebuild()
             highest = std::max({highest, p.UpBits, p.DownBits});
     }
     const struct {
-        const char* name;
+        QString name;
         QColor colour;
         bool up;
-    } directions[] = {{"Upstream (tones 0-31)", ToQColor(ToneColor(0)), true},
-                      {"Downstream (tones 32-512)", ToQColor(ToneColor(UpstreamToneCount)), false}};
+    } directions[] = {{QStringLiteral("Upstream (tones 0-%1)").arg(FirstDownstreamTone - 1), ToQColor(ToneColor(0)), true},
+                      {QStringLiteral("Downstream (tones %1-%2)").arg(FirstDownstreamTone).arg(LastTone),
+                       ToQColor(ToneColor(FirstDownstreamTone)), false}};
     for (const auto& direction : directions) {
         // One line per run; only the first names the direction in the legend.
         for (std::size_t r = 0; r < std::max<std::size_t>(1, runs.size()); ++r) {
             auto* series = new QLineSeries;
-            series->setName(QString::fromUtf8(direction.name));
+            series->setName(direction.name);
             series->setPen(QPen(direction.colour, 2));
             if (r < runs.size()) {
                 QList<QPointF> points;

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int NibbleBlobSize = (ReadingToneCount + 1) / 2;
+constexpr int NibbleBlobSize = (ToneCount + 1) / 2;
 
 // The table and its two indexes: one for a host's readings in time order,
 // one for every host's (and for thinning out old readings).
@@ -115,33 +115,33 @@ TReading ReadingAt(sqlite3_stmt* row)
 
 } // namespace
 
-QByteArray PackToneBits(const std::array<std::uint8_t, ReadingToneCount>& bits)
+QByteArray PackToneBits(const std::array<std::uint8_t, ToneCount>& bits)
 {
     bool fitsNibbles = true;
     for (std::uint8_t b : bits)
         fitsNibbles = fitsNibbles && b <= 15;
     if (!fitsNibbles)
-        return QByteArray(reinterpret_cast<const char*>(bits.data()), ReadingToneCount);
+        return QByteArray(reinterpret_cast<const char*>(bits.data()), ToneCount);
     QByteArray packed(NibbleBlobSize, '\0');
     char* bytes = packed.data(); // one detach, not one a tone
-    for (int tone = 0; tone < ReadingToneCount; ++tone) {
+    for (int tone = 0; tone < ToneCount; ++tone) {
         const int shift = tone % 2 == 0 ? 4 : 0;
         bytes[tone / 2] = char(std::uint8_t(bytes[tone / 2]) | (bits[std::size_t(tone)] << shift));
     }
     return packed;
 }
 
-bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ReadingToneCount>& bits)
+bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ToneCount>& bits)
 {
     bits.fill(0);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (size == ReadingToneCount && bytes) {
-        std::memcpy(bits.data(), bytes, ReadingToneCount);
+    if (size == ToneCount && bytes) {
+        std::memcpy(bits.data(), bytes, ToneCount);
         return true;
     }
     if (size != NibbleBlobSize || !bytes)
         return false;
-    for (int tone = 0; tone < ReadingToneCount; ++tone)
+    for (int tone = 0; tone < ToneCount; ++tone)
         bits[std::size_t(tone)] = tone % 2 == 0 ? bytes[tone / 2] >> 4 : bytes[tone / 2] & 0x0f;
     return true;
 }

@@ -81,6 +81,6 @@ private:
 // The tone bits as the store keeps them: two tones a byte (tone 2k in the
 // high half) when every value fits in four bits, one byte a tone otherwise,
 // so nothing a reading holds is ever lost.
-QByteArray PackToneBits(const std::array<std::uint8_t, ReadingToneCount>& bits);
+QByteArray PackToneBits(const std::array<std::uint8_t, ToneCount>& bits);
 // False when the size is neither form; the bits are then all 0.
-bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ReadingToneCount>& bits);
+bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ToneCount>& bits);

@@ -3,6 +3,8 @@
 // the main window's handler only has to put them on its labels.
 #pragma once
 
+#include "line/tone_plan.h"
+
 #include <QString>
 
 struct THoverTexts {
@@ -10,9 +12,6 @@ struct THoverTexts {
     QString Frequency;
     QString Bits;
 };
-
-// Tone spacing of the line, kHz.
-constexpr float ToneSpacingKHz = 4.3125f;
 
 // The frequency of a tone in kHz as the read-out writes it ("142.3125").
 QString ToneFrequencyText(int tone);

@@ -4,11 +4,10 @@
 #pragma once
 
 #include "line/capture_buffer.h"
+#include "line/tone_plan.h"
 
 #include <array>
 #include <cstdint>
-
-constexpr int ToneCount = 513; // tones 0 to 512
 
 using TToneTable = std::array<std::int32_t, ToneCount>;
 

@@ -14,8 +14,8 @@ namespace {
 
 TToneSpan Clamped(TToneSpan span)
 {
-    span.FirstTone = std::clamp(span.FirstTone, 0, ReadingToneCount - 1);
-    span.LastTone = std::clamp(span.LastTone, span.FirstTone, ReadingToneCount - 1);
+    span.FirstTone = std::clamp(span.FirstTone, 0, ToneCount - 1);
+    span.LastTone = std::clamp(span.LastTone, span.FirstTone, ToneCount - 1);
     return span;
 }
 
@@ -157,7 +157,7 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
     const Total totals[] = {
         {"tirvane_upstream_bits", "Bits loaded onto the upstream tones, in total.", 0, FirstDownstreamTone - 1},
         {"tirvane_downstream_bits", "Bits loaded onto the downstream tones, in total.", FirstDownstreamTone,
-            ReadingToneCount - 1},
+            ToneCount - 1},
     };
     for (const Total& total : totals) {
         Family(out, total.name, total.help);

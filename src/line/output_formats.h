@@ -19,11 +19,8 @@ std::optional<TOutputFormat> OutputFormatFromName(const QString& name);
 // The tones a reader prints; every format but the Prometheus totals keeps to it.
 struct TToneSpan {
     int FirstTone = 0;
-    int LastTone = ReadingToneCount - 1;
+    int LastTone = ToneCount - 1;
 };
-
-// Tones below this one are upstream (the bars the window draws green).
-constexpr int FirstDownstreamTone = 32;
 
 // Time of a reading as ISO 8601 in UTC with milliseconds ("2026-12-07T11:30:00.000Z").
 QString ReadingTimeText(std::int64_t timeMs);

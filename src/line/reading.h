@@ -3,18 +3,18 @@
 // bits the modem loaded onto each tone at that moment.
 #pragma once
 
+#include "line/tone_plan.h"
+
 #include <QString>
 
 #include <array>
 #include <cstdint>
 
-constexpr int ReadingToneCount = 513; // tones 0 to 512, as the tone table
-
 struct TReading {
     std::int64_t TimeMs = 0; // UTC, milliseconds since the epoch
     QString Host;            // as typed in the Host box or given to the reader
     bool Completed = false;  // false: an outage; its bits are what came before the break
-    std::array<std::uint8_t, ReadingToneCount> Bits{}; // 0 to 15 per tone
+    std::array<std::uint8_t, ToneCount> Bits{}; // 0 to 15 per tone
 
     bool operator==(const TReading&) const = default;
 };

@@ -5,18 +5,6 @@
 
 namespace {
 
-struct TRangeName {
-    const char* Name;
-    TToneSpan Span;
-};
-
-// The window's three range choices.
-constexpr TRangeName RangeNames[] = {
-    {"0-255", {0, 255}},
-    {"256-512", {256, 512}},
-    {"0-512", {0, 512}},
-};
-
 std::optional<int> WholeNumber(const QString& text, int low, int high)
 {
     bool ok = false;
@@ -69,7 +57,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const QCommandLineOption passwordFile(QStringLiteral("password-file"),
         QStringLiteral("Reads the password from the first line of FILE."), QStringLiteral("FILE"));
     const QCommandLineOption range(QStringLiteral("range"),
-        QStringLiteral("Tones to print: 0-255, 256-512 or 0-512 (default)."), QStringLiteral("R"));
+        QStringLiteral("Tones to print: %1 (default).").arg(RangeChoicesText()), QStringLiteral("R"));
     const QCommandLineOption format(QStringLiteral("format"),
         QStringLiteral("table, csv, json or prometheus (default: table on a terminal, csv otherwise)."),
         QStringLiteral("F"));
@@ -107,11 +95,10 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     o.HistoryPath = parser.value(history);
     if (parser.isSet(range)) {
         const QString name = parser.value(range);
-        const auto known = std::find_if(std::begin(RangeNames), std::end(RangeNames),
-            [&](const TRangeName& r) { return name == QLatin1String(r.Name); });
-        if (known == std::end(RangeNames))
-            return TReaderUsageError{QStringLiteral("--range is 0-255, 256-512 or 0-512, not ") + name};
-        o.Span = known->Span;
+        const std::optional<TRangeChoice> known = RangeChoiceFromText(name);
+        if (!known)
+            return TReaderUsageError{QStringLiteral("--range is %1, not ").arg(RangeChoicesText()) + name};
+        o.Span = {RangePlan(*known).FirstTone, RangePlan(*known).LastTone};
     }
     if (parser.isSet(format)) {
         o.Format = OutputFormatFromName(parser.value(format));

@@ -100,7 +100,7 @@ protected:
         const int top = view->mapToGlobal(layout.Plot.topLeft()).y();
         const int bottom = view->mapToGlobal(layout.Plot.bottomLeft()).y();
         int checked = 0;
-        for (int tone = 0; tone < ReadingToneCount; ++tone) {
+        for (int tone = 0; tone < ToneCount; ++tone) {
             const int x = ColumnOf(view, layout, tone);
             if (x < 0)
                 continue;
@@ -145,7 +145,7 @@ TEST_F(HistoryOnScreenTest, WaterfallRowsDecodeToTheServedBits)
     const TToneViewLayout layout = view->Layout(view->rect());
     for (int row = 0; row < rows; ++row) {
         const int y = view->mapToGlobal(QPoint(0, layout.Plot.top() + (2 * row + 1) * layout.Plot.height() / (2 * rows))).y();
-        for (int tone = 0; tone < ReadingToneCount; ++tone) {
+        for (int tone = 0; tone < ToneCount; ++tone) {
             const int x = ColumnOf(view, layout, tone);
             if (x < 0)
                 continue;
@@ -160,7 +160,7 @@ TEST_F(HistoryOnScreenTest, EnvelopeAndChangeBarsMatchTheServedRecord)
     const THistoryFigures& shown = Window()->Figures();
     EXPECT_GT(Expected.TotalChanges(), 0) << "the simulator's line did not drift";
     ASSERT_EQ(shown.TotalChanges(), Expected.TotalChanges());
-    for (int tone = 0; tone < ReadingToneCount; ++tone) {
+    for (int tone = 0; tone < ToneCount; ++tone) {
         ASSERT_EQ(shown.Max(tone), Expected.Max(tone)) << tone;
         ASSERT_EQ(shown.Min(tone), Expected.Min(tone)) << tone;
     }
@@ -190,7 +190,7 @@ TEST_F(HistoryOnScreenTest, MainWindowKeepsPlottingWhileTheWindowIsOpen)
         ASSERT_EQ(Form->LineSeries18->YValues().Value(i), double(tones[std::size_t(i)])) << i;
     EXPECT_TRUE(Window()->isVisible());
     ASSERT_EQ(Window()->Figures().Count(), before + 1);
-    for (int tone = 0; tone < ReadingToneCount; ++tone)
+    for (int tone = 0; tone < ToneCount; ++tone)
         ASSERT_EQ(Window()->Figures().Bits(0, tone), tones[std::size_t(tone)]) << tone;
 }
 

@@ -38,7 +38,7 @@ const QString HostB = QStringLiteral("127.0.0.2");
 TReading Reading(std::int64_t minutesAgo, const QString& host = HostA, bool completed = true)
 {
     TReading r{Now - minutesAgo * Minute, host, completed, {}};
-    for (int tone = 6; tone < ReadingToneCount; tone += 3)
+    for (int tone = 6; tone < ToneCount; tone += 3)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone + minutesAgo) % 16);
     return r;
 }

@@ -23,7 +23,7 @@ namespace {
 TReading MakeReading(std::int64_t timeMs, const QString& host, bool completed = true)
 {
     TReading r{timeMs, host, completed, {}};
-    for (int tone = 1; tone < ReadingToneCount; ++tone)
+    for (int tone = 1; tone < ToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone * 7 + timeMs) % 16);
     return r;
 }

@@ -1,0 +1,40 @@
+#include "line/tone_plan.h"
+
+#include <QStringList>
+
+const TRangePlan& RangePlan(TRangeChoice range)
+{
+    for (const TRangePlan& plan : ToneRanges)
+        if (plan.Choice == range)
+            return plan;
+    return ToneRanges.front();
+}
+
+QString RangeChoiceText(TRangeChoice range)
+{
+    const TRangePlan& plan = RangePlan(range);
+    return QStringLiteral("%1-%2").arg(plan.FirstTone).arg(plan.LastTone);
+}
+
+std::optional<TRangeChoice> RangeChoiceFromText(const QString& text)
+{
+    for (const TRangePlan& plan : ToneRanges)
+        if (text == RangeChoiceText(plan.Choice))
+            return plan.Choice;
+    return std::nullopt;
+}
+
+QString RangeChoicesText()
+{
+    QStringList names;
+    for (const TRangePlan& plan : ToneRanges)
+        names << RangeChoiceText(plan.Choice);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QString RangeCaption(TRangeChoice range)
+{
+    const TRangePlan& plan = RangePlan(range);
+    return QStringLiteral("%1 - %2").arg(plan.FirstTone).arg(plan.LastTone);
+}

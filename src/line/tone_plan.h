@@ -1,0 +1,54 @@
+// The line's tone plan: how many tones the modem loads, how far apart they
+// are, how many symbols a second it sends, which tones carry the upstream,
+// and the three ranges the window and the reader offer. Every other file
+// takes these from here, so a line of another plan changes this file.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+constexpr int ToneCount = 513; // tones 0 to 512
+constexpr int LastTone = ToneCount - 1;
+
+// Tone spacing of the line, kHz.
+constexpr float ToneSpacingKHz = 4.3125f;
+
+// The line sends this many symbols each second: bits per symbol times this is
+// the line rate.
+constexpr int SymbolsPerSecond = 4000;
+
+// Upstream tones are 0 to 31; downstream tones the rest.
+constexpr int UpstreamToneCount = 32;
+// Tones below this one are upstream (the bars the window draws green).
+constexpr int FirstDownstreamTone = UpstreamToneCount;
+
+// The three range choices, in the order of the window's radio buttons.
+enum class TRangeChoice { rc0To255, rc256To512, rc0To512 };
+
+struct TRangePlan {
+    TRangeChoice Choice;
+    int FirstTone;
+    int LastTone;
+};
+
+// The lower half ends where the upper half begins.
+constexpr int FirstUpperHalfTone = 256;
+
+inline constexpr std::array<TRangePlan, 3> ToneRanges = {{
+    {TRangeChoice::rc0To255, 0, FirstUpperHalfTone - 1},
+    {TRangeChoice::rc256To512, FirstUpperHalfTone, LastTone},
+    {TRangeChoice::rc0To512, 0, LastTone},
+}};
+
+const TRangePlan& RangePlan(TRangeChoice range);
+
+// The text that names a range choice on the command line and in the
+// settings file: "0-255", "256-512", "0-512".
+QString RangeChoiceText(TRangeChoice range);
+std::optional<TRangeChoice> RangeChoiceFromText(const QString& text);
+// All three names for a help or error text: "0-255, 256-512 or 0-512".
+QString RangeChoicesText();
+// The caption of the range's radio button: "0 - 255".
+QString RangeCaption(TRangeChoice range);
