@@ -1,5 +1,7 @@
 #include "app/start_options.h"
 
+#include "line/line_options.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QSettings>
@@ -82,25 +84,20 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         QStringLiteral("Show this help and end."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
         QStringLiteral("Show the version and end."));
-    const QCommandLineOption host(QStringLiteral("host"),
-        QStringLiteral("The router's address (at first 192.168.1.1)."),
-        QStringLiteral("address"));
-    const QCommandLineOption username(QStringLiteral("username"),
-        QStringLiteral("The user name to log in with (at first none)."),
-        QStringLiteral("name"));
-    const QCommandLineOption prompt(QStringLiteral("prompt"),
-        QStringLiteral("The router's command prompt (at first >)."),
-        QStringLiteral("text"));
-    const QCommandLineOption range(QStringLiteral("range"),
-        QStringLiteral("The tones to plot: %1 (at first %2).")
-            .arg(RangeChoicesText(), RangeChoiceText(TStartFields().Range)),
-        QStringLiteral("tones"));
+    const TLineOptionSet line = MakeLineOptions({{
+        {QStringLiteral("The router's address (at first 192.168.1.1)."), QStringLiteral("address")},
+        {QStringLiteral("The user name to log in with (at first none)."), QStringLiteral("name")},
+        {QStringLiteral("The router's command prompt (at first >)."), QStringLiteral("text")},
+        {QStringLiteral("The tones to plot: %1 (at first %2).")
+                .arg(RangeChoicesText(), RangeChoiceText(TStartFields().Range)),
+            QStringLiteral("tones")},
+    }});
     const QCommandLineOption plot(QStringLiteral("plot"),
         QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
                        "every 60 seconds. The password comes from the environment variable %1, "
                        "never from the command line.")
             .arg(QLatin1String(PasswordVariable)));
-    parser.addOptions({host, username, prompt, range, plot, help, version});
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, plot, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -120,27 +117,26 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
     }
 
     TStartOptions& options = result.Options;
-    const std::pair<const QCommandLineOption*, std::optional<QString>*> fields[] = {
-        {&host, &options.Host}, {&username, &options.Username}, {&prompt, &options.Prompt}};
-    for (const auto& [option, field] : fields) {
-        if (!parser.isSet(*option))
+    const TLineOptionValues given = ReadLineOptions(parser, line);
+    const std::pair<const QCommandLineOption*, const std::optional<QString>*> fields[] = {
+        {&line.Host, &given.Host}, {&line.Username, &given.Username}, {&line.Prompt, &given.Prompt}};
+    for (const auto& [option, value] : fields) {
+        if (!*value)
             continue;
-        const QString value = parser.value(*option);
         const QString name = QStringLiteral("--") + option->names().first();
-        if (const std::optional<QString> problem = FieldProblem(value))
+        if (const std::optional<QString> problem = FieldProblem(**value))
             return UsageError(program, name + QLatin1Char(' ') + *problem);
-        *field = value;
     }
+    options.Host = given.Host;
+    options.Username = given.Username;
+    options.Prompt = given.Prompt;
     // A cycle to an empty address can only fail; say so before it is tried.
     if (options.Host && options.Host->isEmpty())
         return UsageError(program, QStringLiteral("--host needs an address"));
 
-    if (parser.isSet(range)) {
-        options.Range = RangeChoiceFromText(parser.value(range));
-        if (!options.Range)
-            return UsageError(program,
-                QStringLiteral("--range must be %1, not '%2'").arg(RangeChoicesText(), parser.value(range)));
-    }
+    if (given.UnknownRange)
+        return UsageError(program, QStringLiteral("--range must be %1, not '%2'").arg(RangeChoicesText(), *given.UnknownRange));
+    options.Range = given.Range;
 
     if (parser.isSet(plot)) {
         // Without a password the first cycle would stop at "Password

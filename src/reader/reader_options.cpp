@@ -1,5 +1,7 @@
 #include "reader/reader_options.h"
 
+#include "line/line_options.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 
@@ -46,18 +48,19 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         "(or a reading could not be recorded, or the history could not be read), 2 for a usage error."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
-    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("The router's address or name."),
-        QStringLiteral("H"));
-    const QCommandLineOption username(QStringLiteral("username"),
-        QStringLiteral("User name, for routers that ask for one."), QStringLiteral("U"));
-    const QCommandLineOption prompt(QStringLiteral("prompt"),
-        QStringLiteral("The router's command prompt, or its end (default \">\")."), QStringLiteral("P"));
+    const TLineOptionSet line = MakeLineOptions({{
+        {QStringLiteral("The router's address or name."), QStringLiteral("H")},
+        {QStringLiteral("User name, for routers that ask for one."), QStringLiteral("U")},
+        {QStringLiteral("The router's command prompt, or its end (default \">\")."), QStringLiteral("P")},
+        {QStringLiteral("Tones to print: %1 (default).").arg(RangeChoicesText()), QStringLiteral("R")},
+    }});
+    const QCommandLineOption& host = line.Host;
+    const QCommandLineOption& username = line.Username;
+    const QCommandLineOption& prompt = line.Prompt;
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Telnet port (default 23)."),
         QStringLiteral("N"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"),
         QStringLiteral("Reads the password from the first line of FILE."), QStringLiteral("FILE"));
-    const QCommandLineOption range(QStringLiteral("range"),
-        QStringLiteral("Tones to print: %1 (default).").arg(RangeChoicesText()), QStringLiteral("R"));
     const QCommandLineOption format(QStringLiteral("format"),
         QStringLiteral("table, csv, json or prometheus (default: table on a terminal, csv otherwise)."),
         QStringLiteral("F"));
@@ -78,7 +81,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --export: up to, not including, this date or time."), QStringLiteral("TIME"));
-    parser.addOptions({help, version, host, username, prompt, port, passwordFile, range, format, interval, count,
+    parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, format, interval, count,
         record, history, exportOption, since, until});
 
     if (!parser.parse(arguments))
@@ -93,13 +96,11 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     TReaderOptions o;
     o.Export = parser.isSet(exportOption);
     o.HistoryPath = parser.value(history);
-    if (parser.isSet(range)) {
-        const QString name = parser.value(range);
-        const std::optional<TRangeChoice> known = RangeChoiceFromText(name);
-        if (!known)
-            return TReaderUsageError{QStringLiteral("--range is %1, not ").arg(RangeChoicesText()) + name};
-        o.Span = {RangePlan(*known).FirstTone, RangePlan(*known).LastTone};
-    }
+    const TLineOptionValues given = ReadLineOptions(parser, line);
+    if (given.UnknownRange)
+        return TReaderUsageError{QStringLiteral("--range is %1, not ").arg(RangeChoicesText()) + *given.UnknownRange};
+    if (given.Range)
+        o.Span = {RangePlan(*given.Range).FirstTone, RangePlan(*given.Range).LastTone};
     if (parser.isSet(format)) {
         o.Format = OutputFormatFromName(parser.value(format));
         if (!o.Format)
@@ -113,7 +114,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
                 return TReaderUsageError{QStringLiteral("--%1 reads the line; --export prints the history")
                                              .arg(live->names().constLast())};
         }
-        o.ExportHost = parser.value(host);
+        o.ExportHost = given.Host.value_or(QString());
         for (const auto& [option, target] : {std::pair{&since, &o.SinceMs}, std::pair{&until, &o.UntilMs}}) {
             if (!parser.isSet(*option))
                 continue;
@@ -130,12 +131,11 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         if (parser.isSet(*exportOnly))
             return TReaderUsageError{QStringLiteral("--%1 goes with --export").arg(exportOnly->names().constFirst())};
     }
-    o.Host = parser.value(host);
+    o.Host = given.Host.value_or(QString());
     if (o.Host.isEmpty())
         return TReaderUsageError{QStringLiteral("--host is missing: which router should be read?")};
-    o.Username = parser.value(username);
-    if (parser.isSet(prompt))
-        o.Prompt = parser.value(prompt);
+    o.Username = given.Username.value_or(QString());
+    o.Prompt = given.Prompt.value_or(o.Prompt);
     if (o.Prompt.isEmpty())
         return TReaderUsageError{QStringLiteral("--prompt cannot be empty: no reply could be read")};
     if (parser.isSet(port)) {

@@ -1,0 +1,31 @@
+#include "line/line_options.h"
+
+TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help)
+{
+    const auto option = [&](TLineOption which) {
+        for (std::size_t i = 0; i < LineOptionTable.size(); ++i)
+            if (LineOptionTable[i].Option == which)
+                return QCommandLineOption(QString::fromLatin1(LineOptionTable[i].Name), help[i].Description,
+                    help[i].ValueName);
+        return QCommandLineOption(QString());
+    };
+    return {option(TLineOption::Host), option(TLineOption::Username), option(TLineOption::Prompt),
+        option(TLineOption::Range)};
+}
+
+TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineOptionSet& options)
+{
+    TLineOptionValues values;
+    const std::pair<const QCommandLineOption*, std::optional<QString>*> texts[] = {
+        {&options.Host, &values.Host}, {&options.Username, &values.Username}, {&options.Prompt, &values.Prompt}};
+    for (const auto& [option, value] : texts)
+        if (parser.isSet(*option))
+            *value = parser.value(*option);
+    if (parser.isSet(options.Range)) {
+        const QString text = parser.value(options.Range);
+        values.Range = RangeChoiceFromText(text);
+        if (!values.Range)
+            values.UnknownRange = text;
+    }
+    return values;
+}

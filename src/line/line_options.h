@@ -1,0 +1,57 @@
+// The options both programs take on their command line: which router, the
+// user name to log in with, how its prompt ends and which tones. The monitor
+// and tirvane-read word their help each in their own way and add options of
+// their own; the names and what a given value means are stated here once.
+#pragma once
+
+#include "line/tone_plan.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+enum class TLineOption { Host, Username, Prompt, Range };
+
+struct TLineOptionRow {
+    TLineOption Option;
+    const char* Name; // after "--"
+};
+
+inline constexpr std::array<TLineOptionRow, 4> LineOptionTable = {{
+    {TLineOption::Host, "host"},
+    {TLineOption::Username, "username"},
+    {TLineOption::Prompt, "prompt"},
+    {TLineOption::Range, "range"},
+}};
+
+// A program's help for one option: what it does and what its value is called.
+struct TLineOptionHelp {
+    QString Description;
+    QString ValueName;
+};
+
+struct TLineOptionSet {
+    QCommandLineOption Host;
+    QCommandLineOption Username;
+    QCommandLineOption Prompt;
+    QCommandLineOption Range;
+};
+
+// The shared options with the program's help, given in the table's order.
+TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help);
+
+// What the command line gave for the shared options; an option not given
+// stays empty. A range text that names none of the three ranges is kept in
+// UnknownRange for the program's own error.
+struct TLineOptionValues {
+    std::optional<QString> Host;
+    std::optional<QString> Username;
+    std::optional<QString> Prompt;
+    std::optional<TRangeChoice> Range;
+    std::optional<QString> UnknownRange;
+};
+
+TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineOptionSet& options);

@@ -1,0 +1,88 @@
+// The three ranges' names and captions, and the options both programs share
+// read from real command lines.
+#include "line/line_options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TonePlan, RangesAreNamedAndCaptionedFromTheirTones)
+{
+    const struct {
+        TRangeChoice range;
+        const char* name;
+        const char* caption;
+        int first, last;
+    } cases[] = {
+        {TRangeChoice::rc0To255, "0-255", "0 - 255", 0, 255},
+        {TRangeChoice::rc256To512, "256-512", "256 - 512", 256, 512},
+        {TRangeChoice::rc0To512, "0-512", "0 - 512", 0, 512},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(RangeChoiceText(c.range), QString::fromLatin1(c.name));
+        EXPECT_EQ(RangeCaption(c.range), QString::fromLatin1(c.caption));
+        EXPECT_EQ(RangeChoiceFromText(QString::fromLatin1(c.name)), c.range);
+        EXPECT_EQ(RangePlan(c.range).FirstTone, c.first);
+        EXPECT_EQ(RangePlan(c.range).LastTone, c.last);
+    }
+    EXPECT_EQ(RangeChoicesText(), QStringLiteral("0-255, 256-512 or 0-512"));
+    for (const char* text : {"0 - 255", "0-511", "", "0-255 ", "256-512x"})
+        EXPECT_EQ(RangeChoiceFromText(QString::fromLatin1(text)), std::nullopt) << text;
+}
+
+TEST(LineOptions, CommandLinesGiveTheSharedValues)
+{
+    const struct {
+        QStringList args;
+        std::optional<QString> host, username, prompt;
+        std::optional<TRangeChoice> range;
+        std::optional<QString> unknownRange;
+    } cases[] = {
+        {{}, {}, {}, {}, {}, {}},
+        {{"--host", "127.0.0.1"}, "127.0.0.1", {}, {}, {}, {}},
+        {{"--host="}, "", {}, {}, {}, {}}, // given but empty is not "not given"
+        {{"--username=admin", "--prompt", "ras> "}, {}, "admin", "ras> ", {}, {}},
+        {{"--range", "256-512"}, {}, {}, {}, TRangeChoice::rc256To512, {}},
+        {{"--range", "0 - 512"}, {}, {}, {}, {}, "0 - 512"},
+        {{"--host", "a", "--host", "b"}, "b", {}, {}, {}, {}}, // the last one counts
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const TLineOptionSet options = MakeLineOptions({{{"h", "H"}, {"u", "U"}, {"p", "P"}, {"r", "R"}}});
+        QCommandLineParser parser;
+        parser.addOptions({options.Host, options.Username, options.Prompt, options.Range});
+        ASSERT_TRUE(parser.parse(QStringList{"prog"} + c.args)) << parser.errorText().toStdString();
+        const TLineOptionValues values = ReadLineOptions(parser, options);
+        EXPECT_EQ(values.Host, c.host);
+        EXPECT_EQ(values.Username, c.username);
+        EXPECT_EQ(values.Prompt, c.prompt);
+        EXPECT_EQ(values.Range, c.range);
+        EXPECT_EQ(values.UnknownRange, c.unknownRange);
+    }
+}
+
+TEST(LineOptions, EachProgramKeepsItsOwnHelp)
+{
+    const TLineOptionSet options = MakeLineOptions({{{"where", "address"}, {"who", "name"}, {"end", "text"},
+        {"which", "tones"}}});
+    const struct {
+        const QCommandLineOption& option;
+        const char* name;
+        const char* description;
+        const char* valueName;
+    } cases[] = {
+        {options.Host, "host", "where", "address"},
+        {options.Username, "username", "who", "name"},
+        {options.Prompt, "prompt", "end", "text"},
+        {options.Range, "range", "which", "tones"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.option.names(), QStringList{QString::fromLatin1(c.name)});
+        EXPECT_EQ(c.option.description(), QString::fromLatin1(c.description));
+        EXPECT_EQ(c.option.valueName(), QString::fromLatin1(c.valueName));
+    }
+}
+
+} // namespace
