@@ -22,6 +22,7 @@
 #pragma once
 
 #include "telnet/socket_api.h"
+#include "telnet/socket_errors.h"
 
 #include <poll.h>
 

@@ -1,6 +1,7 @@
 #include "telnet/socket_api.h"
 
 #include "telnet/block_socket.h"
+#include "telnet/socket_errors.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -183,58 +184,58 @@ int ErrnoToSocketError(int Errno)
 {
     switch (Errno) {
     case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case ENFILE: return 10024;
+    case EINTR: return ErrInterrupted;
+    case EBADF: return ErrBadFile;
+    case EACCES: return ErrAccessDenied;
+    case EPERM: return ErrAccessDenied;
+    case EFAULT: return ErrBadAddress;
+    case EINVAL: return ErrInvalidArgument;
+    case EMFILE: return ErrTooManyOpenFiles;
+    case ENFILE: return ErrTooManyOpenFiles;
 #if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK: return 10035;
+    case EWOULDBLOCK: return ErrWouldBlock;
 #endif
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
+    case EAGAIN: return ErrWouldBlock;
+    case EINPROGRESS: return ErrInProgress;
+    case EALREADY: return ErrAlreadyInProgress;
+    case ENOTSOCK: return ErrNotSocket;
+    case EDESTADDRREQ: return ErrDestinationRequired;
+    case EMSGSIZE: return ErrMessageTooLong;
+    case EPROTOTYPE: return ErrWrongProtocolType;
+    case ENOPROTOOPT: return ErrNoProtocolOption;
+    case EPROTONOSUPPORT: return ErrProtocolNotSupported;
+    case ESOCKTNOSUPPORT: return ErrSocketTypeNotSupported;
 #if EOPNOTSUPP != ENOTSUP
-    case ENOTSUP: return 10045;
+    case ENOTSUP: return ErrNotSupported;
 #endif
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case ENOBUFS: return 10055;
-    case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case EPIPE: return 10058;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
+    case EOPNOTSUPP: return ErrNotSupported;
+    case EPFNOSUPPORT: return ErrProtocolFamilyNotSupported;
+    case EAFNOSUPPORT: return ErrAddressFamilyNotSupported;
+    case EADDRINUSE: return ErrAddressInUse;
+    case EADDRNOTAVAIL: return ErrAddressNotAvailable;
+    case ENETDOWN: return ErrNetworkDown;
+    case ENETUNREACH: return ErrNetworkUnreachable;
+    case ENETRESET: return ErrNetworkReset;
+    case ECONNABORTED: return ErrConnAborted;
+    case ECONNRESET: return ErrConnReset;
+    case ENOBUFS: return ErrNoBuffers;
+    case ENOMEM: return ErrNoBuffers;
+    case EISCONN: return ErrAlreadyConnected;
+    case ENOTCONN: return ErrNotConnected;
+    case EPIPE: return ErrSendAfterShutdown;
+    case ESHUTDOWN: return ErrSendAfterShutdown;
+    case ETOOMANYREFS: return ErrTooManyReferences;
+    case ETIMEDOUT: return ErrTimedOut;
+    case ECONNREFUSED: return ErrRefused;
+    case ELOOP: return ErrSymbolicLinkLoop;
+    case ENAMETOOLONG: return ErrNameTooLong;
+    case EHOSTDOWN: return ErrHostDown;
+    case EHOSTUNREACH: return ErrHostUnreachable;
+    case ENOTEMPTY: return ErrDirectoryNotEmpty;
+    case EUSERS: return ErrTooManyUsers;
+    case EDQUOT: return ErrDiskQuota;
+    case ESTALE: return ErrStaleHandle;
+    case EREMOTE: return ErrRemotePath;
     default: return Errno;
     }
 }
@@ -243,24 +244,24 @@ int ResolverToSocketError(int ResolverCode, int Errno)
 {
     switch (ResolverCode) {
     case 0: return 0;
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
+    case EAI_NONAME: return ErrHostNotFound;
+    case EAI_AGAIN: return ErrTryAgain;
+    case EAI_FAIL: return ErrNoRecovery;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA: return ErrNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return 11004;
+    case EAI_ADDRFAMILY: return ErrNoData;
 #endif
-    case EAI_FAMILY: return 10047;
-    case EAI_SOCKTYPE: return 10044;
-    case EAI_SERVICE: return 10109;  // class type not found
-    case EAI_BADFLAGS: return 10022;
-    case EAI_MEMORY: return 10055;
+    case EAI_FAMILY: return ErrAddressFamilyNotSupported;
+    case EAI_SOCKTYPE: return ErrSocketTypeNotSupported;
+    case EAI_SERVICE: return ErrClassTypeNotFound;  // class type not found
+    case EAI_BADFLAGS: return ErrInvalidArgument;
+    case EAI_MEMORY: return ErrNoBuffers;
     case EAI_SYSTEM: {
         const int Code = ErrnoToSocketError(Errno);
-        return Code != 0 ? Code : 11003;
+        return Code != 0 ? Code : ErrNoRecovery;
     }
-    default: return 11003;
+    default: return ErrNoRecovery;
     }
 }

@@ -3,6 +3,7 @@
 // hooks run, and the step and socket error it reports when it breaks off.
 #include "line/cycle_dialogue.h"
 #include "support/router_sim_process.h"
+#include "telnet/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -63,11 +64,11 @@ TEST(CycleDialogueTest, ReportsTheStepWhereItBrokeOff)
         int code;
         const char* text;
     } cases[] = {
-        {false, {}, "", ">", TDialogueStep::Connect, 10061, "Connection refused"},
-        {true, {"--wrong-password"}, "", ">", TDialogueStep::CommandPrompt, 10060, "Connection timed out"},
-        {true, {}, "admin", ">", TDialogueStep::UserPrompt, 10060, "Connection timed out"}, // no name asked
-        {true, {"--drop", "far"}, "", ">", TDialogueStep::FarReply, 10054, "Connection reset by peer"},
-        {true, {"--drop", "near"}, "", ">", TDialogueStep::NearReply, 10054, "Connection reset by peer"},
+        {false, {}, "", ">", TDialogueStep::Connect, ErrRefused, "Connection refused"},
+        {true, {"--wrong-password"}, "", ">", TDialogueStep::CommandPrompt, ErrTimedOut, "Connection timed out"},
+        {true, {}, "admin", ">", TDialogueStep::UserPrompt, ErrTimedOut, "Connection timed out"}, // no name asked
+        {true, {"--drop", "far"}, "", ">", TDialogueStep::FarReply, ErrConnReset, "Connection reset by peer"},
+        {true, {"--drop", "near"}, "", ">", TDialogueStep::NearReply, ErrConnReset, "Connection reset by peer"},
         {true, {}, "", "", TDialogueStep::CommandPrompt, 0, "No prompt to wait for"},
     };
     for (const auto& c : cases) {

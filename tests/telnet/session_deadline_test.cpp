@@ -25,8 +25,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int NoError = 0;
-constexpr int ErrConnAborted = 10053;
-constexpr int ErrTimedOut = 10060;
 
 // How far ahead each case sets its deadline, and how late a step may end
 // after it on a loaded machine.

@@ -16,10 +16,6 @@ namespace {
 using telnet_test::PrintTo;
 
 constexpr int NoError = 0;
-constexpr int ErrRefused = 10061;
-constexpr int ErrHostNotFound = 11001;
-constexpr int ErrTryAgain = 11002;
-constexpr int ErrSendAfterShutdown = 10058;
 
 // A session aimed at a loopback server with a time-out generous enough for a
 // loaded machine.
