@@ -14,7 +14,7 @@
 #include "support/modal_catcher.h"
 #include "support/router_sim_process.h"
 #include "support/screen_reading.h"
-#include "support/x_session.h"
+#include "support/test_main.h"
 
 #include <QApplication>
 #include <QFile>
@@ -196,29 +196,11 @@ TEST_F(HistoryOnScreenTest, MainWindowKeepsPlottingWhileTheWindowIsOpen)
 
 } // namespace
 
-int main(int argc, char** argv)
+TTestMain TestMainSetUp()
 {
-    testing::InitGoogleTest(&argc, argv);
-    // Test discovery only lists the cases: no server for that.
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        listing = listing || std::string(argv[i]) == "--gtest_list_tests";
-    support::Xvfb server;
-    QTemporaryDir home; // the history file and settings of this run only
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!listing) {
-        if (!server.Start(2000, 1000)) {
-            std::fprintf(stderr, "Xvfb: %s\n", server.error.c_str());
-            return 1;
-        }
-        ScreenName = server.Display();
-        qputenv("DISPLAY", QByteArray::fromStdString(ScreenName));
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("HOME", home.path().toLocal8Bit());
-        qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    }
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    TTestMain setUp;
+    setUp.Screen = TTestMain::XServer;
+    setUp.MakeApplication = MakeTestApplication<QApplication>;
+    setUp.AfterApplication = [] { ScreenName = TestScreenName(); };
+    return setUp;
 }

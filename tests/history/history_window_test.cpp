@@ -6,6 +6,7 @@
 #include "history/history_window.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
+#include "support/test_main.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -243,16 +244,10 @@ TEST_F(HistoryWindowTest, RemembersViewPeriodAndPlace)
 
 } // namespace
 
-int main(int argc, char** argv)
+TTestMain TestMainSetUp()
 {
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Never the user's settings, nor those of a test running beside this one.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("history_window_test"));
-    return RUN_ALL_TESTS();
+    TTestMain setUp;
+    setUp.MakeApplication = MakeTestApplication<QApplication>;
+    setUp.AfterApplication = [] { QApplication::setApplicationName(QStringLiteral("history_window_test")); };
+    return setUp;
 }

@@ -3,7 +3,7 @@
 // back by xclip and drawn by rsvg-convert. Skips when Xvfb or the tools are
 // missing.
 #include "support/test_chart.h"
-#include "support/x_session.h"
+#include "support/test_main.h"
 
 #include "output/clipboard.h"
 #include "output/chart_pictures.h"
@@ -134,19 +134,13 @@ TEST_F(X11ClipboardTest, ACopyReplacesTextAndTheEarlierCopy)
     EXPECT_FALSE(targets.contains("UTF8_STRING"));
 }
 
-int main(int argc, char** argv)
+TTestMain TestMainSetUp()
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
-    // The X server outlives the application object, and its output goes
-    // nowhere: if the test dies, the runner must not wait on a pipe it holds.
-    support::Xvfb server;
-    HaveX = !listing && server.Start(1024, 768);
-    if (HaveX)
-        qputenv("DISPLAY", server.Display().c_str());
-    qputenv("QT_QPA_PLATFORM", HaveX ? "xcb" : "offscreen");
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    TTestMain setUp;
+    setUp.Screen = TTestMain::XServerIfAny;
+    setUp.ScreenWidth = 1024;
+    setUp.ScreenHeight = 768;
+    setUp.MakeApplication = MakeTestApplication<QApplication>;
+    setUp.AfterApplication = [] { HaveX = !TestScreenName().empty(); };
+    return setUp;
 }

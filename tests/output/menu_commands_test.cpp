@@ -2,6 +2,7 @@
 // picture output, and an error reaches the application's error box.
 #include "support/jpeg_probe.h"
 #include "support/qt_print.h"
+#include "support/test_main.h"
 
 #include "app/application.h"
 #include "app/main_window.h"
@@ -99,14 +100,11 @@ TEST(MenuCommands, SaveAsWritesTheChartAndAnErrorReachesTheErrorBox)
     EXPECT_EQ(ProbeJpegFile(dir.filePath("menu.jpg"))->Width, ChartRect(form).width());
 }
 
-int main(int argc, char** argv)
+TTestMain TestMainSetUp()
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    RegisterJpegPictureFormat();
-    TApplication application(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    UnregisterJpegPictureFormat();
-    return result;
+    TTestMain setUp;
+    setUp.MakeApplication = MakeTestApplication<TApplication>;
+    setUp.BeforeApplication = [] { RegisterJpegPictureFormat(); };
+    setUp.AtEnd = UnregisterJpegPictureFormat;
+    return setUp;
 }
