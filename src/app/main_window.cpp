@@ -401,17 +401,6 @@ void TForm1::Button1Click()
     RecordReading(host, outcome.Completed);
 }
 
-TReadingStore* TForm1::History()
-{
-    if (!FHistory)
-        FHistory = std::make_unique<TReadingStore>();
-    if (!FHistoryOpened) {
-        FHistoryOpened = true;
-        FHistory->Open(TReadingStore::DefaultPath());
-    }
-    return FHistory.get();
-}
-
 void TForm1::RecordReading(const QString& host, bool completed)
 {
     // Nothing the store does may end or change the cycle that called it.

@@ -109,10 +109,6 @@ public:
     // Runs Button2Click, drops any error, and always lets the window close.
     void FormCloseQuery(bool& CanClose);
 
-    // The user's line history as the History window reads it, opened on
-    // first use; the cycles record into the same file through a writer of
-    // their own. Never null; IsOpen() is false when the file cannot be used.
-    TReadingStore* History();
     // Waits until every reading handed to the history has been stored (or
     // has failed) and its ReadingRecorded sent: readings are written on a
     // thread of their own, so that a slow disk never holds the window.
@@ -165,9 +161,7 @@ private:
     std::vector<TDesignPlace> FBottomAnchored;
     QWidget* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
     bool FCrossCursor = false;
-    std::unique_ptr<TReadingStore> FHistory; // the History window's
     TReadingRecorder* FRecorder = nullptr; // Qt-owned; made by the first cycle's reading
-    bool FHistoryOpened = false;
     bool FHistoryOffShown = false;
 
     std::chrono::milliseconds FCycleDeadline = CycleDeadline;

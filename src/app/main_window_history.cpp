@@ -4,16 +4,18 @@
 
 #include "app/start_options.h"
 #include "history/history_window_maker.h"
+#include "history/reading_store.h"
 
 #include <QWidget>
 
 void TForm1::History1Click()
 {
     if (FHistoryWindow == nullptr) {
-        // The window reads the store: what was handed to it goes in first.
+        // The window reads the file the cycles record into: what was
+        // handed to the writer goes in first.
         FlushHistory();
         // Its place, view and period are remembered with the window's boxes.
-        const THistoryWindowMade made = MakeHistoryWindow(*History(), this, SettingsFilePath());
+        const THistoryWindowMade made = MakeHistoryWindow(TReadingStore::DefaultPath(), this, SettingsFilePath());
         FHistoryWindow = made.Window;
         connect(this, &TForm1::ReadingRecorded, FHistoryWindow, made.TakeIn);
     }

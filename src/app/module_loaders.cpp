@@ -33,7 +33,7 @@ QFunctionPointer ModuleEntry(const QString& file, const char* entry, const QStri
 
 } // namespace
 
-THistoryWindowMade MakeHistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile)
+THistoryWindowMade MakeHistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile)
 {
     static THistoryWindowMaker maker = nullptr;
     if (maker == nullptr) {
@@ -41,7 +41,7 @@ THistoryWindowMade MakeHistoryWindow(TReadingStore& store, QWidget* parent, cons
         maker = reinterpret_cast<TEntry>(ModuleEntry(QStringLiteral("tirvane-history.so"), HistoryModuleEntry,
             QStringLiteral("The History window")))();
     }
-    return maker(store, parent, settingsFile);
+    return maker(storePath, parent, settingsFile);
 }
 
 const TPrintingCommands& PrintingCommands()

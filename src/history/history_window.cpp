@@ -72,11 +72,32 @@ bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& writ
     return true;
 }
 
+// A store that cannot be opened stays closed and says why: the window shows
+// that in place of the figures.
+std::unique_ptr<TReadingStore> OpenedStore(const QString& path)
+{
+    auto store = std::make_unique<TReadingStore>();
+    store->Open(path);
+    return store;
+}
+
 } // namespace
 
 THistoryWindow::THistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile)
+    : THistoryWindow(nullptr, &store, parent, settingsFile)
+{
+}
+
+THistoryWindow::THistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile)
+    : THistoryWindow(OpenedStore(storePath), nullptr, parent, settingsFile)
+{
+}
+
+THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
+    const QString& settingsFile)
     : QWidget(parent, Qt::Window)
-    , FStore(store)
+    , FOwnStore(std::move(own))
+    , FStore(store ? *store : *FOwnStore)
     , FSettingsFile(settingsFile)
     , FNow([] { return QDateTime::currentMSecsSinceEpoch(); })
 {

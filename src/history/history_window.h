@@ -1,8 +1,8 @@
 // The History window: the stored readings of a period and host as a
 // waterfall, an envelope, bit changes per tone and a line-rate trend, with
 // export, picture and clean-up commands. Not modal: it takes in each reading
-// the main window records while it is open. The store belongs to the main
-// window; the window only reads it (and deletes when asked).
+// the main window records while it is open. It reads the store (and deletes
+// when asked); the main window's writer records into the same file.
 #pragma once
 
 #include "history/history_figures.h"
@@ -34,6 +34,8 @@ public:
     // period, beside the main window's remembered boxes; empty: the
     // application's default settings.
     explicit THistoryWindow(TReadingStore& store, QWidget* parent = nullptr, const QString& settingsFile = {});
+    // With a store of its own, opened on storePath and kept while the window lives.
+    THistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile);
     ~THistoryWindow() override;
 
     // The clock the periods are counted back from, UTC ms; the system
@@ -91,6 +93,10 @@ private:
     void RestoreSettings();
     std::int64_t PeriodStart() const;
 
+    THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
+        const QString& settingsFile);
+
+    std::unique_ptr<TReadingStore> FOwnStore; // before FStore, which may refer to it
     TReadingStore& FStore;
     QString FSettingsFile;
     std::function<std::int64_t()> FNow;

@@ -2,8 +2,8 @@
 
 #include "history/history_window.h"
 
-THistoryWindowMade MakeHistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile)
+THistoryWindowMade MakeHistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile)
 {
-    auto* window = new THistoryWindow(store, parent, settingsFile);
+    auto* window = new THistoryWindow(storePath, parent, settingsFile);
     return {window, [window](const TReading& reading) { window->TakeIn(reading); }};
 }

@@ -1,5 +1,8 @@
 // What the main window needs of the History window: the window itself and
-// where each newly recorded reading goes. The monitor loads the window from a
+// where each newly recorded reading goes. The window opens a store of its own
+// on the file the main window records into (the write-ahead log lets several
+// connections share it): the module carries its own copy of the store code,
+// so no object of one copy is ever handed to the other. The monitor loads the window from a
 // module the first time it is asked for, since its chart library would
 // otherwise be loaded, and paid for, at every start; programs that drive the
 // main window in process (tests, tools) link it instead.
@@ -12,7 +15,6 @@
 #include <functional>
 
 class QWidget;
-class TReadingStore;
 
 struct THistoryWindowMade {
     QWidget* Window = nullptr; // owned by the parent given
@@ -21,8 +23,8 @@ struct THistoryWindowMade {
 
 // Makes the window; throws std::runtime_error with a sentence for the user
 // when it cannot be had.
-THistoryWindowMade MakeHistoryWindow(TReadingStore& store, QWidget* parent, const QString& settingsFile);
+THistoryWindowMade MakeHistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile);
 
 // The module's one entry point, by this name, returns the maker it holds.
-using THistoryWindowMaker = THistoryWindowMade (*)(TReadingStore&, QWidget*, const QString&);
+using THistoryWindowMaker = THistoryWindowMade (*)(const QString&, QWidget*, const QString&);
 inline constexpr char HistoryModuleEntry[] = "TirvaneHistoryWindowMaker";

@@ -37,9 +37,13 @@ protected:
     std::vector<TReading> Stored()
     {
         FForm.FlushHistory();
-        return FForm.History()->Readings(0, INT64_MAX, FForm.edHost->text());
+        TReadingStore store;
+        if (!store.OpenToRead(TReadingStore::DefaultPath()))
+            FStoreError = store.ErrorText();
+        return store.Readings(0, INT64_MAX, FForm.edHost->text());
     }
 
+    QString FStoreError;
     RouterSimProcess FSim{OwnAddress()};
     TForm1 FForm;
     QSignalSpy FRecorded{&FForm, &TForm1::ReadingRecorded};
@@ -53,7 +57,7 @@ TEST_F(HistoryRecordingTest, EveryCycleIsStoredAsServedOutagesMarked)
         served.push_back(FSim.ExpectedTones());
     }
     const std::vector<TReading> stored = Stored();
-    ASSERT_EQ(stored.size(), 3u) << FForm.History()->ErrorText().toStdString();
+    ASSERT_EQ(stored.size(), 3u) << FStoreError.toStdString();
     ASSERT_EQ(FRecorded.size(), 3);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(stored[i].Completed && std::equal(served[i].begin(), served[i].end(), stored[i].Bits.begin())) << i;

@@ -176,7 +176,9 @@ TEST_F(HistoryOnScreenTest, MainWindowKeepsPlottingWhileTheWindowIsOpen)
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("history.csv")));
     ASSERT_TRUE(Window()->ExportCsv(file.fileName()) && file.open(QIODevice::ReadOnly));
-    const auto stored = Form->History()->Readings(0, std::numeric_limits<std::int64_t>::max());
+    TReadingStore store;
+    ASSERT_TRUE(store.OpenToRead(TReadingStore::DefaultPath())) << store.ErrorText().toStdString();
+    const auto stored = store.Readings(0, std::numeric_limits<std::int64_t>::max());
     ASSERT_EQ(int(stored.size()), Expected.Count());
     EXPECT_EQ(file.readAll(), FormatCsv(stored));
 

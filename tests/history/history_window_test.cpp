@@ -4,6 +4,7 @@
 #include "line/hover_readout.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
+#include "history/history_window_maker.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "support/test_main.h"
@@ -144,6 +145,45 @@ TEST_F(HistoryWindowTest, TakesInEachRecordedReading)
         fresh.SetClock([&now] { return now; });
         EXPECT_EQ(fresh.Figures().Waterfall(), window->Figures().Waterfall());
         EXPECT_EQ(fresh.Figures().TotalChanges(), window->Figures().TotalChanges());
+    }
+}
+
+// The window the monitor's module makes is handed the file, not the main
+// window's store: it reads through a connection of its own beside the
+// writer's, and a file it cannot use turns it off instead of failing.
+TEST_F(HistoryWindowTest, ReadsTheFileThroughAStoreOfItsOwn)
+{
+    Record({Reading(30), Reading(20)});
+    const struct {
+        const char* name;
+        QString path;
+        int count;
+        const char* message;
+    } cases[] = {
+        {"the writer's file", FDir.filePath(QStringLiteral("history.sqlite")), 2, ""},
+        {"a folder where the file should be", FDir.path(), 0, "History is turned off for this run"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const THistoryWindowMade made = MakeHistoryWindow(c.path, nullptr, FDir.filePath(QStringLiteral("w.ini")));
+        const std::unique_ptr<QWidget> owner(made.Window);
+        auto* window = qobject_cast<THistoryWindow*>(made.Window);
+        ASSERT_NE(window, nullptr);
+        window->SetClock([] { return Now; });
+        window->SetPeriod(THistoryWindow::Last24Hours);
+        EXPECT_EQ(window->Figures().Count(), c.count);
+        const QString message = window->MessageText();
+        EXPECT_TRUE(*c.message == 0 ? message.isEmpty() : message.startsWith(QString::fromUtf8(c.message)))
+            << message.toStdString();
+        if (c.count == 0)
+            continue;
+        // What the writer records after the window opened reaches it too.
+        const TReading later = Reading(10);
+        ASSERT_TRUE(FStore.Record(later));
+        made.TakeIn(later);
+        EXPECT_EQ(window->Figures().Count(), c.count + 1);
+        window->SetPeriod(THistoryWindow::Everything);
+        EXPECT_EQ(window->Figures().Count(), c.count + 1);
     }
 }
 
