@@ -62,27 +62,4 @@ TEST(LineOptions, CommandLinesGiveTheSharedValues)
     }
 }
 
-TEST(LineOptions, EachProgramKeepsItsOwnHelp)
-{
-    const TLineOptionSet options = MakeLineOptions({{{"where", "address"}, {"who", "name"}, {"end", "text"},
-        {"which", "tones"}}});
-    const struct {
-        const QCommandLineOption& option;
-        const char* name;
-        const char* description;
-        const char* valueName;
-    } cases[] = {
-        {options.Host, "host", "where", "address"},
-        {options.Username, "username", "who", "name"},
-        {options.Prompt, "prompt", "end", "text"},
-        {options.Range, "range", "which", "tones"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.option.names(), QStringList{QString::fromLatin1(c.name)});
-        EXPECT_EQ(c.option.description(), QString::fromLatin1(c.description));
-        EXPECT_EQ(c.option.valueName(), QString::fromLatin1(c.valueName));
-    }
-}
-
 } // namespace
