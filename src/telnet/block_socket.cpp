@@ -1,6 +1,7 @@
 #include "telnet/block_socket.h"
 
 #include "telnet/ip_text.h"
+#include "telnet/name_lookup.h"
 #include "telnet/net_util.h"
 
 #include <netinet/in.h>
@@ -145,9 +146,39 @@ void TBlockSocket::ResolveAddress(TAddressRecord& Address, const std::string& IP
         else if (IsIPv6Text(IP))
             Wanted = SF_IP6;
     }
-    FLastErrorCode = FillAddress(Address, IP, Port, FamilyNumber(Wanted), SocketProtocol(), SocketKind(), FPreferIP4);
+    if (FHeartbeatRate > 0 && !IsIPv4Text(IP) && !IsIPv6Text(IP))
+        FLastErrorCode = ResolveInTurns(Address, IP, Port, FamilyNumber(Wanted));
+    else
+        FLastErrorCode = FillAddress(Address, IP, Port, FamilyNumber(Wanted), SocketProtocol(), SocketKind(), FPreferIP4);
     FLastErrorText = GetErrorDescEx();
     NotifyStatus(HR_ResolvingEnd, IP + ":" + Port);
+}
+
+int TBlockSocket::ResolveInTurns(TAddressRecord& Address, const std::string& IP,
+                                 const std::string& Port, int Family)
+{
+    // A name (an address text never reaches the name service) is looked up
+    // on a thread of its own, and its answer waited for in heartbeat turns
+    // like any other wait, so a beat that sets StopFlag ends the lookup too
+    // (the flag is consumed). An answer that comes later is dropped with the
+    // lookup. A lookup given up fails as the resolver itself does when no
+    // name server answers in time.
+    std::memset(&Address, 0, sizeof Address);
+    Heartbeat();
+    if (FStopFlag) {
+        FStopFlag = false;
+        return TNameLookup::ErrTryAgain;
+    }
+    TNameLookup Lookup(IP, Port, Family, SocketProtocol(), SocketKind(), FPreferIP4);
+    while (!Lookup.WaitFor(FHeartbeatRate)) {
+        Heartbeat();
+        if (FStopFlag) {
+            FStopFlag = false;
+            return TNameLookup::ErrTryAgain;
+        }
+    }
+    Address = Lookup.Address();
+    return Lookup.Result();
 }
 
 void TBlockSocket::CreateHandle(const TAddressRecord& Address)

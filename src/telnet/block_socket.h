@@ -257,6 +257,10 @@ protected:
     // Resolves IP:Port into Address and opens a socket of its family unless
     // one is open; true when both went well (LastErrorCode says otherwise).
     bool ResolveAndOpen(TAddressRecord& Address, const std::string& IP, const std::string& Port);
+    // ResolveAddress's lookup of a name while there is a heartbeat: it ends
+    // at a stop like any other wait. Returns the resolver's code.
+    int ResolveInTurns(TAddressRecord& Address, const std::string& IP, const std::string& Port,
+                       int Family);
     bool PollFor(short Events, int Timeout);
     // Waits for Events in heartbeat turns; Stopped tells a wait ended by
     // StopFlag from one that ran out of time.

@@ -117,10 +117,10 @@ std::string TTelnetMachine::Negotiate(const std::string& Chunk, const AnswerSink
             break;
 
         case TTelnetState::SbData:
-            // Sub-negotiation payload, until IAC.
+            // Sub-negotiation payload, until IAC; beyond the limit dropped.
             if (Byte == IAC)
                 NegState = TTelnetState::SbDataIac;
-            else
+            else if (SubData.size() < SubDataLimit)
                 SubData += Raw;
             break;
 
@@ -137,7 +137,8 @@ std::string TTelnetMachine::Negotiate(const std::string& Chunk, const AnswerSink
                 Sink(Bytes({IAC, SB, SubOption}) + Payload + Bytes({IAC, SE}));
                 NegState = TTelnetState::Data;
             } else if (Byte == IAC) {
-                SubData += Raw;
+                if (SubData.size() < SubDataLimit)
+                    SubData += Raw;
                 NegState = TTelnetState::SbData;
             } else {
                 NegState = TTelnetState::Data;

@@ -59,6 +59,11 @@ enum class TTelnetState { Data, Iac, IacSb, IacWill, IacWont, IacDo, IacDont, Sb
 // lives across calls, so a command split between two reads is parsed whole.
 class TTelnetMachine {
 public:
+    // A sub-negotiation keeps at most this many payload bytes; a peer that
+    // sends more (or never ends it) has the rest dropped until IAC SE, so its
+    // bytes cannot grow our memory. Ours only ever needs the first byte.
+    static constexpr std::size_t SubDataLimit = 4096;
+
     using AnswerSink = std::function<void(const std::string& Answer)>;
 
     // Returns the data bytes of Chunk; each answer goes to Sink as it arises.
@@ -95,10 +100,11 @@ public:
     // Receives up to Value and returns what came before it (without Value).
     std::string ReceiveUntil(const std::string& Value);
 
-    // Every blocking step (connect, send, each wait for data, the drain of a
-    // close) ends at Value at the latest; once it has passed, each further
-    // step fails at once. A step cut short fails with 10060 or 10053 and
-    // keeps what it received. Empty (the default): no deadline, and the
+    // Every blocking step (looking up a host name, connect, send, each wait
+    // for data, the drain of a close) ends at Value at the latest; once it
+    // has passed, each further step fails at once. A step cut short fails
+    // with 10060 or 10053 (a name lookup with 11002) and keeps what it
+    // received. Empty (the default): no deadline, and the
     // socket runs without a heartbeat.
     void SetDeadline(std::optional<TDeadline> Value);
     const std::optional<TDeadline>& Deadline() const { return FDeadline; }

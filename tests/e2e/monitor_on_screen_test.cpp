@@ -16,6 +16,7 @@
 // that address in its Host box before any cycle runs.
 #include "support/router_sim_process.h"
 #include "support/screen_reading.h"
+#include "support/silent_name_server.h"
 #include "support/x_session.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,8 @@ class MonitorOnScreen : public ::testing::Test {
 protected:
     // What the monitor's environment gets besides the display's settings.
     virtual Environment MonitorEnvironment() const { return {}; }
+    // How the monitor is started; workDir exists by then.
+    virtual std::vector<std::string> MonitorCommand() const { return {MonitorPath}; }
 
     void SetUp() override
     {
@@ -135,7 +138,7 @@ protected:
                             // go to the test's own folders.
                             {"XDG_DATA_HOME", workDir + "/data"},
                             {"XDG_CONFIG_HOME", workDir + "/config"}});
-        ASSERT_TRUE(monitor.Start({MonitorPath}, environment, true)) << monitor.error;
+        ASSERT_TRUE(monitor.Start(MonitorCommand(), environment, true)) << monitor.error;
         window = tool->WaitForWindow(Caption, Milliseconds(60000));
         ASSERT_FALSE(window.empty()) << "no window; monitor output:\n" << monitor.Output();
 
@@ -619,6 +622,7 @@ TEST_F(MonitorAgainstAStuckRouter, TheWindowAnswersAKeyWhateverTheRouterDoes)
         {"the far reply never ends", {"--endless", "far"}},
         {"bytes keep coming after the last prompt", {"--flood-after", "near"}},
         {"option requests without end, never reading", {"--option-flood"}},
+        {"a sub-negotiation that never ends", {"--endless-subnegotiation"}},
         {"the listener's queue is full", {"--full-queue"}},
     };
     for (const auto& fault : faults) {
@@ -665,3 +669,62 @@ TEST_F(MonitorAgainstAStuckRouter, TheWindowAnswersAKeyWhateverTheRouterDoes)
         ASSERT_TRUE(Click(UsernameBox.center()) && tool->Key("ctrl+a") && tool->Key("BackSpace"));
     }
 }
+
+// ---- a name server that never answers ----
+
+// The monitor alone in a mount namespace whose resolver asks only a name
+// server that never answers, with its Host box set to a name.
+class MonitorWithASilentNameServer : public MonitorAgainstAStuckRouter {
+protected:
+    SilentNameServer nameServer;
+
+    // The resolver files go into the work folder just before the monitor
+    // starts with them bound over the system's.
+    std::vector<std::string> MonitorCommand() const override
+    {
+        EXPECT_TRUE(nameServer.WriteResolverFiles(workDir));
+        return WithResolverFiles(workDir, MonitorPath);
+    }
+
+    void SetUp() override
+    {
+        if (FindOnPath("unshare").empty())
+            GTEST_SKIP() << "unshare is not installed";
+        if (::geteuid() == 0) {
+            ASSERT_TRUE(nameServer.Listening()) << "port 53 of " << nameServer.Address() << " is taken";
+        }
+        MonitorAgainstAStuckRouter::SetUp();
+    }
+};
+
+// Looking up the name cannot hold the window: a key typed into Username
+// after Plot shows within the cycle's deadline and five seconds, the cycle
+// ends as after any failed step (the lamp green, no bars) and Stop works.
+TEST_F(MonitorWithASilentNameServer, TheWindowAnswersAKeyWhileTheNameIsLookedUp)
+{
+    ASSERT_TRUE(Fill(HostBox, UnansweredName));
+
+    const auto plotted = Clock::now();
+    ASSERT_TRUE(Click(PlotAt));
+    std::this_thread::sleep_for(Milliseconds(1000));
+    ASSERT_TRUE(Click(UsernameBox.center()));
+    ASSERT_TRUE(tool->Type("k"));
+    bool shown = false;
+    while (!shown && Clock::now() - plotted < Deadline + Milliseconds(5000)) {
+        std::this_thread::sleep_for(Milliseconds(200));
+        shown = Shows(UsernameBox, "k");
+    }
+    EXPECT_TRUE(shown) << "no key after " << (Deadline + Milliseconds(5000)).count() << " ms";
+    Keep(Shot(), "answered");
+    ASSERT_TRUE(monitor.IsRunning()) << monitor.Output();
+    EXPECT_EQ(Lamp(), Green);
+    EXPECT_TRUE(FindBars(Shot(), At(ChartRect)).empty());
+    ASSERT_TRUE(Click(StopAt));
+    QColor lamp = Lamp();
+    for (int look = 0; look < 20 && lamp != Red; ++look) {
+        std::this_thread::sleep_for(Milliseconds(100));
+        lamp = Lamp();
+    }
+    EXPECT_EQ(lamp, Red);
+}
+

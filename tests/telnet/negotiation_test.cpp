@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -178,5 +179,72 @@ TEST(NegotiationOverSocketWait, CommandOnlyPacketsKeepTheWaitGoing)
     Telnet.Logout();
     EXPECT_EQ(Server.Received().at(0), B({255, 251, 24, 255, 253, 3}));
 }
+
+// ---- sub-negotiations longer than anyone needs ----
+
+// A peer decides how long a sub-negotiation is. Whatever it sends, the
+// session keeps at most SubDataLimit bytes of it, drops the rest until IAC
+// SE, answers the option as usual and reads on; a body that never ends costs
+// no more memory than a short one and ends with the step at the deadline.
+struct LongSubCase {
+    const char* Name;
+    Script Server;
+    bool PromptArrives;    // "word:" follows the sub-negotiation
+    std::string Answers;   // what the client sent back, in order
+    std::size_t AtLeastSent; // payload bytes the peer got in, at the least
+};
+
+constexpr std::size_t Limit = TTelnetMachine::SubDataLimit;
+
+Script ManyPackets()
+{
+    // The body crosses the limit in the middle of the packets, with a
+    // doubled 255 on each side of it, each packet read on its own.
+    Script Steps = {SendBytes(B({255, 250, 24, 1}))};
+    for (int Packet = 0; Packet < 40; ++Packet) {
+        Steps.push_back(SendBytes(std::string(500, 'p') + B({255, 255})));
+        Steps.push_back(PauseMs(5));
+    }
+    Steps.push_back(SendBytes(B({255, 240}) + "Password:"));
+    Steps.push_back(ReadToEnd());
+    return Steps;
+}
+
+std::vector<LongSubCase> LongSubCases()
+{
+    return {
+        {"EndlessBody", {SendBytes(B({255, 253, 24, 255, 250, 24, 1})), ExpectBytes(B({255, 251, 24})),
+          FloodWith(std::string(65536, 'x'), 1u << 30)},
+         false, B({255, 251, 24}), 16 * Limit},
+        {"SplitOverManyPackets", ManyPackets(), true, TermTypeAnswer, 40 * 500},
+        {"EndsAfterALongBody",
+         {SendBytes(B({255, 250, 24, 1}) + std::string(4u << 20, 'y') + B({255, 240}) + "Password:"), ReadToEnd()},
+         true, TermTypeAnswer, 4u << 20},
+    };
+}
+
+class LongSubNegotiation : public testing::TestWithParam<LongSubCase> {};
+
+TEST_P(LongSubNegotiation, KeepsAtMostTheLimitAndAnswersAsUsual)
+{
+    const LongSubCase& Case = GetParam();
+    ScriptServer Server({Case.Server});
+    TTelnetSend Telnet;
+    Telnet.SetTargetHost("127.0.0.1");
+    Telnet.SetTargetPort(Server.Port());
+    Telnet.SetTimeout(5000);
+    Telnet.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(1500));
+    ASSERT_TRUE(Telnet.Login());
+    EXPECT_EQ(Telnet.WaitFor("word:"), Case.PromptArrives);
+    EXPECT_LE(Telnet.SubData().size(), Limit);
+    EXPECT_LE(Telnet.SubData().capacity(), 2 * Limit) << "the dropped bytes were kept somewhere";
+    EXPECT_EQ(Telnet.SessionLog(), Case.PromptArrives ? "Password:" : "");
+    EXPECT_GE(Telnet.Sock().BytesReceived(), static_cast<std::int64_t>(Case.AtLeastSent));
+    Telnet.Logout();
+    EXPECT_EQ(Server.Received().at(0), Case.Answers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LongSubNegotiation, testing::ValuesIn(LongSubCases()),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

@@ -358,6 +358,21 @@ TEST(SimulatorFaults, EndlessReplyKeepsComingWithoutAPrompt)
     EXPECT_FALSE(probe.PeerClosed());
 }
 
+// On the raw wire: the terminal type asked for in a sub-negotiation whose
+// payload runs on far past any sensible length without an IAC, so never IAC SE.
+TEST(SimulatorFaults, EndlessSubnegotiationNeverReachesItsEnd)
+{
+    RouterSimProcess sim(SimOptions({"--endless-subnegotiation"}));
+    LoopbackClient client;
+    ASSERT_TRUE(client.Connect(sim.Address(), sim.Port()));
+    client.ReadAtLeast(1u << 20);
+    const std::string& wire = client.Pending();
+    ASSERT_GE(wire.size(), std::size_t(1u << 20));
+    EXPECT_EQ(wire.substr(0, 4), B({255, 250, 24, 1}));
+    EXPECT_EQ(wire.find('\xff', 4), std::string::npos);
+    EXPECT_FALSE(client.PeerClosed());
+}
+
 // Faults that never end on their own: something keeps coming (or the
 // client's answers are never taken), never the prompt, and the simulator
 // closes the connection once --fault-seconds have passed, not before.

@@ -52,6 +52,8 @@ const char* UsageText()
            "                     client takes it\n"
            "                     (WHICH: far, near or both)\n"
            "  --option-flood     send option requests without end and never read\n"
+           "  --endless-subnegotiation  open a terminal-type sub-negotiation and send\n"
+           "                     its payload without end, never IAC SE\n"
            "  --full-queue       keep the listener's queue full: connects get no answer\n"
            "  --fault-seconds N  close a connection whose fault never ends after N s\n"
            "                     (default 120)\n"
@@ -130,6 +132,7 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         else if (arg == "--iac-data") o.iacData = true;
         else if (arg == "--garbage") o.garbage = true;
         else if (arg == "--option-flood") o.optionFlood = true;
+        else if (arg == "--endless-subnegotiation") o.endlessSubnegotiation = true;
         else if (arg == "--full-queue") o.fullQueue = true;
         else if (arg == "--address" || arg == "--port" || arg == "--password" || arg == "--username"
                  || arg == "--seed" || arg == "--served" || arg == "--chunk" || arg == "--pause-ms"

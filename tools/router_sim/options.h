@@ -39,6 +39,7 @@ struct Options {
     int trickleMs = 1900;                    // between two bytes of a trickle
     ReplyChoice floodAfter = ReplyChoice::None; // after this reply's prompt, bytes without end
     bool optionFlood = false;     // option requests without end, never reading
+    bool endlessSubnegotiation = false; // a terminal-type sub-negotiation that never ends
     bool fullQueue = false;       // the listener's queue is full: connects get no answer
     // Faults that never end on their own close the connection after this long.
     int faultSeconds = 120;

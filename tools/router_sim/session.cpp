@@ -70,7 +70,7 @@ Session::Session(int fd, Router& router) : FFd(fd), FRouter(router)
 {
     const Options& o = router.options;
     if (o.endless != ReplyChoice::None || o.trickle != ReplyChoice::None || o.floodAfter != ReplyChoice::None
-        || o.optionFlood)
+        || o.optionFlood || o.endlessSubnegotiation)
         FFaultEnd = std::chrono::steady_clock::now() + std::chrono::seconds(o.faultSeconds);
 }
 
@@ -315,6 +315,15 @@ void Session::Run()
         for (int i = 0; requests.size() < 12288; ++i)
             requests += Bytes({IAC, DO, static_cast<unsigned char>(32 + i % 64)});
         Flood(requests);
+        return;
+    }
+
+    if (o.endlessSubnegotiation) {
+        // The terminal type asked for, then payload as fast as the client
+        // takes it, without the IAC SE that would end it.
+        if (!SendCommand(Bytes({IAC, SB, TTYPE, TTYPE_SEND})))
+            return;
+        Flood(std::string(16384, 'x'));
         return;
     }
 
