@@ -90,8 +90,11 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --export: up to, not including, this date or time."), QStringLiteral("TIME"));
+    const QCommandLineOption output(QStringLiteral("output"),
+        QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
+        QStringLiteral("FILE"));
     parser.addOptions({help, version, host, username, prompt, port, passwordFile, range, format, interval, count,
-        record, history, exportOption, since, until});
+        record, history, exportOption, since, until, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -105,6 +108,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     TReaderOptions o;
     o.Export = parser.isSet(exportOption);
     o.HistoryPath = parser.value(history);
+    o.OutputPath = parser.value(output);
+    if (parser.isSet(output) && o.OutputPath.isEmpty())
+        return TReaderUsageError{QStringLiteral("--output needs a file name")};
     if (parser.isSet(range)) {
         const QString name = parser.value(range);
         const auto known = std::find_if(std::begin(RangeNames), std::end(RangeNames),
@@ -179,5 +185,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     // a collector would read.
     if (o.Format == TOutputFormat::Prometheus && o.Count != 1)
         return TReaderUsageError{QStringLiteral("--format prometheus prints one reading: no --interval or --count")};
+    // The file takes its name when the run is over; a run without end would
+    // never show it.
+    if (!o.OutputPath.isEmpty() && o.Count == 0)
+        return TReaderUsageError{QStringLiteral("--output is written when the run ends: give --count with --interval")};
     return o;
 }
