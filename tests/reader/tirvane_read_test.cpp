@@ -179,6 +179,8 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
         {{"--format", "csv"}, secret, 2, "tirvane-read: --host is missing"},
         {{"--host", host, "--format", "prometheus", "--count", "2"}, secret, 2, "tirvane-read: --format prometheus"},
         {{"--export", "--since", "yesterday"}, secret, 2, "tirvane-read: --since takes an ISO 8601"},
+        {{"--host", host, "--interval", "5", "--output", file + ".csv"}, secret, 2, "tirvane-read: --output is written when"},
+        {{"--export", "--output", ""}, secret, 2, "tirvane-read: --output needs a file name"},
         {{"--host", host}, "", 2, "tirvane-read: Password required!\n"},
     };
     for (const auto& c : cases) {
