@@ -35,7 +35,9 @@ struct TRun {
 class ReaderTest : public ::testing::Test {
 protected:
     // No password but the one given, history and locale of the test's own.
-    TRun Run(const QStringList& args, const QString& password = QStringLiteral("1234"))
+    // stdoutFd: standard output goes there instead, SIGPIPE at its default
+    // so that a death by it shows as exit -1.
+    TRun Run(const QStringList& args, const QString& password = QStringLiteral("1234"), int stdoutFd = -1)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("TIRVANE_PASSWORD"));
@@ -46,6 +48,11 @@ protected:
         env.insert(QStringLiteral("TIRVANE_CYCLE_DEADLINE_MS"), QStringLiteral("3000"));
         QProcess process;
         process.setProcessEnvironment(env);
+        if (stdoutFd >= 0)
+            process.setChildProcessModifier([stdoutFd] {
+                ::dup2(stdoutFd, STDOUT_FILENO);
+                ::signal(SIGPIPE, SIG_DFL);
+            });
         process.start(QStringLiteral(TIRVANE_READER), args);
         TRun run;
         for (int i = 0; i < 100 && process.waitForStarted() && !run.Cmdline.contains(TIRVANE_READER); ++i) {
@@ -58,43 +65,6 @@ protected:
         run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         run.Out = process.readAllStandardOutput();
         run.Err = process.readAllStandardError();
-        return run;
-    }
-    // The same, with standard output on the descriptor given (standard error
-    // read back) and SIGPIPE at its default, so a death by it shows as -1.
-    TRun RunInto(const QStringList& args, int out)
-    {
-        int err[2];
-        if (::pipe(err) != 0)
-            return {};
-        const std::string data = FDir.path().toStdString();
-        std::vector<std::string> argv{TIRVANE_READER};
-        for (const QString& a : args)
-            argv.push_back(a.toStdString());
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::signal(SIGPIPE, SIG_DFL);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            ::setenv("TIRVANE_PASSWORD", "1234", 1);
-            ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-            ::setenv("LC_ALL", "C", 1);
-            std::vector<char*> raw;
-            for (std::string& a : argv)
-                raw.push_back(a.data());
-            raw.push_back(nullptr);
-            ::execv(raw[0], raw.data());
-            ::_exit(127);
-        }
-        ::close(err[1]);
-        TRun run;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(err[0], buffer, sizeof buffer)) > 0;)
-            run.Err.append(buffer, n);
-        ::close(err[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return run;
     }
     // A history of n readings of host, for the export to print.
@@ -294,7 +264,7 @@ TEST_F(ReaderTest, AFailedWriteEndsWithStatusOne)
             out = ::open("/dev/full", O_WRONLY);
         }
         ASSERT_GE(out, 0);
-        const TRun run = RunInto(c.args, out);
+        const TRun run = Run(c.args, QStringLiteral("1234"), out);
         ::close(out);
         EXPECT_EQ(run.Exit, 1);
         EXPECT_EQ(run.Err, c.error);
