@@ -13,7 +13,7 @@ packages=(
   cups cups-client cups-bsd printer-driver-cups-pdf
   libqt6sql6-sqlite libsqlite3-dev sqlite3 qt6-charts-dev libqt6opengl6-dev
   librsvg2-bin poppler-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libtsan2
   iproute2 util-linux procps
 )
 

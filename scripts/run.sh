@@ -101,19 +101,33 @@ if [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # Inside the namespace: loopback up, the simulator on port 23, then the
-# monitor in the foreground; the simulator goes when the monitor closes.
+# monitor; the simulator goes when the monitor closes. The monitor runs in
+# the background and the shell waits for it, because a shell runs its traps
+# only between commands: with the monitor in the foreground, a TERM, INT or
+# HUP sent to the script would wait for the window to close. Whatever ends
+# the shell takes both programs and the scratch folders with it.
 # The demo's monitor keeps its settings (and anything else it stores) in a
 # folder of its own that goes with it, so the simulator's address never
 # replaces the router address the user's own monitor remembers.
 inner='
 set -eu
 ip link set lo up
+sim=
+monitor=
 log=$(mktemp)
 home=$(mktemp -d)
+stop_all() {
+  for pid in $monitor $sim; do kill "$pid" 2>/dev/null || true; done
+  for pid in $monitor $sim; do wait "$pid" 2>/dev/null || true; done
+  rm -f "$log"
+  rm -rf "$home"
+}
+trap stop_all EXIT
+trap "exit 129" HUP
+trap "exit 130" INT
+trap "exit 143" TERM
 "$SIMULATOR" --address "$DEMO_HOST" --port 23 --password "$DEMO_PASSWORD" >"$log" 2>&1 &
 sim=$!
-trap "kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f $log; rm -rf $home" EXIT
-trap "exit 143" INT TERM HUP
 ready=0
 for _ in $(seq 1 100); do
   if grep -q "listening on" "$log"; then ready=1; break; fi
@@ -127,7 +141,12 @@ if [ "$ready" -ne 1 ]; then
 fi
 echo "The router simulator is $(grep -m1 "listening on" "$log"); the monitor plots it every 60 seconds."
 XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" TIRVANE_PASSWORD="$DEMO_PASSWORD" \
-  "$MONITOR" --host "$DEMO_HOST" --plot
+  "$MONITOR" --host "$DEMO_HOST" --plot &
+monitor=$!
+status=0
+wait "$monitor" || status=$?
+monitor=
+exit "$status"
 '
 
 flags=-n

@@ -2,6 +2,8 @@
 # Installs what is missing, builds Tirvane three ways and runs every test:
 #   build-ci     strict build (warnings are errors): the whole test suite
 #   build-asan   address and undefined-behaviour sanitizers: the same suite
+#   build-tsan   thread sanitizer: the tests of the code that starts threads
+#                (labelled threads or telnet), so a data race fails the run
 #   build-fuzz   clang + libFuzzer: each fuzzer for a short run
 # Every test runs inside a private network namespace that has only loopback,
 # so nothing a test does can reach a real network.
@@ -28,6 +30,10 @@ echo "== building (sanitizers)"
 configure build-asan -DTIRVANE_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 
+echo "== building (thread sanitizer)"
+configure build-tsan -DTIRVANE_TSAN=ON
+cmake --build build-tsan -j "$jobs" --target thread_tests
+
 echo "== building (fuzzers)"
 CC=clang CXX=clang++ configure build-fuzz -DTIRVANE_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug
 fuzzers=$(cmake --build build-fuzz --target help | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\):.*/\1/p' \
@@ -53,6 +59,10 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Qt and glib are not built with the thread sanitizer: tests/tsan.supp names
+# the races it reports inside them, never in Tirvane's own code. Any other
+# report ends the test with status 66.
+tsan_options=${TSAN_OPTIONS:-suppressions=$root/tests/tsan.supp:second_deadlock_stack=1:history_size=4}
 
 for f in $fuzzers; do
   echo "== fuzzing $f for ${fuzz_seconds}s"
@@ -67,6 +77,10 @@ done
 
 echo "== tests (sanitizers)"
 isolated ctest --test-dir build-asan -j "$jobs" --timeout 600 --output-on-failure
+
+echo "== tests (thread sanitizer)"
+TSAN_OPTIONS=$tsan_options isolated ctest --test-dir build-tsan -L '^(threads|telnet)$' -j "$jobs" --timeout 600 \
+  --output-on-failure
 
 echo "== tests (strict)"
 isolated ctest --test-dir build-ci -j "$jobs" --timeout 600 --output-on-failure

@@ -32,6 +32,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -403,7 +404,10 @@ void TForm1::Button1Click()
 
 void TForm1::RecordReading(const QString& host, bool completed)
 {
-    // Nothing the store does may end or change the cycle that called it.
+    // Nothing the store does may end or change the cycle that called it: its
+    // own failures come back as Failed. Here only memory for the reading or
+    // the writer can run out, and then this one reading is dropped. Any
+    // other error is a fault, for the cycle's guard to show.
     try {
         if (!FRecorder) {
             FRecorder = new TReadingRecorder(TReadingStore::DefaultPath(), this);
@@ -416,7 +420,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
         reading.Completed = completed;
         reading.Bits = ToneBits(ToneTable());
         FRecorder->Record(reading);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -457,16 +461,20 @@ void TForm1::Button2Click()
 void TForm1::FormCloseQuery(bool& CanClose)
 {
     (void)CanClose; // the window always closes
+    // Stop only stops the timer and repaints the lamp: running out of memory
+    // for the repaint must not keep the window open. Any other error is a
+    // fault and goes on to the caller's guard.
     try {
         Button2Click();
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
     }
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
     bool canClose = true;
-    FormCloseQuery(canClose);
+    // Shown like any handler's error; the window closes all the same.
+    RunHandler([&] { FormCloseQuery(canClose); });
     if (canClose) {
         SetCrossCursor(false);
         event->accept();
@@ -483,15 +491,16 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
     const int toneOffset = ToneOffset(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
     const int index = LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
-        // A failure while the read-out is written leaves it half done; the
-        // pointer still gets its cross-hair.
+        // Running out of memory while the read-out is written leaves it half
+        // done; the pointer still gets its cross-hair. Any other error is a
+        // fault, shown by the guard the mouse handler runs under.
         try {
             const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index));
             Label56->setText(texts.Tone);
             Label57->setText(texts.Frequency);
             Label58->setText(texts.Bits);
             Panel35->setVisible(true);
-        } catch (...) {
+        } catch (const std::bad_alloc&) {
         }
     } else {
         const THoverTexts bare = HoverTexts(-1, toneOffset, 0.0);

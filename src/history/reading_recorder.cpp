@@ -5,6 +5,53 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+// A queued call reaches the other thread through Qt's event queue. Its
+// locks order the call after everything its sender did before queueing it,
+// the making of the call itself included, but the thread sanitizer cannot
+// see them while Qt is not built with it. In that build this lock states the
+// same order where the checker sees it: held while a call is queued, passed
+// through by the call before it touches anything, never held while waiting.
+// Other builds leave it out: the writer runs at idle priority, and the window
+// must never wait for a lock that thread holds.
+#if defined(__SANITIZE_THREAD__)
+#define TIRVANE_SHOW_HAND_OVERS 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TIRVANE_SHOW_HAND_OVERS 1
+#endif
+#endif
+
+#ifdef TIRVANE_SHOW_HAND_OVERS
+std::mutex HandOver;
+
+template <typename Call>
+void Queue(QObject* to, Call call)
+{
+    const std::lock_guard<std::mutex> queueing(HandOver);
+    QMetaObject::invokeMethod(to, std::move(call), Qt::QueuedConnection);
+}
+
+void PassHandOver()
+{
+    const std::lock_guard<std::mutex> passing(HandOver);
+}
+#else
+template <typename Call>
+void Queue(QObject* to, Call call)
+{
+    QMetaObject::invokeMethod(to, std::move(call), Qt::QueuedConnection);
+}
+
+void PassHandOver() {}
+#endif
+
+} // namespace
+
 // The writer's side: owns the store and is only ever used on the thread.
 class TReadingWriter : public QObject {
 public:
@@ -24,11 +71,15 @@ public:
         // Back to the recorder's thread: its signals are meant to arrive there.
         TReadingRecorder* recorder = &FRecorder;
         if (stored)
-            QMetaObject::invokeMethod(recorder, [recorder, reading] { emit recorder->Recorded(reading); },
-                Qt::QueuedConnection);
+            Queue(recorder, [recorder, reading] {
+                PassHandOver();
+                emit recorder->Recorded(reading);
+            });
         else
-            QMetaObject::invokeMethod(recorder, [recorder, error = FStore.ErrorText()] { emit recorder->Failed(error); },
-                Qt::QueuedConnection);
+            Queue(recorder, [recorder, error = FStore.ErrorText()] {
+                PassHandOver();
+                emit recorder->Failed(error);
+            });
     }
 
 private:
@@ -50,7 +101,7 @@ TReadingRecorder::~TReadingRecorder()
         return;
     // Calls queued to one thread run in order: once this empty one has run,
     // every reading handed in before it has been written.
-    QMetaObject::invokeMethod(FWriter, [] {}, Qt::BlockingQueuedConnection);
+    WaitForWriter();
     FThread->quit();
     FThread->wait();
     delete FWriter; // the thread has ended: nothing else touches the store
@@ -71,13 +122,36 @@ void TReadingRecorder::Record(const TReading& reading)
         FThread->start(QThread::IdlePriority);
     }
     TReadingWriter* writer = FWriter;
-    QMetaObject::invokeMethod(writer, [writer, reading] { writer->Write(reading); }, Qt::QueuedConnection);
+    Queue(writer, [writer, reading] {
+        PassHandOver();
+        writer->Write(reading);
+    });
 }
 
 void TReadingRecorder::Flush()
 {
     if (!FThread)
         return;
-    QMetaObject::invokeMethod(FWriter, [] {}, Qt::BlockingQueuedConnection);
+    WaitForWriter();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void TReadingRecorder::WaitForWriter()
+{
+    // Not Qt's blocking call: the thread sanitizer could not see its wait
+    // end either, and the call would be freed here after the writer read it.
+    struct {
+        std::mutex Mutex;
+        std::condition_variable Ended;
+        bool Ran = false;
+    } done;
+    Queue(FWriter, [&done] {
+        PassHandOver();
+        // Told while the lock is held: once it is let go, done may be gone.
+        const std::lock_guard<std::mutex> telling(done.Mutex);
+        done.Ran = true;
+        done.Ended.notify_one();
+    });
+    std::unique_lock<std::mutex> waiting(done.Mutex);
+    done.Ended.wait(waiting, [&done] { return done.Ran; });
 }

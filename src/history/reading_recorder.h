@@ -31,6 +31,9 @@ signals:
     void Failed(const QString& errorText);
 
 private:
+    // Returns once every call queued to the writer before it has run.
+    void WaitForWriter();
+
     QString FPath;
     QThread* FThread = nullptr; // started by the first reading
     TReadingWriter* FWriter = nullptr; // lives on FThread

@@ -11,12 +11,20 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <utility>
 #include <thread>
 
 namespace {
@@ -26,11 +34,96 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "tirvane-read: %s\n", text.toLocal8Bit().constData());
 }
 
-void Print(const QByteArray& text)
-{
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-    std::fflush(stdout);
-}
+// Where the output goes: standard output, or a fresh file beside FILE that
+// takes its name only when every byte is on disk, so a collector never reads
+// half of it. A write that fails says so once, on standard error; nothing
+// after it is written and the run ends with status 1: a script must never
+// take a lost reading for one kept.
+class TOutput {
+public:
+    explicit TOutput(const QString& path)
+        : FPath(path)
+    {
+        if (path.isEmpty())
+            return;
+        const QFileInfo target(path);
+        QByteArray name = QFile::encodeName(target.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
+        FFd = ::mkstemp(name.data());
+        if (FFd < 0) {
+            Fail();
+            return;
+        }
+        FTemporary = name;
+        // As the shell's > would leave it: an earlier file's permissions, or
+        // a new file's under the umask.
+        struct stat earlier {};
+        mode_t mode = 0;
+        if (::stat(QFile::encodeName(path).constData(), &earlier) == 0) {
+            mode = earlier.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (::fchmod(FFd, mode) != 0)
+            Fail();
+    }
+
+    ~TOutput()
+    {
+        if (FFd >= 0 && FFd != STDOUT_FILENO)
+            ::close(FFd);
+        if (!FTemporary.isEmpty())
+            ::unlink(FTemporary.constData());
+    }
+
+    bool Failed() const { return FFailed; }
+
+    // Written at once, not kept in a buffer, so a reading is out before the
+    // next one is taken and a failure is seen when it happens.
+    bool Write(const QByteArray& text)
+    {
+        for (qsizetype done = 0; !FFailed && done < text.size();) {
+            const ssize_t n = ::write(FFd, text.constData() + done, std::size_t(text.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                Fail(n < 0 ? errno : EIO);
+                break;
+            }
+            done += n;
+        }
+        return !FFailed;
+    }
+
+    // The end of the run: the file takes its name now. False (and said) when
+    // anything was lost.
+    bool Finish()
+    {
+        if (FFailed || FTemporary.isEmpty())
+            return !FFailed;
+        if (::fsync(FFd) != 0 || ::close(std::exchange(FFd, -1)) != 0
+            || ::rename(FTemporary.constData(), QFile::encodeName(FPath).constData()) != 0) {
+            Fail();
+            return false;
+        }
+        FTemporary.clear();
+        return true;
+    }
+
+private:
+    void Fail(int error = errno)
+    {
+        FFailed = true;
+        PrintError((FPath.isEmpty() ? QStringLiteral("standard output") : FPath) + QStringLiteral(": ")
+            + QString::fromLocal8Bit(std::strerror(error)));
+    }
+
+    QString FPath;
+    int FFd = STDOUT_FILENO;
+    QByteArray FTemporary; // removed unless it took the file's name
+    bool FFailed = false;
+};
 
 QString StorePath(const TReaderOptions& options)
 {
@@ -41,7 +134,7 @@ TOutputFormat ChosenFormat(const TReaderOptions& options)
 {
     if (options.Format)
         return *options.Format;
-    return ::isatty(STDOUT_FILENO) ? TOutputFormat::Table : TOutputFormat::Csv;
+    return options.OutputPath.isEmpty() && ::isatty(STDOUT_FILENO) ? TOutputFormat::Table : TOutputFormat::Csv;
 }
 
 int Export(const TReaderOptions& options)
@@ -51,9 +144,10 @@ int Export(const TReaderOptions& options)
         PrintError(store.ErrorText());
         return 1;
     }
-    Print(FormatReadings(ChosenFormat(options), store.Readings(options.SinceMs, options.UntilMs, options.ExportHost),
-        options.Span));
-    return 0;
+    TOutput output(options.OutputPath);
+    output.Write(FormatReadings(ChosenFormat(options),
+        store.Readings(options.SinceMs, options.UntilMs, options.ExportHost), options.Span));
+    return output.Finish() ? 0 : 1;
 }
 
 // What the host's reading printed after earlier ones adds: the CSV header
@@ -83,6 +177,9 @@ int ReadLine(const TReaderOptions& options)
     request.Password = password.Password->toStdString();
     request.Prompt = options.Prompt.toStdString();
 
+    TOutput output(options.OutputPath);
+    if (output.Failed())
+        return 1;
     TReadingStore store;
     bool recording = false;
     if (options.Record) {
@@ -118,7 +215,7 @@ int ReadLine(const TReaderOptions& options)
         reading.Host = options.Host;
         reading.Completed = outcome.Completed;
         reading.Bits = ToneBits(tones);
-        Print(NextReadingText(format, reading, options.Span, taken == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, options.Span, taken == 0));
 
         if (!outcome.Completed) {
             status = 1;
@@ -133,8 +230,10 @@ int ReadLine(const TReaderOptions& options)
             status = 1;
             PrintError(store.ErrorText());
         }
+        if (!printed)
+            return 1; // the reading is kept, when asked, but nobody reads on
     }
-    return status;
+    return output.Finish() ? status : 1;
 }
 
 } // namespace
@@ -146,15 +245,15 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Tirvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TIRVANE_VERSION));
 
+    // A reader of the output that has gone away is a failed write, reported
+    // as such, not a silent death by signal.
+    std::signal(SIGPIPE, SIG_IGN);
+
     const TReaderCommand command = ParseReaderOptions(QCoreApplication::arguments());
-    if (const auto* help = std::get_if<TReaderHelp>(&command)) {
-        Print(help->Text.toLocal8Bit());
-        return 0;
-    }
-    if (std::holds_alternative<TReaderVersion>(command)) {
-        Print(QByteArray("tirvane-read " TIRVANE_VERSION "\n"));
-        return 0;
-    }
+    if (const auto* help = std::get_if<TReaderHelp>(&command))
+        return TOutput({}).Write(help->Text.toLocal8Bit()) ? 0 : 1;
+    if (std::holds_alternative<TReaderVersion>(command))
+        return TOutput({}).Write(QByteArray("tirvane-read " TIRVANE_VERSION "\n")) ? 0 : 1;
     if (const auto* error = std::get_if<TReaderUsageError>(&command)) {
         PrintError(error->Text);
         std::fprintf(stderr, "Try 'tirvane-read --help' for more information.\n");

@@ -81,8 +81,11 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --export: up to, not including, this date or time."), QStringLiteral("TIME"));
+    const QCommandLineOption output(QStringLiteral("output"),
+        QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
+        QStringLiteral("FILE"));
     parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, format, interval, count,
-        record, history, exportOption, since, until});
+        record, history, exportOption, since, until, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -96,6 +99,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     TReaderOptions o;
     o.Export = parser.isSet(exportOption);
     o.HistoryPath = parser.value(history);
+    o.OutputPath = parser.value(output);
+    if (parser.isSet(output) && o.OutputPath.isEmpty())
+        return TReaderUsageError{QStringLiteral("--output needs a file name")};
     const TLineOptionValues given = ReadLineOptions(parser, line);
     if (given.UnknownRange)
         return TReaderUsageError{QStringLiteral("--range is %1, not ").arg(RangeChoicesText()) + *given.UnknownRange};
@@ -166,5 +172,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     // a collector would read.
     if (o.Format == TOutputFormat::Prometheus && o.Count != 1)
         return TReaderUsageError{QStringLiteral("--format prometheus prints one reading: no --interval or --count")};
+    // The file takes its name when the run is over; a run without end would
+    // never show it.
+    if (!o.OutputPath.isEmpty() && o.Count == 0)
+        return TReaderUsageError{QStringLiteral("--output is written when the run ends: give --count with --interval")};
     return o;
 }

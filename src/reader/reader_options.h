@@ -26,6 +26,7 @@ struct TReaderOptions {
     TToneSpan Span;
     std::optional<TOutputFormat> Format; // none: table on a terminal, csv otherwise
     QString HistoryPath;                 // empty: the user's own store
+    QString OutputPath;                  // empty: standard output
 
     // Printing the store instead.
     bool Export = false;

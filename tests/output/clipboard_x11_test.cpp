@@ -112,17 +112,28 @@ TEST_F(X11ClipboardTest, AnotherProgramReadsAndRendersTheChart)
 
 TEST_F(X11ClipboardTest, ACopyReplacesTextAndTheEarlierCopy)
 {
-    // Another program owns the clipboard with text first.
+    // Another program owns the clipboard with text first. The tool's first
+    // process may end before the server has heard its claim (the copy that
+    // stays behind makes it), so what counts is the change of owner the
+    // server reports, not the end of that process: a claim arriving after
+    // our copies would take the clipboard back from them.
+    bool taken = false;
+    QEventLoop loop;
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &loop, [&](QClipboard::Mode mode) {
+        taken = taken || mode == QClipboard::Clipboard;
+        if (taken)
+            loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
     QProcess other;
     other.start("xclip", {"-selection", "clipboard", "-i"});
     ASSERT_TRUE(other.waitForStarted(10000));
     other.write("text from another program");
     other.closeWriteChannel();
-    QEventLoop loop;
-    QObject::connect(&other, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    if (other.state() != QProcess::NotRunning)
+    if (!taken)
         loop.exec();
+    ASSERT_TRUE(taken) << "the other program never took the clipboard";
+    other.waitForFinished(10000);
     EXPECT_EQ(ReadClipboard("UTF8_STRING"), QByteArray("text from another program"));
 
     TTestChart first(300, 100);

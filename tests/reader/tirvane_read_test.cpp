@@ -4,19 +4,24 @@
 // simulator served; exit statuses; where the password comes from; what it links.
 #include "../line/format_parsers.h"
 #include "history/reading_store.h"
+#include "support/private_mounts.h"
 #include "support/router_sim_process.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <csignal>
 #include <numeric>
 #include <tuple>
 
@@ -30,7 +35,9 @@ struct TRun {
 class ReaderTest : public ::testing::Test {
 protected:
     // No password but the one given, history and locale of the test's own.
-    TRun Run(const QStringList& args, const QString& password = QStringLiteral("1234"))
+    // stdoutFd: standard output goes there instead, SIGPIPE at its default
+    // so that a death by it shows as exit -1.
+    TRun Run(const QStringList& args, const QString& password = QStringLiteral("1234"), int stdoutFd = -1)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("TIRVANE_PASSWORD"));
@@ -41,6 +48,11 @@ protected:
         env.insert(QStringLiteral("TIRVANE_CYCLE_DEADLINE_MS"), QStringLiteral("3000"));
         QProcess process;
         process.setProcessEnvironment(env);
+        if (stdoutFd >= 0)
+            process.setChildProcessModifier([stdoutFd] {
+                ::dup2(stdoutFd, STDOUT_FILENO);
+                ::signal(SIGPIPE, SIG_DFL);
+            });
         process.start(QStringLiteral(TIRVANE_READER), args);
         TRun run;
         for (int i = 0; i < 100 && process.waitForStarted() && !run.Cmdline.contains(TIRVANE_READER); ++i) {
@@ -54,6 +66,18 @@ protected:
         run.Out = process.readAllStandardOutput();
         run.Err = process.readAllStandardError();
         return run;
+    }
+    // A history of n readings of host, for the export to print.
+    QString History(int n, const QString& host = QStringLiteral("127.0.0.9"))
+    {
+        const QString path = FDir.filePath(QStringLiteral("h%1.sqlite").arg(n));
+        TReadingStore store;
+        for (int i = 0; i < n && store.Open(path); ++i) {
+            TReading reading{1'700'000'000'000 + i * 60'000, host, true, {}};
+            reading.Bits.fill(std::uint8_t(i % 16));
+            store.Record(reading);
+        }
+        return path;
     }
     QTemporaryDir FDir;
 };
@@ -125,6 +149,8 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
         {{"--format", "csv"}, secret, 2, "tirvane-read: --host is missing"},
         {{"--host", host, "--format", "prometheus", "--count", "2"}, secret, 2, "tirvane-read: --format prometheus"},
         {{"--export", "--since", "yesterday"}, secret, 2, "tirvane-read: --since takes an ISO 8601"},
+        {{"--host", host, "--interval", "5", "--output", file + ".csv"}, secret, 2, "tirvane-read: --output is written when"},
+        {{"--export", "--output", ""}, secret, 2, "tirvane-read: --output needs a file name"},
         {{"--host", host}, "", 2, "tirvane-read: Password required!\n"},
     };
     for (const auto& c : cases) {
@@ -205,6 +231,118 @@ TEST_F(ReaderTest, RecordsAndExportsTheHistory)
     const TRun missing = Run({"--export", "--history", FDir.filePath("none.sqlite")}); // nothing made
     EXPECT_TRUE(missing.Exit == 1 && missing.Err.endsWith("none.sqlite: there is no such file\n")) << missing.Err.toStdString();
     EXPECT_FALSE(QFile::exists(FDir.filePath("none.sqlite")));
+}
+
+// Output that cannot be written is an error, whatever was asked for: one
+// line on standard error and status 1, never a silent 0 or a death by SIGPIPE.
+TEST_F(ReaderTest, AFailedWriteEndsWithStatusOne)
+{
+    RouterSimProcess sim(SimOn());
+    const QString host = QString::fromStdString(sim.Address()), history = History(3);
+    const QByteArray full = "tirvane-read: standard output: No space left on device\n";
+    const QByteArray broken = "tirvane-read: standard output: Broken pipe\n";
+    const struct {
+        QStringList args;
+        bool closedPipe; // else /dev/full
+        QByteArray error;
+    } cases[] = {
+        {{"--export", "--history", history}, false, full},
+        {{"--export", "--history", history, "--format", "json"}, true, broken},
+        {{"--host", host, "--format", "csv"}, false, full},
+        {{"--host", host, "--format", "table"}, true, broken},
+        {{"--help"}, false, full},
+        {{"--version"}, true, broken},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString() + (c.closedPipe ? " | (closed)" : " > /dev/full"));
+        int out = -1, ends[2] = {-1, -1};
+        if (c.closedPipe) {
+            ASSERT_EQ(::pipe(ends), 0);
+            ::close(ends[0]);
+            out = ends[1];
+        } else {
+            out = ::open("/dev/full", O_WRONLY);
+        }
+        ASSERT_GE(out, 0);
+        const TRun run = Run(c.args, QStringLiteral("1234"), out);
+        ::close(out);
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_EQ(run.Err, c.error);
+    }
+}
+
+// --output: the file appears complete, under its name, or not at all, and
+// an earlier file of that name survives a failed run.
+TEST_F(ReaderTest, OutputFileIsReplacedOnlyWhenComplete)
+{
+    RouterSimProcess sim(SimOn());
+    const QString host = QString::fromStdString(sim.Address()), small = History(1), large = History(40);
+    const QByteArray earlier = "earlier contents\n";
+    const bool mounts = HavePrivateMounts();
+    const auto exported = [&](const QString& history) {
+        return Run({"--export", "--history", history, "--format", "json"}).Out;
+    };
+    const struct {
+        QString folder; // in the test's folder, or absolute
+        QStringList args;
+        bool needsMounts;
+        int exit;
+        QByteArray expected; // the file's contents afterwards; empty: no file
+        QByteArray errorEnd; // the end of the one error line
+    } cases[] = {
+        {"out", {"--export", "--history", small, "--format", "json"}, false, 0, exported(small), ""},
+        {"replaced", {"--export", "--history", large, "--format", "json"}, false, 0, exported(large), ""},
+        {"missing", {"--export", "--history", FDir.filePath("none.sqlite")}, false, 1, "", "there is no such file\n"},
+        {"/proc", {"--export", "--history", small}, false, 1, "", ""},
+        {"ro", {"--export", "--history", small}, true, 1, earlier, "\n"},
+        {"tiny", {"--export", "--history", large, "--format", "json"}, true, 1, earlier, "No space left on device\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder.toStdString());
+        if (c.needsMounts && !mounts) {
+            std::printf("no private mounts: %s skipped\n", qPrintable(c.folder));
+            continue;
+        }
+        const QString folder = c.folder.startsWith('/') ? c.folder : FDir.filePath(c.folder);
+        QDir().mkpath(folder);
+        const QString file = folder + QStringLiteral("/adsl.out");
+        if (c.folder == "tiny") {
+            ASSERT_TRUE(MountSmallTmpfs(folder, 16));
+        }
+        if (c.expected == earlier || c.folder == "replaced") {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(earlier) == earlier.size());
+        }
+        if (c.folder == "ro") { // written before the folder went read-only
+            ASSERT_TRUE(MountReadOnly(folder));
+        }
+        const TRun run = Run(c.args + QStringList{"--output", file});
+        EXPECT_EQ(run.Exit, c.exit) << run.Err.toStdString();
+        EXPECT_TRUE(run.Out.isEmpty());
+        if (c.exit == 0) {
+            EXPECT_TRUE(run.Err.isEmpty()) << run.Err.toStdString();
+        } else {
+            EXPECT_TRUE(run.Err.startsWith("tirvane-read: ") && run.Err.endsWith(c.errorEnd) && run.Err.count('\n') == 1)
+                << run.Err.toStdString();
+        }
+        QFile back(file);
+        EXPECT_EQ(back.open(QIODevice::ReadOnly) ? back.readAll() : QByteArray(), c.expected);
+        if (!c.folder.startsWith('/')) { // exactly the file, no stray temporary beside it
+            const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            EXPECT_EQ(left, c.expected.isEmpty() ? QStringList{} : QStringList{"adsl.out"}) << left.join(' ').toStdString();
+        }
+        if (c.needsMounts)
+            Unmount(folder);
+    }
+
+    // Reading the line, the same: the reading lands in the file.
+    const QString file = FDir.filePath("read.csv");
+    const TRun run = Run({"--host", host, "--output", file, "--count", "1"});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    QFile back(file);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    const auto readings = ReadingsFromCsv(back.readAll());
+    EXPECT_TRUE(readings && readings->size() == 1 && readings->front().Completed);
 }
 
 TEST_F(ReaderTest, LinksQtCoreOnly)
