@@ -278,33 +278,49 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height) const
 TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const
 {
     TWaterfallRows rows;
+    const std::int64_t usual = UsualIntervalMs();
     const std::int64_t cover = CoverMs();
-    rows.FromMs = fromMs;
-    rows.ToMs = std::max(toMs, fromMs + cover);
-    rows.Shown.assign(std::size_t(std::max(0, height)), -1);
-    const std::int64_t span = rows.ToMs - rows.FromMs;
     const int count = Count();
-    // i walks from the newest reading back in time as y walks down.
+    if (count > 0) {
+        fromMs = std::min(fromMs, FRates.front().TimeMs);
+        toMs = std::max(toMs, FRates.back().TimeMs);
+    }
+    rows.FromMs = fromMs;
+    rows.ToMs = std::max(toMs, fromMs + 1);
+    // Where each reading's row starts and ends on the axis, oldest first.
+    std::vector<std::int64_t> start(static_cast<std::size_t>(count));
+    std::vector<std::int64_t> end(static_cast<std::size_t>(count));
+    std::int64_t axis = count > 0 ? FRates.front().TimeMs - fromMs : rows.ToMs - fromMs;
+    rows.Knots.emplace_back(fromMs, 0);
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t t = FRates[std::size_t(i)].TimeMs;
+        const std::int64_t wait = (i + 1 < count ? FRates[std::size_t(i + 1)].TimeMs : rows.ToMs) - t;
+        const std::int64_t covered = std::min(wait, cover);
+        start[std::size_t(i)] = axis;
+        end[std::size_t(i)] = axis + std::clamp(wait, usual, cover);
+        rows.Knots.emplace_back(t, axis);
+        rows.Knots.emplace_back(t + covered, end[std::size_t(i)]);
+        axis = end[std::size_t(i)] + (wait - covered);
+    }
+    rows.AxisMs = std::max<std::int64_t>(axis, 1);
+    rows.Knots.emplace_back(rows.ToMs, rows.AxisMs);
+    rows.Shown.assign(std::size_t(std::max(0, height)), -1);
+    // i walks from the newest reading back down the axis as y walks down.
     int i = count - 1;
     for (int y = 0; y < height; ++y) {
-        const std::int64_t high = rows.ToMs - span * y / height;
-        const std::int64_t low = rows.ToMs - span * (y + 1) / height;
-        // The top row takes in a reading taken right at the top edge.
-        while (i >= 0 && (FRates[std::size_t(i)].TimeMs > high || (y > 0 && FRates[std::size_t(i)].TimeMs == high)))
+        const std::int64_t high = rows.AxisMs - rows.AxisMs * y / height;
+        const std::int64_t low = rows.AxisMs - rows.AxisMs * (y + 1) / height;
+        while (i >= 0 && start[std::size_t(i)] >= high)
             --i;
         int shown = -1;
         int k = i;
-        for (; k >= 0 && FRates[std::size_t(k)].TimeMs >= low; --k) {
+        for (; k >= 0 && start[std::size_t(k)] >= low; --k) {
             if (shown < 0 || (FRates[std::size_t(shown)].Completed && !FRates[std::size_t(k)].Completed))
                 shown = k;
         }
-        if (shown < 0 && i >= 0) {
-            // Nothing taken in this row's time: the reading before it shows
-            // on as long as it stands for.
-            const std::int64_t next = i + 1 < count ? FRates[std::size_t(i + 1)].TimeMs : rows.ToMs;
-            if (FRates[std::size_t(i)].TimeMs + std::min(cover, next - FRates[std::size_t(i)].TimeMs) > low)
-                shown = i;
-        }
+        // No row starts here: the one below shows on as far as it reaches.
+        if (shown < 0 && i >= 0 && end[std::size_t(i)] > low)
+            shown = i;
         rows.Shown[std::size_t(y)] = shown < 0 ? -1 : count - 1 - shown;
         i = k;
     }
@@ -313,7 +329,19 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, s
 
 double TWaterfallRows::Y(std::int64_t ms) const
 {
-    return double(ToMs - ms) * Height() / double(std::max<std::int64_t>(1, ToMs - FromMs));
+    std::int64_t axis = 0;
+    const auto after = std::upper_bound(Knots.begin(), Knots.end(), ms,
+                                        [](std::int64_t t, const auto& knot) { return t < knot.first; });
+    if (after == Knots.begin())
+        axis = Knots.empty() ? 0 : Knots.front().second;
+    else if (after == Knots.end())
+        axis = Knots.back().second;
+    else {
+        const auto& [t0, a0] = *std::prev(after);
+        const auto& [t1, a1] = *after;
+        axis = a0 + (t1 > t0 ? (a1 - a0) * (ms - t0) / (t1 - t0) : 0);
+    }
+    return double(AxisMs - axis) * Height() / double(AxisMs);
 }
 
 QImage THistoryFigures::ScaledWaterfall(const TWaterfallRows& rows, int width) const

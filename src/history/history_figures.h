@@ -66,14 +66,21 @@ struct TTimeTicks {
 TTimeTicks RoundTimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks, std::int64_t localOffsetMs);
 
 // Which reading each pixel row of a waterfall shows, on a time axis running
-// from ToMs at the plot's top edge to FromMs at its bottom edge. Painting
-// and hovering both read it, so the pointer names the reading it is over.
+// from ToMs at the plot's top edge down to FromMs at its bottom edge. Time
+// runs evenly down the axis, except that each reading has at least a usual
+// interval's height: Plot clicks seconds apart still get a row each, while a
+// pause in sampling is as tall as it was long. Painting and hovering both
+// read it, so the pointer names the reading it is over.
 struct TWaterfallRows {
     std::int64_t FromMs = 0;
     std::int64_t ToMs = 1;
     // Per pixel row, top first: the reading row shown (0 the newest); -1
     // where no reading was taken then.
     std::vector<int> Shown;
+    // The axis as (time, height above the bottom edge in axis
+    // milliseconds) pairs, time rising, the height between them linear.
+    std::vector<std::pair<std::int64_t, std::int64_t>> Knots;
+    std::int64_t AxisMs = 1;
 
     int Height() const { return int(Shown.size()); }
     // The reading row under pixel row y; -1 outside or in a gap.
@@ -143,19 +150,22 @@ public:
     std::int64_t UsualIntervalMs() const;
     // On the waterfall's time axis a reading stands for the time until the
     // next one, but for no more than one and a half usual intervals: a pause
-    // in sampling shows as a gap its own length, not as one row.
+    // in sampling shows as a gap, the rest of its length.
     std::int64_t CoverMs() const { return UsualIntervalMs() * 3 / 2; }
 
     // The waterfall: 513 pixels wide, one row per reading, newest at the top,
     // each pixel's index its bits (16: incomplete); the colour table is
     // BitsColor's. Shares the figures' memory: valid until the next change.
     QImage Waterfall() const;
-    // The pixel rows of a waterfall `height` pixels high from fromMs at the
-    // bottom to toMs at the top (at least one reading's cover apart). A
-    // pixel row shows the newest reading taken in its time, or an
-    // incomplete one taken then, so a short outage stays visible however
-    // many readings share a pixel row; with none taken then, the reading
-    // whose cover reaches into it; otherwise none.
+    // The pixel rows of a waterfall `height` pixels high from fromMs (or
+    // the oldest reading, if older) at the bottom to toMs (or the newest
+    // reading, if newer) at the top. A reading's row is as tall as the time
+    // until the next one, at least a usual interval and at most its cover;
+    // the rest of a longer wait is a gap. A pixel row shows the newest
+    // reading whose row starts in it, or an incomplete one starting there,
+    // so a short outage stays visible however many readings share a pixel
+    // row; with none starting there, the reading whose row reaches into it;
+    // otherwise none.
     TWaterfallRows WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const;
     // From the oldest reading to one usual interval after the newest.
     TWaterfallRows WaterfallRows(int height) const;

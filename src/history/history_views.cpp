@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 namespace {
@@ -284,10 +285,16 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
     painter.setPen(QColor(FrameColor));
     const TTimeTicks ticks = RoundTimeTicks(rows.FromMs, rows.ToMs, std::max(2, plot.height() / (2 * lh)),
                                             LocalOffsetMs(rows.FromMs));
+    // Rows stretched for readings close together push ticks apart, never
+    // together; where they still crowd, a label is left out.
+    int lastLabel = std::numeric_limits<int>::min() / 2;
     for (std::int64_t t = ticks.FirstMs; t <= ticks.LastMs && FFigures.Count() > 0; t += ticks.StepMs) {
         if (t < rows.FromMs || t > rows.ToMs)
             continue;
         const int at = plot.top() + int(std::lround(rows.Y(t)));
+        if (std::abs(at - lastLabel) < 3 * lh / 2)
+            continue;
+        lastLabel = at;
         painter.drawLine(plot.left() - lh / 3, at, plot.left() - 1, at);
         painter.drawText(QRect(area.left(), at - lh / 2, plot.left() - lh / 2 - area.left(), lh),
                          Qt::AlignRight | Qt::AlignVCenter, TimeText(t, ticks.StepMs));

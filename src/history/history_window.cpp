@@ -361,12 +361,15 @@ void THistoryWindow::ShowFigures()
 
     // The time axis runs from the oldest reading shown, not from the period's
     // start: a day's axis with the last ten minutes filled shows nothing.
+    // A period counted back from now ends now, so the time since the last
+    // reading shows; "Everything" ends at the newest reading, or readings of
+    // long ago would shrink to nothing. On the waterfall the newest reading
+    // has at least its usual share of time: a reading just taken gets a row.
     const std::int64_t oldest = FFigures.Rates().front().TimeMs;
     const std::int64_t newest = FFigures.Rates().back().TimeMs;
-    FTrend->SetSpan(oldest, std::max(FNow(), newest));
-    // The waterfall's top is now, or the newest reading's usual share of
-    // time when that reaches further: a reading just taken gets a row.
-    FWaterfall->SetSpan(oldest, std::max(FNow(), newest + FFigures.UsualIntervalMs()));
+    const std::int64_t end = Period() == Everything ? newest : std::max(FNow(), newest);
+    FTrend->SetSpan(oldest, end);
+    FWaterfall->SetSpan(oldest, std::max(end, newest + FFigures.UsualIntervalMs()));
     FEnvelope->FiguresChanged();
     FChanges->FiguresChanged();
     FPages->setCurrentIndex(View());

@@ -235,7 +235,9 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
         // The newest stands for a minute and a half, then nothing.
         {"now beyond the newest reading leaves the top empty", {0, 1, 2, 3}, -1, 8, 0, 8 * Minute,
          {-1, -1, -1, 0, 0, 1, 2, 3}},
-        {"a reading right at the top edge has the top row", {0, 1, 2, 3}, -1, 3, Minute, 3 * Minute, {0, 1, 2}},
+        // Readings a usual interval (a minute) apart have a row each, also
+        // a Plot click five seconds after a timed reading.
+        {"a Plot click between timed readings keeps its row", {}, -1, 7, 0, 6 * Minute, {0, 1, 2, 3, 4, 5, 6}},
         {"readings of a span of their own", {0, 1, 2, 3}, -1, 4, 0, 0, {0, 1, 2, 3}},
         {"no readings", {}, -1, 3, 0, 3 * Minute, {-1, -1, -1}},
     };
@@ -243,6 +245,10 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
         SCOPED_TRACE(c.name);
         THistoryFigures figures;
         figures.Reset(AtMinutes(c.minutes, c.outage));
+        if (c.minutes.empty() && c.height == 7) {
+            for (const int s : {0, 60, 120, 180, 185, 240, 300})
+                figures.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+        }
         const TWaterfallRows rows =
             c.to > 0 ? figures.WaterfallRows(c.height, c.from, c.to) : figures.WaterfallRows(c.height);
         EXPECT_EQ(rows.Shown, c.shown);
@@ -252,7 +258,7 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
             const int row = rows.At(y);
             const QRgb expected = row < 0                          ? NoReadingColor
                                   : !figures.Row(row).Completed ? IncompleteColor
-                                                                 : BitsColor(12);
+                                                                 : BitsColor(figures.Bits(row, 100));
             EXPECT_EQ(image.pixel(100, y), expected) << y;
         }
     }
@@ -261,6 +267,18 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
     figures.Reset(AtMinutes({0, 1, 2, 3, 9, 10}));
     const TWaterfallRows rows = figures.WaterfallRows(110, 0, 11 * Minute);
     EXPECT_DOUBLE_EQ(rows.Y(3 * Minute) - rows.Y(9 * Minute), 60.0);
+    EXPECT_DOUBLE_EQ(rows.Y(11 * Minute), 0.0);
+    EXPECT_DOUBLE_EQ(rows.Y(0), 110.0);
+    EXPECT_DOUBLE_EQ(rows.Y(6 * Minute), 50.0);
+    // Plot clicks a second apart between timed readings stand a usual
+    // interval tall each, as the timed ones do.
+    THistoryFigures burst;
+    for (const int s : {0, 60, 120, 121, 122, 180, 240})
+        burst.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+    const TWaterfallRows stretched = burst.WaterfallRows(70, 0, 300 * Second);
+    for (int row = 0; row < 7; ++row)
+        EXPECT_EQ(std::count(stretched.Shown.begin(), stretched.Shown.end(), row), 10) << row;
+    EXPECT_DOUBLE_EQ(stretched.Y(121 * Second), 40.0);
 }
 
 TEST(HistoryFigures, UsualIntervalIsTheMedianGap)

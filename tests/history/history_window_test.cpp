@@ -1,6 +1,6 @@
 // The History window on Qt's offscreen platform over a real history file:
 // its texts for each kind of store, taking in readings, the commands, the
-// hover read-out and what it remembers.
+// read-out of each view, the keys that close it and what it remembers.
 #include "app/hover_readout.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
@@ -17,8 +17,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QChart>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <QXYSeries>
 
 #include <gtest/gtest.h>
 
@@ -216,6 +219,207 @@ TEST_F(HistoryWindowTest, HoverReadsOutTimeToneFrequencyAndBits)
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view, &leave);
     EXPECT_EQ(label("lbTone"), HoverTexts(-1, 0, 0).Tone);
+}
+
+QString TimeOf(std::int64_t minutesAgo)
+{
+    return QDateTime::fromMSecsSinceEpoch(Now - minutesAgo * Minute).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// The middle of a tone's column in a tone view, at a height in the plot.
+QPoint TonePoint(const THistoryToneView* view, int tone, int y)
+{
+    const TToneViewLayout layout = view->Layout(view->rect());
+    return QPoint(int(std::lround((layout.ToneX(tone) + layout.ToneX(tone + 1)) / 2)), y);
+}
+
+// Each view reads out what the pointer is over in its own terms: the
+// waterfall a reading's tone, a pause as such; the envelope a tone's latest,
+// least and most bits; the change counts a tone's changes; the line rate
+// the reading nearest in time.
+TEST_F(HistoryWindowTest, ReadOutInEveryView)
+{
+    // Tone 102 carries (102 + minutes ago) % 16 bits: 10, 9, 8 (the outage
+    // at 17 not counted), then a pause of a quarter of an hour, then 8 and 7.
+    Record({Reading(20), Reading(19), Reading(18), Reading(17, HostA, false), Reading(2), Reading(1)});
+    auto window = Open(FStore);
+    const auto label = [&window](const char* name) {
+        return window->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    const auto toneTexts = HoverTexts(102, 0, 0);
+    const auto waterfallAt = [&window](std::int64_t minutesAgo) {
+        TWaterfallView* view = window->WaterfallView();
+        const TToneViewLayout layout = view->Layout(view->rect());
+        const TWaterfallRows& rows = view->Rows(layout.Plot.height());
+        return TonePoint(view, 102, layout.Plot.top() + int(rows.Y(Now - minutesAgo * Minute)));
+    };
+    // The plot's middle height at the time of a reading, minutes ago.
+    const auto trendAt = [&window](std::int64_t minutesAgo) {
+        TTrendView* view = window->TrendView();
+        QChart* chart = view->Chart();
+        const QPointF at = chart->mapToPosition(QPointF(double(Now - minutesAgo * Minute), 0), chart->series().first());
+        return view->mapFromScene(chart->mapToScene(QPointF(at.x(), chart->plotArea().center().y())));
+    };
+    const struct {
+        const char* name;
+        THistoryWindow::TView view;
+        std::function<QPoint()> where;
+        QString time, tone, frequency, bits;
+    } cases[] = {
+        {"waterfall, the newest reading", THistoryWindow::Waterfall, [&] { return waterfallAt(1) - QPoint(0, 2); },
+         QStringLiteral("Time:   ") + TimeOf(1), toneTexts.Tone, toneTexts.Frequency, HoverTexts(102, 0, 7).Bits},
+        {"waterfall, the oldest", THistoryWindow::Waterfall, [&] { return waterfallAt(20) - QPoint(0, 2); },
+         QStringLiteral("Time:   ") + TimeOf(20), toneTexts.Tone, toneTexts.Frequency, HoverTexts(102, 0, 10).Bits},
+        {"waterfall, the outage", THistoryWindow::Waterfall, [&] { return waterfallAt(17) - QPoint(0, 2); },
+         QStringLiteral("Time:   ") + TimeOf(17), toneTexts.Tone, toneTexts.Frequency,
+         QStringLiteral("Bits:   none, the cycle was incomplete")},
+        {"waterfall, the pause", THistoryWindow::Waterfall, [&] { return waterfallAt(10); }, QStringLiteral("Time:"),
+         toneTexts.Tone, toneTexts.Frequency, QStringLiteral("Bits:   no reading was taken then")},
+        {"envelope", THistoryWindow::Envelope,
+         [&] { return TonePoint(window->EnvelopeView(), 102, window->EnvelopeView()->height() / 2); },
+         QStringLiteral("Latest:   ") + TimeOf(1), toneTexts.Tone, toneTexts.Frequency,
+         HoverTexts(102, 0, 7).Bits + QStringLiteral(" (least 7, most 10)")},
+        {"bit changes", THistoryWindow::Changes,
+         [&] { return TonePoint(window->ChangesView(), 102, window->ChangesView()->height() / 2); },
+         QStringLiteral("Time:"), toneTexts.Tone, toneTexts.Frequency, QStringLiteral("Changes:   3")},
+        {"line rate, a reading", THistoryWindow::Trend, [&] { return trendAt(19); }, QStringLiteral("Time:   ") + TimeOf(19),
+         QStringLiteral("Upstream:   %1 kbit/s").arg(window->Figures().Row(4).UpKbps()), QString(), QString()},
+        {"line rate, the outage", THistoryWindow::Trend, [&] { return trendAt(17); },
+         QStringLiteral("Time:   ") + TimeOf(17), QStringLiteral("Upstream:   none"), QStringLiteral("Downstream:   none"),
+         QStringLiteral("Bits:   none, the cycle was incomplete")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        QWidget* target = c.view == THistoryWindow::Trend ? window->TrendView()->viewport() : window->CurrentView();
+        const QPoint at = c.where();
+        QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(label("lbTime"), c.time);
+        EXPECT_EQ(label("lbTone"), c.tone);
+        if (!c.frequency.isNull()) {
+            EXPECT_EQ(label("lbFrequency"), c.frequency);
+        }
+        if (!c.bits.isNull()) {
+            EXPECT_EQ(label("lbBits"), c.bits);
+        }
+        // Leaving the view clears the read-out.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(target, &leave);
+        EXPECT_EQ(label("lbTime"), QStringLiteral("Time:"));
+        EXPECT_EQ(label("lbTone"), HoverTexts(-1, 0, 0).Tone);
+    }
+    // The line rate's read-out names both directions of the reading.
+    window->SetView(THistoryWindow::Trend);
+    QApplication::processEvents();
+    const QPoint at = trendAt(2);
+    QMouseEvent move(QEvent::MouseMove, at, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window->TrendView()->viewport(), &move);
+    const TRatePoint& p = window->Figures().Row(1);
+    EXPECT_EQ(label("lbTime"), QStringLiteral("Time:   ") + TimeOf(2));
+    EXPECT_EQ(label("lbFrequency"), QStringLiteral("Downstream:   %1 kbit/s").arg(p.DownKbps()));
+    EXPECT_EQ(label("lbBits"), QStringLiteral("Bits:   %1 up, %2 down").arg(p.UpBits).arg(p.DownBits));
+}
+
+TEST_F(HistoryWindowTest, EscapeAndCtrlWClose)
+{
+    Record({Reading(3)});
+    const struct {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool closes;
+    } cases[] = {
+        {"Esc", Qt::Key_Escape, Qt::NoModifier, true},
+        {"Ctrl+W", Qt::Key_W, Qt::ControlModifier, true},
+        {"W alone", Qt::Key_W, Qt::NoModifier, false},
+        {"Ctrl+Q is not ours", Qt::Key_Q, Qt::ControlModifier, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto window = Open(FStore);
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // With the focus on a control inside, as a user has it.
+        window->findChild<QComboBox*>(QStringLiteral("cbPeriod"))->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(c.key), c.modifiers);
+        EXPECT_EQ(window->isVisible(), !c.closes);
+    }
+}
+
+TEST_F(HistoryWindowTest, HostsAreListedAsAddressesThenNames)
+{
+    for (const char* host : {"router10", "127.0.0.10", "Router2", "127.0.0.2", "::1", "127.0.0.1"})
+        Record({Reading(3, QString::fromLatin1(host))});
+    auto window = Open(FStore);
+    const QComboBox* hosts = window->findChild<QComboBox*>(QStringLiteral("cbHost"));
+    QStringList listed;
+    for (int i = 0; i < hosts->count(); ++i)
+        listed << hosts->itemText(i);
+    EXPECT_EQ(listed, (QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.10", "::1", "Router2", "router10"}));
+    EXPECT_EQ(window->Host(), QStringLiteral("127.0.0.1")); // the first, as before
+}
+
+// The save dialogs offer names after the host, the period and the view, and
+// a saved picture says host and period in its corner.
+TEST_F(HistoryWindowTest, SavedFilesAreNamedAfterHostAndPeriod)
+{
+    Record({Reading(3 * 24 * 60), Reading(30), Reading(20, QStringLiteral("::1")), Reading(10)});
+    const auto stamp = [](std::int64_t minutesAgo) {
+        return QDateTime::fromMSecsSinceEpoch(Now - minutesAgo * Minute).toString(QStringLiteral("yyyy-MM-dd_HHmm"));
+    };
+    const auto shown = [](std::int64_t minutesAgo) {
+        return QDateTime::fromMSecsSinceEpoch(Now - minutesAgo * Minute).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    };
+    const struct {
+        THistoryWindow::TPeriod period;
+        QString host;
+        THistoryWindow::TView view;
+        std::int64_t fromMinutesAgo;
+        QString viewPart, caption;
+    } cases[] = {
+        {THistoryWindow::Last24Hours, HostA, THistoryWindow::Waterfall, 24 * 60, "waterfall",
+         "127.0.0.1, last 24 hours: "},
+        {THistoryWindow::LastHour, HostA, THistoryWindow::Trend, 60, "line-rate", "127.0.0.1, last hour: "},
+        // "Everything" starts at the oldest reading shown.
+        {THistoryWindow::Everything, HostA, THistoryWindow::Changes, 3 * 24 * 60, "bit-changes",
+         "127.0.0.1, everything: "},
+        // What a file name cannot hold becomes '_'.
+        {THistoryWindow::Last7Days, QStringLiteral("::1"), THistoryWindow::Envelope, 7 * 24 * 60, "envelope",
+         "::1, last 7 days: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.viewPart.toStdString());
+        auto window = Open(FStore, c.period);
+        window->SetHost(c.host);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        const QString stem = QStringLiteral("tirvane-%1-%2-to-%3")
+                                 .arg(c.host == HostA ? HostA : QStringLiteral("__1"), stamp(c.fromMinutesAgo), stamp(0));
+        EXPECT_EQ(window->DefaultCsvName(), stem + QStringLiteral(".csv"));
+        EXPECT_EQ(window->DefaultPictureName(), stem + QLatin1Char('-') + c.viewPart + QStringLiteral(".png"));
+        EXPECT_EQ(window->PictureCaption(), c.caption + shown(c.fromMinutesAgo) + QStringLiteral(" to ") + shown(0));
+
+        // The picture: the view, and below it a band with the caption written
+        // from its left corner and nothing else.
+        const QString path = FDir.filePath(window->DefaultPictureName());
+        ASSERT_TRUE(window->SavePicture(path));
+        const QImage picture = QImage(path).convertToFormat(QImage::Format_RGB32);
+        const QSize view = window->CurrentView()->size();
+        ASSERT_EQ(picture.width(), view.width());
+        ASSERT_GT(picture.height(), view.height() + 10);
+        const int textWidth = window->fontMetrics().horizontalAdvance(window->PictureCaption());
+        const auto darkIn = [&picture, &view](int left, int right) {
+            int dark = 0;
+            for (int y = view.height(); y < picture.height(); ++y)
+                for (int x = left; x < right; ++x)
+                    dark += qGray(picture.pixel(x, y)) < 128;
+            return dark;
+        };
+        EXPECT_GT(darkIn(0, textWidth / 2), 20);
+        EXPECT_EQ(darkIn(textWidth + window->fontMetrics().height(), picture.width()), 0);
+    }
 }
 
 // In the file the main window keeps its boxes in, beside what is there.
