@@ -18,6 +18,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QChart>
+#include <QDateTimeAxis>
+#include <QValueAxis>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -419,6 +421,72 @@ TEST_F(HistoryWindowTest, SavedFilesAreNamedAfterHostAndPeriod)
         };
         EXPECT_GT(darkIn(0, textWidth / 2), 20);
         EXPECT_EQ(darkIn(textWidth + window->fontMetrics().height(), picture.width()), 0);
+    }
+}
+
+// The line rate's axes: kbit/s and bits per symbol each at a step of 1, 2
+// or 5 times a power of ten, and time from one round time to another with
+// ticks at round times.
+TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
+{
+    const struct {
+        const char* name;
+        std::vector<std::int64_t> minutesAgo;
+    } cases[] = {
+        {"a day", {23 * 60 + 59, 12 * 60 + 7, 3}},
+        {"ten minutes", {11, 7, 5, 2}},
+        {"an hour and a bit", {67, 40, 1}},
+    };
+    // Steps a reader counts in: seconds and minutes by 1, 2, 5, 10, 15, 30;
+    // hours by 1, 2, 3, 4, 6, 12.
+    std::vector<std::int64_t> roundSteps;
+    for (const std::int64_t unit : {std::int64_t(1000), Minute})
+        for (const int n : {1, 2, 5, 10, 15, 30})
+            roundSteps.push_back(n * unit);
+    for (const int n : {1, 2, 3, 4, 6, 12})
+        roundSteps.push_back(n * 60 * Minute);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(dir.filePath(QStringLiteral("h.sqlite"))));
+        for (const std::int64_t m : c.minutesAgo) {
+            TReading r = Reading(m);
+            // A thin line: a few bits, so the bits axis needs fractions of ten.
+            r.Bits.fill(0);
+            r.Bits[40] = std::uint8_t(3 + m % 3);
+            ASSERT_TRUE(store.Record(r));
+        }
+        auto window = Open(store);
+        window->resize(1000, 640);
+        window->SetView(THistoryWindow::Trend);
+        QApplication::processEvents();
+        QChart* chart = window->TrendView()->Chart();
+        const auto* time = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).first());
+        ASSERT_NE(time, nullptr);
+        const std::int64_t from = time->min().toMSecsSinceEpoch();
+        const std::int64_t to = time->max().toMSecsSinceEpoch();
+        const std::int64_t offset = std::int64_t(time->min().offsetFromUtc()) * 1000;
+        ASSERT_GE(time->tickCount(), 3);
+        const std::int64_t step = (to - from) / (time->tickCount() - 1);
+        EXPECT_EQ(from + step * (time->tickCount() - 1), to);
+        EXPECT_NE(std::find(roundSteps.begin(), roundSteps.end(), step), roundSteps.end()) << step;
+        EXPECT_EQ(((from + offset) % step + step) % step, 0) << time->min().toString().toStdString();
+        EXPECT_LE(from, Now - c.minutesAgo.front() * Minute);
+        EXPECT_GE(to, Now);
+        const QList<QAbstractAxis*> values = chart->axes(Qt::Vertical);
+        ASSERT_EQ(values.size(), 2);
+        for (QAbstractAxis* axis : values) {
+            const auto* value = qobject_cast<QValueAxis*>(axis);
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(value->tickType(), QValueAxis::TicksDynamic);
+            EXPECT_DOUBLE_EQ(value->tickAnchor(), 0);
+            EXPECT_DOUBLE_EQ(RoundStep(value->tickInterval()), value->tickInterval()) << value->tickInterval();
+            EXPECT_LE(value->max() / value->tickInterval(), 10.5);
+        }
+        // Both axes span the same line rate.
+        EXPECT_DOUBLE_EQ(qobject_cast<QValueAxis*>(values[0])->max(),
+                         qobject_cast<QValueAxis*>(values[1])->max() * LineRateKbps(1));
     }
 }
 
