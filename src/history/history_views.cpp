@@ -559,10 +559,14 @@ void TTrendView::UpdateTimeAxis()
     const TTimeTicks ticks =
         RoundTimeTicks(FFromMs, FToMs, std::max(3, plotWidth / labelWidth + 1), LocalOffsetMs(FFromMs));
     constexpr std::int64_t Minute = 60 * 1000;
-    const std::int64_t shown = ticks.LastMs - ticks.FirstMs;
-    FTime->setFormat(ticks.StepMs < Minute               ? QStringLiteral("HH:mm:ss")
-                     : shown <= 24 * 60 * Minute && ticks.StepMs < 24 * 60 * Minute ? QStringLiteral("HH:mm")
-                                                         : QStringLiteral("MM-dd HH:mm"));
+    constexpr std::int64_t Day = 24 * 60 * Minute;
+    // Dates only where the axis spans more than a day.
+    if (ticks.StepMs < Minute)
+        FTime->setFormat(QStringLiteral("HH:mm:ss"));
+    else if (ticks.LastMs - ticks.FirstMs <= Day)
+        FTime->setFormat(QStringLiteral("HH:mm"));
+    else
+        FTime->setFormat(QStringLiteral("MM-dd HH:mm"));
     FTime->setRange(QDateTime::fromMSecsSinceEpoch(ticks.FirstMs), QDateTime::fromMSecsSinceEpoch(ticks.LastMs));
     FTime->setTickCount(ticks.Count());
 }

@@ -146,28 +146,21 @@ TEST(ClipboardCopy, ASecondCopyReplacesTheFirst)
 // no SVG gets the same picture, down to the pixel.
 TEST(ClipboardCopy, ThePngIsTheSvgInPixels)
 {
-    const struct {
-        const char* name;
-        QSize chart;
-        QSize picture;
-    } cases[] = {
-        {"the designed size", {696, 237}, {695, 236}},
-        {"small", {400, 160}, {399, 159}},
-        {"wide", {1400, 300}, {1399, 299}},
-        {"a pixel", {1, 1}, {1, 1}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TTestChart chart(c.chart.width(), c.chart.height());
+    // {chart, picture}: one pixel smaller each way, as the vector picture.
+    const std::pair<QSize, QSize> cases[] = {
+        {{696, 237}, {695, 236}}, {{400, 160}, {399, 159}}, {{1400, 300}, {1399, 299}}, {{1, 1}, {1, 1}}};
+    for (const auto& [size, picture] : cases) {
+        SCOPED_TRACE(size.width());
+        TTestChart chart(size.width(), size.height());
         CopyChartToClipboard(chart, true);
         const QImage png = ClipboardPng().convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(png.size(), c.picture);
-        EXPECT_EQ(png, Render(ClipboardSvg(), c.picture));
-        if (c.chart.width() < 400)
+        ASSERT_EQ(png.size(), picture);
+        EXPECT_EQ(png, Render(ClipboardSvg(), picture));
+        if (size.width() < 400)
             continue;
         for (const auto& k : TTestChart::KnownPixels(chart.GetChartRectangle()))
             EXPECT_EQ(png.pixel(k.Where), k.Expected) << k.Name;
-        EXPECT_LT(qGray(png.pixel(0, c.picture.height() / 2)), 160); // the frame
+        EXPECT_LT(qGray(png.pixel(0, picture.height() / 2)), 160); // the frame
     }
 }
 

@@ -147,8 +147,6 @@ TEST_F(X11ClipboardTest, AnotherProgramReadsThePng)
         const QImage png = QImage::fromData(ReadClipboard(PngMimeType), "PNG");
         // One pixel smaller each way, as the vector picture.
         ASSERT_EQ(png.size(), size - QSize(1, 1));
-        if (qEnvironmentVariableIsSet("TIRVANE_KEEP_PICTURES"))
-            png.save(qEnvironmentVariable("TIRVANE_KEEP_PICTURES") + "/clipboard_chart_png.png");
         for (const auto& c : TTestChart::KnownPixels(chart.GetChartRectangle()))
             EXPECT_EQ(png.pixel(c.Where) | 0xFF000000U, c.Expected) << c.Name;
         // The black frame at the edge, smoothed but plainly dark.
