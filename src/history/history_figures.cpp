@@ -1,7 +1,9 @@
 #include "history/history_figures.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 
 TColor ToneColor(int tone)
 {
@@ -42,17 +44,23 @@ int BitsOfColor(QRgb color)
     return found == ColourMap.end() ? -2 : int(found - ColourMap.begin());
 }
 
-std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& points, std::int64_t bucketMs)
+std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& points, std::int64_t bucketMs,
+                                              std::int64_t maxGapMs)
 {
     std::vector<std::vector<TRatePoint>> runs;
     bool inRun = false;
     std::size_t i = 0;
+    const auto paused = [&points, maxGapMs](std::size_t k) {
+        return maxGapMs > 0 && k > 0 && points[k].TimeMs - points[k - 1].TimeMs > maxGapMs;
+    };
     while (i < points.size()) {
         if (!points[i].Completed) {
             inRun = false;
             ++i;
             continue;
         }
+        if (paused(i))
+            inRun = false;
         if (!inRun)
             runs.emplace_back();
         inRun = true;
@@ -66,7 +74,8 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
         const std::int64_t bucket = bucketOf(points[i].TimeMs);
         std::size_t end = i;
         std::size_t upLow = i, upHigh = i, downLow = i, downHigh = i;
-        while (end < points.size() && points[end].Completed && bucketOf(points[end].TimeMs) == bucket) {
+        while (end < points.size() && points[end].Completed && bucketOf(points[end].TimeMs) == bucket
+               && (end == i || !paused(end))) {
             const TRatePoint& p = points[end];
             if (p.UpBits < points[upLow].UpBits)
                 upLow = end;
@@ -230,13 +239,6 @@ QImage THistoryFigures::Waterfall() const
     return image;
 }
 
-int THistoryFigures::RowAt(int y, int height) const
-{
-    if (height <= 0 || y < 0 || y >= height || Count() == 0)
-        return -1;
-    return int(std::int64_t(y) * Count() / height);
-}
-
 int THistoryFigures::ToneAt(int x, int width)
 {
     if (width <= 0 || x < 0 || x >= width)
@@ -244,30 +246,176 @@ int THistoryFigures::ToneAt(int x, int width)
     return int(std::int64_t(x) * ToneCount / width);
 }
 
-QImage THistoryFigures::ScaledWaterfall(QSize size) const
+int THistoryFigures::RowNearest(std::int64_t timeMs) const
 {
+    if (FRates.empty())
+        return -1;
+    const auto after = std::lower_bound(FRates.begin(), FRates.end(), timeMs,
+                                        [](const TRatePoint& p, std::int64_t t) { return p.TimeMs < t; });
+    auto nearest = after;
+    if (after == FRates.end() || (after != FRates.begin() && timeMs - std::prev(after)->TimeMs <= after->TimeMs - timeMs))
+        nearest = std::prev(after);
+    return Count() - 1 - int(nearest - FRates.begin());
+}
+
+std::int64_t THistoryFigures::UsualIntervalMs() const
+{
+    constexpr std::int64_t Minute = 60000;
+    if (FRates.size() < 2)
+        return Minute;
+    std::vector<std::int64_t> intervals;
+    intervals.reserve(FRates.size() - 1);
+    for (std::size_t i = 1; i < FRates.size(); ++i)
+        intervals.push_back(FRates[i].TimeMs - FRates[i - 1].TimeMs);
+    const auto middle = intervals.begin() + std::ptrdiff_t(intervals.size() / 2);
+    std::nth_element(intervals.begin(), middle, intervals.end());
+    // Readings a millisecond apart would give a cover too thin to see.
+    return std::max<std::int64_t>(*middle, 1000);
+}
+
+TWaterfallRows THistoryFigures::WaterfallRows(int height) const
+{
+    if (FRates.empty())
+        return WaterfallRows(height, 0, 1);
+    return WaterfallRows(height, FRates.front().TimeMs, FRates.back().TimeMs + UsualIntervalMs());
+}
+
+TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const
+{
+    TWaterfallRows rows;
+    const std::int64_t usual = UsualIntervalMs();
+    const std::int64_t cover = CoverMs();
+    const int count = Count();
+    if (count > 0) {
+        fromMs = std::min(fromMs, FRates.front().TimeMs);
+        toMs = std::max(toMs, FRates.back().TimeMs);
+    }
+    rows.FromMs = fromMs;
+    rows.ToMs = std::max(toMs, fromMs + 1);
+    // Where each reading's row starts and ends on the axis, oldest first.
+    std::vector<std::int64_t> start(static_cast<std::size_t>(count));
+    std::vector<std::int64_t> end(static_cast<std::size_t>(count));
+    std::int64_t axis = count > 0 ? FRates.front().TimeMs - fromMs : rows.ToMs - fromMs;
+    rows.Knots.emplace_back(fromMs, 0);
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t t = FRates[std::size_t(i)].TimeMs;
+        const std::int64_t wait = (i + 1 < count ? FRates[std::size_t(i + 1)].TimeMs : rows.ToMs) - t;
+        const std::int64_t covered = std::min(wait, cover);
+        start[std::size_t(i)] = axis;
+        end[std::size_t(i)] = axis + std::clamp(wait, usual, cover);
+        rows.Knots.emplace_back(t, axis);
+        rows.Knots.emplace_back(t + covered, end[std::size_t(i)]);
+        axis = end[std::size_t(i)] + (wait - covered);
+    }
+    rows.AxisMs = std::max<std::int64_t>(axis, 1);
+    rows.Knots.emplace_back(rows.ToMs, rows.AxisMs);
+    rows.Shown.assign(std::size_t(std::max(0, height)), -1);
+    // i walks from the newest reading back down the axis as y walks down.
+    int i = count - 1;
+    for (int y = 0; y < height; ++y) {
+        const std::int64_t high = rows.AxisMs - rows.AxisMs * y / height;
+        const std::int64_t low = rows.AxisMs - rows.AxisMs * (y + 1) / height;
+        while (i >= 0 && start[std::size_t(i)] >= high)
+            --i;
+        int shown = -1;
+        int k = i;
+        for (; k >= 0 && start[std::size_t(k)] >= low; --k) {
+            if (shown < 0 || (FRates[std::size_t(shown)].Completed && !FRates[std::size_t(k)].Completed))
+                shown = k;
+        }
+        // No row starts here: the one below shows on as far as it reaches.
+        if (shown < 0 && i >= 0 && end[std::size_t(i)] > low)
+            shown = i;
+        rows.Shown[std::size_t(y)] = shown < 0 ? -1 : count - 1 - shown;
+        i = k;
+    }
+    return rows;
+}
+
+double TWaterfallRows::Y(std::int64_t ms) const
+{
+    std::int64_t axis = 0;
+    const auto after = std::upper_bound(Knots.begin(), Knots.end(), ms,
+                                        [](std::int64_t t, const auto& knot) { return t < knot.first; });
+    if (after == Knots.begin())
+        axis = Knots.empty() ? 0 : Knots.front().second;
+    else if (after == Knots.end())
+        axis = Knots.back().second;
+    else {
+        const auto& [t0, a0] = *std::prev(after);
+        const auto& [t1, a1] = *after;
+        axis = a0 + (t1 > t0 ? (a1 - a0) * (ms - t0) / (t1 - t0) : 0);
+    }
+    return double(AxisMs - axis) * Height() / double(AxisMs);
+}
+
+QImage THistoryFigures::ScaledWaterfall(const TWaterfallRows& rows, int width) const
+{
+    const QSize size(width, rows.Height());
     QImage image(size, QImage::Format_RGB32);
     if (size.isEmpty())
         return image;
-    image.fill(IncompleteColor);
-    const int count = Count();
-    if (count == 0)
-        return image;
+    image.fill(NoReadingColor);
     std::vector<int> toneOf(std::size_t(size.width()));
     for (int x = 0; x < size.width(); ++x)
         toneOf[std::size_t(x)] = ToneAt(x, size.width());
     for (int y = 0; y < size.height(); ++y) {
-        const int first = RowAt(y, size.height());
-        const int last = std::max(first + 1, int(std::int64_t(y + 1) * count / size.height()));
-        bool complete = true;
-        for (int row = first; row < last && complete; ++row)
-            complete = Row(row).Completed;
-        if (!complete)
-            continue; // stays grey
-        const std::uint8_t* bits = RowBits(first);
+        const int row = rows.At(y);
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        if (row < 0)
+            continue; // stays white
+        if (!Row(row).Completed) {
+            std::fill(line, line + size.width(), IncompleteColor);
+            continue;
+        }
+        const std::uint8_t* bits = RowBits(row);
         for (int x = 0; x < size.width(); ++x)
             line[x] = ColourMap[bits[toneOf[std::size_t(x)]]];
     }
     return image;
+}
+
+double RoundStep(double least)
+{
+    if (!(least > 0))
+        return 1;
+    double decade = std::pow(10.0, std::floor(std::log10(least)));
+    for (;; decade *= 10) {
+        for (const double f : {1.0, 2.0, 5.0}) {
+            // A hair of slack so 0.3 / 3 still gives 0.1, not 0.2.
+            if (f * decade >= least * (1 - 1e-9))
+                return f * decade;
+        }
+    }
+}
+
+TTimeTicks RoundTimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks, std::int64_t localOffsetMs)
+{
+    constexpr std::int64_t Second = 1000, Minute = 60 * Second, Hour = 60 * Minute, Day = 24 * Hour;
+    static constexpr std::int64_t Steps[] = {
+        Second,     2 * Second,  5 * Second,  10 * Second, 15 * Second, 30 * Second, Minute,   2 * Minute,
+        5 * Minute, 10 * Minute, 15 * Minute, 30 * Minute, Hour,        2 * Hour,    3 * Hour, 4 * Hour,
+        6 * Hour,   12 * Hour,   Day,         2 * Day,     5 * Day,     10 * Day,    15 * Day, 30 * Day,
+    };
+    toMs = std::max(toMs, fromMs);
+    maxTicks = std::max(maxTicks, 2);
+    // Whole multiples in local time: floor and ceiling of (t + offset).
+    const auto floorTo = [localOffsetMs](std::int64_t t, std::int64_t step) {
+        const std::int64_t local = t + localOffsetMs;
+        const std::int64_t q = local / step - (local % step < 0 ? 1 : 0);
+        return q * step - localOffsetMs;
+    };
+    TTimeTicks ticks;
+    for (std::int64_t step = Steps[0];; ) {
+        ticks.StepMs = step;
+        ticks.FirstMs = floorTo(fromMs, step);
+        ticks.LastMs = floorTo(toMs, step);
+        if (ticks.LastMs < toMs)
+            ticks.LastMs += step;
+        if (ticks.Count() <= maxTicks)
+            return ticks;
+        const auto next = std::upper_bound(std::begin(Steps), std::end(Steps), step);
+        // Beyond a month: months of 30 days, doubled until they fit.
+        step = next != std::end(Steps) ? *next : step * 2;
+    }
 }

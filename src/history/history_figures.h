@@ -36,12 +36,58 @@ constexpr double LineRateKbps(int bitsPerSymbol)
 // The waterfall's colour map: a perceptual ramp from dark violet (0 bits) over
 // blue and green to yellow (15 bits), its brightness rising step by step so more
 // bits always look brighter, also in grey print. Readings of incomplete
-// cycles are a grey that is none of the ramp's colours.
+// cycles are a grey that is none of the ramp's colours; times when no
+// reading was taken at all are white.
 QRgb BitsColor(int bits);
 constexpr QRgb IncompleteColor = 0xFF9A9A9A;
+constexpr QRgb NoReadingColor = 0xFFFFFFFF;
 // The inverse: the bits a colour stands for, -1 for the incomplete grey and
 // -2 for a colour that is not on the map.
 int BitsOfColor(QRgb color);
+
+// The smallest of ..., 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, ... at least `least`:
+// an axis step a reader adds up without effort.
+double RoundStep(double least);
+
+// Ticks at round times for a time axis: every StepMs, each a whole multiple
+// of the step in local time (a day's ticks at local midnight, an hour's on the
+// hour). FirstMs is the last tick at or before the axis' start, LastMs the
+// first at or after its end.
+struct TTimeTicks {
+    std::int64_t FirstMs = 0;
+    std::int64_t LastMs = 0;
+    std::int64_t StepMs = 1000;
+
+    int Count() const { return int((LastMs - FirstMs) / StepMs) + 1; }
+};
+// The smallest step of 1, 2, 5, 10, 15, 30 seconds or minutes, 1, 2, 3, 4, 6,
+// 12 hours or 1, 2, 5, 10, 15, 30, ... days that spans fromMs to toMs with at
+// most maxTicks ticks. localOffsetMs: local time minus UTC.
+TTimeTicks RoundTimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks, std::int64_t localOffsetMs);
+
+// Which reading each pixel row of a waterfall shows, on a time axis running
+// from ToMs at the plot's top edge down to FromMs at its bottom edge. Time
+// runs evenly down the axis, except that each reading has at least a usual
+// interval's height: Plot clicks seconds apart still get a row each, while a
+// pause in sampling is as tall as it was long. Painting and hovering both
+// read it, so the pointer names the reading it is over.
+struct TWaterfallRows {
+    std::int64_t FromMs = 0;
+    std::int64_t ToMs = 1;
+    // Per pixel row, top first: the reading row shown (0 the newest); -1
+    // where no reading was taken then.
+    std::vector<int> Shown;
+    // The axis as (time, height above the bottom edge in axis
+    // milliseconds) pairs, time rising, the height between them linear.
+    std::vector<std::pair<std::int64_t, std::int64_t>> Knots;
+    std::int64_t AxisMs = 1;
+
+    int Height() const { return int(Shown.size()); }
+    // The reading row under pixel row y; -1 outside or in a gap.
+    int At(int y) const { return y >= 0 && y < Height() ? Shown[std::size_t(y)] : -1; }
+    // Pixels from the top edge down to a time.
+    double Y(std::int64_t ms) const;
+};
 
 // One reading as the line-rate trend shows it.
 struct TRatePoint {
@@ -58,9 +104,11 @@ struct TRatePoint {
 // one point per bucket of `bucketMs` anyway: of each bucket only the points
 // holding the lowest or highest rate of either direction stay (at most four),
 // so dips survive the thinning. Runs of complete readings are kept apart so an
-// outage stays a gap: each inner vector is one unbroken line. bucketMs <= 0
+// outage stays a gap: each inner vector is one unbroken line. A pause in
+// sampling longer than maxGapMs breaks a run too (0: none does). bucketMs <= 0
 // keeps every point.
-std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& points, std::int64_t bucketMs);
+std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& points, std::int64_t bucketMs,
+                                              std::int64_t maxGapMs = 0);
 
 class THistoryFigures {
 public:
@@ -92,19 +140,43 @@ public:
 
     // Oldest first.
     const std::deque<TRatePoint>& Rates() const { return FRates; }
+    // The row (0 the newest) of the reading taken nearest to a time; -1
+    // when there is none.
+    int RowNearest(std::int64_t timeMs) const;
+
+    // The usual time from one reading to the next: the median of the
+    // intervals, so clicks on Plot between timed readings and pauses in
+    // sampling do not sway it; a minute while there are fewer than two.
+    std::int64_t UsualIntervalMs() const;
+    // On the waterfall's time axis a reading stands for the time until the
+    // next one, but for no more than one and a half usual intervals: a pause
+    // in sampling shows as a gap, the rest of its length.
+    std::int64_t CoverMs() const { return UsualIntervalMs() * 3 / 2; }
 
     // The waterfall: 513 pixels wide, one row per reading, newest at the top,
     // each pixel's index its bits (16: incomplete); the colour table is
     // BitsColor's. Shares the figures' memory: valid until the next change.
     QImage Waterfall() const;
-    // The waterfall scaled to `size` without smoothing: each pixel row shows
-    // the reading under it, or the incomplete grey when any reading it covers
-    // was incomplete, so a short outage stays visible however many readings
-    // share a pixel row.
-    QImage ScaledWaterfall(QSize size) const;
-    // The row and the tone under a point of a waterfall drawn `size` large;
-    // -1 outside. Painting and hovering both use these.
-    int RowAt(int y, int height) const;
+    // The pixel rows of a waterfall `height` pixels high from fromMs (or
+    // the oldest reading, if older) at the bottom to toMs (or the newest
+    // reading, if newer) at the top. A reading's row is as tall as the time
+    // until the next one, at least a usual interval and at most its cover;
+    // the rest of a longer wait is a gap. A pixel row shows the newest
+    // reading whose row starts in it, or an incomplete one starting there,
+    // so a short outage stays visible however many readings share a pixel
+    // row; with none starting there, the reading whose row reaches into it;
+    // otherwise none.
+    TWaterfallRows WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const;
+    // From the oldest reading to one usual interval after the newest.
+    TWaterfallRows WaterfallRows(int height) const;
+    // The waterfall drawn `width` pixels wide over these rows without
+    // smoothing: each pixel the colour of its reading's bits, the incomplete
+    // grey, or white where no reading was taken.
+    QImage ScaledWaterfall(const TWaterfallRows& rows, int width) const;
+    QImage ScaledWaterfall(QSize size) const { return ScaledWaterfall(WaterfallRows(size.height()), size.width()); }
+    // The row and the tone under a point of a waterfall drawn `size` large
+    // over the readings' own span; -1 outside.
+    int RowAt(int y, int height) const { return WaterfallRows(height).At(y); }
     static int ToneAt(int x, int width);
 
 private:

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <tuple>
 
 namespace {
 
@@ -25,21 +27,31 @@ constexpr int ToneTick = UpstreamToneCount;
 // The smallest of 1, 2, 5, 10, 20, 50, ... at least `least`.
 int NiceStep(double least)
 {
-    for (int decade = 1;; decade *= 10) {
-        for (int f : {1, 2, 5}) {
-            if (f * decade >= least)
-                return f * decade;
-        }
-    }
+    return std::max(1, int(std::lround(RoundStep(least))));
 }
 
-// Seconds only where the readings shown are close enough together to need
-// them.
-QString TimeText(std::int64_t ms, std::int64_t spanMs)
+// Local time minus UTC at a moment: the axes tick at round local times.
+std::int64_t LocalOffsetMs(std::int64_t ms)
 {
-    const bool seconds = spanMs < 2 * 3600 * 1000;
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
-                                                                : QStringLiteral("yyyy-MM-dd HH:mm"));
+    return std::int64_t(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) * 1000;
+}
+
+// Seconds only where the ticks are less than a minute apart.
+QString TimeText(std::int64_t ms, std::int64_t stepMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(stepMs < 60000 ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
+                                                                       : QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+// Digits after the point that labels at this step need.
+int StepDecimals(double step)
+{
+    int decimals = 0;
+    while (decimals < 6 && std::abs(step - std::round(step)) > 1e-9) {
+        step *= 10;
+        ++decimals;
+    }
+    return decimals;
 }
 
 void DrawSwatch(QPainter& painter, int x, int y, int size, QRgb colour, const QString& text)
@@ -72,6 +84,26 @@ THistoryToneView::THistoryToneView(const THistoryFigures& figures, QWidget* pare
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(400, 250);
+    setMouseTracking(true);
+}
+
+std::pair<int, int> THistoryToneView::CellAt(QPoint point) const
+{
+    const TToneViewLayout layout = Layout(rect());
+    if (!layout.Plot.contains(point))
+        return {-1, -1};
+    return {-1, layout.ToneAt(point.x())};
+}
+
+void THistoryToneView::mouseMoveEvent(QMouseEvent* event)
+{
+    const auto [row, tone] = CellAt(event->position().toPoint());
+    emit Hovered(row, tone);
+}
+
+void THistoryToneView::leaveEvent(QEvent*)
+{
+    emit Hovered(-1, -1);
 }
 
 int THistoryToneView::LeftMargin(const QFontMetrics& metrics) const
@@ -207,13 +239,32 @@ int TWaterfallView::LeftMargin(const QFontMetrics& metrics) const
 
 int TWaterfallView::LegendWidth(const QFontMetrics& metrics) const
 {
-    return metrics.height() * 2 + metrics.horizontalAdvance(QStringLiteral("incomplete"));
+    return metrics.height() * 2 + std::max(metrics.horizontalAdvance(QStringLiteral("incomplete")),
+                                           metrics.horizontalAdvance(QStringLiteral("no reading")));
 }
 
 void TWaterfallView::FiguresChanged()
 {
+    FRows = TWaterfallRows();
     FScaled = QImage();
     update();
+}
+
+void TWaterfallView::SetSpan(std::int64_t fromMs, std::int64_t toMs)
+{
+    FFromMs = fromMs;
+    FToMs = toMs;
+    FiguresChanged();
+}
+
+const TWaterfallRows& TWaterfallView::Rows(int height) const
+{
+    if (FRows.Height() != height || FRows.Shown.empty()) {
+        // Without a span of its own the view shows the readings' span.
+        FRows = FToMs > FFromMs ? FFigures.WaterfallRows(height, FFromMs, FToMs) : FFigures.WaterfallRows(height);
+        FScaled = QImage();
+    }
+    return FRows;
 }
 
 void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
@@ -222,22 +273,30 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
     const QRect& plot = layout.Plot;
     const int lh = layout.LineHeight;
     painter.fillRect(area, Qt::white);
+    const TWaterfallRows& rows = Rows(plot.height());
     if (FScaled.size() != plot.size())
-        FScaled = FFigures.ScaledWaterfall(plot.size());
+        FScaled = FFigures.ScaledWaterfall(rows, plot.width());
     painter.drawImage(plot.topLeft(), FScaled);
     DrawFrame(painter, area, layout, QStringLiteral("Waterfall: bits per tone, one row per reading, newest at the top"));
 
-    // Time of the reading at a row every few lines.
+    // Round times down the time axis, as many as fit two lines apart; the
+    // rows between them are as tall as the time they stand for.
     painter.setPen(QColor(FrameColor));
-    const int count = FFigures.Count();
-    const std::int64_t span = count > 0 ? FFigures.Row(0).TimeMs - FFigures.Row(count - 1).TimeMs : 0;
-    const int every = std::max(2 * lh, count > 0 ? plot.height() / std::max(1, std::min(count, 12)) : plot.height());
-    for (int y = 0; y < plot.height() && count > 0; y += every) {
-        const int row = FFigures.RowAt(y, plot.height());
-        const int at = plot.top() + y;
+    const TTimeTicks ticks = RoundTimeTicks(rows.FromMs, rows.ToMs, std::max(2, plot.height() / (2 * lh)),
+                                            LocalOffsetMs(rows.FromMs));
+    // Rows stretched for readings close together push ticks apart, never
+    // together; where they still crowd, a label is left out.
+    int lastLabel = std::numeric_limits<int>::min() / 2;
+    for (std::int64_t t = ticks.FirstMs; t <= ticks.LastMs && FFigures.Count() > 0; t += ticks.StepMs) {
+        if (t < rows.FromMs || t > rows.ToMs)
+            continue;
+        const int at = plot.top() + int(std::lround(rows.Y(t)));
+        if (std::abs(at - lastLabel) < 3 * lh / 2)
+            continue;
+        lastLabel = at;
         painter.drawLine(plot.left() - lh / 3, at, plot.left() - 1, at);
         painter.drawText(QRect(area.left(), at - lh / 2, plot.left() - lh / 2 - area.left(), lh),
-                         Qt::AlignRight | Qt::AlignVCenter, TimeText(FFigures.Row(row).TimeMs, span));
+                         Qt::AlignRight | Qt::AlignVCenter, TimeText(t, ticks.StepMs));
     }
     painter.save();
     painter.translate(area.left() + lh / 4, plot.center().y());
@@ -246,11 +305,12 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
                      QStringLiteral("Time of reading (newest at the top)"));
     painter.restore();
 
-    // The legend: the colour of each number of bits, and the outage grey.
+    // The legend: the colour of each number of bits, the outage grey and
+    // the white of times without readings.
     const QRect& legend = layout.Legend;
     painter.drawText(QRect(legend.left(), legend.top() - lh - 2, legend.width(), lh), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("Bits"));
-    const int cell = std::max(4, std::min(lh, legend.height() / (MaxToneBits + 3)));
+    const int cell = std::max(4, std::min(lh, legend.height() / (MaxToneBits + 5)));
     for (int bits = MaxToneBits; bits >= 0; --bits) {
         const int y = legend.top() + (MaxToneBits - bits) * cell;
         painter.fillRect(QRect(legend.left(), y, lh, cell), QColor(BitsColor(bits)));
@@ -258,10 +318,17 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
             painter.drawText(QRect(legend.left() + lh + lh / 3, y - lh / 2 + cell / 2, legend.width(), lh),
                              Qt::AlignLeft | Qt::AlignVCenter, QString::number(bits));
     }
-    const int greyY = legend.top() + (MaxToneBits + 2) * cell;
-    painter.fillRect(QRect(legend.left(), greyY, lh, cell), QColor(IncompleteColor));
-    painter.drawText(QRect(legend.left() + lh + lh / 3, greyY - lh / 2 + cell / 2, legend.width(), lh),
-                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("incomplete"));
+    const std::pair<QRgb, QString> others[] = {{IncompleteColor, QStringLiteral("incomplete")},
+                                               {NoReadingColor, QStringLiteral("no reading")}};
+    int y = legend.top() + (MaxToneBits + 2) * cell;
+    for (const auto& [colour, text] : others) {
+        painter.fillRect(QRect(legend.left(), y, lh, cell), QColor(colour));
+        if (colour == NoReadingColor)
+            painter.drawRect(QRect(legend.left(), y, lh - 1, cell - 1));
+        painter.drawText(QRect(legend.left() + lh + lh / 3, y - lh / 2 + cell / 2, legend.width(), lh),
+                         Qt::AlignLeft | Qt::AlignVCenter, text);
+        y += cell * 3 / 2;
+    }
 }
 
 std::pair<int, int> TWaterfallView::CellAt(QPoint point) const
@@ -269,18 +336,7 @@ std::pair<int, int> TWaterfallView::CellAt(QPoint point) const
     const TToneViewLayout layout = Layout(rect());
     if (!layout.Plot.contains(point))
         return {-1, -1};
-    return {FFigures.RowAt(point.y() - layout.Plot.top(), layout.Plot.height()), layout.ToneAt(point.x())};
-}
-
-void TWaterfallView::mouseMoveEvent(QMouseEvent* event)
-{
-    const auto [row, tone] = CellAt(event->position().toPoint());
-    emit Hovered(row, tone);
-}
-
-void TWaterfallView::leaveEvent(QEvent*)
-{
-    emit Hovered(-1, -1);
+    return {Rows(layout.Plot.height()).At(point.y() - layout.Plot.top()), layout.ToneAt(point.x())};
 }
 
 // --- envelope ---
@@ -400,6 +456,7 @@ TTrendView::TTrendView(const THistoryFigures& figures, QWidget* parent)
     FChart->addAxis(FRate, Qt::AlignLeft);
     FChart->addAxis(FBits, Qt::AlignRight);
     setMinimumSize(400, 250);
+    viewport()->setMouseTracking(true);
 }
 
 void TTrendView::SetSpan(std::int64_t fromMs, std::int64_t toMs)
@@ -416,6 +473,12 @@ void TTrendView::FiguresChanged()
         Rebuild();
 }
 
+void TTrendView::resizeEvent(QResizeEvent* event)
+{
+    QChartView::resizeEvent(event);
+    UpdateTimeAxis();
+}
+
 void TTrendView::showEvent(QShowEvent* event)
 {
     if (FDirty)
@@ -430,7 +493,8 @@ void TTrendView::Rebuild()
     // More than a few points per pixel column cannot be told apart.
     const std::int64_t span = FToMs - FFromMs;
     const std::int64_t bucket = span / std::max(200, width() / 2);
-    const auto runs = RateRuns(FFigures.Rates(), bucket);
+    // A pause in sampling is a gap as an outage is, as on the waterfall.
+    const auto runs = RateRuns(FFigures.Rates(), bucket, FFigures.CoverMs());
     int highest = 0;
     for (const auto& run : runs) {
         for (const TRatePoint& p : run)
@@ -467,15 +531,65 @@ void TTrendView::Rebuild()
             }
         }
     }
+    // Each value axis ticks at round steps of its own: kbit/s on the left,
+    // bits per symbol on the right, the two ranges the same line rate. Only
+    // the left one draws grid lines, so no two grids cross the plot.
     const double top = std::max(10.0, LineRateKbps(highest) * 1.1);
-    const double step = NiceStep(top / 6);
-    const double rounded = std::ceil(top / step) * step;
-    FRate->setRange(0, rounded);
-    FRate->setTickCount(int(rounded / step) + 1);
-    FBits->setRange(0, rounded / LineRateKbps(1));
-    FBits->setTickCount(int(rounded / step) + 1);
-    constexpr std::int64_t Hour = 3600 * 1000;
-    FTime->setFormat(span <= 2 * Hour ? QStringLiteral("HH:mm:ss")
-                     : span <= 24 * Hour ? QStringLiteral("HH:mm") : QStringLiteral("MM-dd HH:mm"));
-    FTime->setRange(QDateTime::fromMSecsSinceEpoch(FFromMs), QDateTime::fromMSecsSinceEpoch(FToMs));
+    const double rateStep = RoundStep(top / 6);
+    const double rounded = std::ceil(top / rateStep) * rateStep;
+    const double bitsTop = rounded / LineRateKbps(1);
+    const double bitsStep = RoundStep(bitsTop / 6);
+    for (const auto& [axis, range, step] : {std::tuple{FRate, rounded, rateStep}, std::tuple{FBits, bitsTop, bitsStep}}) {
+        axis->setRange(0, range);
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0);
+        axis->setTickInterval(step);
+        axis->setLabelFormat(QStringLiteral("%.") + QString::number(StepDecimals(step)) + QStringLiteral("f"));
+    }
+    FBits->setGridLineVisible(false);
+    UpdateTimeAxis();
+}
+
+void TTrendView::UpdateTimeAxis()
+{
+    // The time axis from the round time before the first reading to the one
+    // after the span's end, ticked at round times as many as fit.
+    const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("00-00 00:00")) * 3 / 2;
+    const int plotWidth = width() - 10 * fontMetrics().height(); // less the value axes on both sides
+    const TTimeTicks ticks =
+        RoundTimeTicks(FFromMs, FToMs, std::max(3, plotWidth / labelWidth + 1), LocalOffsetMs(FFromMs));
+    constexpr std::int64_t Minute = 60 * 1000;
+    constexpr std::int64_t Day = 24 * 60 * Minute;
+    // Dates only where the axis spans more than a day.
+    if (ticks.StepMs < Minute)
+        FTime->setFormat(QStringLiteral("HH:mm:ss"));
+    else if (ticks.LastMs - ticks.FirstMs <= Day)
+        FTime->setFormat(QStringLiteral("HH:mm"));
+    else
+        FTime->setFormat(QStringLiteral("MM-dd HH:mm"));
+    FTime->setRange(QDateTime::fromMSecsSinceEpoch(ticks.FirstMs), QDateTime::fromMSecsSinceEpoch(ticks.LastMs));
+    FTime->setTickCount(ticks.Count());
+}
+
+int TTrendView::RowAt(QPoint point) const
+{
+    const QPointF inChart = FChart->mapFromScene(mapToScene(point));
+    if (!FChart->plotArea().contains(inChart) || FChart->series().isEmpty())
+        return -1;
+    const double timeMs = FChart->mapToValue(inChart, FChart->series().first()).x();
+    return FFigures.RowNearest(std::int64_t(std::llround(timeMs)));
+}
+
+void TTrendView::mouseMoveEvent(QMouseEvent* event)
+{
+    emit Hovered(RowAt(event->position().toPoint()), -1);
+    QChartView::mouseMoveEvent(event);
+}
+
+bool TTrendView::viewportEvent(QEvent* event)
+{
+    // The pointer moves over the view's viewport: leaving it leaves the plot.
+    if (event->type() == QEvent::Leave)
+        emit Hovered(-1, -1);
+    return QChartView::viewportEvent(event);
 }

@@ -42,9 +42,18 @@ public:
     TToneViewLayout Layout(const QRect& area) const;
     // The figures changed: paint again when next shown.
     virtual void FiguresChanged() { update(); }
+    // The reading row and the tone under a point of the widget; -1 where
+    // the view has none (the bar views show no single reading).
+    virtual std::pair<int, int> CellAt(QPoint point) const;
+
+signals:
+    // The pointer is over a cell (row, tone) of the plot, or left it (-1, -1).
+    void Hovered(int row, int tone);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     virtual int ValueTop() const { return 1; }
     virtual int LeftMargin(const QFontMetrics& metrics) const;
     virtual int LegendWidth(const QFontMetrics& /*metrics*/) const { return 0; }
@@ -70,22 +79,25 @@ public:
 
     void Draw(QPainter& painter, const QRect& area) const override;
     void FiguresChanged() override;
-    // The reading row and tone under a point of the widget; -1 outside.
-    std::pair<int, int> CellAt(QPoint point) const;
-
-signals:
-    // The pointer is over a cell (row, tone), or left the plot (-1, -1).
-    void Hovered(int row, int tone);
+    // The time span the time axis shows, UTC ms: fromMs at the bottom,
+    // toMs at the top.
+    void SetSpan(std::int64_t fromMs, std::int64_t toMs);
+    // The reading row and tone under a point of the widget; -1 outside, and
+    // row -1 where no reading was taken.
+    std::pair<int, int> CellAt(QPoint point) const override;
+    // Which reading each pixel row of the plot shows, for a plot this high.
+    const TWaterfallRows& Rows(int height) const;
 
 protected:
     int LeftMargin(const QFontMetrics& metrics) const override;
     int LegendWidth(const QFontMetrics& metrics) const override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
 
 private:
-    // The scaled waterfall, made again only when the figures or the plot's
-    // size changed.
+    std::int64_t FFromMs = 0;
+    std::int64_t FToMs = 0;
+    // The pixel rows and the scaled waterfall, made again only when the
+    // figures, the span or the plot's size changed.
+    mutable TWaterfallRows FRows;
     mutable QImage FScaled;
 };
 
@@ -127,12 +139,23 @@ public:
     void FiguresChanged();
 
     QChart* Chart() const { return FChart; }
+    // The reading row nearest in time to a point of the plot; -1 off it.
+    int RowAt(QPoint point) const;
+
+signals:
+    // The pointer is near a reading (row, -1), or left the plot (-1, -1).
+    void Hovered(int row, int tone);
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void Rebuild();
+    // Round times as many as the width has room for.
+    void UpdateTimeAxis();
 
     const THistoryFigures& FFigures;
     QChart* FChart = nullptr;

@@ -2,6 +2,7 @@
 
 #include "line/hover_readout.h"
 #include "history/history_views.h"
+#include "history/host_order.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 
@@ -13,15 +14,19 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -54,6 +59,22 @@ const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Lin
 QString TimeText(std::int64_t ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// Minutes are enough to tell periods apart.
+QString PeriodTimeText(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+// A host as part of a file name: what a file name cannot hold, or would
+// read as a folder, becomes '_'.
+QString FileNamePart(const QString& text)
+{
+    QString part;
+    for (const QChar c : text)
+        part += c.isLetterOrNumber() || c == u'.' || c == u'-' ? c : QChar(u'_');
+    return part;
 }
 
 QString ReadingsText(std::int64_t count)
@@ -170,7 +191,8 @@ void THistoryWindow::CreateControls()
         FPages->addWidget(page);
     layout->addWidget(FPages, 1);
 
-    // The hover read-out of the waterfall, written as the main window's.
+    // The read-out of what the pointer is over, written as the main
+    // window's; each view fills it in its own terms.
     auto* readout = new QHBoxLayout;
     lbTime = new QLabel(this);
     lbTime->setObjectName(QStringLiteral("lbTime"));
@@ -212,10 +234,19 @@ void THistoryWindow::CreateControls()
         }
     });
     connect(tbView, &QTabBar::currentChanged, this, [this] {
+        ShowCell(-1, -1); // what the read-out said was of the other view
         ShowFigures();
         SaveSettings();
     });
-    connect(FWaterfall, &TWaterfallView::Hovered, this, &THistoryWindow::ShowCell);
+    for (THistoryToneView* view : {static_cast<THistoryToneView*>(FWaterfall), static_cast<THistoryToneView*>(FEnvelope),
+                                   static_cast<THistoryToneView*>(FChanges)})
+        connect(view, &THistoryToneView::Hovered, this, &THistoryWindow::ShowCell);
+    connect(FTrend, &TTrendView::Hovered, this, &THistoryWindow::ShowCell);
+    // A window of its own, closed as such windows are.
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
     connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
     connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
     connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
@@ -277,7 +308,7 @@ std::int64_t THistoryWindow::PeriodStart() const
 
 void THistoryWindow::RefreshHosts()
 {
-    const QStringList hosts = FStore.Hosts();
+    const QStringList hosts = SortedHosts(FStore.Hosts());
     if (!hosts.contains(FHost))
         FHost = hosts.isEmpty() ? QString() : hosts.first();
     const QSignalBlocker blocker(cbHost);
@@ -351,8 +382,15 @@ void THistoryWindow::ShowFigures()
 
     // The time axis runs from the oldest reading shown, not from the period's
     // start: a day's axis with the last ten minutes filled shows nothing.
-    FTrend->SetSpan(FFigures.Rates().front().TimeMs, std::max(FNow(), FFigures.Rates().back().TimeMs));
-    FWaterfall->FiguresChanged();
+    // A period counted back from now ends now, so the time since the last
+    // reading shows; "Everything" ends at the newest reading, or readings of
+    // long ago would shrink to nothing. On the waterfall the newest reading
+    // has at least its usual share of time: a reading just taken gets a row.
+    const std::int64_t oldest = FFigures.Rates().front().TimeMs;
+    const std::int64_t newest = FFigures.Rates().back().TimeMs;
+    const std::int64_t end = Period() == Everything ? newest : std::max(FNow(), newest);
+    FTrend->SetSpan(oldest, end);
+    FWaterfall->SetSpan(oldest, std::max(end, newest + FFigures.UsualIntervalMs()));
     FEnvelope->FiguresChanged();
     FChanges->FiguresChanged();
     FPages->setCurrentIndex(View());
@@ -390,20 +428,65 @@ void THistoryWindow::TakeIn(const TReading& reading)
 
 void THistoryWindow::ShowCell(int row, int tone)
 {
-    if (row < 0 || tone < 0 || row >= FFigures.Count()) {
-        const THoverTexts captions = HoverTexts(-1, 0, 0);
-        lbTime->setText(QStringLiteral("Time:"));
-        lbTone->setText(captions.Tone);
-        lbFrequency->setText(captions.Frequency);
-        lbBits->setText(captions.Bits);
-        return;
+    const THoverTexts captions = HoverTexts(-1, 0, 0);
+    QString time = QStringLiteral("Time:");
+    QString toneText = captions.Tone;
+    QString frequency = captions.Frequency;
+    QString bits = captions.Bits;
+    const bool haveRow = row >= 0 && row < FFigures.Count();
+    const bool haveTone = tone >= 0 && tone < ToneCount;
+    const auto timeOf = [this](int r) { return QStringLiteral("Time:   ") + TimeText(FFigures.Row(r).TimeMs); };
+    if (haveTone) {
+        toneText = HoverTexts(tone, 0, 0).Tone;
+        frequency = HoverTexts(tone, 0, 0).Frequency;
     }
-    const int bits = FFigures.Bits(row, tone);
-    const THoverTexts texts = HoverTexts(tone, 0, bits);
-    lbTime->setText(QStringLiteral("Time:   ") + TimeText(FFigures.Row(row).TimeMs));
-    lbTone->setText(texts.Tone);
-    lbFrequency->setText(texts.Frequency);
-    lbBits->setText(bits < 0 ? QStringLiteral("Bits:   none, the cycle was incomplete") : texts.Bits);
+    switch (View()) {
+    case Waterfall:
+        if (haveRow)
+            time = timeOf(row);
+        if (haveRow && haveTone)
+            bits = FFigures.Bits(row, tone) < 0 ? QStringLiteral("Bits:   none, the cycle was incomplete")
+                                                : HoverTexts(tone, 0, FFigures.Bits(row, tone)).Bits;
+        else if (haveTone)
+            bits = QStringLiteral("Bits:   no reading was taken then");
+        break;
+    case Envelope:
+        if (haveTone && FFigures.CompleteCount() > 0) {
+            // The bars are the newest complete reading's.
+            for (int r = 0; r < FFigures.Count(); ++r) {
+                if (FFigures.Row(r).Completed) {
+                    time = QStringLiteral("Latest:   ") + TimeText(FFigures.Row(r).TimeMs);
+                    break;
+                }
+            }
+            bits = HoverTexts(tone, 0, FFigures.Latest(tone)).Bits
+                   + QStringLiteral(" (least %1, most %2)").arg(FFigures.Min(tone)).arg(FFigures.Max(tone));
+        }
+        break;
+    case Changes:
+        if (haveTone)
+            bits = QStringLiteral("Changes:   %1").arg(FFigures.Changes(tone));
+        break;
+    case Trend:
+        if (haveRow) {
+            const TRatePoint& p = FFigures.Row(row);
+            time = timeOf(row);
+            if (p.Completed) {
+                toneText = QStringLiteral("Upstream:   %1 kbit/s").arg(p.UpKbps());
+                frequency = QStringLiteral("Downstream:   %1 kbit/s").arg(p.DownKbps());
+                bits = QStringLiteral("Bits:   %1 up, %2 down").arg(p.UpBits).arg(p.DownBits);
+            } else {
+                toneText = QStringLiteral("Upstream:   none");
+                frequency = QStringLiteral("Downstream:   none");
+                bits = QStringLiteral("Bits:   none, the cycle was incomplete");
+            }
+        }
+        break;
+    }
+    lbTime->setText(time);
+    lbTone->setText(toneText);
+    lbFrequency->setText(frequency);
+    lbBits->setText(bits);
 }
 
 bool THistoryWindow::ExportCsv(const QString& path)
@@ -422,7 +505,24 @@ bool THistoryWindow::SavePicture(const QString& path)
     QWidget* view = CurrentView();
     if (view == nullptr)
         return false;
-    const QImage picture = view->grab().toImage();
+    const QImage shot = view->grab().toImage();
+    // A band below the view says whose line and which period: a picture
+    // passed on keeps its context.
+    const qreal ratio = shot.devicePixelRatio();
+    const QFontMetrics metrics = fontMetrics();
+    const int band = metrics.height() * 3 / 2;
+    QImage picture(shot.width(), shot.height() + int(std::lround(band * ratio)), QImage::Format_RGB32);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::white);
+    {
+        QPainter painter(&picture);
+        painter.setFont(font());
+        painter.drawImage(QPoint(0, 0), shot);
+        painter.setPen(Qt::black);
+        const int top = int(std::lround(shot.height() / ratio));
+        painter.drawText(QRect(metrics.height() / 2, top, int(shot.width() / ratio), band),
+                         Qt::AlignLeft | Qt::AlignVCenter, PictureCaption());
+    }
     QString error;
     if (WriteWhole(path, [&picture](QIODevice& file) { return picture.save(&file, "PNG"); }, error))
         return true;
@@ -447,9 +547,46 @@ QString AskSavePath(QWidget* parent, const QString& caption, const QString& name
 
 } // namespace
 
+std::pair<std::int64_t, std::int64_t> THistoryWindow::ShownPeriod() const
+{
+    const std::int64_t now = FNow();
+    std::int64_t from = PeriodStart();
+    if (from == Always)
+        from = FFigures.Count() > 0 ? FFigures.Rates().front().TimeMs : now;
+    return {from, now};
+}
+
+QString THistoryWindow::PictureCaption() const
+{
+    const auto [from, to] = ShownPeriod();
+    return QStringLiteral("%1, %2: %3 to %4")
+        .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].caption).toLower(), PeriodTimeText(from),
+             PeriodTimeText(to));
+}
+
+QString THistoryWindow::FileNameStem() const
+{
+    const auto [from, to] = ShownPeriod();
+    const auto stamp = [](std::int64_t ms) {
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd_HHmm"));
+    };
+    return QStringLiteral("tirvane-%1-%2-to-%3").arg(FileNamePart(FHost), stamp(from), stamp(to));
+}
+
+QString THistoryWindow::DefaultCsvName() const
+{
+    return FileNameStem() + QStringLiteral(".csv");
+}
+
+QString THistoryWindow::DefaultPictureName() const
+{
+    const QString view = QString::fromLatin1(ViewCaptions[View()]).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+    return FileNameStem() + QLatin1Char('-') + view + QStringLiteral(".png");
+}
+
 void THistoryWindow::ExportCsvClick()
 {
-    const QString path = AskSavePath(this, QStringLiteral("Export CSV"), QStringLiteral("tirvane-history.csv"),
+    const QString path = AskSavePath(this, QStringLiteral("Export CSV"), DefaultCsvName(),
                                      QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
     if (!path.isEmpty())
         ExportCsv(path);
@@ -457,8 +594,7 @@ void THistoryWindow::ExportCsvClick()
 
 void THistoryWindow::SavePictureClick()
 {
-    const QString name = QStringLiteral("tirvane-%1.png").arg(QString::fromLatin1(ViewCaptions[View()]).toLower().replace(QLatin1Char(' '), QLatin1Char('-')));
-    const QString path = AskSavePath(this, QStringLiteral("Save picture"), name,
+    const QString path = AskSavePath(this, QStringLiteral("Save picture"), DefaultPictureName(),
                                      QStringLiteral("PNG pictures (*.png);;All files (*)"), QStringLiteral("png"));
     if (!path.isEmpty())
         SavePicture(path);

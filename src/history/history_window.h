@@ -64,6 +64,14 @@ public:
     // when the file cannot be written.
     bool ExportCsv(const QString& path);
     bool SavePicture(const QString& path);
+    // What a saved picture says in its corner: the host and the period, from
+    // its start (the oldest reading for "Everything") to now.
+    QString PictureCaption() const;
+    // The names the save dialogs offer: the host, the period and, for a
+    // picture, the view, so files saved of different lines and days do not
+    // overwrite each other.
+    QString DefaultCsvName() const;
+    QString DefaultPictureName() const;
     // The confirmation the delete command asks, for `count` readings.
     static QString DeleteQuestion(std::int64_t count, std::int64_t timeMs, int hostCount);
 
@@ -72,7 +80,8 @@ public slots:
     void Reload();
     // A reading the main window has just recorded.
     void TakeIn(const TReading& reading);
-    // The hover read-out for a waterfall cell; (-1, -1) clears it.
+    // The read-out under the views for what the pointer is over in the
+    // current view: a reading row, a tone or both; (-1, -1) clears it.
     void ShowCell(int row, int tone);
 
     void ExportCsvClick();
@@ -92,6 +101,10 @@ private:
     void SaveSettings() const;
     void RestoreSettings();
     std::int64_t PeriodStart() const;
+    // The period as shown: its start, or the oldest reading shown when it
+    // has none, to now.
+    std::pair<std::int64_t, std::int64_t> ShownPeriod() const;
+    QString FileNameStem() const;
 
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);

@@ -22,8 +22,9 @@ struct TScreenMetrics;
 // buffering is off while it is drawn and restored on every path.
 QImage CreateChartBitmap(TChartPanel& chart, TColor backColor, const QRect& rect);
 
-// Puts the chart on the clipboard as a vector picture, replacing what the
-// clipboard held. Throws "Cannot open clipboard" when it cannot.
+// Puts the chart on the clipboard as a vector picture and that picture in
+// pixels, replacing what the clipboard held. Throws "Cannot open clipboard" when it
+// cannot.
 void CopyChartToClipboard(TChartPanel& chart, bool enhanced);
 
 // The chart recorded as a vector picture one pixel smaller than rect in

@@ -29,6 +29,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -143,8 +144,17 @@ TEST_F(HistoryOnScreenTest, WaterfallRowsDecodeToTheServedBits)
     ASSERT_EQ(Window()->Figures().Count(), rows) << Window()->MessageText().toStdString();
     TWaterfallView* view = Window()->WaterfallView();
     const TToneViewLayout layout = view->Layout(view->rect());
+    // The rows stand as tall as the time each reading stands for: the middle
+    // of the pixel rows that show a reading.
+    const TWaterfallRows& shown = view->Rows(layout.Plot.height());
     for (int row = 0; row < rows; ++row) {
-        const int y = view->mapToGlobal(QPoint(0, layout.Plot.top() + (2 * row + 1) * layout.Plot.height() / (2 * rows))).y();
+        std::vector<int> at;
+        for (int y = 0; y < shown.Height(); ++y) {
+            if (shown.At(y) == row)
+                at.push_back(y);
+        }
+        ASSERT_FALSE(at.empty()) << "row " << row << " has no pixel row";
+        const int y = view->mapToGlobal(QPoint(0, layout.Plot.top() + at[at.size() / 2])).y();
         for (int tone = 0; tone < ToneCount; ++tone) {
             const int x = ColumnOf(view, layout, tone);
             if (x < 0)

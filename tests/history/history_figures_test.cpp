@@ -1,6 +1,7 @@
 // The History window's figures from small reading sets whose results are
 // known by hand.
 #include "history/history_figures.h"
+#include "history/host_order.h"
 
 #include <gtest/gtest.h>
 
@@ -197,6 +198,170 @@ TEST(HistoryFigures, RateRunsBreakAtOutagesAndKeepExtremes)
         }
         EXPECT_EQ(minutes, c.minutes);
     }
+}
+
+} // namespace
+
+namespace {
+
+constexpr std::int64_t Second = 1000;
+constexpr std::int64_t Minute = 60 * Second;
+constexpr std::int64_t Hour = 60 * Minute;
+constexpr std::int64_t Day = 24 * Hour;
+
+// Readings at these minutes, the one at `outage` incomplete.
+std::vector<TReading> AtMinutes(const std::vector<int>& minutes, int outage = -1)
+{
+    std::vector<TReading> readings;
+    for (const int m : minutes)
+        readings.push_back(R(m, m != outage, {{100, 12}}));
+    return readings;
+}
+
+TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
+{
+    const struct {
+        const char* name;
+        std::vector<int> minutes;
+        int outage;
+        int height;
+        std::int64_t from, to;
+        std::vector<int> shown; // the reading row of each pixel row, top first
+    } cases[] = {
+        // A pixel a minute: the six minutes between 3 and 9 take six pixel
+        // rows, the reading at 3 standing for a minute and a half of them.
+        {"a six-minute pause", {0, 1, 2, 3, 9, 10}, -1, 11, 0, 11 * Minute, {0, 1, -1, -1, -1, -1, 2, 2, 3, 4, 5}},
+        {"two readings a pixel row, the outage wins", {0, 1, 2, 3, 4, 5, 6, 7}, 5, 4, 0, 8 * Minute, {0, 2, 4, 6}},
+        // The newest stands for a minute and a half, then nothing.
+        {"now beyond the newest reading leaves the top empty", {0, 1, 2, 3}, -1, 8, 0, 8 * Minute,
+         {-1, -1, -1, 0, 0, 1, 2, 3}},
+        {"readings of a span of their own", {0, 1, 2, 3}, -1, 4, 0, 0, {0, 1, 2, 3}},
+        {"no readings", {}, -1, 3, 0, 3 * Minute, {-1, -1, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        THistoryFigures figures;
+        figures.Reset(AtMinutes(c.minutes, c.outage));
+        const TWaterfallRows rows =
+            c.to > 0 ? figures.WaterfallRows(c.height, c.from, c.to) : figures.WaterfallRows(c.height);
+        EXPECT_EQ(rows.Shown, c.shown);
+        // The picture agrees with the rows: white where none, grey for the outage.
+        const QImage image = figures.ScaledWaterfall(rows, 513);
+        for (int y = 0; y < c.height; ++y) {
+            const int row = rows.At(y);
+            const QRgb expected = row < 0                          ? NoReadingColor
+                                  : !figures.Row(row).Completed ? IncompleteColor
+                                                                 : BitsColor(figures.Bits(row, 100));
+            EXPECT_EQ(image.pixel(100, y), expected) << y;
+        }
+    }
+    // Time runs evenly down the plot: the pause is as tall as six minutes.
+    THistoryFigures figures;
+    figures.Reset(AtMinutes({0, 1, 2, 3, 9, 10}));
+    const TWaterfallRows rows = figures.WaterfallRows(110, 0, 11 * Minute);
+    EXPECT_DOUBLE_EQ(rows.Y(3 * Minute) - rows.Y(9 * Minute), 60.0);
+    EXPECT_DOUBLE_EQ(rows.Y(6 * Minute), 50.0);
+    // Plot clicks a second apart between timed readings stand a usual
+    // interval tall each, as the timed ones do.
+    THistoryFigures burst;
+    for (const int s : {0, 60, 120, 121, 122, 180, 240})
+        burst.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+    const TWaterfallRows stretched = burst.WaterfallRows(70, 0, 300 * Second);
+    for (int row = 0; row < 7; ++row)
+        EXPECT_EQ(std::count(stretched.Shown.begin(), stretched.Shown.end(), row), 10) << row;
+    EXPECT_DOUBLE_EQ(stretched.Y(121 * Second), 40.0);
+}
+
+TEST(HistoryFigures, UsualIntervalIsTheMedianGap)
+{
+    // A pause does not sway it, nor a Plot click; never thinner than a second.
+    const struct {
+        std::vector<int> seconds;
+        std::int64_t usual;
+    } cases[] = {{{}, Minute}, {{0}, Minute},         {{0, 60, 120, 480, 540}, Minute}, {{0, 5, 60, 120, 180, 240}, Minute},
+                 {{0, 30, 60, 90}, 30 * Second}, {{0, 0, 0}, Second}};
+    for (const auto& c : cases) {
+        THistoryFigures figures;
+        for (const int s : c.seconds)
+            figures.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+        EXPECT_EQ(figures.UsualIntervalMs(), c.usual) << c.seconds.size();
+        EXPECT_EQ(figures.CoverMs(), c.usual * 3 / 2);
+    }
+}
+
+TEST(HistoryFigures, RowNearestATime)
+{
+    THistoryFigures figures;
+    figures.Reset(AtMinutes({0, 1, 5}));
+    for (const auto& [at, row] : {std::pair{-10 * Minute, 2}, {0LL, 2}, {174 * Second, 1}, {3 * Minute, 1},
+                                  {186 * Second, 0}, {100 * Minute, 0}})
+        EXPECT_EQ(figures.RowNearest(at), row) << at;
+    EXPECT_EQ(THistoryFigures().RowNearest(0), -1);
+}
+
+TEST(HistoryFigures, RoundStepsAreOneTwoOrFiveTimesAPowerOfTen)
+{
+    for (const auto& [least, step] : {std::pair{0.0, 1.0}, {0.07, 0.1}, {0.1, 0.1}, {0.3 / 3, 0.1}, {0.3, 0.5},
+                                      {1.0, 1.0}, {1.2, 2.0}, {2.5, 5.0}, {7.0, 10.0}, {1760.0, 2000.0}})
+        EXPECT_DOUBLE_EQ(RoundStep(least), step) << least;
+}
+
+TEST(HistoryFigures, TimeTicksAtRoundLocalTimes)
+{
+    constexpr std::int64_t Noon = 1796644800000; // 2026-12-07 12:00 UTC
+    const struct {
+        const char* name;
+        std::int64_t from, to;
+        int maxTicks;
+        std::int64_t offset;
+        TTimeTicks expected;
+    } cases[] = {
+        {"a day from 12:01, in UTC", Noon - Day + Minute, Noon, 8, 0, {Noon - Day, Noon, 4 * Hour}},
+        {"the same five and a half hours east", Noon - Day + Minute, Noon, 8, 5 * Hour + 30 * Minute,
+         {Noon - Day - 90 * Minute, Noon + 150 * Minute, 4 * Hour}},
+        {"the same five hours west, fewer ticks", Noon - Day + Minute, Noon, 5, -5 * Hour,
+         {Noon - Day - 7 * Hour, Noon + 5 * Hour, 12 * Hour}},
+        {"ten minutes", Noon + 30 * Second, Noon + 10 * Minute + 10 * Second, 6, 0,
+         {Noon, Noon + 15 * Minute, 5 * Minute}},
+        {"under a minute", Noon + 3 * Second, Noon + 48 * Second, 10, 0, {Noon, Noon + 50 * Second, 10 * Second}},
+        {"ninety days", 0, 90 * Day, 5, 0, {0, 90 * Day, 30 * Day}},
+        {"beyond the list: months doubled", 0, 400 * Day, 4, 0, {0, 480 * Day, 240 * Day}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TTimeTicks ticks = RoundTimeTicks(c.from, c.to, c.maxTicks, c.offset);
+        EXPECT_EQ(std::tuple(ticks.FirstMs, ticks.LastMs, ticks.StepMs),
+                  std::tuple(c.expected.FirstMs, c.expected.LastMs, c.expected.StepMs));
+        EXPECT_LE(ticks.Count(), std::max(2, c.maxTicks));
+        EXPECT_EQ(((ticks.FirstMs + c.offset) % ticks.StepMs + ticks.StepMs) % ticks.StepMs, 0);
+    }
+}
+
+TEST(HistoryFigures, RateRunsBreakAtPausesInSampling)
+{
+    std::deque<TRatePoint> points;
+    for (const int minute : {0, 1, 2, 9, 10})
+        points.push_back({minute * Minute, true, 100, 1000});
+    const struct {
+        std::int64_t maxGap;
+        std::vector<std::size_t> runLengths;
+    } cases[] = {{0, {5}}, {90 * Second, {3, 2}}, {6 * Minute, {3, 2}}, {7 * Minute, {5}}};
+    for (const auto& c : cases) {
+        std::vector<std::size_t> lengths;
+        for (const auto& run : RateRuns(points, 0, c.maxGap))
+            lengths.push_back(run.size());
+        EXPECT_EQ(lengths, c.runLengths) << c.maxGap;
+    }
+}
+
+TEST(HistoryFigures, HostsSortAsAddressesThenNames)
+{
+    const QStringList sorted = SortedHosts({"router10", "127.0.0.10", "::1", "Router2", "127.0.0.2", "10.0.0.1",
+                                            "fe80::1", "192.168.1.1", "modem", "127.0.0.1:2323", "router02"});
+    EXPECT_EQ(sorted, (QStringList{"10.0.0.1", "127.0.0.2", "127.0.0.10", "192.168.1.1", "::1", "fe80::1",
+                                   "127.0.0.1:2323", "modem", "Router2", "router02", "router10"}));
+    // "127.0.0.01" is no address but a name, after every address.
+    EXPECT_FALSE(HostBefore("127.0.0.01", "::"));
 }
 
 } // namespace

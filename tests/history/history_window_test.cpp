@@ -1,6 +1,6 @@
 // The History window on Qt's offscreen platform over a real history file:
 // its texts for each kind of store, taking in readings, the commands, the
-// hover read-out and what it remembers.
+// read-out of each view, the keys that close it and what it remembers.
 #include "line/hover_readout.h"
 #include "history/history_views.h"
 #include "history/history_window.h"
@@ -19,8 +19,13 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QChart>
+#include <QDateTimeAxis>
+#include <QValueAxis>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <QXYSeries>
 
 #include <gtest/gtest.h>
 
@@ -257,6 +262,189 @@ TEST_F(HistoryWindowTest, HoverReadsOutTimeToneFrequencyAndBits)
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(view, &leave);
     EXPECT_EQ(label("lbTone"), HoverTexts(-1, 0, 0).Tone);
+}
+
+QString TimeOf(std::int64_t minutesAgo, const char* format = "yyyy-MM-dd HH:mm:ss")
+{
+    return QDateTime::fromMSecsSinceEpoch(Now - minutesAgo * Minute).toString(QString::fromLatin1(format));
+}
+
+// Each view reads out what the pointer is over in its own terms: the
+// waterfall a reading's tone or a pause; the envelope a tone's latest, least
+// and most bits; the change counts its changes; the line rate the reading
+// nearest in time.
+TEST_F(HistoryWindowTest, ReadOutInEveryView)
+{
+    // Tone 102 carries (102 + minutes ago) % 16 bits: 10, 9, 8, the outage,
+    // a quarter of an hour's pause, 8 and 7.
+    Record({Reading(20), Reading(19), Reading(18), Reading(17, HostA, false), Reading(2), Reading(1)});
+    auto window = Open(FStore);
+    const auto label = [&window](const char* name) { return window->findChild<QLabel*>(name)->text(); };
+    // The middle of tone 102's column at a time (waterfall) or mid-height.
+    const auto toneAt = [&window](std::int64_t minutesAgo) {
+        auto* view = static_cast<THistoryToneView*>(window->CurrentView());
+        const TToneViewLayout l = view->Layout(view->rect());
+        const int y = minutesAgo < 0 ? l.Plot.center().y()
+                                     : l.Plot.top() + int(window->WaterfallView()->Rows(l.Plot.height()).Y(Now - minutesAgo * Minute)) - 2;
+        return QPoint(int(std::lround((l.ToneX(102) + l.ToneX(103)) / 2)), y);
+    };
+    const auto rateAt = [&window](std::int64_t minutesAgo) {
+        QChart* chart = window->TrendView()->Chart();
+        const QPointF at = chart->mapToPosition(QPointF(double(Now - minutesAgo * Minute), 0), chart->series().first());
+        return window->TrendView()->mapFromScene(chart->mapToScene(QPointF(at.x(), chart->plotArea().center().y())));
+    };
+    const THoverTexts tone = HoverTexts(102, 0, 0);
+    const TRatePoint& r19 = window->Figures().Row(4);
+    const struct {
+        const char* name;
+        THistoryWindow::TView view;
+        QPoint at;
+        QString time, tone, frequency, bits;
+    } cases[] = {
+        {"waterfall, newest", THistoryWindow::Waterfall, toneAt(1), "Time:   " + TimeOf(1), tone.Tone, tone.Frequency,
+         HoverTexts(102, 0, 7).Bits},
+        {"waterfall, oldest", THistoryWindow::Waterfall, toneAt(20), "Time:   " + TimeOf(20), tone.Tone, tone.Frequency,
+         HoverTexts(102, 0, 10).Bits},
+        {"waterfall, outage", THistoryWindow::Waterfall, toneAt(17), "Time:   " + TimeOf(17), tone.Tone, tone.Frequency,
+         "Bits:   none, the cycle was incomplete"},
+        {"waterfall, pause", THistoryWindow::Waterfall, toneAt(10), "Time:", tone.Tone, tone.Frequency,
+         "Bits:   no reading was taken then"},
+        {"envelope", THistoryWindow::Envelope, {}, "Latest:   " + TimeOf(1), tone.Tone, tone.Frequency,
+         HoverTexts(102, 0, 7).Bits + " (least 7, most 10)"},
+        {"bit changes", THistoryWindow::Changes, {}, "Time:", tone.Tone, tone.Frequency, "Changes:   3"},
+        {"line rate", THistoryWindow::Trend, {}, "Time:   " + TimeOf(19),
+         QStringLiteral("Upstream:   %1 kbit/s").arg(r19.UpKbps()), QStringLiteral("Downstream:   %1 kbit/s").arg(r19.DownKbps()),
+         QStringLiteral("Bits:   %1 up, %2 down").arg(r19.UpBits).arg(r19.DownBits)},
+        {"line rate, outage", THistoryWindow::Trend, {}, "Time:   " + TimeOf(17), "Upstream:   none", "Downstream:   none",
+         "Bits:   none, the cycle was incomplete"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        const bool trend = c.view == THistoryWindow::Trend;
+        QWidget* target = trend ? window->TrendView()->viewport() : window->CurrentView();
+        const QPoint at = trend ? rateAt(c.time.endsWith(TimeOf(19)) ? 19 : 17) : c.at.isNull() ? toneAt(-1) : c.at;
+        QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        EXPECT_EQ(QStringList({label("lbTime"), label("lbTone"), label("lbFrequency"), label("lbBits")}).join(" | ").toStdString(),
+                  QStringList({c.time, c.tone, c.frequency, c.bits}).join(" | ").toStdString());
+        QEvent leave(QEvent::Leave); // leaving clears it
+        QApplication::sendEvent(target, &leave);
+        EXPECT_EQ(label("lbTime") + label("lbTone"), "Time:" + HoverTexts(-1, 0, 0).Tone);
+    }
+}
+
+TEST_F(HistoryWindowTest, EscapeAndCtrlWClose)
+{
+    Record({Reading(3)});
+    const std::tuple<int, Qt::KeyboardModifiers, bool> cases[] = {{Qt::Key_Escape, Qt::NoModifier, true},
+                                                                  {Qt::Key_W, Qt::ControlModifier, true},
+                                                                  {Qt::Key_W, Qt::NoModifier, false},
+                                                                  {Qt::Key_Q, Qt::ControlModifier, false}};
+    for (const auto& [key, modifiers, closes] : cases) {
+        auto window = Open(FStore);
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        window->findChild<QComboBox*>("cbPeriod")->setFocus(); // on a control inside, as a user has it
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+        EXPECT_EQ(window->isVisible(), !closes) << key;
+    }
+}
+
+TEST_F(HistoryWindowTest, HostsAreListedAsAddressesThenNames)
+{
+    for (const char* host : {"router10", "127.0.0.10", "Router2", "127.0.0.2", "::1", "127.0.0.1"})
+        Record({Reading(3, QString::fromLatin1(host))});
+    auto window = Open(FStore);
+    const QComboBox* hosts = window->findChild<QComboBox*>("cbHost");
+    QStringList listed;
+    for (int i = 0; i < hosts->count(); ++i)
+        listed << hosts->itemText(i);
+    EXPECT_EQ(listed, (QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.10", "::1", "Router2", "router10"}));
+}
+
+// The save dialogs offer names after the host, the period and the view; a
+// saved picture says host and period in a band in its bottom-left corner.
+TEST_F(HistoryWindowTest, SavedFilesAreNamedAfterHostAndPeriod)
+{
+    Record({Reading(3 * 24 * 60), Reading(30), Reading(20, QStringLiteral("::1")), Reading(10)});
+    const struct {
+        THistoryWindow::TPeriod period;
+        QString host;
+        THistoryWindow::TView view;
+        std::int64_t fromMinutesAgo; // "Everything" starts at the oldest reading
+        QString name, caption;
+    } cases[] = {
+        {THistoryWindow::Last24Hours, HostA, THistoryWindow::Waterfall, 24 * 60, HostA, "127.0.0.1, last 24 hours: "},
+        {THistoryWindow::Everything, HostA, THistoryWindow::Trend, 3 * 24 * 60, HostA, "127.0.0.1, everything: "},
+        {THistoryWindow::Last7Days, "::1", THistoryWindow::Envelope, 7 * 24 * 60, "__1", "::1, last 7 days: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.caption.toStdString());
+        auto window = Open(FStore, c.period);
+        window->SetHost(c.host);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        const QString stem = "tirvane-" + c.name + "-" + TimeOf(c.fromMinutesAgo, "yyyy-MM-dd_HHmm") + "-to-" + TimeOf(0, "yyyy-MM-dd_HHmm");
+        const QString view = QStringList{"-waterfall", "-envelope", "", "-line-rate"}[c.view];
+        EXPECT_EQ(QStringList({window->DefaultCsvName(), window->DefaultPictureName()}),
+                  QStringList({stem + ".csv", stem + view + ".png"}));
+        EXPECT_EQ(window->PictureCaption(), c.caption + TimeOf(c.fromMinutesAgo, "yyyy-MM-dd HH:mm") + " to " + TimeOf(0, "yyyy-MM-dd HH:mm"));
+
+        const QString path = FDir.filePath(window->DefaultPictureName());
+        ASSERT_TRUE(window->SavePicture(path));
+        const QImage picture(path);
+        const QSize shown = window->CurrentView()->size();
+        ASSERT_TRUE(picture.width() == shown.width() && picture.height() > shown.height() + 10);
+        const int textEnd = window->fontMetrics().horizontalAdvance(window->PictureCaption()) + window->fontMetrics().height();
+        int left = 0, right = 0; // dark pixels in the band under the caption and beyond it
+        for (int y = shown.height(); y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                (x < textEnd ? left : right) += qGray(picture.pixel(x, y)) < 128;
+        EXPECT_GT(left, 20);
+        EXPECT_EQ(right, 0);
+    }
+}
+
+// The line rate's axes tick at 1, 2 or 5 times a power of ten, each its
+// own, and at round times from one round time to another.
+TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
+{
+    const std::vector<std::int64_t> cases[] = {{23 * 60 + 59, 12 * 60 + 7, 3}, {11, 7, 5, 2}, {67, 40, 1}};
+    for (const auto& minutesAgo : cases) {
+        SCOPED_TRACE(minutesAgo.front());
+        QTemporaryDir dir;
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(dir.filePath(QStringLiteral("h.sqlite"))));
+        for (const std::int64_t m : minutesAgo) {
+            TReading r{Now - m * Minute, HostA, true, {}};
+            r.Bits[40] = std::uint8_t(3 + m % 3); // a thin line: the bits axis needs fractions
+            ASSERT_TRUE(store.Record(r));
+        }
+        auto window = Open(store);
+        window->SetView(THistoryWindow::Trend);
+        QApplication::processEvents();
+        QChart* chart = window->TrendView()->Chart();
+        const auto* time = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).first());
+        const std::int64_t from = time->min().toMSecsSinceEpoch(), to = time->max().toMSecsSinceEpoch();
+        const std::int64_t step = (to - from) / std::max(1, time->tickCount() - 1);
+        EXPECT_TRUE(from <= Now - minutesAgo.front() * Minute && to >= Now && time->tickCount() >= 3);
+        EXPECT_EQ(from + step * (time->tickCount() - 1), to);
+        // Seconds or minutes by 1, 2, 5, 10, 15 or 30; hours by 1, 2, 3, 4, 6 or 12.
+        const std::int64_t unit = step >= 60 * Minute ? 60 * Minute : step >= Minute ? Minute : 1000;
+        const QList<std::int64_t> counts = unit > Minute ? QList<std::int64_t>{1, 2, 3, 4, 6, 12} : QList<std::int64_t>{1, 2, 5, 10, 15, 30};
+        EXPECT_TRUE(step % unit == 0 && counts.contains(step / unit)) << step;
+        EXPECT_EQ((from + time->min().offsetFromUtc() * std::int64_t(1000)) % step, 0);
+        const auto* rate = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0]);
+        const auto* bits = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[1]);
+        for (const QValueAxis* axis : {rate, bits}) {
+            EXPECT_EQ(std::tuple(axis->tickType(), axis->tickAnchor()), std::tuple(QValueAxis::TicksDynamic, 0.0));
+            EXPECT_DOUBLE_EQ(RoundStep(axis->tickInterval()), axis->tickInterval());
+            EXPECT_LE(axis->max() / axis->tickInterval(), 10.5);
+        }
+        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1)); // the same line rate
+    }
 }
 
 // In the file the main window keeps its boxes in, beside what is there.

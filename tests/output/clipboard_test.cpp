@@ -1,6 +1,7 @@
-// The vector copy on the clipboard, in-process (Qt's offscreen clipboard):
-// one SVG entry of the stated size that draws the chart, replacing what was
-// there, with the chart's switches restored however the copy ends.
+// The copy on the clipboard, in-process (Qt's offscreen clipboard): an SVG
+// of the stated size that draws the chart and the same picture as PNG,
+// replacing what was there, with the chart's switches restored however the
+// copy ends.
 #include "support/qt_print.h"
 #include "support/real_test_chart.h"
 #include "support/test_chart.h"
@@ -76,16 +77,24 @@ QByteArray ClipboardSvg()
     return QGuiApplication::clipboard()->mimeData()->data(SvgMimeType);
 }
 
+QImage ClipboardPng()
+{
+    return QImage::fromData(QGuiApplication::clipboard()->mimeData()->data(PngMimeType), "PNG");
+}
+
+const QStringList BothTypes = {SvgMimeType, PngMimeType};
+
 } // namespace
 
-TEST(ClipboardCopy, HoldsExactlyOneSvgEntryOfTheStatedSize)
+TEST(ClipboardCopy, HoldsAnSvgAndAPngOfTheStatedSize)
 {
     QGuiApplication::clipboard()->setText("text that must go");
     TTestChart chart;
     CopyChartToClipboard(chart, true);
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->formats(), QStringList{SvgMimeType});
+    EXPECT_EQ(data->formats(), BothTypes);
+    EXPECT_EQ(ClipboardPng().size(), QSize(695, 236));
 
     const QByteArray svg = ClipboardSvg();
     EXPECT_TRUE(QSvgRenderer(svg).isValid());
@@ -129,7 +138,30 @@ TEST(ClipboardCopy, ASecondCopyReplacesTheFirst)
     TTestChart large(800, 300);
     CopyChartToClipboard(large, true);
     EXPECT_EQ(ReadHeader(ClipboardSvg()).ViewBox, "0 0 799 299");
-    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), QStringList{SvgMimeType});
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->formats(), BothTypes);
+    EXPECT_EQ(ClipboardPng().size(), QSize(799, 299));
+}
+
+// The PNG is the SVG beside it drawn at its own size: a program that pastes
+// no SVG gets the same picture, down to the pixel.
+TEST(ClipboardCopy, ThePngIsTheSvgInPixels)
+{
+    // {chart, picture}: one pixel smaller each way, as the vector picture.
+    const std::pair<QSize, QSize> cases[] = {
+        {{696, 237}, {695, 236}}, {{400, 160}, {399, 159}}, {{1400, 300}, {1399, 299}}, {{1, 1}, {1, 1}}};
+    for (const auto& [size, picture] : cases) {
+        SCOPED_TRACE(size.width());
+        TTestChart chart(size.width(), size.height());
+        CopyChartToClipboard(chart, true);
+        const QImage png = ClipboardPng().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(png.size(), picture);
+        EXPECT_EQ(png, Render(ClipboardSvg(), picture));
+        if (size.width() < 400)
+            continue;
+        for (const auto& k : TTestChart::KnownPixels(chart.GetChartRectangle()))
+            EXPECT_EQ(png.pixel(k.Where), k.Expected) << k.Name;
+        EXPECT_LT(qGray(png.pixel(0, picture.height() / 2)), 160); // the frame
+    }
 }
 
 TEST(ClipboardCopy, RecordsWithTheMetafileFlagAndRestoresBothSwitches)

@@ -1,7 +1,7 @@
-// The vector copy as another program sees it: a private X server (Xvfb)
-// started for this binary, the copy made through Qt's X11 clipboard, read
-// back by xclip and drawn by rsvg-convert. Skips when Xvfb or the tools are
-// missing.
+// The copy as another program sees it: a private X server (Xvfb) started
+// for this binary, the copy made through Qt's X11 clipboard, read back by
+// xclip, the SVG drawn by rsvg-convert and the PNG decoded as it came.
+// Skips when Xvfb or the tools are missing.
 #include "support/test_chart.h"
 #include "support/test_main.h"
 
@@ -84,7 +84,8 @@ TEST_F(X11ClipboardTest, AnotherProgramReadsAndRendersTheChart)
 
     const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
     EXPECT_TRUE(targets.contains(SvgMimeType));
-    // Our one entry; no text was offered beside it.
+    EXPECT_TRUE(targets.contains(PngMimeType));
+    // Our one picture; no text was offered beside it.
     EXPECT_FALSE(targets.contains("UTF8_STRING"));
     EXPECT_FALSE(targets.contains("text/plain"));
 
@@ -141,8 +142,27 @@ TEST_F(X11ClipboardTest, ACopyReplacesTextAndTheEarlierCopy)
     TTestChart second(500, 200);
     CopyChartToClipboard(second, true);
     EXPECT_TRUE(ReadClipboard(SvgMimeType).contains("viewBox=\"0 0 499 199\""));
+    EXPECT_EQ(QImage::fromData(ReadClipboard(PngMimeType), "PNG").size(), QSize(499, 199));
     const QList<QByteArray> targets = ReadClipboard("TARGETS").split('\n');
     EXPECT_FALSE(targets.contains("UTF8_STRING"));
+}
+
+// A program that pastes no SVG asks for the PNG: it gets the chart's pixels.
+TEST_F(X11ClipboardTest, AnotherProgramReadsThePng)
+{
+    const QSize sizes[] = {{696, 237}, {420, 150}};
+    for (const QSize size : sizes) {
+        SCOPED_TRACE(size.width());
+        TTestChart chart(size.width(), size.height());
+        CopyChartToClipboard(chart, true);
+        const QImage png = QImage::fromData(ReadClipboard(PngMimeType), "PNG");
+        // One pixel smaller each way, as the vector picture.
+        ASSERT_EQ(png.size(), size - QSize(1, 1));
+        for (const auto& c : TTestChart::KnownPixels(chart.GetChartRectangle()))
+            EXPECT_EQ(png.pixel(c.Where) | 0xFF000000U, c.Expected) << c.Name;
+        // The black frame at the edge, smoothed but plainly dark.
+        EXPECT_LT(qGray(png.pixel(0, size.height() / 2)), 160);
+    }
 }
 
 TTestMain TestMainSetUp()

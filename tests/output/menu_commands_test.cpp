@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QImage>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -61,10 +62,11 @@ TEST(MenuCommands, CopyToClipboardPutsTheChartThere)
     form.Copytoclipboard1->trigger();
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->formats(), QStringList{SvgMimeType});
+    EXPECT_EQ(data->formats(), (QStringList{SvgMimeType, PngMimeType}));
     const QRect r = ChartRect(form);
     EXPECT_TRUE(data->data(SvgMimeType).contains(
         QStringLiteral("viewBox=\"0 0 %1 %2\"").arg(r.width() - 1).arg(r.height() - 1).toUtf8()));
+    EXPECT_EQ(QImage::fromData(data->data(PngMimeType), "PNG").size(), r.size() - QSize(1, 1));
 }
 
 TEST(MenuCommands, SaveAsWritesTheChartAndAnErrorReachesTheErrorBox)

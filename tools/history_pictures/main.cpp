@@ -1,5 +1,6 @@
 // Draws the History window's four views from a day of the router simulator's
-// line, one reading a minute with a short outage, and saves each view as a
+// line, one reading a minute with a short outage and a pause in sampling,
+// and saves each view as a
 // PNG: the pictures of the README. The readings go into a history file in a
 // folder of their own, never the user's.
 //
@@ -33,13 +34,17 @@ int main(int argc, char** argv)
         return 1;
     }
     // A day, one reading a minute, ending at a fixed time so the pictures do
-    // not change from run to run; half an hour of outage in the afternoon.
+    // not change from run to run; half an hour of outage in the small hours
+    // and, in the morning, an hour and a half when the monitor was not
+    // running.
     constexpr int Readings = 24 * 60;
     constexpr std::int64_t End = 1796644800000; // 2026-12-07 12:00 UTC
     const routersim::LineModel line(7);
     TReading reading;
     reading.Host = QStringLiteral("127.0.0.1");
     for (int i = 0; i < Readings; ++i) {
+        if (i >= 1150 && i < 1240)
+            continue;
         reading.TimeMs = End - std::int64_t(Readings - 1 - i) * 60000;
         reading.Completed = i < 900 || i >= 930;
         if (reading.Completed) {
