@@ -72,6 +72,10 @@ struct TDialogueHooks {
     std::function<void()> PumpEvents;
     // Runs between the end of the dialogue and the near-end decoding.
     std::function<void()> DialogueOver;
+    // Runs at every beat of the socket (about every 25 ms) while a step
+    // waits, so the window can handle its events meanwhile; true ends the
+    // dialogue at once, through the socket's stop flag.
+    std::function<bool()> Heartbeat;
 };
 
 struct TDialogueOutcome {
@@ -79,6 +83,10 @@ struct TDialogueOutcome {
     TDialogueStep Step = TDialogueStep::Connect; // the first step that failed; Done when completed
     int ErrorCode = 0;      // the socket's code (Winsock numbering), -1 for an error raised
     std::string ErrorText;  // the socket's text, or the raised error's
+    bool Stopped = false;        // ended by the Heartbeat hook
+    bool DeadlinePassed = false; // the first failure came at or after the deadline
+    std::string Heard;           // the last data bytes of the connection when it failed
+    bool LoginAnswered = false;  // the failure is the router's answer to the login (see reading_failure.h)
 };
 
 // The tone table as a reading keeps it: one byte a tone, values outside
