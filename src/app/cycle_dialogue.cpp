@@ -188,6 +188,9 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
         }
     };
 
+    bool farCaptured = false;  // the far reply is in the buffer
+    bool farDecoded = false;
+    bool nearCaptured = false; // the near reply is in the buffer
     // The results of the steps are not acted on: a dead or silent router
     // simply leaves the replies empty. An error raised inside abandons the
     // rest of the dialogue; the cycle goes on with whatever the capture
@@ -240,8 +243,10 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
         watch.Begin(TDialogueStep::FarReply);
         memo.Append(CaptureMarker);
         memo.Append(session->ReceiveUntil(prompt));
+        farCaptured = true;
         check();
         DecodeFarEnd(memo, tones);
+        farDecoded = true;
         memo.Clear();
 
         watch.Begin(TDialogueStep::NearCommand);
@@ -250,9 +255,26 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
         watch.Begin(TDialogueStep::NearReply);
         memo.Append(CaptureMarker);
         memo.Append(session->ReceiveUntil(prompt));
+        nearCaptured = true;
         check();
         session->Logout();
     } catch (const TDialogueEnded&) {
+        // A dialogue ended early leaves what a dead connection would have
+        // left: the replies it did not read count as empty, so no tone of
+        // an earlier reading is drawn as if it were this one's.
+        if (!farDecoded) {
+            if (!farCaptured) {
+                memo.Clear();
+                memo.Append(CaptureMarker);
+                memo.Append("");
+            }
+            DecodeFarEnd(memo, tones);
+        }
+        if (!nearCaptured) {
+            memo.Clear();
+            memo.Append(CaptureMarker);
+            memo.Append("");
+        }
     } catch (const std::exception& error) {
         watch.Fail(-1, error.what());
     } catch (...) {
