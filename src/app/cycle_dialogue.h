@@ -7,8 +7,9 @@
 // whatever the one before it gave, and the dialogue ends on whatever text
 // arrived. What the window never shows is reported here: whether every step
 // went through, and if not, the first one that did not, with the socket's
-// error. No widgets: the window's only part is an event pump at the one
-// point where it catches up, and the hook that turns its lamp green.
+// error. No widgets: the window's part is its hooks (the event pump before
+// the first command, the heartbeat that keeps it answering and can stop the
+// dialogue, the hook that turns its lamp green).
 #pragma once
 
 #include "app/capture_buffer.h"
@@ -67,8 +68,8 @@ struct TDialogueRequest {
 };
 
 struct TDialogueHooks {
-    // Runs every pending event before the first command (the window's one
-    // point of catching up); unset, nothing is run.
+    // Runs every pending event before the first command (a caller without
+    // a heartbeat catches up there); unset, nothing is run.
     std::function<void()> PumpEvents;
     // Runs between the end of the dialogue and the near-end decoding.
     std::function<void()> DialogueOver;

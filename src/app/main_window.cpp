@@ -269,9 +269,8 @@ void TForm1::CreateControls()
 
 void TForm1::DescribeControls()
 {
-    // Each box is named by its label, for the keyboard (Alt and the
-    // label's letter is not set: the captions stay as designed) and for
-    // screen readers.
+    // Each box is named by its label, for screen readers, and the label
+    // knows its box (no mnemonic letters: the captions stay as designed).
     const std::pair<QLabel*, QLineEdit*> labelled[] = {
         {Label3, edHost}, {Label1, edUsername}, {Label2, edPassword}, {Label5, edPrompt}};
     for (const auto& [label, edit] : labelled) {
