@@ -540,7 +540,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
             connect(FRecorder, &TReadingRecorder::Recorded, this, &TForm1::ReadingRecorded);
             connect(FRecorder, &TReadingRecorder::Failed, this, &TForm1::ShowHistoryOff);
         }
-        TReading reading;
+        TReading reading = ZyxelReading();
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = host;
         reading.Completed = completed;

@@ -25,9 +25,9 @@ const char* DialogueStepText(TDialogueStep step)
     return "";
 }
 
-std::array<std::uint8_t, ToneCount> ToneBits(const TToneTable& tones)
+std::vector<std::uint8_t> ToneBits(const TToneTable& tones)
 {
-    std::array<std::uint8_t, ToneCount> bits{};
+    std::vector<std::uint8_t> bits(tones.size());
     for (std::size_t tone = 0; tone < bits.size(); ++tone)
         bits[tone] = std::uint8_t(std::clamp(tones[tone], 0, 255));
     return bits;

@@ -16,6 +16,7 @@
 #include "line/line_data.h"
 
 #include <array>
+#include <vector>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -92,7 +93,7 @@ struct TDialogueOutcome {
 
 // The tone table as a reading keeps it: one byte a tone, values outside
 // 0 to 255 (which no decoding produces) held at the nearer end.
-std::array<std::uint8_t, ToneCount> ToneBits(const TToneTable& tones);
+std::vector<std::uint8_t> ToneBits(const TToneTable& tones);
 
 // One dialogue: the capture buffer and the tone table are the cycle's shared
 // ones. Errors raised while the session is made, at the first login or in

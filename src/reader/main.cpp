@@ -211,7 +211,7 @@ int ReadLine(const TReaderOptions& options)
         request.Deadline = Clock::now() + deadline;
         const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
 
-        TReading reading;
+        TReading reading = ZyxelReading();
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = options.Host;
         reading.Completed = outcome.Completed;

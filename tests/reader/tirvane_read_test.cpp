@@ -74,8 +74,8 @@ protected:
         const QString path = FDir.filePath(QStringLiteral("h%1.sqlite").arg(n));
         TReadingStore store;
         for (int i = 0; i < n && store.Open(path); ++i) {
-            TReading reading{1'700'000'000'000 + i * 60'000, host, true, {}};
-            reading.Bits.fill(std::uint8_t(i % 16));
+            TReading reading = ZyxelReading(1'700'000'000'000 + i * 60'000, host, true);
+            std::fill(reading.Bits.begin(), reading.Bits.end(), std::uint8_t(i % 16));
             store.Record(reading);
         }
         return path;
@@ -98,7 +98,7 @@ TEST_F(ReaderTest, EachFormatReadsBackAsServed)
         const TRun run = Run({"--host", host, "--format", format, "--range", range});
         ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
         const std::array<int, 513> served = sim.ExpectedTones();
-        TReading expected{0, host, true, {}};
+        TReading expected = ZyxelReading(0, host, true);
         for (int t = first; t <= last; ++t)
             expected.Bits[std::size_t(t)] = std::uint8_t(served[std::size_t(t)]);
         if (const auto back = std::string(format) == "csv" ? ReadingsFromCsv(run.Out) : ReadingsFromJson(run.Out);
