@@ -12,8 +12,8 @@
 
 SilentNameServer::SilentNameServer()
 {
-    const unsigned Pid = static_cast<unsigned>(::getpid());
-    for (unsigned Try = 0; Try < 16 && FFd == -1; ++Try) {
+    // Test processes running side by side each take an address of their own.
+    for (unsigned Try = 0, Pid = unsigned(::getpid()); Try < 16 && FFd == -1; ++Try) {
         const unsigned Host = (Pid + Try * 7919u) % 65534u + 1u;
         FAddress = "127.53." + std::to_string(Host / 256) + "." + std::to_string(Host % 256);
         sockaddr_in Where{};
@@ -36,9 +36,8 @@ SilentNameServer::~SilentNameServer()
 
 bool SilentNameServer::WriteResolverFiles(const std::string& Dir) const
 {
-    // 30 s a try and 5 tries are the most the resolver accepts: left to
-    // itself it would wait minutes, so whatever ends a lookup sooner is the
-    // caller's doing.
+    // The longest time-out and most tries the resolver accepts: left alone it
+    // waits minutes, so whatever ends a lookup sooner is the caller's doing.
     std::ofstream Resolv(Dir + "/resolv.conf");
     Resolv << "nameserver " << FAddress << "\noptions timeout:30 attempts:5\n";
     std::ofstream Switch(Dir + "/nsswitch.conf");
@@ -48,10 +47,8 @@ bool SilentNameServer::WriteResolverFiles(const std::string& Dir) const
 
 bool UseResolverFiles(const std::string& Dir)
 {
-    for (const char* Name : {"resolv.conf", "nsswitch.conf"}) {
-        const std::string From = Dir + "/" + Name;
-        const std::string To = std::string("/etc/") + Name;
-        if (::mount(From.c_str(), To.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    for (const std::string Name : {"resolv.conf", "nsswitch.conf"}) {
+        if (::mount((Dir + "/" + Name).c_str(), ("/etc/" + Name).c_str(), nullptr, MS_BIND, nullptr) != 0)
             return false;
     }
     return true;
@@ -59,8 +56,7 @@ bool UseResolverFiles(const std::string& Dir)
 
 std::vector<std::string> WithResolverFiles(const std::string& Dir, const std::string& Program)
 {
-    // unshare runs the shell in place (no fork), so the child's process id
-    // ends up being the program's own.
+    // unshare and sh each replace themselves with the next program.
     return {support::FindOnPath("unshare"), "-m", "--propagation", "private", "sh", "-c",
             "mount --bind \"$1/resolv.conf\" /etc/resolv.conf && "
             "mount --bind \"$1/nsswitch.conf\" /etc/nsswitch.conf && exec \"$0\"",

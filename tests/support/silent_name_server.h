@@ -1,11 +1,8 @@
-// A name server that never answers, and the resolver set-up that makes it
-// the only one a process asks.
-//
-// The server is a UDP socket bound to port 53 of a loopback address and
-// never read: queries reach it and wait there, so the C library's resolver
-// waits out its own time-outs, as it does when the only name server has
-// gone silent. (A port with nothing bound would refuse at once instead.)
-// Binding port 53 needs root, as the tests run inside `unshare -n`.
+// A name server that never answers: a UDP socket on port 53 of a loopback
+// address (127.53.x.y, from the process id), bound and never read, so the C
+// library's resolver waits out its own time-outs as with a silent server (a
+// port with nothing bound would refuse at once). Port 53 needs root, as the
+// tests have inside `unshare -n`.
 #pragma once
 
 #include <string>
@@ -13,19 +10,14 @@
 
 class SilentNameServer {
 public:
-    // On 127.53.x.y, chosen from the process id so that test processes
-    // running side by side each have their own.
     SilentNameServer();
     ~SilentNameServer();
     SilentNameServer(const SilentNameServer&) = delete;
     SilentNameServer& operator=(const SilentNameServer&) = delete;
 
     bool Listening() const { return FFd != -1; }
-    const std::string& Address() const { return FAddress; }
-
-    // Writes resolv.conf (this server alone, with the longest time-outs the
-    // resolver takes) and nsswitch.conf (names from /etc/hosts, then the name
-    // server) into Dir.
+    // Writes into Dir a resolv.conf naming this server alone and an
+    // nsswitch.conf asking the hosts file first, then the name server.
     bool WriteResolverFiles(const std::string& Dir) const;
 
 private:
@@ -33,15 +25,13 @@ private:
     int FFd = -1;
 };
 
-// A name the hosts file does not know, so only the name server could answer.
+// A name the hosts file does not know: only the name server could answer.
 inline constexpr char UnansweredName[] = "router.tirvane.test";
 
-// In a private mount namespace: binds Dir's resolv.conf and nsswitch.conf
-// over the system's. Only for a process (or its children) that has not yet
-// looked up a name.
+// In a private mount namespace, before the first lookup: binds Dir's
+// resolver files over the system's.
 bool UseResolverFiles(const std::string& Dir);
 
-// The shell command line that runs Program with Dir's resolver files in a
-// mount namespace of its own (for a child process: the test's own
-// namespace stays as it is).
+// The command line that runs Program with Dir's resolver files in a mount
+// namespace of its own; the program keeps the process id it is started as.
 std::vector<std::string> WithResolverFiles(const std::string& Dir, const std::string& Program);
