@@ -90,6 +90,9 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
         // The pipe fails a command with just nReturn=-n; its other values
         // are then not the line's.
         const auto ret = Value(tokens[role], "nReturn");
+        // The VDSL profile is refused on an ADSL line, which has none.
+        if (role == TReplyRole::Profile)
+            continue;
         if (!ret)
             line.Fail(QStringLiteral("the router's reply has no nReturn"));
         else if (*ret != "0")

@@ -120,12 +120,13 @@ TParsedLine TLineBuilder::Finish()
         out.State = line.State;
         return out;
     };
+    // A line not in showtime explains every refusal after it.
+    if (FShowtime && !*FShowtime)
+        return failed(QStringLiteral("the line is not in showtime (%1)").arg(line.State));
     if (!line.Failure.isEmpty())
         return failed(line.Failure);
     if (!FShowtime)
         return failed(QStringLiteral("the router did not say the line's state"));
-    if (!*FShowtime)
-        return failed(QStringLiteral("the line is not in showtime (%1)").arg(line.State));
     const auto plan = LinePlanForMode(line.Mode);
     if (!plan)
         return failed(line.Mode.isEmpty() ? QStringLiteral("the router did not say the line's mode")

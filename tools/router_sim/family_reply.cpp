@@ -109,7 +109,8 @@ std::string DraytekBins(const FamilyLine& line, const std::vector<Band>& bands)
             const int bits = mine ? line.bits[std::size_t(t)] : 0;
             row += Format("%s%5d %5.1f  0.5 %3d", t == tone ? "" : " *", t, bits ? 30.0 + bits : 0.0, bits);
         }
-        text += row + "\r\n";
+        // A short last row keeps a star, as only rows with one are data.
+        text += row + (tone + 3 > line.toneCount ? " *" : "") + "\r\n";
     }
     return text;
 }
