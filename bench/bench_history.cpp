@@ -45,7 +45,7 @@ QTemporaryDir& Scratch()
 
 TReading SampleReading(std::int64_t timeMs, int seed)
 {
-    TReading r;
+    TReading r = ZyxelReading();
     r.TimeMs = timeMs;
     r.Host = YearHost;
     r.Completed = seed % 97 != 0;
@@ -187,7 +187,7 @@ public:
         FSelect->bindValue(2, qint64(until));
         FSelect->exec();
         while (FSelect->next()) {
-            TReading r;
+            TReading r = ZyxelReading();
             r.TimeMs = FSelect->value(0).toLongLong();
             r.Host = FSelect->value(1).toString();
             r.Completed = FSelect->value(2).toInt() != 0;

@@ -51,7 +51,7 @@ double ResidentMiB()
 // A line that drifts a little each minute, with an outage every few hours.
 TReading LineReading(int minute)
 {
-    TReading r;
+    TReading r = ZyxelReading();
     r.TimeMs = Now - std::int64_t(ThirtyDays - 1 - minute) * Minute;
     r.Host = QStringLiteral("127.0.0.1");
     r.Completed = minute % 300 != 299;

@@ -4,6 +4,7 @@
 #include "line/cycle_dialogue.h"
 #include "app/help_window.h"
 #include "line/line_data.h"
+#include "line/reading_failure.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
@@ -16,6 +17,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QTime>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QImage>
@@ -29,6 +32,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResource>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 
 #include <algorithm>
@@ -44,6 +49,8 @@ constexpr QPoint DesignPosition(382, 403);
 constexpr QRect DesignChartRect(0, 0, 696, 237);
 
 constexpr int TimerInterval = 60000;
+// How often a waiting cycle lets the window handle its events, at most.
+constexpr int HeartbeatPumpMs = 20;
 
 const QColor LampRed(255, 0, 0);
 const QColor LampGreen(0, 128, 0);
@@ -247,14 +254,59 @@ void TForm1::CreateControls()
     connect(Timer1, &QTimer::timeout, this, Guarded(this, &TForm1::Timer1Timer));
 
     // Each control's place is stated once, where it is made above. From
-    // there every control keeps its distance from the bottom edge, except
-    // those that stay where they were placed and the chart, which follows
+    // there every control keeps its distance from the bottom edge, Prompt's
+    // box, its label and the banner as well as their neighbours (left at
+    // their places, the growing chart would cover them); the chart follows
     // all four edges.
-    const QWidget* const staysPut[] = {Label5, edPrompt, Image1, Chart21};
     for (QWidget* widget : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (std::find(std::begin(staysPut), std::end(staysPut), widget) == std::end(staysPut))
+        if (widget != Chart21)
             FBottomAnchored.push_back({widget, widget->pos()});
     }
+
+    // Enter in any of the boxes reads the line, as Plot does.
+    for (QLineEdit* edit : {edHost, edUsername, edPassword, edPrompt})
+        connect(edit, &QLineEdit::returnPressed, this, Guarded(this, &TForm1::Button1Click));
+    DescribeControls();
+}
+
+void TForm1::DescribeControls()
+{
+    // Each box is named by its label, for screen readers, and the label
+    // knows its box (no mnemonic letters: the captions stay as designed).
+    const std::pair<QLabel*, QLineEdit*> labelled[] = {
+        {Label3, edHost}, {Label1, edUsername}, {Label2, edPassword}, {Label5, edPrompt}};
+    for (const auto& [label, edit] : labelled) {
+        label->setBuddy(edit);
+        edit->setAccessibleName(label->text());
+    }
+    Shape1->setAccessibleName(QStringLiteral("Status"));
+    UpdateLampTip();
+    const std::pair<QRadioButton*, const char*> ranges[] = {
+        {rb1, "Plot tones 0 to 255: the upstream tones and the lower downstream tones"},
+        {rb2, "Plot tones 256 to 512: the upper downstream tones"},
+        {rb3, "Plot all tones, 0 to 512"},
+    };
+    for (const auto& [rb, text] : ranges) {
+        rb->setToolTip(QString::fromLatin1(text) + QStringLiteral(" (reads the line again)"));
+        rb->setAccessibleDescription(rb->toolTip());
+    }
+    Button1->setToolTip(QStringLiteral("Read the line now, then every 60 s"));
+    Button1->setAccessibleDescription(Button1->toolTip());
+    Button2->setToolTip(QStringLiteral("Stop reading the line"));
+    Button2->setAccessibleDescription(Button2->toolTip());
+    Chart21->setAccessibleName(QStringLiteral("Bits per tone"));
+}
+
+void TForm1::UpdateLampTip()
+{
+    // What the colours mean, which one is on, and the last reading's time
+    // and outcome: the lamp alone cannot tell a failed reading from a good one.
+    QString tip = QStringLiteral("Green: the line is read every 60 s. Red: it is not read (Plot starts, Stop ends).");
+    tip += Timer1 && Timer1->isActive() ? QStringLiteral("\nNow green.") : QStringLiteral("\nNow red.");
+    tip += FLastReading.isEmpty() ? QStringLiteral("\nNo reading yet.")
+                                  : QStringLiteral("\nLast reading ") + FLastReading;
+    Shape1->setToolTip(tip);
+    Shape1->setAccessibleDescription(tip);
 }
 
 void TForm1::CreateMenus()
@@ -324,6 +376,22 @@ void TForm1::AnchorControls()
         DesignChartRect.width() + dx, DesignChartRect.height() + dy);
 }
 
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The designed place (or a remembered one) when the window fits there
+    // on the screen it opens on, else the nearest place where it does.
+    if (FPlacedOnScreen || event->spontaneous())
+        return;
+    FPlacedOnScreen = true;
+    if (const QScreen* onScreen = screen()) {
+        const QRect frame = frameGeometry();
+        const QPoint place = PlaceOnScreen(frame, onScreen->availableGeometry());
+        if (place != frame.topLeft())
+            move(place);
+    }
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == FClientArea && event->type() == QEvent::Resize) {
@@ -347,10 +415,35 @@ void TForm1::ShowMessage(const QString& text)
     box.exec();
 }
 
+// Plot, a range choice, the credit line, Enter in a box and the timer all
+// come here. Only one cycle talks to the router at a time: a click while a
+// cycle waits ends that cycle at its next heartbeat and runs the one asked
+// for in its place, so two dialogues never share the capture buffer.
+void TForm1::Button1Click()
+{
+    if (FCycleRunning) {
+        FEndCycle = true;
+        FCycleAgain = true;
+        FCycleStopped = false;
+        return;
+    }
+    FCycleRunning = true;
+    struct TRunning {
+        TForm1* Form;
+        ~TRunning() { Form->FCycleRunning = false; }
+    } running{this};
+    do {
+        FEndCycle = false;
+        FCycleAgain = false;
+        FCycleStopped = false;
+        RunCycle();
+    } while (FCycleAgain);
+}
+
 // One sampling cycle: log in, fetch both line-data replies, decode them and
 // plot the chosen range. Network failures never raise; they leave empty
-// replies, which decode to zero bars.
-void TForm1::Button1Click()
+// replies, which decode to zero bars, and the chart says what went wrong.
+void TForm1::RunCycle()
 {
     const auto deadline = std::chrono::steady_clock::now() + FCycleDeadline;
 
@@ -363,6 +456,8 @@ void TForm1::Button1Click()
 
     if (edPassword->text().isEmpty()) {
         ShowMessage(QString::fromLatin1(PasswordRequired));
+        // Where the missing text goes.
+        edPassword->setFocus(Qt::OtherFocusReason);
         return;
     }
 
@@ -372,19 +467,38 @@ void TForm1::Button1Click()
     request.Password = ToWireBytes(edPassword->text());
     request.Prompt = ToWireBytes(edPrompt->text());
     // However the router behaves, no step of this cycle waits past its
-    // deadline; a cycle run at the catch-up point has its own.
+    // deadline.
     request.Deadline = deadline;
     TDialogueHooks hooks;
     hooks.PumpEvents = [] { QCoreApplication::processEvents(); };
-    // The lamp turns green whether the dialogue went through or not.
-    hooks.DialogueOver = [this] { Shape1->SetBrushColor(LampGreen); };
+    // The window answers while the router is slow: typing, menus, Stop and
+    // a new Plot are handled at every beat of the socket's waits.
+    // The beat also comes before every read of a packet; a reply that
+    // arrives in many small packets is not slowed by a pump per packet.
+    QElapsedTimer sincePump;
+    sincePump.start();
+    hooks.Heartbeat = [this, &sincePump] {
+        if (sincePump.elapsed() >= HeartbeatPumpMs) {
+            QCoreApplication::processEvents();
+            sincePump.restart();
+        }
+        return FEndCycle;
+    };
+    // The lamp turns green whether the dialogue went through or not: green
+    // says that readings repeat. A cycle ended by Stop leaves it red.
+    hooks.DialogueOver = [this] {
+        if (!FEndCycle)
+            Shape1->SetBrushColor(LampGreen);
+    };
     const QString host = edHost->text();
     const TDialogueOutcome outcome = RunCycleDialogue(request, Memo1, ToneTable(), hooks);
+    // Ended for a new cycle: that one plots, says and records.
+    if (FCycleAgain)
+        return;
 
-    // The range is looked at again: a range chosen while this cycle caught
-    // up has had its own cycle, and the bars drawn last must be the range
-    // now selected, under its axis maximum, or the read-out would name tones
-    // of one range over the bars of another.
+    // The range is looked at again: the bars drawn must be the range now
+    // selected, under its axis maximum, or the read-out would name tones of
+    // one range over the bars of another.
     const std::optional<TToneRange> plotted
         = SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
     LineSeries18->ClearPoints();
@@ -395,11 +509,23 @@ void TForm1::Button1Click()
             LineSeries18->AppendBar(double(tones[std::size_t(tone)]), QString::number(tone), ToneColor(tone));
     }
 
-    // Enabling a running timer must not restart its 60-second rhythm.
-    if (!Timer1->isActive())
-        Timer1->start();
+    // The bars alone cannot tell a dead line from a typo: a reading that
+    // did not complete says why on the chart until the next one.
+    const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    const TReadingFailure failure = DescribeReadingFailure(outcome, request.Host, request.Port, FCycleDeadline);
+    const QString reason = QString::fromLatin1(failure.Text.c_str());
+    Chart21->SetNotice(failure.Cause == TFailureCause::None ? QString() : when + QStringLiteral("  ") + reason);
+    FLastReading = when + QStringLiteral(": ")
+        + (failure.Cause == TFailureCause::None ? QStringLiteral("complete") : reason);
 
-    RecordReading(host, outcome.Completed);
+    // Stop during the cycle stays in force: no timer, a red lamp.
+    if (!FCycleStopped) {
+        // Enabling a running timer must not restart its 60-second rhythm.
+        if (!Timer1->isActive())
+            Timer1->start();
+        RecordReading(host, outcome.Completed);
+    }
+    UpdateLampTip();
 }
 
 void TForm1::RecordReading(const QString& host, bool completed)
@@ -414,7 +540,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
             connect(FRecorder, &TReadingRecorder::Recorded, this, &TForm1::ReadingRecorded);
             connect(FRecorder, &TReadingRecorder::Failed, this, &TForm1::ShowHistoryOff);
         }
-        TReading reading;
+        TReading reading = ZyxelReading();
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = host;
         reading.Completed = completed;
@@ -449,6 +575,9 @@ void TForm1::ShowHistoryOff(const QString& errorText)
 
 void TForm1::Timer1Timer()
 {
+    // A tick while a cycle runs has its reading already on the way.
+    if (FCycleRunning)
+        return;
     Button1Click();
 }
 
@@ -456,6 +585,14 @@ void TForm1::Button2Click()
 {
     Timer1->stop();
     Shape1->SetBrushColor(LampRed);
+    // A cycle that waits on the router ends at its next beat, and nothing
+    // it does on its way out turns the lamp or the timer back on.
+    if (FCycleRunning) {
+        FEndCycle = true;
+        FCycleStopped = true;
+        FCycleAgain = false;
+    }
+    UpdateLampTip();
 }
 
 void TForm1::FormCloseQuery(bool& CanClose)

@@ -16,6 +16,7 @@
 #include <vector>
 
 class QCloseEvent;
+class QShowEvent;
 class QEvent;
 class QLabel;
 class QLineEdit;
@@ -127,8 +128,15 @@ signals:
     // After each reading of a cycle has been stored.
     void ReadingRecorded(const TReading& reading);
 
+public:
+    // True from the start of a cycle's dialogue to its end: the window keeps
+    // handling its events meanwhile, and a Plot or range click then ends the
+    // cycle and runs the one asked for in its place.
+    bool CycleRunning() const { return FCycleRunning; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -145,6 +153,13 @@ private:
     // Qt's cursor stack at any time.
     void SetCrossCursor(bool on);
     void ShowMessage(const QString& text);
+    // One cycle as Button1Click runs it; Button1Click repeats it while a
+    // click during it asked for another.
+    void RunCycle();
+    // The lamp's tooltip: what green and red mean, and the last reading.
+    void UpdateLampTip();
+    // Labels, tooltips and accessible names for the controls.
+    void DescribeControls();
 
     // Stores what a cycle read; a store that fails turns history off for the
     // run with one message, and the cycle goes on as if nothing happened.
@@ -165,4 +180,11 @@ private:
     bool FHistoryOffShown = false;
 
     std::chrono::milliseconds FCycleDeadline = CycleDeadline;
+
+    bool FCycleRunning = false;
+    bool FEndCycle = false;        // the running cycle's dialogue is to end at its next beat
+    bool FCycleStopped = false;    // ...because of Stop: nothing may turn the lamp or timer back
+    bool FCycleAgain = false;      // ...because of a Plot or range click: run a new one afterwards
+    bool FPlacedOnScreen = false;
+    QString FLastReading;          // the last reading's time and outcome, for the lamp's tooltip
 };

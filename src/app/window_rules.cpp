@@ -1,5 +1,7 @@
 #include "app/window_rules.h"
 
+#include <algorithm>
+
 std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
 {
     std::optional<TToneRange> range;
@@ -47,4 +49,17 @@ QString AboutText()
     // LF then CR between the two lines, as the box has always shown it.
     return QStringLiteral("Simple Tirvane for the ZyXEL P-660HW-T1") + QStringLiteral("\n\r")
         + QString::fromUtf8(CreditLine);
+}
+
+QPoint PlaceOnScreen(const QRect& frame, const QRect& available)
+{
+    if (available.isEmpty() || available.contains(frame))
+        return frame.topLeft();
+    // Right and bottom edges first, then left and top, so a frame too large
+    // for the area ends with its top-left corner on it.
+    int left = std::min(frame.left(), available.right() + 1 - frame.width());
+    int top = std::min(frame.top(), available.bottom() + 1 - frame.height());
+    left = std::max(left, available.left());
+    top = std::max(top, available.top());
+    return {left, top};
 }

@@ -7,6 +7,7 @@
 
 #include "line/tone_plan.h"
 
+#include <QRect>
 #include <QString>
 
 #include <optional>
@@ -34,6 +35,13 @@ int ToneOffset(bool rb1, bool rb2, bool rb3);
 // its left edge, less 190, and 100 pixels below its top.
 int HelpWindowLeft(int mainLeft, int mainOuterWidth);
 int HelpWindowTop(int mainTop);
+
+// Where a window whose outer frame is `frame` opens on a screen whose
+// available area (less panels and docks) is `available`: where it stands when
+// it fits there whole, otherwise moved by the least amount that brings it
+// in; a frame larger than the area keeps its top-left corner on it, so the
+// caption can always be grabbed. Returns the frame's new top-left corner.
+QPoint PlaceOnScreen(const QRect& frame, const QRect& available);
 
 // An error text as the error box shows it: a full stop is appended when the
 // last character sorts after "." (so "Failed" gets one, "Failed." and

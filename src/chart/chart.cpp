@@ -253,6 +253,27 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
     painter.restore();
 }
 
+QRect PaintNotice(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font)
+{
+    if (text.isEmpty() || plot.Width() < 8 || plot.Height() < 8)
+        return {};
+    painter.save();
+    painter.setFont(font);
+    const int margin = 4;
+    const QRect room(plot.Left + margin, plot.Top + margin, plot.Width() - 2 * margin, plot.Height() - 2 * margin);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    QRect box = painter.boundingRect(room, flags, text).intersected(room);
+    box.adjust(-2, -1, 2, 1);
+    // Dark red on white: it reads as a warning on the wall and over bars of
+    // either colour.
+    painter.fillRect(box, Qt::white);
+    painter.setPen(QColor(160, 0, 0));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.drawText(box.adjusted(2, 1, -2, -1), flags, text);
+    painter.restore();
+    return box;
+}
+
 const TFontMeasure& TChartFontCache::Get(const TChartFont& font)
 {
     if (!FMeasure || !(font == FKey)) {
@@ -318,6 +339,19 @@ void TChart::DrawChart(QPainter& painter, const QRect& rect)
     FSeries.SetDrawState(FGeometry.Bars);
     PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries,
                TChartPaintFonts{bottomTitle, bottomLabels, leftTitle, leftLabels});
+    if (!FNotice.isEmpty()) {
+        QFont font = FBottomAxis.LabelsFont.ToQFont();
+        font.setBold(true);
+        PaintNotice(painter, FGeometry.Plot, FNotice, font);
+    }
+}
+
+void TChart::SetNotice(const QString& text)
+{
+    if (text == FNotice)
+        return;
+    FNotice = text;
+    RequestRepaint();
 }
 
 void TChart::mouseMoveEvent(QMouseEvent* event)

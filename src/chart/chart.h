@@ -54,6 +54,12 @@ public:
     // The geometry of the last drawing.
     const TChartGeometry& LastGeometry() const { return FGeometry; }
 
+    // A few lines written over the plot area's top left, in every picture of
+    // the chart (screen, file, clipboard, paper): the window says there why
+    // its last reading failed. Empty: nothing is written.
+    void SetNotice(const QString& text);
+    const QString& Notice() const { return FNotice; }
+
     // While stored settings load, the axes skip their Maximum check.
     void BeginLoading();
     void EndLoading();
@@ -75,6 +81,7 @@ private:
     TChartAxis FRightAxis{false};
     TChartAxis FTopAxis{true};
     TBarSeries FSeries;
+    QString FNotice;
     TChartGeometry FGeometry;
     QCursor FInitialCursor;
     TChartFontCache FChartTitleFont;
@@ -93,3 +100,8 @@ void LoadChart21Settings(TChart& chart);
 void PaintChart(QPainter& painter, const TChartGeometry& geometry, const TChartConfig& config,
                 const TChartAxis& bottomAxis, const TChartAxis& leftAxis,
                 const TBarSeries& series, const TChartPaintFonts& fonts);
+
+// Writes `text` inside `plot`, from its top left, on a box of the wall's
+// colour so that bars behind it do not hide it; lines too long are wrapped.
+// Returns the box it filled (empty when there was no text).
+QRect PaintNotice(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font);

@@ -189,7 +189,7 @@ void THistoryFigures::Add(const TReading& reading)
         std::memset(row, IncompleteIndex, ToneCount);
     } else {
         for (int tone = 0; tone < ToneCount; ++tone) {
-            const int bits = Clamped(reading.Bits[std::size_t(tone)]);
+            const int bits = Clamped(std::uint8_t(ToneBitsAt(reading, tone)));
             row[tone] = std::uint8_t(bits);
             ++FHistogram[std::size_t(tone)][std::size_t(bits)];
             (tone < UpstreamToneCount ? point.UpBits : point.DownBits) += bits;

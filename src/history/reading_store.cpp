@@ -6,12 +6,11 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
-
-constexpr int NibbleBlobSize = (ToneCount + 1) / 2;
 
 // The table and its two indexes: one for a host's readings in time order,
 // one for every host's (and for thinning out old readings).
@@ -104,7 +103,7 @@ void ExecUntilFree(sqlite3* db, const char* sql, int* rc)
 
 TReading ReadingAt(sqlite3_stmt* row)
 {
-    TReading reading;
+    TReading reading = ZyxelReading();
     reading.TimeMs = sqlite3_column_int64(row, 0);
     reading.Host = QString::fromUtf8(
         reinterpret_cast<const char*>(sqlite3_column_text(row, 1)), sqlite3_column_bytes(row, 1));
@@ -115,33 +114,34 @@ TReading ReadingAt(sqlite3_stmt* row)
 
 } // namespace
 
-QByteArray PackToneBits(const std::array<std::uint8_t, ToneCount>& bits)
+QByteArray PackToneBits(const std::vector<std::uint8_t>& bits)
 {
+    const int toneCount = int(bits.size());
     bool fitsNibbles = true;
     for (std::uint8_t b : bits)
         fitsNibbles = fitsNibbles && b <= 15;
     if (!fitsNibbles)
-        return QByteArray(reinterpret_cast<const char*>(bits.data()), ToneCount);
-    QByteArray packed(NibbleBlobSize, '\0');
+        return QByteArray(reinterpret_cast<const char*>(bits.data()), toneCount);
+    QByteArray packed((toneCount + 1) / 2, '\0');
     char* bytes = packed.data(); // one detach, not one a tone
-    for (int tone = 0; tone < ToneCount; ++tone) {
+    for (int tone = 0; tone < toneCount; ++tone) {
         const int shift = tone % 2 == 0 ? 4 : 0;
         bytes[tone / 2] = char(std::uint8_t(bytes[tone / 2]) | (bits[std::size_t(tone)] << shift));
     }
     return packed;
 }
 
-bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ToneCount>& bits)
+bool UnpackToneBits(const void* data, int size, std::vector<std::uint8_t>& bits, int toneCount)
 {
-    bits.fill(0);
+    bits.assign(std::size_t(std::max(toneCount, 0)), 0);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    if (size == ToneCount && bytes) {
-        std::memcpy(bits.data(), bytes, ToneCount);
+    if (size == toneCount && bytes) {
+        std::memcpy(bits.data(), bytes, std::size_t(toneCount));
         return true;
     }
-    if (size != NibbleBlobSize || !bytes)
+    if (size != (toneCount + 1) / 2 || !bytes)
         return false;
-    for (int tone = 0; tone < ToneCount; ++tone)
+    for (int tone = 0; tone < toneCount; ++tone)
         bits[std::size_t(tone)] = tone % 2 == 0 ? bytes[tone / 2] >> 4 : bytes[tone / 2] & 0x0f;
     return true;
 }

@@ -81,6 +81,7 @@ private:
 // The tone bits as the store keeps them: two tones a byte (tone 2k in the
 // high half) when every value fits in four bits, one byte a tone otherwise,
 // so nothing a reading holds is ever lost.
-QByteArray PackToneBits(const std::array<std::uint8_t, ToneCount>& bits);
-// False when the size is neither form; the bits are then all 0.
-bool UnpackToneBits(const void* data, int size, std::array<std::uint8_t, ToneCount>& bits);
+QByteArray PackToneBits(const std::vector<std::uint8_t>& bits);
+// Bits of a line of toneCount tones. False when the size is neither form;
+// the bits are then all 0.
+bool UnpackToneBits(const void* data, int size, std::vector<std::uint8_t>& bits, int toneCount = ToneCount);

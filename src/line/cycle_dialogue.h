@@ -7,14 +7,16 @@
 // whatever the one before it gave, and the dialogue ends on whatever text
 // arrived. What the window never shows is reported here: whether every step
 // went through, and if not, the first one that did not, with the socket's
-// error. No widgets: the window's only part is an event pump at the one
-// point where it catches up, and the hook that turns its lamp green.
+// error. No widgets: the window's part is its hooks (the event pump before
+// the first command, the heartbeat that keeps it answering and can stop the
+// dialogue, the hook that turns its lamp green).
 #pragma once
 
 #include "line/capture_buffer.h"
 #include "line/line_data.h"
 
 #include <array>
+#include <vector>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -67,11 +69,15 @@ struct TDialogueRequest {
 };
 
 struct TDialogueHooks {
-    // Runs every pending event before the first command (the window's one
-    // point of catching up); unset, nothing is run.
+    // Runs every pending event before the first command (a caller without
+    // a heartbeat catches up there); unset, nothing is run.
     std::function<void()> PumpEvents;
     // Runs between the end of the dialogue and the near-end decoding.
     std::function<void()> DialogueOver;
+    // Runs at every beat of the socket (about every 25 ms) while a step
+    // waits, so the window can handle its events meanwhile; true ends the
+    // dialogue at once, through the socket's stop flag.
+    std::function<bool()> Heartbeat;
 };
 
 struct TDialogueOutcome {
@@ -79,11 +85,15 @@ struct TDialogueOutcome {
     TDialogueStep Step = TDialogueStep::Connect; // the first step that failed; Done when completed
     int ErrorCode = 0;      // the socket's code (Winsock numbering), -1 for an error raised
     std::string ErrorText;  // the socket's text, or the raised error's
+    bool Stopped = false;        // ended by the Heartbeat hook
+    bool DeadlinePassed = false; // the first failure came at or after the deadline
+    std::string Heard;           // the last data bytes of the connection when it failed
+    bool LoginAnswered = false;  // the failure is the router's answer to the login (see reading_failure.h)
 };
 
 // The tone table as a reading keeps it: one byte a tone, values outside
 // 0 to 255 (which no decoding produces) held at the nearer end.
-std::array<std::uint8_t, ToneCount> ToneBits(const TToneTable& tones);
+std::vector<std::uint8_t> ToneBits(const TToneTable& tones);
 
 // One dialogue: the capture buffer and the tone table are the cycle's shared
 // ones. Errors raised while the session is made, at the first login or in

@@ -12,10 +12,16 @@
 
 namespace {
 
-TToneSpan Clamped(TToneSpan span)
+// The span kept within the tones of the widest line among the readings (of
+// today's line while there are none), so one header fits every row.
+TToneSpan Clamped(TToneSpan span, const std::vector<TReading>& readings)
 {
-    span.FirstTone = std::clamp(span.FirstTone, 0, ToneCount - 1);
-    span.LastTone = std::clamp(span.LastTone, span.FirstTone, ToneCount - 1);
+    std::size_t tones = readings.empty() ? std::size_t(ToneCount) : 1;
+    for (const TReading& reading : readings)
+        tones = std::max(tones, reading.Bits.size());
+    const int last = int(std::min<std::size_t>(tones, MaxToneCount)) - 1;
+    span.FirstTone = std::clamp(span.FirstTone, 0, last);
+    span.LastTone = std::clamp(span.LastTone, span.FirstTone, last);
     return span;
 }
 
@@ -66,7 +72,7 @@ QString ReadingTimeText(std::int64_t timeMs)
 
 QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
 {
-    span = Clamped(span);
+    span = Clamped(span, readings);
     QByteArray out;
     bool first = true;
     for (const TReading& reading : readings) {
@@ -81,7 +87,7 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
             out += QStringLiteral("%1  %2  %3\n")
                        .arg(tone, 4)
                        .arg(ToneFrequencyText(tone), 15)
-                       .arg(reading.Bits[std::size_t(tone)], 4)
+                       .arg(ToneBitsAt(reading, tone), 4)
                        .toUtf8();
         }
     }
@@ -90,7 +96,7 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
 
 QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
 {
-    span = Clamped(span);
+    span = Clamped(span, readings);
     QByteArray out = "time,host,completed";
     for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
         out += ",tone_" + QByteArray::number(tone);
@@ -99,7 +105,7 @@ QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
         out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
             + (reading.Completed ? "true" : "false");
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
-            out += ',' + QByteArray::number(reading.Bits[std::size_t(tone)]);
+            out += ',' + QByteArray::number(ToneBitsAt(reading, tone));
         out += "\r\n";
     }
     return out;
@@ -107,12 +113,12 @@ QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
 
 QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
 {
-    span = Clamped(span);
+    span = Clamped(span, readings);
     QByteArray out;
     for (const TReading& reading : readings) {
         QJsonArray bits;
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
-            bits.append(reading.Bits[std::size_t(tone)]);
+            bits.append(ToneBitsAt(reading, tone));
         const QJsonObject object{
             {QStringLiteral("time"), ReadingTimeText(reading.TimeMs)},
             {QStringLiteral("time_ms"), qint64(reading.TimeMs)},
@@ -128,7 +134,7 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
 
 QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span)
 {
-    span = Clamped(span);
+    span = Clamped(span, readings);
     // A series may appear only once in an exposition: the latest reading of
     // each host stands for it.
     std::map<QString, const TReading*> latest;
@@ -146,25 +152,25 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
         const QByteArray label = "host=\"" + PrometheusLabel(host) + '"';
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
             out += "tirvane_tone_bits{" + label + ",tone=\"" + QByteArray::number(tone) + "\"} "
-                + QByteArray::number(reading->Bits[std::size_t(tone)]) + '\n';
+                + QByteArray::number(ToneBitsAt(*reading, tone)) + '\n';
         }
     }
     struct Total {
         const char* name;
         const char* help;
-        int first, last;
+        bool upstream;
     };
     const Total totals[] = {
-        {"tirvane_upstream_bits", "Bits loaded onto the upstream tones, in total.", 0, FirstDownstreamTone - 1},
-        {"tirvane_downstream_bits", "Bits loaded onto the downstream tones, in total.", FirstDownstreamTone,
-            ToneCount - 1},
+        {"tirvane_upstream_bits", "Bits loaded onto the upstream tones, in total.", true},
+        {"tirvane_downstream_bits", "Bits loaded onto the downstream tones, in total.", false},
     };
     for (const Total& total : totals) {
         Family(out, total.name, total.help);
         for (const auto& [host, reading] : latest) {
             int sum = 0;
-            for (int tone = total.first; tone <= total.last; ++tone)
-                sum += reading->Bits[std::size_t(tone)];
+            for (const TToneBand& band : total.upstream ? reading->Bands.Upstream : reading->Bands.Downstream)
+                for (int tone = band.First; tone <= band.Last; ++tone)
+                    sum += ToneBitsAt(*reading, tone);
             out += QByteArray(total.name) + "{host=\"" + PrometheusLabel(host) + "\"} "
                 + QByteArray::number(sum) + '\n';
         }

@@ -2,6 +2,11 @@
 
 #include <QStringList>
 
+TBandPlan ZyxelBandPlan()
+{
+    return {{{0, UpstreamToneCount - 1}}, {{FirstDownstreamTone, LastTone}}};
+}
+
 const TRangePlan& RangePlan(TRangeChoice range)
 {
     for (const TRangePlan& plan : ToneRanges)

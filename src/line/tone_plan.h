@@ -8,6 +8,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 constexpr int ToneCount = 513; // tones 0 to 512
 constexpr int LastTone = ToneCount - 1;
@@ -23,6 +24,23 @@ constexpr int SymbolsPerSecond = 4000;
 constexpr int UpstreamToneCount = 32;
 // Tones below this one are upstream (the bars the window draws green).
 constexpr int FirstDownstreamTone = UpstreamToneCount;
+
+// A run of tones one direction uses, both ends included.
+struct TToneBand {
+    int First = 0;
+    int Last = 0;
+    bool operator==(const TToneBand&) const = default;
+};
+
+// Which tones carry each direction; a VDSL2 plan has several bands a side.
+struct TBandPlan {
+    std::vector<TToneBand> Upstream;
+    std::vector<TToneBand> Downstream;
+    bool operator==(const TBandPlan&) const = default;
+};
+
+// The ZyXEL line's plan: upstream tones 0 to 31, downstream 32 to 512.
+TBandPlan ZyxelBandPlan();
 
 // The three range choices, in the order of the window's radio buttons.
 enum class TRangeChoice { rc0To255, rc256To512, rc0To512 };

@@ -3,6 +3,7 @@
 // and prints each reading in one of the reader's formats, or prints readings
 // kept in the line history. QtCore only: it runs where no display is.
 #include "line/cycle_dialogue.h"
+#include "line/reading_failure.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "reader/password.h"
@@ -210,7 +211,7 @@ int ReadLine(const TReaderOptions& options)
         request.Deadline = Clock::now() + deadline;
         const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
 
-        TReading reading;
+        TReading reading = ZyxelReading();
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = options.Host;
         reading.Completed = outcome.Completed;
@@ -219,11 +220,18 @@ int ReadLine(const TReaderOptions& options)
 
         if (!outcome.Completed) {
             status = 1;
-            QString error = QString::fromLocal8Bit(outcome.ErrorText.c_str());
+            // The reason in the window's words; the socket's code after it
+            // for whoever looks further.
+            const TReadingFailure failure = DescribeReadingFailure(outcome, request.Host, request.Port, deadline);
+            QString error = QString::fromLatin1(failure.Text.c_str());
             if (outcome.ErrorCode > 0)
                 error += QStringLiteral(" (%1)").arg(outcome.ErrorCode);
-            PrintError(QStringLiteral("%1: %2 while %3")
-                           .arg(options.Host, error, QString::fromLatin1(DialogueStepText(outcome.Step))));
+            error = QStringLiteral("%1: %2").arg(options.Host, error);
+            // Readings in a row: the time tells one failure from the next.
+            if (options.IntervalSeconds > 0 && options.Count != 1)
+                std::fprintf(stderr, "%s ",
+                    QDateTime::fromMSecsSinceEpoch(reading.TimeMs).toString(Qt::ISODate).toLocal8Bit().constData());
+            PrintError(error);
         }
         if (recording && !store.Record(reading)) {
             recording = false;

@@ -137,6 +137,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
                                              .arg(option->names().constFirst(), parser.value(*option))};
             *target = *ms;
         }
+        if (o.SinceMs > o.UntilMs)
+            return TReaderUsageError{QStringLiteral("--since %1 is after --until %2: no reading lies between")
+                                         .arg(parser.value(since), parser.value(until))};
         return o;
     }
 

@@ -22,6 +22,8 @@
 #include <QSignalBlocker>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QTime>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -267,45 +269,51 @@ TEST_F(CycleTest, ARefusedConnectionEndsTheCycleQuietlyWithZeroBars)
     EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
-TEST_F(CycleTest, AQueuedPlotRunsAWholeCycleInsideTheFirst)
+// A Plot clicked while a cycle waits on the router ends that cycle and runs
+// one in its place: the click itself runs no second dialogue inside the
+// first, and only the cycle run in its place reads the line.
+TEST_F(CycleTest, APlotDuringACycleEndsItAndRunsOneInItsPlace)
 {
     RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
     PointAt(sim.Address());
-    bool innerDone = false;
-    int servedBeforeInner = -1;
-    // Queued before the cycle starts: handled where the cycle lets the
-    // window catch up, after the login and before the first command.
+    bool clickDone = false;
+    int servedAtClick = -1, servedAfterClick = -1;
+    // Handled at the cycle's first heartbeat, while it logs in.
     QTimer::singleShot(0, &FForm, [&] {
-        servedBeforeInner = ServedCount(sim, "far");
+        servedAtClick = ServedCount(sim, "far");
+        EXPECT_TRUE(FForm.CycleRunning());
         FForm.Button1->click();
-        innerDone = true;
+        servedAfterClick = ServedCount(sim, "far");
+        clickDone = true;
     });
     FForm.Button1Click();
-    EXPECT_TRUE(innerDone);
-    EXPECT_EQ(servedBeforeInner, 0);
-    EXPECT_EQ(ServedCount(sim, "far"), 2);
-    EXPECT_EQ(ServedCount(sim, "near"), 2);
-    // The outer cycle's bars are drawn last.
+    EXPECT_TRUE(clickDone);
+    EXPECT_EQ(servedAtClick, 0);
+    EXPECT_EQ(servedAfterClick, 0);
+    EXPECT_EQ(ServedCount(sim, "far"), 1);
+    EXPECT_EQ(ServedCount(sim, "near"), 1);
+    EXPECT_FALSE(FForm.CycleRunning());
     ExpectBars(0, 255, sim.ExpectedTones());
     ExpectMonitoring();
+    EXPECT_TRUE(FForm.Chart21->Notice().isEmpty());
 }
 
-// A range chosen while a cycle catches up runs a cycle of its own; the
-// outer cycle then draws the range now selected, under its axis maximum, so
-// the read-out over a bar names that bar's tone.
+// A range chosen while a cycle waits ends it; the cycle run in its place
+// draws the range now selected, under its axis maximum, so the read-out
+// over a bar names that bar's tone.
 TEST_F(CycleTest, ARangeChosenDuringACycleIsTheRangeItDraws)
 {
     RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
     PointAt(sim.Address());
     ASSERT_TRUE(FForm.rb1->isChecked());
-    int nested = 0;
+    int nested = -1;
     QTimer::singleShot(0, &FForm, [&] {
         FForm.rb2->click();
         nested = ServedCount(sim, "near");
     });
     FForm.Button1Click();
-    EXPECT_EQ(nested, 1);
-    EXPECT_EQ(ServedCount(sim, "near"), 2);
+    EXPECT_EQ(nested, 0);
+    EXPECT_EQ(ServedCount(sim, "near"), 1);
     EXPECT_EQ(FForm.Chart21->BottomAxis().Maximum(), 256.0);
     ExpectBars(256, 512, sim.ExpectedTones());
 
@@ -322,26 +330,92 @@ TEST_F(CycleTest, ARangeChosenDuringACycleIsTheRangeItDraws)
         QStringLiteral("Bits:                  %1").arg(sim.ExpectedTones()[300]));
 }
 
-TEST_F(CycleTest, StopDuringTheLoginIsUndoneByTheEndOfTheCycle)
+// Stop while a cycle waits on the router ends the cycle at its next beat,
+// whatever it waits for, and stays in force: nothing the ending cycle does
+// turns the lamp green or the timer on again.
+TEST_F(CycleTest, StopDuringACycleEndsItAtOnceAndStaysInForce)
 {
-    RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
-    PointAt(sim.Address());
-    FForm.Button1->click();
-    ASSERT_TRUE(FForm.Timer1->isActive());
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int stopAfterMs;
+    } cases[] = {
+        {"while it logs in", {}, 0},
+        {"while the router does not answer the connection", {"--full-queue"}, 300},
+        {"while the far reply trickles", {"--trickle", "far", "--trickle-ms", "100"}, 800},
+        {"while the near reply stalls", {"--stall", "near"}, 500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress(), c.args));
+        PointAt(sim.Address());
+        FForm.Timer1->start(); // monitoring: the lamp's tooltip says green
+        FForm.Shape1->SetBrushColor(LampGreen);
+        bool stopped = false;
+        QElapsedTimer cycle;
+        QTimer::singleShot(c.stopAfterMs, &FForm, [&] {
+            FForm.Button2->click();
+            stopped = !FForm.Timer1->isActive() && FForm.Shape1->BrushColor() == LampRed;
+            cycle.start();
+        });
+        const int served = ServedCount(sim, "near");
+        FForm.Button1Click();
+        EXPECT_TRUE(stopped);
+        EXPECT_LT(cycle.elapsed(), 250);
+        EXPECT_FALSE(FForm.Timer1->isActive());
+        EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
+        EXPECT_EQ(ServedCount(sim, "near"), served);
+        EXPECT_TRUE(FForm.Chart21->Notice().endsWith(QStringLiteral("Stopped before the reading was complete")))
+            << FForm.Chart21->Notice().toStdString();
+        EXPECT_TRUE(FForm.Shape1->toolTip().contains(QStringLiteral("Now red")));
+        // Nothing comes back later either.
+        QTest::qWait(100);
+        EXPECT_FALSE(FForm.Timer1->isActive());
+        EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
+    }
+}
 
-    bool stopped = false;
-    QTimer::singleShot(0, &FForm, [&] {
-        FForm.Button2->click();
-        stopped = !FForm.Timer1->isActive() && FForm.Shape1->BrushColor() == LampRed;
-    });
-    FForm.Button1Click();
-    EXPECT_TRUE(stopped);
-    ExpectMonitoring();
-
-    // Stop after a cycle stays in force.
-    FForm.Button2->click();
-    EXPECT_FALSE(FForm.Timer1->isActive());
-    EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
+// The chart says in words why a reading failed, with its time, until the
+// next reading; the lamp's tooltip names the same outcome. The bars of what
+// was decoded are drawn all the same.
+TEST_F(CycleTest, AFailedReadingSaysWhyOnTheChartUntilTheNextOne)
+{
+    const std::string nobody = RouterSimProcess::UniqueLoopbackAddress();
+    RouterSimProcess refusing(SimOn(RouterSimProcess::UniqueLoopbackAddress(), {"--wrong-password"}));
+    RouterSimProcess asking(SimOn(RouterSimProcess::UniqueLoopbackAddress(), {}));
+    RouterSimProcess::Options withUser = SimOn(RouterSimProcess::UniqueLoopbackAddress());
+    withUser.username = "admin";
+    RouterSimProcess named(withUser);
+    RouterSimProcess good(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
+    const struct {
+        std::string host;
+        std::string reason; // empty: no notice
+    } cases[] = {
+        {nobody, "Nothing answers at " + nobody + " port 23"},
+        {good.Address(), ""},
+        {refusing.Address(), "The router did not accept the password"},
+        {named.Address(), "The router asked for a user name: fill in Username"},
+        {"", "Host is empty: type the router's address in Host"},
+        {good.Address(), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        PointAt(c.host);
+        FForm.Button1->click();
+        const QString notice = FForm.Chart21->Notice();
+        EXPECT_EQ(FForm.LineSeries18->Count(), 256);
+        ExpectMonitoring();
+        if (c.reason.empty()) {
+            EXPECT_TRUE(notice.isEmpty()) << notice.toStdString();
+            EXPECT_TRUE(FForm.Shape1->toolTip().contains(QStringLiteral(": complete")));
+            continue;
+        }
+        // "20:15:03  The router did not accept the password"
+        EXPECT_TRUE(QTime::fromString(notice.left(8), QStringLiteral("HH:mm:ss")).isValid()) << notice.toStdString();
+        EXPECT_EQ(notice.mid(10).toStdString(), c.reason);
+        EXPECT_TRUE(FForm.Shape1->toolTip().contains(QString::fromStdString(c.reason)));
+        EXPECT_TRUE(FForm.Shape1->toolTip().contains(QStringLiteral("Now green")));
+    }
 }
 
 TEST_F(CycleTest, ATimerThatRunsKeepsItsRhythmAcrossCycles)
@@ -375,14 +449,19 @@ TEST_F(CycleTest, ClosingTheWindowWhileMonitoringStopsIt)
     EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
 }
 
-TEST_F(CycleTest, AWindowClosedDuringTheCycleStillSeesTheCycleToItsEnd)
+// Closing stops the monitor, as Stop does: the cycle that waits on the
+// router ends at once instead of holding the closing program.
+TEST_F(CycleTest, AWindowClosedDuringTheCycleEndsIt)
 {
     RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress()));
     PointAt(sim.Address());
     QTimer::singleShot(0, &FForm, [&] { FForm.close(); });
     FForm.Button1Click();
     EXPECT_FALSE(FForm.isVisible());
+    EXPECT_EQ(ServedCount(sim, "far"), 0);
     ExpectBars(0, 255, sim.ExpectedTones());
+    EXPECT_FALSE(FForm.Timer1->isActive());
+    EXPECT_EQ(FForm.Shape1->BrushColor(), LampRed);
 }
 
 // The deadline every cycle gets unless a test shortens it: a router that

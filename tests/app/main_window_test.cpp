@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QScreen>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -131,7 +132,14 @@ TEST_F(MainWindowTest, ControlsStandWhereTheyWerePlacedWithTheirFirstContents)
 TEST_F(MainWindowTest, StartsIdleWithAnEmptyChart)
 {
     EXPECT_EQ(FForm.windowTitle(), QStringLiteral("ZyXEL Tirvane"));
-    EXPECT_EQ(FForm.pos(), QPoint(382, 403));
+    // At its designed place where the screen holds it; else moved by the
+    // least amount that brings it onto the screen's available area.
+    const QRect available = FForm.screen()->availableGeometry();
+    const QSize outer = FForm.frameGeometry().size();
+    EXPECT_EQ(FForm.pos(), QPoint(std::max(available.left(), std::min(382, available.right() + 1 - outer.width())),
+                               std::max(available.top(), std::min(403, available.bottom() + 1 - outer.height()))));
+    EXPECT_TRUE(available.contains(FForm.frameGeometry()) || outer.width() > available.width()
+        || outer.height() > available.height());
     EXPECT_FALSE(FForm.Timer1->isActive());
     EXPECT_EQ(FForm.Timer1->interval(), 60000);
     EXPECT_FALSE(FForm.Timer1->isSingleShot());
@@ -222,8 +230,10 @@ TEST_F(MainWindowTest, GrowingMovesBottomControlsDownAndGrowsTheChart)
         {FForm.Shape1, {36, 387}, true},   {FForm.edHost, {88, 248}, true},
         {FForm.Button1, {88, 380}, true},  {FForm.Button2, {168, 380}, true},
         {FForm.rb3, {544, 244}, true},     {FForm.Panel35, {380, 267}, true},
-        {FForm.Label5, {28, 348}, false},  {FForm.edPrompt, {88, 344}, false},
-        {FForm.Image1, {344, 356}, false},
+        // Prompt's box, its label and the banner keep their distance from
+        // the bottom edge like their neighbours, so the chart never covers them.
+        {FForm.Label5, {28, 348}, true},  {FForm.edPrompt, {88, 344}, true},
+        {FForm.Image1, {344, 356}, true},
     };
     for (const ResizeCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
@@ -234,10 +244,13 @@ TEST_F(MainWindowTest, GrowingMovesBottomControlsDownAndGrowsTheChart)
             EXPECT_EQ(t.widget->pos(), t.design + QPoint(0, t.followsBottom ? dy : 0))
                 << t.widget->objectName().toStdString();
         EXPECT_EQ(FForm.Chart21->geometry(), QRect(0, 0, 696 + c.width - 699, 237 + dy));
-        // The chart's lower edge passes the prompt box once it has grown far
-        // enough, and then lies above it.
-        const bool overPrompt = FForm.Chart21->geometry().bottom() >= FForm.edPrompt->y();
-        EXPECT_EQ(overPrompt, dy > 107);
+        // However far it grows, the chart's lower edge stays above every
+        // other control.
+        for (QWidget* widget : FForm.ClientArea()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (widget != FForm.Chart21 && widget->isVisible()) {
+                EXPECT_LT(FForm.Chart21->geometry().bottom(), widget->y()) << widget->objectName().toStdString();
+            }
+        }
     }
 }
 
@@ -338,6 +351,56 @@ TEST_F(MainWindowTest, AnErrorInACycleIsShownAndTheWindowCarriesOn)
     EXPECT_EQ(FForm.Shape1->BrushColor(), QColor(255, 0, 0));
     EXPECT_EQ(FForm.LineSeries18->Count(), 0);
     EXPECT_TRUE(FForm.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// Enter in any box reads the line as Plot does; without a password that is
+// the message, and the focus then goes where the password is typed.
+TEST_F(MainWindowTest, EnterInABoxRunsPlotAndAMissingPasswordTakesTheFocus)
+{
+    FForm.edHost->setText(QStringLiteral("127.0.0.1"));
+    for (QLineEdit* box : {FForm.edHost, FForm.edUsername, FForm.edPassword, FForm.edPrompt}) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        box->setFocus();
+        ModalCatcher catcher;
+        QTest::keyClick(box, Qt::Key_Return);
+        ASSERT_EQ(catcher.Seen().size(), 1u);
+        EXPECT_EQ(catcher.Seen()[0].Text, "Password required!");
+        QCoreApplication::processEvents();
+        EXPECT_EQ(FForm.focusWidget(), FForm.edPassword);
+    }
+}
+
+// Each box is named by its label, for the keyboard and for screen readers;
+// the lamp and the range choices say what they mean.
+TEST_F(MainWindowTest, BoxesCarryTheirLabelsAndTheLampAndRangesDescribeThemselves)
+{
+    const struct {
+        QLabel* label;
+        QLineEdit* box;
+        const char* name;
+    } boxes[] = {{FForm.Label3, FForm.edHost, "Host"}, {FForm.Label1, FForm.edUsername, "Username"},
+        {FForm.Label2, FForm.edPassword, "Password"}, {FForm.Label5, FForm.edPrompt, "Prompt"}};
+    for (const auto& b : boxes) {
+        EXPECT_EQ(b.label->buddy(), b.box) << b.name;
+        EXPECT_EQ(b.box->accessibleName(), QString::fromLatin1(b.name));
+    }
+    const struct {
+        QWidget* control;
+        const char* says;
+    } described[] = {{FForm.Shape1, "every 60 s"}, {FForm.rb1, "0 to 255"}, {FForm.rb2, "256 to 512"},
+        {FForm.rb3, "0 to 512"}};
+    for (const auto& d : described) {
+        SCOPED_TRACE(d.control->objectName().toStdString());
+        EXPECT_TRUE(d.control->toolTip().contains(QString::fromLatin1(d.says))) << d.control->toolTip().toStdString();
+        EXPECT_EQ(d.control->accessibleDescription(), d.control->toolTip());
+    }
+    // The lamp says it is red now, and that nothing was read yet.
+    EXPECT_TRUE(FForm.Shape1->toolTip().contains(QStringLiteral("Now red")));
+    EXPECT_TRUE(FForm.Shape1->toolTip().contains(QStringLiteral("No reading yet")));
 }
 
 } // namespace

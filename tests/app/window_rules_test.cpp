@@ -125,4 +125,30 @@ TEST(WindowRules, AboutTextHasItsLinesSeparatedByLineFeedThenReturn)
     EXPECT_GT(about.size(), QStringLiteral("Simple Tirvane for the ZyXEL P-660HW-T1\n\r").size());
 }
 
+// The window opens where it was designed (or remembered) when the screen's
+// available area holds it whole, and is otherwise moved by the least amount.
+TEST(WindowRules, AWindowOpensOnTheScreensAvailableArea)
+{
+    const QSize design(707, 475);
+    const struct {
+        const char* what;
+        QPoint at;
+        QSize outer;
+        QRect available;
+        QPoint expected;
+    } cases[] = {
+        {"fits at the designed place", {382, 403}, design, {0, 0, 1600, 1000}, {382, 403}},
+        {"fits exactly", {0, 0}, design, {0, 0, 707, 475}, {0, 0}},
+        {"1366 x 768 less a 32-pixel panel", {382, 403}, design, {0, 0, 1366, 736}, {382, 261}},
+        {"past the right edge", {1000, 100}, design, {0, 0, 1366, 768}, {659, 100}},
+        {"above and left of a panel", {-50, 10}, design, {40, 30, 1326, 738}, {40, 30}},
+        {"a screen to the right", {382, 403}, design, {1920, 0, 1366, 768}, {1920, 293}},
+        // Scale 2 on 1600 x 1000: 800 x 500 logical, less a panel.
+        {"larger than the area", {382, 403}, {707, 530}, {0, 24, 800, 476}, {93, 24}},
+        {"no area known", {382, 403}, design, {}, {382, 403}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PlaceOnScreen(QRect(c.at, c.outer), c.available), c.expected) << c.what;
+}
+
 } // namespace

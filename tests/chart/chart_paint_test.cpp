@@ -319,6 +319,45 @@ TEST_F(ChartPaint, SamePictureThroughSvgAndPdf)
     }
 }
 
+// A notice is part of the one drawing, so every picture of the chart says
+// it: written over the plot's top left on a white box framed in dark red,
+// above the bars, and gone again once cleared.
+TEST_F(ChartPaint, ANoticeIsDrawnOverThePlotInEveryPicture)
+{
+    FillKnown(chart);
+    const QImage plain = Draw(chart);
+    const TWinRect plot = chart.LastGeometry().Plot;
+    const QColor Ink(160, 0, 0);
+    const auto inkIn = [&](const QImage& image, const QRect& area) {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += image.pixelColor(x, y) == Ink;
+        return count;
+    };
+    const QRect corner(plot.Left, plot.Top, plot.Width() / 2, plot.Height() / 3);
+    EXPECT_EQ(inkIn(plain, corner), 0);
+
+    chart.SetNotice(QStringLiteral("20:15:03  The router did not accept the password"));
+    const struct {
+        const char* size;
+        QSize image;
+    } cases[] = {{"the window's", {696, 237}}, {"a larger picture", {1000, 400}}, {"a narrow one", {320, 237}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const QImage noticed = Draw(chart, c.image.width(), c.image.height());
+        const TWinRect p = chart.LastGeometry().Plot;
+        const QRect top(p.Left, p.Top, p.Width(), std::min(p.Height(), 60));
+        EXPECT_GT(inkIn(noticed, top), 150); // frame and letters
+        // The box's white covers the bars under it; the box stays inside the plot.
+        EXPECT_EQ(noticed.pixelColor(p.Left + 3, p.Top + 8), White);
+        EXPECT_EQ(inkIn(noticed, QRect(0, 0, p.Left, noticed.height())), 0);
+        EXPECT_EQ(inkIn(noticed, QRect(0, p.Bottom + 1, noticed.width(), noticed.height() - p.Bottom - 1)), 0);
+    }
+    chart.SetNotice(QString());
+    EXPECT_EQ(Draw(chart), plain);
+}
+
 TEST_F(ChartPaint, DrawingRespectsThePaintersClip)
 {
     FillKnown(chart);

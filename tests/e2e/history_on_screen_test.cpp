@@ -57,7 +57,7 @@ protected:
             for (int i = 0; i < run.cycles; ++i) {
                 ModalCatcher catcher; // the dropped connection's error box
                 served.empty() ? Form->Button1->click() : Form->Timer1Timer();
-                TReading reading{std::int64_t(served.size()), {}, run.faults.empty(), {}};
+                TReading reading = ZyxelReading(std::int64_t(served.size()), {}, run.faults.empty());
                 const auto tones = sim.ExpectedTones();
                 std::copy(tones.begin(), tones.end(), reading.Bits.begin());
                 served.push_back(reading);

@@ -14,7 +14,7 @@ namespace {
 // A reading at minute `minute`; tones not named carry 0 bits.
 TReading R(int minute, bool completed, const std::map<int, int>& bits)
 {
-    TReading reading{std::int64_t(minute) * 60000, QStringLiteral("127.0.0.1"), completed, {}};
+    TReading reading = ZyxelReading(std::int64_t(minute) * 60000, QStringLiteral("127.0.0.1"), completed);
     for (const auto& [tone, b] : bits)
         reading.Bits[std::size_t(tone)] = std::uint8_t(b);
     return reading;
@@ -265,7 +265,7 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
     // interval tall each, as the timed ones do.
     THistoryFigures burst;
     for (const int s : {0, 60, 120, 121, 122, 180, 240})
-        burst.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+        burst.Add(ZyxelReading(s * Second, QStringLiteral("127.0.0.1"), true));
     const TWaterfallRows stretched = burst.WaterfallRows(70, 0, 300 * Second);
     for (int row = 0; row < 7; ++row)
         EXPECT_EQ(std::count(stretched.Shown.begin(), stretched.Shown.end(), row), 10) << row;
@@ -283,7 +283,7 @@ TEST(HistoryFigures, UsualIntervalIsTheMedianGap)
     for (const auto& c : cases) {
         THistoryFigures figures;
         for (const int s : c.seconds)
-            figures.Add(TReading{s * Second, QStringLiteral("127.0.0.1"), true, {}});
+            figures.Add(ZyxelReading(s * Second, QStringLiteral("127.0.0.1"), true));
         EXPECT_EQ(figures.UsualIntervalMs(), c.usual) << c.seconds.size();
         EXPECT_EQ(figures.CoverMs(), c.usual * 3 / 2);
     }

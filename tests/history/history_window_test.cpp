@@ -44,7 +44,7 @@ const QString HostB = QStringLiteral("127.0.0.2");
 
 TReading Reading(std::int64_t minutesAgo, const QString& host = HostA, bool completed = true)
 {
-    TReading r{Now - minutesAgo * Minute, host, completed, {}};
+    TReading r = ZyxelReading(Now - minutesAgo * Minute, host, completed);
     for (int tone = 6; tone < ToneCount; tone += 3)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone + minutesAgo) % 16);
     return r;
@@ -418,7 +418,7 @@ TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
         TReadingStore store;
         ASSERT_TRUE(store.Open(dir.filePath(QStringLiteral("h.sqlite"))));
         for (const std::int64_t m : minutesAgo) {
-            TReading r{Now - m * Minute, HostA, true, {}};
+            TReading r = ZyxelReading(Now - m * Minute, HostA, true);
             r.Bits[40] = std::uint8_t(3 + m % 3); // a thin line: the bits axis needs fractions
             ASSERT_TRUE(store.Record(r));
         }

@@ -65,7 +65,8 @@ TEST(CycleDialogueTest, ReportsTheStepWhereItBrokeOff)
         const char* text;
     } cases[] = {
         {false, {}, "", ">", TDialogueStep::Connect, ErrRefused, "Connection refused"},
-        {true, {"--wrong-password"}, "", ">", TDialogueStep::CommandPrompt, ErrTimedOut, "Connection timed out"},
+        // Told from the second password prompt, not from the time-out after it.
+        {true, {"--wrong-password"}, "", ">", TDialogueStep::CommandPrompt, 0, "The router asked for the password again"},
         {true, {}, "admin", ">", TDialogueStep::UserPrompt, ErrTimedOut, "Connection timed out"}, // no name asked
         {true, {"--drop", "far"}, "", ">", TDialogueStep::FarReply, ErrConnReset, "Connection reset by peer"},
         {true, {"--drop", "near"}, "", ">", TDialogueStep::NearReply, ErrConnReset, "Connection reset by peer"},
@@ -81,7 +82,7 @@ TEST(CycleDialogueTest, ReportsTheStepWhereItBrokeOff)
         TToneTable tones{};
         bool over = false;
         const TDialogueOutcome outcome
-            = RunCycleDialogue(Request(address, c.user, c.prompt), memo, tones, {nullptr, [&] { over = true; }});
+            = RunCycleDialogue(Request(address, c.user, c.prompt), memo, tones, {nullptr, [&] { over = true; }, nullptr});
         EXPECT_FALSE(outcome.Completed);
         EXPECT_EQ(outcome.Step, c.step);
         EXPECT_EQ(outcome.ErrorCode, c.code);

@@ -59,7 +59,7 @@ inline std::optional<std::vector<TReading>> ReadingsFromCsv(const QByteArray& te
         const QDateTime time = QDateTime::fromString(row->value(0), Qt::ISODateWithMs);
         if (row->size() != records->front().size() || time.timeSpec() != Qt::UTC)
             return std::nullopt;
-        readings.push_back({time.toMSecsSinceEpoch(), row->at(1), row->at(2) == "true", {}});
+        readings.push_back(ZyxelReading(time.toMSecsSinceEpoch(), row->at(1), row->at(2) == "true"));
         for (int i = 3; i < row->size(); ++i)
             readings.back().Bits.at(records->front()[i].mid(5).toUInt()) = std::uint8_t(row->at(i).toInt());
     }
@@ -76,7 +76,7 @@ inline std::optional<std::vector<TReading>> ReadingsFromJson(const QByteArray& t
             continue;
         if (time.timeSpec() != Qt::UTC || time.toMSecsSinceEpoch() != o["time_ms"].toInteger())
             return std::nullopt;
-        readings.push_back({o["time_ms"].toInteger(), o["host"].toString(), o["completed"].toBool(), {}});
+        readings.push_back(ZyxelReading(o["time_ms"].toInteger(), o["host"].toString(), o["completed"].toBool()));
         const QJsonArray bits = o["bits"].toArray();
         for (int i = 0; i < bits.size(); ++i)
             readings.back().Bits.at(std::size_t(o["first_tone"].toInt() + i)) = std::uint8_t(bits[i].toInt());

@@ -13,8 +13,8 @@ TEST(OutputFormatsTest, HostsThatNeedQuotingReadBack)
 {
     std::vector<TReading> readings;
     for (const char* host : {"r\xc3\xb6uter, \"north\"", "line\nfeed", "back\\slash", ""}) {
-        TReading r{1765107000123 + std::int64_t(readings.size()) * 60000, QString::fromUtf8(host),
-            readings.size() % 2 == 0, {}};
+        TReading r = ZyxelReading(1765107000123 + std::int64_t(readings.size()) * 60000, QString::fromUtf8(host),
+            readings.size() % 2 == 0);
         r.Bits[300] = std::uint8_t(readings.size() + 9);
         readings.push_back(r);
     }
@@ -39,7 +39,7 @@ TEST(OutputFormatsTest, TableFrequenciesAsTheReadOut)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    TReading reading{1765107000123, QStringLiteral("127.0.0.5"), false, {}};
+    TReading reading = ZyxelReading(1765107000123, QStringLiteral("127.0.0.5"), false);
     reading.Bits[33] = 7;
     const QList<QByteArray> lines = FormatTable({reading}).split('\n');
     QLocale::setDefault(saved);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -73,8 +74,8 @@ protected:
         const QString path = FDir.filePath(QStringLiteral("h%1.sqlite").arg(n));
         TReadingStore store;
         for (int i = 0; i < n && store.Open(path); ++i) {
-            TReading reading{1'700'000'000'000 + i * 60'000, host, true, {}};
-            reading.Bits.fill(std::uint8_t(i % 16));
+            TReading reading = ZyxelReading(1'700'000'000'000 + i * 60'000, host, true);
+            std::fill(reading.Bits.begin(), reading.Bits.end(), std::uint8_t(i % 16));
             store.Record(reading);
         }
         return path;
@@ -97,7 +98,7 @@ TEST_F(ReaderTest, EachFormatReadsBackAsServed)
         const TRun run = Run({"--host", host, "--format", format, "--range", range});
         ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
         const std::array<int, 513> served = sim.ExpectedTones();
-        TReading expected{0, host, true, {}};
+        TReading expected = ZyxelReading(0, host, true);
         for (int t = first; t <= last; ++t)
             expected.Bits[std::size_t(t)] = std::uint8_t(served[std::size_t(t)]);
         if (const auto back = std::string(format) == "csv" ? ReadingsFromCsv(run.Out) : ReadingsFromJson(run.Out);
@@ -141,9 +142,9 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
     } cases[] = {
         {{"--host", host}, secret, 0, ""},
         {{"--host", host, "--password-file", file}, "not this one", 0, ""},
-        {{"--host", nobody}, secret, 1, ": Connection refused (10061) while connecting\n"},
+        {{"--host", nobody}, secret, 1, ": Nothing answers at " + nobody + " port 23 (10061)\n"},
         // A reply without end meets the cycle's deadline (3 s here).
-        {{"--host", stuck}, "1234", 1, " while reading the far-end line data\n"},
+        {{"--host", stuck}, "1234", 1, ": The reply stopped before the upstream tones (10053)\n"},
         {{"--host", host, "--password", secret}, secret, 2, "tirvane-read: Unknown option 'password'."},
         {{"--host", host, "--password-file", file + "-none"}, secret, 2, "tirvane-read: cannot read "},
         {{"--format", "csv"}, secret, 2, "tirvane-read: --host is missing"},
@@ -151,6 +152,8 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
         {{"--export", "--since", "yesterday"}, secret, 2, "tirvane-read: --since takes an ISO 8601"},
         {{"--host", host, "--interval", "5", "--output", file + ".csv"}, secret, 2, "tirvane-read: --output is written when"},
         {{"--export", "--output", ""}, secret, 2, "tirvane-read: --output needs a file name"},
+        {{"--export", "--since", "2026-12-07", "--until", "2026-12-06T23:59"}, secret, 2,
+            "tirvane-read: --since 2026-12-07 is after --until 2026-12-06T23:59"},
         {{"--host", host}, "", 2, "tirvane-read: Password required!\n"},
     };
     for (const auto& c : cases) {
@@ -199,6 +202,40 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
     ::close(master);
     EXPECT_EQ(status, 0) << seen;
     EXPECT_EQ(seen.find(secret.toStdString()), std::string::npos) << "echoed";
+}
+
+// Each failure is named in the window's words, the socket's code after it;
+// readings in a row put the time in front of each failure line.
+TEST_F(ReaderTest, FailuresAreNamedInWordsAndTimedInARow)
+{
+    RouterSimProcess refusing(SimOn({"--wrong-password"}));
+    const QString nobody = QString::fromStdString(RouterSimProcess::UniqueLoopbackAddress());
+    const QString refused = QString::fromStdString(refusing.Address());
+    const QRegularExpression timed(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\S* tirvane-read: "));
+    const struct {
+        QStringList args;
+        QString line; // each line of standard error, less the time in front
+        int lines;
+        bool timedLines;
+    } cases[] = {
+        {{"--host", nobody}, "tirvane-read: " + nobody + ": Nothing answers at " + nobody + " port 23 (10061)", 1, false},
+        {{"--host", refused}, "tirvane-read: " + refused + ": The router did not accept the password", 1, false},
+        {{"--host", nobody, "--interval", "1", "--count", "2"},
+            "tirvane-read: " + nobody + ": Nothing answers at " + nobody + " port 23 (10061)", 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const TRun run = Run(QStringList{"--format", "csv"} + c.args);
+        EXPECT_EQ(run.Exit, 1);
+        const QStringList lines = QString::fromUtf8(run.Err).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), c.lines) << run.Err.toStdString();
+        for (const QString& line : lines) {
+            const QRegularExpressionMatch match = timed.match(line);
+            EXPECT_EQ(match.hasMatch(), c.timedLines) << line.toStdString();
+            const QString untimed = match.hasMatch() ? line.mid(match.capturedLength() - 14) : line;
+            EXPECT_EQ(untimed, c.line);
+        }
+    }
 }
 
 TEST_F(ReaderTest, RecordsAndExportsTheHistory)

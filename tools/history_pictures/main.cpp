@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     constexpr int Readings = 24 * 60;
     constexpr std::int64_t End = 1796644800000; // 2026-12-07 12:00 UTC
     const routersim::LineModel line(7);
-    TReading reading;
+    TReading reading = ZyxelReading();
     reading.Host = QStringLiteral("127.0.0.1");
     for (int i = 0; i < Readings; ++i) {
         if (i >= 1150 && i < 1240)

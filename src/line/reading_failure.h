@@ -1,0 +1,59 @@
+// Why a reading did not complete, in words a user can act on. The window
+// writes the text on its chart and in its lamp's tooltip, tirvane-read in its
+// error lines; both hand over the dialogue's outcome and what they asked for.
+// Also here: how the router's words after a login step are told apart (a
+// second password prompt, a refusal, a question for a user name), which the
+// dialogue uses to end a refused login at once instead of at its time-out.
+// No widgets: Qt is not needed at all.
+#pragma once
+
+#include "line/cycle_dialogue.h"
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+// What the router's text says about the login it was answering.
+enum class TLoginAnswer {
+    None,            // nothing that tells: go on waiting
+    UserNameAsked,   // "Username:" while the password was awaited
+    PasswordAsked,   // "Password:" while a user name was awaited
+    PasswordRefused, // a second password prompt, or the router's words for a refusal
+};
+
+// Looks at text the router sent while the dialogue waited for the password
+// prompt (PasswordPrompt), for the user name prompt (UserPrompt) or, after
+// the password, for the command prompt (CommandPrompt). Case does not matter.
+TLoginAnswer ReadLoginAnswer(TDialogueStep step, std::string_view text);
+
+// What a reason is about, for tests and for the reader's exit paths.
+enum class TFailureCause {
+    None,            // the reading completed
+    Stopped,         // the user ended it
+    EmptyHost,
+    UnknownHost,
+    NothingAnswers,  // the connection was refused
+    Unreachable,
+    NoAnswer,        // the cycle's deadline passed (or a connect that never finished)
+    UserNameAsked,
+    NoUserNameAsked,
+    NoPasswordPrompt,
+    PasswordRefused,
+    LoginClosed,     // the router hung up after the password
+    EmptyPrompt,
+    PromptNotSeen,
+    ReplyCutBeforeUpstream,
+    ReplyCutAfterUpstream,
+    ReplyWithoutEnd,
+    ConnectionBroken,
+};
+
+struct TReadingFailure {
+    TFailureCause Cause = TFailureCause::None;
+    std::string Text; // empty when the reading completed
+};
+
+// The reason for an outcome of a dialogue asked of host:port with a deadline
+// of `deadline` (for the "within N s" of a reading that ran out of time).
+TReadingFailure DescribeReadingFailure(const TDialogueOutcome& outcome, const std::string& host,
+    const std::string& port, std::chrono::milliseconds deadline);
