@@ -2,6 +2,7 @@
 
 #include "line/family_parsers.h"
 
+#include "telnet/socket_errors.h"
 #include "telnet/telnet_session.h"
 
 #include <algorithm>
@@ -100,7 +101,7 @@ TPromptKind PromptKind(const std::string& received, const TPromptSets& sets)
 
 class TFamilySession {
 public:
-    TFamilySession(const TDialogueRequest& request, TRouterFamily family)
+    TFamilySession(const TDialogueRequest& request, TRouterFamily family, const TDialogueHooks& hooks)
         : FRequest(request)
         , FSets(FamilyPrompts(family, request.Prompt))
     {
@@ -108,7 +109,24 @@ public:
         FSession.SetTargetHost(request.Host);
         FSession.SetTargetPort(request.Port);
         FSession.SetDeadline(request.Deadline);
+        if (hooks.Heartbeat) {
+            TTCPBlockSocket& sock = FSession.Sock();
+            THookHeartbeat deadlineBeat = sock.OnHeartbeat();
+            sock.SetHeartbeatRate(TTelnetSend::DeadlineBeatMs);
+            sock.SetOnHeartbeat([this, &hooks, deadlineBeat](TBlockSocket* sender) {
+                if (deadlineBeat)
+                    deadlineBeat(sender);
+                if (!FStopped && hooks.Heartbeat())
+                    FStopped = true;
+                if (FStopped && !FInCommand)
+                    sender->SetStopFlag(true);
+            });
+        }
     }
+
+    // A stop asked for: at once outside a command, after its prompt inside one.
+    bool Stopped() const { return FStopped; }
+    void SetInCommand(bool value) { FInCommand = value; }
 
     TTelnetSend& Session() { return FSession; }
 
@@ -138,6 +156,8 @@ private:
     TPromptSets FSets;
     TTelnetSend FSession;
     bool FTooLong = false;
+    bool FStopped = false;
+    bool FInCommand = false;
 };
 
 } // namespace
@@ -168,8 +188,7 @@ std::string ReplyBody(const std::string& received, const std::string& command)
     return text;
 }
 
-TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily family, const TDialogueHooks& hooks,
-    const std::function<bool()>& stopRequested)
+TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily family, const TDialogueHooks& hooks)
 {
     TFamilyCycle cycle;
     TDialogueOutcome& outcome = cycle.Outcome;
@@ -181,12 +200,16 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
         outcome.ErrorText = text;
     };
     const std::string user = request.Username.empty() ? RouterFamilyRow(family).User : request.Username;
-    bool stopped = false;
-
-    auto dialogue = std::make_unique<TFamilySession>(request, family);
+    auto dialogue = std::make_unique<TFamilySession>(request, family, hooks);
     TTelnetSend& session = dialogue->Session();
     const auto socketFailed = [&](TDialogueStep step) {
-        if (dialogue->TooLong())
+        outcome.DeadlinePassed = request.Deadline && std::chrono::steady_clock::now() >= *request.Deadline;
+        const std::string& log = session.SessionLog();
+        outcome.Heard = log.substr(log.size() - std::min<std::size_t>(log.size(), 256));
+        if (dialogue->Stopped()) {
+            outcome.Stopped = true;
+            fail(step, ErrConnAborted, "Stopped");
+        } else if (dialogue->TooLong())
             fail(step, 0, "The reply grew past " + std::to_string(request.MaxReplyLength) + " bytes");
         else
             fail(step, session.Sock().LastError(), session.Sock().LastErrorDesc());
@@ -209,6 +232,7 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 // Asked again after a password: the login was refused.
                 if (users++ > 0 || passwords > 0) {
                     fail(TDialogueStep::SendPassword, 0, "The router refused the user name or the password");
+                    outcome.LoginAnswered = true;
                     throw std::runtime_error("");
                 }
                 step = TDialogueStep::SendUser;
@@ -218,6 +242,7 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
             case TPromptKind::Password:
                 if (passwords++ > 0) {
                     fail(TDialogueStep::SendPassword, 0, "The router refused the password");
+                    outcome.LoginAnswered = true;
                     throw std::runtime_error("");
                 }
                 step = TDialogueStep::SendPassword;
@@ -244,12 +269,13 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
         if (hooks.PumpEvents)
             hooks.PumpEvents();
         for (const TFamilyCommand& command : FamilyCommands(family)) {
-            if (stopRequested && stopRequested()) {
-                stopped = true;
-                fail(TDialogueStep::FarCommand, 0, "Stopped");
+            if (dialogue->Stopped()) {
+                outcome.Stopped = true;
+                fail(TDialogueStep::FarCommand, ErrConnAborted, "Stopped");
                 break;
             }
             const std::string text = command.Command;
+            dialogue->SetInCommand(true);
             session.Send(text + "\r\n");
             if (session.Sock().LastError() != 0) {
                 socketFailed(TDialogueStep::FarCommand);
@@ -259,6 +285,7 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 socketFailed(TDialogueStep::FarReply);
                 throw std::runtime_error("");
             }
+            dialogue->SetInCommand(false);
             cycle.Replies[command.Role] = ReplyBody(received, text);
         }
         // Leaving: the shell first where there was one, then the CLI; the
@@ -278,7 +305,7 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
         outcome.Step = TDialogueStep::Done;
         cycle.Line = ParseFamilyReplies(family, cycle.Replies);
     } else {
-        cycle.Line.Failure = stopped ? QStringLiteral("stopped")
+        cycle.Line.Failure = outcome.Stopped ? QStringLiteral("stopped")
                                      : QStringLiteral("%1 while %2")
                                            .arg(QString::fromLocal8Bit(outcome.ErrorText.c_str()),
                                                QString::fromLatin1(DialogueStepText(outcome.Step)));

@@ -35,7 +35,8 @@ struct TFamilyCycle {
     TParsedLine Line; // its Failure also names a dialogue that broke off
 };
 
-// `stopRequested`, when set, is asked between the steps: true ends the
-// cycle there, after the prompt of the command under way came back.
+// The hooks run as in the ZyXEL dialogue, except that a stop asked for while
+// a command runs waits for that command's prompt (within the deadline): a
+// command cut off leaves processes behind on some of these routers.
 TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily family,
-    const TDialogueHooks& hooks = {}, const std::function<bool()>& stopRequested = {});
+    const TDialogueHooks& hooks = {});

@@ -4,7 +4,7 @@
 // prints.
 #pragma once
 
-#include "line/band_plan.h"
+#include "line/tone_plan.h"
 #include "line/router_family.h"
 
 #include <QString>
