@@ -22,6 +22,11 @@ QString ToneFrequencyText(int tone)
     return FormatGeneral(static_cast<long double>(tone) * ToneSpacingKHz);
 }
 
+QString ToneFrequencyText(int tone, double spacingKHz)
+{
+    return FormatGeneral(static_cast<long double>(tone) * spacingKHz);
+}
+
 QString FormatGeneral(long double v)
 {
     if (std::isnan(v))
