@@ -169,7 +169,7 @@ FamilyPrompts PromptsFor(Family family)
 {
     switch (family) {
     case Family::Broadcom: return {"Login: ", "Password: ", "ATP>"};
-    case Family::Lantiq: return {"login: ", "Password: ", "root@OpenWrt:~# "};
+    case Family::Lantiq: return {"login: ", "Password: ", "root@modem:~# "};
     case Family::Draytek: return {"Account:", "Password: ", "> "};
     case Family::Zyxel: break;
     }

@@ -36,7 +36,7 @@ FamilyLine MakeFamilyLine(Profile profile, std::uint32_t seed, std::uint32_t ind
 struct FamilyPrompts {
     const char* user;     // "Login: ", "login: ", "Account:"
     const char* password; // "Password: "
-    const char* command;  // "ATP>", "root@OpenWrt:~# ", "> "
+    const char* command;  // "ATP>", "root@modem:~# ", "> "
 };
 FamilyPrompts PromptsFor(Family family);
 
