@@ -66,6 +66,8 @@ TStartFields WithOptions(TStartFields fields, const TStartOptions& options)
         fields.Prompt = *options.Prompt;
     if (options.Range)
         fields.Range = *options.Range;
+    if (options.Router)
+        fields.Router = *options.Router;
     return fields;
 }
 
@@ -91,13 +93,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         {QStringLiteral("The tones to plot: %1 (at first %2).")
                 .arg(RangeChoicesText(), RangeChoiceText(TStartFields().Range)),
             QStringLiteral("tones")},
+        {QStringLiteral("The router's family, as in the Router menu: %1 (at first zyxel).").arg(RouterFamilyNames()),
+            QStringLiteral("family")},
     }});
     const QCommandLineOption plot(QStringLiteral("plot"),
         QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
                        "every 60 seconds. The password comes from the environment variable %1, "
                        "never from the command line.")
             .arg(QLatin1String(PasswordVariable)));
-    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, plot, help, version});
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, plot, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -137,6 +141,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
     if (given.UnknownRange)
         return UsageError(program, QStringLiteral("--range must be %1, not '%2'").arg(RangeChoicesText(), *given.UnknownRange));
     options.Range = given.Range;
+    if (given.UnknownRouter)
+        return UsageError(program,
+            QStringLiteral("--router must be %1, not '%2'").arg(RouterFamilyNames(), *given.UnknownRouter));
+    options.Router = given.Router;
 
     if (parser.isSet(plot)) {
         // Without a password the first cycle would stop at "Password
@@ -177,6 +185,8 @@ TStartFields ReadStartFields(const QString& settingsFile)
         fields.Prompt = *prompt;
     if (const std::optional<QString> range = SensibleText(settings, "Window/Range"))
         fields.Range = RangeChoiceFromText(*range).value_or(fields.Range);
+    if (const std::optional<QString> router = SensibleText(settings, "Window/Router"))
+        fields.Router = RouterFamilyFromName(*router).value_or(fields.Router);
     return fields;
 }
 
@@ -187,6 +197,7 @@ bool WriteStartFields(const QString& settingsFile, const TStartFields& fields)
     settings.setValue(QStringLiteral("Window/Username"), fields.Username);
     settings.setValue(QStringLiteral("Window/Prompt"), fields.Prompt);
     settings.setValue(QStringLiteral("Window/Range"), RangeChoiceText(fields.Range));
+    settings.setValue(QStringLiteral("Window/Router"), RouterFamilyName(fields.Router));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
