@@ -94,13 +94,19 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
     return out;
 }
 
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+static QByteArray CsvHeader(TToneSpan span)
 {
-    span = Clamped(span, readings);
     QByteArray out = "time,host,completed";
     for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
         out += ",tone_" + QByteArray::number(tone);
     out += "\r\n";
+    return out;
+}
+
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span, readings);
+    QByteArray out = CsvHeader(span);
     for (const TReading& reading : readings) {
         out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
             + (reading.Completed ? "true" : "false");
@@ -196,5 +202,103 @@ QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& rea
     case TOutputFormat::Json: return FormatJson(readings, span);
     case TOutputFormat::Prometheus: return FormatPrometheus(readings, span);
     }
+    return {};
+}
+
+namespace {
+
+void AppendNumber(QByteArray& out, int value)
+{
+    char digits[12];
+    int n = 0;
+    unsigned v = unsigned(value < 0 ? -value : value);
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        out += '-';
+    while (n > 0)
+        out += digits[--n];
+}
+
+} // namespace
+
+TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span)
+    : FFormat(format)
+    , FSpan(span)
+    , FClamped(Clamped(span, {}))
+{
+}
+
+QByteArray TReadingsWriter::Next(const TReading& reading)
+{
+    const bool first = FFirst;
+    if (first)
+        FClamped = Clamped(FSpan, {reading});
+    FFirst = false;
+    QByteArray out;
+    switch (FFormat) {
+    case TOutputFormat::Table:
+        out = FormatTable({reading}, FClamped);
+        if (!first)
+            out.prepend('\n');
+        return out;
+    case TOutputFormat::Csv: {
+        if (first)
+            out = CsvHeader(FClamped);
+        out.reserve(out.size() + 64 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
+        out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
+            + (reading.Completed ? "true" : "false");
+        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
+            out += ',';
+            AppendNumber(out, ToneBitsAt(reading, tone));
+        }
+        out += "\r\n";
+        return out;
+    }
+    case TOutputFormat::Json: {
+        // The object as FormatJson writes it, its keys in Qt's sorted
+        // order ("bits" first); the bits go into the empty array.
+        const QJsonObject object{
+            {QStringLiteral("time"), ReadingTimeText(reading.TimeMs)},
+            {QStringLiteral("time_ms"), qint64(reading.TimeMs)},
+            {QStringLiteral("host"), reading.Host},
+            {QStringLiteral("completed"), reading.Completed},
+            {QStringLiteral("first_tone"), FClamped.FirstTone},
+            {QStringLiteral("bits"), QJsonArray()},
+        };
+        const QByteArray shell = QJsonDocument(object).toJson(QJsonDocument::Compact);
+        constexpr qsizetype Open = sizeof("{\"bits\":[") - 1;
+        out.reserve(shell.size() + 3 * (FClamped.LastTone - FClamped.FirstTone + 1) + 1);
+        out.append(shell.constData(), Open);
+        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
+            if (tone > FClamped.FirstTone)
+                out += ',';
+            AppendNumber(out, ToneBitsAt(reading, tone));
+        }
+        out.append(shell.constData() + Open, shell.size() - Open);
+        out += '\n';
+        return out;
+    }
+    case TOutputFormat::Prometheus: {
+        const auto same = std::find_if(FLatest.begin(), FLatest.end(),
+                                       [&reading](const TReading& r) { return r.Host == reading.Host; });
+        if (same == FLatest.end())
+            FLatest.push_back(reading);
+        else if (reading.TimeMs >= same->TimeMs)
+            *same = reading;
+        return {};
+    }
+    }
+    return {};
+}
+
+QByteArray TReadingsWriter::Finish()
+{
+    if (FFormat == TOutputFormat::Prometheus)
+        return FormatPrometheus(FLatest, FSpan);
+    if (FFirst && FFormat == TOutputFormat::Csv)
+        return FormatCsv({}, FSpan);
     return {};
 }
