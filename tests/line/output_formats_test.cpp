@@ -53,7 +53,7 @@ TEST(OutputFormatsTest, TableFrequenciesAsTheReadOut)
 TEST(OutputFormatsTest, AReadingAtATimeIsTheSameText)
 {
     std::vector<TReading> three;
-    for (const char* host : {"127.0.0.1", "b, \"quoted\"", "127.0.0.1"}) {
+    for (const char* host : {"127.0.0.1", "b, \"quoted\"\t\x01\\ r\xc3\xb6\x7f\n", "127.0.0.1"}) {
         three.push_back(ZyxelReading(1765107000123 + std::int64_t(three.size()) * 60000, QString::fromUtf8(host),
                                      three.size() != 1));
         three.back().Bits[40] = std::uint8_t(three.size() * 5);

@@ -9,10 +9,12 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <vector>
 
-// True when every reading is in the file, one transaction, the log folded in.
-inline bool WriteVersion1Store(const QString& path, const std::vector<TReading>& readings)
+// True when every reading is in the file, one transaction, the log folded
+// in; reading(i) makes the i-th of count.
+inline bool WriteVersion1Store(const QString& path, int count, const std::function<TReading(int)>& reading)
 {
     sqlite3* db = nullptr;
     bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK;
@@ -29,8 +31,8 @@ inline bool WriteVersion1Store(const QString& path, const std::vector<TReading>&
         && sqlite3_prepare_v2(db, "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)", -1,
                               &insert, nullptr)
             == SQLITE_OK;
-    for (std::size_t i = 0; ok && i < readings.size(); ++i) {
-        const TReading& r = readings[i];
+    for (int i = 0; ok && i < count; ++i) {
+        const TReading r = reading(i);
         const QByteArray host = r.Host.toUtf8();
         const QByteArray bits = PackToneBits(r.Bits);
         sqlite3_bind_int64(insert, 1, r.TimeMs);
@@ -45,4 +47,9 @@ inline bool WriteVersion1Store(const QString& path, const std::vector<TReading>&
     ok = ok && sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
+}
+
+inline bool WriteVersion1Store(const QString& path, const std::vector<TReading>& readings)
+{
+    return WriteVersion1Store(path, int(readings.size()), [&readings](int i) { return readings[std::size_t(i)]; });
 }
