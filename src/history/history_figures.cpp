@@ -105,6 +105,13 @@ THistoryFigures::THistoryFigures()
 
 void THistoryFigures::Reset(const std::vector<TReading>& readings)
 {
+    Reset(int(readings.size()));
+    for (const TReading& reading : readings)
+        Add(reading);
+}
+
+void THistoryFigures::Reset(int expected)
+{
     FRates.clear();
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
@@ -114,11 +121,9 @@ void THistoryFigures::Reset(const std::vector<TReading>& readings)
     FTotalChanges = 0;
     // Room for the period's readings and some to come, so a window left open
     // does not copy the block at once.
-    FCapacity = int(readings.size()) + int(readings.size()) / 8 + 64;
+    FCapacity = expected + expected / 8 + 64;
     FPixels.assign(std::size_t(FCapacity) * Stride, 0);
     FTop = FCapacity;
-    for (const TReading& reading : readings)
-        Add(reading);
 }
 
 void THistoryFigures::GrowRows()

@@ -123,6 +123,9 @@ public:
 
     // Starts over with these readings, oldest first.
     void Reset(const std::vector<TReading>& readings);
+    // Starts over empty, with room for about this many readings to be Added
+    // without copying the rows.
+    void Reset(int expected);
     // A reading newer than every one held.
     void Add(const TReading& reading);
     // Lets every reading taken before `timeMs` go; returns how many went.

@@ -338,8 +338,13 @@ void THistoryWindow::Reload()
     // With one host every reading is that host's; asking for all of them
     // spares the store a comparison per row.
     const QString filter = cbHost->count() > 1 ? FHost : QString();
-    TReadResult read;
-    FFigures.Reset(FStore.Readings(PeriodStart(), Forever, filter, &read));
+    // Straight from the file into the figures: the readings themselves are
+    // never held all at once.
+    FFigures.Reset(int(std::min<std::int64_t>(FStore.CountBetween(PeriodStart(), Forever, filter), 1 << 24)));
+    const TReadResult read = FStore.ReadEach(PeriodStart(), Forever, filter, [this](const TReading& reading) {
+        FFigures.Add(reading);
+        return true;
+    });
     FUnreadText = read.Complete() ? QString() : read.Text();
     ShowFigures();
 }

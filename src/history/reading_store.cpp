@@ -727,6 +727,28 @@ std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
     return count;
 }
 
+std::int64_t TReadingStore::CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host) const
+{
+    if (!FDb || untilMs <= sinceMs)
+        return 0;
+    sqlite3_stmt* raw = nullptr;
+    if (FVersion == 1)
+        sqlite3_prepare_v2(FDb.get(),
+                           "SELECT count(*) FROM readings WHERE time_ms >= ?1 AND time_ms < ?2 AND (?3 = '' OR host = ?3)",
+                           -1, &raw, nullptr);
+    else
+        sqlite3_prepare_v2(FDb.get(),
+                           "SELECT sum(b.count) FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                           " WHERE b.last_ms >= ?1 AND b.first_ms < ?2 AND (?3 = '' OR h.name = ?3)",
+                           -1, &raw, nullptr);
+    const TSqliteStatement count(raw);
+    const QByteArray name = host.toUtf8();
+    sqlite3_bind_int64(raw, 1, sinceMs);
+    sqlite3_bind_int64(raw, 2, untilMs);
+    sqlite3_bind_text(raw, 3, name.constData(), int(name.size()), SQLITE_STATIC);
+    return raw && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+}
+
 std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
 {
     if (!FInsertBlock)

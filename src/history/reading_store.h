@@ -101,6 +101,9 @@ public:
     // Distinct hosts, sorted.
     QStringList Hosts() const;
     std::int64_t CountOlderThan(std::int64_t timeMs) const;
+    // About how many readings the period holds (of the blocks it touches), for
+    // making room ahead of a read.
+    std::int64_t CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host = {}) const;
     // The number of readings deleted; the file gives the space back.
     std::int64_t DeleteOlderThan(std::int64_t timeMs);
 
