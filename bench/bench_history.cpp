@@ -1,21 +1,33 @@
-// The line history's store, and the same work done through Qt SQL's SQLite
-// driver beside it, on real files on the local disk:
+// The line history's store on real files on the local disk, the file's
+// second layout (blocks) beside its first (a row a reading) in one run, and
+// the same first-layout work done through Qt SQL's SQLite driver:
 //
-// Record:       one reading added to a store that is open (target: median at
-//               most 1 ms).
-// OpenLastDay:  a store holding a year at one reading a minute (525,600 rows,
-//               made by this program before the first run) opened afresh and
-//               its last 24 hours for one host read (target: at most 20 ms);
-//               the file's size is reported as the counter "MB".
+// Record:        one reading added to a store that is open (target: median at
+//                most 1 ms).
+// OpenLastDay:   a store holding a year at one reading a minute (525,600
+//                readings of one host, a few tones changing each minute, 0.2 %
+//                incomplete; made by this program before the first run)
+//                opened afresh and its last 24 hours read (target: at most
+//                20 ms); the file's size is reported as the counter "MB"
+//                (target: the year in at most 20 MB).
+// ExportYear:    the whole year written out as CSV or JSON as it is read
+//                (target: 50,000 readings a second or more), with the growth
+//                of resident memory meanwhile ("rss_growth_MiB"; under 64).
+// Convert:       the first-layout year converted to the second on opening.
 //
-// The Qt SQL runs use the same file layout, the same statements and the same
-// pragmas, so the two differ only in the layer between the program and SQLite.
+// The Qt SQL runs use the first layout, its statements and pragmas, so they
+// differ from the first-layout runs only in the layer between the program
+// and SQLite.
 #include "history/reading_store.h"
+#include "line/output_formats.h"
 #include "support/bench_main.h"
+#include "support/version1_store.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -24,7 +36,9 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
@@ -43,47 +57,59 @@ QTemporaryDir& Scratch()
     return dir;
 }
 
+// A line that holds steady but for a few tones moving by a bit each minute,
+// and drops one cycle in 500.
 TReading SampleReading(std::int64_t timeMs, int seed)
 {
-    TReading r = ZyxelReading();
-    r.TimeMs = timeMs;
-    r.Host = YearHost;
-    r.Completed = seed % 97 != 0;
-    for (int tone = 1; tone < ToneCount; ++tone)
-        r.Bits[std::size_t(tone)] = std::uint8_t((tone * 3 + seed) % 16);
+    TReading r = ZyxelReading(timeMs, YearHost, seed % 500 != 7);
+    for (int tone = 6; tone < ToneCount; ++tone)
+        r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : std::max(2, 14 - tone / 45));
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t tone = 40 + (std::uint32_t(seed) * 2654435761u + std::uint32_t(k) * 40503u) % 460u;
+        r.Bits[tone] = std::uint8_t(r.Bits[tone] - ((seed + k) % 2));
+    }
     return r;
 }
 
-// The year store, made once: the layout by TReadingStore, the rows in one
-// transaction (a year recorded one by one would take minutes).
+double ResidentMiB()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// The year in the first layout, written in one transaction as that program
+// would have had it after a year.
+const QString& YearStoreV1Path()
+{
+    static const QString path = [] {
+        const QString p = Scratch().filePath(QStringLiteral("year-v1.sqlite"));
+        if (!WriteVersion1Store(p, YearOfMinutes, [](int i) { return SampleReading(YearStartMs + i * MinuteMs, i); }))
+            throw std::runtime_error("cannot write the first-layout year");
+        return p;
+    }();
+    return path;
+}
+
+// The same year in the second layout: the first converted, as a user's file
+// is on the first opening by this program.
+double ConvertSeconds = 0;
 const QString& YearStorePath()
 {
     static const QString path = [] {
         const QString p = Scratch().filePath(QStringLiteral("year.sqlite"));
-        {
-            TReadingStore store;
-            if (!store.Open(p))
-                throw std::runtime_error(store.ErrorText().toStdString());
-        }
+        QFile::copy(YearStoreV1Path(), p);
+        QElapsedTimer clock;
+        clock.start();
+        TReadingStore store;
+        if (!store.Open(p))
+            throw std::runtime_error(store.ErrorText().toStdString());
+        ConvertSeconds = double(clock.elapsed()) / 1000.0;
+        store.Close();
         sqlite3* db = nullptr;
         sqlite3_open(p.toUtf8().constData(), &db);
-        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)", -1,
-            &insert, nullptr);
-        const QByteArray host = YearHost.toUtf8();
-        for (int i = 0; i < YearOfMinutes; ++i) {
-            const TReading r = SampleReading(YearStartMs + i * MinuteMs, i);
-            const QByteArray bits = PackToneBits(r.Bits);
-            sqlite3_bind_int64(insert, 1, r.TimeMs);
-            sqlite3_bind_text(insert, 2, host.constData(), int(host.size()), SQLITE_STATIC);
-            sqlite3_bind_int(insert, 3, r.Completed ? 1 : 0);
-            sqlite3_bind_blob(insert, 4, bits.constData(), int(bits.size()), SQLITE_STATIC);
-            sqlite3_step(insert);
-            sqlite3_reset(insert);
-        }
-        sqlite3_finalize(insert);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
         sqlite3_close(db);
         return p;
@@ -91,20 +117,53 @@ const QString& YearStorePath()
     return path;
 }
 
+const QString& PathOf(int layout)
+{
+    return layout == 1 ? YearStoreV1Path() : YearStorePath();
+}
+
 double FileMegabytes(const QString& path)
 {
     return double(QFileInfo(path).size()) / (1024.0 * 1024.0);
 }
 
+// Argument: the layout, 1 or 2.
 void BM_Record(benchmark::State& state)
 {
-    const QString path = Scratch().filePath(QStringLiteral("record.sqlite"));
+    const int layout = int(state.range(0));
+    static int run = 0;
+    const QString path = Scratch().filePath(QStringLiteral("record-v%1-%2.sqlite").arg(layout).arg(++run));
+    int i = 0;
+    if (layout == 1) {
+        // The first layout's one insert a reading, as its program ran it.
+        WriteVersion1Store(path, 0, {});
+        sqlite3* db = nullptr;
+        sqlite3_open(path.toUtf8().constData(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)", -1,
+                           &insert, nullptr);
+        for (auto _ : state) {
+            const TReading r = SampleReading(YearStartMs + i * MinuteMs, i);
+            const QByteArray host = r.Host.toUtf8(), bits = PackToneBits(r.Bits);
+            sqlite3_bind_int64(insert, 1, r.TimeMs);
+            sqlite3_bind_text(insert, 2, host.constData(), int(host.size()), SQLITE_STATIC);
+            sqlite3_bind_int(insert, 3, r.Completed ? 1 : 0);
+            sqlite3_bind_blob(insert, 4, bits.constData(), int(bits.size()), SQLITE_STATIC);
+            if (sqlite3_step(insert) != SQLITE_DONE)
+                state.SkipWithError("insert failed");
+            sqlite3_reset(insert);
+            ++i;
+        }
+        sqlite3_finalize(insert);
+        sqlite3_close(db);
+        return;
+    }
     TReadingStore store;
     if (!store.Open(path)) {
         state.SkipWithError(store.ErrorText().toUtf8().constData());
         return;
     }
-    int i = 0;
     for (auto _ : state) {
         if (!store.Record(SampleReading(YearStartMs + i * MinuteMs, i))) {
             state.SkipWithError(store.ErrorText().toUtf8().constData());
@@ -113,16 +172,16 @@ void BM_Record(benchmark::State& state)
         ++i;
     }
 }
-BENCHMARK(BM_Record)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_Record)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
 
 void BM_OpenLastDay(benchmark::State& state)
 {
-    const QString& path = YearStorePath();
+    const QString& path = PathOf(int(state.range(0)));
     const std::int64_t end = YearStartMs + YearOfMinutes * MinuteMs;
     std::size_t rows = 0;
     for (auto _ : state) {
         TReadingStore store;
-        if (!store.Open(path)) {
+        if (!store.OpenToRead(path)) {
             state.SkipWithError(store.ErrorText().toUtf8().constData());
             break;
         }
@@ -132,7 +191,55 @@ void BM_OpenLastDay(benchmark::State& state)
     state.counters["rows"] = double(rows);
     state.counters["MB"] = FileMegabytes(path);
 }
-BENCHMARK(BM_OpenLastDay)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_OpenLastDay)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+
+// Arguments: the layout, and 0 for CSV or 1 for JSON.
+void BM_ExportYear(benchmark::State& state)
+{
+    const QString& path = PathOf(int(state.range(0)));
+    const TOutputFormat format = state.range(1) == 0 ? TOutputFormat::Csv : TOutputFormat::Json;
+    std::int64_t readings = 0;
+    double bytes = 0, growth = 0;
+    for (auto _ : state) {
+        TReadingStore store;
+        if (!store.OpenToRead(path)) {
+            state.SkipWithError(store.ErrorText().toUtf8().constData());
+            break;
+        }
+        const double before = ResidentMiB();
+        TReadingsWriter writer(format, {});
+        QFile out(QStringLiteral("/dev/null"));
+        out.open(QIODevice::WriteOnly);
+        QByteArray pending;
+        readings = 0;
+        const TReadResult read = store.ReadEach(INT64_MIN, INT64_MAX, YearHost, [&](const TReading& r) {
+            pending += writer.Next(r);
+            if (pending.size() >= 256 * 1024) {
+                bytes += double(out.write(pending));
+                pending.clear();
+                growth = std::max(growth, ResidentMiB() - before);
+            }
+            return ++readings > 0;
+        });
+        bytes += double(out.write(pending + writer.Finish()));
+        if (!read.Complete())
+            state.SkipWithError(read.Text().toUtf8().constData());
+    }
+    state.counters["readings_per_s"] = benchmark::Counter(double(readings), benchmark::Counter::kIsRate);
+    state.counters["rss_growth_MiB"] = growth;
+    state.counters["out_MB"] = bytes / 1e6;
+}
+BENCHMARK(BM_ExportYear)->Args({1, 0})->Args({2, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_Convert(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(YearStorePath());
+    state.counters["convert_s"] = ConvertSeconds;
+    state.counters["MB_v1"] = FileMegabytes(YearStoreV1Path());
+    state.counters["MB_v2"] = FileMegabytes(YearStorePath());
+}
+BENCHMARK(BM_Convert)->Iterations(1);
 
 // --- the same through Qt SQL ---
 
@@ -221,7 +328,7 @@ BENCHMARK(BM_QtSqlRecord)->Unit(benchmark::kMicrosecond)->Repetitions(5)->Report
 
 void BM_QtSqlOpenLastDay(benchmark::State& state)
 {
-    const QString& path = YearStorePath();
+    const QString& path = YearStoreV1Path();
     const std::int64_t end = YearStartMs + YearOfMinutes * MinuteMs;
     std::size_t rows = 0;
     for (auto _ : state) {

@@ -9,9 +9,15 @@
 // waterfall and its read-out. BM_OpenSevenDays also reports the process's
 // resident memory with a 30-day window open (rss_30d_MiB) and before any
 // window was made (rss_before_MiB).
+// BM_EverythingYear/1 and /2: "Everything" over a year at one reading a
+// minute (525,600 readings, a few tones changing each minute, 0.2 %
+// incomplete) up to the first paint, the file in its first layout (read as it
+// is) and in its second; rss_growth_MiB is the resident memory the open
+// window adds (targets: 500 ms, 80 MB).
 #include "history/history_views.h"
 #include "history/history_window.h"
 #include "history/reading_store.h"
+#include "support/version1_store.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -19,6 +25,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QFile>
 
 #include <benchmark/benchmark.h>
 
@@ -141,8 +149,53 @@ void BM_Hover(benchmark::State& state)
     }
 }
 
+QString YearPaths[3];
+
+TReading YearReading(int minute)
+{
+    TReading r = ZyxelReading(Now - std::int64_t(525'600 - 1 - minute) * Minute, QStringLiteral("127.0.0.1"),
+                              minute % 500 != 7);
+    for (int tone = 6; tone < ToneCount; ++tone)
+        r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : std::max(2, 14 - tone / 45));
+    for (int k = 0; k < 4; ++k) {
+        const std::uint32_t tone = 40 + (std::uint32_t(minute) * 2654435761u + std::uint32_t(k) * 40503u) % 460u;
+        r.Bits[tone] = std::uint8_t(r.Bits[tone] - ((minute + k) % 2));
+    }
+    return r;
+}
+
+void BM_EverythingYear(benchmark::State& state)
+{
+    const int layout = int(state.range(0));
+    TReadingStore year;
+    if (!year.OpenToRead(YearPaths[layout])) {
+        state.SkipWithError(year.ErrorText().toUtf8().constData());
+        return;
+    }
+    double growth = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const double before = ResidentMiB();
+        QSettings().setValue(QStringLiteral("HistoryWindow/period"), int(THistoryWindow::Everything));
+        QSettings().setValue(QStringLiteral("HistoryWindow/view"), int(THistoryWindow::Waterfall));
+        state.ResumeTiming();
+        auto window = std::make_unique<THistoryWindow>(year);
+        window->resize(1000, 640);
+        window->show();
+        benchmark::DoNotOptimize(window->grab());
+        state.PauseTiming();
+        growth = std::max(growth, ResidentMiB() - before);
+        if (window->Figures().Count() < 525'000)
+            state.SkipWithError("the window did not read the year");
+        window.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rss_growth_MiB"] = growth;
+}
+
 } // namespace
 
+BENCHMARK(BM_EverythingYear)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_OpenSevenDays)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_SwitchToThirtyDays)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TakeInOneReading)->Unit(benchmark::kMillisecond);
@@ -173,6 +226,20 @@ int main(int argc, char** argv)
         }
     }
     Store = &store;
+    // The year, written in the first layout and converted to the second.
+    YearPaths[1] = folder.filePath(QStringLiteral("year-v1.sqlite"));
+    YearPaths[2] = folder.filePath(QStringLiteral("year.sqlite"));
+    if (!WriteVersion1Store(YearPaths[1], 525'600, YearReading) || !QFile::copy(YearPaths[1], YearPaths[2])) {
+        std::fprintf(stderr, "cannot write the year\n");
+        return 1;
+    }
+    {
+        TReadingStore converting;
+        if (!converting.Open(YearPaths[2])) {
+            std::fprintf(stderr, "%s\n", qPrintable(converting.ErrorText()));
+            return 1;
+        }
+    }
     RssBeforeMiB = ResidentMiB();
 
     benchmark::RunSpecifiedBenchmarks();

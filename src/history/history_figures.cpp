@@ -105,6 +105,13 @@ THistoryFigures::THistoryFigures()
 
 void THistoryFigures::Reset(const std::vector<TReading>& readings)
 {
+    Reset(int(readings.size()));
+    for (const TReading& reading : readings)
+        Add(reading);
+}
+
+void THistoryFigures::Reset(int expected)
+{
     FRates.clear();
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
@@ -114,11 +121,9 @@ void THistoryFigures::Reset(const std::vector<TReading>& readings)
     FTotalChanges = 0;
     // Room for the period's readings and some to come, so a window left open
     // does not copy the block at once.
-    FCapacity = int(readings.size()) + int(readings.size()) / 8 + 64;
+    FCapacity = expected + expected / 8 + 64;
     FPixels.assign(std::size_t(FCapacity) * Stride, 0);
     FTop = FCapacity;
-    for (const TReading& reading : readings)
-        Add(reading);
 }
 
 void THistoryFigures::GrowRows()
@@ -310,6 +315,7 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, s
     rows.AxisMs = std::max<std::int64_t>(axis, 1);
     rows.Knots.emplace_back(rows.ToMs, rows.AxisMs);
     rows.Shown.assign(std::size_t(std::max(0, height)), -1);
+    rows.Incomplete.assign(rows.Shown.size(), 0.0f);
     // i walks from the newest reading back down the axis as y walks down.
     int i = count - 1;
     for (int y = 0; y < height; ++y) {
@@ -317,16 +323,23 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, s
         const std::int64_t low = rows.AxisMs - rows.AxisMs * (y + 1) / height;
         while (i >= 0 && start[std::size_t(i)] >= high)
             --i;
+        // The newest complete reading starting here shows what the line
+        // held; the newest incomplete one only when every one failed.
         int shown = -1;
+        int starting = 0, failed = 0;
         int k = i;
         for (; k >= 0 && start[std::size_t(k)] >= low; --k) {
-            if (shown < 0 || (FRates[std::size_t(shown)].Completed && !FRates[std::size_t(k)].Completed))
+            const bool completed = FRates[std::size_t(k)].Completed;
+            ++starting;
+            failed += !completed;
+            if (shown < 0 || (!FRates[std::size_t(shown)].Completed && completed))
                 shown = k;
         }
         // No row starts here: the one below shows on as far as it reaches.
         if (shown < 0 && i >= 0 && end[std::size_t(i)] > low)
             shown = i;
         rows.Shown[std::size_t(y)] = shown < 0 ? -1 : count - 1 - shown;
+        rows.Incomplete[std::size_t(y)] = starting > 0 ? float(failed) / float(starting) : 0.0f;
         i = k;
     }
     return rows;
@@ -371,6 +384,13 @@ QImage THistoryFigures::ScaledWaterfall(const TWaterfallRows& rows, int width) c
         const std::uint8_t* bits = RowBits(row);
         for (int x = 0; x < size.width(); ++x)
             line[x] = ColourMap[bits[toneOf[std::size_t(x)]]];
+        // The share of the row's readings that failed, as a grey strip from
+        // its left end: at least a pixel for one outage among thousands.
+        const float failed = rows.Incomplete[std::size_t(y)];
+        if (failed > 0) {
+            const int strip = std::max(1, int(std::ceil(failed * float(size.width()) * TWaterfallRows::StripShare)));
+            std::fill(line, line + std::min(strip, size.width()), IncompleteColor);
+        }
     }
     return image;
 }

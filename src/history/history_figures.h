@@ -76,7 +76,14 @@ struct TWaterfallRows {
     std::int64_t ToMs = 1;
     // Per pixel row, top first: the reading row shown (0 the newest); -1
     // where no reading was taken then.
+    // The newest complete reading starting in the row, or the newest
+    // incomplete one when all of them failed.
     std::vector<int> Shown;
+    // Per pixel row, the share of the readings starting in it that were
+    // incomplete; the row's left end shows it as a grey strip of that share
+    // of StripShare of the row's width.
+    std::vector<float> Incomplete;
+    static constexpr float StripShare = 0.25f;
     // The axis as (time, height above the bottom edge in axis
     // milliseconds) pairs, time rising, the height between them linear.
     std::vector<std::pair<std::int64_t, std::int64_t>> Knots;
@@ -116,6 +123,9 @@ public:
 
     // Starts over with these readings, oldest first.
     void Reset(const std::vector<TReading>& readings);
+    // Starts over empty, with room for about this many readings to be Added
+    // without copying the rows.
+    void Reset(int expected);
     // A reading newer than every one held.
     void Add(const TReading& reading);
     // Lets every reading taken before `timeMs` go; returns how many went.
@@ -162,10 +172,11 @@ public:
     // reading, if newer) at the top. A reading's row is as tall as the time
     // until the next one, at least a usual interval and at most its cover;
     // the rest of a longer wait is a gap. A pixel row shows the newest
-    // reading whose row starts in it, or an incomplete one starting there,
-    // so a short outage stays visible however many readings share a pixel
-    // row; with none starting there, the reading whose row reaches into it;
-    // otherwise none.
+    // complete reading whose row starts in it, with the share of incomplete
+    // ones starting there beside it, so a short outage stays visible however
+    // many readings share a pixel row without hiding the line; an incomplete
+    // one when every one starting there failed; with none starting there,
+    // the reading whose row reaches into it; otherwise none.
     TWaterfallRows WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const;
     // From the oldest reading to one usual interval after the newest.
     TWaterfallRows WaterfallRows(int height) const;

@@ -338,7 +338,14 @@ void THistoryWindow::Reload()
     // With one host every reading is that host's; asking for all of them
     // spares the store a comparison per row.
     const QString filter = cbHost->count() > 1 ? FHost : QString();
-    FFigures.Reset(FStore.Readings(PeriodStart(), Forever, filter));
+    // Straight from the file into the figures: the readings themselves are
+    // never held all at once.
+    FFigures.Reset(int(std::min<std::int64_t>(FStore.CountBetween(PeriodStart(), Forever, filter), 1 << 24)));
+    const TReadResult read = FStore.ReadEach(PeriodStart(), Forever, filter, [this](const TReading& reading) {
+        FFigures.Add(reading);
+        return true;
+    });
+    FUnreadText = read.Complete() ? QString() : read.Text();
     ShowFigures();
 }
 
@@ -359,10 +366,15 @@ void THistoryWindow::ShowFigures()
         return;
     if (FFigures.Count() == 0) {
         ShowMessage(QStringLiteral("No readings of %1 in %2.\nChoose a longer period, or \"Everything\".")
-                        .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].phrase)));
+                        .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].phrase))
+                    + (FUnreadText.isEmpty() ? QString() : QLatin1Char('\n') + FUnreadText));
         return;
     }
     QStringList notes;
+    // A part of the period the file could not give is said, not drawn as
+    // a line that held nothing.
+    if (!FUnreadText.isEmpty())
+        notes << FUnreadText;
     if (cbHost->count() > 1)
         notes << QStringLiteral("The store holds readings of %1 hosts; this shows those of %2 (choose another under Host).")
                      .arg(cbHost->count())
@@ -492,9 +504,25 @@ void THistoryWindow::ShowCell(int row, int tone)
 bool THistoryWindow::ExportCsv(const QString& path)
 {
     const QString filter = cbHost->count() > 1 ? FHost : QString();
-    const QByteArray csv = FormatCsv(FStore.Readings(PeriodStart(), Forever, filter));
+    // Written as read: a year goes out in the memory of one block.
+    TReadResult read;
     QString error;
-    if (WriteWhole(path, [&csv](QIODevice& file) { return file.write(csv) == csv.size(); }, error))
+    const bool written = WriteWhole(path, [&](QIODevice& file) {
+        TReadingsWriter writer(TOutputFormat::Csv, {});
+        bool ok = true;
+        read = FStore.ReadEach(PeriodStart(), Forever, filter, [&](const TReading& reading) {
+            const QByteArray row = writer.Next(reading);
+            ok = file.write(row) == row.size();
+            return ok;
+        });
+        const QByteArray end = writer.Finish();
+        return ok && file.write(end) == end.size();
+    }, error);
+    if (written && !read.Complete()) {
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 holds every reading but these:\n%2").arg(path, read.Text()));
+        return false;
+    }
+    if (written)
         return true;
     QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
     return false;

@@ -120,6 +120,7 @@ private:
     QLabel* lbHost = nullptr;
     QComboBox* cbHost = nullptr;
     QTabBar* tbView = nullptr;
+    QString FUnreadText; // what the period's read could not take from the file
     QLabel* lbNote = nullptr;
     QStackedWidget* FPages = nullptr;
     QLabel* lbMessage = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <mutex>
@@ -16,8 +17,8 @@ namespace {
 // see them while Qt is not built with it. In that build this lock states the
 // same order where the checker sees it: held while a call is queued, passed
 // through by the call before it touches anything, never held while waiting.
-// Other builds leave it out: the writer runs at idle priority, and the window
-// must never wait for a lock that thread holds.
+// Other builds leave it out: the window must never wait for a lock the
+// writer's thread holds.
 #if defined(__SANITIZE_THREAD__)
 #define TIRVANE_SHOW_HAND_OVERS 1
 #elif defined(__has_feature)
@@ -67,26 +68,52 @@ public:
             FOpened = true;
             FStore.Open(FPath);
         }
-        const bool stored = FStore.IsOpen() && FStore.Record(reading);
+        std::vector<TReading> written;
+        Report(FStore.IsOpen() ? FStore.Write(reading, &written) : TRecordResult::Off, written);
+    }
+
+    // Readings held while another program kept the file busy go with the
+    // next one, or with this retry when no next one comes.
+    void Retry()
+    {
+        FRetrying = false;
+        std::vector<TReading> written;
+        if (FStore.HeldCount() > 0)
+            Report(FStore.WriteHeld(&written), written);
+    }
+
+private:
+    void Report(TRecordResult result, const std::vector<TReading>& written)
+    {
         // Back to the recorder's thread: its signals are meant to arrive there.
         TReadingRecorder* recorder = &FRecorder;
-        if (stored)
-            Queue(recorder, [recorder, reading] {
+        for (const TReading& stored : written)
+            Queue(recorder, [recorder, stored] {
                 PassHandOver();
-                emit recorder->Recorded(reading);
+                emit recorder->Recorded(stored);
             });
-        else
+        if (result == TRecordResult::Off)
             Queue(recorder, [recorder, error = FStore.ErrorText()] {
                 PassHandOver();
                 emit recorder->Failed(error);
             });
+        if (result == TRecordResult::Held && !FRetrying) {
+            FRetrying = true;
+            QTimer::singleShot(RetryMs, this, [this] { Retry(); });
+        }
     }
+
+public:
+    static constexpr int RetryMs = 1000;
+    // Called on the thread before it ends: one last try for what is held.
+    void Finish() { Retry(); }
 
 private:
     QString FPath;
     TReadingRecorder& FRecorder;
     TReadingStore FStore;
     bool FOpened = false;
+    bool FRetrying = false;
 };
 
 TReadingRecorder::TReadingRecorder(QString path, QObject* parent)
@@ -101,6 +128,11 @@ TReadingRecorder::~TReadingRecorder()
         return;
     // Calls queued to one thread run in order: once this empty one has run,
     // every reading handed in before it has been written.
+    TReadingWriter* writer = FWriter;
+    Queue(writer, [writer] {
+        PassHandOver();
+        writer->Finish();
+    });
     WaitForWriter();
     FThread->quit();
     FThread->wait();
@@ -115,11 +147,11 @@ void TReadingRecorder::Record(const TReading& reading)
         FThread->setObjectName(QStringLiteral("history writer"));
         FWriter = new TReadingWriter(FPath, *this);
         FWriter->moveToThread(FThread);
-        // Storing a reading can wait a minute without harm; the window and the
-        // dialogue with the router cannot. Idle priority runs the writer only on
-        // processor time nothing else wants, so even on a single processor a
-        // write never preempts the window that handed the reading in.
-        FThread->start(QThread::IdlePriority);
+        // Normal priority: at idle priority a busy machine could starve the
+        // writer while it holds the file's write lock, and every other
+        // program writing the history would wait on it. The window never
+        // waits for the writer, so it loses nothing by sharing the processor.
+        FThread->start(QThread::NormalPriority);
     }
     TReadingWriter* writer = FWriter;
     Queue(writer, [writer, reading] {

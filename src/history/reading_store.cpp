@@ -1,5 +1,8 @@
 #include "history/reading_store.h"
 
+#include "history/reading_blocks.h"
+#include "line/output_formats.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,30 +15,66 @@
 
 namespace {
 
-// The table and its two indexes: one for a host's readings in time order,
-// one for every host's (and for thinning out old readings).
+// Version 1: a row a reading.
+constexpr char V1SelectHostSql[] = "SELECT time_ms, host, completed, bits FROM readings"
+                                  " WHERE host = ?3 AND time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
+constexpr char V1SelectAllSql[] = "SELECT time_ms, host, completed, bits FROM readings"
+                                 " WHERE time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
+constexpr char V1HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host";
+
+// Version 2: the hosts by number, and blocks of one host's readings of one
+// hour (several, when readings come faster than MaxBlockReadings an hour).
+// A read of a period touches its hours' blocks only, in time order.
 constexpr const char* SchemaStatements[] = {
-    "CREATE TABLE IF NOT EXISTS readings ("
+    "CREATE TABLE IF NOT EXISTS hosts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS blocks ("
     " id INTEGER PRIMARY KEY,"
-    " time_ms INTEGER NOT NULL,"
-    " host TEXT NOT NULL,"
-    " completed INTEGER NOT NULL,"
-    " bits BLOB NOT NULL)",
-    "CREATE INDEX IF NOT EXISTS readings_by_host ON readings (host, time_ms)",
-    "CREATE INDEX IF NOT EXISTS readings_by_time ON readings (time_ms)",
+    " host_id INTEGER NOT NULL,"
+    " span INTEGER NOT NULL,"
+    " first_ms INTEGER NOT NULL,"
+    " last_ms INTEGER NOT NULL,"
+    " count INTEGER NOT NULL,"
+    " data BLOB NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS blocks_by_host ON blocks (host_id, span)",
+    "CREATE INDEX IF NOT EXISTS blocks_by_span ON blocks (span)",
 };
 
-constexpr char SelectHostSql[] = "SELECT time_ms, host, completed, bits FROM readings"
-                                " WHERE host = ?3 AND time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
-constexpr char SelectAllSql[] = "SELECT time_ms, host, completed, bits FROM readings"
-                               " WHERE time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
-constexpr char HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host";
-constexpr char CountOlderSql[] = "SELECT count(*) FROM readings WHERE time_ms < ?1";
+constexpr char SelectHostSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name"
+                                " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                                " WHERE h.name = ?3 AND b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
+constexpr char SelectAllSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name"
+                               " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                               " WHERE b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
+constexpr char HostsSql[] = "SELECT name FROM hosts ORDER BY name";
 
 // Names a file of ours may hold; anything else means another program's database.
 bool IsOwnObject(const QByteArray& name)
 {
-    return name == "readings" || name == "readings_by_host" || name == "readings_by_time";
+    static const QByteArray own[] = {"readings", "readings_by_host", "readings_by_time", "hosts",
+        "blocks", "blocks_by_host", "blocks_by_span", "sqlite_autoindex_hosts_1"};
+    return std::find(std::begin(own), std::end(own), name) != std::end(own);
+}
+
+std::int64_t SpanOf(std::int64_t timeMs)
+{
+    const std::int64_t span = TReadingStore::BlockSpanMs;
+    return timeMs >= 0 ? timeMs / span : (timeMs + 1) / span - 1;
+}
+
+bool IsBusy(int code)
+{
+    return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
+}
+
+QString TextAt(sqlite3_stmt* row, int column)
+{
+    return QString::fromUtf8(
+        reinterpret_cast<const char*>(sqlite3_column_text(row, column)), sqlite3_column_bytes(row, column));
+}
+
+QByteArray BlobAt(sqlite3_stmt* row, int column)
+{
+    return QByteArray(static_cast<const char*>(sqlite3_column_blob(row, column)), sqlite3_column_bytes(row, column));
 }
 
 QString ReasonFor(sqlite3* db, int code)
@@ -101,15 +140,11 @@ void ExecUntilFree(sqlite3* db, const char* sql, int* rc)
     }
 }
 
-TReading ReadingAt(sqlite3_stmt* row)
+// A version-1 row; false when its bits are of neither size.
+bool ReadingAt(sqlite3_stmt* row, TReading& reading)
 {
-    TReading reading = ZyxelReading();
-    reading.TimeMs = sqlite3_column_int64(row, 0);
-    reading.Host = QString::fromUtf8(
-        reinterpret_cast<const char*>(sqlite3_column_text(row, 1)), sqlite3_column_bytes(row, 1));
-    reading.Completed = sqlite3_column_int(row, 2) != 0;
-    UnpackToneBits(sqlite3_column_blob(row, 3), sqlite3_column_bytes(row, 3), reading.Bits);
-    return reading;
+    reading = ZyxelReading(sqlite3_column_int64(row, 0), TextAt(row, 1), sqlite3_column_int(row, 2) != 0);
+    return UnpackToneBits(sqlite3_column_blob(row, 3), sqlite3_column_bytes(row, 3), reading.Bits);
 }
 
 } // namespace
@@ -171,13 +206,16 @@ bool TReadingStore::Fail(int code)
 
 void TReadingStore::Close()
 {
-    FInsert.reset();
     FSelectHost.reset();
     FSelectAll.reset();
     FHosts.reset();
-    FCountOlder.reset();
-    FDeleteOlder.reset();
+    FFindHost.reset();
+    FAddHost.reset();
+    FLastBlock.reset();
+    FUpdateBlock.reset();
+    FInsertBlock.reset();
     FDb.reset();
+    FVersion = 0;
 }
 
 bool TReadingStore::Prepare(TSqliteStatement& statement, const char* sql)
@@ -203,6 +241,7 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
     Close();
     FPath = path;
     FErrorText.clear();
+    FHeld.clear();
 
     const QFileInfo info(path);
     if (forWriting && !QDir().mkpath(info.absolutePath()))
@@ -243,7 +282,7 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
 
     // Everything up to the schema only reads, so a file that is not ours is
     // left exactly as it was.
-    const std::int64_t version = ExecInteger(FDb.get(), "PRAGMA user_version", &rc);
+    std::int64_t version = ExecInteger(FDb.get(), "PRAGMA user_version", &rc);
     if (rc != SQLITE_OK)
         return Fail(rc);
     if (version > SchemaVersion) {
@@ -270,10 +309,17 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
     }
 
     if (!forWriting) {
-        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql)
-            && Prepare(FHosts, HostsSql) && Prepare(FCountOlder, CountOlderSql);
+        FVersion = int(version);
+        if (version == 1)
+            return Prepare(FSelectHost, V1SelectHostSql) && Prepare(FSelectAll, V1SelectAllSql)
+                && Prepare(FHosts, V1HostsSql);
+        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql);
     }
 
+    // A new file gives the space of deleted readings back on request; this
+    // has to be said before its first table.
+    if (version == 0)
+        ExecInteger(FDb.get(), "PRAGMA auto_vacuum = INCREMENTAL", &rc);
     // The log lets a reader and several writers share the file; a commit
     // then needs no flush of its own, so recording never holds up a cycle.
     ExecUntilFree(FDb.get(), "PRAGMA journal_mode = WAL", &rc);
@@ -284,78 +330,360 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         return Fail(rc);
     if (version == 0 && !CreateSchema())
         return false;
+    if (version == 1 && !MigrateFromVersion1())
+        return false;
+    FVersion = SchemaVersion;
 
-    return Prepare(FInsert, "INSERT INTO readings (time_ms, host, completed, bits) VALUES (?1, ?2, ?3, ?4)")
-        && Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
-        && Prepare(FCountOlder, CountOlderSql)
-        && Prepare(FDeleteOlder, "DELETE FROM readings WHERE time_ms < ?1");
+    return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
+        && Prepare(FFindHost, "SELECT id FROM hosts WHERE name = ?1")
+        && Prepare(FAddHost, "INSERT INTO hosts (name) VALUES (?1)")
+        && Prepare(FLastBlock, "SELECT id, count, data FROM blocks WHERE host_id = ?1 AND span = ?2 ORDER BY id DESC LIMIT 1")
+        && Prepare(FUpdateBlock, "UPDATE blocks SET first_ms = ?2, last_ms = ?3, count = ?4, data = ?5 WHERE id = ?1")
+        && Prepare(FInsertBlock,
+            "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
 }
+
+namespace {
+
+// Runs `work` in one write transaction; anything but SQLITE_OK rolls it back.
+int InTransaction(sqlite3* db, const std::function<int()>& work)
+{
+    int rc = SQLITE_OK;
+    ExecInteger(db, "BEGIN IMMEDIATE", &rc);
+    if (rc != SQLITE_OK)
+        return rc;
+    rc = work();
+    if (rc == SQLITE_OK)
+        ExecInteger(db, "COMMIT", &rc);
+    if (rc != SQLITE_OK) {
+        int ignored = SQLITE_OK;
+        ExecInteger(db, "ROLLBACK", &ignored);
+    }
+    return rc;
+}
+
+int CreateTables(sqlite3* db)
+{
+    int rc = SQLITE_OK;
+    for (const char* sql : SchemaStatements) {
+        ExecInteger(db, sql, &rc);
+        if (rc != SQLITE_OK)
+            return rc;
+    }
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(TReadingStore::SchemaVersion);
+    ExecInteger(db, setVersion.constData(), &rc);
+    return rc;
+}
+
+} // namespace
 
 bool TReadingStore::CreateSchema()
 {
     // Two programs may make the same new file at once: the write lock is
     // taken first and the version looked at again under it.
-    int rc = SQLITE_OK;
-    ExecInteger(FDb.get(), "BEGIN IMMEDIATE", &rc);
+    sqlite3* db = FDb.get();
+    const int rc = InTransaction(db, [db] {
+        int code = SQLITE_OK;
+        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
+        return code != SQLITE_OK || version != 0 ? code : CreateTables(db);
+    });
+    return rc == SQLITE_OK || Fail(rc);
+}
+
+bool TReadingStore::MigrateFromVersion1()
+{
+    // All in one transaction: a crash, a kill or a full disk part-way leaves
+    // the file as it was, a row a reading, and the next opening starts over.
+    sqlite3* db = FDb.get();
+    QString damaged;
+    const int rc = InTransaction(db, [&]() -> int {
+        int code = SQLITE_OK;
+        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
+        if (code != SQLITE_OK || version != 1)
+            return code; // another program converted it meanwhile
+        if ((code = CreateTables(db)) != SQLITE_OK)
+            return code;
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db, "SELECT time_ms, host, completed, bits FROM readings ORDER BY host, time_ms, id", -1,
+                           &raw, nullptr);
+        const TSqliteStatement rows(raw);
+        sqlite3_prepare_v2(db, "INSERT INTO hosts (name) VALUES (?1)", -1, &raw, nullptr);
+        const TSqliteStatement addHost(raw);
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data)"
+                           " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                           -1, &raw, nullptr);
+        const TSqliteStatement addBlock(raw);
+        if (!rows || !addHost || !addBlock)
+            return sqlite3_errcode(db);
+
+        std::vector<TReading> block;
+        std::int64_t hostId = 0;
+        const auto flush = [&]() -> int {
+            if (block.empty())
+                return SQLITE_OK;
+            const QByteArray data = EncodeBlock(block);
+            const TStatementRun run(addBlock.get());
+            sqlite3_bind_int64(run.get(), 1, hostId);
+            sqlite3_bind_int64(run.get(), 2, SpanOf(block.front().TimeMs));
+            sqlite3_bind_int64(run.get(), 3, block.front().TimeMs);
+            sqlite3_bind_int64(run.get(), 4, block.back().TimeMs);
+            sqlite3_bind_int64(run.get(), 5, std::int64_t(block.size()));
+            sqlite3_bind_blob(run.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
+            const int step = sqlite3_step(run.get());
+            block.clear();
+            return step == SQLITE_DONE ? SQLITE_OK : step;
+        };
+        TReading reading;
+        while ((code = sqlite3_step(rows.get())) == SQLITE_ROW) {
+            if (!ReadingAt(rows.get(), reading)) {
+                damaged = QStringLiteral("the reading of %1 at %2 is damaged")
+                              .arg(reading.Host, ReadingTimeText(reading.TimeMs));
+                return SQLITE_CORRUPT;
+            }
+            const bool newHost = block.empty() || reading.Host != block.back().Host;
+            if (newHost || SpanOf(reading.TimeMs) != SpanOf(block.back().TimeMs)
+                || int(block.size()) >= MaxBlockReadings) {
+                if ((code = flush()) != SQLITE_OK)
+                    return code;
+            }
+            if (newHost) {
+                const QByteArray host = reading.Host.toUtf8();
+                const TStatementRun run(addHost.get());
+                sqlite3_bind_text(run.get(), 1, host.constData(), int(host.size()), SQLITE_STATIC);
+                if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
+                    return code;
+                hostId = sqlite3_last_insert_rowid(db);
+            }
+            block.push_back(reading);
+        }
+        if (code != SQLITE_DONE || (code = flush()) != SQLITE_OK)
+            return code;
+        ExecInteger(db, "DROP TABLE readings", &code);
+        return code;
+    });
     if (rc != SQLITE_OK)
-        return Fail(rc);
-    const std::int64_t version = ExecInteger(FDb.get(), "PRAGMA user_version", &rc);
-    if (rc == SQLITE_OK && version == 0) {
-        for (const char* sql : SchemaStatements) {
-            ExecInteger(FDb.get(), sql, &rc);
-            if (rc != SQLITE_OK)
-                break;
-        }
-        if (rc == SQLITE_OK) {
-            const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(SchemaVersion);
-            ExecInteger(FDb.get(), setVersion.constData(), &rc);
-        }
-    }
-    if (rc == SQLITE_OK)
-        ExecInteger(FDb.get(), "COMMIT", &rc);
-    if (rc != SQLITE_OK) {
-        int ignored = SQLITE_OK;
-        const int failure = rc;
-        const QString reason = ReasonFor(FDb.get(), failure);
-        ExecInteger(FDb.get(), "ROLLBACK", &ignored);
-        return Fail(reason);
-    }
+        return damaged.isEmpty() ? Fail(rc) : Fail(damaged);
+    // The old rows' pages go back to the disk, and the file learns to give
+    // space back from now on; a failure here costs space, not readings.
+    int ignored = SQLITE_OK;
+    ExecInteger(db, "PRAGMA auto_vacuum = INCREMENTAL", &ignored);
+    ExecInteger(db, "VACUUM", &ignored);
     return true;
 }
 
-bool TReadingStore::Record(const TReading& reading)
+std::int64_t TReadingStore::HostId(const QString& host, int* rc)
 {
-    if (!FInsert)
-        return false;
-    const QByteArray host = reading.Host.toUtf8();
-    const QByteArray bits = PackToneBits(reading.Bits);
-    int rc = SQLITE_OK;
+    const QByteArray name = host.toUtf8();
     {
-        const TStatementRun run(FInsert.get());
-        sqlite3_bind_int64(run.get(), 1, reading.TimeMs);
-        sqlite3_bind_text(run.get(), 2, host.constData(), int(host.size()), SQLITE_STATIC);
-        sqlite3_bind_int(run.get(), 3, reading.Completed ? 1 : 0);
-        sqlite3_bind_blob(run.get(), 4, bits.constData(), int(bits.size()), SQLITE_STATIC);
-        rc = sqlite3_step(run.get());
+        const TStatementRun run(FFindHost.get());
+        sqlite3_bind_text(run.get(), 1, name.constData(), int(name.size()), SQLITE_STATIC);
+        *rc = sqlite3_step(run.get());
+        if (*rc == SQLITE_ROW) {
+            *rc = SQLITE_OK;
+            return sqlite3_column_int64(run.get(), 0);
+        }
+        if (*rc != SQLITE_DONE)
+            return 0;
     }
-    // Failing closes the statements, so only after the run has let go of its own.
-    return rc == SQLITE_DONE || Fail(rc);
+    const TStatementRun run(FAddHost.get());
+    sqlite3_bind_text(run.get(), 1, name.constData(), int(name.size()), SQLITE_STATIC);
+    *rc = sqlite3_step(run.get());
+    *rc = *rc == SQLITE_DONE ? SQLITE_OK : *rc;
+    return sqlite3_last_insert_rowid(FDb.get());
 }
 
-std::vector<TReading> TReadingStore::Readings(std::int64_t sinceMs, std::int64_t untilMs,
-    const QString& host) const
+int TReadingStore::AddToBlock(const TReading& reading)
 {
+    int rc = SQLITE_OK;
+    const std::int64_t hostId = HostId(reading.Host, &rc);
+    if (rc != SQLITE_OK)
+        return rc;
+    const std::int64_t span = SpanOf(reading.TimeMs);
     std::vector<TReading> readings;
-    if (!FDb)
-        return readings;
+    std::int64_t blockId = 0;
+    {
+        const TStatementRun run(FLastBlock.get());
+        sqlite3_bind_int64(run.get(), 1, hostId);
+        sqlite3_bind_int64(run.get(), 2, span);
+        rc = sqlite3_step(run.get());
+        // A full block, or a damaged one (left as it is, for its readings to
+        // be reported), is followed by a new one.
+        if (rc == SQLITE_ROW && sqlite3_column_int(run.get(), 1) < MaxBlockReadings
+            && DecodeBlock(BlobAt(run.get(), 2), reading.Host, readings)
+            && std::int64_t(readings.size()) == sqlite3_column_int64(run.get(), 1))
+            blockId = sqlite3_column_int64(run.get(), 0);
+        else if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return rc;
+    }
+    if (blockId == 0)
+        readings.clear();
+    // In time order; a reading of the same time as others goes after them.
+    const auto at = std::upper_bound(readings.begin(), readings.end(), reading.TimeMs,
+                                     [](std::int64_t t, const TReading& r) { return t < r.TimeMs; });
+    readings.insert(at, reading);
+    const QByteArray data = EncodeBlock(readings);
+    const TStatementRun run(blockId ? FUpdateBlock.get() : FInsertBlock.get());
+    if (blockId) {
+        sqlite3_bind_int64(run.get(), 1, blockId);
+    } else {
+        sqlite3_bind_int64(run.get(), 1, hostId);
+        sqlite3_bind_int64(run.get(), 2, span);
+    }
+    const int first = blockId ? 2 : 3;
+    sqlite3_bind_int64(run.get(), first, readings.front().TimeMs);
+    sqlite3_bind_int64(run.get(), first + 1, readings.back().TimeMs);
+    sqlite3_bind_int64(run.get(), first + 2, std::int64_t(readings.size()));
+    sqlite3_bind_blob(run.get(), first + 3, data.constData(), int(data.size()), SQLITE_STATIC);
+    rc = sqlite3_step(run.get());
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int TReadingStore::WriteHeldNow()
+{
+    return InTransaction(FDb.get(), [this] {
+        for (const TReading& reading : FHeld) {
+            const int rc = AddToBlock(reading);
+            if (rc != SQLITE_OK)
+                return rc;
+        }
+        return SQLITE_OK;
+    });
+}
+
+TRecordResult TReadingStore::Write(const TReading& reading, std::vector<TReading>* written)
+{
+    if (!FInsertBlock)
+        return TRecordResult::Off;
+    FHeld.push_back(reading);
+    if (int(FHeld.size()) > MaxHeld)
+        FHeld.erase(FHeld.begin());
+    return WriteHeld(written);
+}
+
+TRecordResult TReadingStore::WriteHeld(std::vector<TReading>* written)
+{
+    if (!FInsertBlock)
+        return TRecordResult::Off;
+    if (FHeld.empty())
+        return TRecordResult::Written;
+    const int rc = WriteHeldNow();
+    if (rc == SQLITE_OK) {
+        if (written)
+            written->insert(written->end(), FHeld.begin(), FHeld.end());
+        FHeld.clear();
+        return TRecordResult::Written;
+    }
+    // Another program writing at length is a passing state; everything else
+    // (not a database, no space, no permission) lasts.
+    if (IsBusy(rc))
+        return TRecordResult::Held;
+    FHeld.clear();
+    Fail(rc);
+    return TRecordResult::Off;
+}
+
+QString TReadResult::Text() const
+{
+    QStringList lines;
+    for (const TUnreadPeriod& period : Unread)
+        lines << QStringLiteral("Could not read the readings of %1 from %2 to %3: %4")
+                     .arg(period.Host, ReadingTimeText(period.FromMs), ReadingTimeText(period.ToMs), period.Reason);
+    if (!ErrorText.isEmpty())
+        lines << ErrorText;
+    return lines.join(QLatin1Char('\n'));
+}
+
+TReadResult TReadingStore::ReadEachV1(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+    const std::function<bool(const TReading&)>& each) const
+{
+    TReadResult result;
     const TStatementRun run(host.isEmpty() ? FSelectAll.get() : FSelectHost.get());
     const QByteArray hostBytes = host.toUtf8();
     sqlite3_bind_int64(run.get(), 1, sinceMs);
     sqlite3_bind_int64(run.get(), 2, untilMs);
     if (!host.isEmpty())
         sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
-    while (sqlite3_step(run.get()) == SQLITE_ROW)
-        readings.push_back(ReadingAt(run.get()));
+    int rc = SQLITE_OK;
+    TReading reading;
+    std::int64_t lastMs = sinceMs;
+    while ((rc = sqlite3_step(run.get())) == SQLITE_ROW) {
+        if (!ReadingAt(run.get(), reading)) {
+            result.Unread.push_back({reading.Host, reading.TimeMs, reading.TimeMs,
+                QStringLiteral("the reading is damaged")});
+            continue;
+        }
+        lastMs = reading.TimeMs;
+        if (!each(reading))
+            return result;
+    }
+    if (rc != SQLITE_DONE)
+        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
+                               .arg(ReadingTimeText(lastMs), ReasonFor(FDb.get(), rc));
+    return result;
+}
+
+TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+    const std::function<bool(const TReading&)>& each) const
+{
+    if (!FDb || untilMs <= sinceMs)
+        return {};
+    if (FVersion == 1)
+        return ReadEachV1(sinceMs, untilMs, host, each);
+    TReadResult result;
+    const TStatementRun run(host.isEmpty() ? FSelectAll.get() : FSelectHost.get());
+    const QByteArray hostBytes = host.toUtf8();
+    sqlite3_bind_int64(run.get(), 1, SpanOf(sinceMs));
+    sqlite3_bind_int64(run.get(), 2, SpanOf(untilMs - 1));
+    if (!host.isEmpty())
+        sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
+
+    // One hour's blocks at a time (every host's, or one host's several),
+    // merged into time order; a block that cannot be decoded is named.
+    std::vector<TReading> hour, block;
+    std::int64_t hourSpan = 0;
+    bool going = true;
+    const auto flush = [&] {
+        std::stable_sort(hour.begin(), hour.end(),
+                         [](const TReading& a, const TReading& b) { return a.TimeMs < b.TimeMs; });
+        for (const TReading& reading : hour) {
+            if (going && reading.TimeMs >= sinceMs && reading.TimeMs < untilMs)
+                going = each(reading);
+        }
+        hour.clear();
+    };
+    int rc = SQLITE_OK;
+    while (going && (rc = sqlite3_step(run.get())) == SQLITE_ROW) {
+        const std::int64_t span = sqlite3_column_int64(run.get(), 0);
+        if (span != hourSpan)
+            flush();
+        hourSpan = span;
+        const QString blockHost = TextAt(run.get(), 5);
+        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
+            || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
+            result.Unread.push_back({blockHost, sqlite3_column_int64(run.get(), 1), sqlite3_column_int64(run.get(), 2),
+                QStringLiteral("the block is damaged")});
+            continue;
+        }
+        hour.insert(hour.end(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
+    }
+    flush();
+    if (going && rc != SQLITE_DONE)
+        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
+                               .arg(ReadingTimeText(hourSpan * BlockSpanMs), ReasonFor(FDb.get(), rc));
+    return result;
+}
+
+std::vector<TReading> TReadingStore::Readings(std::int64_t sinceMs, std::int64_t untilMs,
+    const QString& host, TReadResult* result) const
+{
+    std::vector<TReading> readings;
+    TReadResult read = ReadEach(sinceMs, untilMs, host, [&readings](const TReading& reading) {
+        readings.push_back(reading);
+        return true;
+    });
+    if (result)
+        *result = std::move(read);
     return readings;
 }
 
@@ -365,10 +693,8 @@ QStringList TReadingStore::Hosts() const
     if (!FDb)
         return hosts;
     const TStatementRun run(FHosts.get());
-    while (sqlite3_step(run.get()) == SQLITE_ROW) {
-        hosts << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(run.get(), 0)),
-            sqlite3_column_bytes(run.get(), 0));
-    }
+    while (sqlite3_step(run.get()) == SQLITE_ROW)
+        hosts << TextAt(run.get(), 0);
     return hosts;
 }
 
@@ -376,24 +702,122 @@ std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
 {
     if (!FDb)
         return 0;
-    const TStatementRun run(FCountOlder.get());
-    sqlite3_bind_int64(run.get(), 1, timeMs);
-    return sqlite3_step(run.get()) == SQLITE_ROW ? sqlite3_column_int64(run.get(), 0) : 0;
+    if (FVersion == 1) {
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(FDb.get(), "SELECT count(*) FROM readings WHERE time_ms < ?1", -1, &raw, nullptr);
+        const TSqliteStatement count(raw);
+        sqlite3_bind_int64(raw, 1, timeMs);
+        return raw && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
+    }
+    std::int64_t count = 0;
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(FDb.get(), "SELECT first_ms, last_ms, count, data FROM blocks WHERE first_ms < ?1", -1, &raw,
+                       nullptr);
+    const TSqliteStatement blocks(raw);
+    sqlite3_bind_int64(raw, 1, timeMs);
+    std::vector<TReading> readings;
+    while (raw && sqlite3_step(raw) == SQLITE_ROW) {
+        if (sqlite3_column_int64(raw, 1) < timeMs) {
+            count += sqlite3_column_int64(raw, 2);
+        } else if (DecodeBlock(BlobAt(raw, 3), {}, readings)) {
+            count += std::count_if(readings.begin(), readings.end(),
+                                   [timeMs](const TReading& r) { return r.TimeMs < timeMs; });
+        }
+    }
+    return count;
+}
+
+std::int64_t TReadingStore::CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host) const
+{
+    if (!FDb || untilMs <= sinceMs)
+        return 0;
+    sqlite3_stmt* raw = nullptr;
+    if (FVersion == 1)
+        sqlite3_prepare_v2(FDb.get(),
+                           "SELECT count(*) FROM readings WHERE time_ms >= ?1 AND time_ms < ?2 AND (?3 = '' OR host = ?3)",
+                           -1, &raw, nullptr);
+    else
+        sqlite3_prepare_v2(FDb.get(),
+                           "SELECT sum(b.count) FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                           " WHERE b.last_ms >= ?1 AND b.first_ms < ?2 AND (?3 = '' OR h.name = ?3)",
+                           -1, &raw, nullptr);
+    const TSqliteStatement count(raw);
+    const QByteArray name = host.toUtf8();
+    sqlite3_bind_int64(raw, 1, sinceMs);
+    sqlite3_bind_int64(raw, 2, untilMs);
+    sqlite3_bind_text(raw, 3, name.constData(), int(name.size()), SQLITE_STATIC);
+    return raw && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
 }
 
 std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
 {
-    if (!FDeleteOlder)
+    if (!FInsertBlock)
         return 0;
-    int rc = SQLITE_OK;
-    {
-        const TStatementRun run(FDeleteOlder.get());
-        sqlite3_bind_int64(run.get(), 1, timeMs);
-        rc = sqlite3_step(run.get());
-    }
-    if (rc != SQLITE_DONE) {
+    sqlite3* db = FDb.get();
+    std::int64_t deleted = 0;
+    const int rc = InTransaction(db, [&]() -> int {
+        // Blocks wholly older go at once; one that straddles the time keeps
+        // its newer readings.
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db, "SELECT id, last_ms, count, data, host_id FROM blocks WHERE first_ms < ?1", -1, &raw,
+                           nullptr);
+        const TSqliteStatement blocks(raw);
+        if (!raw)
+            return sqlite3_errcode(db);
+        sqlite3_bind_int64(raw, 1, timeMs);
+        struct TKept {
+            std::int64_t id;
+            std::vector<TReading> readings;
+        };
+        std::vector<TKept> kept;
+        std::vector<std::int64_t> gone;
+        int code = SQLITE_OK;
+        while ((code = sqlite3_step(raw)) == SQLITE_ROW) {
+            const std::int64_t id = sqlite3_column_int64(raw, 0);
+            if (sqlite3_column_int64(raw, 1) < timeMs) {
+                deleted += sqlite3_column_int64(raw, 2);
+                gone.push_back(id);
+                continue;
+            }
+            std::vector<TReading> readings;
+            if (!DecodeBlock(BlobAt(raw, 3), {}, readings))
+                continue; // damaged: left for the reads to report
+            const auto newer = std::find_if(readings.begin(), readings.end(),
+                                            [timeMs](const TReading& r) { return r.TimeMs >= timeMs; });
+            deleted += newer - readings.begin();
+            readings.erase(readings.begin(), newer);
+            kept.push_back({id, std::move(readings)});
+        }
+        if (code != SQLITE_DONE)
+            return code;
+        sqlite3_prepare_v2(db, "DELETE FROM blocks WHERE id = ?1", -1, &raw, nullptr);
+        const TSqliteStatement remove(raw);
+        for (const std::int64_t id : gone) {
+            const TStatementRun run(remove.get());
+            sqlite3_bind_int64(run.get(), 1, id);
+            if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
+                return code;
+        }
+        for (const TKept& block : kept) {
+            const QByteArray data = EncodeBlock(block.readings);
+            const TStatementRun run(FUpdateBlock.get());
+            sqlite3_bind_int64(run.get(), 1, block.id);
+            sqlite3_bind_int64(run.get(), 2, block.readings.front().TimeMs);
+            sqlite3_bind_int64(run.get(), 3, block.readings.back().TimeMs);
+            sqlite3_bind_int64(run.get(), 4, std::int64_t(block.readings.size()));
+            sqlite3_bind_blob(run.get(), 5, data.constData(), int(data.size()), SQLITE_STATIC);
+            if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
+                return code;
+        }
+        ExecInteger(db, "DELETE FROM hosts WHERE id NOT IN (SELECT host_id FROM blocks)", &code);
+        return code;
+    });
+    if (rc != SQLITE_OK) {
         Fail(rc);
         return 0;
     }
-    return sqlite3_changes64(FDb.get());
+    // The freed pages go back to the disk.
+    int ignored = SQLITE_OK;
+    ExecInteger(db, "PRAGMA incremental_vacuum", &ignored);
+    return deleted;
 }

@@ -16,16 +16,48 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
+
+// A stretch of one host's readings a read could not take from the file.
+struct TUnreadPeriod {
+    QString Host;
+    std::int64_t FromMs = 0; // the first and the last reading it held
+    std::int64_t ToMs = 0;
+    QString Reason;
+};
+
+// Whether a read took everything it was asked for. A step of the read that
+// failed is an error, never the end of the data: what was read is kept and
+// the rest is named here.
+struct TReadResult {
+    std::vector<TUnreadPeriod> Unread; // damaged blocks, the rest were read
+    QString ErrorText;                 // the read broke off: why and where
+    bool Complete() const { return Unread.empty() && ErrorText.isEmpty(); }
+    // "Could not read the readings of 127.0.0.1 from ... to ...: the block is damaged", one a line.
+    QString Text() const;
+};
+
+enum class TRecordResult {
+    Written, // this reading and every one held before it are in the file
+    Held,    // the file was busy: kept in memory, written with the next one
+    Off,     // the store has turned itself off (ErrorText())
+};
 
 class TReadingStore {
 public:
     // The layout this program writes, kept in PRAGMA user_version. A file
-    // with a higher number was written by a newer program and is left alone.
-    static constexpr int SchemaVersion = 1;
+    // with a higher number was written by a newer program and is left alone;
+    // one of version 1 (a row a reading) is converted on opening to write.
+    static constexpr int SchemaVersion = 2;
     // How long a write waits for another program's write to finish before
-    // the store gives up and turns itself off.
+    // the reading is held for the next write.
     static constexpr int BusyTimeoutMs = 2000;
+    // Readings held while the file is busy; past this the oldest is dropped.
+    static constexpr int MaxHeld = 1440;
+    // A block holds one host's readings of one hour, at most this many.
+    static constexpr std::int64_t BlockSpanMs = 3'600'000;
+    static constexpr int MaxBlockReadings = 240;
 
     TReadingStore();
     ~TReadingStore();
@@ -43,21 +75,36 @@ public:
     bool OpenToRead(const QString& path);
     bool IsOpen() const { return FDb != nullptr; }
     QString Path() const { return FPath; }
+    // The file's layout: 1 for an old file opened only to read, else 2.
+    int Version() const { return FVersion; }
     // Why the store is off; empty while it works (and before any Open).
     QString ErrorText() const { return FErrorText; }
     // Closes the file; ErrorText() stays as it was.
     void Close();
 
-    // Adds one reading. False: the store has turned itself off (ErrorText()).
-    bool Record(const TReading& reading);
+    // Adds one reading; a busy file holds it for the next write. written,
+    // when given, receives the readings that reached the file, oldest first.
+    TRecordResult Write(const TReading& reading, std::vector<TReading>* written = nullptr);
+    // As Write; false only when the store has turned itself off.
+    bool Record(const TReading& reading) { return Write(reading) != TRecordResult::Off; }
+    // Tries the held readings again, with nothing new.
+    TRecordResult WriteHeld(std::vector<TReading>* written = nullptr);
+    int HeldCount() const { return int(FHeld.size()); }
 
-    // Oldest first; since inclusive, until exclusive; empty host = every host.
+    // Every reading of the period, oldest first, to `each` (which returns
+    // false to stop); since inclusive, until exclusive; empty host = every
+    // host. The memory it takes is a block's, whatever the period.
+    TReadResult ReadEach(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+        const std::function<bool(const TReading&)>& each) const;
     std::vector<TReading> Readings(std::int64_t sinceMs, std::int64_t untilMs,
-        const QString& host = {}) const;
+        const QString& host = {}, TReadResult* result = nullptr) const;
     // Distinct hosts, sorted.
     QStringList Hosts() const;
     std::int64_t CountOlderThan(std::int64_t timeMs) const;
-    // The number of readings deleted.
+    // About how many readings the period holds (of the blocks it touches), for
+    // making room ahead of a read.
+    std::int64_t CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host = {}) const;
+    // The number of readings deleted; the file gives the space back.
     std::int64_t DeleteOlderThan(std::int64_t timeMs);
 
 private:
@@ -66,16 +113,27 @@ private:
     bool OpenFile(const QString& path, bool forWriting);
     bool Prepare(TSqliteStatement& statement, const char* sql);
     bool CreateSchema();
+    bool MigrateFromVersion1();
+    // One transaction: every held reading; SQLite's code.
+    int WriteHeldNow();
+    int AddToBlock(const TReading& reading);
+    std::int64_t HostId(const QString& host, int* rc);
+    TReadResult ReadEachV1(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+        const std::function<bool(const TReading&)>& each) const;
 
     QString FPath;
     QString FErrorText;
+    int FVersion = 0;
+    std::vector<TReading> FHeld;
     TSqliteDb FDb; // declared before its statements, so it outlives them
-    TSqliteStatement FInsert;
     TSqliteStatement FSelectHost;
     TSqliteStatement FSelectAll;
     TSqliteStatement FHosts;
-    TSqliteStatement FCountOlder;
-    TSqliteStatement FDeleteOlder;
+    TSqliteStatement FFindHost;
+    TSqliteStatement FAddHost;
+    TSqliteStatement FLastBlock;
+    TSqliteStatement FUpdateBlock;
+    TSqliteStatement FInsertBlock;
 };
 
 // The tone bits as the store keeps them: two tones a byte (tone 2k in the

@@ -111,13 +111,19 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
     return out;
 }
 
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+static QByteArray CsvHeader(TToneSpan span)
 {
-    span = Clamped(span, readings);
     QByteArray out = "time,host,completed";
     for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
         out += ",tone_" + QByteArray::number(tone);
     out += "\r\n";
+    return out;
+}
+
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+{
+    span = Clamped(span, readings);
+    QByteArray out = CsvHeader(span);
     for (const TReading& reading : readings) {
         out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
             + (reading.Completed ? "true" : "false");
@@ -222,5 +228,126 @@ QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& rea
     case TOutputFormat::Json: return FormatJson(readings, span);
     case TOutputFormat::Prometheus: return FormatPrometheus(readings, span);
     }
+    return {};
+}
+
+namespace {
+
+void AppendNumber(QByteArray& out, int value)
+{
+    char digits[12];
+    int n = 0;
+    unsigned v = unsigned(value < 0 ? -value : value);
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        out += '-';
+    while (n > 0)
+        out += digits[--n];
+}
+
+// A JSON string as Qt's compact documents write it: quote and backslash
+// escaped, control characters as \b \f \n \r \t or \u00XX, the rest as UTF-8.
+void AppendJsonText(QByteArray& out, const QString& text)
+{
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto u = std::uint8_t(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (u < 0x20) {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[u >> 4];
+                out += hex[u & 15];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
+} // namespace
+
+TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span)
+    : FFormat(format)
+    , FSpan(span)
+    , FClamped(Clamped(span, {}))
+{
+}
+
+QByteArray TReadingsWriter::Next(const TReading& reading)
+{
+    const bool first = FFirst;
+    if (first)
+        FClamped = Clamped(FSpan, {reading});
+    FFirst = false;
+    QByteArray out;
+    switch (FFormat) {
+    case TOutputFormat::Table:
+        out = FormatTable({reading}, FClamped);
+        if (!first)
+            out.prepend('\n');
+        return out;
+    case TOutputFormat::Csv: {
+        if (first)
+            out = CsvHeader(FClamped);
+        out.reserve(out.size() + 64 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
+        out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
+            + (reading.Completed ? "true" : "false");
+        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
+            out += ',';
+            AppendNumber(out, ToneBitsAt(reading, tone));
+        }
+        out += "\r\n";
+        return out;
+    }
+    case TOutputFormat::Json: {
+        // The object as FormatJson writes it, its keys in Qt's sorted order,
+        // written by hand: a document a reading would halve the rate.
+        out.reserve(160 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
+        out += "{\"bits\":[";
+        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
+            if (tone > FClamped.FirstTone)
+                out += ',';
+            AppendNumber(out, ToneBitsAt(reading, tone));
+        }
+        out += reading.Completed ? "],\"completed\":true,\"first_tone\":" : "],\"completed\":false,\"first_tone\":";
+        AppendNumber(out, FClamped.FirstTone);
+        out += ",\"host\":";
+        AppendJsonText(out, reading.Host);
+        out += ",\"time\":\"" + ReadingTimeText(reading.TimeMs).toLatin1() + "\",\"time_ms\":"
+            + QByteArray::number(qint64(reading.TimeMs)) + "}\n";
+        return out;
+    }
+    case TOutputFormat::Prometheus: {
+        const auto same = std::find_if(FLatest.begin(), FLatest.end(),
+                                       [&reading](const TReading& r) { return r.Host == reading.Host; });
+        if (same == FLatest.end())
+            FLatest.push_back(reading);
+        else if (reading.TimeMs >= same->TimeMs)
+            *same = reading;
+        return {};
+    }
+    }
+    return {};
+}
+
+QByteArray TReadingsWriter::Finish()
+{
+    if (FFormat == TOutputFormat::Prometheus)
+        return FormatPrometheus(FLatest, FSpan);
+    if (FFirst && FFormat == TOutputFormat::Csv)
+        return FormatCsv({}, FSpan);
     return {};
 }

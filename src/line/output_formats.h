@@ -41,3 +41,22 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
 
 QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings,
     TToneSpan span = {});
+
+// The same texts a reading at a time, for readings read as they are written
+// out: what FormatReadings gives for all of them is the concatenation of
+// Next for each and Finish (the CSV header comes with the first; its tones
+// are those of the first reading's line). Memory stays that of one reading
+// (and, for Prometheus, the latest of each host).
+class TReadingsWriter {
+public:
+    TReadingsWriter(TOutputFormat format, TToneSpan span);
+    QByteArray Next(const TReading& reading);
+    QByteArray Finish();
+
+private:
+    TOutputFormat FFormat;
+    TToneSpan FSpan;
+    TToneSpan FClamped;
+    bool FFirst = true;
+    std::vector<TReading> FLatest; // per host, for Prometheus
+};

@@ -157,9 +157,28 @@ int Export(const TReaderOptions& options)
         return 1;
     }
     TOutput output(options.OutputPath);
-    output.Write(FormatReadings(ChosenFormat(options),
-        store.Readings(options.SinceMs, options.UntilMs, options.ExportHost), options.Span));
-    return output.Finish() ? 0 : 1;
+    // Written as read, a few hundred kilobytes at a time: a year goes out in
+    // the memory of one block of readings.
+    constexpr qsizetype Chunk = 256 * 1024;
+    TReadingsWriter writer(ChosenFormat(options), options.Span);
+    QByteArray pending;
+    bool writing = !output.Failed();
+    const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
+        [&](const TReading& reading) {
+            pending += writer.Next(reading);
+            if (pending.size() >= Chunk) {
+                writing = output.Write(pending);
+                pending.clear();
+            }
+            return writing;
+        });
+    pending += writer.Finish();
+    writing = writing && output.Write(pending);
+    // What could not be read is said, never passed over: the output holds
+    // the rest, and the status says it is not all.
+    if (!read.Complete())
+        PrintError(read.Text());
+    return output.Finish() && writing && read.Complete() ? 0 : 1;
 }
 
 // What the host's reading printed after earlier ones adds: the CSV header

@@ -231,7 +231,8 @@ TEST(HistoryFigures, WaterfallRowsDrawTimeAsTime)
         // A pixel a minute: the six minutes between 3 and 9 take six pixel
         // rows, the reading at 3 standing for a minute and a half of them.
         {"a six-minute pause", {0, 1, 2, 3, 9, 10}, -1, 11, 0, 11 * Minute, {0, 1, -1, -1, -1, -1, 2, 2, 3, 4, 5}},
-        {"two readings a pixel row, the outage wins", {0, 1, 2, 3, 4, 5, 6, 7}, 5, 4, 0, 8 * Minute, {0, 2, 4, 6}},
+        {"two readings a pixel row, the line shows beside the outage", {0, 1, 2, 3, 4, 5, 6, 7}, 5, 4, 0, 8 * Minute,
+         {0, 3, 4, 6}},
         // The newest stands for a minute and a half, then nothing.
         {"now beyond the newest reading leaves the top empty", {0, 1, 2, 3}, -1, 8, 0, 8 * Minute,
          {-1, -1, -1, 0, 0, 1, 2, 3}},
@@ -362,6 +363,49 @@ TEST(HistoryFigures, HostsSortAsAddressesThenNames)
                                    "127.0.0.1:2323", "modem", "Router2", "router02", "router10"}));
     // "127.0.0.01" is no address but a name, after every address.
     EXPECT_FALSE(HostBefore("127.0.0.01", "::"));
+}
+
+// A pixel row of many readings shows the line they held, with a grey strip
+// at its left end as long as the share of them that failed; only a row whose
+// readings all failed is grey throughout.
+TEST(HistoryFigures, ARowOfManyReadingsShowsTheLineAndItsOutages)
+{
+    const struct {
+        const char* name;
+        int perRow;              // readings a pixel row
+        std::vector<int> failed; // of the top row's readings, 0 the newest
+        int strip;               // grey pixels at its left end, of 800
+        int shownBits;           // tone 300's bits drawn beside the strip; -1 grey
+    } cases[] = {
+        {"none failed", 100, {}, 0, 7},
+        {"three in a hundred", 100, {10, 50, 99}, 6, 7},
+        {"the newest failed", 100, {0}, 2, 7},
+        {"half", 10, {0, 2, 4, 6, 8}, 100, 7},
+        {"all failed", 10, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 800, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TReading> readings;
+        const int count = 2 * c.perRow; // two pixel rows
+        for (int i = 0; i < count; ++i) {
+            const int fromNewest = count - 1 - i;
+            const bool failed = std::find(c.failed.begin(), c.failed.end(), fromNewest) != c.failed.end();
+            // An incomplete cycle keeps the bits from before the break: 0 here,
+            // so drawing one would show as a line of nothing.
+            readings.push_back(R(i, !failed, failed ? std::map<int, int>{} : std::map<int, int>{{300, 7}, {20, 9}}));
+        }
+        THistoryFigures figures;
+        figures.Reset(readings);
+        const TWaterfallRows rows = figures.WaterfallRows(2, readings.front().TimeMs, readings.back().TimeMs + Minute);
+        const QImage image = figures.ScaledWaterfall(rows, 800);
+        int strip = 0;
+        while (strip < 800 && image.pixel(strip, 0) == IncompleteColor)
+            ++strip;
+        EXPECT_EQ(strip, c.strip);
+        EXPECT_EQ(BitsOfColor(image.pixel(300 * 800 / 513 + 1, 0)), c.shownBits);
+        EXPECT_EQ(BitsOfColor(image.pixel(300 * 800 / 513 + 1, 1)), 7); // the row below is whole
+        EXPECT_EQ(figures.Row(rows.At(0)).Completed, c.shownBits >= 0);
+    }
 }
 
 } // namespace

@@ -29,6 +29,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -85,6 +87,7 @@ TEST(HistoryWindowTexts, EachKindOfStoreIsNamed)
         const char* message; // shown instead of the views; empty: the views show
         const char* note;    // above the views
         bool hostChoice;
+        const char* damage = nullptr; // done to the file before the window opens
     } cases[] = {
         {"history off", false, {}, THistoryWindow::Last24Hours, "History is turned off for this run", "", false},
         {"empty store", true, {}, THistoryWindow::Last24Hours, "No readings are stored yet.", "", false},
@@ -97,6 +100,11 @@ TEST(HistoryWindowTexts, EachKindOfStoreIsNamed)
         {"the same, everything", true, {Reading(2 * 24 * 60)}, THistoryWindow::Everything, "", "One reading", false},
         {"only outages", true, {Reading(3, HostA, false), Reading(2, HostA, false)}, THistoryWindow::Last24Hours, "",
          "Every cycle of this period was incomplete", false},
+        {"a damaged block", true, {Reading(5), Reading(4), Reading(200)}, THistoryWindow::Last24Hours, "",
+         "Could not read the readings of 127.0.0.1 from", false, "UPDATE blocks SET data = x'00' WHERE id = 2"},
+        {"nothing readable", true, {Reading(200)}, THistoryWindow::Last24Hours,
+         "No readings of 127.0.0.1 in the last 24 hours.\nChoose a longer period, or \"Everything\".\nCould not read",
+         "", false, "UPDATE blocks SET data = x'00'"},
     };
     // Empty expected: no text at all.
     const auto begins = [](const QString& text, const char* start) {
@@ -109,6 +117,12 @@ TEST(HistoryWindowTexts, EachKindOfStoreIsNamed)
         ASSERT_TRUE(!c.open || store.Open(dir.filePath(QStringLiteral("h.sqlite"))));
         for (const auto& r : c.readings)
             ASSERT_TRUE(store.Record(r));
+        if (c.damage) {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(store.Path()).constData(), &db);
+            ASSERT_EQ(sqlite3_exec(db, c.damage, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
         auto window = Open(store, c.period);
         EXPECT_TRUE(begins(window->MessageText(), c.message)) << window->MessageText().toStdString();
         EXPECT_EQ(window->CurrentView() != nullptr, *c.message == 0);

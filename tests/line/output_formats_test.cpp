@@ -48,4 +48,41 @@ TEST(OutputFormatsTest, TableFrequenciesAsTheReadOut)
     EXPECT_EQ(lines[2 + 512].simplified(), "512 2208 0");
 }
 
+// Written a reading at a time, every format is what it is written at once:
+// exports that stream print nothing else than exports that did not.
+TEST(OutputFormatsTest, AReadingAtATimeIsTheSameText)
+{
+    std::vector<TReading> three;
+    for (const char* host : {"127.0.0.1", "b, \"quoted\"\t\x01\\ r\xc3\xb6\x7f\n", "127.0.0.1"}) {
+        three.push_back(ZyxelReading(1765107000123 + std::int64_t(three.size()) * 60000, QString::fromUtf8(host),
+                                     three.size() != 1));
+        three.back().Bits[40] = std::uint8_t(three.size() * 5);
+        three.back().Bits[300] = 200;
+    }
+    TReading vdsl = ZyxelReading(1765107000000, QStringLiteral("v"), true);
+    vdsl.Bits.assign(4096, 3);
+    vdsl.Bands = {{{0, 31}, {870, 1205}}, {{32, 859}, {1216, 4095}}};
+    const struct {
+        const char* name;
+        std::vector<TReading> readings;
+        TToneSpan span;
+    } cases[] = {
+        {"none", {}, {}},
+        {"three, two hosts", three, {}},
+        {"upper half", three, {256, 512}},
+        {"4096 tones", {vdsl}, {0, 4095}},
+    };
+    for (const auto& c : cases) {
+        for (const TOutputFormat format :
+             {TOutputFormat::Table, TOutputFormat::Csv, TOutputFormat::Json, TOutputFormat::Prometheus}) {
+            TReadingsWriter writer(format, c.span);
+            QByteArray streamed;
+            for (const TReading& reading : c.readings)
+                streamed += writer.Next(reading);
+            streamed += writer.Finish();
+            EXPECT_EQ(streamed, FormatReadings(format, c.readings, c.span)) << c.name << " " << int(format);
+        }
+    }
+}
+
 } // namespace

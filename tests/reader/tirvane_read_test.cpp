@@ -6,6 +6,7 @@
 #include "history/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/router_sim_process.h"
+#include "support/version1_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -290,6 +293,45 @@ TEST_F(ReaderTest, RecordsAndExportsTheHistory)
     const TRun missing = Run({"--export", "--history", FDir.filePath("none.sqlite")}); // nothing made
     EXPECT_TRUE(missing.Exit == 1 && missing.Err.endsWith("none.sqlite: there is no such file\n")) << missing.Err.toStdString();
     EXPECT_FALSE(QFile::exists(FDir.filePath("none.sqlite")));
+}
+
+// An export says what it could not read: the rest on standard output, the
+// damaged period on standard error, status 1. A first-layout file opened only
+// to read is read as it is.
+TEST_F(ReaderTest, AnExportSaysWhatItCouldNotRead)
+{
+    const QString path = History(150);
+    std::vector<TReading> all;
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.OpenToRead(path));
+        all = store.Readings(0, INT64_MAX);
+    }
+    const QString old = FDir.filePath("v1.sqlite");
+    ASSERT_TRUE(WriteVersion1Store(old, all));
+    const struct {
+        const char* name;
+        QString path;
+        const char* damage;
+        int exit;
+        std::size_t printed;
+    } cases[] = {
+        {"whole", path, nullptr, 0, all.size()},
+        {"a damaged block", path, "UPDATE blocks SET data = zeroblob(40) WHERE id = 2", 1, all.size() - 60},
+        {"version 1", old, nullptr, 0, all.size()},
+    };
+    for (const auto& c : cases) {
+        if (c.damage) {
+            sqlite3* db = nullptr;
+            sqlite3_open(QFile::encodeName(c.path).constData(), &db);
+            ASSERT_EQ(sqlite3_exec(db, c.damage, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        const TRun run = Run({"--export", "--history", c.path, "--format", "csv"});
+        EXPECT_EQ(run.Exit, c.exit) << c.name << run.Err.toStdString();
+        EXPECT_EQ(ReadingsFromCsv(run.Out).value_or(std::vector<TReading>{}).size(), c.printed) << c.name;
+        EXPECT_EQ(run.Err.contains("Could not read the readings of 127.0.0.9 from"), c.exit == 1) << run.Err.toStdString();
+    }
 }
 
 // Output that cannot be written is an error, whatever was asked for: one

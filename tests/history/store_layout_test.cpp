@@ -1,0 +1,326 @@
+// The second layout of the history file on real SQLite files: readings of
+// any line kept exactly, the conversion of a first-layout file (whole, or
+// not at all when killed part-way), damaged blocks named instead of shown as
+// zeros, and a busy file that holds a reading for the next write.
+#include "history/reading_blocks.h"
+#include "history/reading_store.h"
+#include "support/private_mounts.h"
+#include "support/version1_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+namespace {
+
+constexpr std::int64_t Minute = 60'000;
+constexpr std::int64_t Hour = 60 * Minute;
+
+// Today's line, a few tones moving each minute, an outage now and then.
+TReading LineReading(std::int64_t minute, const QString& host = QStringLiteral("127.0.0.1"))
+{
+    TReading r = ZyxelReading(1'700'000'000'000 + minute * Minute, host, minute % 97 != 13);
+    for (int tone = 6; tone < ToneCount; ++tone)
+        r.Bits[std::size_t(tone)] = std::uint8_t((tone / 20 + (tone % 7 == minute % 7 ? 1 : 0)) % 16);
+    return r;
+}
+
+// A VDSL2 line of 4096 tones, 8.625 kHz apart, three bands a side.
+TReading VdslReading(std::int64_t minute)
+{
+    TReading r;
+    r.TimeMs = 1'700'000'000'000 + minute * Minute;
+    r.Host = QStringLiteral("127.0.0.2");
+    r.Completed = true;
+    r.Bits.assign(4096, 0);
+    for (int tone = 33; tone < 4096; ++tone)
+        r.Bits[std::size_t(tone)] = std::uint8_t((tone * 5 + minute) % 16);
+    r.SpacingKHz = 8.625;
+    r.Bands = {{{6, 31}, {870, 1205}, {1972, 2782}}, {{33, 859}, {1216, 1961}, {2793, 4095}}};
+    r.Router = QStringLiteral("broadcom");
+    r.Mode = QStringLiteral("VDSL2 17a");
+    return r;
+}
+
+struct RawDb {
+    explicit RawDb(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &db); }
+    ~RawDb() { sqlite3_close(db); }
+    bool Exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    QString Text(const char* sql)
+    {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+        const QString text = sqlite3_step(s) == SQLITE_ROW ? QString::fromUtf8((const char*)sqlite3_column_text(s, 0)) : "";
+        sqlite3_finalize(s);
+        return text;
+    }
+    sqlite3* db = nullptr;
+};
+
+std::vector<TReading> Everything(const QString& path, TReadResult* result = nullptr)
+{
+    TReadingStore store;
+    if (!store.OpenToRead(path))
+        return {};
+    return store.Readings(INT64_MIN, INT64_MAX, {}, result);
+}
+
+class StoreLayoutTest : public ::testing::Test {
+protected:
+    QTemporaryDir FDir;
+    const QString FPath = FDir.filePath("history.sqlite");
+};
+
+// Readings of lines of every kind come back exactly, also when the line
+// changes inside a block and readings arrive out of time order.
+TEST_F(StoreLayoutTest, ReadingsOfAnyLineComeBackExactly)
+{
+    TReading wide = LineReading(3);
+    wide.Bits[500] = 255;
+    TReading eightK = VdslReading(7);
+    eightK.Bits.assign(MaxToneCount, 9);
+    eightK.Mode = QStringLiteral("VDSL2 35b");
+    TReading unknown = VdslReading(8);
+    unknown.Mode.clear();
+    unknown.Router = QStringLiteral("lantiq");
+    const struct {
+        const char* name;
+        std::vector<TReading> recorded;
+    } cases[] = {
+        {"today's line", {LineReading(0), LineReading(1), LineReading(2), wide, LineReading(4)}},
+        {"4096 tones, another plan", {VdslReading(0), VdslReading(1), VdslReading(2)}},
+        {"the line changes in the hour", {VdslReading(5), eightK, unknown, VdslReading(9)}},
+        {"out of order", {LineReading(30), LineReading(10), LineReading(20), LineReading(10)}},
+        {"two hosts, across hours", {LineReading(50), LineReading(59, "b"), LineReading(61), LineReading(65, "b")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(FPath);
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
+        for (const TReading& r : c.recorded)
+            ASSERT_EQ(store.Write(r), TRecordResult::Written);
+        std::vector<TReading> expected = c.recorded;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const TReading& a, const TReading& b) { return a.TimeMs < b.TimeMs; });
+        TReadResult result;
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX, {}, &result), expected);
+        EXPECT_TRUE(result.Complete()) << result.Text().toStdString();
+        store.Close();
+        EXPECT_EQ(Everything(FPath), expected);
+        RawDb raw(FPath);
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), "2");
+        EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2"); // incremental
+    }
+}
+
+// A first-layout file is converted on opening to write, every reading kept;
+// opened only to read (or on a read-only disk) it is read as it is.
+TEST_F(StoreLayoutTest, Version1FilesConvertBitForBit)
+{
+    std::vector<TReading> year;
+    for (int m = 0; m < 3000; m += 1)
+        year.push_back(LineReading(m, m % 3 ? "127.0.0.1" : "router \"north\""));
+    year[40].Bits[100] = 200; // a byte a tone in the old file
+    std::vector<TReading> burst; // more readings in an hour than a block holds
+    for (int s = 0; s < 700; ++s) {
+        burst.push_back(LineReading(0));
+        burst.back().TimeMs += s * 1000;
+    }
+    const struct {
+        const char* name;
+        std::vector<TReading> readings;
+        bool readOnlyDisk;
+    } cases[] = {
+        {"two hosts, two days", year, false},
+        {"a burst of Plot clicks", burst, false},
+        {"no readings", {}, false},
+        {"read-only disk", {LineReading(1), LineReading(2)}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(FDir.filePath("v1")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(FDir.filePath("v1")));
+        const QString path = FDir.filePath("v1/history.sqlite");
+        ASSERT_TRUE(WriteVersion1Store(path, c.readings));
+        if (c.readOnlyDisk) {
+            ASSERT_TRUE(HavePrivateMounts() && MountReadOnly(FDir.filePath("v1")));
+        }
+        TReadResult before;
+        EXPECT_EQ(Everything(path, &before), c.readings);
+        EXPECT_TRUE(before.Complete());
+        TReadingStore store;
+        EXPECT_EQ(store.Open(path), !c.readOnlyDisk) << store.ErrorText().toStdString();
+        store.Close();
+        EXPECT_EQ(Everything(path), c.readings);
+        if (c.readOnlyDisk) {
+            Unmount(FDir.filePath("v1"));
+            EXPECT_EQ(RawDb(path).Text("PRAGMA user_version"), "1");
+            continue;
+        }
+        RawDb raw(path);
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), "2");
+        EXPECT_EQ(raw.Text("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'readings%'"), "0");
+        EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2");
+    }
+}
+
+// A conversion killed part-way leaves the first layout, whole; the next
+// opening converts it.
+TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
+{
+    std::vector<TReading> readings;
+    for (int m = 0; m < 60'000; ++m)
+        readings.push_back(LineReading(m));
+    const QString original = FDir.filePath("original.sqlite");
+    ASSERT_TRUE(WriteVersion1Store(original, readings));
+    int killedPartWay = 0;
+    for (const int delayMs : {0, 5, 20, 60, 150, 400}) {
+        SCOPED_TRACE(delayMs);
+        QFile::remove(FPath);
+        QFile::remove(FPath + "-wal");
+        QFile::remove(FPath + "-shm");
+        ASSERT_TRUE(QFile::copy(original, FPath));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            TReadingStore store;
+            ::_exit(store.Open(FPath) ? 0 : 1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        // Killed before its commit the file is still of the first layout;
+        // after it (while giving space back, or ending) of the second.
+        const QString version = RawDb(FPath).Text("PRAGMA user_version");
+        EXPECT_TRUE(version == "1" || version == "2") << version.toStdString();
+        killedPartWay += WIFSIGNALED(status) && version == "1";
+        EXPECT_EQ(Everything(FPath), readings);
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
+    }
+    EXPECT_GT(killedPartWay, 0);
+}
+
+// A damaged block is named with its host and period; the rest is read.
+TEST_F(StoreLayoutTest, ADamagedBlockIsNamedNotZeros)
+{
+    const struct {
+        const char* name;
+        const char* damage; // to the block of 127.0.0.1's second hour
+    } cases[] = {
+        {"bytes overwritten", "UPDATE blocks SET data = zeroblob(length(data)) WHERE id = 2"},
+        {"cut short", "UPDATE blocks SET data = substr(data, 1, length(data) / 2) WHERE id = 2"},
+        {"count wrong", "UPDATE blocks SET count = count + 1 WHERE id = 2"},
+        {"empty", "UPDATE blocks SET data = x'' WHERE id = 2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(FPath);
+        std::vector<TReading> recorded, expected;
+        {
+            TReadingStore store;
+            ASSERT_TRUE(store.Open(FPath));
+            for (int m = 0; m < 180; m += 10) {
+                recorded.push_back(LineReading(m));
+                ASSERT_TRUE(store.Record(recorded.back()));
+            }
+        }
+        const std::int64_t hourOf = recorded[0].TimeMs / Hour;
+        for (const TReading& r : recorded)
+            if (r.TimeMs / Hour != hourOf + 1)
+                expected.push_back(r);
+        ASSERT_TRUE(RawDb(FPath).Exec(c.damage));
+        TReadResult result;
+        EXPECT_EQ(Everything(FPath, &result), expected);
+        ASSERT_EQ(result.Unread.size(), 1u);
+        EXPECT_EQ(result.Unread[0].Host, "127.0.0.1");
+        EXPECT_EQ(result.Unread[0].FromMs / Hour, hourOf + 1);
+        EXPECT_EQ(result.Unread[0].ToMs / Hour, hourOf + 1);
+        EXPECT_TRUE(result.Text().contains("Could not read the readings of 127.0.0.1 from")) << result.Text().toStdString();
+        // Recording goes on past it, into a block of its own.
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath));
+        TReading later = LineReading(70);
+        EXPECT_EQ(store.Write(later), TRecordResult::Written);
+        EXPECT_EQ(store.Readings(later.TimeMs, later.TimeMs + 1), std::vector<TReading>{later});
+    }
+}
+
+// Another program holding the file: the reading is held, not lost, and
+// goes in with the next write; history stays on.
+TEST_F(StoreLayoutTest, ABusyFileHoldsTheReadingForTheNextWrite)
+{
+    const struct {
+        const char* name;
+        const char* hold;
+        bool retryAlone; // the held reading goes by itself, not with a new one
+    } cases[] = {
+        {"write lock, then the next reading", "BEGIN IMMEDIATE", false},
+        {"exclusive lock, then a retry", "BEGIN EXCLUSIVE", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(FPath);
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath));
+        ASSERT_TRUE(store.Record(LineReading(0)));
+        RawDb other(FPath);
+        ASSERT_TRUE(other.Exec(c.hold) && other.Exec("DELETE FROM hosts WHERE id < 0"));
+        std::vector<TReading> written;
+        EXPECT_EQ(store.Write(LineReading(1), &written), TRecordResult::Held);
+        EXPECT_TRUE(written.empty());
+        EXPECT_EQ(store.HeldCount(), 1);
+        EXPECT_TRUE(store.IsOpen() && store.ErrorText().isEmpty());
+        ASSERT_TRUE(other.Exec("COMMIT"));
+        std::vector<TReading> expected = {LineReading(0), LineReading(1)};
+        if (c.retryAlone) {
+            EXPECT_EQ(store.WriteHeld(&written), TRecordResult::Written);
+        } else {
+            EXPECT_EQ(store.Write(LineReading(2), &written), TRecordResult::Written);
+            expected.push_back(LineReading(2));
+        }
+        EXPECT_EQ(written, std::vector<TReading>(expected.begin() + 1, expected.end()));
+        EXPECT_EQ(store.HeldCount(), 0);
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), expected);
+    }
+}
+
+// Deleting old readings keeps the newer part of a block and gives the space back.
+TEST_F(StoreLayoutTest, DeletingGivesTheSpaceBack)
+{
+    TReadingStore store;
+    ASSERT_TRUE(store.Open(FPath));
+    std::vector<TReading> recorded;
+    std::uint32_t noise = 1;
+    for (int m = 0; m < 600; ++m) {
+        recorded.push_back(VdslReading(m));
+        for (std::uint8_t& bits : recorded.back().Bits) { // barely compressible
+            noise = noise * 1664525u + 1013904223u;
+            bits = std::uint8_t(noise >> 28);
+        }
+    }
+    for (const TReading& r : recorded)
+        ASSERT_TRUE(store.Record(r));
+    RawDb raw(FPath);
+    raw.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    const int pagesBefore = raw.Text("PRAGMA page_count").toInt();
+    const std::int64_t cut = recorded[570].TimeMs + 1; // in the middle of an hour
+    EXPECT_EQ(store.CountOlderThan(cut), 571);
+    EXPECT_EQ(store.DeleteOlderThan(cut), 571);
+    EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), std::vector<TReading>(recorded.begin() + 571, recorded.end()));
+    raw.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    EXPECT_LT(raw.Text("PRAGMA page_count").toInt(), pagesBefore / 4);
+}
+
+} // namespace
