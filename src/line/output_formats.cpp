@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 
 #include <algorithm>
 #include <map>
@@ -60,6 +61,12 @@ QJsonArray BandsJson(const std::vector<TToneBand>& bands)
     for (const TToneBand& band : bands)
         out.append(QJsonArray{band.First, band.Last});
     return out;
+}
+
+QJsonObject BandPlanJson(const TBandPlan& plan)
+{
+    return {{QStringLiteral("upstream"), BandsJson(plan.Upstream)},
+        {QStringLiteral("downstream"), BandsJson(plan.Downstream)}};
 }
 
 void Family(QByteArray& out, const char* name, const char* help)
@@ -153,8 +160,7 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
             {QStringLiteral("mode"), reading.Mode},
             {QStringLiteral("tone_count"), qint64(reading.Bits.size())},
             {QStringLiteral("spacing_khz"), reading.SpacingKHz},
-            {QStringLiteral("bands"), QJsonObject{{QStringLiteral("upstream"), BandsJson(reading.Bands.Upstream)},
-                                          {QStringLiteral("downstream"), BandsJson(reading.Bands.Downstream)}}},
+            {QStringLiteral("bands"), BandPlanJson(reading.Bands)},
         };
         out += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
@@ -315,8 +321,14 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
     case TOutputFormat::Json: {
         // The object as FormatJson writes it, its keys in Qt's sorted order,
         // written by hand: a document a reading would halve the rate.
-        out.reserve(160 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
-        out += "{\"bits\":[";
+        // A line's band plan stays as it is from reading to reading: its
+        // text is made again only when it changes.
+        if (FBandsText.isEmpty() || !(reading.Bands == FBands)) {
+            FBands = reading.Bands;
+            FBandsText = QJsonDocument(BandPlanJson(reading.Bands)).toJson(QJsonDocument::Compact);
+        }
+        out.reserve(256 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
+        out += "{\"bands\":" + FBandsText + ",\"bits\":[";
         for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
             if (tone > FClamped.FirstTone)
                 out += ',';
@@ -326,8 +338,14 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
         AppendNumber(out, FClamped.FirstTone);
         out += ",\"host\":";
         AppendJsonText(out, reading.Host);
+        out += ",\"mode\":";
+        AppendJsonText(out, reading.Mode);
+        out += ",\"router\":";
+        AppendJsonText(out, reading.Router);
+        out += ",\"spacing_khz\":" + QByteArray::number(reading.SpacingKHz, 'g', QLocale::FloatingPointShortest);
         out += ",\"time\":\"" + ReadingTimeText(reading.TimeMs).toLatin1() + "\",\"time_ms\":"
-            + QByteArray::number(qint64(reading.TimeMs)) + "}\n";
+            + QByteArray::number(qint64(reading.TimeMs)) + ",\"tone_count\":"
+            + QByteArray::number(qint64(reading.Bits.size())) + "}\n";
         return out;
     }
     case TOutputFormat::Prometheus: {

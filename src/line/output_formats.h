@@ -59,4 +59,6 @@ private:
     TToneSpan FClamped;
     bool FFirst = true;
     std::vector<TReading> FLatest; // per host, for Prometheus
+    TBandPlan FBands;              // the band plan FBandsText writes, for JSON
+    QByteArray FBandsText;
 };
