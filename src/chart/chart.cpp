@@ -1,7 +1,5 @@
 #include "chart/chart.h"
 
-#include <climits>
-
 #include <QCursor>
 #include <QEvent>
 #include <QMouseEvent>
@@ -45,48 +43,60 @@ void FillInside(QPainter& painter, const QRect& r, const QRect& clip, const QCol
         painter.fillRect(shown, color);
 }
 
-// The bars first..last drawn a pixel column at a time: the highest bar of
-// the column in its colour from the zero line up, and a black pixel at the
-// height of the lowest when it is lower.
-void PaintBinnedBars(QPainter& painter, const TBarDrawState& bars, const TBarSeries& series, double origin,
-    const QRect& inside, int first, int last)
+// A long line's pixel columns. Filled one column at a time, every row of
+// every column is a span of its own; neighbouring columns of one colour on
+// one zero line are filled instead as the fewest rectangles that stack up to
+// their outline (left to right, a rectangle is opened where the outline
+// rises and closed where it falls), so most rows become one wide span. The
+// pixels are those of the columns, and the marks, black, go over them.
+void PaintBarColumns(QPainter& painter, const std::vector<TBarColumn>& columns, const QRect& inside)
 {
-    // Per bar only its column and value are looked at; the rectangles are
-    // worked out once a column, for its highest and its lowest bar.
-    int column = INT_MIN;
-    int highest = -1;
-    double high = 0, low = 0;
-    const auto flush = [&] {
-        if (highest < 0)
-            return;
-        const double x = series.XValues().Value(highest);
-        const TWinRect top = BarRectangleFor(bars, x, high, origin, series.OffsetPercent);
-        FillInside(painter, QRect(column, std::min(top.Top, top.Bottom), 1, std::max(1, std::abs(top.Bottom - top.Top))),
-            inside, ToQColor(series.ValueColor(highest)));
-        if (low < high) {
-            const TWinRect bottom = BarRectangleFor(bars, x, low, origin, series.OffsetPercent);
-            FillInside(painter, QRect(column, std::min(bottom.Top, bottom.Bottom - 1), 1, 1), inside, Qt::black);
-        }
+    struct Open {
+        int top;   // first row of its band; the band ends where the one below begins
+        int start; // its first column
     };
-    for (int i = first; i <= last; ++i) {
-        if (series.ValueColor(i) == clNone)
-            continue;
-        const int left = BarLeftFor(bars, series.XValues().Value(i), series.OffsetPercent);
-        const double y = series.YValues().Value(i);
-        if (left != column) {
-            flush();
-            column = left;
-            highest = i;
-            high = low = y;
-            continue;
-        }
-        if (y > high) {
-            high = y;
-            highest = i;
-        }
-        low = std::min(low, y);
+    std::vector<Open> open;
+    open.reserve(64);
+    std::size_t i = 0;
+    while (i < columns.size()) {
+        // One run: adjacent columns of one colour standing on one row.
+        const TBarColumn& first = columns[i];
+        const int bottom = first.Bottom;
+        const QColor fill = ToQColor(first.Color);
+        const auto close = [&](int x, int top) {
+            // Bands higher than top end before column x.
+            int start = x;
+            while (!open.empty() && open.back().top < top) {
+                const Open band = open.back();
+                open.pop_back();
+                const int below = open.empty() ? bottom : open.back().top;
+                FillInside(painter, QRect(band.start, band.top, x - band.start, std::min(top, below) - band.top),
+                    inside, fill);
+                start = band.start;
+            }
+            if (top < bottom && (open.empty() || open.back().top > top))
+                open.push_back({top, start});
+        };
+        int x = first.X;
+        std::size_t j = i;
+        for (; j < columns.size() && columns[j].X == x && columns[j].Color == first.Color
+               && columns[j].Bottom == bottom;
+             ++j, ++x)
+            close(x, columns[j].Top);
+        close(x, bottom);
+        i = j;
     }
-    flush();
+    // The marks, a row's neighbours as one.
+    for (i = 0; i < columns.size(); ++i) {
+        const TBarColumn& c = columns[i];
+        if (!c.Marked)
+            continue;
+        std::size_t j = i + 1;
+        while (j < columns.size() && columns[j].Marked && columns[j].Mark == c.Mark && columns[j].X == c.X + int(j - i))
+            ++j;
+        FillInside(painter, QRect(c.X, c.Mark, int(j - i), 1), inside, Qt::black);
+        i = j - 1;
+    }
 }
 
 // Raised or lowered frame of one pixel on the edge of r; r shrinks by one.
@@ -280,11 +290,9 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
         const int last = std::min(bars.LastShownIndex, series.Count() - 1);
         // More bars than pixel columns: each column shows the highest bits
         // of its tones in that tone's colour, with a mark at the lowest, so
-        // a notch among them is never drawn away.
-        // Today's 513 tones keep their drawing at every size.
-        const int shown = last - bars.FirstShownIndex + 1;
-        if (shown > inside.width() && shown > 513) {
-            PaintBinnedBars(painter, bars, series, origin, inside, bars.FirstShownIndex, last);
+        // a notch among them is never drawn away. The layout found them.
+        if (!g.Columns.empty()) {
+            PaintBarColumns(painter, g.Columns, inside);
             painter.restore();
             return;
         }

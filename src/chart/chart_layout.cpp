@@ -186,6 +186,60 @@ QString FormatAxisValue(double value)
     return out;
 }
 
+bool BarsAreBinned(int first, int last, int insideWidth)
+{
+    // Today's 513 tones keep their bar-by-bar drawing at every size.
+    const int shown = last - first + 1;
+    return first >= 0 && shown > insideWidth && shown > 513;
+}
+
+void BinBarColumns(const TBarDrawState& bars, const TBarSeries& series, double origin, int first,
+                   int last, std::vector<TBarColumn>& out)
+{
+    out.clear();
+    // Per bar only its column and value are looked at; the rows are worked
+    // out once a column, for its highest and its lowest bar.
+    int highest = -1;
+    double high = 0, low = 0;
+    TBarColumn column;
+    const auto flush = [&] {
+        if (highest < 0)
+            return;
+        const double x = series.XValues().Value(highest);
+        const TWinRect top = BarRectangleFor(bars, x, high, origin, series.OffsetPercent);
+        column.Top = std::min(top.Top, top.Bottom);
+        // A flat bar still shows as one row on the zero line.
+        column.Bottom = column.Top + std::max(1, std::abs(top.Bottom - top.Top));
+        column.Highest = highest;
+        column.Color = series.ValueColor(highest);
+        column.Marked = low < high;
+        if (column.Marked) {
+            const TWinRect bottom = BarRectangleFor(bars, x, low, origin, series.OffsetPercent);
+            column.Mark = std::min(bottom.Top, bottom.Bottom - 1);
+        }
+        out.push_back(column);
+    };
+    for (int i = first; i <= last; ++i) {
+        if (series.ValueColor(i) == clNone)
+            continue;
+        const int left = BarLeftFor(bars, series.XValues().Value(i), series.OffsetPercent);
+        const double y = series.YValues().Value(i);
+        if (highest < 0 || left != column.X) {
+            flush();
+            column.X = left;
+            highest = i;
+            high = low = y;
+            continue;
+        }
+        if (y > high) {
+            high = y;
+            highest = i;
+        }
+        low = std::min(low, y);
+    }
+    flush();
+}
+
 namespace {
 
 void ScaleFor(TAxisScale& scale, const TChartAxis& axis, int low, int size)
@@ -300,6 +354,12 @@ void ComputeChartGeometry(TChartGeometry& out, const QRect& rect, const TChartCo
                                           series.SideMargins);
     ShownBars(bottom.Scale, p.Left, p.Right, series.XValues(), bars.FirstShownIndex,
               bars.LastShownIndex);
+    // The columns of a long line, once: painting walks them.
+    out.Columns.clear();
+    const int lastBar = std::min(bars.LastShownIndex, series.Count() - 1);
+    if (p.Width() > 1 && p.Height() > 2 && BarsAreBinned(bars.FirstShownIndex, lastBar, p.Width() - 1))
+        BinBarColumns(bars, series, series.UseYOrigin ? series.YOrigin : bars.Left.Minimum,
+                      bars.FirstShownIndex, lastBar, out.Columns);
 
     // Bottom labels: the bars' texts, only for X inside the axis range.
     if (bottomAxis.Labels && bottomAxis.LabelStyle == talText && bars.FirstShownIndex >= 0) {

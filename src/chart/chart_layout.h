@@ -58,12 +58,28 @@ struct TAxisGeometry {
     std::vector<int> MinorTicks;
 };
 
+// One pixel column of a line with more bars than the plot has columns: the
+// highest bar of its tones, filled from the zero line, and a mark where the
+// lowest ends.
+struct TBarColumn {
+    int X = 0;
+    int Top = 0;    // first row filled
+    int Bottom = 0; // first row past the fill
+    bool Marked = false; // a bar of the column is lower than the highest
+    int Mark = 0;        // the row where the lowest ends
+    int Highest = -1; // the bar shown
+    TColor Color = 0;
+};
+
 struct TChartGeometry {
     TWinRect Bounds;
     TWinRect Plot;
     TAxisGeometry Bottom;
     TAxisGeometry Left;
     TBarDrawState Bars;
+    // Empty unless the bars shown outnumber the plot's pixel columns (and
+    // the line is longer than 513 tones, whose drawing stays bar by bar).
+    std::vector<TBarColumn> Columns;
 };
 
 // The fonts' measures a layout uses.
@@ -119,6 +135,16 @@ void MinorTickPositions(const std::vector<TAxisLabel>& ticks, int count, int axi
 // "#,##0.###": thousands grouped, at most three decimals, the locale's
 // separators.
 QString FormatAxisValue(double value);
+
+// Whether the bars first..last go a pixel column at a time in a plot this
+// many columns wide inside its frame.
+bool BarsAreBinned(int first, int last, int insideWidth);
+
+// The pixel columns of bars first..last, in the order the bars come: per
+// column its highest bar (the first of equals) and the row where its lowest
+// ends. out is reused.
+void BinBarColumns(const TBarDrawState& bars, const TBarSeries& series, double origin, int first,
+                   int last, std::vector<TBarColumn>& out);
 
 // Computes the whole geometry of one drawing into out (its lists are reused,
 // so repeated drawings allocate nothing once warmed up).

@@ -576,3 +576,88 @@ TEST_F(ChartPaint, LongLinesShowEachColumnsHighestWithAMarkOfItsLowest)
 }
 
 } // namespace
+
+namespace {
+
+// Long lines of many shapes drawn as the chart draws them must show, pixel
+// for pixel, what filling each column on its own shows: per column of bars
+// (found here from each bar's own rectangle) its highest in its colour from
+// the zero line, and a black pixel where its lowest ends.
+TEST_F(ChartPaint, LongLinesDrawExactlyTheirColumns)
+{
+    const struct {
+        const char* name;
+        int tones, width, height;
+        std::function<double(int)> bits;
+        std::function<TColor(int)> color;
+    } cases[] = {
+        {"random bits", 4096, 696, 237, [](int t) { return double((t * 7919 + t / 13) % 16); },
+         [](int t) { return t < 32 ? clGreen : clBlue; }},
+        {"stairs up and down", 4096, 696, 237, [](int t) { return double(std::abs(t % 600 - 300) / 20); },
+         [](int t) { return t < 32 ? clGreen : clBlue; }},
+        {"silent stretches", 8192, 900, 300, [](int t) { return (t / 500) % 2 ? 0.0 : double(3 + t % 11); },
+         [](int t) { return t < 32 ? clGreen : clBlue; }},
+        {"bands alternate", 4096, 696, 237, [](int t) { return double(8 + (t / 3) % 5); },
+         [](int t) { return (t / 700) % 2 ? clGreen : clBlue; }},
+        {"some bars undrawn", 2048, 400, 200, [](int t) { return double(t % 14); },
+         [](int t) { return t % 5 == 0 ? clNone : clBlue; }},
+        {"values past the axis", 3000, 500, 237, [](int t) { return double(t % 40); },
+         [](int t) { return t < 32 ? clGreen : clBlue; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        chart.BottomAxis().SetMaximum(c.tones - 1);
+        chart.Series().ClearPoints();
+        for (int tone = 0; tone < c.tones; ++tone)
+            chart.Series().AppendBar(c.bits(tone), QString::number(tone), c.color(tone));
+        const QImage drawn = Draw(chart, c.width, c.height);
+        ASSERT_FALSE(chart.LastGeometry().Columns.empty());
+
+        // The same chart without bars, and the columns filled on it.
+        TBarSeries& series = chart.Series();
+        const TWinRect p = chart.LastGeometry().Plot;
+        struct Column {
+            int x, highest, lowest;
+        };
+        std::vector<Column> columns;
+        for (int i = 0; i < series.Count(); ++i) {
+            if (series.ValueColor(i) == clNone)
+                continue;
+            const int x = series.BarRectangle(i).Left;
+            const double y = series.YValues().Value(i);
+            if (columns.empty() || columns.back().x != x)
+                columns.push_back({x, i, i});
+            Column& col = columns.back();
+            if (y > series.YValues().Value(col.highest))
+                col.highest = i;
+            if (y < series.YValues().Value(col.lowest))
+                col.lowest = i;
+        }
+        std::vector<TColor> colors;
+        for (int i = 0; i < series.Count(); ++i)
+            colors.push_back(series.ValueColor(i));
+        chart.Series().ClearPoints();
+        for (int tone = 0; tone < c.tones; ++tone)
+            chart.Series().AppendBar(c.bits(tone), QString::number(tone), clNone);
+        QImage expected = Draw(chart, c.width, c.height);
+        {
+            QPainter painter(&expected);
+            painter.setClipRect(QRect(p.Left + 1, p.Top + 1, p.Width() - 1, p.Height() - 2));
+            for (const Column& col : columns) {
+                const TWinRect high = series.BarRectangle(col.highest);
+                painter.fillRect(QRect(col.x, high.Top, 1, std::max(1, high.Bottom - high.Top)),
+                                 ToQColor(colors[std::size_t(col.highest)]));
+                const TWinRect low = series.BarRectangle(col.lowest);
+                if (series.YValues().Value(col.lowest) < series.YValues().Value(col.highest))
+                    painter.fillRect(QRect(col.x, std::min(low.Top, low.Bottom - 1), 1, 1), Qt::black);
+            }
+        }
+        int differing = 0;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                differing += drawn.pixel(x, y) != expected.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+} // namespace

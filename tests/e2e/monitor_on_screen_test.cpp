@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -584,6 +585,230 @@ TEST_F(MonitorOnScreen, ReadOutShowsTheBarUnderThePointer)
             EXPECT_TRUE(best == 0 && scores[0] * 4 < runnerUp)
                 << "the read-out does not show \"" << texts[0].toStdString() << "\" (ink " << ink
                 << ")\n" << detail.str();
+        }
+    }
+}
+
+// ---- the other routers' families ----
+
+namespace {
+
+struct ToneBand {
+    int first, last;
+};
+
+bool InBands(const std::vector<ToneBand>& bands, int tone)
+{
+    return std::any_of(bands.begin(), bands.end(),
+                       [tone](ToneBand b) { return tone >= b.first && tone <= b.last; });
+}
+
+// One pixel column of a long line as the screen shows it: the height of its
+// fill above the zero line (0 for a stroke on it) and the colour of its top.
+struct ShownColumn {
+    int x = 0;
+    int height = 0;
+    bool green = false;
+};
+
+bool IsBar(QRgb p, bool* green)
+{
+    *green = IsColour(p, Green, 40);
+    return *green || IsColour(p, QColor(0, 0, 255), 40);
+}
+
+// Every column of `plot` with a bar: filled from `zero` (the lowest row of
+// bars with bits) upwards, black marks inside the fill included, or only a
+// stroke on the row below.
+std::vector<ShownColumn> ReadColumns(const QImage& shot, const QRect& plot, int zero)
+{
+    const auto black = [&](int x, int y) { return IsColour(shot.pixel(x, y), Qt::black, 40); };
+    std::vector<ShownColumn> columns;
+    for (int x = plot.left(); x <= plot.right(); ++x) {
+        bool green = false;
+        if (!IsBar(shot.pixel(x, zero), &green) && !black(x, zero)) {
+            if (IsBar(shot.pixel(x, zero + 1), &green))
+                columns.push_back({x, 0, green});
+            continue;
+        }
+        int top = zero;
+        bool above = false;
+        while (top > plot.top()
+               && (IsBar(shot.pixel(x, top - 1), &above)
+                   || (black(x, top - 1) && top > plot.top() + 1 && IsBar(shot.pixel(x, top - 2), &above))))
+            --top;
+        if (!IsBar(shot.pixel(x, top), &green))
+            continue; // a lone mark: no column of bars
+        columns.push_back({x, zero - top + 1, green});
+    }
+    return columns;
+}
+
+// Whether the columns show, column for column, the highest bits of the tones
+// first..last that fall in each and that tone's band colour. Tone t stands
+// in column floor(a + t * s); a and s are searched around the line through
+// the outer columns with bits, so nothing of the monitor's own arithmetic is
+// borrowed. Heights are in bits at the tallest column's pixels per bit.
+::testing::AssertionResult ColumnsShowTheirHighestTones(const std::vector<ShownColumn>& shown,
+                                                        const std::vector<int>& served, int first,
+                                                        int last, const std::vector<ToneBand>& up)
+{
+    int t0 = -1, t1 = -1, most = 0;
+    for (int t = first; t <= last; ++t)
+        if (served[static_cast<std::size_t>(t)] > 0) {
+            t0 = t0 < 0 ? t : t0;
+            t1 = t;
+            most = std::max(most, served[static_cast<std::size_t>(t)]);
+        }
+    std::vector<const ShownColumn*> withBits;
+    int tallest = 0;
+    for (const ShownColumn& c : shown)
+        if (c.height > 0) {
+            withBits.push_back(&c);
+            tallest = std::max(tallest, c.height);
+        }
+    if (t1 - t0 < 100 || withBits.size() < 100)
+        return ::testing::AssertionFailure() << withBits.size() << " columns with bits on screen for tones "
+                                             << t0 << "-" << t1;
+    const double perBit = double(tallest) / most;
+    const int x0 = withBits.front()->x, x1 = withBits.back()->x;
+    const double s0 = double(x1 - x0) / (t1 - t0);
+    int best = std::numeric_limits<int>::max();
+    std::string bestDetail;
+    for (int si = -20; si <= 20; ++si) {
+        const double s = s0 * (1 + si * 0.0002);
+        for (int ai = -20; ai <= 20; ++ai) {
+            const double a = x0 - t0 * s + ai * 0.05;
+            // Per column the bits it may show: at least those of the tones
+            // surely in it, at most those of the tones that may round into it
+            // (a hair from its edge), and the colours of those tones' bits.
+            struct Expected {
+                int sure = -1, any = -1;
+                unsigned green = 0, blue = 0;
+            };
+            const int base = x0 - 50;
+            std::vector<Expected> columns(static_cast<std::size_t>(x1 - x0 + 100));
+            const auto add = [&](int x, int bits, bool green, bool sure) {
+                if (x < base || x - base >= static_cast<int>(columns.size()))
+                    return;
+                Expected& e = columns[static_cast<std::size_t>(x - base)];
+                e.any = std::max(e.any, bits);
+                if (sure)
+                    e.sure = std::max(e.sure, bits);
+                (green ? e.green : e.blue) |= 1u << bits;
+            };
+            for (int t = first; t <= last; ++t) {
+                const double pos = a + t * s;
+                const int x = static_cast<int>(std::floor(pos));
+                const double edge = pos - x;
+                const int bits = served[static_cast<std::size_t>(t)];
+                const bool green = InBands(up, t);
+                add(x, bits, green, edge >= 0.15 && edge <= 0.85);
+                if (edge < 0.15)
+                    add(x - 1, bits, green, false);
+                if (edge > 0.85)
+                    add(x + 1, bits, green, false);
+            }
+            int wrong = 0;
+            std::ostringstream detail;
+            for (const ShownColumn& c : shown) {
+                const int bits = static_cast<int>(std::lround(c.height / perBit));
+                const bool inside = c.x >= base && c.x - base < static_cast<int>(columns.size());
+                const Expected e = inside ? columns[static_cast<std::size_t>(c.x - base)] : Expected{};
+                if (bits < e.sure || bits > e.any || bits >= 32
+                    || !((c.green ? e.green : e.blue) & (1u << bits))) {
+                    ++wrong;
+                    detail << " column " << c.x << " shows " << bits << (c.green ? " green" : " blue")
+                           << " where " << e.sure << " to " << e.any << " bits stand;";
+                }
+            }
+            if (wrong < best) {
+                best = wrong;
+                bestDetail = detail.str();
+            }
+        }
+    }
+    if (best > 0)
+        return ::testing::AssertionFailure() << best << " of " << shown.size() << " columns differ from what was served:"
+                                             << bestDetail.substr(0, 2000);
+    return ::testing::AssertionSuccess();
+}
+
+// The Router menu, first in the menu bar just above the client area: its
+// entry `item` (0 the ZyXEL) is chosen from the keyboard once the menu is
+// open; the window's caption then names the family.
+bool ChooseRouter(const XDoTool& tool, QPoint menuAt, int item, const std::string& caption)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!tool.ClickAt(menuAt.x(), menuAt.y()))
+            return false;
+        std::this_thread::sleep_for(Milliseconds(500));
+        for (int i = 0; i <= item; ++i)
+            tool.Key("Down");
+        tool.Key("Return");
+        if (!tool.WaitForWindow(caption, Milliseconds(3000)).empty())
+            return true;
+        tool.Key("Escape");
+    }
+    return false;
+}
+
+} // namespace
+
+// Another family's line, read through the window: the Router menu set, the
+// simulator of that family serving its profile, and on screen the bars of
+// the range chosen equal to what was served, upstream bands green and the
+// rest blue. A long line shows a column per pixel, each its tones' highest.
+TEST_F(MonitorOnScreen, AnotherRoutersLineIsDrawnAsServedInItsBandColours)
+{
+    const std::vector<ToneBand> up17a = {{7, 31}, {870, 1205}, {1972, 2782}};
+    const std::vector<ToneBand> upAdsl = {{6, 31}};
+    const struct {
+        const char* family;
+        const char* profile;
+        int item; // in the Router menu
+        const char* caption;
+        QPoint control; // Plot, or the range button that changes the range
+        int first, last;
+        const std::vector<ToneBand>* up;
+        bool columns; // more tones than pixel columns
+    } cases[] = {
+        {"broadcom", "17a", 1, "Broadcom Tirvane", PlotAt, 0, 2047, &up17a, true},
+        {"broadcom", "17a", 1, "Broadcom Tirvane", Range2At, 2048, 4095, &up17a, true},
+        {"lantiq", "adsl2+", 2, "Lantiq Tirvane", Range1At, 0, 255, &upAdsl, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.family) + " " + c.profile + " tones " + std::to_string(c.first) + "-"
+                     + std::to_string(c.last));
+        RouterSimProcess::Options options;
+        options.address = RouterSimProcess::UniqueLoopbackAddress();
+        options.password = Password;
+        options.extraArgs = {"--router", c.family, "--profile", c.profile};
+        std::optional<RouterSimProcess> router;
+        ASSERT_NO_THROW(router.emplace(options));
+        ASSERT_TRUE(Fill(HostBox, router->Address()));
+        ASSERT_TRUE(ChooseRouter(*tool, At(QPoint(20, -10)), c.item, c.caption)) << "no " << c.caption;
+
+        const QImage before = Shot();
+        ASSERT_TRUE(Click(c.control));
+        const QImage shot = WaitForNewChart(before);
+        ASSERT_FALSE(shot.isNull()) << "the chart never settled; monitor output:\n" << monitor.Output();
+        EXPECT_TRUE(Click(StopAt));
+        Keep(shot, c.family);
+        const std::optional<std::vector<int>> served = router->LastServedLine();
+        ASSERT_TRUE(served && static_cast<int>(served->size()) > c.last);
+
+        const std::vector<BarColumn> bars = FindBars(shot, At(ChartRect));
+        ASSERT_FALSE(bars.empty());
+        if (c.columns) {
+            EXPECT_TRUE(ColumnsShowTheirHighestTones(ReadColumns(shot, At(ChartRect), bars.front().bottom), *served,
+                                                     c.first, c.last, *c.up));
+        } else {
+            std::vector<PlacedBar> placed;
+            ASSERT_TRUE(MatchBars(bars, *served, c.first, c.last, &placed));
+            EXPECT_TRUE(HeightsFollowBits(placed, *served));
+            for (const PlacedBar& p : placed)
+                EXPECT_EQ(p.column.green, InBands(*c.up, p.tone)) << "tone " << p.tone;
         }
     }
 }
