@@ -1,5 +1,10 @@
 #include "history/line_events.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -469,4 +474,103 @@ std::vector<TLineEvent> FindLineEvents(const std::vector<TReading>& readings)
         return a.StartMs != b.StartMs ? a.StartMs < b.StartMs : a.Host < b.Host;
     });
     return events;
+}
+
+QString DurationText(std::int64_t ms)
+{
+    const std::int64_t s = std::max<std::int64_t>(ms, 0) / 1000;
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    if (s < 3600)
+        return s % 60 ? QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60) : QStringLiteral("%1 min").arg(s / 60);
+    if (s < 86400)
+        return s % 3600 / 60 ? QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s % 3600 / 60)
+                             : QStringLiteral("%1 h").arg(s / 3600);
+    return s % 86400 / 3600 ? QStringLiteral("%1 d %2 h").arg(s / 86400).arg(s % 86400 / 3600)
+                            : QStringLiteral("%1 d").arg(s / 86400);
+}
+
+namespace {
+
+QString UtcText(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate);
+}
+
+QString CsvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+QByteArray FormatLineEvents(TOutputFormat format, const std::vector<TLineEvent>& events)
+{
+    QString out;
+    switch (format) {
+    case TOutputFormat::Table: {
+        out += QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                   .arg(QStringLiteral("kind"), -15)
+                   .arg(QStringLiteral("host"), -15)
+                   .arg(QStringLiteral("start"), -20)
+                   .arg(QStringLiteral("end"), -20)
+                   .arg(QStringLiteral("duration"), -12)
+                   .arg(QStringLiteral("figures"));
+        for (const TLineEvent& e : events)
+            out += QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                       .arg(LineEventKindText(e.Kind), -15)
+                       .arg(e.Host, -15)
+                       .arg(UtcText(e.StartMs), -20)
+                       .arg(UtcText(e.EndMs) + (e.Ongoing ? QStringLiteral("+") : QString()), -20)
+                       .arg(DurationText(e.DurationMs()), -12)
+                       .arg(e.FiguresText());
+        break;
+    }
+    case TOutputFormat::Csv:
+        out += QStringLiteral("kind,host,start,end,duration_s,ongoing,figures\n");
+        for (const TLineEvent& e : events)
+            out += QStringList{LineEventKindText(e.Kind), CsvField(e.Host), UtcText(e.StartMs), UtcText(e.EndMs),
+                       QString::number(e.DurationMs() / 1000), e.Ongoing ? QStringLiteral("1") : QStringLiteral("0"),
+                       CsvField(e.FiguresText())}
+                       .join(QLatin1Char(','))
+                + QLatin1Char('\n');
+        break;
+    case TOutputFormat::Json: {
+        QJsonArray array;
+        for (const TLineEvent& e : events) {
+            QJsonObject o{{QStringLiteral("kind"), LineEventKindText(e.Kind)}, {QStringLiteral("host"), e.Host},
+                {QStringLiteral("start"), UtcText(e.StartMs)}, {QStringLiteral("end"), UtcText(e.EndMs)},
+                {QStringLiteral("start_ms"), qint64(e.StartMs)}, {QStringLiteral("end_ms"), qint64(e.EndMs)},
+                {QStringLiteral("ongoing"), e.Ongoing}, {QStringLiteral("figures"), e.FiguresText()}};
+            switch (e.Kind) {
+            case TLineEventKind::Outage:
+                o[QStringLiteral("cycles")] = e.Cycles;
+                break;
+            case TLineEventKind::Resync:
+                o[QStringLiteral("changed_tones")] = e.ChangedTones;
+                o[QStringLiteral("loaded_tones")] = e.LoadedTones;
+                break;
+            case TLineEventKind::RateDrop:
+                o[QStringLiteral("direction")] = e.Upstream ? QStringLiteral("upstream") : QStringLiteral("downstream");
+                o[QStringLiteral("median_kbps")] = e.MedianKbps;
+                o[QStringLiteral("lowest_kbps")] = e.LowestKbps;
+                break;
+            case TLineEventKind::TonesLostBits:
+                o[QStringLiteral("first_tone")] = e.FirstTone;
+                o[QStringLiteral("last_tone")] = e.LastTone;
+                o[QStringLiteral("most_bits_lost")] = e.MostBitsLost;
+                break;
+            }
+            array.append(o);
+        }
+        return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    }
+    default:
+        break;
+    }
+    return out.toUtf8();
 }

@@ -10,7 +10,10 @@
 // day, never by the period.
 #pragma once
 
+#include "line/output_formats.h"
 #include "line/reading.h"
+
+#include <QByteArray>
 
 #include <QString>
 
@@ -113,3 +116,10 @@ std::vector<TLineEvent> FindLineEvents(const std::vector<TReading>& readings);
 // Each direction's line rate of a reading, kbit/s, by its band plan.
 double UpstreamKbps(const TReading& reading);
 double DownstreamKbps(const TReading& reading);
+
+// Events as text: a table for people, CSV or JSON for programs (times in UTC,
+// ISO 8601, as the readings print theirs). Other formats print nothing.
+QByteArray FormatLineEvents(TOutputFormat format, const std::vector<TLineEvent>& events);
+
+// "4 min 30 s", "2 h 5 min", "3 d 4 h".
+QString DurationText(std::int64_t ms);

@@ -4,6 +4,7 @@
 // kept in the line history. QtCore only: it runs where no display is.
 #include "line/cycle_dialogue.h"
 #include "line/reading_failure.h"
+#include "history/line_events.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "reader/password.h"
@@ -151,6 +152,24 @@ int Export(const TReaderOptions& options)
     return output.Finish() ? 0 : 1;
 }
 
+// The period's readings, whichever way the store gives them.
+std::vector<TReading> PeriodReadings(const TReadingStore& store, const TReaderOptions& options)
+{
+    return store.Readings(options.SinceMs, options.UntilMs, options.ExportHost);
+}
+
+int PrintEvents(const TReaderOptions& options)
+{
+    TReadingStore store;
+    if (!store.OpenToRead(StorePath(options))) {
+        PrintError(store.ErrorText());
+        return 1;
+    }
+    TOutput output(options.OutputPath);
+    output.Write(FormatLineEvents(ChosenFormat(options), FindLineEvents(PeriodReadings(store, options))));
+    return output.Finish() ? 0 : 1;
+}
+
 // What the host's reading printed after earlier ones adds: the CSV header
 // and the blank line between tables only once.
 QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first)
@@ -271,6 +290,8 @@ int main(int argc, char** argv)
 
     if (options.Export)
         return Export(options);
+    if (options.Events)
+        return PrintEvents(options);
     try {
         SocketLayerStartup();
     } catch (const std::exception& error) {
