@@ -190,3 +190,19 @@ bool WriteStartFields(const QString& settingsFile, const TStartFields& fields)
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
+
+bool ReadNotifyEvents(const QString& settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    const QVariant value = settings.value(QStringLiteral("Window/NotifyEvents"));
+    // Only a clear "false" turns notices off; a garbled value leaves them on.
+    return !(value.isValid() && value.toString().trimmed().compare(QLatin1String("false"), Qt::CaseInsensitive) == 0);
+}
+
+bool WriteNotifyEvents(const QString& settingsFile, bool on)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Window/NotifyEvents"), on);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}

@@ -70,3 +70,8 @@ TStartFields ReadStartFields(const QString& settingsFile);
 // Writes the fields (never a password); false when the file could not be
 // written.
 bool WriteStartFields(const QString& settingsFile, const TStartFields& fields);
+
+// Whether the monitor tells the desktop of new line events: on unless
+// turned off.
+bool ReadNotifyEvents(const QString& settingsFile);
+bool WriteNotifyEvents(const QString& settingsFile, bool on);

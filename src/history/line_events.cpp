@@ -380,8 +380,10 @@ struct TLineEventDetector::TState {
                 event.Kind = TLineEventKind::Outage;
                 event.Host = Host;
                 event.StartMs = event.EndMs = reading.TimeMs;
+                event.Cycles = 1;
                 Outage = event;
                 news.Started.push_back(event);
+                return news;
             }
             ++Outage->Cycles;
             Outage->EndMs = reading.TimeMs;

@@ -63,3 +63,37 @@ TEST(StartOptions, SettingsFilesGiveSensibleFields)
     // A file that cannot be written says so.
     EXPECT_FALSE(WriteStartFields(dir.filePath("folder.conf"), defaults));
 }
+
+// Notices of line events are on unless the file clearly turns them off.
+TEST(NotifyEventsSetting, ReadAsWrittenAndOnOtherwise)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        const char* fileText; // nullptr: no file
+        bool expected;
+    } cases[] = {
+        {"no file", nullptr, true},
+        {"no key", "[Window]\nHost=127.0.0.1\n", true},
+        {"off", "[Window]\nNotifyEvents=false\n", false},
+        {"on", "[Window]\nNotifyEvents=true\n", true},
+        {"nonsense", "[Window]\nNotifyEvents=perhaps\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".conf"));
+        if (c.fileText) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.fileText);
+        }
+        EXPECT_EQ(ReadNotifyEvents(path), c.expected);
+        for (const bool on : {false, true}) {
+            ASSERT_TRUE(WriteNotifyEvents(path, on));
+            EXPECT_EQ(ReadNotifyEvents(path), on);
+        }
+        if (c.fileText && std::string(c.fileText).find("Host") != std::string::npos) {
+            EXPECT_EQ(ReadStartFields(path).Host, QStringLiteral("127.0.0.1")); // the other keys stay
+        }
+    }
+}
