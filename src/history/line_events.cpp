@@ -154,7 +154,7 @@ struct TLineEventDetector::TState {
     TValueCounts DownCounts;
     std::vector<std::array<int, TopBits + 1>> Histogram; // per tone: runs with each bits
     std::vector<int> Max;
-    bool MaxDirty = true;
+    bool MaxChanged = false; // since the tones were last judged
 
     bool HasPrevious = false;
     std::int64_t PreviousMs = 0;
@@ -163,7 +163,7 @@ struct TLineEventDetector::TState {
     std::vector<int> LowStreak;
     std::vector<std::int64_t> LowSinceMs;
     std::vector<bool> Reported;
-    std::vector<int> LowTones; // tones whose streak is above 0
+    std::vector<int> Pending; // low tones not told of yet, rising
 
     std::optional<TLineEvent> Outage;
     std::optional<TLineEvent> Drop[2]; // 0 upstream, 1 downstream
@@ -194,20 +194,25 @@ struct TLineEventDetector::TState {
         DownCounts.Reset(int(ToneCount) * TopBits + 1);
         Histogram.assign(ToneCount, {});
         Max.assign(ToneCount, 0);
-        MaxDirty = true;
+        MaxChanged = true;
         HasPrevious = false;
         LowStreak.assign(ToneCount, 0);
         LowSinceMs.assign(ToneCount, 0);
         Reported.assign(ToneCount, false);
-        LowTones.clear();
+        Pending.clear();
     }
 
     void AddRun(const std::vector<std::uint8_t>& bits, int up, int down)
     {
         Runs.push_back({bits, 0, up, down});
-        for (std::size_t tone = 0; tone < ToneCount; ++tone)
-            ++Histogram[tone][std::size_t(Clamped(bits[tone]))];
-        MaxDirty = true;
+        for (std::size_t tone = 0; tone < ToneCount; ++tone) {
+            const int b = Clamped(bits[tone]);
+            ++Histogram[tone][std::size_t(b)];
+            if (b > Max[tone]) {
+                Max[tone] = b;
+                MaxChanged = true;
+            }
+        }
     }
 
     void Evict(std::int64_t nowMs)
@@ -219,23 +224,21 @@ struct TLineEventDetector::TState {
             Entries.pop_front();
             TRun& run = Runs.front();
             if (--run.Left == 0) {
-                for (std::size_t tone = 0; tone < ToneCount; ++tone)
-                    --Histogram[tone][std::size_t(Clamped(run.Bits[tone]))];
+                for (std::size_t tone = 0; tone < ToneCount; ++tone) {
+                    const int b = Clamped(run.Bits[tone]);
+                    auto& counts = Histogram[tone];
+                    // Only the last run holding a tone's maximum lowers it.
+                    if (--counts[std::size_t(b)] == 0 && b == Max[tone]) {
+                        int m = b;
+                        while (m > 0 && counts[std::size_t(m)] == 0)
+                            --m;
+                        Max[tone] = m;
+                        MaxChanged = true;
+                    }
+                }
                 Runs.pop_front();
-                MaxDirty = true;
             }
         }
-    }
-
-    void UpdateMax()
-    {
-        for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-            int b = TopBits;
-            while (b > 0 && Histogram[tone][std::size_t(b)] == 0)
-                --b;
-            Max[tone] = b;
-        }
-        MaxDirty = false;
     }
 
     void JudgeRates(TLineEventNews& news, const TReading& reading, int up, int down)
@@ -267,37 +270,42 @@ struct TLineEventDetector::TState {
         }
     }
 
-    void JudgeTones(TLineEventNews& news, const TReading& reading, bool changed, bool maxChanged)
+    void JudgeTones(TLineEventNews& news, const TReading& reading, bool changed)
     {
-        const auto low = [&](std::size_t tone) {
-            return Max[tone] - Clamped(reading.Bits[tone]) >= LostBits;
-        };
-        if (changed || maxChanged) {
-            LowTones.clear();
+        // With the same bits and the same maxima as before, the same tones
+        // are low: only those not yet told of count on.
+        const bool fresh = changed || MaxChanged;
+        MaxChanged = false;
+        if (fresh) {
+            Pending.clear();
             for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-                if (low(tone)) {
+                if (Max[tone] - Clamped(reading.Bits[tone]) >= LostBits) {
                     if (LowStreak[tone]++ == 0)
                         LowSinceMs[tone] = reading.TimeMs;
-                    LowTones.push_back(int(tone));
+                    if (!Reported[tone])
+                        Pending.push_back(int(tone));
                 } else {
                     LowStreak[tone] = 0;
                     Reported[tone] = false;
                 }
             }
         } else {
-            for (int tone : LowTones)
+            for (int tone : Pending)
                 ++LowStreak[std::size_t(tone)];
         }
         // Tones that have just been low long enough, as ranges of neighbours.
         const std::size_t before = Lost.size();
         std::size_t open = SIZE_MAX; // the range being grown, in Lost
-        for (int tone : LowTones) {
+        for (auto it = Pending.begin(); it != Pending.end();) {
+            const int tone = *it;
             const std::size_t t = std::size_t(tone);
-            if (Reported[t] || LowStreak[t] < LostReadings) {
+            if (LowStreak[t] < LostReadings) {
                 open = SIZE_MAX;
+                ++it;
                 continue;
             }
             Reported[t] = true;
+            it = Pending.erase(it);
             const int lost = Max[t] - Clamped(reading.Bits[t]);
             if (open != SIZE_MAX && Lost[open].LastTone == tone - 1) {
                 Lost[open].LastTone = tone;
@@ -317,21 +325,23 @@ struct TLineEventDetector::TState {
         }
         for (std::size_t i = before; i < Lost.size(); ++i)
             news.Started.push_back(Lost[i]);
+        if (!fresh)
+            return;
         // Ranges end when none of their tones is low any more.
         for (auto it = Lost.begin(); it != Lost.end();) {
             bool anyLow = false;
             for (int tone = it->FirstTone; tone <= it->LastTone; ++tone) {
-                if (LowStreak[std::size_t(tone)] > 0) {
+                const std::size_t t = std::size_t(tone);
+                if (LowStreak[t] > 0) {
                     anyLow = true;
-                    it->MostBitsLost = std::max(it->MostBitsLost, Max[std::size_t(tone)] - Clamped(reading.Bits[std::size_t(tone)]));
+                    it->MostBitsLost = std::max(it->MostBitsLost, Max[t] - Clamped(reading.Bits[t]));
                 }
             }
+            it->EndMs = reading.TimeMs;
             if (!anyLow) {
-                it->EndMs = reading.TimeMs;
                 news.Ended.push_back(*it);
                 it = Lost.erase(it);
             } else {
-                it->EndMs = reading.TimeMs;
                 ++it;
             }
         }
@@ -408,10 +418,7 @@ struct TLineEventDetector::TState {
             JudgeResync(news, reading, Runs.back().Bits);
         if (int(Entries.size()) >= MinBaselineReadings) {
             JudgeRates(news, reading, up, down);
-            const bool maxChanged = MaxDirty;
-            if (MaxDirty)
-                UpdateMax();
-            JudgeTones(news, reading, changed, maxChanged);
+            JudgeTones(news, reading, changed);
         }
 
         if (changed)
