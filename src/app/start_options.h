@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
 // The fields a user types into the window and gets back at the next start.
@@ -38,6 +39,14 @@ struct TStartOptions {
     QString Password; // from TIRVANE_PASSWORD, and only with Plot
 };
 
+// --report: a line report written without a window, for a scheduled job.
+struct TReportRequest {
+    QString Path;
+    std::int64_t SinceMs = 0; // default: 30 days before UntilMs
+    std::int64_t UntilMs = 0; // default: now
+    QString Host;             // empty: the first host of the history
+};
+
 // The remembered fields with the command line's fields put over them.
 TStartFields WithOptions(TStartFields fields, const TStartOptions& options);
 
@@ -49,6 +58,7 @@ struct TCommandLine {
     int ExitStatus = 0;
     QString Text;
     TStartOptions Options;
+    std::optional<TReportRequest> Report; // with Start false and status 0
 };
 
 inline constexpr int UsageErrorStatus = 2;

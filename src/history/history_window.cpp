@@ -3,6 +3,7 @@
 #include "line/hover_readout.h"
 #include "history/history_views.h"
 #include "history/line_events.h"
+#include "history/line_report.h"
 #include "history/host_order.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
@@ -231,6 +232,9 @@ void THistoryWindow::CreateControls()
     btDelete->setObjectName(QStringLiteral("btDelete"));
     buttons->addWidget(btExport);
     buttons->addWidget(btSavePicture);
+    btReport = new QPushButton(QStringLiteral("Line report..."), this);
+    btReport->setObjectName(QStringLiteral("btReport"));
+    buttons->addWidget(btReport);
     buttons->addStretch();
     buttons->addWidget(btDelete);
     layout->addLayout(buttons);
@@ -263,6 +267,7 @@ void THistoryWindow::CreateControls()
     }
     connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
     connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
+    connect(btReport, &QPushButton::clicked, this, &THistoryWindow::LineReportClick);
     connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
 }
 
@@ -403,6 +408,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     FPages->setCurrentWidget(lbMessage);
     lbNote->hide();
     btSavePicture->setEnabled(false);
+    btReport->setEnabled(false);
     btExport->setEnabled(false);
     btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty());
     ShowCell(-1, -1);
@@ -432,6 +438,7 @@ void THistoryWindow::ShowFigures()
     lbNote->setText(notes.join(QLatin1Char(' ')));
     lbNote->setVisible(!notes.isEmpty());
     btSavePicture->setEnabled(true);
+    btReport->setEnabled(true);
     btExport->setEnabled(true);
     btDelete->setEnabled(true);
 
@@ -650,6 +657,25 @@ void THistoryWindow::ExportCsvClick()
                                      QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
     if (!path.isEmpty())
         ExportCsv(path);
+}
+
+bool THistoryWindow::WriteReport(const QString& path)
+{
+    const auto [from, to] = ShownPeriod();
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    QString error;
+    if (WriteLineReport(path, FHost, from, to, FStore.Readings(from, Forever, filter), &error))
+        return true;
+    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
+    return false;
+}
+
+void THistoryWindow::LineReportClick()
+{
+    const QString path = AskSavePath(this, QStringLiteral("Line report"), FileNameStem() + QStringLiteral("-report.pdf"),
+                                     QStringLiteral("PDF files (*.pdf);;All files (*)"), QStringLiteral("pdf"));
+    if (!path.isEmpty())
+        WriteReport(path);
 }
 
 void THistoryWindow::SavePictureClick()

@@ -72,6 +72,8 @@ public:
     // when the file cannot be written.
     bool ExportCsv(const QString& path);
     bool SavePicture(const QString& path);
+    // The line report (PDF) of the shown period and host.
+    bool WriteReport(const QString& path);
     // What a saved picture says in its corner: the host and the period, from
     // its start (the oldest reading for "Everything") to now.
     QString PictureCaption() const;
@@ -94,6 +96,7 @@ public slots:
 
     void ExportCsvClick();
     void SavePictureClick();
+    void LineReportClick();
     void DeleteOlderClick();
 
 protected:
@@ -148,5 +151,6 @@ private:
     QLabel* lbBits = nullptr;
     QPushButton* btExport = nullptr;
     QPushButton* btSavePicture = nullptr;
+    QPushButton* btReport = nullptr;
     QPushButton* btDelete = nullptr;
 };

@@ -25,6 +25,11 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
         {{"--host", QString(256, 'a')}, "", 2, "--host is longer than 255"},
         {{"--username", "a\nb"}, "", 2, "--username holds a control"},
         {{"192.168.1.1"}, "", 2, "unexpected argument"},
+        {{"--report", ""}, "", 2, "--report needs a file name"},
+        {{"--report", "r.pdf", "--since", "last week"}, "", 2, "--since takes an ISO 8601"},
+        {{"--report", "r.pdf", "--since", "2026-12-07", "--until", "2026-12-01"}, "", 2, "--since must come before"},
+        {{"--report", "r.pdf", "--plot"}, "1234", 2, "--plot is for the window"},
+        {{"--since", "2026-12-01"}, "", 2, "--since goes with --report"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(("tirvane " + c.args.join(' ')).toStdString());
@@ -94,6 +99,38 @@ TEST(NotifyEventsSetting, ReadAsWrittenAndOnOtherwise)
         }
         if (c.fileText && std::string(c.fileText).find("Host") != std::string::npos) {
             EXPECT_EQ(ReadStartFields(path).Host, QStringLiteral("127.0.0.1")); // the other keys stay
+        }
+    }
+}
+
+// --report asks for a report instead of a window, of the period and host given.
+TEST(StartOptions, ReportRequests)
+{
+    const std::int64_t day = 24LL * 3600 * 1000;
+    const std::int64_t dec1 = 1796083200000; // 2026-12-01T00:00:00Z
+    const struct {
+        QStringList args;
+        std::int64_t since, until; // 0: relative to now
+        const char* host;
+    } cases[] = {
+        {{"--report", "r.pdf", "--since", "2026-12-01T00:00Z", "--until", "2026-12-07T00:00Z"}, dec1, dec1 + 6 * day, ""},
+        {{"--report", "r.pdf", "--until", "2026-12-07T00:00Z", "--host", "127.0.0.1"}, dec1 + 6 * day - 30 * day,
+         dec1 + 6 * day, "127.0.0.1"},
+        {{"--report", "r.pdf"}, 0, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const TCommandLine line = ParseCommandLine(QStringList{"tirvane"} + c.args, {});
+        ASSERT_TRUE(line.Report.has_value());
+        EXPECT_FALSE(line.Start);
+        EXPECT_EQ(line.ExitStatus, 0);
+        EXPECT_EQ(line.Report->Path, QStringLiteral("r.pdf"));
+        EXPECT_EQ(line.Report->Host, QString::fromLatin1(c.host));
+        if (c.until != 0) {
+            EXPECT_EQ(line.Report->SinceMs, c.since);
+            EXPECT_EQ(line.Report->UntilMs, c.until);
+        } else {
+            EXPECT_EQ(line.Report->UntilMs - line.Report->SinceMs, 30 * day);
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -542,4 +543,15 @@ TEST_F(HistoryWindowTest, EventsViewListsTheEventsAndShowsTheChosenOnTheWaterfal
     ASSERT_EQ(window->EventsTable()->rowCount(), 3);
     EXPECT_EQ(window->EventsTable()->item(2, 0)->text(), QStringLiteral("outage"));
     EXPECT_EQ(window->EventsTable()->item(2, 2)->text(), QStringLiteral("1 min so far"));
+
+    // "Line report..." writes the shown period's report with these events.
+    const QString pdf = FDir.filePath(QStringLiteral("report.pdf"));
+    ASSERT_TRUE(window->WriteReport(pdf));
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString out = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    for (const char* expected : {"Line report: 127.0.0.1", "Time in outages: 3 min (1 outage)", "Resyncs: 1",
+                                 "3 incomplete cycles", "100 of 100 loaded tones changed"})
+        EXPECT_TRUE(out.contains(QLatin1String(expected))) << expected << "\n" << out.toStdString();
 }
