@@ -127,17 +127,48 @@ double DownstreamKbps(const TReading& reading)
 }
 
 struct TLineEventDetector::TState {
-    // A run of complete readings with the same bits in the window.
+    // A tone whose bits changed from one complete reading to the next, and
+    // its bits before.
+    struct TChange {
+        std::uint16_t Tone;
+        std::uint8_t Before;
+    };
+    // A run of complete readings with the same bits in the window. Only
+    // what changed at its start is kept: the bits themselves are the next
+    // run's changes undone, or Current for the newest.
     struct TRun {
-        std::vector<std::uint8_t> Bits;
         int Left = 0; // its readings still in the window
-        int Up = 0;
-        int Down = 0;
+        std::vector<TChange> Changes;
     };
     struct TEntry {
         std::int64_t TimeMs;
         int Up;
         int Down;
+    };
+    // A direction's rates over the window, and whether their median may
+    // differ from the one last taken: a reading in and a reading of the same
+    // rate out (a steady line) leave it as it was.
+    struct TRates {
+        TValueCounts Counts;
+        std::vector<std::pair<int, int>> Moves; // (rate, +1 in or -1 out) since the median
+        double Median = 0;
+        bool Known = false;
+
+        void Move(int value, int delta)
+        {
+            Counts.Add(value, delta);
+            Moves.emplace_back(value, delta);
+        }
+        double TakeMedian()
+        {
+            const bool same = Moves.empty()
+                || (Moves.size() == 2 && Moves[0].first == Moves[1].first && Moves[0].second == -Moves[1].second);
+            if (!Known || !same)
+                Median = Counts.Median();
+            Known = true;
+            Moves.clear();
+            return Median;
+        }
     };
 
     QString Host;
@@ -147,26 +178,38 @@ struct TLineEventDetector::TState {
     // The line the window is of: another tone count or plan starts over.
     std::size_t ToneCount = 0;
     TBandPlan Bands;
+    std::vector<std::uint8_t> Side; // per tone: 0 neither direction, 1 upstream, 2 downstream
+
+    // The newest complete reading: its bits as given and as counted (at
+    // most TopBits), its bits per symbol each way and its loaded tones.
+    bool HasPrevious = false;
+    std::int64_t PreviousMs = 0;
+    std::vector<std::uint8_t> CurrentRaw;
+    std::vector<std::uint8_t> Current;
+    int CurrentUp = 0;
+    int CurrentDown = 0;
+    int CurrentLoaded = 0;
 
     std::deque<TEntry> Entries;
     std::deque<TRun> Runs;
-    TValueCounts UpCounts;
-    TValueCounts DownCounts;
-    std::vector<std::array<int, TopBits + 1>> Histogram; // per tone: runs with each bits
-    std::vector<int> Max;
-    bool MaxChanged = false; // since the tones were last judged
-
-    bool HasPrevious = false;
-    std::int64_t PreviousMs = 0;
+    TRates Rates[2]; // 0 upstream, 1 downstream
+    // Per tone: how many stretches of the window held each number of bits,
+    // and the most of them.
+    std::vector<std::array<int, TopBits + 1>> Histogram;
+    std::vector<std::uint8_t> Max;
+    std::vector<int> MaxMoved; // tones whose maximum changed since the tones were judged
+    bool JudgeAll = true;      // the next judgement looks at every tone
 
     // Per tone: complete readings in a row it was low, and since when.
     std::vector<int> LowStreak;
     std::vector<std::int64_t> LowSinceMs;
     std::vector<bool> Reported;
     std::vector<int> Pending; // low tones not told of yet, rising
+    std::vector<std::uint32_t> Seen; // the judgement a tone was last looked at in
+    std::uint32_t Judgement = 0;
 
     std::optional<TLineEvent> Outage;
-    std::optional<TLineEvent> Drop[2]; // 0 upstream, 1 downstream
+    std::optional<TLineEvent> Drop[2];
     std::vector<TLineEvent> Lost;
 
     void StartOver(TLineEventNews& news, const TReading& reading)
@@ -188,30 +231,49 @@ struct TLineEventDetector::TState {
         Lost.clear();
         ToneCount = reading.Bits.size();
         Bands = reading.Bands;
+        Side.assign(ToneCount, 0);
+        for (const auto& [bands, side] : {std::pair{&Bands.Upstream, 1}, std::pair{&Bands.Downstream, 2}})
+            for (const TToneBand& band : *bands)
+                for (int tone = std::max(band.First, 0); tone <= band.Last && std::size_t(tone) < ToneCount; ++tone)
+                    Side[std::size_t(tone)] = std::uint8_t(side);
+        HasPrevious = false;
         Entries.clear();
         Runs.clear();
-        UpCounts.Reset(int(ToneCount) * TopBits + 1);
-        DownCounts.Reset(int(ToneCount) * TopBits + 1);
+        for (TRates& rates : Rates) {
+            rates.Counts.Reset(int(ToneCount) * TopBits + 1);
+            rates.Moves.clear();
+            rates.Known = false;
+        }
         Histogram.assign(ToneCount, {});
         Max.assign(ToneCount, 0);
-        MaxChanged = true;
-        HasPrevious = false;
+        MaxMoved.clear();
+        JudgeAll = true;
         LowStreak.assign(ToneCount, 0);
         LowSinceMs.assign(ToneCount, 0);
         Reported.assign(ToneCount, false);
         Pending.clear();
+        Seen.assign(ToneCount, 0);
     }
 
-    void AddRun(const std::vector<std::uint8_t>& bits, int up, int down)
+    void Count(std::size_t tone, int bits)
     {
-        Runs.push_back({bits, 0, up, down});
-        for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-            const int b = Clamped(bits[tone]);
-            ++Histogram[tone][std::size_t(b)];
-            if (b > Max[tone]) {
-                Max[tone] = b;
-                MaxChanged = true;
-            }
+        ++Histogram[tone][std::size_t(bits)];
+        if (bits > Max[tone]) {
+            Max[tone] = std::uint8_t(bits);
+            MaxMoved.push_back(int(tone));
+        }
+    }
+
+    void Uncount(std::size_t tone, int bits)
+    {
+        auto& counts = Histogram[tone];
+        // Only the last stretch holding a tone's maximum lowers it.
+        if (--counts[std::size_t(bits)] == 0 && bits == Max[tone]) {
+            int m = bits;
+            while (m > 0 && counts[std::size_t(m)] == 0)
+                --m;
+            Max[tone] = std::uint8_t(m);
+            MaxMoved.push_back(int(tone));
         }
     }
 
@@ -219,34 +281,29 @@ struct TLineEventDetector::TState {
     {
         while (!Entries.empty() && Entries.front().TimeMs < nowMs - WindowMs) {
             const TEntry& entry = Entries.front();
-            UpCounts.Add(entry.Up, -1);
-            DownCounts.Add(entry.Down, -1);
+            Rates[0].Move(entry.Up, -1);
+            Rates[1].Move(entry.Down, -1);
             Entries.pop_front();
-            TRun& run = Runs.front();
-            if (--run.Left == 0) {
-                for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-                    const int b = Clamped(run.Bits[tone]);
-                    auto& counts = Histogram[tone];
-                    // Only the last run holding a tone's maximum lowers it.
-                    if (--counts[std::size_t(b)] == 0 && b == Max[tone]) {
-                        int m = b;
-                        while (m > 0 && counts[std::size_t(m)] == 0)
-                            --m;
-                        Max[tone] = m;
-                        MaxChanged = true;
-                    }
-                }
-                Runs.pop_front();
+            if (--Runs.front().Left > 0)
+                continue;
+            if (Runs.size() > 1) {
+                // The tones that changed after this run end a stretch here;
+                // the others' stretches go on into the next run.
+                for (const TChange& change : Runs[1].Changes)
+                    Uncount(change.Tone, change.Before);
+            } else {
+                for (std::size_t tone = 0; tone < ToneCount; ++tone)
+                    Uncount(tone, Current[tone]);
             }
+            Runs.pop_front();
         }
     }
 
     void JudgeRates(TLineEventNews& news, const TReading& reading, int up, int down)
     {
         for (int side = 0; side < 2; ++side) {
-            const TValueCounts& counts = side == 0 ? UpCounts : DownCounts;
             const double rate = Kbps(side == 0 ? up : down);
-            const double median = counts.Median() * SymbolsPerSecond / 1000.0;
+            const double median = Rates[side].TakeMedian() * SymbolsPerSecond / 1000.0;
             const bool dropped = median > 0 && rate < median * (1.0 - RateDropShare);
             std::optional<TLineEvent>& drop = Drop[side];
             if (dropped && !drop) {
@@ -270,43 +327,78 @@ struct TLineEventDetector::TState {
         }
     }
 
-    void JudgeTones(TLineEventNews& news, const TReading& reading, bool changed)
+    // bits: the reading's bits as counted. Only tones whose bits or maximum
+    // changed can have become low or recovered; the others count on.
+    void JudgeTones(TLineEventNews& news, const TReading& reading, const std::vector<std::uint8_t>& bits,
+                    const std::vector<TChange>& changes)
     {
-        // With the same bits and the same maxima as before, the same tones
-        // are low: only those not yet told of count on.
-        const bool fresh = changed || MaxChanged;
-        MaxChanged = false;
-        if (fresh) {
-            Pending.clear();
-            for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-                if (Max[tone] - Clamped(reading.Bits[tone]) >= LostBits) {
-                    if (LowStreak[tone]++ == 0)
-                        LowSinceMs[tone] = reading.TimeMs;
-                    if (!Reported[tone])
-                        Pending.push_back(int(tone));
-                } else {
-                    LowStreak[tone] = 0;
-                    Reported[tone] = false;
+        ++Judgement;
+        bool recovered = false;
+        bool touched = false;
+        // Tones that join or leave Pending; many at once (a resync) rebuild
+        // it in one pass instead.
+        thread_local std::vector<int> joined, left;
+        joined.clear();
+        left.clear();
+        const auto look = [&](std::size_t t) {
+            if (Seen[t] == Judgement)
+                return;
+            Seen[t] = Judgement;
+            touched = true;
+            if (Max[t] - bits[t] >= LostBits) {
+                if (LowStreak[t]++ == 0) {
+                    LowSinceMs[t] = reading.TimeMs;
+                    if (!Reported[t])
+                        joined.push_back(int(t));
                 }
+            } else if (LowStreak[t] > 0) {
+                LowStreak[t] = 0;
+                if (!Reported[t])
+                    left.push_back(int(t));
+                Reported[t] = false;
+                recovered = true;
             }
+        };
+        if (JudgeAll) {
+            for (std::size_t t = 0; t < ToneCount; ++t)
+                look(t);
+            JudgeAll = false;
         } else {
-            for (int tone : Pending)
-                ++LowStreak[std::size_t(tone)];
+            for (const TChange& change : changes)
+                look(change.Tone);
+            for (int t : MaxMoved)
+                look(std::size_t(t));
         }
+        MaxMoved.clear();
+        for (int t : Pending)
+            if (Seen[std::size_t(t)] != Judgement)
+                ++LowStreak[std::size_t(t)];
+        if (joined.size() + left.size() > 16) {
+            Pending.clear();
+            for (std::size_t t = 0; t < ToneCount; ++t)
+                if (LowStreak[t] > 0 && !Reported[t])
+                    Pending.push_back(int(t));
+        } else {
+            for (int t : left)
+                Pending.erase(std::lower_bound(Pending.begin(), Pending.end(), t));
+            for (int t : joined)
+                Pending.insert(std::lower_bound(Pending.begin(), Pending.end(), t), t);
+        }
+
         // Tones that have just been low long enough, as ranges of neighbours.
         const std::size_t before = Lost.size();
         std::size_t open = SIZE_MAX; // the range being grown, in Lost
-        for (auto it = Pending.begin(); it != Pending.end();) {
-            const int tone = *it;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < Pending.size(); ++i) {
+            const int tone = Pending[i];
             const std::size_t t = std::size_t(tone);
             if (LowStreak[t] < LostReadings) {
                 open = SIZE_MAX;
-                ++it;
+                Pending[kept++] = tone;
                 continue;
             }
             Reported[t] = true;
-            it = Pending.erase(it);
-            const int lost = Max[t] - Clamped(reading.Bits[t]);
+            const int lost = Max[t] - bits[t];
             if (open != SIZE_MAX && Lost[open].LastTone == tone - 1) {
                 Lost[open].LastTone = tone;
                 Lost[open].StartMs = std::min(Lost[open].StartMs, LowSinceMs[t]);
@@ -323,42 +415,41 @@ struct TLineEventDetector::TState {
             }
             Lost[open].EndMs = reading.TimeMs;
         }
+        Pending.resize(kept);
         for (std::size_t i = before; i < Lost.size(); ++i)
             news.Started.push_back(Lost[i]);
-        if (!fresh)
+        if (!touched || Lost.empty())
             return;
-        // Ranges end when none of their tones is low any more.
-        for (auto it = Lost.begin(); it != Lost.end();) {
+        // Ranges end when none of their tones is low any more; those going
+        // on keep the most any of their tones lost.
+        std::size_t stay = 0;
+        for (std::size_t i = 0; i < Lost.size(); ++i) {
+            TLineEvent& range = Lost[i];
             bool anyLow = false;
-            for (int tone = it->FirstTone; tone <= it->LastTone; ++tone) {
+            for (int tone = range.FirstTone; tone <= range.LastTone; ++tone) {
                 const std::size_t t = std::size_t(tone);
                 if (LowStreak[t] > 0) {
                     anyLow = true;
-                    it->MostBitsLost = std::max(it->MostBitsLost, Max[t] - Clamped(reading.Bits[t]));
+                    range.MostBitsLost = std::max(range.MostBitsLost, Max[t] - bits[t]);
                 }
             }
-            it->EndMs = reading.TimeMs;
-            if (!anyLow) {
-                news.Ended.push_back(*it);
-                it = Lost.erase(it);
-            } else {
-                ++it;
-            }
+            range.EndMs = reading.TimeMs;
+            if (!anyLow && recovered)
+                news.Ended.push_back(range);
+            else if (stay++ != i)
+                Lost[stay - 1] = std::move(range);
         }
+        Lost.resize(stay);
     }
 
-    void JudgeResync(TLineEventNews& news, const TReading& reading, const std::vector<std::uint8_t>& previous)
+    void JudgeResync(TLineEventNews& news, const TReading& reading, const std::vector<TChange>& changes,
+                     const std::vector<std::uint8_t>& bits)
     {
-        int loaded = 0;
-        int changed = 0;
-        for (std::size_t tone = 0; tone < ToneCount; ++tone) {
-            const int a = Clamped(previous[tone]);
-            const int b = Clamped(reading.Bits[tone]);
-            if (a > 0 || b > 0) {
-                ++loaded;
-                changed += a != b ? 1 : 0;
-            }
-        }
+        // Loaded: tones with bits in either reading.
+        int loaded = CurrentLoaded;
+        for (const TChange& change : changes)
+            loaded += change.Before == 0 && bits[change.Tone] > 0 ? 1 : 0;
+        const int changed = int(changes.size());
         if (loaded >= ResyncMinTones && double(changed) > ResyncShare * loaded) {
             TLineEvent event;
             event.Kind = TLineEventKind::Resync;
@@ -406,27 +497,73 @@ struct TLineEventDetector::TState {
         }
 
         Evict(reading.TimeMs);
-        const bool changed = Runs.empty()
-            || std::memcmp(Runs.back().Bits.data(), reading.Bits.data(), ToneCount) != 0;
-        const int up = changed ? BandBits(reading.Bits, Bands.Upstream) : Runs.back().Up;
-        const int down = changed ? BandBits(reading.Bits, Bands.Downstream) : Runs.back().Down;
-
-        // The previous complete reading is the newest run's bits; the window
-        // never loses its newest run, as the previous reading is at most a
-        // pause old.
-        if (HasPrevious && changed && !Runs.empty())
-            JudgeResync(news, reading, Runs.back().Bits);
-        if (int(Entries.size()) >= MinBaselineReadings) {
-            JudgeRates(news, reading, up, down);
-            JudgeTones(news, reading, changed);
+        // A steady line gives the same bits reading after reading: one
+        // comparison, and nothing else is looked at tone by tone.
+        const bool same = HasPrevious && std::memcmp(CurrentRaw.data(), reading.Bits.data(), ToneCount) == 0;
+        thread_local std::vector<TChange> changes;
+        thread_local std::vector<std::uint8_t> bits;
+        changes.clear();
+        if (!same) {
+            bits.resize(ToneCount);
+            for (std::size_t t = 0; t < ToneCount; ++t)
+                bits[t] = std::uint8_t(Clamped(reading.Bits[t]));
+            if (HasPrevious) {
+                for (std::size_t t = 0; t < ToneCount; ++t)
+                    if (bits[t] != Current[t])
+                        changes.push_back({std::uint16_t(t), Current[t]});
+            }
+        }
+        const std::vector<std::uint8_t>& now = same ? Current : bits;
+        int up = CurrentUp;
+        int down = CurrentDown;
+        if (!HasPrevious) {
+            up = down = 0;
+            for (std::size_t t = 0; t < ToneCount; ++t) {
+                up += Side[t] == 1 ? now[t] : 0;
+                down += Side[t] == 2 ? now[t] : 0;
+            }
+        } else {
+            for (const TChange& change : changes) {
+                const int delta = int(now[change.Tone]) - int(change.Before);
+                up += Side[change.Tone] == 1 ? delta : 0;
+                down += Side[change.Tone] == 2 ? delta : 0;
+            }
         }
 
-        if (changed)
-            AddRun(reading.Bits, up, down);
+        if (HasPrevious && !changes.empty())
+            JudgeResync(news, reading, changes, now);
+        if (int(Entries.size()) >= MinBaselineReadings) {
+            JudgeRates(news, reading, up, down);
+            JudgeTones(news, reading, now, changes);
+        } else {
+            MaxMoved.clear();
+            JudgeAll = true;
+        }
+
+        // Into the window.
+        if (Runs.empty() || !same) {
+            TRun run;
+            if (Runs.empty()) {
+                for (std::size_t t = 0; t < ToneCount; ++t)
+                    Count(t, now[t]);
+            } else {
+                run.Changes = changes;
+                for (const TChange& change : changes)
+                    Count(change.Tone, now[change.Tone]);
+            }
+            Runs.push_back(std::move(run));
+        }
+        if (!same) {
+            CurrentRaw = reading.Bits;
+            Current = bits;
+            CurrentLoaded = int(ToneCount) - int(std::count(Current.begin(), Current.end(), std::uint8_t(0)));
+        }
+        CurrentUp = up;
+        CurrentDown = down;
         ++Runs.back().Left;
         Entries.push_back({reading.TimeMs, up, down});
-        UpCounts.Add(up, 1);
-        DownCounts.Add(down, 1);
+        Rates[0].Move(up, 1);
+        Rates[1].Move(down, 1);
         HasPrevious = true;
         PreviousMs = reading.TimeMs;
         return news;
