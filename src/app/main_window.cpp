@@ -4,6 +4,7 @@
 #include "app/event_notifier.h"
 #include "app/start_options.h"
 #include "line/cycle_dialogue.h"
+#include "line/family_dialogue.h"
 #include "app/help_window.h"
 #include "line/line_data.h"
 #include "line/reading_failure.h"
@@ -16,6 +17,7 @@
 #include "history/reading_recorder.h"
 #include "history/reading_store.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -245,7 +247,7 @@ void TForm1::CreateControls()
     Button2->setText(QStringLiteral("Stop"));
     connect(Button2, &QPushButton::clicked, this, Guarded(this, &TForm1::Button2Click));
 
-    edPrompt = MakeEdit(area, "edPrompt", {88, 344, 153, 22}, QStringLiteral(">"));
+    edPrompt = MakeEdit(area, "edPrompt", {88, 344, 153, 22}, QString::fromLatin1(DesignedPrompt));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -315,6 +317,28 @@ void TForm1::CreateMenus()
 {
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    Router1 = MainMenu1->addMenu(QStringLiteral("Router"));
+    Router1->setObjectName(QStringLiteral("Router1"));
+    auto* routers = new QActionGroup(this);
+    routers->setExclusive(true);
+    for (std::size_t i = 0; i < RouterFamilies.size(); ++i) {
+        QAction* item = Router1->addAction(QString::fromLatin1(RouterFamilies[i].Caption));
+        item->setObjectName(QStringLiteral("Router") + QString::number(i + 2));
+        item->setCheckable(true);
+        item->setChecked(i == 0);
+        routers->addAction(item);
+        RouterItems[i] = item;
+        // Another router's line is another line: the bars of the last one
+        // and its captions go until the next reading.
+        connect(item, &QAction::triggered, this, [this] {
+            setWindowTitle(RouterWindowCaption(Router()));
+            if (FFamilyLine) {
+                FFamilyLine.reset();
+                LineSeries18->ClearPoints();
+                UpdateRangeCaptions();
+            }
+        });
+    }
     Help1 = MainMenu1->addMenu(QStringLiteral("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     Help2 = Help1->addAction(QStringLiteral("Help..."), this, Guarded(this, &TForm1::Help2Click));
@@ -502,6 +526,27 @@ void TForm1::RunCycle()
             Shape1->SetBrushColor(LampGreen);
     };
     const QString host = edHost->text();
+    if (Router() != TRouterFamily::Zyxel) {
+        QString failure;
+        const TDialogueOutcome outcome = RunFamilyCycle(request, hooks, failure);
+        if (FCycleAgain)
+            return;
+        const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        Chart21->SetNotice(failure.isEmpty() ? QString() : when + QStringLiteral("  ") + failure);
+        FLastReading = when + QStringLiteral(": ") + (failure.isEmpty() ? QStringLiteral("complete") : failure);
+        if (!FCycleStopped) {
+            if (!Timer1->isActive())
+                Timer1->start();
+            if (!outcome.Stopped)
+                RecordReading(host, failure.isEmpty());
+        }
+        UpdateLampTip();
+        return;
+    }
+    if (FFamilyLine) {
+        FFamilyLine.reset();
+        UpdateRangeCaptions();
+    }
     const TDialogueOutcome outcome = RunCycleDialogue(request, Memo1, ToneTable(), hooks);
     // Ended for a new cycle: that one plots, says and records.
     if (FCycleAgain)
@@ -556,6 +601,17 @@ void TForm1::RecordReading(const QString& host, bool completed)
         reading.Host = host;
         reading.Completed = completed;
         reading.Bits = ToneBits(ToneTable());
+        if (Router() != TRouterFamily::Zyxel) {
+            reading.Router = RouterFamilyName(Router());
+            reading.Bits.clear();
+            reading.Bands = {};
+            if (FFamilyLine) {
+                reading.Bits = FFamilyLine->Bits;
+                reading.SpacingKHz = FFamilyLine->SpacingKHz;
+                reading.Bands = FFamilyLine->Bands;
+                reading.Mode = FFamilyLine->Mode;
+            }
+        }
         FRecorder->Record(reading);
         if (!FNotifier) {
             FNotifier = new TEventNotifier(QDBusConnection::sessionBus(), this);
@@ -641,14 +697,20 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
 {
     // The tone number follows the current range choice, not the range of the
     // bars on show.
-    const int toneOffset = ToneOffset(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
+    int toneOffset = ToneOffset(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
+    double spacing = ToneSpacingKHz;
+    if (FFamilyLine) {
+        const std::optional<TToneRange> range = PlotRange();
+        toneOffset = range ? range->FirstTone : 0;
+        spacing = FFamilyLine->SpacingKHz;
+    }
     const int index = LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
         // Running out of memory while the read-out is written leaves it half
         // done; the pointer still gets its cross-hair. Any other error is a
         // fault, shown by the guard the mouse handler runs under.
         try {
-            const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index));
+            const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index), spacing);
             Label56->setText(texts.Tone);
             Label57->setText(texts.Frequency);
             Label58->setText(texts.Bits);
@@ -697,4 +759,72 @@ void TForm1::About1Click()
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+TRouterFamily TForm1::Router() const
+{
+    for (std::size_t i = 0; i < RouterItems.size(); ++i)
+        if (RouterItems[i] && RouterItems[i]->isChecked())
+            return RouterFamilies[i].Family;
+    return TRouterFamily::Zyxel;
+}
+
+void TForm1::SetRouter(TRouterFamily family)
+{
+    for (std::size_t i = 0; i < RouterItems.size(); ++i)
+        if (RouterFamilies[i].Family == family && RouterItems[i])
+            RouterItems[i]->setChecked(true);
+    setWindowTitle(RouterWindowCaption(Router()));
+}
+
+std::optional<TToneRange> TForm1::PlotRange() const
+{
+    if (!FFamilyLine)
+        return SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
+    return SelectedLineRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked(), FFamilyLine->ToneCount);
+}
+
+void TForm1::UpdateRangeCaptions()
+{
+    const int tones = FFamilyLine ? FFamilyLine->ToneCount : ToneCount;
+    rb1->setText(LineRangeCaption(TRangeChoice::rc0To255, tones));
+    rb2->setText(LineRangeCaption(TRangeChoice::rc256To512, tones));
+    rb3->setText(LineRangeCaption(TRangeChoice::rc0To512, tones));
+}
+
+TDialogueOutcome TForm1::RunFamilyCycle(const TDialogueRequest& request, const TDialogueHooks& hooks, QString& failure)
+{
+    // The Prompt box's designed text is the ZyXEL's prompt; any other text
+    // is one more command prompt of the router.
+    TDialogueRequest familyRequest = request;
+    if (edPrompt->text() == QLatin1String(DesignedPrompt))
+        familyRequest.Prompt.clear();
+    const TFamilyCycle cycle = RunFamilyDialogue(familyRequest, Router(), hooks);
+    if (FCycleAgain)
+        return cycle.Outcome;
+    if (cycle.Line.Ok()) {
+        FFamilyLine = cycle.Line;
+    } else {
+        // No reading: no bars, never zero bars as if the line were dead.
+        FFamilyLine.reset();
+        failure = cycle.Outcome.Completed || cycle.Outcome.LoginAnswered
+            ? cycle.Line.Failure
+            : QString::fromLatin1(
+                DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, FCycleDeadline).Text.c_str());
+    }
+    UpdateRangeCaptions();
+    LineSeries18->ClearPoints();
+    const std::optional<TToneRange> plotted = PlotRange();
+    if (FFamilyLine && plotted) {
+        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
+        const auto inBands = [](const std::vector<TToneBand>& bands, int tone) {
+            return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
+        };
+        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone) {
+            // Upstream bands green, the rest blue, as on the ZyXEL line.
+            const TColor colour = inBands(FFamilyLine->Bands.Upstream, tone) ? ToneColor(0) : ToneColor(UpstreamToneCount);
+            LineSeries18->AppendBar(double(FFamilyLine->Bits[std::size_t(tone)]), QString::number(tone), colour);
+        }
+    }
+    return cycle.Outcome;
 }

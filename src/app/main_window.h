@@ -10,6 +10,11 @@
 #include <QMainWindow>
 
 #include "line/cycle_dialogue.h"
+#include "app/window_rules.h"
+#include "line/parsed_line.h"
+
+#include <array>
+#include <optional>
 
 #include <chrono>
 #include <memory>
@@ -69,6 +74,10 @@ public:
     // Non-visual components.
     QTimer* Timer1 = nullptr;
     QMenuBar* MainMenu1 = nullptr;
+    // The Router menu, before Help: one checkable item per family, in the
+    // order of RouterFamilies, the ZyXEL checked at first.
+    QMenu* Router1 = nullptr;
+    std::array<QAction*, RouterFamilies.size()> RouterItems{};
     QMenu* Help1 = nullptr;
     QAction* Help2 = nullptr;
     QAction* N3 = nullptr;
@@ -138,6 +147,13 @@ public:
     // cycle and runs the one asked for in its place.
     bool CycleRunning() const { return FCycleRunning; }
 
+    // The family checked in the Router menu; setting it checks its item.
+    TRouterFamily Router() const;
+    void SetRouter(TRouterFamily family);
+    // The line the last cycle of another family read (its tone count,
+    // spacing and band plan); none for the ZyXEL line or after a failure.
+    const std::optional<TParsedLine>& FamilyLine() const { return FFamilyLine; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -192,4 +208,12 @@ private:
     bool FCycleAgain = false;      // ...because of a Plot or range click: run a new one afterwards
     bool FPlacedOnScreen = false;
     QString FLastReading;          // the last reading's time and outcome, for the lamp's tooltip
+    std::optional<TParsedLine> FFamilyLine;
+
+    // The range buttons' captions for the line on show (designed up to 513 tones).
+    void UpdateRangeCaptions();
+    // The range of the selected button on the line on show.
+    std::optional<TToneRange> PlotRange() const;
+    // One cycle of another family's dialogue, plotted and recorded.
+    TDialogueOutcome RunFamilyCycle(const TDialogueRequest& request, const TDialogueHooks& hooks, QString& failure);
 };

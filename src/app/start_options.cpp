@@ -68,6 +68,8 @@ TStartFields WithOptions(TStartFields fields, const TStartOptions& options)
         fields.Prompt = *options.Prompt;
     if (options.Range)
         fields.Range = *options.Range;
+    if (options.Router)
+        fields.Router = *options.Router;
     return fields;
 }
 
@@ -93,6 +95,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         {QStringLiteral("The tones to plot: %1 (at first %2).")
                 .arg(RangeChoicesText(), RangeChoiceText(TStartFields().Range)),
             QStringLiteral("tones")},
+        {QStringLiteral("The router's family, as in the Router menu: %1 (at first zyxel).").arg(RouterFamilyNames()),
+            QStringLiteral("family")},
     }});
     const QCommandLineOption plot(QStringLiteral("plot"),
         QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
@@ -109,7 +113,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         QStringLiteral("time"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --report: up to this date or time."), QStringLiteral("time"));
-    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, plot, report, since, until, help, version});
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, plot, report, since, until, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -135,7 +139,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         request.Path = parser.value(report);
         if (request.Path.isEmpty())
             return UsageError(program, QStringLiteral("--report needs a file name"));
-        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &plot}) {
+        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &plot}) {
             if (parser.isSet(*live))
                 return UsageError(program, QStringLiteral("--%1 is for the window; --report writes a file")
                                                .arg(live->names().constFirst()));
@@ -181,6 +185,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
     if (given.UnknownRange)
         return UsageError(program, QStringLiteral("--range must be %1, not '%2'").arg(RangeChoicesText(), *given.UnknownRange));
     options.Range = given.Range;
+    if (given.UnknownRouter)
+        return UsageError(program,
+            QStringLiteral("--router must be %1, not '%2'").arg(RouterFamilyNames(), *given.UnknownRouter));
+    options.Router = given.Router;
 
     if (parser.isSet(plot)) {
         // Without a password the first cycle would stop at "Password
@@ -221,6 +229,8 @@ TStartFields ReadStartFields(const QString& settingsFile)
         fields.Prompt = *prompt;
     if (const std::optional<QString> range = SensibleText(settings, "Window/Range"))
         fields.Range = RangeChoiceFromText(*range).value_or(fields.Range);
+    if (const std::optional<QString> router = SensibleText(settings, "Window/Router"))
+        fields.Router = RouterFamilyFromName(*router).value_or(fields.Router);
     return fields;
 }
 
@@ -231,6 +241,7 @@ bool WriteStartFields(const QString& settingsFile, const TStartFields& fields)
     settings.setValue(QStringLiteral("Window/Username"), fields.Username);
     settings.setValue(QStringLiteral("Window/Prompt"), fields.Prompt);
     settings.setValue(QStringLiteral("Window/Range"), RangeChoiceText(fields.Range));
+    settings.setValue(QStringLiteral("Window/Router"), RouterFamilyName(fields.Router));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -5,6 +5,7 @@
 // usage error or --help never needs a display.
 #pragma once
 
+#include "line/router_family.h"
 #include "line/tone_plan.h"
 
 #include <QString>
@@ -21,6 +22,7 @@ struct TStartFields {
     QString Username;
     QString Prompt = QStringLiteral(">");
     TRangeChoice Range = TRangeChoice::rc0To255;
+    TRouterFamily Router = TRouterFamily::Zyxel; // the Router menu's choice
 
     bool operator==(const TStartFields&) const = default;
 };
@@ -35,6 +37,7 @@ struct TStartOptions {
     std::optional<QString> Username;
     std::optional<QString> Prompt;
     std::optional<TRangeChoice> Range;
+    std::optional<TRouterFamily> Router;
     bool Plot = false;
     QString Password; // from TIRVANE_PASSWORD, and only with Plot
 };

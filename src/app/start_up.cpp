@@ -69,6 +69,7 @@ void ApplyStartFields(TForm1& form, const TStartFields& fields)
     form.edHost->setText(fields.Host);
     form.edUsername->setText(fields.Username);
     form.edPrompt->setText(fields.Prompt);
+    form.SetRouter(fields.Router);
     // A click on a range runs a cycle; choosing one here must not, so the
     // buttons say nothing while it moves.
     const QSignalBlocker block1(form.rb1), block2(form.rb2), block3(form.rb3);
@@ -81,6 +82,7 @@ TStartFields StartFieldsOf(const TForm1& form)
     fields.Host = form.edHost->text();
     fields.Username = form.edUsername->text();
     fields.Prompt = form.edPrompt->text();
+    fields.Router = form.Router();
     for (TRangeChoice range : {TRangeChoice::rc0To255, TRangeChoice::rc256To512, TRangeChoice::rc0To512})
         if (RangeButton(form, range)->isChecked())
             fields.Range = range;

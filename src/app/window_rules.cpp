@@ -14,6 +14,44 @@ std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
     return range;
 }
 
+namespace {
+
+std::optional<TToneRange> LineRange(TRangeChoice choice, int toneCount)
+{
+    if (toneCount <= ToneCount) {
+        const TRangePlan& plan = RangePlan(choice);
+        const int last = std::min(plan.LastTone, toneCount - 1);
+        if (plan.FirstTone > last)
+            return std::nullopt;
+        return TToneRange{plan.FirstTone, last, double(last - plan.FirstTone)};
+    }
+    const int half = toneCount / 2;
+    const int first = choice == TRangeChoice::rc256To512 ? half : 0;
+    const int last = choice == TRangeChoice::rc0To255 ? half - 1 : toneCount - 1;
+    return TToneRange{first, last, double(last - first)};
+}
+
+} // namespace
+
+std::optional<TToneRange> SelectedLineRange(bool rb1, bool rb2, bool rb3, int toneCount)
+{
+    std::optional<TToneRange> range;
+    const std::pair<bool, TRangeChoice> buttons[] = {
+        {rb1, TRangeChoice::rc0To255}, {rb2, TRangeChoice::rc256To512}, {rb3, TRangeChoice::rc0To512}};
+    for (const auto& [checked, choice] : buttons)
+        if (checked)
+            range = LineRange(choice, toneCount);
+    return range;
+}
+
+QString LineRangeCaption(TRangeChoice range, int toneCount)
+{
+    if (toneCount <= ToneCount)
+        return RangeCaption(range);
+    const auto tones = LineRange(range, toneCount);
+    return QStringLiteral("%1 - %2").arg(tones->FirstTone).arg(tones->LastTone);
+}
+
 int ToneOffset(bool rb1, bool rb2, bool rb3)
 {
     const auto range = SelectedToneRange(rb1, rb2, rb3);
@@ -62,4 +100,12 @@ QPoint PlaceOnScreen(const QRect& frame, const QRect& available)
     left = std::max(left, available.left());
     top = std::max(top, available.top());
     return {left, top};
+}
+
+QString RouterWindowCaption(TRouterFamily family)
+{
+    if (family == TRouterFamily::Zyxel)
+        return QString::fromLatin1(WindowCaption);
+    const QString caption = QString::fromLatin1(RouterFamilyRow(family).Caption);
+    return caption.section(QLatin1Char(' '), 0, 0) + QStringLiteral(" ") + QString::fromLatin1(ApplicationTitle);
 }

@@ -5,6 +5,7 @@
 // call these; the tests check them as tables.
 #pragma once
 
+#include "line/router_family.h"
 #include "line/tone_plan.h"
 
 #include <QRect>
@@ -26,6 +27,14 @@ struct TToneRange {
 // rb1, rb2, rb3, each by itself, so should two ever be selected the later
 // one wins; none selected gives no range.
 std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3);
+
+// The same for a line of `toneCount` tones: up to 513 tones the designed
+// ranges, cut at the line's last tone; a longer line's lower half, upper
+// half and all of it.
+std::optional<TToneRange> SelectedLineRange(bool rb1, bool rb2, bool rb3, int toneCount);
+// The caption of a range button for a line of `toneCount` tones: the
+// designed one up to 513 tones, else its tones ("2048 - 4095").
+QString LineRangeCaption(TRangeChoice range, int toneCount);
 
 // The tone of bar 0 for the read-out: the selected range's first tone, 0
 // when none is selected.
@@ -57,4 +66,9 @@ inline constexpr char WindowCaption[] = "ZyXEL Tirvane";
 inline constexpr char ApplicationTitle[] = "Tirvane";
 inline constexpr char CreditLine[] = "Tirvane \u2014 bit loading at a glance";
 inline constexpr char PasswordRequired[] = "Password required!";
+// The Prompt box as designed: the ZyXEL's prompt.
+inline constexpr char DesignedPrompt[] = ">";
 QString AboutText();
+// The window's caption for the router family chosen: "ZyXEL Tirvane" as
+// designed, "Broadcom Tirvane", "Lantiq Tirvane", "DrayTek Tirvane".
+QString RouterWindowCaption(TRouterFamily family);

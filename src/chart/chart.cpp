@@ -1,5 +1,7 @@
 #include "chart/chart.h"
 
+#include <climits>
+
 #include <QCursor>
 #include <QEvent>
 #include <QMouseEvent>
@@ -41,6 +43,50 @@ void FillInside(QPainter& painter, const QRect& r, const QRect& clip, const QCol
     const QRect shown = r.intersected(clip);
     if (!shown.isEmpty())
         painter.fillRect(shown, color);
+}
+
+// The bars first..last drawn a pixel column at a time: the highest bar of
+// the column in its colour from the zero line up, and a black pixel at the
+// height of the lowest when it is lower.
+void PaintBinnedBars(QPainter& painter, const TBarDrawState& bars, const TBarSeries& series, double origin,
+    const QRect& inside, int first, int last)
+{
+    // Per bar only its column and value are looked at; the rectangles are
+    // worked out once a column, for its highest and its lowest bar.
+    int column = INT_MIN;
+    int highest = -1;
+    double high = 0, low = 0;
+    const auto flush = [&] {
+        if (highest < 0)
+            return;
+        const double x = series.XValues().Value(highest);
+        const TWinRect top = BarRectangleFor(bars, x, high, origin, series.OffsetPercent);
+        FillInside(painter, QRect(column, std::min(top.Top, top.Bottom), 1, std::max(1, std::abs(top.Bottom - top.Top))),
+            inside, ToQColor(series.ValueColor(highest)));
+        if (low < high) {
+            const TWinRect bottom = BarRectangleFor(bars, x, low, origin, series.OffsetPercent);
+            FillInside(painter, QRect(column, std::min(bottom.Top, bottom.Bottom - 1), 1, 1), inside, Qt::black);
+        }
+    };
+    for (int i = first; i <= last; ++i) {
+        if (series.ValueColor(i) == clNone)
+            continue;
+        const int left = BarLeftFor(bars, series.XValues().Value(i), series.OffsetPercent);
+        const double y = series.YValues().Value(i);
+        if (left != column) {
+            flush();
+            column = left;
+            highest = i;
+            high = low = y;
+            continue;
+        }
+        if (y > high) {
+            high = y;
+            highest = i;
+        }
+        low = std::min(low, y);
+    }
+    flush();
 }
 
 // Raised or lowered frame of one pixel on the edge of r; r shrinks by one.
@@ -232,6 +278,16 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
         painter.setClipRect(inside, painter.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
         const double origin = series.UseYOrigin ? series.YOrigin : bars.Left.Minimum;
         const int last = std::min(bars.LastShownIndex, series.Count() - 1);
+        // More bars than pixel columns: each column shows the highest bits
+        // of its tones in that tone's colour, with a mark at the lowest, so
+        // a notch among them is never drawn away.
+        // Today's 513 tones keep their drawing at every size.
+        const int shown = last - bars.FirstShownIndex + 1;
+        if (shown > inside.width() && shown > 513) {
+            PaintBinnedBars(painter, bars, series, origin, inside, bars.FirstShownIndex, last);
+            painter.restore();
+            return;
+        }
         for (int i = bars.FirstShownIndex; i <= last; ++i) {
             const TColor color = series.ValueColor(i);
             if (color == clNone)

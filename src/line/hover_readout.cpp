@@ -7,19 +7,24 @@
 #include <cstdlib>
 #include <string>
 
-THoverTexts HoverTexts(int index, int toneOffset, double bits)
+THoverTexts HoverTexts(int index, int toneOffset, double bits, double spacingKHz)
 {
     if (index < 0)
         return {QStringLiteral("Tone number:"), QStringLiteral("Frequency:"), QStringLiteral("Bits:")};
     const int tone = index + toneOffset;
     return {QStringLiteral("Tone number:   ") + QString::number(tone),
-            QStringLiteral("Frequency:       ") + ToneFrequencyText(tone) + QStringLiteral(" KHz"),
+            QStringLiteral("Frequency:       ") + ToneFrequencyText(tone, spacingKHz) + QStringLiteral(" KHz"),
             QStringLiteral("Bits:                  ") + FormatGeneral(bits)};
 }
 
 QString ToneFrequencyText(int tone)
 {
     return FormatGeneral(static_cast<long double>(tone) * ToneSpacingKHz);
+}
+
+QString ToneFrequencyText(int tone, double spacingKHz)
+{
+    return FormatGeneral(static_cast<long double>(tone) * spacingKHz);
 }
 
 QString FormatGeneral(long double v)

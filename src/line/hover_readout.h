@@ -15,10 +15,13 @@ struct THoverTexts {
 
 // The frequency of a tone in kHz as the read-out writes it ("142.3125").
 QString ToneFrequencyText(int tone);
+// The same at a line's own spacing (8.625 kHz on 30a lines).
+QString ToneFrequencyText(int tone, double spacingKHz);
 
 // The texts for bar `index` of a range whose bar 0 is tone `toneOffset`
 // (ToneOffset in window_rules.h); index -1 gives the bare captions.
-THoverTexts HoverTexts(int index, int toneOffset, double bits);
+// The frequency is at the line's spacing, today's 4.3125 kHz unless given.
+THoverTexts HoverTexts(int index, int toneOffset, double bits, double spacingKHz = ToneSpacingKHz);
 
 // General number form: at most 15 significant digits, no trailing zeros, no
 // thousands separators, the locale's decimal separator; scientific only for

@@ -10,7 +10,7 @@ TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable
         return QCommandLineOption(QString());
     };
     return {option(TLineOption::Host), option(TLineOption::Username), option(TLineOption::Prompt),
-        option(TLineOption::Range)};
+        option(TLineOption::Range), option(TLineOption::Router)};
 }
 
 TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineOptionSet& options)
@@ -26,6 +26,12 @@ TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineO
         values.Range = RangeChoiceFromText(text);
         if (!values.Range)
             values.UnknownRange = text;
+    }
+    if (parser.isSet(options.Router)) {
+        const QString text = parser.value(options.Router);
+        values.Router = RouterFamilyFromName(text);
+        if (!values.Router)
+            values.UnknownRouter = text;
     }
     return values;
 }

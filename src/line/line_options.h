@@ -4,6 +4,7 @@
 // their own; the names and what a given value means are stated here once.
 #pragma once
 
+#include "line/router_family.h"
 #include "line/tone_plan.h"
 
 #include <QCommandLineOption>
@@ -13,18 +14,19 @@
 #include <array>
 #include <optional>
 
-enum class TLineOption { Host, Username, Prompt, Range };
+enum class TLineOption { Host, Username, Prompt, Range, Router };
 
 struct TLineOptionRow {
     TLineOption Option;
     const char* Name; // after "--"
 };
 
-inline constexpr std::array<TLineOptionRow, 4> LineOptionTable = {{
+inline constexpr std::array<TLineOptionRow, 5> LineOptionTable = {{
     {TLineOption::Host, "host"},
     {TLineOption::Username, "username"},
     {TLineOption::Prompt, "prompt"},
     {TLineOption::Range, "range"},
+    {TLineOption::Router, "router"},
 }};
 
 // A program's help for one option: what it does and what its value is called.
@@ -38,9 +40,11 @@ struct TLineOptionSet {
     QCommandLineOption Username;
     QCommandLineOption Prompt;
     QCommandLineOption Range;
+    QCommandLineOption Router;
 };
 
-// The shared options with the program's help, given in the table's order.
+// The shared options with the program's help, given in the table's order
+// (a help left out gives an option without a description).
 TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help);
 
 // What the command line gave for the shared options; an option not given
@@ -52,6 +56,8 @@ struct TLineOptionValues {
     std::optional<QString> Prompt;
     std::optional<TRangeChoice> Range;
     std::optional<QString> UnknownRange;
+    std::optional<TRouterFamily> Router;
+    std::optional<QString> UnknownRouter; // a name of no family, for the program's own error
 };
 
 TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineOptionSet& options);

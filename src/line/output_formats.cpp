@@ -45,6 +45,23 @@ QByteArray PrometheusLabel(const QString& text)
     return value;
 }
 
+// "upstream", "downstream", or "unused" for a tone in neither direction's bands.
+const char* ToneDirection(const TReading& reading, int tone)
+{
+    const auto in = [tone](const std::vector<TToneBand>& bands) {
+        return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
+    };
+    return in(reading.Bands.Upstream) ? "upstream" : in(reading.Bands.Downstream) ? "downstream" : "unused";
+}
+
+QJsonArray BandsJson(const std::vector<TToneBand>& bands)
+{
+    QJsonArray out;
+    for (const TToneBand& band : bands)
+        out.append(QJsonArray{band.First, band.Last});
+    return out;
+}
+
 void Family(QByteArray& out, const char* name, const char* help)
 {
     out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + " gauge\n";
@@ -86,7 +103,7 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
             out += QStringLiteral("%1  %2  %3\n")
                        .arg(tone, 4)
-                       .arg(ToneFrequencyText(tone), 15)
+                       .arg(ToneFrequencyText(tone, reading.SpacingKHz), 15)
                        .arg(ToneBitsAt(reading, tone), 4)
                        .toUtf8();
         }
@@ -126,6 +143,12 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
             {QStringLiteral("completed"), reading.Completed},
             {QStringLiteral("first_tone"), span.FirstTone},
             {QStringLiteral("bits"), bits},
+            {QStringLiteral("router"), reading.Router},
+            {QStringLiteral("mode"), reading.Mode},
+            {QStringLiteral("tone_count"), qint64(reading.Bits.size())},
+            {QStringLiteral("spacing_khz"), reading.SpacingKHz},
+            {QStringLiteral("bands"), QJsonObject{{QStringLiteral("upstream"), BandsJson(reading.Bands.Upstream)},
+                                          {QStringLiteral("downstream"), BandsJson(reading.Bands.Downstream)}}},
         };
         out += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
@@ -147,11 +170,14 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
     // Sample timestamps are left out: the text-file collector refuses them,
     // so the reading's time is a gauge of its own.
     QByteArray out;
-    Family(out, "tirvane_tone_bits", "Bits the modem loaded onto the tone.");
+    // The exposition checker reads names ending in "bits" as data sizes; a
+    // tone's load in bits is a count of its own.
+    Family(out, "tirvane_tone_bit_load", "Bits the modem loaded onto the tone.");
     for (const auto& [host, reading] : latest) {
         const QByteArray label = "host=\"" + PrometheusLabel(host) + '"';
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
-            out += "tirvane_tone_bits{" + label + ",tone=\"" + QByteArray::number(tone) + "\"} "
+            out += "tirvane_tone_bit_load{" + label + ",direction=\"" + ToneDirection(*reading, tone) + "\",tone=\""
+                + QByteArray::number(tone) + "\"} "
                 + QByteArray::number(ToneBitsAt(*reading, tone)) + '\n';
         }
     }
@@ -161,8 +187,8 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
         bool upstream;
     };
     const Total totals[] = {
-        {"tirvane_upstream_bits", "Bits loaded onto the upstream tones, in total.", true},
-        {"tirvane_downstream_bits", "Bits loaded onto the downstream tones, in total.", false},
+        {"tirvane_upstream_bit_load", "Bits loaded onto the upstream tones, in total.", true},
+        {"tirvane_downstream_bit_load", "Bits loaded onto the downstream tones, in total.", false},
     };
     for (const Total& total : totals) {
         Family(out, total.name, total.help);

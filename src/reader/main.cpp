@@ -3,6 +3,7 @@
 // and prints each reading in one of the reader's formats, or prints readings
 // kept in the line history. QtCore only: it runs where no display is.
 #include "line/cycle_dialogue.h"
+#include "line/family_dialogue.h"
 #include "line/reading_failure.h"
 #include "history/line_events.h"
 #include "history/reading_store.h"
@@ -127,6 +128,16 @@ private:
     bool FFailed = false;
 };
 
+// The tones printed of another family's line: all of it, or the half the
+// range names, as the window's buttons for lines longer than today's.
+TToneSpan FamilySpan(const TReaderOptions& options, int toneCount)
+{
+    const int half = toneCount / 2;
+    if (!options.Range || *options.Range == TRangeChoice::rc0To512)
+        return {0, toneCount - 1};
+    return *options.Range == TRangeChoice::rc0To255 ? TToneSpan{0, half - 1} : TToneSpan{half, toneCount - 1};
+}
+
 QString StorePath(const TReaderOptions& options)
 {
     return options.HistoryPath.isEmpty() ? TReadingStore::DefaultPath() : options.HistoryPath;
@@ -225,26 +236,60 @@ int ReadLine(const TReaderOptions& options)
             next += std::chrono::seconds(options.IntervalSeconds);
             std::this_thread::sleep_until(next);
         }
-        TCaptureBuffer memo;
-        TToneTable tones{};
         request.Deadline = Clock::now() + deadline;
-        const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
-
         TReading reading = ZyxelReading();
+        TToneSpan span = options.Span;
+        QString failureText;
+        int errorCode = 0;
+        if (options.Router == TRouterFamily::Zyxel) {
+            TCaptureBuffer memo;
+            TToneTable tones{};
+            const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
+            reading.Completed = outcome.Completed;
+            reading.Bits = ToneBits(tones);
+            if (!outcome.Completed) {
+                failureText = QString::fromLatin1(
+                    DescribeReadingFailure(outcome, request.Host, request.Port, deadline).Text.c_str());
+                errorCode = outcome.ErrorCode;
+            }
+        } else {
+            // The reader's default prompt is the ZyXEL's; any other text the
+            // user gave is one more command prompt.
+            TDialogueRequest familyRequest = request;
+            if (options.Prompt == TReaderOptions().Prompt)
+                familyRequest.Prompt.clear();
+            const TFamilyCycle cycle = RunFamilyDialogue(familyRequest, options.Router);
+            reading.Router = RouterFamilyName(options.Router);
+            reading.Mode = cycle.Line.Mode;
+            reading.Completed = cycle.Line.Ok();
+            // A line that is no reading has no tones to show, not zero bars.
+            reading.Bits = cycle.Line.Bits;
+            if (cycle.Line.Ok()) {
+                reading.SpacingKHz = cycle.Line.SpacingKHz;
+                reading.Bands = cycle.Line.Bands;
+                span = FamilySpan(options, cycle.Line.ToneCount);
+            } else {
+                reading.Bands = {};
+                failureText = cycle.Outcome.Completed
+                    ? cycle.Line.Failure
+                    : QString::fromLatin1(
+                        DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, deadline).Text.c_str());
+                if (cycle.Outcome.LoginAnswered || cycle.Outcome.Completed)
+                    failureText = cycle.Line.Failure;
+                errorCode = cycle.Outcome.ErrorCode;
+            }
+        }
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = options.Host;
-        reading.Completed = outcome.Completed;
-        reading.Bits = ToneBits(tones);
-        const bool printed = output.Write(NextReadingText(format, reading, options.Span, taken == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0));
 
-        if (!outcome.Completed) {
+        if (!reading.Completed) {
             status = 1;
             // The reason in the window's words; the socket's code after it
             // for whoever looks further.
-            const TReadingFailure failure = DescribeReadingFailure(outcome, request.Host, request.Port, deadline);
-            QString error = QString::fromLatin1(failure.Text.c_str());
-            if (outcome.ErrorCode > 0)
-                error += QStringLiteral(" (%1)").arg(outcome.ErrorCode);
+            QString error = failureText;
+            if (errorCode > 0)
+                error += QStringLiteral(" (%1)").arg(errorCode);
             error = QStringLiteral("%1: %2").arg(options.Host, error);
             // Readings in a row: the time tells one failure from the next.
             if (options.IntervalSeconds > 0 && options.Count != 1)

@@ -52,7 +52,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         {QStringLiteral("The router's address or name."), QStringLiteral("H")},
         {QStringLiteral("User name, for routers that ask for one."), QStringLiteral("U")},
         {QStringLiteral("The router's command prompt, or its end (default \">\")."), QStringLiteral("P")},
-        {QStringLiteral("Tones to print: %1 (default).").arg(RangeChoicesText()), QStringLiteral("R")},
+        {QStringLiteral("Tones to print: %1 (default); on a line of another length its lower half, upper "
+                        "half or all of it.").arg(RangeChoicesText()), QStringLiteral("R")},
+        {QStringLiteral("The router's family: %1 (default zyxel).").arg(RouterFamilyNames()), QStringLiteral("NAME")},
     }});
     const QCommandLineOption& host = line.Host;
     const QCommandLineOption& username = line.Username;
@@ -87,7 +89,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const QCommandLineOption output(QStringLiteral("output"),
         QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, format, interval, count,
+    parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, interval, count,
         record, history, exportOption, events, since, until, output});
 
     if (!parser.parse(arguments))
@@ -111,6 +113,11 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const TLineOptionValues given = ReadLineOptions(parser, line);
     if (given.UnknownRange)
         return TReaderUsageError{QStringLiteral("--range is %1, not ").arg(RangeChoicesText()) + *given.UnknownRange};
+    if (given.UnknownRouter)
+        return TReaderUsageError{QStringLiteral("--router is %1, not ").arg(RouterFamilyNames()) + *given.UnknownRouter};
+    if (given.Router)
+        o.Router = *given.Router;
+    o.Range = given.Range;
     if (given.Range)
         o.Span = {RangePlan(*given.Range).FirstTone, RangePlan(*given.Range).LastTone};
     if (parser.isSet(format)) {
@@ -125,7 +132,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
 
     if (o.Export || o.Events) {
         const QString mode = o.Export ? QStringLiteral("--export") : QStringLiteral("--events");
-        for (const QCommandLineOption* live : {&username, &prompt, &port, &passwordFile, &interval, &count, &record}) {
+        for (const QCommandLineOption* live : {&username, &prompt, &line.Router, &port, &passwordFile, &interval, &count, &record}) {
             if (parser.isSet(*live))
                 return TReaderUsageError{QStringLiteral("--%1 reads the line; %2 prints the history")
                                              .arg(live->names().constLast(), mode)};

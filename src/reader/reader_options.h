@@ -3,6 +3,8 @@
 #pragma once
 
 #include "line/output_formats.h"
+#include "line/router_family.h"
+#include "line/tone_plan.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +16,7 @@
 struct TReaderOptions {
     // Reading the line.
     QString Host;
+    TRouterFamily Router = TRouterFamily::Zyxel;
     QString Username;
     QString Prompt = QStringLiteral(">");
     int Port = 23;
@@ -24,6 +27,9 @@ struct TReaderOptions {
 
     // Both.
     TToneSpan Span;
+    // The range asked for; on lines of other lengths it is the lower half,
+    // the upper half or all of the line, as the window's buttons are.
+    std::optional<TRangeChoice> Range;
     std::optional<TOutputFormat> Format; // none: table on a terminal, csv otherwise
     QString HistoryPath;                 // empty: the user's own store
     QString OutputPath;                  // empty: standard output

@@ -203,7 +203,12 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAndSeparators)
             out.push_back(action->isSeparator() ? "-" : action->text().toStdString());
         return out;
     };
-    EXPECT_EQ(captions(FForm.MainMenu1->actions()), std::vector<std::string>({"Help"}));
+    // The Router menu comes before Help; one checkable item per family, the ZyXEL checked.
+    EXPECT_EQ(captions(FForm.MainMenu1->actions()), std::vector<std::string>({"Router", "Help"}));
+    EXPECT_EQ(captions(FForm.Router1->actions()), std::vector<std::string>({"ZyXEL P-660HW-T1",
+                                                      "Broadcom (xdslctl)", "Lantiq (dsl_cpe_pipe)", "DrayTek Vigor"}));
+    for (QAction* item : FForm.Router1->actions())
+        EXPECT_EQ(item->isChecked(), item == FForm.RouterItems[0]) << item->text().toStdString();
     EXPECT_EQ(captions(FForm.Help1->actions()),
         std::vector<std::string>({"Help...", "-", "About..."}));
     EXPECT_EQ(captions(FForm.PopupMenu1->actions()),

@@ -21,6 +21,7 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
         {{"--plot"}, "a\r\nreboot", 2, "control character"},
         {{"--password", "x"}, "", 2, "Unknown option 'password'"},
         {{"--range", "0 - 255"}, "", 2, "--range must be"},
+        {{"--router", "cisco"}, "", 2, "--router must be zyxel, broadcom, lantiq or draytek, not 'cisco'"},
         {{"--host", ""}, "", 2, "--host needs an address"},
         {{"--host", QString(256, 'a')}, "", 2, "--host is longer than 255"},
         {{"--username", "a\nb"}, "", 2, "--username holds a control"},
@@ -55,6 +56,9 @@ TEST(StartOptions, SettingsFilesGiveSensibleFields)
             defaults},
         {"empty host", "[Window]\nHost=\nPrompt=\n", {"192.168.1.1", "", "", TRangeChoice::rc0To255}},
         {"binary", QString::fromLatin1("\x01\xff[[[\0=\n", 8), defaults},
+        {"router", "[Window]\nRouter=lantiq\n",
+            {"192.168.1.1", "", ">", TRangeChoice::rc0To255, TRouterFamily::Lantiq}},
+        {"unknown router", "[Window]\nRouter=cisco\n", defaults},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,6 +69,14 @@ TEST(StartOptions, SettingsFilesGiveSensibleFields)
                                                 && file.write(c.content.toLatin1()) && file.flush()));
         EXPECT_TRUE(ReadStartFields(path) == c.fields);
     }
+    // The router is remembered with the Host, and --router puts its own over it.
+    TStartFields draytek = defaults;
+    draytek.Router = TRouterFamily::Draytek;
+    ASSERT_TRUE(WriteStartFields(dir.filePath("router.conf"), draytek));
+    EXPECT_TRUE(ReadStartFields(dir.filePath("router.conf")) == draytek);
+    const TCommandLine line = ParseCommandLine({"/usr/bin/tirvane", "--router", "broadcom"}, "");
+    ASSERT_TRUE(line.Start);
+    EXPECT_EQ(WithOptions(draytek, line.Options).Router, TRouterFamily::Broadcom);
     // A file that cannot be written says so.
     EXPECT_FALSE(WriteStartFields(dir.filePath("folder.conf"), defaults));
 }

@@ -521,3 +521,58 @@ TEST(ChartSettings, LoadingSkipsTheMaximumCheckAndUsesTheRealFont)
 }
 
 } // namespace
+
+namespace {
+
+// A line of 4096 tones on a chart 696 pixels wide: every pixel column holds
+// several tones. Most load 12 bits; a one-tone notch (0 bits), a two-tone
+// dip to 4 and one 15-bit spike stand among them; tones below 32 green.
+TEST_F(ChartPaint, LongLinesShowEachColumnsHighestWithAMarkOfItsLowest)
+{
+    const int tones = 4096;
+    const struct {
+        const char* name;
+        int tone;      // the odd tone
+        double bits;   // its bits
+        bool marked;   // the column has a lower tone than its highest
+        bool spike;    // the column's highest is this tone
+    } cases[] = {
+        {"notch", 1500, 0, true, false},
+        {"dip", 2500, 4, true, false},
+        {"spike", 3000, 15, true, true},
+        {"plain", 3500, 12, false, false},
+    };
+    chart.BottomAxis().SetMaximum(tones - 1);
+    chart.Series().ClearPoints();
+    for (int tone = 0; tone < tones; ++tone) {
+        double bits = 12;
+        for (const auto& c : cases)
+            if (tone == c.tone || (std::string(c.name) == "dip" && tone == c.tone + 1))
+                bits = c.bits;
+        chart.Series().AppendBar(bits, QString::number(tone), tone < 32 ? clGreen : clBlue);
+    }
+    const QImage image = Draw(chart);
+    const TBarSeries& series = chart.Series();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TWinRect odd = series.BarRectangle(c.tone);
+        const TWinRect usual = series.BarRectangle(c.tone + 8 < tones ? c.tone - 8 : c.tone);
+        const int column = odd.Left;
+        // The column's top is the highest of its tones, in its colour.
+        const int top = c.spike ? odd.Top : usual.Top;
+        EXPECT_EQ(At(image, column, top), Blue);
+        EXPECT_EQ(At(image, column, top - 1), White);
+        // The lowest tone is marked in black where its bar ends.
+        if (c.marked && !c.spike) {
+            EXPECT_EQ(At(image, column, std::min(odd.Top, odd.Bottom - 1)), Black);
+        }
+        if (!c.marked) {
+            for (int y = top; y < usual.Bottom; ++y)
+                ASSERT_EQ(At(image, column, y), Blue) << y;
+        }
+    }
+    // Green where the upstream tones stand.
+    EXPECT_EQ(At(image, series.BarRectangle(20).Left, series.BarRectangle(20).Top), Green);
+}
+
+} // namespace

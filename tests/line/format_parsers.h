@@ -77,6 +77,19 @@ inline std::optional<std::vector<TReading>> ReadingsFromJson(const QByteArray& t
         if (time.timeSpec() != Qt::UTC || time.toMSecsSinceEpoch() != o["time_ms"].toInteger())
             return std::nullopt;
         readings.push_back(ZyxelReading(o["time_ms"].toInteger(), o["host"].toString(), o["completed"].toBool()));
+        // The line's kind, where the object gives it.
+        TReading& r = readings.back();
+        if (o.contains("tone_count")) {
+            r.Bits.assign(std::size_t(o["tone_count"].toInt()), 0);
+            r.Router = o["router"].toString();
+            r.Mode = o["mode"].toString();
+            r.SpacingKHz = o["spacing_khz"].toDouble();
+            for (const auto& [key, bands] : {std::pair{"upstream", &r.Bands.Upstream}, {"downstream", &r.Bands.Downstream}}) {
+                bands->clear();
+                for (const QJsonValue band : o["bands"][key].toArray())
+                    bands->push_back({band[0].toInt(), band[1].toInt()});
+            }
+        }
         const QJsonArray bits = o["bits"].toArray();
         for (int i = 0; i < bits.size(); ++i)
             readings.back().Bits.at(std::size_t(o["first_tone"].toInt() + i)) = std::uint8_t(bits[i].toInt());

@@ -25,13 +25,13 @@ TEST(OutputFormatsTest, HostsThatNeedQuotingReadBack)
     const auto samples = ParsePrometheus(FormatPrometheus(readings, {300, 300}));
     ASSERT_TRUE(samples.has_value()) << FormatPrometheus(readings, {300, 300}).toStdString();
     const std::map<QString, double> tones = {
-        {QStringLiteral(R"(host="r)") + QChar(0xf6) + QStringLiteral(R"(uter, \"north\"",tone="300")"), 9},
-        {QStringLiteral(R"(host="line\nfeed",tone="300")"), 10},
-        {QStringLiteral(R"(host="back\\slash",tone="300")"), 11},
-        {QStringLiteral(R"(host="",tone="300")"), 12},
+        {QStringLiteral(R"(host="r)") + QChar(0xf6) + QStringLiteral(R"(uter, \"north\"",direction="downstream",tone="300")"), 9},
+        {QStringLiteral(R"(host="line\nfeed",direction="downstream",tone="300")"), 10},
+        {QStringLiteral(R"(host="back\\slash",direction="downstream",tone="300")"), 11},
+        {QStringLiteral(R"(host="",direction="downstream",tone="300")"), 12},
     };
-    EXPECT_EQ(samples->at(QStringLiteral("tirvane_tone_bits")), tones);
-    EXPECT_EQ(samples->at(QStringLiteral("tirvane_downstream_bits")).at(QStringLiteral(R"(host="")")), 12);
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_tone_bit_load")), tones);
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_downstream_bit_load")).at(QStringLiteral(R"(host="")")), 12);
 }
 
 // The table writes frequencies as the window's read-out, in the user's locale.

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -116,9 +117,11 @@ TEST_F(ReaderTest, EachFormatReadsBackAsServed)
         ASSERT_TRUE(samples.has_value()) << run.Out.toStdString();
         const QString label = QStringLiteral("host=\"%1\"").arg(host);
         for (int t = 0; t <= 512; ++t)
-            EXPECT_EQ(samples->at("tirvane_tone_bits").at(label + QStringLiteral(",tone=\"%1\"").arg(t)), served[t]) << t;
-        EXPECT_EQ(samples->at("tirvane_upstream_bits").at(label), std::accumulate(&served[0], &served[32], 0));
-        EXPECT_EQ(samples->at("tirvane_downstream_bits").at(label), std::accumulate(&served[32], &served[513], 0));
+            EXPECT_EQ(samples->at("tirvane_tone_bit_load")
+                          .at(label + QStringLiteral(",direction=\"%1\",tone=\"%2\"").arg(t < 32 ? "upstream" : "downstream").arg(t)),
+                served[t]) << t;
+        EXPECT_EQ(samples->at("tirvane_upstream_bit_load").at(label), std::accumulate(&served[0], &served[32], 0));
+        EXPECT_EQ(samples->at("tirvane_downstream_bit_load").at(label), std::accumulate(&served[32], &served[513], 0));
         EXPECT_EQ(samples->at("tirvane_reading_completed").at(label), 1.0);
         EXPECT_NEAR(samples->at("tirvane_reading_time_seconds").at(label), QDateTime::currentSecsSinceEpoch(), 60.0);
     }
@@ -447,3 +450,126 @@ TEST_F(ReaderTest, LinksQtCoreOnly)
 }
 
 } // namespace
+
+namespace {
+
+// promtool's verdict on an exposition; none when promtool is not installed.
+std::optional<std::pair<int, QByteArray>> PromtoolCheck(const QByteArray& exposition)
+{
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        return std::nullopt;
+    QProcess process;
+    process.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    process.write(exposition);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    return std::pair{process.exitCode(), process.readAllStandardError() + process.readAllStandardOutput()};
+}
+
+} // namespace
+
+// Every family's simulator at ADSL2+, 17a and 35b: the JSON reads back as the
+// line served with its band plan, the CSV has a column per tone, the
+// Prometheus sums follow the band plan and pass promtool.
+TEST_F(ReaderTest, EachFamilyReadsBackAsServed)
+{
+    const struct {
+        const char* router;
+        const char* profile;
+        const char* mode;
+        int tones;
+        double spacing;
+    } cases[] = {
+        {"broadcom", "adsl2+", "ADSL2+", 512, 4.3125}, {"broadcom", "17a", "VDSL2 17a", 4096, 4.3125},
+        {"broadcom", "35b", "VDSL2 35b", 8192, 4.3125}, {"lantiq", "adsl2+", "ADSL2+", 512, 4.3125},
+        {"lantiq", "17a", "VDSL2 17a", 4096, 4.3125}, {"lantiq", "35b", "VDSL2 35b", 8192, 4.3125},
+        {"draytek", "adsl2+", "ADSL2+", 512, 4.3125}, {"draytek", "17a", "VDSL2 17a", 4096, 4.3125},
+        {"draytek", "35b", "VDSL2 35b", 8192, 4.3125}, {"draytek", "30a", "VDSL2 30a", 3479, 8.625},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.router) + " " + c.profile);
+        RouterSimProcess sim(SimOn({"--router", c.router, "--profile", c.profile}));
+        const QString host = QString::fromStdString(sim.Address());
+        const QStringList base = {"--host", host, "--router", c.router};
+
+        const TRun json = Run(base + QStringList{"--format", "json"});
+        ASSERT_EQ(json.Exit, 0) << json.Err.toStdString();
+        const auto back = ReadingsFromJson(json.Out);
+        ASSERT_TRUE(back && back->size() == 1) << json.Out.left(300).toStdString();
+        const TReading& r = back->front();
+        const auto served = sim.LastServedLine();
+        ASSERT_TRUE(served);
+        EXPECT_EQ(std::vector<int>(r.Bits.begin(), r.Bits.end()), *served);
+        EXPECT_EQ(int(r.Bits.size()), c.tones);
+        EXPECT_EQ(r.Router, QString::fromLatin1(c.router));
+        EXPECT_EQ(r.Mode, QString::fromLatin1(c.mode));
+        EXPECT_EQ(r.SpacingKHz, c.spacing);
+        ASSERT_FALSE(r.Bands.Upstream.empty());
+        ASSERT_FALSE(r.Bands.Downstream.empty());
+
+        const TRun csv = Run(base + QStringList{"--format", "csv", "--range", "256-512"});
+        ASSERT_EQ(csv.Exit, 0) << csv.Err.toStdString();
+        const auto rows = ParseCsv(csv.Out);
+        ASSERT_TRUE(rows && rows->size() == 2);
+        EXPECT_EQ(rows->front().size(), 3 + c.tones - c.tones / 2); // the upper half
+        EXPECT_EQ(rows->front()[3], QStringLiteral("tone_%1").arg(c.tones / 2));
+
+        const TRun prom = Run(base + QStringList{"--format", "prometheus"});
+        ASSERT_EQ(prom.Exit, 0) << prom.Err.toStdString();
+        const auto samples = ParsePrometheus(prom.Out);
+        ASSERT_TRUE(samples);
+        int up = 0, down = 0;
+        for (const auto& [labels, value] : samples->at("tirvane_tone_bit_load"))
+            (labels.contains(QLatin1String("direction=\"upstream\"")) ? up : down) += int(value);
+        EXPECT_EQ(samples->at("tirvane_upstream_bit_load").at(QStringLiteral("host=\"%1\"").arg(host)), up);
+        EXPECT_EQ(samples->at("tirvane_downstream_bit_load").at(QStringLiteral("host=\"%1\"").arg(host)), down);
+        // Each run is a session of its own, and each session a new reading.
+        const auto lastServed = sim.LastServedLine();
+        EXPECT_EQ(up + down, std::accumulate(lastServed->begin(), lastServed->end(), 0));
+        if (const auto verdict = PromtoolCheck(prom.Out)) {
+            EXPECT_EQ(verdict->first, 0) << verdict->second.toStdString();
+        }
+    }
+}
+
+TEST_F(ReaderTest, PrometheusPassesPromtool)
+{
+    RouterSimProcess sim(SimOn());
+    const TRun run = Run({"--host", QString::fromStdString(sim.Address()), "--format", "prometheus"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    const auto verdict = PromtoolCheck(run.Out);
+    if (!verdict)
+        GTEST_SKIP() << "promtool is not installed";
+    EXPECT_EQ(verdict->first, 0) << verdict->second.toStdString();
+}
+
+// A line not in showtime or a refused login: status 1, the reason on
+// standard error, no tones printed as if they were a reading.
+TEST_F(ReaderTest, FamilyFailuresSayWhy)
+{
+    const struct {
+        const char* router;
+        std::vector<std::string> extra;
+        const char* reason;
+    } cases[] = {
+        {"broadcom", {"--training"}, "the line is not in showtime (Status: G.994 Training)"},
+        {"lantiq", {"--training"}, "the line is not in showtime (nLineState=0x300)"},
+        {"draytek", {"--wrong-password"}, "refused the user name or the password"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.router);
+        std::vector<std::string> extra = {"--router", c.router, "--profile", "17a"};
+        extra.insert(extra.end(), c.extra.begin(), c.extra.end());
+        RouterSimProcess sim(SimOn(extra));
+        const TRun run = Run({"--host", QString::fromStdString(sim.Address()), "--router", c.router, "--format", "csv"});
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_TRUE(run.Err.contains(c.reason)) << run.Err.toStdString();
+        const auto rows = ParseCsv(run.Out);
+        ASSERT_TRUE(rows && rows->size() == 2) << run.Out.toStdString();
+        EXPECT_EQ(rows->at(1)[2], QStringLiteral("false"));
+    }
+    const TRun bad = Run({"--host", "127.0.0.1", "--router", "cisco"});
+    EXPECT_EQ(bad.Exit, 2);
+    EXPECT_TRUE(bad.Err.contains("--router is zyxel, broadcom, lantiq or draytek, not cisco")) << bad.Err.toStdString();
+}

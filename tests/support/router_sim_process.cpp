@@ -86,6 +86,23 @@ std::optional<std::array<int, 513>> RouterSimProcess::LastServed(const std::stri
     return last;
 }
 
+std::optional<std::vector<int>> RouterSimProcess::LastServedLine() const
+{
+    std::optional<std::vector<int>> last;
+    for (const auto& line : ServedLines()) {
+        std::istringstream in(line);
+        std::string word;
+        in >> word;
+        if (word != "line")
+            continue;
+        std::vector<int> bits;
+        for (int b; in >> b;)
+            bits.push_back(b);
+        last = bits;
+    }
+    return last;
+}
+
 std::array<int, 513> RouterSimProcess::ExpectedTones() const
 {
     std::array<int, 513> tones{};

@@ -46,6 +46,10 @@ public:
     // --served file: 513 bit counts, tone 0 to 512.
     std::optional<std::array<int, 513>> LastServed(const std::string& kind) const;
 
+    // The bits of every tone of the last line another family's simulator
+    // served ("line" in the --served file).
+    std::optional<std::vector<int>> LastServedLine() const;
+
     // Tone 0 to 512 as the monitor should decode them after one cycle: the far
     // table's tones 1 to 32 and the near table's 33 to 512; tone 0 is 0, and a
     // reply not served counts as decoding to 0.

@@ -35,6 +35,11 @@ const char* UsageText()
            "  --served FILE      after each whole reply append \"far\" or \"near\" and the\n"
            "                     513 bit counts a client should decode from it (tone 0..512);\n"
            "                     a reported terminal type is appended as \"ttype NAME\"\n"
+           "  --router R         zyxel (default), broadcom, lantiq or draytek: that family's\n"
+           "                     prompts, commands and replies; the others append \"line\"\n"
+           "                     and the bits of every tone to --served once a session\n"
+           "  --profile P        the other families' line: adsl2+ (default), 8b, 17a, 30a, 35b\n"
+           "  --training         the other families' line is not in showtime\n"
            "Faults:\n"
            "  --wrong-password   refuse every password\n"
            "  --refuse-login     close the connection after the password\n"
@@ -128,6 +133,18 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         if (arg == "--ttype") o.ttype = true;
         else if (arg == "--wrong-password") o.wrongPassword = true;
         else if (arg == "--refuse-login") o.refuseLogin = true;
+        else if (arg == "--training") o.training = true;
+        else if (arg == "--router") {
+            const auto family = needValue() ? FamilyFromName(value) : std::nullopt;
+            if (!family)
+                return bad("--router takes zyxel, broadcom, lantiq or draytek");
+            o.family = *family;
+        } else if (arg == "--profile") {
+            const auto profile = needValue() ? ProfileFromName(value) : std::nullopt;
+            if (!profile)
+                return bad("--profile takes adsl2+, 8b, 17a, 30a or 35b");
+            o.profile = *profile;
+        }
         else if (arg == "--split-commands") o.splitCommands = true;
         else if (arg == "--iac-data") o.iacData = true;
         else if (arg == "--garbage") o.garbage = true;

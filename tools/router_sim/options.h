@@ -1,6 +1,7 @@
 // The simulator's command line.
 #pragma once
 
+#include "router_sim/family_reply.h"
 #include "router_sim/reply_text.h"
 
 #include <cstdint>
@@ -23,6 +24,9 @@ struct Options {
     bool ttype = false;           // ask for the terminal type and record it
     std::uint32_t seed = 1;
     std::string servedPath;       // where served tables are appended
+    Family family = Family::Zyxel; // whose prompts and replies
+    Profile profile = Profile::Adsl2Plus; // the other families' line
+    bool training = false;        // the other families' line is not in showtime
 
     // Faults.
     bool wrongPassword = false;   // every password is refused

@@ -56,6 +56,14 @@ void ServedLog::Record(ReplyKind kind, const BitLoading& bits)
     AppendLine(line + '\n');
 }
 
+void ServedLog::RecordLine(const std::vector<int>& bits)
+{
+    std::string line("line");
+    for (int b : bits)
+        line += ' ' + std::to_string(b);
+    AppendLine(line + '\n');
+}
+
 void ServedLog::RecordTerminalType(const std::string& name)
 {
     std::string shown;
@@ -324,6 +332,11 @@ void Session::Run()
         if (!SendCommand(Bytes({IAC, SB, TTYPE, TTYPE_SEND})))
             return;
         Flood(std::string(16384, 'x'));
+        return;
+    }
+
+    if (o.family != Family::Zyxel) {
+        RunFamily();
         return;
     }
 

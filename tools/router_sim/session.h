@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace routersim {
 
@@ -22,6 +23,8 @@ class ServedLog {
 public:
     explicit ServedLog(std::string path) : FPath(std::move(path)) {}
     void Record(ReplyKind kind, const BitLoading& bits);
+    // "line" and the bits of every tone of another family's line.
+    void RecordLine(const std::vector<int>& bits);
     void RecordTerminalType(const std::string& name);
 
 private:
@@ -63,6 +66,9 @@ private:
     bool ReadMore();
     std::optional<std::string> ReadLine(Echo echo);
     bool ServeReply(ReplyKind kind);
+    // The other families: their login, shell steps and command line.
+    void RunFamily();
+    bool ServeFamilyReply(const std::string& command, const std::string& reply);
     bool WaitForClose();
     // Sends block after block for as long as the client takes them, never
     // reading; ends only with the connection or the fault's time limit.

@@ -1,0 +1,74 @@
+#include "line/router_family.h"
+
+#include <QStringList>
+
+const TRouterFamilyRow& RouterFamilyRow(TRouterFamily family)
+{
+    for (const TRouterFamilyRow& row : RouterFamilies)
+        if (row.Family == family)
+            return row;
+    return RouterFamilies[0];
+}
+
+QString RouterFamilyName(TRouterFamily family)
+{
+    return QString::fromLatin1(RouterFamilyRow(family).Name);
+}
+
+std::optional<TRouterFamily> RouterFamilyFromName(const QString& name)
+{
+    for (const TRouterFamilyRow& row : RouterFamilies)
+        if (name.compare(QLatin1String(row.Name), Qt::CaseInsensitive) == 0)
+            return row.Family;
+    return std::nullopt;
+}
+
+QString RouterFamilyNames()
+{
+    QStringList names;
+    for (const TRouterFamilyRow& row : RouterFamilies)
+        names << QString::fromLatin1(row.Name);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+namespace {
+
+// Broadcom's state block comes with every info reply; --stats adds the mode.
+constexpr TFamilyCommand BroadcomCommands[] = {
+    {TReplyRole::State, "xdslctl info --stats"},
+    {TReplyRole::BitsBoth, "xdslctl info --Bits"},
+    {TReplyRole::BandsBoth, "xdslctl info --pbParams"},
+};
+
+// The pipe's own names: line state, the standards in use, the VDSL profile,
+// then bits and bands per direction (0 upstream, 1 downstream).
+constexpr TFamilyCommand LantiqCommands[] = {
+    {TReplyRole::State, "dsl_cpe_pipe lsg"},
+    {TReplyRole::Mode, "dsl_cpe_pipe g997xtusesg"},
+    {TReplyRole::Profile, "dsl_cpe_pipe bpstg"},
+    {TReplyRole::BitsUp, "dsl_cpe_pipe g997bansg 0"},
+    {TReplyRole::BitsDown, "dsl_cpe_pipe g997bansg 1"},
+    {TReplyRole::BandsUp, "dsl_cpe_pipe bbsg 0"},
+    {TReplyRole::BandsDown, "dsl_cpe_pipe bbsg 1"},
+};
+
+constexpr TFamilyCommand DraytekCommands[] = {
+    {TReplyRole::State, "adsl status"},
+    {TReplyRole::BitsUp, "adsl showbins up"},
+    {TReplyRole::BitsDown, "adsl showbins"},
+    {TReplyRole::BandsBoth, "adsl status bandinfo"},
+};
+
+} // namespace
+
+std::span<const TFamilyCommand> FamilyCommands(TRouterFamily family)
+{
+    switch (family) {
+    case TRouterFamily::Zyxel: return {};
+    case TRouterFamily::Broadcom: return BroadcomCommands;
+    case TRouterFamily::Lantiq: return LantiqCommands;
+    case TRouterFamily::Draytek: return DraytekCommands;
+    }
+    return {};
+}

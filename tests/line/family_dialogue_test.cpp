@@ -1,0 +1,122 @@
+// Each family's dialogue against the simulator speaking that family on
+// loopback (in a private network namespace): the line read equals the line
+// served, and a line that is not in showtime or a refused login is a failed
+// cycle that says why.
+#include "line/family_dialogue.h"
+#include "support/router_sim_process.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RouterSimProcess::Options Sim(const char* family, const char* profile, std::vector<std::string> extra = {})
+{
+    RouterSimProcess::Options options;
+    options.address = RouterSimProcess::UniqueLoopbackAddress();
+    options.extraArgs = {"--router", family, "--profile", profile};
+    options.extraArgs.insert(options.extraArgs.end(), extra.begin(), extra.end());
+    return options;
+}
+
+TDialogueRequest Request(const std::string& host, const std::string& user = {}, const std::string& prompt = ">")
+{
+    TDialogueRequest request;
+    request.Host = host;
+    request.Username = user;
+    request.Password = "1234";
+    request.Prompt = prompt;
+    request.Deadline = std::chrono::steady_clock::now() + CycleDeadline;
+    return request;
+}
+
+TEST(FamilyDialogue, ReadsTheLineServed)
+{
+    const struct {
+        TRouterFamily family;
+        const char* name;
+        const char* profile;
+        const char* mode;
+        int tones;
+        std::vector<std::string> extra;
+    } cases[] = {
+        {TRouterFamily::Broadcom, "broadcom", "adsl2+", "ADSL2+", 512, {}},
+        {TRouterFamily::Broadcom, "broadcom", "17a", "VDSL2 17a", 4096, {}},
+        {TRouterFamily::Broadcom, "broadcom", "35b", "VDSL2 35b", 8192, {}},
+        {TRouterFamily::Broadcom, "broadcom", "8b", "VDSL2 8b", 2048, {"--chunk", "7"}}, // stale rows past 2047
+        {TRouterFamily::Lantiq, "lantiq", "adsl2+", "ADSL2+", 512, {}},
+        {TRouterFamily::Lantiq, "lantiq", "17a", "VDSL2 17a", 4096, {"--chunk", "5"}},
+        {TRouterFamily::Lantiq, "lantiq", "35b", "VDSL2 35b", 8192, {}},
+        {TRouterFamily::Draytek, "draytek", "adsl2+", "ADSL2+", 512, {}},
+        {TRouterFamily::Draytek, "draytek", "17a", "VDSL2 17a", 4096, {}},
+        {TRouterFamily::Draytek, "draytek", "30a", "VDSL2 30a", 3479, {}},
+        {TRouterFamily::Draytek, "draytek", "35b", "VDSL2 35b", 8192, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.profile);
+        RouterSimProcess sim(Sim(c.name, c.profile, c.extra));
+        int pumped = 0;
+        TDialogueHooks hooks;
+        hooks.PumpEvents = [&] { ++pumped; };
+        const TFamilyCycle cycle = RunFamilyDialogue(Request(sim.Address()), c.family, hooks);
+        ASSERT_TRUE(cycle.Outcome.Completed) << cycle.Outcome.ErrorText;
+        ASSERT_TRUE(cycle.Line.Ok()) << cycle.Line.Failure.toStdString();
+        EXPECT_EQ(pumped, 1);
+        EXPECT_EQ(cycle.Line.Mode, QString::fromLatin1(c.mode));
+        EXPECT_EQ(cycle.Line.ToneCount, c.tones);
+        const auto served = sim.LastServedLine();
+        ASSERT_TRUE(served);
+        EXPECT_EQ(std::vector<int>(cycle.Line.Bits.begin(), cycle.Line.Bits.end()), *served);
+        EXPECT_FALSE(cycle.Line.Bands.Upstream.empty());
+        EXPECT_FALSE(cycle.Line.Bands.Downstream.empty());
+    }
+}
+
+TEST(FamilyDialogue, FailsWithTheReason)
+{
+    const struct {
+        const char* name;
+        TRouterFamily family;
+        std::vector<std::string> extra;
+        std::string user;
+        const char* failure;
+    } cases[] = {
+        {"broadcom", TRouterFamily::Broadcom, {"--training"}, "", "the line is not in showtime (Status: G.994 Training)"},
+        {"lantiq", TRouterFamily::Lantiq, {"--training"}, "", "the line is not in showtime (nLineState=0x300)"},
+        {"draytek", TRouterFamily::Draytek, {"--training"}, "", "the line is not in showtime (State: TRAINING)"},
+        {"draytek", TRouterFamily::Draytek, {"--wrong-password"}, "",
+            "The router refused the user name or the password while sending the password"},
+        {"broadcom", TRouterFamily::Broadcom, {}, "admin",
+            "The router refused the user name or the password while sending the password"},
+        {"lantiq", TRouterFamily::Lantiq, {"--drop", "near"}, "", "while reading the far-end line data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.failure);
+        RouterSimProcess sim(Sim(c.name, "17a", c.extra));
+        const TFamilyCycle cycle = RunFamilyDialogue(Request(sim.Address(), c.user), c.family);
+        EXPECT_FALSE(cycle.Line.Ok());
+        EXPECT_TRUE(cycle.Line.Failure.contains(QString::fromLatin1(c.failure))) << cycle.Line.Failure.toStdString();
+        EXPECT_TRUE(cycle.Line.Bits.empty());
+    }
+}
+
+TEST(FamilyDialogue, RepliesLoseEchoEscapesAndPrompts)
+{
+    const struct {
+        const char* received;
+        const char* command;
+        const char* body;
+    } cases[] = {
+        {"lsg\r\nnReturn=0\r\n# ", "lsg", "nReturn=0\r\n"},
+        {"\r\n> adsl status\r\nState : SHOWTIME\r\n> ", "adsl status", "State : SHOWTIME\r\n"},
+        {"\x1b[1;32mxdslctl info\x1b[0m\r\nStatus: Showtime\r\n\x1b[K# ", "xdslctl info", "Status: Showtime\r\n"},
+        {"no echo at all, the data start at once and run on long\r\nmore\r\n# ", "x",
+            "no echo at all, the data start at once and run on long\r\nmore\r\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReplyBody(c.received, c.command), c.body) << c.command;
+
+    const TPromptSets sets = FamilyPrompts(TRouterFamily::Draytek, "vigor>");
+    EXPECT_EQ(sets.Command.back(), "vigor>");
+}
+
+} // namespace

@@ -1,0 +1,48 @@
+// The other families' side of the simulator: a line of the chosen profile
+// (tone count, spacing, band plan, bits) and each family's prompts and its
+// replies to the commands a monitor sends, as those routers print them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace routersim {
+
+enum class Family { Zyxel, Broadcom, Lantiq, Draytek };
+enum class Profile { Adsl2Plus, V8b, V17a, V30a, V35b };
+
+std::optional<Family> FamilyFromName(std::string_view name);
+std::optional<Profile> ProfileFromName(std::string_view name);
+
+struct Band {
+    int first, last; // inclusive
+};
+
+struct FamilyLine {
+    int toneCount = 0;
+    int printedRows = 0;          // rows a Broadcom bit table prints (4096 or 8192 on VDSL)
+    double spacingKHz = 4.3125;
+    std::vector<Band> up, down;
+    std::vector<int> bits;        // toneCount of them
+};
+
+// Reading `index` of the profile's line: the same seed and index always
+// give the same line.
+FamilyLine MakeFamilyLine(Profile profile, std::uint32_t seed, std::uint32_t index);
+
+// The family's texts.
+struct FamilyPrompts {
+    const char* user;     // "Login: ", "login: ", "Account:"
+    const char* password; // "Password: "
+    const char* command;  // "ATP>", "root@modem:~# ", "> "
+};
+FamilyPrompts PromptsFor(Family family);
+
+// What a family answers to a command line at its command prompt; none for
+// a command it does not know. `showtime` false: the line is training.
+std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
+    const std::string& command);
+
+} // namespace routersim
