@@ -64,22 +64,20 @@ QString Local(std::int64_t ms)
 int PixelsNear(const QImage& image, QColor colour)
 {
     int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
-                    + std::abs(c.blue() - colour.blue()) < 24)
-                ++count;
+            count += std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                    + std::abs(c.blue() - colour.blue()) < 24;
         }
-    }
     return count;
 }
 
 void ExpectReport(const QString& pdf, const QStringList& texts, int pages)
 {
     const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
-    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(pages)))) << info.toStdString();
-    EXPECT_TRUE(info.contains(QStringLiteral("595.2 x 841.9 pts (A4)")) || info.contains(QStringLiteral("(A4)")))
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+%1\\n").arg(pages)))
+                && info.contains(QStringLiteral("(A4)")))
         << info.toStdString();
     // Columns are spaced as they fall: one space stands for any.
     const QString text =
@@ -167,11 +165,11 @@ TEST(LineReport, WrittenByTheMonitorWithoutAWindow)
         ASSERT_TRUE(store.Record(other));
     }
     const QString pdf = dir.filePath(QStringLiteral("job.pdf"));
-    QProcess monitor;
+    QProcess monitor; // no display, no platform named: it must find its own way
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
     monitor.setProcessEnvironment(env);
     monitor.start(QStringLiteral(TIRVANE_MONITOR),
         {QStringLiteral("--report"), pdf, QStringLiteral("--since"), QStringLiteral("2026-12-07T05:00:00Z"),
