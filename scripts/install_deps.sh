@@ -15,6 +15,7 @@ packages=(
   librsvg2-bin poppler-utils
   clang libclang-rt-14-dev libtsan2
   iproute2 util-linux procps
+  dbus
   prometheus
 )
 

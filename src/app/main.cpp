@@ -6,11 +6,15 @@
 // chart, red lamp, timer off.
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/report_command.h"
+#include "app/window_rules.h"
 #include "app/start_options.h"
 #include "app/start_up.h"
+#include "history/reading_store.h"
 #include "output/jpeg.h"
 #include "telnet/socket_api.h"
 
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <cstdio>
@@ -22,6 +26,16 @@ int main(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const TCommandLine commandLine = ParseCommandLine(arguments, qEnvironmentVariable("TIRVANE_PASSWORD"));
+    if (commandLine.Report) {
+        // A scheduled job has no display: draw offscreen unless one is there.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+            && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        // The history is where the window keeps it.
+        QGuiApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+        return WriteReportCommand(*commandLine.Report, TReadingStore::DefaultPath());
+    }
     if (!commandLine.Start) {
         std::fputs(qPrintable(commandLine.Text), commandLine.ExitStatus == 0 ? stdout : stderr);
         return commandLine.ExitStatus;

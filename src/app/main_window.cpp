@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
+#include "app/event_notifier.h"
+#include "app/start_options.h"
 #include "line/cycle_dialogue.h"
 #include "line/family_dialogue.h"
 #include "app/help_window.h"
@@ -369,6 +371,15 @@ void TForm1::CreateMenus()
     History1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     // The shortcut works in the whole window, not only while the menu is up.
     addAction(History1);
+    NotifyEvents1 = PopupMenu1->addAction(QStringLiteral("Notify of line events"));
+    NotifyEvents1->setObjectName(QStringLiteral("NotifyEvents1"));
+    NotifyEvents1->setCheckable(true);
+    NotifyEvents1->setChecked(ReadNotifyEvents(SettingsFilePath()));
+    connect(NotifyEvents1, &QAction::toggled, this, [this](bool on) {
+        if (FNotifier)
+            FNotifier->SetEnabled(on);
+        WriteNotifyEvents(SettingsFilePath(), on);
+    });
 
     Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Chart21, &QWidget::customContextMenuRequested, this,
@@ -602,6 +613,11 @@ void TForm1::RecordReading(const QString& host, bool completed)
             }
         }
         FRecorder->Record(reading);
+        if (!FNotifier) {
+            FNotifier = new TEventNotifier(QDBusConnection::sessionBus(), this);
+            FNotifier->SetEnabled(NotifyEvents1->isChecked());
+        }
+        FNotifier->Take(reading);
     } catch (const std::bad_alloc&) {
     }
 }

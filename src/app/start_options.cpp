@@ -1,8 +1,10 @@
 #include "app/start_options.h"
 
 #include "line/line_options.h"
+#include "reader/reader_options.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -101,7 +103,17 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
                        "every 60 seconds. The password comes from the environment variable %1, "
                        "never from the command line.")
             .arg(QLatin1String(PasswordVariable)));
-    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, plot, help, version});
+    const QCommandLineOption report(QStringLiteral("report"),
+        QStringLiteral("Write the line report of the history's readings to FILE (PDF) and end, without a "
+                       "window: the period from --since (at first 30 days before --until) to --until (at "
+                       "first now), for --host (at first the history's first host)."),
+        QStringLiteral("file"));
+    const QCommandLineOption since(QStringLiteral("since"),
+        QStringLiteral("With --report: from this date or time on (ISO 8601; local time unless it says)."),
+        QStringLiteral("time"));
+    const QCommandLineOption until(QStringLiteral("until"),
+        QStringLiteral("With --report: up to this date or time."), QStringLiteral("time"));
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, plot, report, since, until, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -122,6 +134,38 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
 
     TStartOptions& options = result.Options;
     const TLineOptionValues given = ReadLineOptions(parser, line);
+    if (parser.isSet(report)) {
+        TReportRequest request;
+        request.Path = parser.value(report);
+        if (request.Path.isEmpty())
+            return UsageError(program, QStringLiteral("--report needs a file name"));
+        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &plot}) {
+            if (parser.isSet(*live))
+                return UsageError(program, QStringLiteral("--%1 is for the window; --report writes a file")
+                                               .arg(live->names().constFirst()));
+        }
+        request.Host = given.Host.value_or(QString());
+        request.UntilMs = QDateTime::currentMSecsSinceEpoch();
+        for (const auto& [option, target] : {std::pair{&until, &request.UntilMs}, std::pair{&since, &request.SinceMs}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::optional<std::int64_t> ms = ParseIsoTime(parser.value(*option));
+            if (!ms)
+                return UsageError(program, QStringLiteral("--%1 takes an ISO 8601 date or time, not '%2'")
+                                               .arg(option->names().constFirst(), parser.value(*option)));
+            *target = *ms;
+        }
+        if (!parser.isSet(since))
+            request.SinceMs = request.UntilMs - 30LL * 24 * 3600 * 1000;
+        if (request.SinceMs >= request.UntilMs)
+            return UsageError(program, QStringLiteral("--since must come before --until"));
+        result.Report = request;
+        return result;
+    }
+    for (const QCommandLineOption* reportOnly : {&since, &until}) {
+        if (parser.isSet(*reportOnly))
+            return UsageError(program, QStringLiteral("--%1 goes with --report").arg(reportOnly->names().constFirst()));
+    }
     const std::pair<const QCommandLineOption*, const std::optional<QString>*> fields[] = {
         {&line.Host, &given.Host}, {&line.Username, &given.Username}, {&line.Prompt, &given.Prompt}};
     for (const auto& [option, value] : fields) {
@@ -198,6 +242,22 @@ bool WriteStartFields(const QString& settingsFile, const TStartFields& fields)
     settings.setValue(QStringLiteral("Window/Prompt"), fields.Prompt);
     settings.setValue(QStringLiteral("Window/Range"), RangeChoiceText(fields.Range));
     settings.setValue(QStringLiteral("Window/Router"), RouterFamilyName(fields.Router));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool ReadNotifyEvents(const QString& settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    const QVariant value = settings.value(QStringLiteral("Window/NotifyEvents"));
+    // Only a clear "false" turns notices off; a garbled value leaves them on.
+    return !(value.isValid() && value.toString().trimmed().compare(QLatin1String("false"), Qt::CaseInsensitive) == 0);
+}
+
+bool WriteNotifyEvents(const QString& settingsFile, bool on)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Window/NotifyEvents"), on);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
 // The fields a user types into the window and gets back at the next start.
@@ -41,6 +42,14 @@ struct TStartOptions {
     QString Password; // from TIRVANE_PASSWORD, and only with Plot
 };
 
+// --report: a line report written without a window, for a scheduled job.
+struct TReportRequest {
+    QString Path;
+    std::int64_t SinceMs = 0; // default: 30 days before UntilMs
+    std::int64_t UntilMs = 0; // default: now
+    QString Host;             // empty: the first host of the history
+};
+
 // The remembered fields with the command line's fields put over them.
 TStartFields WithOptions(TStartFields fields, const TStartOptions& options);
 
@@ -52,6 +61,7 @@ struct TCommandLine {
     int ExitStatus = 0;
     QString Text;
     TStartOptions Options;
+    std::optional<TReportRequest> Report; // with Start false and status 0
 };
 
 inline constexpr int UsageErrorStatus = 2;
@@ -73,3 +83,8 @@ TStartFields ReadStartFields(const QString& settingsFile);
 // Writes the fields (never a password); false when the file could not be
 // written.
 bool WriteStartFields(const QString& settingsFile, const TStartFields& fields);
+
+// Whether the monitor tells the desktop of new line events: on unless
+// turned off.
+bool ReadNotifyEvents(const QString& settingsFile);
+bool WriteNotifyEvents(const QString& settingsFile, bool on);

@@ -267,6 +267,13 @@ const TWaterfallRows& TWaterfallView::Rows(int height) const
     return FRows;
 }
 
+void TWaterfallView::SetMark(std::int64_t fromMs, std::int64_t toMs)
+{
+    FMarkFromMs = fromMs;
+    FMarkToMs = toMs;
+    update();
+}
+
 void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
 {
     const TToneViewLayout layout = Layout(area);
@@ -277,6 +284,17 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
     if (FScaled.size() != plot.size())
         FScaled = FFigures.ScaledWaterfall(rows, plot.width());
     painter.drawImage(plot.topLeft(), FScaled);
+    if (FMarkFromMs <= FMarkToMs && FMarkToMs >= rows.FromMs && FMarkFromMs <= rows.ToMs) {
+        // The chosen event: a band from its start to its end, at least a
+        // line's height so an event of one moment shows too.
+        const int top = plot.top() + int(std::lround(rows.Y(std::min(FMarkToMs, rows.ToMs))));
+        const int bottom = plot.top() + int(std::lround(rows.Y(std::max(FMarkFromMs, rows.FromMs))));
+        const int middle = (top + bottom) / 2;
+        const int half = std::max((bottom - top) / 2, lh / 4);
+        painter.setPen(QPen(QColor::fromRgb(MarkColor), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRect(plot.left(), middle - half, plot.width() - 1, 2 * half));
+    }
     DrawFrame(painter, area, layout, QStringLiteral("Waterfall: bits per tone, one row per reading, newest at the top"));
 
     // Round times down the time axis, as many as fit two lines apart; the

@@ -87,6 +87,11 @@ public:
     std::pair<int, int> CellAt(QPoint point) const override;
     // Which reading each pixel row of the plot shows, for a plot this high.
     const TWaterfallRows& Rows(int height) const;
+    // A time span marked across the plot (an event chosen in the Events
+    // view); fromMs > toMs: none.
+    void SetMark(std::int64_t fromMs, std::int64_t toMs);
+    std::pair<std::int64_t, std::int64_t> Mark() const { return {FMarkFromMs, FMarkToMs}; }
+    static constexpr QRgb MarkColor = 0xFFFF2020;
 
 protected:
     int LeftMargin(const QFontMetrics& metrics) const override;
@@ -95,6 +100,8 @@ protected:
 private:
     std::int64_t FFromMs = 0;
     std::int64_t FToMs = 0;
+    std::int64_t FMarkFromMs = 1;
+    std::int64_t FMarkToMs = 0;
     // The pixel rows and the scaled waterfall, made again only when the
     // figures, the span or the plot's size changed.
     mutable TWaterfallRows FRows;

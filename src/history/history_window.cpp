@@ -2,6 +2,8 @@
 
 #include "line/hover_readout.h"
 #include "history/history_views.h"
+#include "history/line_events.h"
+#include "history/line_report.h"
 #include "history/host_order.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
@@ -24,6 +26,8 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QTabBar>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -54,7 +58,7 @@ constexpr TPeriodChoice PeriodChoices[] = {
     {"Everything", "the store", 0},
 };
 
-const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate"};
+const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate", "Events"};
 
 QString TimeText(std::int64_t ms)
 {
@@ -180,6 +184,15 @@ void THistoryWindow::CreateControls()
     FChanges->setObjectName(QStringLiteral("Changes"));
     FTrend = new TTrendView(FFigures, FPages);
     FTrend->setObjectName(QStringLiteral("Trend"));
+    FEventsTable = new QTableWidget(0, 4, FPages);
+    FEventsTable->setObjectName(QStringLiteral("EventsTable"));
+    FEventsTable->setHorizontalHeaderLabels({QStringLiteral("Kind"), QStringLiteral("Start"),
+        QStringLiteral("Duration"), QStringLiteral("Figures")});
+    FEventsTable->horizontalHeader()->setStretchLastSection(true);
+    FEventsTable->verticalHeader()->hide();
+    FEventsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FEventsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FEventsTable->setSelectionMode(QAbstractItemView::SingleSelection);
     lbMessage = new QLabel(FPages);
     lbMessage->setObjectName(QStringLiteral("lbMessage"));
     lbMessage->setAlignment(Qt::AlignCenter);
@@ -187,7 +200,7 @@ void THistoryWindow::CreateControls()
     // In the order of TView, the message last.
     for (QWidget* page : {static_cast<QWidget*>(FWaterfall), static_cast<QWidget*>(FEnvelope),
                           static_cast<QWidget*>(FChanges), static_cast<QWidget*>(FTrend),
-                          static_cast<QWidget*>(lbMessage)})
+                          static_cast<QWidget*>(FEventsTable), static_cast<QWidget*>(lbMessage)})
         FPages->addWidget(page);
     layout->addWidget(FPages, 1);
 
@@ -219,6 +232,9 @@ void THistoryWindow::CreateControls()
     btDelete->setObjectName(QStringLiteral("btDelete"));
     buttons->addWidget(btExport);
     buttons->addWidget(btSavePicture);
+    btReport = new QPushButton(QStringLiteral("Line report..."), this);
+    btReport->setObjectName(QStringLiteral("btReport"));
+    buttons->addWidget(btReport);
     buttons->addStretch();
     buttons->addWidget(btDelete);
     layout->addLayout(buttons);
@@ -242,6 +258,8 @@ void THistoryWindow::CreateControls()
                                    static_cast<THistoryToneView*>(FChanges)})
         connect(view, &THistoryToneView::Hovered, this, &THistoryWindow::ShowCell);
     connect(FTrend, &TTrendView::Hovered, this, &THistoryWindow::ShowCell);
+    // Choosing an event (a double click or Enter) shows its time on the waterfall.
+    connect(FEventsTable, &QTableWidget::cellActivated, this, [this](int row, int) { ShowEvent(row); });
     // A window of its own, closed as such windows are.
     for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         auto* shortcut = new QShortcut(keys, this);
@@ -249,6 +267,7 @@ void THistoryWindow::CreateControls()
     }
     connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
     connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
+    connect(btReport, &QPushButton::clicked, this, &THistoryWindow::LineReportClick);
     connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
 }
 
@@ -323,6 +342,7 @@ void THistoryWindow::Reload()
 {
     if (!FStore.IsOpen()) {
         FFigures.Reset({});
+        FindEvents({});
         ShowMessage(QStringLiteral("History is turned off for this run: %1\n"
                                    "Readings are not being kept, so there is nothing to show.")
                         .arg(FStore.ErrorText()));
@@ -331,6 +351,7 @@ void THistoryWindow::Reload()
     RefreshHosts();
     if (FHost.isEmpty()) {
         FFigures.Reset({});
+        FindEvents({});
         ShowMessage(QStringLiteral("No readings are stored yet.\n"
                                    "Every reading the main window plots is kept here; press Plot to take the first."));
         return;
@@ -338,15 +359,57 @@ void THistoryWindow::Reload()
     // With one host every reading is that host's; asking for all of them
     // spares the store a comparison per row.
     const QString filter = cbHost->count() > 1 ? FHost : QString();
-    // Straight from the file into the figures: the readings themselves are
-    // never held all at once.
+    // Straight from the file into the figures and the events: the readings
+    // themselves are never held all at once.
     FFigures.Reset(int(std::min<std::int64_t>(FStore.CountBetween(PeriodStart(), Forever, filter), 1 << 24)));
+    FEventDetector = TLineEventDetector();
+    FEndedEvents.clear();
     const TReadResult read = FStore.ReadEach(PeriodStart(), Forever, filter, [this](const TReading& reading) {
         FFigures.Add(reading);
+        const TLineEventNews news = FEventDetector.Add(reading);
+        FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
         return true;
     });
     FUnreadText = read.Complete() ? QString() : read.Text();
+    ShowEvents();
     ShowFigures();
+}
+
+void THistoryWindow::FindEvents(const std::vector<TReading>& readings)
+{
+    FEventDetector = TLineEventDetector();
+    FEndedEvents.clear();
+    for (const TReading& reading : readings) {
+        const TLineEventNews news = FEventDetector.Add(reading);
+        FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
+    }
+    ShowEvents();
+}
+
+void THistoryWindow::ShowEvents()
+{
+    FEvents = FEndedEvents;
+    const std::vector<TLineEvent> ongoing = FEventDetector.Ongoing();
+    FEvents.insert(FEvents.end(), ongoing.begin(), ongoing.end());
+    std::stable_sort(FEvents.begin(), FEvents.end(),
+        [](const TLineEvent& a, const TLineEvent& b) { return a.StartMs < b.StartMs; });
+    FEventsTable->setRowCount(int(FEvents.size()));
+    for (int row = 0; row < int(FEvents.size()); ++row) {
+        const TLineEvent& e = FEvents[std::size_t(row)];
+        const QString cells[] = {LineEventKindText(e.Kind), TimeText(e.StartMs),
+            DurationText(e.DurationMs()) + (e.Ongoing ? QStringLiteral(" so far") : QString()), e.FiguresText()};
+        for (int column = 0; column < 4; ++column)
+            FEventsTable->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    FEventsTable->resizeColumnsToContents();
+}
+
+void THistoryWindow::ShowEvent(int index)
+{
+    if (index < 0 || index >= int(FEvents.size()))
+        return;
+    FWaterfall->SetMark(FEvents[std::size_t(index)].StartMs, FEvents[std::size_t(index)].EndMs);
+    SetView(Waterfall);
 }
 
 void THistoryWindow::ShowMessage(const QString& text)
@@ -355,6 +418,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     FPages->setCurrentWidget(lbMessage);
     lbNote->hide();
     btSavePicture->setEnabled(false);
+    btReport->setEnabled(false);
     btExport->setEnabled(false);
     btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty());
     ShowCell(-1, -1);
@@ -389,6 +453,7 @@ void THistoryWindow::ShowFigures()
     lbNote->setText(notes.join(QLatin1Char(' ')));
     lbNote->setVisible(!notes.isEmpty());
     btSavePicture->setEnabled(true);
+    btReport->setEnabled(true);
     btExport->setEnabled(true);
     btDelete->setEnabled(true);
 
@@ -435,6 +500,10 @@ void THistoryWindow::TakeIn(const TReading& reading)
     }
     FFigures.Add(reading);
     FFigures.DropOlderThan(PeriodStart());
+    const TLineEventNews news = FEventDetector.Add(reading);
+    FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
+    std::erase_if(FEndedEvents, [start = PeriodStart()](const TLineEvent& e) { return e.StartMs < start; });
+    ShowEvents();
     ShowFigures();
 }
 
@@ -493,6 +562,7 @@ void THistoryWindow::ShowCell(int row, int tone)
                 bits = QStringLiteral("Bits:   none, the cycle was incomplete");
             }
         }
+        break;    case Events:
         break;
     }
     lbTime->setText(time);
@@ -620,6 +690,25 @@ void THistoryWindow::ExportCsvClick()
         ExportCsv(path);
 }
 
+bool THistoryWindow::WriteReport(const QString& path)
+{
+    const auto [from, to] = ShownPeriod();
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    QString error;
+    if (WriteLineReport(path, FHost, from, to, FStore.Readings(from, Forever, filter), &error))
+        return true;
+    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
+    return false;
+}
+
+void THistoryWindow::LineReportClick()
+{
+    const QString path = AskSavePath(this, QStringLiteral("Line report"), FileNameStem() + QStringLiteral("-report.pdf"),
+                                     QStringLiteral("PDF files (*.pdf);;All files (*)"), QStringLiteral("pdf"));
+    if (!path.isEmpty())
+        WriteReport(path);
+}
+
 void THistoryWindow::SavePictureClick()
 {
     const QString path = AskSavePath(this, QStringLiteral("Save picture"), DefaultPictureName(),
@@ -696,7 +785,7 @@ void THistoryWindow::RestoreSettings()
     const int period = settings.value(QStringLiteral("period"), int(Last24Hours)).toInt();
     const QSignalBlocker viewBlocker(tbView);
     const QSignalBlocker periodBlocker(cbPeriod);
-    if (view >= Waterfall && view <= Trend)
+    if (view >= Waterfall && view <= Events)
         tbView->setCurrentIndex(view);
     if (period >= LastHour && period <= Everything)
         cbPeriod->setCurrentIndex(period);

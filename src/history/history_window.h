@@ -6,6 +6,7 @@
 #pragma once
 
 #include "history/history_figures.h"
+#include "history/line_events.h"
 
 #include <QWidget>
 
@@ -18,6 +19,7 @@ class QPushButton;
 class QSettings;
 class QStackedWidget;
 class QTabBar;
+class QTableWidget;
 class TReadingStore;
 class TWaterfallView;
 class TEnvelopeView;
@@ -28,7 +30,7 @@ class THistoryWindow : public QWidget {
     Q_OBJECT
 public:
     enum TPeriod { LastHour, Last24Hours, Last7Days, Last30Days, Everything };
-    enum TView { Waterfall, Envelope, Changes, Trend };
+    enum TView { Waterfall, Envelope, Changes, Trend, Events };
 
     // settingsFile: the INI file that remembers the window's place, view and
     // period, beside the main window's remembered boxes; empty: the
@@ -59,11 +61,19 @@ public:
     TEnvelopeView* EnvelopeView() const { return FEnvelope; }
     TChangesView* ChangesView() const { return FChanges; }
     TTrendView* TrendView() const { return FTrend; }
+    QTableWidget* EventsTable() const { return FEventsTable; }
+    // The period's events of the host shown, oldest first; those still going
+    // on end at the newest reading.
+    const std::vector<TLineEvent>& LineEvents() const { return FEvents; }
+    // Shows the event's time on the waterfall.
+    void ShowEvent(int index);
 
     // The commands without their dialogs; false with a message box shown
     // when the file cannot be written.
     bool ExportCsv(const QString& path);
     bool SavePicture(const QString& path);
+    // The line report (PDF) of the shown period and host.
+    bool WriteReport(const QString& path);
     // What a saved picture says in its corner: the host and the period, from
     // its start (the oldest reading for "Everything") to now.
     QString PictureCaption() const;
@@ -86,6 +96,7 @@ public slots:
 
     void ExportCsvClick();
     void SavePictureClick();
+    void LineReportClick();
     void DeleteOlderClick();
 
 protected:
@@ -97,6 +108,9 @@ private:
     void RefreshHosts();
     void ShowFigures();
     void ShowMessage(const QString& text);
+    // The period's events found afresh from its readings, or none.
+    void FindEvents(const std::vector<TReading>& readings);
+    void ShowEvents();
     std::unique_ptr<QSettings> Settings() const;
     void SaveSettings() const;
     void RestoreSettings();
@@ -128,11 +142,16 @@ private:
     TEnvelopeView* FEnvelope = nullptr;
     TChangesView* FChanges = nullptr;
     TTrendView* FTrend = nullptr;
+    QTableWidget* FEventsTable = nullptr;
+    TLineEventDetector FEventDetector; // of the host shown, fed as readings come in
+    std::vector<TLineEvent> FEndedEvents;
+    std::vector<TLineEvent> FEvents;
     QLabel* lbTime = nullptr;
     QLabel* lbTone = nullptr;
     QLabel* lbFrequency = nullptr;
     QLabel* lbBits = nullptr;
     QPushButton* btExport = nullptr;
     QPushButton* btSavePicture = nullptr;
+    QPushButton* btReport = nullptr;
     QPushButton* btDelete = nullptr;
 };

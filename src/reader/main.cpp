@@ -5,6 +5,7 @@
 #include "line/cycle_dialogue.h"
 #include "line/family_dialogue.h"
 #include "line/reading_failure.h"
+#include "history/line_events.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "reader/password.h"
@@ -174,11 +175,38 @@ int Export(const TReaderOptions& options)
         });
     pending += writer.Finish();
     writing = writing && output.Write(pending);
-    // What could not be read is said, never passed over: the output holds
-    // the rest, and the status says it is not all.
-    if (!read.Complete())
+    // What could not be read is said, never passed over: standard output
+    // holds the rest, and the status says it is not all. A file named by
+    // --output takes its name only when complete: an earlier one stays.
+    if (!read.Complete()) {
         PrintError(read.Text());
-    return output.Finish() && writing && read.Complete() ? 0 : 1;
+        return 1;
+    }
+    return output.Finish() && writing ? 0 : 1;
+}
+
+int PrintEvents(const TReaderOptions& options)
+{
+    TReadingStore store;
+    if (!store.OpenToRead(StorePath(options))) {
+        PrintError(store.ErrorText());
+        return 1;
+    }
+    // Read as the export reads, a reading at a time; a period that could not
+    // be read is named, and the events of the rest still printed.
+    TLineEventCollector events;
+    const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
+        [&events](const TReading& reading) {
+            events.Add(reading);
+            return true;
+        });
+    TOutput output(options.OutputPath);
+    output.Write(FormatLineEvents(ChosenFormat(options), events.Events()));
+    if (!read.Complete()) {
+        PrintError(read.Text());
+        return 1;
+    }
+    return output.Finish() ? 0 : 1;
 }
 
 // What the host's reading printed after earlier ones adds: the CSV header
@@ -335,6 +363,8 @@ int main(int argc, char** argv)
 
     if (options.Export)
         return Export(options);
+    if (options.Events)
+        return PrintEvents(options);
     try {
         SocketLayerStartup();
     } catch (const std::exception& error) {

@@ -78,16 +78,19 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("The history file (default: the monitor's own)."), QStringLiteral("FILE"));
     const QCommandLineOption exportOption(QStringLiteral("export"),
         QStringLiteral("Prints readings from the history instead of reading the line."));
+    const QCommandLineOption events(QStringLiteral("events"),
+        QStringLiteral("Prints the events of the line (outages, resyncs, rate drops, tones that lost bits)\n"
+                       "found in the history: table, csv or json."));
     const QCommandLineOption since(QStringLiteral("since"),
-        QStringLiteral("With --export: from this date or time on (ISO 8601; local time unless it says)."),
+        QStringLiteral("With --export or --events: from this date or time on (ISO 8601; local time unless it says)."),
         QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"),
-        QStringLiteral("With --export: up to, not including, this date or time."), QStringLiteral("TIME"));
+        QStringLiteral("With --export or --events: up to, not including, this date or time."), QStringLiteral("TIME"));
     const QCommandLineOption output(QStringLiteral("output"),
         QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
         QStringLiteral("FILE"));
     parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, interval, count,
-        record, history, exportOption, since, until, output});
+        record, history, exportOption, events, since, until, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -100,6 +103,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
 
     TReaderOptions o;
     o.Export = parser.isSet(exportOption);
+    o.Events = parser.isSet(events);
+    if (o.Export && o.Events)
+        return TReaderUsageError{QStringLiteral("--export prints readings, --events events: give one")};
     o.HistoryPath = parser.value(history);
     o.OutputPath = parser.value(output);
     if (parser.isSet(output) && o.OutputPath.isEmpty())
@@ -121,11 +127,15 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
                 + parser.value(format)};
     }
 
-    if (o.Export) {
+    if (o.Events && o.Format == TOutputFormat::Prometheus)
+        return TReaderUsageError{QStringLiteral("--events prints a table, csv or json")};
+
+    if (o.Export || o.Events) {
+        const QString mode = o.Export ? QStringLiteral("--export") : QStringLiteral("--events");
         for (const QCommandLineOption* live : {&username, &prompt, &line.Router, &port, &passwordFile, &interval, &count, &record}) {
             if (parser.isSet(*live))
-                return TReaderUsageError{QStringLiteral("--%1 reads the line; --export prints the history")
-                                             .arg(live->names().constLast())};
+                return TReaderUsageError{QStringLiteral("--%1 reads the line; %2 prints the history")
+                                             .arg(live->names().constLast(), mode)};
         }
         o.ExportHost = given.Host.value_or(QString());
         for (const auto& [option, target] : {std::pair{&since, &o.SinceMs}, std::pair{&until, &o.UntilMs}}) {
@@ -145,7 +155,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
 
     for (const QCommandLineOption* exportOnly : {&since, &until}) {
         if (parser.isSet(*exportOnly))
-            return TReaderUsageError{QStringLiteral("--%1 goes with --export").arg(exportOnly->names().constFirst())};
+            return TReaderUsageError{QStringLiteral("--%1 goes with --export or --events").arg(exportOnly->names().constFirst())};
     }
     o.Host = given.Host.value_or(QString());
     if (o.Host.isEmpty())

@@ -36,6 +36,7 @@ struct TReaderOptions {
 
     // Printing the store instead.
     bool Export = false;
+    bool Events = false; // the events of the period instead of its readings
     std::int64_t SinceMs = 0;
     std::int64_t UntilMs = INT64_MAX;
     QString ExportHost; // empty: every host

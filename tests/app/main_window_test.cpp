@@ -213,7 +213,10 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAndSeparators)
         std::vector<std::string>({"Help...", "-", "About..."}));
     EXPECT_EQ(captions(FForm.PopupMenu1->actions()),
         std::vector<std::string>(
-            {"Save As...", "-", "Copy to clipboard", "-", "Printer setup...", "Print", "-", "History..."}));
+            {"Save As...", "-", "Copy to clipboard", "-", "Printer setup...", "Print", "-", "History...",
+                "Notify of line events"}));
+    // On unless the settings turned it off; a check mark says which.
+    EXPECT_TRUE(FForm.NotifyEvents1->isCheckable() && FForm.NotifyEvents1->isChecked());
     EXPECT_EQ(FForm.N3->objectName(), QStringLiteral("N3"));
     EXPECT_EQ(FForm.Print1->objectName(), QStringLiteral("Print1"));
 }

@@ -1,6 +1,7 @@
 // Command lines that end at once, and what settings files give back.
 #include "app/start_options.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,6 +27,11 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
         {{"--host", QString(256, 'a')}, "", 2, "--host is longer than 255"},
         {{"--username", "a\nb"}, "", 2, "--username holds a control"},
         {{"192.168.1.1"}, "", 2, "unexpected argument"},
+        {{"--report", ""}, "", 2, "--report needs a file name"},
+        {{"--report", "r.pdf", "--since", "last week"}, "", 2, "--since takes an ISO 8601"},
+        {{"--report", "r.pdf", "--since", "2026-12-07", "--until", "2026-12-01"}, "", 2, "--since must come before"},
+        {{"--report", "r.pdf", "--plot"}, "1234", 2, "--plot is for the window"},
+        {{"--since", "2026-12-01"}, "", 2, "--since goes with --report"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(("tirvane " + c.args.join(' ')).toStdString());
@@ -74,4 +80,48 @@ TEST(StartOptions, SettingsFilesGiveSensibleFields)
     EXPECT_EQ(WithOptions(draytek, line.Options).Router, TRouterFamily::Broadcom);
     // A file that cannot be written says so.
     EXPECT_FALSE(WriteStartFields(dir.filePath("folder.conf"), defaults));
+}
+
+// Notices of line events are on unless the file clearly turns them off.
+TEST(NotifyEventsSetting, ReadAsWrittenAndOnOtherwise)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        const char* fileText; // nullptr: no file
+        bool expected;
+    } cases[] = {
+        {"no file", nullptr, true},
+        {"no key", "[Window]\nHost=127.0.0.1\n", true},
+        {"off", "[Window]\nNotifyEvents=false\n", false},
+        {"on", "[Window]\nNotifyEvents=true\n", true},
+        {"nonsense", "[Window]\nNotifyEvents=perhaps\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".conf"));
+        if (c.fileText) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(c.fileText);
+        }
+        EXPECT_EQ(ReadNotifyEvents(path), c.expected);
+        for (const bool on : {false, true}) {
+            ASSERT_TRUE(WriteNotifyEvents(path, on));
+            EXPECT_EQ(ReadNotifyEvents(path), on);
+        }
+        EXPECT_EQ(ReadStartFields(path).Host, QString::fromLatin1(c.fileText && c.fileText[9] == 'H' ? "127.0.0.1" : "192.168.1.1"));
+    }
+}
+
+// --report asks for a report instead of a window; the period and host given
+// are read back by the report test, here what it takes when none is given.
+TEST(StartOptions, ReportOfTheLast30DaysOfTheFirstHost)
+{
+    const TCommandLine line = ParseCommandLine({"tirvane", "--report", "r.pdf"}, {});
+    ASSERT_TRUE(line.Report.has_value());
+    EXPECT_TRUE(!line.Start && line.ExitStatus == 0 && line.Report->Path == QStringLiteral("r.pdf"));
+    EXPECT_TRUE(line.Report->Host.isEmpty());
+    EXPECT_EQ(line.Report->UntilMs - line.Report->SinceMs, 30LL * 24 * 3600 * 1000);
+    EXPECT_LE(std::abs(line.Report->UntilMs - QDateTime::currentMSecsSinceEpoch()), 60'000);
 }

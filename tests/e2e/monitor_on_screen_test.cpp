@@ -153,7 +153,7 @@ protected:
         int wx = 0, wy = 0, ww = 0, wh = 0;
         ASSERT_TRUE(tool->WindowGeometry(window, &wx, &wy, &ww, &wh));
         std::optional<QPoint> lamp;
-        for (int attempt = 0; attempt < 100 && !lamp; ++attempt) {
+        for (int attempt = 0; attempt < 300 && !lamp; ++attempt) {
             lamp = FindLamp(Shot(), QRect(wx, wy, ww, wh), Red);
             if (!lamp)
                 std::this_thread::sleep_for(Milliseconds(100));

@@ -16,12 +16,14 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QChart>
 #include <QDateTimeAxis>
 #include <QValueAxis>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -492,4 +494,78 @@ TTestMain TestMainSetUp()
     setUp.MakeApplication = MakeTestApplication<QApplication>;
     setUp.AfterApplication = [] { QApplication::setApplicationName(QStringLiteral("history_window_test")); };
     return setUp;
+}
+
+namespace {
+
+// A steady line minutes ago; `bits` on the downstream tones 32-131.
+TReading Steady(std::int64_t minutesAgo, bool completed = true, int bits = 10)
+{
+    TReading r = ZyxelReading(Now - minutesAgo * Minute, HostA, completed);
+    std::fill(r.Bits.begin() + 32, r.Bits.begin() + 132, std::uint8_t(bits));
+    return r;
+}
+
+} // namespace
+
+// The Events view lists the period's events; choosing one marks its time on
+// the waterfall. Readings taken in while the window is open add theirs.
+TEST_F(HistoryWindowTest, EventsViewListsTheEventsAndShowsTheChosenOnTheWaterfall)
+{
+    std::vector<TReading> readings;
+    for (int ago = 60; ago > 30; --ago)
+        readings.push_back(Steady(ago, ago > 40 || ago <= 37)); // outage 40 to 37 minutes ago
+    for (int ago = 30; ago > 20; --ago)
+        readings.push_back(Steady(ago, true, 12)); // resync 31 to 30 minutes ago
+    Record(readings);
+    auto window = Open(FStore);
+    window->SetView(THistoryWindow::Events);
+    EXPECT_EQ(window->CurrentView(), static_cast<QWidget*>(window->EventsTable()));
+
+    const struct {
+        const char* kind;
+        std::int64_t startAgo, endAgo;
+        const char* duration;
+        const char* figures;
+    } expected[] = {
+        {"outage", 40, 37, "3 min", "3 incomplete cycles"},
+        {"resync", 31, 30, "1 min", "100 of 100 loaded tones changed"},
+    };
+    ASSERT_EQ(window->EventsTable()->rowCount(), int(std::size(expected)));
+    for (int row = 0; row < int(std::size(expected)); ++row) {
+        SCOPED_TRACE(row);
+        const auto& e = expected[row];
+        EXPECT_EQ(window->EventsTable()->item(row, 0)->text(), QString::fromLatin1(e.kind));
+        EXPECT_EQ(window->EventsTable()->item(row, 2)->text(), QString::fromLatin1(e.duration));
+        EXPECT_EQ(window->EventsTable()->item(row, 3)->text(), QString::fromLatin1(e.figures));
+        window->SetView(THistoryWindow::Events);
+        window->ShowEvent(row);
+        EXPECT_EQ(window->View(), THistoryWindow::Waterfall);
+        EXPECT_EQ(window->WaterfallView()->Mark(), std::make_pair(Now - e.startAgo * Minute, Now - e.endAgo * Minute));
+        // The mark is drawn: its colour is on the waterfall's picture.
+        const QImage picture = window->WaterfallView()->grab().toImage();
+        bool marked = false;
+        for (int y = 0; y < picture.height() && !marked; ++y)
+            for (int x = 0; x < picture.width() && !marked; ++x)
+                marked = picture.pixel(x, y) == TWaterfallView::MarkColor;
+        EXPECT_TRUE(marked);
+    }
+
+    // An outage begun after the window opened is listed, going on.
+    window->TakeIn(Steady(19, false));
+    window->TakeIn(Steady(18, false));
+    ASSERT_EQ(window->EventsTable()->rowCount(), 3);
+    EXPECT_EQ(window->EventsTable()->item(2, 0)->text(), QStringLiteral("outage"));
+    EXPECT_EQ(window->EventsTable()->item(2, 2)->text(), QStringLiteral("1 min so far"));
+
+    // "Line report..." writes the shown period's report with these events.
+    const QString pdf = FDir.filePath(QStringLiteral("report.pdf"));
+    ASSERT_TRUE(window->WriteReport(pdf));
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString out = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    for (const char* expected : {"Line report: 127.0.0.1", "Time in outages: 3 min (1 outage)", "Resyncs: 1",
+                                 "3 incomplete cycles", "100 of 100 loaded tones changed"})
+        EXPECT_TRUE(out.contains(QLatin1String(expected))) << expected << "\n" << out.toStdString();
 }

@@ -10,6 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -180,6 +183,9 @@ TEST_F(ReaderTest, ExitStatusErrorLineAndPassword)
         {{"--export", "--since", "2026-12-07", "--until", "2026-12-06T23:59"}, secret, 2,
             "tirvane-read: --since 2026-12-07 is after --until 2026-12-06T23:59"},
         {{"--host", host}, "", 2, "tirvane-read: Password required!\n"},
+        {{"--events", "--export"}, secret, 2, "tirvane-read: --export prints readings, --events events"},
+        {{"--events", "--format", "prometheus"}, secret, 2, "tirvane-read: --events prints a table, csv or json"},
+        {{"--events", "--host", host, "--count", "2"}, secret, 2, "tirvane-read: --count reads the line; --events"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -332,6 +338,54 @@ TEST_F(ReaderTest, AnExportSaysWhatItCouldNotRead)
         EXPECT_EQ(ReadingsFromCsv(run.Out).value_or(std::vector<TReading>{}).size(), c.printed) << c.name;
         EXPECT_EQ(run.Err.contains("Could not read the readings of 127.0.0.9 from"), c.exit == 1) << run.Err.toStdString();
     }
+}
+
+// --events prints what the period's readings held, in each format, for the
+// period and host asked for.
+TEST_F(ReaderTest, PrintsTheEventsOfAPeriod)
+{
+    const QString history = FDir.filePath("events.sqlite");
+    constexpr std::int64_t T0 = 1'796'601'600'000; // 2026-12-07T00:00:00Z
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(history));
+        for (int m = 0; m < 40; ++m) {
+            for (const char* host : {"127.0.0.1", "127.0.0.2"}) {
+                const bool out = QLatin1String(host) == QLatin1String("127.0.0.1") && m >= 10 && m < 13;
+                TReading r = ZyxelReading(T0 + m * 60'000LL, QString::fromLatin1(host), !out);
+                std::fill(r.Bits.begin() + 32, r.Bits.begin() + 132, std::uint8_t(m < 30 ? 10 : 12));
+                ASSERT_TRUE(store.Record(r));
+            }
+        }
+    }
+    const QString outage = "outage,127.0.0.1,2026-12-07T00:10:00Z,2026-12-07T00:13:00Z,180,0,3 incomplete cycles\n";
+    const QString resync1 = "resync,127.0.0.1,2026-12-07T00:29:00Z,2026-12-07T00:30:00Z,60,0,100 of 100 loaded tones changed\n";
+    const QString resync2 = "resync,127.0.0.2,2026-12-07T00:29:00Z,2026-12-07T00:30:00Z,60,0,100 of 100 loaded tones changed\n";
+    const QString header = "kind,host,start,end,duration_s,ongoing,figures\n";
+    const struct {
+        QStringList args;
+        QString out;
+    } cases[] = {
+        {{"--format", "csv"}, header + outage + resync1 + resync2},
+        {{"--format", "csv", "--host", "127.0.0.2"}, header + resync2},
+        {{"--format", "csv", "--since", "2026-12-07T00:20:00Z"}, header + resync1 + resync2},
+        {{"--format", "csv", "--until", "2026-12-07T00:20:00Z", "--host", "127.0.0.1"}, header + outage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const TRun run = Run(QStringList{"--events", "--history", history} + c.args);
+        EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+        EXPECT_EQ(QString::fromUtf8(run.Out), c.out);
+    }
+    const TRun table = Run({"--events", "--history", history, "--format", "table", "--host", "127.0.0.1"});
+    EXPECT_TRUE(table.Out.contains("outage          127.0.0.1       2026-12-07T00:10:00Z 2026-12-07T00:13:00Z 3 min"))
+        << table.Out.toStdString();
+    const TRun json = Run({"--events", "--history", history, "--format", "json", "--host", "127.0.0.1"});
+    const QJsonArray array = QJsonDocument::fromJson(json.Out).array();
+    ASSERT_EQ(array.size(), 2);
+    EXPECT_EQ(array[0][QStringLiteral("kind")].toString(), QStringLiteral("outage"));
+    EXPECT_EQ(array[0][QStringLiteral("cycles")].toInt(), 3);
+    EXPECT_EQ(array[1][QStringLiteral("changed_tones")].toInt(), 100);
 }
 
 // Output that cannot be written is an error, whatever was asked for: one

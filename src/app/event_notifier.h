@@ -1,0 +1,45 @@
+// Tells the desktop of new events of the line while the monitor runs, as
+// freedesktop notifications over the session bus. Widget-free: the window
+// feeds it each reading it takes.
+//
+// A desktop without a notification service (or without a session bus) loses
+// nothing but the notices: the call goes out and its error reply is dropped,
+// and nothing is printed, however many readings follow.
+#pragma once
+
+#include "history/line_events.h"
+
+#include <QDBusConnection>
+#include <QObject>
+
+#include <map>
+
+class TEventNotifier : public QObject {
+    Q_OBJECT
+public:
+    // At most one notice of each kind of event in this time, so a line that
+    // keeps dropping does not bury the desktop in them.
+    static constexpr std::int64_t QuietMs = 10LL * 60 * 1000;
+
+    explicit TEventNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
+
+    // Off: readings are still followed, so turning it on again tells only of
+    // what begins from then on.
+    void SetEnabled(bool enabled) { FEnabled = enabled; }
+    bool Enabled() const { return FEnabled; }
+
+    // Follows one reading of its host; returns how many notices it sent.
+    int Take(const TReading& reading);
+
+    // The notice's title and text of an event.
+    static QString Summary(const TLineEvent& event);
+    static QString Body(const TLineEvent& event);
+
+private:
+    bool Notify(const TLineEvent& event);
+
+    QDBusConnection FBus;
+    bool FEnabled = true;
+    std::map<QString, TLineEventDetector> FDetectors;
+    std::map<TLineEventKind, std::int64_t> FLastNoticeMs; // by the reading's time
+};

@@ -1,0 +1,41 @@
+#include "app/report_command.h"
+
+#include "history/host_order.h"
+#include "history/line_report.h"
+#include "history/reading_store.h"
+
+#include <cstdio>
+
+namespace {
+
+int Fail(const QString& text)
+{
+    std::fprintf(stderr, "tirvane: %s\n", qPrintable(text));
+    return 1;
+}
+
+// The period's readings, whichever way the store gives them.
+std::vector<TReading> PeriodReadings(const TReadingStore& store, const TReportRequest& request)
+{
+    return store.Readings(request.SinceMs, request.UntilMs, request.Host);
+}
+
+} // namespace
+
+int WriteReportCommand(const TReportRequest& request, const QString& storePath)
+{
+    TReadingStore store;
+    if (!store.OpenToRead(storePath))
+        return Fail(store.ErrorText());
+    TReportRequest r = request;
+    if (r.Host.isEmpty()) {
+        const QStringList hosts = SortedHosts(store.Hosts());
+        if (hosts.isEmpty())
+            return Fail(QStringLiteral("%1 holds no readings: there is no line to report on").arg(storePath));
+        r.Host = hosts.first();
+    }
+    QString error;
+    if (!WriteLineReport(r.Path, r.Host, r.SinceMs, r.UntilMs, PeriodReadings(store, r), &error))
+        return Fail(error);
+    return 0;
+}
