@@ -2,12 +2,23 @@
 
 #include <QDBusMessage>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QVariantMap>
 
-TEventNotifier::TEventNotifier(const QDBusConnection& bus, QObject* parent)
+#include <unistd.h>
+
+TEventNotifier::TEventNotifier(std::optional<QDBusConnection> bus, QObject* parent)
     : QObject(parent)
-    , FBus(bus)
+    , FBus(std::move(bus))
 {
+}
+
+std::optional<QDBusConnection> TEventNotifier::SessionBusIfAny()
+{
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
+        && !QFileInfo::exists(QStringLiteral("/run/user/%1/bus").arg(::getuid())))
+        return std::nullopt;
+    return QDBusConnection::sessionBus();
 }
 
 int TEventNotifier::Take(const TReading& reading)
@@ -41,7 +52,7 @@ QString TEventNotifier::Body(const TLineEvent& event)
 
 bool TEventNotifier::Notify(const TLineEvent& event)
 {
-    if (!FBus.isConnected())
+    if (!FBus || !FBus->isConnected())
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
@@ -51,5 +62,5 @@ bool TEventNotifier::Notify(const TLineEvent& event)
     // No reply is awaited: a missing service answers with an error that
     // nobody needs to see.
     call.setAutoStartService(false);
-    return FBus.send(call);
+    return FBus->send(call);
 }

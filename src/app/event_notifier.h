@@ -13,6 +13,7 @@
 #include <QObject>
 
 #include <map>
+#include <optional>
 
 class TEventNotifier : public QObject {
     Q_OBJECT
@@ -21,7 +22,14 @@ public:
     // keeps dropping does not bury the desktop in them.
     static constexpr std::int64_t QuietMs = 10LL * 60 * 1000;
 
-    explicit TEventNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
+    // No bus: nothing is sent.
+    explicit TEventNotifier(std::optional<QDBusConnection> bus, QObject* parent = nullptr);
+
+    // The session bus where the desktop has one: its address in the
+    // environment, or the user's bus socket. Otherwise none, and no
+    // connection is even tried: asking Qt for it anyway would start its
+    // bus thread and may launch a bus of its own for nobody to listen on.
+    static std::optional<QDBusConnection> SessionBusIfAny();
 
     // Off: readings are still followed, so turning it on again tells only of
     // what begins from then on.
@@ -38,7 +46,7 @@ public:
 private:
     bool Notify(const TLineEvent& event);
 
-    QDBusConnection FBus;
+    std::optional<QDBusConnection> FBus;
     bool FEnabled = true;
     std::map<QString, TLineEventDetector> FDetectors;
     std::map<TLineEventKind, std::int64_t> FLastNoticeMs; // by the reading's time

@@ -614,7 +614,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
         }
         FRecorder->Record(reading);
         if (!FNotifier) {
-            FNotifier = new TEventNotifier(QDBusConnection::sessionBus(), this);
+            FNotifier = new TEventNotifier(TEventNotifier::SessionBusIfAny(), this);
             FNotifier->SetEnabled(NotifyEvents1->isChecked());
         }
         FNotifier->Take(reading);

@@ -125,10 +125,11 @@ TEST(EventNotifier, NoServiceNoBusNoHarm)
     ASSERT_FALSE(bus.Address.isEmpty());
     const struct {
         const char* name;
-        QDBusConnection connection;
+        std::optional<QDBusConnection> connection;
     } cases[] = {
         {"a bus without the service", QDBusConnection::connectToBus(bus.Address, QStringLiteral("lonely"))},
         {"no bus", QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("none"))},
+        {"no session bus to ask", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
