@@ -790,6 +790,18 @@ void TForm1::UpdateRangeCaptions()
     rb1->setText(LineRangeCaption(TRangeChoice::rc0To255, tones));
     rb2->setText(LineRangeCaption(TRangeChoice::rc256To512, tones));
     rb3->setText(LineRangeCaption(TRangeChoice::rc0To512, tones));
+    // A longer line's captions ("2048 - 4095") are wider than the designed
+    // buttons: those grow into the room before the next one, so no caption
+    // is cut; today's line keeps the designed widths.
+    constexpr int DesignedWidths[] = {65, 73, 69};
+    constexpr int Pitch = 96; // from one button's left edge to the next one's
+    int i = 0;
+    for (QRadioButton* rb : {rb1, rb2, rb3}) {
+        const int width = tones > ToneCount ? std::clamp(rb->sizeHint().width(), DesignedWidths[i], Pitch - 4)
+                                            : DesignedWidths[i];
+        rb->resize(width, rb->height());
+        ++i;
+    }
 }
 
 TDialogueOutcome TForm1::RunFamilyCycle(const TDialogueRequest& request, const TDialogueHooks& hooks, QString& failure)
