@@ -19,15 +19,6 @@
 
 namespace {
 
-RouterSimProcess::Options Sim(const char* family, const char* profile, std::vector<std::string> extra = {})
-{
-    RouterSimProcess::Options options;
-    options.address = RouterSimProcess::UniqueLoopbackAddress();
-    options.extraArgs = {"--router", family, "--profile", profile};
-    options.extraArgs.insert(options.extraArgs.end(), extra.begin(), extra.end());
-    return options;
-}
-
 bool InBands(const std::vector<TToneBand>& bands, int tone)
 {
     return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
@@ -53,7 +44,7 @@ TEST(FamilyWindow, BarsAreTheLineServedInTheRangeChosen)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.profile);
-        RouterSimProcess sim(Sim(c.name, c.profile));
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, c.profile));
         TForm1 form;
         form.show();
         form.edHost->setText(QString::fromStdString(sim.Address()));
@@ -107,7 +98,7 @@ TEST(FamilyWindow, ReadOutUsesTheLineSpacing)
 
 TEST(FamilyWindow, ALineNotInShowtimeIsSaidWithoutBars)
 {
-    RouterSimProcess sim(Sim("broadcom", "17a", {"--training"}));
+    RouterSimProcess sim(RouterSimProcess::Family("broadcom", "17a", {"--training"}));
     TForm1 form;
     form.show();
     form.edHost->setText(QString::fromStdString(sim.Address()));

@@ -4,6 +4,7 @@
 #include "history/reading_recorder.h"
 #include "history/reading_store.h"
 #include "support/private_mounts.h"
+#include "support/raw_db.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,21 +35,6 @@ QByteArray FileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Another program's connection.
-struct RawDb {
-    explicit RawDb(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &db); }
-    ~RawDb() { sqlite3_close(db); }
-    bool Exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-    QString Text(const char* sql)
-    {
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-        const QString text = sqlite3_step(s) == SQLITE_ROW ? QString::fromUtf8((const char*)sqlite3_column_text(s, 0)) : "";
-        sqlite3_finalize(s);
-        return text;
-    }
-    sqlite3* db = nullptr;
-};
 
 class ReadingStoreTest : public ::testing::Test {
 protected:

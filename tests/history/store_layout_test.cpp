@@ -5,6 +5,7 @@
 #include "history/reading_blocks.h"
 #include "history/reading_store.h"
 #include "support/private_mounts.h"
+#include "support/raw_db.h"
 #include "support/version1_store.h"
 
 #include <QDir>
@@ -51,20 +52,6 @@ TReading VdslReading(std::int64_t minute)
     return r;
 }
 
-struct RawDb {
-    explicit RawDb(const QString& path) { sqlite3_open(QFile::encodeName(path).constData(), &db); }
-    ~RawDb() { sqlite3_close(db); }
-    bool Exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-    QString Text(const char* sql)
-    {
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-        const QString text = sqlite3_step(s) == SQLITE_ROW ? QString::fromUtf8((const char*)sqlite3_column_text(s, 0)) : "";
-        sqlite3_finalize(s);
-        return text;
-    }
-    sqlite3* db = nullptr;
-};
 
 std::vector<TReading> Everything(const QString& path, TReadResult* result = nullptr)
 {

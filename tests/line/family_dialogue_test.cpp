@@ -9,15 +9,6 @@
 
 namespace {
 
-RouterSimProcess::Options Sim(const char* family, const char* profile, std::vector<std::string> extra = {})
-{
-    RouterSimProcess::Options options;
-    options.address = RouterSimProcess::UniqueLoopbackAddress();
-    options.extraArgs = {"--router", family, "--profile", profile};
-    options.extraArgs.insert(options.extraArgs.end(), extra.begin(), extra.end());
-    return options;
-}
-
 TDialogueRequest Request(const std::string& host, const std::string& user = {}, const std::string& prompt = ">")
 {
     TDialogueRequest request;
@@ -53,7 +44,7 @@ TEST(FamilyDialogue, ReadsTheLineServed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.profile);
-        RouterSimProcess sim(Sim(c.name, c.profile, c.extra));
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, c.profile, c.extra));
         int pumped = 0;
         TDialogueHooks hooks;
         hooks.PumpEvents = [&] { ++pumped; };
@@ -91,7 +82,7 @@ TEST(FamilyDialogue, FailsWithTheReason)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.failure);
-        RouterSimProcess sim(Sim(c.name, "17a", c.extra));
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, "17a", c.extra));
         const TFamilyCycle cycle = RunFamilyDialogue(Request(sim.Address(), c.user), c.family);
         EXPECT_FALSE(cycle.Line.Ok());
         EXPECT_TRUE(cycle.Line.Failure.contains(QString::fromLatin1(c.failure))) << cycle.Line.Failure.toStdString();

@@ -133,3 +133,12 @@ std::string RouterSimProcess::UniqueLoopbackAddress()
     return "127." + std::to_string(1 + n % 254) + "." + std::to_string((pid >> 8) & 255) + "."
         + std::to_string(pid & 255);
 }
+
+RouterSimProcess::Options RouterSimProcess::Family(const char* family, const char* profile, std::vector<std::string> extra)
+{
+    Options options;
+    options.address = UniqueLoopbackAddress();
+    options.extraArgs = {"--router", family, "--profile", profile};
+    options.extraArgs.insert(options.extraArgs.end(), extra.begin(), extra.end());
+    return options;
+}

@@ -24,6 +24,9 @@ public:
         std::vector<std::string> extraArgs;
     };
 
+    // Another family's simulator at a line profile, on an address of its own.
+    static Options Family(const char* family, const char* profile, std::vector<std::string> extra = {});
+
     // Throws std::runtime_error when the simulator does not start listening.
     explicit RouterSimProcess(Options options);
     ~RouterSimProcess();
