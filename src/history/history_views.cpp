@@ -190,22 +190,25 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     painter.drawText(QRect(plot.left(), axisY + lh * 3 / 2, plot.width(), lh), Qt::AlignCenter,
                      QStringLiteral("Tone (%1 kHz apart; frequency = tone × %1 kHz)").arg(QString::number(FFigures.SpacingKHz())));
 
-    // Where a band of the line's plan begins, the direction changes: each
-    // such boundary is marked above the plot with the direction on its
-    // right (and, at the first, the one on its left) and as a dashed line
-    // through it.
+    // Where the direction changes from one tone to the next (at an
+    // upstream band's edges: tones outside every band count as downstream,
+    // as their colour does), a mark above the plot names the direction on
+    // its right (and, at the first, the one on its left), and a dashed line
+    // runs through the plot.
     const TBandPlan& plan = FFigures.Bands();
-    std::vector<std::pair<int, bool>> starts; // first tone, upstream
-    for (const TToneBand& band : plan.Upstream)
-        starts.emplace_back(band.First, true);
-    for (const TToneBand& band : plan.Downstream)
-        starts.emplace_back(band.First, false);
-    std::sort(starts.begin(), starts.end());
+    std::vector<int> edges;
+    for (const TToneBand& band : plan.Upstream) {
+        for (const int tone : {band.First, band.Last + 1}) {
+            if (tone > 0 && tone < tones && IsUpstreamTone(plan, tone) != IsUpstreamTone(plan, tone - 1))
+                edges.push_back(tone);
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     const auto directionText = [](bool up) { return up ? QStringLiteral("up") : QStringLiteral("down"); };
     bool first = true;
-    for (const auto& [start, up] : starts) {
-        if (start <= 0 || start >= tones)
-            continue;
+    for (const int start : edges) {
+        const bool up = IsUpstreamTone(plan, start);
         const int boundary = int(std::lround(layout.ToneX(start)));
         if (first)
             painter.drawText(QRect(boundary - 200 - lh / 4, plot.top() - lh - 2, 200, lh),

@@ -643,4 +643,13 @@ TEST_F(HistoryWindowTest, LongLineReadOutAndBandColours)
         const int x = l.Plot.left() + l.Columns.ColumnOf(b.tone);
         EXPECT_EQ(QColor(picture.pixel(x, y)), ToQColor(b.colour)) << "tone " << b.tone;
     }
+    // Above the plot, a mark where the direction changes (and only there).
+    const struct {
+        int tone;
+        bool marked;
+    } marks[] = {{32, true}, {870, true}, {1206, true}, {600, false}, {1600, false}, {3000, false}};
+    for (const auto& m : marks) {
+        const QColor above(picture.pixel(int(std::lround(l.ToneX(m.tone))), l.Plot.top() - l.LineHeight / 2));
+        EXPECT_EQ(above == QColor(Qt::black), m.marked) << "tone " << m.tone;
+    }
 }
