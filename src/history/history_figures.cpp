@@ -10,6 +10,37 @@ TColor ToneColor(int tone)
     return tone < UpstreamToneCount ? clGreen : clBlue;
 }
 
+bool IsUpstreamTone(const TBandPlan& bands, int tone)
+{
+    return std::any_of(bands.Upstream.begin(), bands.Upstream.end(),
+                       [tone](const TToneBand& band) { return tone >= band.First && tone <= band.Last; });
+}
+
+TColor ToneColor(const TBandPlan& bands, int tone)
+{
+    return IsUpstreamTone(bands, tone) ? clGreen : clBlue;
+}
+
+int TToneColumns::ColumnOf(int tone) const
+{
+    if (!Binned())
+        return tone;
+    // The last column whose first tone is at or before the tone.
+    int c = int((std::int64_t(tone) * Width + Width - 1) / Tones);
+    while (c > 0 && FirstTone(c) > tone)
+        --c;
+    while (c + 1 < Width && FirstTone(c + 1) <= tone)
+        ++c;
+    return c;
+}
+
+int TToneColumns::ToneAt(int x) const
+{
+    if (Width <= 0 || x < 0 || x >= Width)
+        return -1;
+    return int(std::int64_t(x) * Tones / Width);
+}
+
 namespace {
 
 // Sixteen steps along a ramp whose lightness rises evenly; neighbours differ
@@ -19,9 +50,6 @@ constexpr std::array<QRgb, MaxToneBits + 1> ColourMap = {
     0xFF440154, 0xFF461869, 0xFF462F7C, 0xFF404385, 0xFF39568B, 0xFF31678D, 0xFF2A788E, 0xFF24898D,
     0xFF239989, 0xFF27A882, 0xFF3AB776, 0xFF57C566, 0xFF7ED14E, 0xFFA8DB33, 0xFFD2E12B, 0xFFFDE725,
 };
-
-// Bytes per pixel row: QImage wants rows that start on 32-bit boundaries.
-constexpr int Stride = (ToneCount + 3) / 4 * 4;
 
 int Clamped(std::uint8_t bits)
 {
@@ -99,7 +127,9 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
 }
 
 THistoryFigures::THistoryFigures()
-    : FHistogram(ToneCount)
+    : FHistogram(::ToneCount)
+    , FLatest(::ToneCount, 0)
+    , FChanges(::ToneCount, 0)
 {
 }
 
@@ -116,13 +146,17 @@ void THistoryFigures::Reset(int expected)
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
         counts.fill(0);
-    FLatest.fill(0);
-    FChanges.fill(0);
+    FToneCount = ::ToneCount;
+    FHistogram.assign(std::size_t(::ToneCount), {});
+    FLatest.assign(std::size_t(::ToneCount), 0);
+    FChanges.assign(std::size_t(::ToneCount), 0);
     FTotalChanges = 0;
+    FSpacingKHz = ToneSpacingKHz;
+    FBands = ZyxelBandPlan();
     // Room for the period's readings and some to come, so a window left open
     // does not copy the block at once.
     FCapacity = expected + expected / 8 + 64;
-    FPixels.assign(std::size_t(FCapacity) * Stride, 0);
+    FPixels.assign(std::size_t(FCapacity) * std::size_t(Stride()), 0);
     FTop = FCapacity;
 }
 
@@ -130,19 +164,81 @@ void THistoryFigures::GrowRows()
 {
     const int count = Count();
     const int capacity = std::max(64, FCapacity + FCapacity / 2);
-    std::vector<std::uint8_t> pixels(std::size_t(capacity) * Stride, 0);
+    const std::size_t stride = std::size_t(Stride());
+    std::vector<std::uint8_t> pixels(std::size_t(capacity) * stride, 0);
     const int top = capacity - count;
     if (count > 0)
-        std::memcpy(pixels.data() + std::size_t(top) * Stride, FPixels.data() + std::size_t(FTop) * Stride,
-                    std::size_t(count) * Stride);
+        std::memcpy(pixels.data() + std::size_t(top) * stride, FPixels.data() + std::size_t(FTop) * stride,
+                    std::size_t(count) * stride);
     FPixels.swap(pixels);
     FCapacity = capacity;
     FTop = top;
 }
 
+void THistoryFigures::GrowTones(int tones)
+{
+    const std::size_t oldStride = std::size_t(Stride());
+    const int oldTones = FToneCount;
+    FToneCount = tones;
+    const std::size_t stride = std::size_t(Stride());
+    std::vector<std::uint8_t> pixels(std::size_t(FCapacity) * stride, 0);
+    for (int row = 0; row < Count(); ++row) {
+        const std::uint8_t* from = FPixels.data() + std::size_t(FTop + row) * oldStride;
+        std::uint8_t* to = pixels.data() + std::size_t(FTop + row) * stride;
+        std::memcpy(to, from, std::size_t(oldTones));
+        if (!Row(row).Completed)
+            std::memset(to + oldTones, IncompleteIndex, std::size_t(tones - oldTones));
+    }
+    FPixels.swap(pixels);
+    // The new tones had 0 bits in every complete reading held.
+    std::array<int, MaxToneBits + 1> zeros{};
+    zeros[0] = FCompleteCount;
+    FHistogram.resize(std::size_t(tones), zeros);
+    FLatest.resize(std::size_t(tones), 0);
+    FChanges.resize(std::size_t(tones), 0);
+}
+
 const std::uint8_t* THistoryFigures::RowBits(int row) const
 {
-    return FPixels.data() + std::size_t(FTop + row) * Stride;
+    return FPixels.data() + std::size_t(FTop + row) * std::size_t(Stride());
+}
+
+std::pair<int, int> THistoryFigures::ColumnValue(TFigure figure, int first, int end) const
+{
+    first = std::clamp(first, 0, FToneCount - 1);
+    end = std::clamp(end, first + 1, FToneCount);
+    const auto value = [this, figure](int tone) {
+        switch (figure) {
+        case TFigure::Latest:
+            return Latest(tone);
+        case TFigure::Max:
+            return Max(tone);
+        case TFigure::Min:
+            return Min(tone);
+        case TFigure::Changes:
+            return Changes(tone);
+        }
+        return 0;
+    };
+    const bool lowest = figure == TFigure::Min;
+    std::pair<int, int> shown{first, value(first)};
+    for (int tone = first + 1; tone < end; ++tone) {
+        const int v = value(tone);
+        if (lowest ? v < shown.second : v > shown.second)
+            shown = {tone, v};
+    }
+    return shown;
+}
+
+std::pair<int, int> THistoryFigures::ColumnBits(int row, int first, int end) const
+{
+    first = std::clamp(first, 0, FToneCount - 1);
+    end = std::clamp(end, first + 1, FToneCount);
+    if (!Row(row).Completed)
+        return {first, -1};
+    const std::uint8_t* bits = RowBits(row);
+    const std::uint8_t* lowest = std::min_element(bits + first, bits + end);
+    return {int(lowest - bits), *lowest};
 }
 
 int THistoryFigures::Bits(int row, int tone) const
@@ -173,7 +269,7 @@ int THistoryFigures::Min(int tone) const
 
 void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign)
 {
-    for (int tone = 0; tone < ToneCount; ++tone) {
+    for (int tone = 0; tone < FToneCount; ++tone) {
         if (older[tone] != newer[tone]) {
             FChanges[std::size_t(tone)] += sign;
             FTotalChanges += sign;
@@ -183,26 +279,30 @@ void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t
 
 void THistoryFigures::Add(const TReading& reading)
 {
+    if (int(reading.Bits.size()) > FToneCount)
+        GrowTones(std::min(int(reading.Bits.size()), MaxToneCount));
+    FSpacingKHz = reading.SpacingKHz;
+    FBands = reading.Bands;
     if (FTop == 0)
         GrowRows();
     --FTop;
-    std::uint8_t* row = FPixels.data() + std::size_t(FTop) * Stride;
+    std::uint8_t* row = FPixels.data() + std::size_t(FTop) * std::size_t(Stride());
     TRatePoint point;
     point.TimeMs = reading.TimeMs;
     point.Completed = reading.Completed;
     if (!reading.Completed) {
-        std::memset(row, IncompleteIndex, ToneCount);
+        std::memset(row, IncompleteIndex, std::size_t(FToneCount));
     } else {
-        for (int tone = 0; tone < ToneCount; ++tone) {
+        for (int tone = 0; tone < FToneCount; ++tone) {
             const int bits = Clamped(std::uint8_t(ToneBitsAt(reading, tone)));
             row[tone] = std::uint8_t(bits);
             ++FHistogram[std::size_t(tone)][std::size_t(bits)];
-            (tone < UpstreamToneCount ? point.UpBits : point.DownBits) += bits;
+            (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits) += bits;
         }
         // The latest complete reading is the one the new one is compared with.
         if (FCompleteCount > 0)
             CountChanges(FLatest.data(), row, +1);
-        std::memcpy(FLatest.data(), row, ToneCount);
+        std::memcpy(FLatest.data(), row, std::size_t(FToneCount));
         ++FCompleteCount;
     }
     FRates.push_back(point);
@@ -223,10 +323,10 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
                     break;
                 }
             }
-            for (int tone = 0; tone < ToneCount; ++tone)
+            for (int tone = 0; tone < FToneCount; ++tone)
                 --FHistogram[std::size_t(tone)][std::size_t(bits[tone])];
             if (--FCompleteCount == 0)
-                FLatest.fill(0);
+                std::fill(FLatest.begin(), FLatest.end(), 0);
         }
         FRates.pop_front();
         ++dropped;
@@ -237,7 +337,7 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
 QImage THistoryFigures::Waterfall() const
 {
     // The image reads the block in place; its colour table is its own.
-    QImage image(const_cast<std::uint8_t*>(RowBits(0)), ToneCount, Count(), Stride, QImage::Format_Indexed8);
+    QImage image(const_cast<std::uint8_t*>(RowBits(0)), FToneCount, Count(), Stride(), QImage::Format_Indexed8);
     QList<QRgb> table(ColourMap.begin(), ColourMap.end());
     table.push_back(IncompleteColor);
     image.setColorTable(table);
@@ -248,7 +348,7 @@ int THistoryFigures::ToneAt(int x, int width)
 {
     if (width <= 0 || x < 0 || x >= width)
         return -1;
-    return int(std::int64_t(x) * ToneCount / width);
+    return int(std::int64_t(x) * ::ToneCount / width);
 }
 
 int THistoryFigures::RowNearest(std::int64_t timeMs) const
@@ -369,9 +469,10 @@ QImage THistoryFigures::ScaledWaterfall(const TWaterfallRows& rows, int width) c
     if (size.isEmpty())
         return image;
     image.fill(NoReadingColor);
+    const TToneColumns columns = Columns(size.width());
     std::vector<int> toneOf(std::size_t(size.width()));
     for (int x = 0; x < size.width(); ++x)
-        toneOf[std::size_t(x)] = ToneAt(x, size.width());
+        toneOf[std::size_t(x)] = columns.Binned() ? columns.ToneAt(x) : ToneAt(x, size.width());
     for (int y = 0; y < size.height(); ++y) {
         const int row = rows.At(y);
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -382,8 +483,13 @@ QImage THistoryFigures::ScaledWaterfall(const TWaterfallRows& rows, int width) c
             continue;
         }
         const std::uint8_t* bits = RowBits(row);
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = ColourMap[bits[toneOf[std::size_t(x)]]];
+        if (columns.Binned()) {
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = ColourMap[std::size_t(ColumnBits(row, columns.FirstTone(x), columns.EndTone(x)).second)];
+        } else {
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = ColourMap[bits[toneOf[std::size_t(x)]]];
+        }
         // The share of the row's readings that failed, as a grey strip from
         // its left end: at least a pixel for one outage among thousands.
         const float failed = rows.Incomplete[std::size_t(y)];

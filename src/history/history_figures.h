@@ -16,9 +16,11 @@
 #include <QImage>
 #include <QRgb>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 constexpr int MaxToneBits = 15;
@@ -26,6 +28,33 @@ constexpr int MaxToneBits = 15;
 // Upstream tones (below 32) are green, downstream tones blue, in the main
 // window's chart and the History window alike.
 TColor ToneColor(int tone);
+// The same from a line's band plan: tones of an upstream band are green,
+// every other tone blue.
+bool IsUpstreamTone(const TBandPlan& bands, int tone);
+TColor ToneColor(const TBandPlan& bands, int tone);
+
+// Which tones each pixel column of a tone view stands for. A line of today's
+// 513 tones keeps a column per tone however narrow the plot (each pixel
+// shows the tone under it); a longer line on a plot narrower than its tones
+// is binned: column x holds tones FirstTone(x) to EndTone(x) - 1, and the
+// views show each column's most telling value so a notch is never drawn
+// away. Painting and hovering both read it.
+struct TToneColumns {
+    int Tones = ToneCount;
+    int Width = 0;
+
+    bool Binned() const { return Tones > ToneCount && Width > 0 && Width < Tones; }
+    // Pixel columns the views draw: Width when binned, else one per tone.
+    int Count() const { return Binned() ? Width : Tones; }
+    // Column c's tones; without binning column c is tone c.
+    int FirstTone(int c) const { return Binned() ? int(std::int64_t(c) * Tones / Width) : c; }
+    int EndTone(int c) const { return std::max(FirstTone(c) + 1, FirstTone(c + 1)); }
+    // The column holding a tone.
+    int ColumnOf(int tone) const;
+    // The first tone of the column under pixel x of a plot Width wide; -1
+    // outside.
+    int ToneAt(int x) const;
+};
 
 // kbit/s of a total of bits per symbol.
 constexpr double LineRateKbps(int bitsPerSymbol)
@@ -100,8 +129,8 @@ struct TWaterfallRows {
 struct TRatePoint {
     std::int64_t TimeMs = 0;
     bool Completed = false;
-    int UpBits = 0;   // total bits per symbol of tones 0 to 31
-    int DownBits = 0; // of tones 32 to 512
+    int UpBits = 0;   // total bits per symbol of the upstream bands' tones
+    int DownBits = 0; // of every other tone
 
     double UpKbps() const { return LineRateKbps(UpBits); }
     double DownKbps() const { return LineRateKbps(DownBits); }
@@ -132,6 +161,12 @@ public:
     int DropOlderThan(std::int64_t timeMs);
 
     int Count() const { return int(FRates.size()); }
+    // The longest line among the readings held (513 while there are none),
+    // and the newest reading's spacing and band plan.
+    int ToneCount() const { return FToneCount; }
+    double SpacingKHz() const { return FSpacingKHz; }
+    const TBandPlan& Bands() const { return FBands; }
+    TToneColumns Columns(int width) const { return {FToneCount, width}; }
     int CompleteCount() const { return FCompleteCount; }
 
     // Row 0 is the newest reading.
@@ -148,6 +183,16 @@ public:
     int Changes(int tone) const { return FChanges[std::size_t(tone)]; }
     int TotalChanges() const { return FTotalChanges; }
 
+    // What a binned column shows of tones first to end - 1: the highest
+    // latest bits, maximum or change count, or the lowest minimum, with the
+    // tone it belongs to (the first such tone).
+    enum class TFigure { Latest, Max, Min, Changes };
+    std::pair<int, int> ColumnValue(TFigure figure, int first, int end) const;
+    // The same in a waterfall row: the lowest bits, so a tone that dropped
+    // shows in its column's colour (the envelope's bars keep the highest);
+    // -1 for an incomplete cycle.
+    std::pair<int, int> ColumnBits(int row, int first, int end) const;
+
     // Oldest first.
     const std::deque<TRatePoint>& Rates() const { return FRates; }
     // The row (0 the newest) of the reading taken nearest to a time; -1
@@ -163,7 +208,7 @@ public:
     // in sampling shows as a gap, the rest of its length.
     std::int64_t CoverMs() const { return UsualIntervalMs() * 3 / 2; }
 
-    // The waterfall: 513 pixels wide, one row per reading, newest at the top,
+    // The waterfall: a pixel per tone wide, one row per reading, newest at the top,
     // each pixel's index its bits (16: incomplete); the colour table is
     // BitsColor's. Shares the figures' memory: valid until the next change.
     QImage Waterfall() const;
@@ -183,6 +228,7 @@ public:
     // The waterfall drawn `width` pixels wide over these rows without
     // smoothing: each pixel the colour of its reading's bits, the incomplete
     // grey, or white where no reading was taken.
+    // A long line's columns show the lowest bits of their tones.
     QImage ScaledWaterfall(const TWaterfallRows& rows, int width) const;
     QImage ScaledWaterfall(QSize size) const { return ScaledWaterfall(WaterfallRows(size.height()), size.width()); }
     // The row and the tone under a point of a waterfall drawn `size` large
@@ -194,6 +240,10 @@ private:
     static constexpr int IncompleteIndex = MaxToneBits + 1;
 
     void GrowRows();
+    // Widens every row for a line of more tones; the old rows' new tones
+    // stay 0 bits (or incomplete).
+    void GrowTones(int tones);
+    int Stride() const { return (FToneCount + 3) / 4 * 4; }
     const std::uint8_t* RowBits(int row) const;
     void CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign);
     const std::uint8_t* NewestComplete() const;
@@ -209,7 +259,10 @@ private:
     // How many complete readings loaded each tone with each number of bits:
     // maximum and minimum stay right when the oldest reading leaves.
     std::vector<std::array<int, MaxToneBits + 1>> FHistogram;
-    std::array<std::uint8_t, ToneCount> FLatest{};
-    std::array<int, ToneCount> FChanges{};
+    std::vector<std::uint8_t> FLatest;
+    std::vector<int> FChanges;
+    int FToneCount = ::ToneCount;
+    double FSpacingKHz = ToneSpacingKHz;
+    TBandPlan FBands = ZyxelBandPlan();
     int FTotalChanges = 0;
 };

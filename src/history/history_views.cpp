@@ -54,6 +54,15 @@ int StepDecimals(double step)
     return decimals;
 }
 
+// A direction's bands as the trend's legend names them: "0-31, 870-1205".
+QString BandsText(const std::vector<TToneBand>& bands)
+{
+    QStringList parts;
+    for (const TToneBand& band : bands)
+        parts << QStringLiteral("%1-%2").arg(band.First).arg(band.Last);
+    return parts.join(QStringLiteral(", "));
+}
+
 void DrawSwatch(QPainter& painter, int x, int y, int size, QRgb colour, const QString& text)
 {
     painter.fillRect(QRect(x, y, size, size - 2), QColor(colour));
@@ -65,12 +74,17 @@ void DrawSwatch(QPainter& painter, int x, int y, int size, QRgb colour, const QS
 
 double TToneViewLayout::ToneX(int tone) const
 {
-    return Plot.left() + double(tone) * Plot.width() / ToneCount;
+    return Plot.left() + double(tone) * Plot.width() / Columns.Tones;
 }
 
 int TToneViewLayout::ToneAt(int x) const
 {
-    return THistoryFigures::ToneAt(x - Plot.left(), Plot.width());
+    return Columns.ToneAt(x - Plot.left());
+}
+
+double TToneViewLayout::ColumnX(int column) const
+{
+    return Columns.Binned() ? double(Plot.left() + column) : ToneX(column);
 }
 
 double TToneViewLayout::ValueY(double value) const
@@ -92,6 +106,9 @@ std::pair<int, int> THistoryToneView::CellAt(QPoint point) const
     const TToneViewLayout layout = Layout(rect());
     if (!layout.Plot.contains(point))
         return {-1, -1};
+    const int column = point.x() - layout.Plot.left();
+    if (layout.Columns.Binned())
+        return {-1, ShownTone(layout.Columns, column, -1)};
     return {-1, layout.ToneAt(point.x())};
 }
 
@@ -123,6 +140,7 @@ TToneViewLayout THistoryToneView::Layout(const QRect& area) const
     const int right = legend > 0 ? legend + 2 * lh : lh;
     layout.Plot = QRect(area.left() + left, area.top() + 3 * lh, std::max(1, area.width() - left - right),
                         std::max(1, area.height() - 6 * lh));
+    layout.Columns = FFigures.Columns(layout.Plot.width());
     if (legend > 0)
         layout.Legend = QRect(layout.Plot.right() + 1 + lh, layout.Plot.top(), legend, layout.Plot.height());
     return layout;
@@ -148,14 +166,21 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     painter.restore();
     painter.drawRect(plot.adjusted(-1, -1, 0, 0));
 
-    // Tone axis: ticks every 32 tones, labels as often as they fit.
-    const double perTone = double(plot.width()) / ToneCount;
+    // Tone axis: ticks every 32 tones, labels as often as they fit. A
+    // longer line ticks at round tone numbers, each labelled.
+    const int tones = layout.Columns.Tones;
+    const double perTone = double(plot.width()) / tones;
     const int labelWidth = painter.fontMetrics().horizontalAdvance(QStringLiteral("0000"));
+    int tick = ToneTick;
     int labelEvery = ToneTick;
-    while (labelEvery * perTone < labelWidth && labelEvery < ToneCount)
+    if (tones > ToneCount) {
+        tick = NiceStep(1.5 * labelWidth / perTone);
+        labelEvery = tick;
+    }
+    while (labelEvery * perTone < labelWidth && labelEvery < tones)
         labelEvery *= 2;
     const int axisY = plot.bottom() + 1;
-    for (int tone = 0; tone < ToneCount; tone += ToneTick) {
+    for (int tone = 0; tone < tones; tone += tick) {
         const int x = int(std::lround(layout.ToneX(tone) + perTone / 2));
         painter.drawLine(x, axisY, x, axisY + lh / 3);
         if (tone % labelEvery == 0)
@@ -163,20 +188,40 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
                              QString::number(tone));
     }
     painter.drawText(QRect(plot.left(), axisY + lh * 3 / 2, plot.width(), lh), Qt::AlignCenter,
-                     QStringLiteral("Tone (%1 kHz apart; frequency = tone × %1 kHz)").arg(QString::number(ToneSpacingKHz)));
+                     QStringLiteral("Tone (%1 kHz apart; frequency = tone × %1 kHz)").arg(QString::number(FFigures.SpacingKHz())));
 
-    // The boundary between upstream and downstream tones, marked above the
-    // plot and as a dashed line through it.
-    const int boundary = int(std::lround(layout.ToneX(UpstreamToneCount)));
-    painter.drawText(QRect(boundary - 200 - lh / 4, plot.top() - lh - 2, 200, lh), Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("up"));
-    painter.drawText(QRect(boundary + lh / 4, plot.top() - lh - 2, 200, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("down"));
-    painter.drawLine(boundary, plot.top() - lh, boundary, plot.top() - 1);
-    painter.save();
-    painter.setPen(QPen(QColor(0xFF808080), 1, Qt::DashLine));
-    painter.drawLine(boundary, plot.top(), boundary, plot.bottom());
-    painter.restore();
+    // Where the direction changes from one tone to the next (at an
+    // upstream band's edges: tones outside every band count as downstream,
+    // as their colour does), a mark above the plot names the direction on
+    // its right (and, at the first, the one on its left), and a dashed line
+    // runs through the plot.
+    const TBandPlan& plan = FFigures.Bands();
+    std::vector<int> edges;
+    for (const TToneBand& band : plan.Upstream) {
+        for (const int tone : {band.First, band.Last + 1}) {
+            if (tone > 0 && tone < tones && IsUpstreamTone(plan, tone) != IsUpstreamTone(plan, tone - 1))
+                edges.push_back(tone);
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    const auto directionText = [](bool up) { return up ? QStringLiteral("up") : QStringLiteral("down"); };
+    bool first = true;
+    for (const int start : edges) {
+        const bool up = IsUpstreamTone(plan, start);
+        const int boundary = int(std::lround(layout.ToneX(start)));
+        if (first)
+            painter.drawText(QRect(boundary - 200 - lh / 4, plot.top() - lh - 2, 200, lh),
+                             Qt::AlignRight | Qt::AlignVCenter, directionText(IsUpstreamTone(plan, start - 1)));
+        first = false;
+        painter.drawText(QRect(boundary + lh / 4, plot.top() - lh - 2, 200, lh), Qt::AlignLeft | Qt::AlignVCenter,
+                         directionText(up));
+        painter.drawLine(boundary, plot.top() - lh, boundary, plot.top() - 1);
+        painter.save();
+        painter.setPen(QPen(QColor(0xFF808080), 1, Qt::DashLine));
+        painter.drawLine(boundary, plot.top(), boundary, plot.bottom());
+        painter.restore();
+    }
 }
 
 void THistoryToneView::DrawValueAxis(QPainter& painter, const TToneViewLayout& layout, const QString& title) const
@@ -214,19 +259,19 @@ int THistoryToneView::DrawToneLegend(QPainter& painter, const TToneViewLayout& l
     return y + 3 * lh / 2;
 }
 
-template <typename Value>
-void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout, Value value) const
+void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout, THistoryFigures::TFigure figure) const
 {
     const QColor up = ToQColor(ToneColor(0));
     const QColor down = ToQColor(ToneColor(UpstreamToneCount));
     const double base = layout.ValueY(0);
-    for (int tone = 0; tone < ToneCount; ++tone) {
-        const int v = value(tone);
+    const TToneColumns& columns = layout.Columns;
+    for (int c = 0; c < columns.Count(); ++c) {
+        const auto [tone, v] = FFigures.ColumnValue(figure, columns.FirstTone(c), columns.EndTone(c));
         if (v <= 0)
             continue;
         const double top = layout.ValueY(v);
-        const QRectF bar(QPointF(layout.ToneX(tone), top), QPointF(layout.ToneX(tone + 1), base));
-        painter.fillRect(bar, tone < UpstreamToneCount ? up : down);
+        const QRectF bar(QPointF(layout.ColumnX(c), top), QPointF(layout.ColumnX(c + 1), base));
+        painter.fillRect(bar, IsUpstreamTone(FFigures.Bands(), tone) ? up : down);
     }
 }
 
@@ -354,7 +399,17 @@ std::pair<int, int> TWaterfallView::CellAt(QPoint point) const
     const TToneViewLayout layout = Layout(rect());
     if (!layout.Plot.contains(point))
         return {-1, -1};
-    return {Rows(layout.Plot.height()).At(point.y() - layout.Plot.top()), layout.ToneAt(point.x())};
+    const int row = Rows(layout.Plot.height()).At(point.y() - layout.Plot.top());
+    if (layout.Columns.Binned())
+        return {row, ShownTone(layout.Columns, point.x() - layout.Plot.left(), row)};
+    return {row, layout.ToneAt(point.x())};
+}
+
+int TWaterfallView::ShownTone(const TToneColumns& columns, int column, int row) const
+{
+    if (row < 0)
+        return columns.FirstTone(column);
+    return FFigures.ColumnBits(row, columns.FirstTone(column), columns.EndTone(column)).first;
 }
 
 // --- envelope ---
@@ -372,16 +427,20 @@ void TEnvelopeView::Draw(QPainter& painter, const QRect& area) const
     painter.fillRect(area, Qt::white);
     DrawValueAxis(painter, layout, QStringLiteral("Bits per tone"));
     if (FFigures.CompleteCount() > 0) {
-        DrawBars(painter, layout, [this](int tone) { return FFigures.Latest(tone); });
-        // Maximum and minimum as steps across each tone's column.
+        DrawBars(painter, layout, THistoryFigures::TFigure::Latest);
+        // Maximum and minimum as steps across each column: on a binned line
+        // its highest maximum and its lowest minimum.
         QPainterPath maximum;
         QPainterPath minimum;
-        for (int tone = 0; tone < ToneCount; ++tone) {
-            const double x0 = layout.ToneX(tone);
-            const double x1 = layout.ToneX(tone + 1);
-            const double yMax = layout.ValueY(FFigures.Max(tone));
-            const double yMin = layout.ValueY(FFigures.Min(tone));
-            if (tone == 0) {
+        const TToneColumns& columns = layout.Columns;
+        for (int c = 0; c < columns.Count(); ++c) {
+            const int first = columns.FirstTone(c);
+            const int end = columns.EndTone(c);
+            const double x0 = layout.ColumnX(c);
+            const double x1 = layout.ColumnX(c + 1);
+            const double yMax = layout.ValueY(FFigures.ColumnValue(THistoryFigures::TFigure::Max, first, end).second);
+            const double yMin = layout.ValueY(FFigures.ColumnValue(THistoryFigures::TFigure::Min, first, end).second);
+            if (c == 0) {
                 maximum.moveTo(x0, yMax);
                 minimum.moveTo(x0, yMin);
             }
@@ -412,7 +471,17 @@ void TEnvelopeView::Draw(QPainter& painter, const QRect& area) const
     }
 }
 
+int TEnvelopeView::ShownTone(const TToneColumns& columns, int column, int) const
+{
+    return FFigures.ColumnValue(THistoryFigures::TFigure::Latest, columns.FirstTone(column), columns.EndTone(column)).first;
+}
+
 // --- change counts ---
+
+int TChangesView::ShownTone(const TToneColumns& columns, int column, int) const
+{
+    return FFigures.ColumnValue(THistoryFigures::TFigure::Changes, columns.FirstTone(column), columns.EndTone(column)).first;
+}
 
 QString TChangesView::Title(int total)
 {
@@ -422,7 +491,7 @@ QString TChangesView::Title(int total)
 int TChangesView::ValueTop() const
 {
     int most = 0;
-    for (int tone = 0; tone < ToneCount; ++tone)
+    for (int tone = 0; tone < FFigures.ToneCount(); ++tone)
         most = std::max(most, FFigures.Changes(tone));
     // A round top a little above the highest bar.
     if (most < 5)
@@ -441,7 +510,7 @@ void TChangesView::Draw(QPainter& painter, const QRect& area) const
     const TToneViewLayout layout = Layout(area);
     painter.fillRect(area, Qt::white);
     DrawValueAxis(painter, layout, QStringLiteral("Changes"));
-    DrawBars(painter, layout, [this](int tone) { return FFigures.Changes(tone); });
+    DrawBars(painter, layout, THistoryFigures::TFigure::Changes);
     DrawFrame(painter, area, layout, Title(FFigures.TotalChanges()));
     DrawToneLegend(painter, layout);
 }
@@ -522,8 +591,8 @@ void TTrendView::Rebuild()
         QString name;
         QColor colour;
         bool up;
-    } directions[] = {{QStringLiteral("Upstream (tones 0-%1)").arg(FirstDownstreamTone - 1), ToQColor(ToneColor(0)), true},
-                      {QStringLiteral("Downstream (tones %1-%2)").arg(FirstDownstreamTone).arg(LastTone),
+    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(ToneColor(0)), true},
+                      {QStringLiteral("Downstream (tones %1)").arg(BandsText(FFigures.Bands().Downstream)),
                        ToQColor(ToneColor(FirstDownstreamTone)), false}};
     for (const auto& direction : directions) {
         // One line per run; only the first names the direction in the legend.

@@ -23,10 +23,14 @@ struct TToneViewLayout {
     QRect Legend; // empty when the view has none
     int LineHeight = 0;
     int ValueTop = 1; // the value at the plot's top edge
+    TToneColumns Columns; // the tones of each pixel column
 
     // The left edge of a tone's column, and the tone under an x; -1 outside.
     double ToneX(int tone) const;
     int ToneAt(int x) const;
+    // The left edge of a drawn column: a pixel each on a binned line, a
+    // tone's width otherwise.
+    double ColumnX(int column) const;
     // The height of a value above the plot's bottom edge.
     double ValueY(double value) const;
 };
@@ -65,9 +69,15 @@ protected:
     // Swatches for upstream and downstream bars; returns where the next
     // legend entry goes.
     int DrawToneLegend(QPainter& painter, const TToneViewLayout& layout) const;
-    // One bar per tone from 0 to value(tone), in the tone's colour.
-    template <typename Value>
-    void DrawBars(QPainter& painter, const TToneViewLayout& layout, Value value) const;
+    // One bar per column from 0 to the figure's value, in the colour of
+    // the direction of the tone whose value it shows.
+    void DrawBars(QPainter& painter, const TToneViewLayout& layout, THistoryFigures::TFigure figure) const;
+    // The tone a binned column shows in a row (-1: the view has no rows):
+    // the hover read-out names it.
+    virtual int ShownTone(const TToneColumns& columns, int column, int /*row*/) const
+    {
+        return columns.FirstTone(column);
+    }
 
     const THistoryFigures& FFigures;
 };
@@ -96,6 +106,7 @@ public:
 protected:
     int LeftMargin(const QFontMetrics& metrics) const override;
     int LegendWidth(const QFontMetrics& metrics) const override;
+    int ShownTone(const TToneColumns& columns, int column, int row) const override;
 
 private:
     std::int64_t FFromMs = 0;
@@ -119,6 +130,7 @@ public:
 protected:
     int ValueTop() const override { return MaxToneBits; }
     int LegendWidth(const QFontMetrics& metrics) const override;
+    int ShownTone(const TToneColumns& columns, int column, int row) const override;
 };
 
 class TChangesView : public THistoryToneView {
@@ -131,6 +143,7 @@ public:
 protected:
     int ValueTop() const override;
     int LegendWidth(const QFontMetrics& metrics) const override;
+    int ShownTone(const TToneColumns& columns, int column, int row) const override;
 };
 
 // The line-rate trend: upstream and downstream rate over time, kbit/s on the

@@ -515,11 +515,12 @@ void THistoryWindow::ShowCell(int row, int tone)
     QString frequency = captions.Frequency;
     QString bits = captions.Bits;
     const bool haveRow = row >= 0 && row < FFigures.Count();
-    const bool haveTone = tone >= 0 && tone < ToneCount;
+    const bool haveTone = tone >= 0 && tone < FFigures.ToneCount();
+    const double spacing = FFigures.SpacingKHz();
     const auto timeOf = [this](int r) { return QStringLiteral("Time:   ") + TimeText(FFigures.Row(r).TimeMs); };
     if (haveTone) {
-        toneText = HoverTexts(tone, 0, 0).Tone;
-        frequency = HoverTexts(tone, 0, 0).Frequency;
+        toneText = HoverTexts(tone, 0, 0, spacing).Tone;
+        frequency = HoverTexts(tone, 0, 0, spacing).Frequency;
     }
     switch (View()) {
     case Waterfall:

@@ -409,3 +409,128 @@ TEST(HistoryFigures, ARowOfManyReadingsShowsTheLineAndItsOutages)
 }
 
 } // namespace
+
+namespace {
+
+// A VDSL2 plan with a gap between the bands of each direction.
+TBandPlan VdslPlan()
+{
+    return {{{0, 31}, {870, 1205}}, {{33, 859}}};
+}
+
+// A 4096-tone reading: every tone 10 bits but `notch`, which carries `bits`.
+TReading LongReading(int minute, int notch, int bits)
+{
+    TReading reading = R(minute, true, {});
+    reading.Bits.assign(4096, 10);
+    reading.Bits[std::size_t(notch)] = std::uint8_t(bits);
+    reading.SpacingKHz = 8.625;
+    reading.Bands = VdslPlan();
+    return reading;
+}
+
+} // namespace
+
+// A tone that dropped is drawn in its column however many tones share it:
+// the waterfall's colour is the column's lowest bits, the envelope's least
+// line its lowest minimum, the change count its most changes.
+TEST(HistoryFigures, BinnedColumnsKeepAOneToneNotch)
+{
+    const struct {
+        int width, notch;
+    } cases[] = {{500, 2001}, {500, 0}, {500, 4095}, {1000, 1234}, {4095, 4094}, {64, 77}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " columns, notch at " << c.notch);
+        THistoryFigures figures;
+        figures.Reset({LongReading(0, c.notch, 0), LongReading(1, c.notch, 10), LongReading(2, c.notch, 0)});
+        ASSERT_EQ(figures.ToneCount(), 4096);
+        const TToneColumns columns = figures.Columns(c.width);
+        ASSERT_TRUE(columns.Binned());
+        const int column = columns.ColumnOf(c.notch);
+        const int first = columns.FirstTone(column), end = columns.EndTone(column);
+        ASSERT_TRUE(first <= c.notch && c.notch < end) << first << "-" << end;
+        EXPECT_EQ(columns.ToneAt(column), first);
+        using F = THistoryFigures::TFigure;
+        EXPECT_EQ(figures.ColumnValue(F::Min, first, end), std::make_pair(c.notch, 0));
+        EXPECT_EQ(figures.ColumnValue(F::Changes, first, end), std::make_pair(c.notch, 2));
+        EXPECT_EQ(figures.ColumnValue(F::Max, first, end).second, 10);
+        EXPECT_EQ(figures.ColumnBits(0, first, end), std::make_pair(c.notch, 0));
+        EXPECT_EQ(figures.ColumnBits(1, first, end).second, 10);
+        const QImage scaled = figures.ScaledWaterfall(figures.WaterfallRows(3), c.width);
+        EXPECT_EQ(scaled.pixel(column, 0), BitsColor(0));
+        EXPECT_EQ(scaled.pixel(column, 1), BitsColor(10));
+        const int other = column > 0 ? column - 1 : column + 1;
+        EXPECT_EQ(scaled.pixel(other, 0), BitsColor(10));
+        EXPECT_EQ(figures.ColumnValue(F::Min, columns.FirstTone(other), columns.EndTone(other)).second, 10);
+        EXPECT_EQ(figures.ColumnValue(F::Changes, columns.FirstTone(other), columns.EndTone(other)).second, 0);
+    }
+}
+
+// Columns cover every tone once; today's line is never binned.
+TEST(HistoryFigures, ToneColumnsCoverEachToneOnce)
+{
+    const struct {
+        int tones, width, count;
+    } cases[] = {{513, 300, 513}, {513, 1026, 513}, {4096, 500, 500}, {4096, 4096, 4096}, {8192, 777, 777}, {1024, 3, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.tones << " tones in " << c.width);
+        const TToneColumns columns{c.tones, c.width};
+        ASSERT_EQ(columns.Count(), c.count);
+        int next = 0;
+        for (int column = 0; column < columns.Count(); ++column) {
+            ASSERT_EQ(columns.FirstTone(column), next);
+            next = columns.EndTone(column);
+            ASSERT_EQ(columns.ColumnOf(columns.FirstTone(column)), column);
+            ASSERT_EQ(columns.ColumnOf(next - 1), column);
+        }
+        EXPECT_EQ(next, c.tones);
+    }
+}
+
+// Directions come from the reading's band plan: the colours and the split
+// of the line rate into upstream and downstream.
+TEST(HistoryFigures, BandPlanGivesTheDirectionOfEachTone)
+{
+    const struct {
+        const char* plan;
+        TBandPlan bands;
+        int tone;
+        bool up;
+    } cases[] = {
+        {"ZyXEL", ZyxelBandPlan(), 0, true},      {"ZyXEL", ZyxelBandPlan(), 31, true},
+        {"ZyXEL", ZyxelBandPlan(), 32, false},    {"ZyXEL", ZyxelBandPlan(), 512, false},
+        {"VDSL", VdslPlan(), 31, true},           {"VDSL, gap", VdslPlan(), 32, false},
+        {"VDSL", VdslPlan(), 33, false},          {"VDSL", VdslPlan(), 859, false},
+        {"VDSL, gap", VdslPlan(), 869, false},    {"VDSL", VdslPlan(), 870, true},
+        {"VDSL", VdslPlan(), 1205, true},         {"VDSL, beyond", VdslPlan(), 1206, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.plan << " tone " << c.tone);
+        EXPECT_EQ(IsUpstreamTone(c.bands, c.tone), c.up);
+        EXPECT_EQ(ToneColor(c.bands, c.tone), c.up ? clGreen : clBlue);
+    }
+    // Every tone 10 bits: 32 + 336 upstream tones, the rest downstream.
+    THistoryFigures figures;
+    figures.Reset({LongReading(0, 0, 10)});
+    EXPECT_EQ(figures.Row(0).UpBits, 368 * 10);
+    EXPECT_EQ(figures.Row(0).DownBits, (4096 - 368) * 10);
+    EXPECT_EQ(figures.Bands(), VdslPlan());
+    EXPECT_EQ(figures.SpacingKHz(), 8.625);
+}
+
+// A longer line arriving after today's widens the rows held: the old rows'
+// new tones are 0 bits, or incomplete.
+TEST(HistoryFigures, ALongerLineWidensTheRowsHeld)
+{
+    THistoryFigures figures;
+    figures.Reset({R(0, true, {{100, 7}}), R(1, false, {}), LongReading(2, 3000, 4)});
+    ASSERT_EQ(figures.ToneCount(), 4096);
+    const struct {
+        int row, tone, bits;
+    } cases[] = {{2, 100, 7}, {2, 3000, 0}, {1, 3000, -1}, {1, 100, -1}, {0, 3000, 4}, {0, 100, 10}};
+    for (const auto& c : cases)
+        EXPECT_EQ(figures.Bits(c.row, c.tone), c.bits) << c.row << "/" << c.tone;
+    EXPECT_EQ(figures.Changes(3000), 1); // 0 then 4
+    EXPECT_EQ(figures.Min(3000), 0);
+    EXPECT_EQ(figures.Waterfall().width(), 4096);
+}

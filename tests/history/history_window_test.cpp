@@ -569,3 +569,87 @@ TEST_F(HistoryWindowTest, EventsViewListsTheEventsAndShowsTheChosenOnTheWaterfal
                                  "3 incomplete cycles", "100 of 100 loaded tones changed"})
         EXPECT_TRUE(out.contains(QLatin1String(expected))) << expected << "\n" << out.toStdString();
 }
+
+namespace {
+
+// A VDSL2 line of 4096 tones at 8.625 kHz: every tone 10 bits but `notch`.
+TReading LongReading(std::int64_t minutesAgo, int notch, int bits)
+{
+    TReading r = Reading(minutesAgo);
+    r.Bits.assign(4096, 10);
+    r.Bits[std::size_t(notch)] = std::uint8_t(bits);
+    r.SpacingKHz = 8.625;
+    r.Bands = {{{0, 31}, {870, 1205}}, {{33, 859}}};
+    r.Mode = QStringLiteral("VDSL2 17a");
+    return r;
+}
+
+} // namespace
+
+// On a line longer than the plot is wide, the pointer over a column names
+// the tone whose value the column shows, at the line's own spacing; the
+// bars take their colour from the line's band plan.
+TEST_F(HistoryWindowTest, LongLineReadOutAndBandColours)
+{
+    constexpr int Notch = 2001;
+    Record({LongReading(3, Notch, 0), LongReading(2, Notch, 10), LongReading(1, Notch, 0)});
+    auto window = Open(FStore);
+    const auto label = [&window](const char* name) { return window->findChild<QLabel*>(name)->text(); };
+    const auto texts = [](int tone, int bits) { return HoverTexts(tone, 0, bits, 8.625); };
+    const struct {
+        const char* name;
+        THistoryWindow::TView view;
+        bool firstOfColumn; // the read-out names the column's first tone, not the notch
+        QString bits;
+    } cases[] = {
+        {"waterfall: the lowest bits", THistoryWindow::Waterfall, false, texts(Notch, 0).Bits},
+        {"envelope: the highest latest", THistoryWindow::Envelope, true, texts(0, 10).Bits + " (least 10, most 10)"},
+        {"bit changes: the most", THistoryWindow::Changes, false, "Changes:   2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        auto* view = static_cast<THistoryToneView*>(window->CurrentView());
+        const TToneViewLayout l = view->Layout(view->rect());
+        ASSERT_TRUE(l.Columns.Binned());
+        const int column = l.Columns.ColumnOf(Notch);
+        const int y = c.view == THistoryWindow::Waterfall
+                          ? l.Plot.top() + int(window->WaterfallView()->Rows(l.Plot.height()).Y(Now - Minute)) - 2
+                          : l.Plot.center().y();
+        const QPoint at(l.Plot.left() + column, y);
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        const int tone = c.firstOfColumn ? l.Columns.FirstTone(column) : Notch;
+        EXPECT_EQ(label("lbTone"), texts(tone, 0).Tone);
+        EXPECT_EQ(label("lbFrequency"), texts(tone, 0).Frequency);
+        EXPECT_EQ(label("lbBits"), c.bits);
+    }
+    EXPECT_EQ(texts(1000, 0).Frequency, HoverTexts(2000, 0, 0).Frequency); // twice 4.3125 kHz apart
+
+    // Envelope bars: green in both upstream bands, blue downstream and in
+    // the gap between the bands.
+    window->SetView(THistoryWindow::Envelope);
+    QApplication::processEvents();
+    auto* view = static_cast<THistoryToneView*>(window->CurrentView());
+    const TToneViewLayout l = view->Layout(view->rect());
+    const QImage picture = view->grab().toImage();
+    const int y = int(std::lround(l.ValueY(5)));
+    const struct {
+        int tone;
+        TColor colour;
+    } bars[] = {{10, clGreen}, {500, clBlue}, {1000, clGreen}, {1200, clGreen}, {3000, clBlue}};
+    for (const auto& b : bars) {
+        const int x = l.Plot.left() + l.Columns.ColumnOf(b.tone);
+        EXPECT_EQ(QColor(picture.pixel(x, y)), ToQColor(b.colour)) << "tone " << b.tone;
+    }
+    // Above the plot, a mark where the direction changes (and only there).
+    const struct {
+        int tone;
+        bool marked;
+    } marks[] = {{32, true}, {870, true}, {1206, true}, {600, false}, {1600, false}, {3000, false}};
+    for (const auto& m : marks) {
+        const QColor above(picture.pixel(int(std::lround(l.ToneX(m.tone))), l.Plot.top() - l.LineHeight / 2));
+        EXPECT_EQ(above == QColor(Qt::black), m.marked) << "tone " << m.tone;
+    }
+}
