@@ -253,4 +253,20 @@ std::optional<std::string> FamilyReply(Family family, Profile profile, const Fam
     return std::nullopt;
 }
 
+std::size_t FamilyTableStart(const std::string& reply)
+{
+    std::size_t start = 0;
+    bool lastHadDigit = true;
+    for (std::size_t pos = 0; pos < reply.size();) {
+        const std::size_t end = std::min(reply.find('\n', pos), reply.size() - 1) + 1;
+        const bool hasDigit = std::any_of(reply.begin() + std::ptrdiff_t(pos), reply.begin() + std::ptrdiff_t(end),
+            [](char c) { return c >= '0' && c <= '9'; });
+        if (hasDigit && !lastHadDigit)
+            start = pos;
+        lastHadDigit = hasDigit;
+        pos = end;
+    }
+    return start;
+}
+
 } // namespace routersim

@@ -45,4 +45,8 @@ FamilyPrompts PromptsFor(Family family);
 std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
     const std::string& command);
 
+// Where the table of a bits reply starts: after the last line without a
+// digit that a line with one follows (the column heads, "nData=\"").
+std::size_t FamilyTableStart(const std::string& reply);
+
 } // namespace routersim

@@ -80,6 +80,26 @@ std::string TableLine(int line, const BitLoading& bits)
     return s;
 }
 
+char SpoiltDigit(const ReplyFaults& faults, std::mt19937& rng)
+{
+    const auto roll = rng() % 8;
+    if (faults.garbage && roll == 0)
+        return Garbage[rng() % Garbage.size()];
+    if (faults.iacData && roll == 1)
+        return '\xff';
+    return 0;
+}
+
+std::string SpoilDigits(std::string text, const ReplyFaults& faults, std::uint32_t faultSeed)
+{
+    std::mt19937 rng(faultSeed);
+    for (char& c : text)
+        if (c >= '0' && c <= '9')
+            if (const char spoilt = SpoiltDigit(faults, rng))
+                c = spoilt;
+    return text;
+}
+
 Reply BuildReply(ReplyKind kind, const LineReading& reading, const ReplyFaults& faults,
                  std::uint32_t faultSeed)
 {
@@ -98,12 +118,8 @@ Reply BuildReply(ReplyKind kind, const LineReading& reading, const ReplyFaults& 
             // Digit positions: `first` holds tone odd+1, `first + 1` tone odd.
             for (int d = 0; d < 2; ++d) {
                 const int tone = d == 0 ? odd + 1 : odd;
-                const auto roll = rng() % 8;
-                if (faults.garbage && roll == 0) {
-                    s[first + d] = Garbage[rng() % Garbage.size()];
-                    reply.served[tone] = 0;
-                } else if (faults.iacData && roll == 1) {
-                    s[first + d] = '\xff';
+                if (const char spoilt = SpoiltDigit(faults, rng)) {
+                    s[first + d] = spoilt;
                     reply.served[tone] = 0;
                 }
             }

@@ -18,6 +18,7 @@
 #include "router_sim/line_model.h"
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,14 @@ struct Reply {
 
     std::string Text() const { return header + table; }
 };
+
+// What the faults put in place of a digit, or 0 to leave it; takes one or
+// two numbers from `rng`.
+char SpoiltDigit(const ReplyFaults& faults, std::mt19937& rng);
+
+// `text` with its decimal digits spoilt as a table's are, for replies laid
+// out otherwise.
+std::string SpoilDigits(std::string text, const ReplyFaults& faults, std::uint32_t faultSeed);
 
 // `faultSeed` chooses which digits the faults replace.
 Reply BuildReply(ReplyKind kind, const LineReading& reading, const ReplyFaults& faults,

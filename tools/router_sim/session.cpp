@@ -256,14 +256,11 @@ bool Session::Flood(const std::string& block)
     return false;
 }
 
-bool Session::ServeReply(ReplyKind kind)
+bool Session::SendReply(ReplyKind kind, const std::string& header, const std::string& table,
+                        const std::vector<std::string>& runOn)
 {
     const Options& o = FRouter.options;
-    const auto index = FRouter.nextReading++;
-    const auto reading = FRouter.model.Reading(index);
-    const Reply reply = BuildReply(kind, reading, {o.garbage, o.iacData}, o.seed * 2654435761u + index);
-    const std::string text = reply.Text();
-
+    const std::string text = header + table;
     if (Hits(o.drop, kind)) {
         SendText(std::string_view(text).substr(0, text.size() / 2));
         return false;
@@ -276,18 +273,18 @@ bool Session::ServeReply(ReplyKind kind)
     if (Hits(o.trickle, kind)) {
         // A byte at a time, each well within a client's wait for the next,
         // and never the prompt.
-        for (int line = -1;; line = (line + 1) % TableLines) {
-            const std::string text = line < 0 ? reply.header : TableLine(line, reading.bits) + "\r\n";
+        for (std::size_t line = runOn.size();; line = (line + 1) % runOn.size()) {
+            const std::string& text = line == runOn.size() ? header : runOn[line];
             for (const char c : text)
                 if (!SendText(std::string_view(&c, 1)) || !Pause(o.trickleMs))
                     return false;
         }
     }
     if (Hits(o.endless, kind)) {
-        if (!SendText(reply.header))
+        if (!SendText(header))
             return false;
-        for (int line = 0;; line = (line + 1) % TableLines) {
-            if (!SendText(TableLine(line, reading.bits) + "\r\n"))
+        for (std::size_t line = 0;; line = (line + 1) % runOn.size()) {
+            if (!SendText(runOn[line]))
                 return false;
             if (!Pause(std::max(o.pauseMs, EndlessLinePauseMs)))
                 return false;
@@ -298,12 +295,23 @@ bool Session::ServeReply(ReplyKind kind)
         // Commands in the middle of a reply, each byte in its own packet: the
         // client must take them out without losing its place in the text.
         using namespace telnet;
-        if (!SendText(reply.header) || !SendCommand(Bytes({IAC, NOP}))
-            || !SendCommand(Bytes({IAC, WILL, SGA})) || !SendText(reply.table))
-            return false;
-    } else if (!SendText(text)) {
-        return false;
+        return SendText(header) && SendCommand(Bytes({IAC, NOP})) && SendCommand(Bytes({IAC, WILL, SGA}))
+               && SendText(table);
     }
+    return SendText(text);
+}
+
+bool Session::ServeReply(ReplyKind kind)
+{
+    const Options& o = FRouter.options;
+    const auto index = FRouter.nextReading++;
+    const auto reading = FRouter.model.Reading(index);
+    const Reply reply = BuildReply(kind, reading, {o.garbage, o.iacData}, o.seed * 2654435761u + index);
+    std::vector<std::string> runOn;
+    for (int line = 0; line < TableLines; ++line)
+        runOn.push_back(TableLine(line, reading.bits) + "\r\n");
+    if (!SendReply(kind, reply.header, reply.table, runOn))
+        return false;
     // Recorded before the prompt goes out, so a client that has read the
     // prompt finds the record already there.
     FRouter.served.Record(kind, reply.served);

@@ -65,10 +65,16 @@ private:
     bool WaitReady(short events);
     bool ReadMore();
     std::optional<std::string> ReadLine(Echo echo);
+    // Sends a reply, `header` and then `table`, with the faults that hit
+    // `kind`: cut off, stalled, running on for ever over `runOn` (lines with
+    // their CR LF) or with telnet commands inside. False when the session
+    // ends there.
+    bool SendReply(ReplyKind kind, const std::string& header, const std::string& table,
+                   const std::vector<std::string>& runOn);
     bool ServeReply(ReplyKind kind);
     // The other families: their login, shell steps and command line.
     void RunFamily();
-    bool ServeFamilyReply(const std::string& command, const std::string& reply);
+    bool ServeFamilyReply(const std::string& command, const std::string& reply, std::uint32_t faultSeed);
     bool WaitForClose();
     // Sends block after block for as long as the client takes them, never
     // reading; ends only with the connection or the fault's time limit.

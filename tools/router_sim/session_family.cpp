@@ -28,25 +28,33 @@ std::string Trim(const std::string& s)
     return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
+bool IsBitsCommand(const std::string& command)
+{
+    return command.find("Bits") != std::string::npos || command.find("bansg") != std::string::npos
+           || command.find("showbins") != std::string::npos;
+}
+
 } // namespace
 
-bool Session::ServeFamilyReply(const std::string& command, const std::string& reply)
+bool Session::ServeFamilyReply(const std::string& command, const std::string& reply, std::uint32_t faultSeed)
 {
     const Options& o = FRouter.options;
-    const bool bits = command.find("Bits") != std::string::npos || command.find("bansg") != std::string::npos
-                      || command.find("showbins") != std::string::npos;
-    const bool up = command.ends_with(" up") || command.ends_with("bansg 0");
-    const ReplyKind kind = up ? ReplyKind::Far : ReplyKind::Near;
-    if (bits && Hits(o.drop, kind)) {
-        SendText(std::string_view(reply).substr(0, reply.size() / 2));
-        return false;
+    if (!IsBitsCommand(command))
+        return SendText(reply);
+    // The bits table takes the faults the ZyXEL line-data table takes; what
+    // runs on for ever is the table, line after line, without the prompt.
+    const ReplyKind kind = command.ends_with(" up") || command.ends_with("bansg 0") ? ReplyKind::Far : ReplyKind::Near;
+    const std::size_t start = FamilyTableStart(reply);
+    const std::string table = SpoilDigits(reply.substr(start), {o.garbage, o.iacData}, faultSeed);
+    std::vector<std::string> runOn;
+    for (std::size_t pos = 0; pos < table.size();) {
+        const std::size_t end = std::min(table.find('\n', pos), table.size() - 1) + 1;
+        runOn.push_back(table.substr(pos, end - pos));
+        pos = end;
     }
-    if (bits && Hits(o.stall, kind)) {
-        if (!SendText(std::string_view(reply).substr(0, reply.size() / 2)))
-            return false;
-        return WaitForClose();
-    }
-    return SendText(reply);
+    if (runOn.empty())
+        runOn.push_back("\r\n");
+    return SendReply(kind, reply.substr(0, start), table, runOn);
 }
 
 void Session::RunFamily()
@@ -113,9 +121,8 @@ void Session::RunFamily()
                 return;
             continue;
         }
-        const bool bits = command.find("Bits") != std::string::npos || command.find("bansg") != std::string::npos
-                          || command.find("showbins") != std::string::npos;
-        if (!ServeFamilyReply(command, *reply))
+        const bool bits = IsBitsCommand(command);
+        if (!ServeFamilyReply(command, *reply, o.seed * 2654435761u + FRouter.nextReading))
             return;
         // Recorded before the prompt goes out, so a client that has read
         // the prompt finds the record there.
