@@ -38,10 +38,16 @@ TParsedLine ParseDraytek(const TFamilyReplies& replies)
         for (std::string_view text : ReplyLines(it->second)) {
             if (text.find('*') == std::string_view::npos)
                 continue;
+            // The router pads both sides of a star: a star against a digit
+            // stands for a spoilt character, and the pieces beside it would
+            // give a tone or bits cut short.
+            const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+            bool cleanStart = true;
             while (true) {
                 const std::size_t star = text.find('*');
                 const auto fields = Fields(text.substr(0, star));
-                if (fields.size() == 4) {
+                const bool cleanEnd = star == std::string_view::npos || (star > 0 && blank(text[star - 1]));
+                if (fields.size() == 4 && cleanStart && cleanEnd) {
                     const auto tone = WholeNumber(fields[0]);
                     const auto bits = WholeNumber(fields[3]);
                     if (tone && bits)
@@ -50,6 +56,7 @@ TParsedLine ParseDraytek(const TFamilyReplies& replies)
                 if (star == std::string_view::npos)
                     break;
                 text.remove_prefix(star + 1);
+                cleanStart = text.empty() || blank(text.front());
             }
         }
     }

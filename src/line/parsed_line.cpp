@@ -202,7 +202,8 @@ std::vector<std::string_view> ReplyLines(std::string_view text)
 
 std::optional<long long> WholeNumber(std::string_view text)
 {
-    if (text.empty() || text.size() > 12)
+    // from_chars takes a minus sign, and "-0" would pass as 0.
+    if (text.empty() || text.size() > 12 || text.front() < '0' || text.front() > '9')
         return std::nullopt;
     long long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);

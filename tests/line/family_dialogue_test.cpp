@@ -34,13 +34,16 @@ TEST(FamilyDialogue, ReadsTheLineServed)
         {TRouterFamily::Broadcom, "broadcom", "17a", "VDSL2 17a", 4096, {}},
         {TRouterFamily::Broadcom, "broadcom", "35b", "VDSL2 35b", 8192, {}},
         {TRouterFamily::Broadcom, "broadcom", "8b", "VDSL2 8b", 2048, {"--chunk", "7"}}, // stale rows past 2047
+        {TRouterFamily::Broadcom, "broadcom", "adsl2+", "ADSL2+", 512, {"--split-commands"}},
         {TRouterFamily::Lantiq, "lantiq", "adsl2+", "ADSL2+", 512, {}},
         {TRouterFamily::Lantiq, "lantiq", "17a", "VDSL2 17a", 4096, {"--chunk", "5"}},
         {TRouterFamily::Lantiq, "lantiq", "35b", "VDSL2 35b", 8192, {}},
+        {TRouterFamily::Lantiq, "lantiq", "adsl2+", "ADSL2+", 512, {"--split-commands", "--pause-ms", "5"}},
         {TRouterFamily::Draytek, "draytek", "adsl2+", "ADSL2+", 512, {}},
         {TRouterFamily::Draytek, "draytek", "17a", "VDSL2 17a", 4096, {}},
         {TRouterFamily::Draytek, "draytek", "30a", "VDSL2 30a", 3479, {}},
         {TRouterFamily::Draytek, "draytek", "35b", "VDSL2 35b", 8192, {}},
+        {TRouterFamily::Draytek, "draytek", "17a", "VDSL2 17a", 4096, {"--split-commands"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.profile);
@@ -87,6 +90,81 @@ TEST(FamilyDialogue, FailsWithTheReason)
         EXPECT_FALSE(cycle.Line.Ok());
         EXPECT_TRUE(cycle.Line.Failure.contains(QString::fromLatin1(c.failure))) << cycle.Line.Failure.toStdString();
         EXPECT_TRUE(cycle.Line.Bits.empty());
+    }
+}
+
+// A bits reply that runs on without its prompt, or comes a byte at a time
+// for ever, fails the cycle by its deadline and says where it stopped.
+TEST(FamilyDialogue, ARunOnReplyFailsByTheDeadline)
+{
+    using namespace std::chrono_literals;
+    const struct {
+        const char* name;
+        TRouterFamily family;
+        std::vector<std::string> extra;
+        const char* failure;
+    } cases[] = {
+        {"broadcom", TRouterFamily::Broadcom, {"--endless", "near"}, "while reading the far-end line data"},
+        {"lantiq", TRouterFamily::Lantiq, {"--endless", "far"}, "while reading the far-end line data"},
+        {"draytek", TRouterFamily::Draytek, {"--endless", "both"}, "while reading the far-end line data"},
+        {"broadcom", TRouterFamily::Broadcom, {"--trickle", "near", "--trickle-ms", "100"}, "while reading the far-end line data"},
+        {"lantiq", TRouterFamily::Lantiq, {"--trickle", "near", "--trickle-ms", "100"}, "while reading the far-end line data"},
+        {"draytek", TRouterFamily::Draytek, {"--trickle", "far", "--trickle-ms", "100"}, "while reading the far-end line data"},
+        {"broadcom", TRouterFamily::Broadcom, {"--endless-subnegotiation"}, "while waiting for \"name:\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.extra[0]);
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, "17a", c.extra));
+        TDialogueRequest request = Request(sim.Address());
+        const auto start = std::chrono::steady_clock::now();
+        request.Deadline = start + 3s;
+        const TFamilyCycle cycle = RunFamilyDialogue(request, c.family);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+        EXPECT_FALSE(cycle.Line.Ok());
+        EXPECT_TRUE(cycle.Outcome.DeadlinePassed);
+        EXPECT_TRUE(cycle.Line.Failure.contains(QString::fromLatin1(c.failure))) << cycle.Line.Failure.toStdString();
+        EXPECT_TRUE(cycle.Line.Bits.empty());
+    }
+}
+
+// Characters that are not digits among the bits, or the byte 255: the
+// reading fails or leaves those tones out, it never draws a bar the router
+// did not send.
+TEST(FamilyDialogue, SpoiltDigitsMakeNoBars)
+{
+    const struct {
+        const char* name;
+        TRouterFamily family;
+        const char* fault;
+    } cases[] = {
+        {"broadcom", TRouterFamily::Broadcom, "--garbage"},
+        {"broadcom", TRouterFamily::Broadcom, "--iac-data"},
+        {"lantiq", TRouterFamily::Lantiq, "--garbage"},
+        {"lantiq", TRouterFamily::Lantiq, "--iac-data"},
+        {"draytek", TRouterFamily::Draytek, "--garbage"},
+        {"draytek", TRouterFamily::Draytek, "--iac-data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.fault);
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, "17a", {c.fault}));
+        const TFamilyCycle cycle = RunFamilyDialogue(Request(sim.Address()), c.family);
+        const auto served = sim.LastServedLine();
+        ASSERT_TRUE(served);
+        if (!cycle.Line.Ok()) {
+            EXPECT_FALSE(cycle.Line.Failure.isEmpty());
+            EXPECT_TRUE(cycle.Line.Bits.empty());
+            continue;
+        }
+        ASSERT_EQ(cycle.Line.Bits.size(), served->size());
+        int skipped = 0;
+        for (std::size_t tone = 0; tone < served->size(); ++tone) {
+            const int read = cycle.Line.Bits[tone];
+            skipped += read != (*served)[tone];
+            EXPECT_TRUE(read == (*served)[tone] || read == 0) << "tone " << tone << " served " << (*served)[tone]
+                                                               << " read " << read;
+        }
+        EXPECT_GT(skipped, 0); // the fault did spoil digits
+
     }
 }
 
