@@ -21,6 +21,7 @@
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "support/bench_main.h"
+#include "history_year.h"
 #include "support/version1_store.h"
 
 #include <benchmark/benchmark.h>
@@ -57,27 +58,10 @@ QTemporaryDir& Scratch()
     return dir;
 }
 
-// A line that holds steady but for a few tones moving by a bit each minute,
-// and drops one cycle in 500.
+// The year's line, reading number seed of it.
 TReading SampleReading(std::int64_t timeMs, int seed)
 {
-    TReading r = ZyxelReading(timeMs, YearHost, seed % 500 != 7);
-    for (int tone = 6; tone < ToneCount; ++tone)
-        r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : std::max(2, 14 - tone / 45));
-    for (int k = 0; k < 4; ++k) {
-        const std::uint32_t tone = 40 + (std::uint32_t(seed) * 2654435761u + std::uint32_t(k) * 40503u) % 460u;
-        r.Bits[tone] = std::uint8_t(r.Bits[tone] - ((seed + k) % 2));
-    }
-    return r;
-}
-
-double ResidentMiB()
-{
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    return YearLineReading(timeMs, YearHost, seed);
 }
 
 // The year in the first layout, written in one transaction as that program

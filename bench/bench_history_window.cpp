@@ -18,6 +18,7 @@
 #include "history/history_window.h"
 #include "history/reading_store.h"
 #include "support/version1_store.h"
+#include "history_year.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -46,15 +47,6 @@ constexpr int ThirtyDays = 30 * 24 * 60;
 
 TReadingStore* Store = nullptr;
 double RssBeforeMiB = 0;
-
-double ResidentMiB()
-{
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
 
 // A line that drifts a little each minute, with an outage every few hours.
 TReading LineReading(int minute)
@@ -153,15 +145,7 @@ QString YearPaths[3];
 
 TReading YearReading(int minute)
 {
-    TReading r = ZyxelReading(Now - std::int64_t(525'600 - 1 - minute) * Minute, QStringLiteral("127.0.0.1"),
-                              minute % 500 != 7);
-    for (int tone = 6; tone < ToneCount; ++tone)
-        r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : std::max(2, 14 - tone / 45));
-    for (int k = 0; k < 4; ++k) {
-        const std::uint32_t tone = 40 + (std::uint32_t(minute) * 2654435761u + std::uint32_t(k) * 40503u) % 460u;
-        r.Bits[tone] = std::uint8_t(r.Bits[tone] - ((minute + k) % 2));
-    }
-    return r;
+    return YearLineReading(Now - std::int64_t(525'600 - 1 - minute) * Minute, QStringLiteral("127.0.0.1"), minute);
 }
 
 void BM_EverythingYear(benchmark::State& state)
