@@ -10,12 +10,6 @@ TColor ToneColor(int tone)
     return tone < UpstreamToneCount ? clGreen : clBlue;
 }
 
-bool IsUpstreamTone(const TBandPlan& bands, int tone)
-{
-    return std::any_of(bands.Upstream.begin(), bands.Upstream.end(),
-                       [tone](const TToneBand& band) { return tone >= band.First && tone <= band.Last; });
-}
-
 TColor ToneColor(const TBandPlan& bands, int tone)
 {
     return IsUpstreamTone(bands, tone) ? clGreen : clBlue;
@@ -143,6 +137,11 @@ void THistoryFigures::Reset(const std::vector<TReading>& readings)
 void THistoryFigures::Reset(int expected)
 {
     FRates.clear();
+    FBlocks.clear();
+    FBlockCount = 0;
+    FReadingCount = 0;
+    FHistogramEntries = 0;
+    FTrendValid = false;
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
         counts.fill(0);
@@ -192,7 +191,13 @@ void THistoryFigures::GrowTones(int tones)
     FPixels.swap(pixels);
     // The new tones had 0 bits in every complete reading held.
     std::array<int, MaxToneBits + 1> zeros{};
-    zeros[0] = FCompleteCount;
+    zeros[0] = FHistogramEntries;
+    for (const auto& block : FBlocks) {
+        if (block) {
+            for (auto* values : {&block->First, &block->Min, &block->Max})
+                values->resize(std::size_t(tones), 0);
+        }
+    }
     FHistogram.resize(std::size_t(tones), zeros);
     FLatest.resize(std::size_t(tones), 0);
     FChanges.resize(std::size_t(tones), 0);
@@ -277,6 +282,89 @@ void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t
     }
 }
 
+void THistoryFigures::CountBits(const std::uint8_t* bits, int sign)
+{
+    for (int tone = 0; tone < FToneCount; ++tone)
+        FHistogram[std::size_t(tone)][std::size_t(bits[tone])] += sign;
+    FHistogramEntries += sign;
+}
+
+const std::uint8_t* THistoryFigures::FirstBits(int row) const
+{
+    const auto& block = FBlocks[FBlocks.size() - 1 - std::size_t(row)];
+    return block ? block->First.data() : RowBits(row);
+}
+
+void THistoryFigures::Add(const TBlockSummary& summary)
+{
+    if (summary.Count == 0)
+        return;
+    const bool complete = summary.CompleteCount > 0;
+    if (complete) {
+        const std::size_t width = std::max(summary.LatestComplete.Bits.size(), summary.Min.size());
+        if (int(width) > FToneCount)
+            GrowTones(std::min(int(width), MaxToneCount));
+        FSpacingKHz = summary.LatestComplete.SpacingKHz;
+        FBands = summary.LatestComplete.Bands;
+    }
+    if (FTop == 0)
+        GrowRows();
+    --FTop;
+    std::uint8_t* row = FPixels.data() + std::size_t(FTop) * std::size_t(Stride());
+    TRatePoint point = complete ? RatePointOf(summary.LatestComplete) : TRatePoint{summary.LastMs, false};
+    point.Readings = summary.Count;
+    point.Failed = summary.Count - summary.CompleteCount;
+    FReadingCount += summary.Count;
+    FNewestMs = summary.LastMs;
+    FTrendValid = false;
+    auto block = std::make_unique<TBlockRow>();
+    // Failed cycles break the trend's line where they were.
+    for (const std::int64_t failed : summary.FailedMs)
+        block->Trend.push_back(TRatePoint{failed, false});
+    if (!complete) {
+        std::memset(row, IncompleteIndex, std::size_t(FToneCount));
+    } else {
+        const auto tones = std::size_t(FToneCount);
+        const auto valueAt = [](const std::vector<std::uint8_t>& values, std::size_t tone) {
+            return std::uint8_t(tone < values.size() ? Clamped(values[tone]) : 0);
+        };
+        block->First.resize(tones);
+        block->Min.resize(tones);
+        block->Max.resize(tones);
+        for (std::size_t tone = 0; tone < tones; ++tone) {
+            row[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(summary.LatestComplete, int(tone)))));
+            block->First[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(summary.FirstComplete, int(tone)))));
+            block->Min[tone] = valueAt(summary.Min, tone);
+            block->Max[tone] = valueAt(summary.Max, tone);
+        }
+        CountBits(block->Min.data(), +1);
+        CountBits(block->Max.data(), +1);
+        // The change into the block from the reading before it, then those
+        // within it.
+        if (FCompleteCount > 0)
+            CountChanges(FLatest.data(), block->First.data(), +1);
+        for (std::size_t tone = 0; tone < std::min(tones, summary.Changes.size()); ++tone) {
+            if (const int changes = summary.Changes[tone]) {
+                block->Changes.emplace_back(int(tone), changes);
+                FChanges[tone] += changes;
+                FTotalChanges += changes;
+            }
+        }
+        std::memcpy(FLatest.data(), row, tones);
+        FCompleteCount += summary.CompleteCount;
+        for (const TRatePoint& extreme : summary.Extremes) {
+            if (std::none_of(block->Trend.begin(), block->Trend.end(),
+                             [&extreme](const TRatePoint& p) { return p.Completed && p.TimeMs == extreme.TimeMs; }))
+                block->Trend.push_back(extreme);
+        }
+    }
+    std::stable_sort(block->Trend.begin(), block->Trend.end(),
+                     [](const TRatePoint& a, const TRatePoint& b) { return a.TimeMs < b.TimeMs; });
+    FRates.push_back(point);
+    FBlocks.push_back(std::move(block));
+    ++FBlockCount;
+}
+
 void THistoryFigures::Add(const TReading& reading)
 {
     if (int(reading.Bits.size()) > FToneCount)
@@ -290,15 +378,19 @@ void THistoryFigures::Add(const TReading& reading)
     TRatePoint point;
     point.TimeMs = reading.TimeMs;
     point.Completed = reading.Completed;
+    point.Failed = reading.Completed ? 0 : 1;
+    ++FReadingCount;
+    FNewestMs = reading.TimeMs;
+    FTrendValid = false;
     if (!reading.Completed) {
         std::memset(row, IncompleteIndex, std::size_t(FToneCount));
     } else {
         for (int tone = 0; tone < FToneCount; ++tone) {
             const int bits = Clamped(std::uint8_t(ToneBitsAt(reading, tone)));
             row[tone] = std::uint8_t(bits);
-            ++FHistogram[std::size_t(tone)][std::size_t(bits)];
             (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits) += bits;
         }
+        CountBits(row, +1);
         // The latest complete reading is the one the new one is compared with.
         if (FCompleteCount > 0)
             CountChanges(FLatest.data(), row, +1);
@@ -306,6 +398,7 @@ void THistoryFigures::Add(const TReading& reading)
         ++FCompleteCount;
     }
     FRates.push_back(point);
+    FBlocks.emplace_back();
 }
 
 int THistoryFigures::DropOlderThan(std::int64_t timeMs)
@@ -313,21 +406,36 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
     int dropped = 0;
     while (!FRates.empty() && FRates.front().TimeMs < timeMs) {
         const int oldest = Count() - 1;
-        if (FRates.front().Completed) {
+        const TRatePoint& front = FRates.front();
+        const TBlockRow* block = FBlocks.front().get();
+        if (front.Completed) {
             const std::uint8_t* bits = RowBits(oldest);
-            // The change from this reading to the next complete one goes
-            // with it.
+            // The change from this row to the next complete one goes with
+            // it, and a block's changes within it.
             for (int row = oldest - 1; row >= 0; --row) {
                 if (Row(row).Completed) {
-                    CountChanges(bits, RowBits(row), -1);
+                    CountChanges(bits, FirstBits(row), -1);
                     break;
                 }
             }
-            for (int tone = 0; tone < FToneCount; ++tone)
-                --FHistogram[std::size_t(tone)][std::size_t(bits[tone])];
-            if (--FCompleteCount == 0)
+            if (block) {
+                for (const auto& [tone, changes] : block->Changes) {
+                    FChanges[std::size_t(tone)] -= changes;
+                    FTotalChanges -= changes;
+                }
+                CountBits(block->Min.data(), -1);
+                CountBits(block->Max.data(), -1);
+            } else {
+                CountBits(bits, -1);
+            }
+            FCompleteCount -= front.Readings - front.Failed;
+            if (FCompleteCount == 0)
                 std::fill(FLatest.begin(), FLatest.end(), 0);
         }
+        FReadingCount -= front.Readings;
+        FBlockCount -= block ? 1 : 0;
+        FTrendValid = false;
+        FBlocks.pop_front();
         FRates.pop_front();
         ++dropped;
     }
@@ -363,7 +471,7 @@ int THistoryFigures::RowNearest(std::int64_t timeMs) const
     return Count() - 1 - int(nearest - FRates.begin());
 }
 
-std::int64_t THistoryFigures::UsualIntervalMs() const
+std::int64_t THistoryFigures::MedianRowIntervalMs(bool perReading) const
 {
     constexpr std::int64_t Minute = 60000;
     if (FRates.size() < 2)
@@ -371,11 +479,39 @@ std::int64_t THistoryFigures::UsualIntervalMs() const
     std::vector<std::int64_t> intervals;
     intervals.reserve(FRates.size() - 1);
     for (std::size_t i = 1; i < FRates.size(); ++i)
-        intervals.push_back(FRates[i].TimeMs - FRates[i - 1].TimeMs);
+        intervals.push_back((FRates[i].TimeMs - FRates[i - 1].TimeMs) / (perReading ? FRates[i - 1].Readings : 1));
     const auto middle = intervals.begin() + std::ptrdiff_t(intervals.size() / 2);
     std::nth_element(intervals.begin(), middle, intervals.end());
     // Readings a millisecond apart would give a cover too thin to see.
     return std::max<std::int64_t>(*middle, 1000);
+}
+
+std::int64_t THistoryFigures::UsualIntervalMs() const
+{
+    return MedianRowIntervalMs(true);
+}
+
+std::int64_t THistoryFigures::TrendGapMs() const
+{
+    // A block's points lie up to two blocks apart.
+    return FBlockCount > 0 ? std::max(CoverMs(), 2 * MedianRowIntervalMs(false)) : CoverMs();
+}
+
+const std::deque<TRatePoint>& THistoryFigures::TrendPoints() const
+{
+    if (FBlockCount == 0)
+        return FRates;
+    if (!FTrendValid) {
+        FTrend.clear();
+        for (std::size_t i = 0; i < FRates.size(); ++i) {
+            if (FBlocks[i])
+                FTrend.insert(FTrend.end(), FBlocks[i]->Trend.begin(), FBlocks[i]->Trend.end());
+            else
+                FTrend.push_back(FRates[i]);
+        }
+        FTrendValid = true;
+    }
+    return FTrend;
 }
 
 TWaterfallRows THistoryFigures::WaterfallRows(int height) const
@@ -405,9 +541,11 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, s
     for (int i = 0; i < count; ++i) {
         const std::int64_t t = FRates[std::size_t(i)].TimeMs;
         const std::int64_t wait = (i + 1 < count ? FRates[std::size_t(i + 1)].TimeMs : rows.ToMs) - t;
-        const std::int64_t covered = std::min(wait, cover);
+        // A block row has room for each of its readings.
+        const std::int64_t readings = FRates[std::size_t(i)].Readings;
+        const std::int64_t covered = std::min(wait, cover * readings);
         start[std::size_t(i)] = axis;
-        end[std::size_t(i)] = axis + std::clamp(wait, usual, cover);
+        end[std::size_t(i)] = axis + std::clamp(wait, usual * readings, cover * readings);
         rows.Knots.emplace_back(t, axis);
         rows.Knots.emplace_back(t + covered, end[std::size_t(i)]);
         axis = end[std::size_t(i)] + (wait - covered);
@@ -430,8 +568,8 @@ TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, s
         int k = i;
         for (; k >= 0 && start[std::size_t(k)] >= low; --k) {
             const bool completed = FRates[std::size_t(k)].Completed;
-            ++starting;
-            failed += !completed;
+            starting += FRates[std::size_t(k)].Readings;
+            failed += FRates[std::size_t(k)].Failed;
             if (shown < 0 || (!FRates[std::size_t(shown)].Completed && completed))
                 shown = k;
         }

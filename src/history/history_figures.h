@@ -7,10 +7,13 @@
 // the oldest end as the period slides, each step costing one pass over the
 // 513 tones, never over the period. Only the waterfall's pixel rows, one time
 // stamp, flag and bit total per reading are kept: the readings themselves are
-// not.
+// not. A long period is taken in as block summaries instead, a row each, so
+// what is held follows the blocks, not the readings; readings may follow
+// them as they are recorded.
 #pragma once
 
 #include "chart/color.h"
+#include "history/block_summary.h"
 #include "line/reading.h"
 
 #include <QImage>
@@ -20,6 +23,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -30,7 +34,6 @@ constexpr int MaxToneBits = 15;
 TColor ToneColor(int tone);
 // The same from a line's band plan: tones of an upstream band are green,
 // every other tone blue.
-bool IsUpstreamTone(const TBandPlan& bands, int tone);
 TColor ToneColor(const TBandPlan& bands, int tone);
 
 // Which tones each pixel column of a tone view stands for. A line of today's
@@ -55,12 +58,6 @@ struct TToneColumns {
     // outside.
     int ToneAt(int x) const;
 };
-
-// kbit/s of a total of bits per symbol.
-constexpr double LineRateKbps(int bitsPerSymbol)
-{
-    return double(bitsPerSymbol) * SymbolsPerSecond / 1000.0;
-}
 
 // The waterfall's colour map: a perceptual ramp from dark violet (0 bits) over
 // blue and green to yellow (15 bits), its brightness rising step by step so more
@@ -125,17 +122,6 @@ struct TWaterfallRows {
     double Y(std::int64_t ms) const;
 };
 
-// One reading as the line-rate trend shows it.
-struct TRatePoint {
-    std::int64_t TimeMs = 0;
-    bool Completed = false;
-    int UpBits = 0;   // total bits per symbol of the upstream bands' tones
-    int DownBits = 0; // of every other tone
-
-    double UpKbps() const { return LineRateKbps(UpBits); }
-    double DownKbps() const { return LineRateKbps(DownBits); }
-};
-
 // The trend's complete points, thinned for a plot that cannot show more than
 // one point per bucket of `bucketMs` anyway: of each bucket only the points
 // holding the lowest or highest rate of either direction stay (at most four),
@@ -157,16 +143,25 @@ public:
     void Reset(int expected);
     // A reading newer than every one held.
     void Add(const TReading& reading);
+    // A block's readings, newer than every one held, as one row: it shows
+    // the block's latest complete reading and counts its failed ones, and
+    // the envelope, changes and trend take in its summary.
+    void Add(const TBlockSummary& summary);
     // Lets every reading taken before `timeMs` go; returns how many went.
     int DropOlderThan(std::int64_t timeMs);
 
+    // Rows: readings, or blocks of them.
     int Count() const { return int(FRates.size()); }
+    int ReadingCount() const { return FReadingCount; }
+    // The newest reading's time, of any outcome, in rows and blocks alike.
+    std::int64_t NewestMs() const { return FNewestMs; }
     // The longest line among the readings held (513 while there are none),
     // and the newest reading's spacing and band plan.
     int ToneCount() const { return FToneCount; }
     double SpacingKHz() const { return FSpacingKHz; }
     const TBandPlan& Bands() const { return FBands; }
     TToneColumns Columns(int width) const { return {FToneCount, width}; }
+    // Complete readings, in rows and blocks alike.
     int CompleteCount() const { return FCompleteCount; }
 
     // Row 0 is the newest reading.
@@ -193,15 +188,21 @@ public:
     // -1 for an incomplete cycle.
     std::pair<int, int> ColumnBits(int row, int first, int end) const;
 
-    // Oldest first.
+    // A point per row, oldest first.
     const std::deque<TRatePoint>& Rates() const { return FRates; }
+    // What the line-rate trend draws: a point per reading row, and a block's
+    // extremes and failures for a block row; oldest first.
+    const std::deque<TRatePoint>& TrendPoints() const;
+    // A pause longer than this breaks the trend's line.
+    std::int64_t TrendGapMs() const;
     // The row (0 the newest) of the reading taken nearest to a time; -1
     // when there is none.
     int RowNearest(std::int64_t timeMs) const;
 
     // The usual time from one reading to the next: the median of the
-    // intervals, so clicks on Plot between timed readings and pauses in
-    // sampling do not sway it; a minute while there are fewer than two.
+    // intervals (a block row's shared among its readings), so clicks on Plot
+    // between timed readings and pauses in sampling do not sway it; a minute
+    // while there are fewer than two.
     std::int64_t UsualIntervalMs() const;
     // On the waterfall's time axis a reading stands for the time until the
     // next one, but for no more than one and a half usual intervals: a pause
@@ -246,7 +247,17 @@ private:
     int Stride() const { return (FToneCount + 3) / 4 * 4; }
     const std::uint8_t* RowBits(int row) const;
     void CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign);
-    const std::uint8_t* NewestComplete() const;
+    void CountBits(const std::uint8_t* bits, int sign);
+    // The bits a row's first complete reading held: its own for a reading.
+    const std::uint8_t* FirstBits(int row) const;
+    std::int64_t MedianRowIntervalMs(bool perReading) const;
+
+    // What a block row adds beyond its pixel row, for taking it out again.
+    struct TBlockRow {
+        std::vector<std::uint8_t> First, Min, Max; // a value a tone, as wide as the rows
+        std::vector<std::pair<int, int>> Changes;  // (tone, count) of the tones that changed
+        std::vector<TRatePoint> Trend;
+    };
 
     // Pixel rows live in one block, filled from its end towards its start so
     // that a new reading is written above the others without moving them.
@@ -255,7 +266,14 @@ private:
     int FTop = 0;      // the newest row's index in the block
 
     std::deque<TRatePoint> FRates;
+    std::deque<std::unique_ptr<TBlockRow>> FBlocks; // beside FRates; null for a reading
+    int FBlockCount = 0;
+    std::int64_t FNewestMs = 0;
+    int FReadingCount = 0;
     int FCompleteCount = 0;
+    int FHistogramEntries = 0; // a reading's bits, or a block's least and most
+    mutable std::deque<TRatePoint> FTrend;
+    mutable bool FTrendValid = false;
     // How many complete readings loaded each tone with each number of bits:
     // maximum and minimum stay right when the oldest reading leaves.
     std::vector<std::array<int, MaxToneBits + 1>> FHistogram;

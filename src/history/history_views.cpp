@@ -581,7 +581,7 @@ void TTrendView::Rebuild()
     const std::int64_t span = FToMs - FFromMs;
     const std::int64_t bucket = span / std::max(200, width() / 2);
     // A pause in sampling is a gap as an outage is, as on the waterfall.
-    const auto runs = RateRuns(FFigures.Rates(), bucket, FFigures.CoverMs());
+    const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
     int highest = 0;
     for (const auto& run : runs) {
         for (const TRatePoint& p : run)

@@ -10,6 +10,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDateTimeEdit>
 #include <QDialog>
@@ -30,6 +31,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -122,6 +124,7 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     const QString& settingsFile)
     : QWidget(parent, Qt::Window)
     , FOwnStore(std::move(own))
+    , FInBackground(FOwnStore != nullptr)
     , FStore(store ? *store : *FOwnStore)
     , FSettingsFile(settingsFile)
     , FNow([] { return QDateTime::currentMSecsSinceEpoch(); })
@@ -134,7 +137,158 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     Reload();
 }
 
-THistoryWindow::~THistoryWindow() = default;
+THistoryWindow::~THistoryWindow()
+{
+    CancelLoad();
+}
+
+// What a read of the period gives the window, on the thread that read it.
+struct THistoryWindow::TLoaded {
+    int Generation = 0;
+    bool HasFigures = false;
+    THistoryFigures Figures;
+    QString UnreadText;
+    bool HasEvents = false;
+    TLineEventDetector Detector;
+    std::vector<TLineEvent> Ended;
+    std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
+};
+
+void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
+    int generation, const std::atomic<int>& current, const std::function<void(std::shared_ptr<TLoaded>)>& deliver)
+{
+    const auto going = [&current, generation] { return current.load() == generation; };
+    auto loaded = std::make_shared<TLoaded>();
+    loaded->Generation = generation;
+    loaded->HasFigures = true;
+    const std::int64_t count = store.CountBetween(sinceMs, Forever, filter);
+    const bool summarise = count > SummariseAbove;
+    const auto findEvents = [going](TLoaded& into) {
+        into.HasEvents = true;
+        return [&into, going](const TReading& reading) {
+            const TLineEventNews news = into.Detector.Add(reading);
+            into.Ended.insert(into.Ended.end(), news.Ended.begin(), news.Ended.end());
+            into.EventsUpToMs = reading.TimeMs;
+            return going();
+        };
+    };
+    TReadResult read;
+    if (summarise) {
+        // A row a block: what is held follows the blocks, and the figures
+        // show before the readings are gone through for the events.
+        loaded->Figures.Reset(int(count / 64 + 64));
+        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, const TBlockSummary& summary) {
+            loaded->Figures.Add(summary);
+            return going();
+        });
+    } else {
+        // Straight from the file into the figures and the events: the
+        // readings themselves are never held all at once.
+        loaded->Figures.Reset(int(std::min<std::int64_t>(count, 1 << 24)));
+        const auto events = findEvents(*loaded);
+        read = store.ReadEach(sinceMs, Forever, filter, [&](const TReading& reading) {
+            loaded->Figures.Add(reading);
+            return events(reading);
+        });
+    }
+    loaded->UnreadText = read.Complete() ? QString() : read.Text();
+    if (!going())
+        return;
+    deliver(loaded);
+    if (!summarise)
+        return;
+    auto events = std::make_shared<TLoaded>();
+    events->Generation = generation;
+    store.ReadEach(sinceMs, Forever, filter, findEvents(*events));
+    if (going())
+        deliver(events);
+}
+
+void THistoryWindow::SetReadInBackground(bool background)
+{
+    FInBackground = background;
+}
+
+void THistoryWindow::CancelLoad()
+{
+    ++FGeneration;
+    if (FLoader.joinable())
+        FLoader.join();
+    FLoadingFigures = FLoadingEvents = false;
+    FTakenWhileLoading.clear();
+    unsetCursor();
+}
+
+void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
+{
+    CancelLoad();
+    const int generation = FGeneration.load();
+    FLoadingFigures = FLoadingEvents = true;
+    if (!FInBackground || FStore.Path().isEmpty()) {
+        LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
+                   [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
+        return;
+    }
+    setCursor(Qt::BusyCursor);
+    ShowFigures(); // says what is being read
+    // A connection of the thread's own: an SQLite connection is used from one thread.
+    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, generation] {
+        TReadingStore store;
+        if (!store.OpenToRead(path)) {
+            auto failed = std::make_shared<TLoaded>();
+            failed->Generation = generation;
+            failed->HasFigures = failed->HasEvents = true;
+            failed->UnreadText = store.ErrorText();
+            QMetaObject::invokeMethod(this, [this, failed] { TakeLoaded(failed); }, Qt::QueuedConnection);
+            return;
+        }
+        LoadPeriod(store, sinceMs, filter, generation, FGeneration, [this](std::shared_ptr<TLoaded> loaded) {
+            QMetaObject::invokeMethod(this, [this, loaded] { TakeLoaded(loaded); }, Qt::QueuedConnection);
+        });
+    });
+}
+
+void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
+{
+    if (loaded->Generation != FGeneration.load())
+        return; // a newer read has begun
+    if (loaded->HasFigures) {
+        FFigures = std::move(loaded->Figures);
+        FUnreadText = loaded->UnreadText;
+        FLoadingFigures = false;
+        // What was recorded while the file was being read, and is not in it.
+        for (const TReading& reading : FTakenWhileLoading) {
+            if (FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
+                FFigures.Add(reading);
+        }
+        FFigures.DropOlderThan(PeriodStart());
+    }
+    if (loaded->HasEvents) {
+        FEventDetector = std::move(loaded->Detector);
+        FEndedEvents = std::move(loaded->Ended);
+        for (const TReading& reading : FTakenWhileLoading) {
+            if (reading.TimeMs > loaded->EventsUpToMs) {
+                const TLineEventNews news = FEventDetector.Add(reading);
+                FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
+            }
+        }
+        FLoadingEvents = false;
+        FTakenWhileLoading.clear();
+        ShowEvents();
+    }
+    if (!Loading())
+        unsetCursor();
+    ShowFigures();
+}
+
+void THistoryWindow::WaitForLoad(bool figuresOnly)
+{
+    while (figuresOnly ? FLoadingFigures : Loading()) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (figuresOnly ? FLoadingFigures : Loading())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 void THistoryWindow::CreateControls()
 {
@@ -340,6 +494,7 @@ void THistoryWindow::RefreshHosts()
 
 void THistoryWindow::Reload()
 {
+    CancelLoad();
     if (!FStore.IsOpen()) {
         FFigures.Reset({});
         FindEvents({});
@@ -358,21 +513,7 @@ void THistoryWindow::Reload()
     }
     // With one host every reading is that host's; asking for all of them
     // spares the store a comparison per row.
-    const QString filter = cbHost->count() > 1 ? FHost : QString();
-    // Straight from the file into the figures and the events: the readings
-    // themselves are never held all at once.
-    FFigures.Reset(int(std::min<std::int64_t>(FStore.CountBetween(PeriodStart(), Forever, filter), 1 << 24)));
-    FEventDetector = TLineEventDetector();
-    FEndedEvents.clear();
-    const TReadResult read = FStore.ReadEach(PeriodStart(), Forever, filter, [this](const TReading& reading) {
-        FFigures.Add(reading);
-        const TLineEventNews news = FEventDetector.Add(reading);
-        FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
-        return true;
-    });
-    FUnreadText = read.Complete() ? QString() : read.Text();
-    ShowEvents();
-    ShowFigures();
+    StartLoad(PeriodStart(), cbHost->count() > 1 ? FHost : QString());
 }
 
 void THistoryWindow::FindEvents(const std::vector<TReading>& readings)
@@ -428,6 +569,10 @@ void THistoryWindow::ShowFigures()
 {
     if (!FStore.IsOpen() || FHost.isEmpty())
         return;
+    if (FFigures.Count() == 0 && FLoadingFigures) {
+        ShowMessage(QStringLiteral("Reading the history of %1...").arg(FHost));
+        return;
+    }
     if (FFigures.Count() == 0) {
         ShowMessage(QStringLiteral("No readings of %1 in %2.\nChoose a longer period, or \"Everything\".")
                         .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].phrase))
@@ -435,6 +580,10 @@ void THistoryWindow::ShowFigures()
         return;
     }
     QStringList notes;
+    if (FLoadingFigures)
+        notes << QStringLiteral("Reading the history of %1...").arg(FHost);
+    else if (FLoadingEvents)
+        notes << QStringLiteral("Finding the events of this period...");
     // A part of the period the file could not give is said, not drawn as
     // a line that held nothing.
     if (!FUnreadText.isEmpty())
@@ -443,7 +592,7 @@ void THistoryWindow::ShowFigures()
         notes << QStringLiteral("The store holds readings of %1 hosts; this shows those of %2 (choose another under Host).")
                      .arg(cbHost->count())
                      .arg(FHost);
-    if (FFigures.Count() == 1)
+    if (FFigures.ReadingCount() == 1)
         notes << QStringLiteral("One reading so far (%1): the waterfall has one row, no tone can have changed yet, "
                                 "and the line rate has one point.")
                      .arg(TimeText(FFigures.Row(0).TimeMs));
@@ -494,7 +643,11 @@ void THistoryWindow::TakeIn(const TReading& reading)
             ShowFigures();
         return;
     }
-    if (FFigures.Count() > 0 && reading.TimeMs < FFigures.Row(0).TimeMs) {
+    if (Loading()) {
+        FTakenWhileLoading.push_back(reading); // joins what is being read
+        return;
+    }
+    if (FFigures.Count() > 0 && reading.TimeMs < FFigures.NewestMs()) {
         Reload(); // the clock went back: take the period afresh
         return;
     }

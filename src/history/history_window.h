@@ -3,6 +3,11 @@
 // export, picture and clean-up commands. Not modal: it takes in each reading
 // the main window records while it is open. It reads the store (and deletes
 // when asked); the main window's writer records into the same file.
+//
+// A period is read on a thread of its own, so both windows answer while a
+// year is summarised: the figures come first, the period's events after
+// them; meanwhile the window says what it is reading. A long period is read
+// as its blocks' summaries, a row a block.
 #pragma once
 
 #include "history/history_figures.h"
@@ -10,8 +15,11 @@
 
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -43,6 +51,18 @@ public:
     // The clock the periods are counted back from, UTC ms; the system
     // clock unless a test or benchmark sets another.
     void SetClock(std::function<std::int64_t()> now);
+
+    // Periods of more readings than this are shown from block summaries.
+    static constexpr std::int64_t SummariseAbove = 20'000;
+    // Whether periods are read on a thread of their own: so for a window on a
+    // store's path, on the window's own thread for one on a store object
+    // unless set.
+    void SetReadInBackground(bool background);
+    // Whether the period's figures, or its events, are still being read.
+    bool Loading() const { return FLoadingFigures || FLoadingEvents; }
+    bool LoadingFigures() const { return FLoadingFigures; }
+    // Waits for what is being read and shows it: the figures, or everything.
+    void WaitForLoad(bool figuresOnly = false);
 
     TPeriod Period() const;
     void SetPeriod(TPeriod period);
@@ -120,10 +140,26 @@ private:
     std::pair<std::int64_t, std::int64_t> ShownPeriod() const;
     QString FileNameStem() const;
 
+    struct TLoaded;
+    // Reads the period of the host filter (empty: every host) from
+    // `sinceMs` on, giving what it read to `deliver`: the figures, then the
+    // events (at once when the period is read a reading at a time).
+    static void LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter, int generation,
+        const std::atomic<int>& current, const std::function<void(std::shared_ptr<TLoaded>)>& deliver);
+    void StartLoad(std::int64_t sinceMs, const QString& filter);
+    void CancelLoad();
+    void TakeLoaded(const std::shared_ptr<TLoaded>& loaded);
+
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);
 
     std::unique_ptr<TReadingStore> FOwnStore; // before FStore, which may refer to it
+    bool FInBackground = false;
+    std::atomic<int> FGeneration{0}; // of the newest read; an older one stops
+    std::thread FLoader;
+    bool FLoadingFigures = false;
+    bool FLoadingEvents = false;
+    std::vector<TReading> FTakenWhileLoading; // of the shown host
     TReadingStore& FStore;
     QString FSettingsFile;
     std::function<std::int64_t()> FNow;

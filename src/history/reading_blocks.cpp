@@ -181,37 +181,19 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings)
         before = &reading;
     }
 
-    QByteArray block;
-    PutVarint(block, std::uint64_t(raw.size()));
-    const qsizetype head = block.size();
-    uLongf packed = compressBound(uLong(raw.size()));
-    block.resize(head + qsizetype(packed));
-    compress2(reinterpret_cast<Bytef*>(block.data() + head), &packed, reinterpret_cast<const Bytef*>(raw.constData()),
-              uLong(raw.size()), 6);
-    block.resize(head + qsizetype(packed));
-    return block;
+    return Deflate(raw);
 }
 
 bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings)
 {
     readings.clear();
-    TBlockReader head(reinterpret_cast<const std::uint8_t*>(block.constData()), std::size_t(block.size()));
-    const std::uint64_t rawSize = head.Varint();
-    // A block never holds more than a few thousand readings of 8192 tones.
-    if (!head.Ok() || rawSize == 0 || rawSize > (std::uint64_t(64) << 20))
+    QByteArray packedRaw;
+    if (!Inflate(block, packedRaw))
         return false;
-    QByteArray sizeBytes;
-    PutVarint(sizeBytes, rawSize);
-    const std::size_t headSize = std::size_t(sizeBytes.size());
-    std::vector<std::uint8_t> raw(rawSize);
-    uLongf unpacked = uLongf(rawSize);
-    if (uncompress(raw.data(), &unpacked, reinterpret_cast<const Bytef*>(block.constData() + headSize),
-                   uLong(std::size_t(block.size()) - headSize))
-            != Z_OK
-        || unpacked != rawSize)
-        return false;
+    const auto rawSize = std::uint64_t(packedRaw.size());
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(packedRaw.constData());
 
-    TBlockReader in(raw.data(), raw.size());
+    TBlockReader in(raw, std::size_t(rawSize));
     if (in.Byte() != BlockFormat)
         return false;
     const std::uint64_t count = in.Varint();
@@ -269,4 +251,36 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
         return false;
     }
     return true;
+}
+
+QByteArray Deflate(const QByteArray& raw)
+{
+    QByteArray block;
+    PutVarint(block, std::uint64_t(raw.size()));
+    const qsizetype head = block.size();
+    uLongf packed = compressBound(uLong(raw.size()));
+    block.resize(head + qsizetype(packed));
+    compress2(reinterpret_cast<Bytef*>(block.data() + head), &packed, reinterpret_cast<const Bytef*>(raw.constData()),
+              uLong(raw.size()), 6);
+    block.resize(head + qsizetype(packed));
+    return block;
+}
+
+bool Inflate(const QByteArray& packed, QByteArray& raw)
+{
+    TBlockReader head(reinterpret_cast<const std::uint8_t*>(packed.constData()), std::size_t(packed.size()));
+    const std::uint64_t rawSize = head.Varint();
+    // A block never holds more than a few thousand readings of 8192 tones.
+    if (!head.Ok() || rawSize == 0 || rawSize > (std::uint64_t(64) << 20))
+        return false;
+    QByteArray sizeBytes;
+    PutVarint(sizeBytes, rawSize);
+    const std::size_t headSize = std::size_t(sizeBytes.size());
+    raw.resize(qsizetype(rawSize));
+    uLongf unpacked = uLongf(rawSize);
+    return uncompress(reinterpret_cast<Bytef*>(raw.data()), &unpacked,
+                      reinterpret_cast<const Bytef*>(packed.constData() + headSize),
+                      uLong(std::size_t(packed.size()) - headSize))
+            == Z_OK
+        && unpacked == rawSize;
 }

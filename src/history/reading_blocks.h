@@ -18,3 +18,8 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings);
 // False when the block is damaged (it does not decompress, runs short, or
 // holds something no reading can be); readings is then empty.
 bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings);
+
+// The compression blocks and their summaries share: the size, then zlib.
+QByteArray Deflate(const QByteArray& raw);
+// False when the data does not inflate to the size it names.
+bool Inflate(const QByteArray& packed, QByteArray& raw);

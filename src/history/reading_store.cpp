@@ -1,5 +1,6 @@
 #include "history/reading_store.h"
 
+#include "history/block_summary.h"
 #include "history/reading_blocks.h"
 #include "line/output_formats.h"
 
@@ -25,6 +26,7 @@ constexpr char V1HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host"
 // Version 2: the hosts by number, and blocks of one host's readings of one
 // hour (several, when readings come faster than MaxBlockReadings an hour).
 // A read of a period touches its hours' blocks only, in time order.
+// Version 3 adds each block's summary, for showing long periods.
 constexpr const char* SchemaStatements[] = {
     "CREATE TABLE IF NOT EXISTS hosts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
     "CREATE TABLE IF NOT EXISTS blocks ("
@@ -34,7 +36,8 @@ constexpr const char* SchemaStatements[] = {
     " first_ms INTEGER NOT NULL,"
     " last_ms INTEGER NOT NULL,"
     " count INTEGER NOT NULL,"
-    " data BLOB NOT NULL)",
+    " data BLOB NOT NULL,"
+    " summary BLOB)",
     "CREATE INDEX IF NOT EXISTS blocks_by_host ON blocks (host_id, span)",
     "CREATE INDEX IF NOT EXISTS blocks_by_span ON blocks (span)",
 };
@@ -46,6 +49,13 @@ constexpr char SelectAllSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, 
                                " FROM blocks b JOIN hosts h ON h.id = b.host_id"
                                " WHERE b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
 constexpr char HostsSql[] = "SELECT name FROM hosts ORDER BY name";
+// A version-2 file read as it is has no summaries: they are made from the blocks.
+constexpr char SummariesSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, b.summary"
+                                " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                                " WHERE (?3 = '' OR h.name = ?3) AND b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
+constexpr char V2SummariesSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, NULL"
+                                  " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                                  " WHERE (?3 = '' OR h.name = ?3) AND b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
 
 // Names a file of ours may hold; anything else means another program's database.
 bool IsOwnObject(const QByteArray& name)
@@ -209,6 +219,7 @@ void TReadingStore::Close()
     FSelectHost.reset();
     FSelectAll.reset();
     FHosts.reset();
+    FSummaries.reset();
     FFindHost.reset();
     FAddHost.reset();
     FLastBlock.reset();
@@ -313,7 +324,8 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         if (version == 1)
             return Prepare(FSelectHost, V1SelectHostSql) && Prepare(FSelectAll, V1SelectAllSql)
                 && Prepare(FHosts, V1HostsSql);
-        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql);
+        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
+            && Prepare(FSummaries, version == 2 ? V2SummariesSql : SummariesSql);
     }
 
     // A new file gives the space of deleted readings back on request; this
@@ -332,15 +344,19 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         return false;
     if (version == 1 && !MigrateFromVersion1())
         return false;
+    if (version == 2 && !MigrateFromVersion2())
+        return false;
     FVersion = SchemaVersion;
 
     return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
+        && Prepare(FSummaries, SummariesSql)
         && Prepare(FFindHost, "SELECT id FROM hosts WHERE name = ?1")
         && Prepare(FAddHost, "INSERT INTO hosts (name) VALUES (?1)")
         && Prepare(FLastBlock, "SELECT id, count, data FROM blocks WHERE host_id = ?1 AND span = ?2 ORDER BY id DESC LIMIT 1")
-        && Prepare(FUpdateBlock, "UPDATE blocks SET first_ms = ?2, last_ms = ?3, count = ?4, data = ?5 WHERE id = ?1")
-        && Prepare(FInsertBlock,
-            "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        && Prepare(FUpdateBlock,
+            "UPDATE blocks SET first_ms = ?2, last_ms = ?3, count = ?4, data = ?5, summary = ?6 WHERE id = ?1")
+        && Prepare(FInsertBlock, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data, summary)"
+                                 " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
 }
 
 namespace {
@@ -362,6 +378,14 @@ int InTransaction(sqlite3* db, const std::function<int()>& work)
     return rc;
 }
 
+int SetCurrentVersion(sqlite3* db)
+{
+    int rc = SQLITE_OK;
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(TReadingStore::SchemaVersion);
+    ExecInteger(db, setVersion.constData(), &rc);
+    return rc;
+}
+
 int CreateTables(sqlite3* db)
 {
     int rc = SQLITE_OK;
@@ -370,9 +394,7 @@ int CreateTables(sqlite3* db)
         if (rc != SQLITE_OK)
             return rc;
     }
-    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(TReadingStore::SchemaVersion);
-    ExecInteger(db, setVersion.constData(), &rc);
-    return rc;
+    return SetCurrentVersion(db);
 }
 
 } // namespace
@@ -410,8 +432,8 @@ bool TReadingStore::MigrateFromVersion1()
         sqlite3_prepare_v2(db, "INSERT INTO hosts (name) VALUES (?1)", -1, &raw, nullptr);
         const TSqliteStatement addHost(raw);
         sqlite3_prepare_v2(db,
-                           "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data)"
-                           " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                           "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data, summary)"
+                           " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                            -1, &raw, nullptr);
         const TSqliteStatement addBlock(raw);
         if (!rows || !addHost || !addBlock)
@@ -423,6 +445,7 @@ bool TReadingStore::MigrateFromVersion1()
             if (block.empty())
                 return SQLITE_OK;
             const QByteArray data = EncodeBlock(block);
+            const QByteArray summary = EncodeSummary(SummaryOf(block));
             const TStatementRun run(addBlock.get());
             sqlite3_bind_int64(run.get(), 1, hostId);
             sqlite3_bind_int64(run.get(), 2, SpanOf(block.front().TimeMs));
@@ -430,6 +453,7 @@ bool TReadingStore::MigrateFromVersion1()
             sqlite3_bind_int64(run.get(), 4, block.back().TimeMs);
             sqlite3_bind_int64(run.get(), 5, std::int64_t(block.size()));
             sqlite3_bind_blob(run.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 7, summary.constData(), int(summary.size()), SQLITE_STATIC);
             const int step = sqlite3_step(run.get());
             block.clear();
             return step == SQLITE_DONE ? SQLITE_OK : step;
@@ -470,6 +494,42 @@ bool TReadingStore::MigrateFromVersion1()
     ExecInteger(db, "PRAGMA auto_vacuum = INCREMENTAL", &ignored);
     ExecInteger(db, "VACUUM", &ignored);
     return true;
+}
+
+bool TReadingStore::MigrateFromVersion2()
+{
+    // Every block gains its summary in one transaction; a damaged block keeps
+    // none and is reported as before when read.
+    sqlite3* db = FDb.get();
+    const int rc = InTransaction(db, [db]() -> int {
+        int code = SQLITE_OK;
+        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
+        if (code != SQLITE_OK || version != 2)
+            return code;
+        ExecInteger(db, "ALTER TABLE blocks ADD COLUMN summary BLOB", &code);
+        if (code != SQLITE_OK)
+            return code;
+        sqlite3_stmt* raw = nullptr;
+        sqlite3_prepare_v2(db, "SELECT id, data FROM blocks", -1, &raw, nullptr);
+        const TSqliteStatement blocks(raw);
+        sqlite3_prepare_v2(db, "UPDATE blocks SET summary = ?2 WHERE id = ?1", -1, &raw, nullptr);
+        const TSqliteStatement update(raw);
+        if (!blocks || !update)
+            return sqlite3_errcode(db);
+        std::vector<TReading> readings;
+        while ((code = sqlite3_step(blocks.get())) == SQLITE_ROW) {
+            if (!DecodeBlock(BlobAt(blocks.get(), 1), {}, readings))
+                continue;
+            const QByteArray summary = EncodeSummary(SummaryOf(readings));
+            const TStatementRun run(update.get());
+            sqlite3_bind_int64(run.get(), 1, sqlite3_column_int64(blocks.get(), 0));
+            sqlite3_bind_blob(run.get(), 2, summary.constData(), int(summary.size()), SQLITE_STATIC);
+            if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
+                return code;
+        }
+        return code == SQLITE_DONE ? SetCurrentVersion(db) : code;
+    });
+    return rc == SQLITE_OK || Fail(rc);
 }
 
 std::int64_t TReadingStore::HostId(const QString& host, int* rc)
@@ -523,6 +583,7 @@ int TReadingStore::AddToBlock(const TReading& reading)
                                      [](std::int64_t t, const TReading& r) { return t < r.TimeMs; });
     readings.insert(at, reading);
     const QByteArray data = EncodeBlock(readings);
+    const QByteArray summary = EncodeSummary(SummaryOf(readings));
     const TStatementRun run(blockId ? FUpdateBlock.get() : FInsertBlock.get());
     if (blockId) {
         sqlite3_bind_int64(run.get(), 1, blockId);
@@ -535,6 +596,7 @@ int TReadingStore::AddToBlock(const TReading& reading)
     sqlite3_bind_int64(run.get(), first + 1, readings.back().TimeMs);
     sqlite3_bind_int64(run.get(), first + 2, std::int64_t(readings.size()));
     sqlite3_bind_blob(run.get(), first + 3, data.constData(), int(data.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(run.get(), first + 4, summary.constData(), int(summary.size()), SQLITE_STATIC);
     rc = sqlite3_step(run.get());
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
@@ -674,6 +736,70 @@ TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, 
     return result;
 }
 
+TReadResult TReadingStore::ReadSummaries(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+    const std::function<bool(const QString&, const TBlockSummary&)>& each) const
+{
+    if (!FDb || untilMs <= sinceMs)
+        return {};
+    if (FVersion == 1) {
+        // A row a reading: summarised an hour of a host at a time as read.
+        TBlockSummary summary;
+        QString summaryHost;
+        bool going = true;
+        TReadResult result = ReadEach(sinceMs, untilMs, host, [&](const TReading& reading) {
+            if (summary.Count > 0 && (reading.Host != summaryHost || SpanOf(reading.TimeMs) != SpanOf(summary.LastMs))) {
+                going = each(summaryHost, summary);
+                summary = {};
+            }
+            summaryHost = reading.Host;
+            summary.Add(reading);
+            return going;
+        });
+        if (going && summary.Count > 0)
+            each(summaryHost, summary);
+        return result;
+    }
+    TReadResult result;
+    const TStatementRun run(FSummaries.get());
+    const QByteArray hostBytes = host.toUtf8();
+    sqlite3_bind_int64(run.get(), 1, SpanOf(sinceMs));
+    sqlite3_bind_int64(run.get(), 2, SpanOf(untilMs - 1));
+    sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
+    int rc = SQLITE_OK;
+    std::int64_t span = SpanOf(sinceMs);
+    std::vector<TReading> block;
+    TBlockSummary summary;
+    bool going = true;
+    while (going && (rc = sqlite3_step(run.get())) == SQLITE_ROW) {
+        span = sqlite3_column_int64(run.get(), 0);
+        const std::int64_t first = sqlite3_column_int64(run.get(), 1);
+        const std::int64_t last = sqlite3_column_int64(run.get(), 2);
+        const QString blockHost = TextAt(run.get(), 5);
+        const bool whole = first >= sinceMs && last < untilMs;
+        if (whole && sqlite3_column_type(run.get(), 6) == SQLITE_BLOB
+            && DecodeSummary(BlobAt(run.get(), 6), blockHost, summary)
+            && summary.Count == sqlite3_column_int64(run.get(), 3)) {
+            going = each(blockHost, summary);
+            continue;
+        }
+        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
+            || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
+            result.Unread.push_back({blockHost, first, last, QStringLiteral("the block is damaged")});
+            continue;
+        }
+        summary = {};
+        for (const TReading& reading : block)
+            if (reading.TimeMs >= sinceMs && reading.TimeMs < untilMs)
+                summary.Add(reading);
+        if (summary.Count > 0)
+            going = each(blockHost, summary);
+    }
+    if (going && rc != SQLITE_DONE)
+        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
+                               .arg(ReadingTimeText(span * BlockSpanMs), ReasonFor(FDb.get(), rc));
+    return result;
+}
+
 std::vector<TReading> TReadingStore::Readings(std::int64_t sinceMs, std::int64_t untilMs,
     const QString& host, TReadResult* result) const
 {
@@ -800,12 +926,14 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
         }
         for (const TKept& block : kept) {
             const QByteArray data = EncodeBlock(block.readings);
+            const QByteArray summary = EncodeSummary(SummaryOf(block.readings));
             const TStatementRun run(FUpdateBlock.get());
             sqlite3_bind_int64(run.get(), 1, block.id);
             sqlite3_bind_int64(run.get(), 2, block.readings.front().TimeMs);
             sqlite3_bind_int64(run.get(), 3, block.readings.back().TimeMs);
             sqlite3_bind_int64(run.get(), 4, std::int64_t(block.readings.size()));
             sqlite3_bind_blob(run.get(), 5, data.constData(), int(data.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 6, summary.constData(), int(summary.size()), SQLITE_STATIC);
             if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
                 return code;
         }

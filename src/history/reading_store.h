@@ -12,6 +12,8 @@
 #include "history/sqlite_handle.h"
 
 #include <QByteArray>
+
+struct TBlockSummary;
 #include <QString>
 #include <QStringList>
 
@@ -48,8 +50,9 @@ class TReadingStore {
 public:
     // The layout this program writes, kept in PRAGMA user_version. A file
     // with a higher number was written by a newer program and is left alone;
-    // one of version 1 (a row a reading) is converted on opening to write.
-    static constexpr int SchemaVersion = 2;
+    // one of version 1 (a row a reading) or 2 (blocks without summaries) is
+    // converted on opening to write.
+    static constexpr int SchemaVersion = 3;
     // How long a write waits for another program's write to finish before
     // the reading is held for the next write.
     static constexpr int BusyTimeoutMs = 2000;
@@ -75,7 +78,7 @@ public:
     bool OpenToRead(const QString& path);
     bool IsOpen() const { return FDb != nullptr; }
     QString Path() const { return FPath; }
-    // The file's layout: 1 for an old file opened only to read, else 2.
+    // The file's layout: 1 or 2 for an old file opened only to read, else 3.
     int Version() const { return FVersion; }
     // Why the store is off; empty while it works (and before any Open).
     QString ErrorText() const { return FErrorText; }
@@ -96,6 +99,12 @@ public:
     // host. The memory it takes is a block's, whatever the period.
     TReadResult ReadEach(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
         const std::function<bool(const TReading&)>& each) const;
+    // The period as summaries, oldest first, a block's readings of one host
+    // each (every host's when host is empty): a block partly in the period is
+    // summarised from its readings in it, one without a summary from its
+    // readings. A long period costs its blocks' summaries, not its readings.
+    TReadResult ReadSummaries(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
+        const std::function<bool(const QString& host, const TBlockSummary&)>& each) const;
     std::vector<TReading> Readings(std::int64_t sinceMs, std::int64_t untilMs,
         const QString& host = {}, TReadResult* result = nullptr) const;
     // Distinct hosts, sorted.
@@ -114,6 +123,7 @@ private:
     bool Prepare(TSqliteStatement& statement, const char* sql);
     bool CreateSchema();
     bool MigrateFromVersion1();
+    bool MigrateFromVersion2();
     // One transaction: every held reading; SQLite's code.
     int WriteHeldNow();
     int AddToBlock(const TReading& reading);
@@ -129,6 +139,7 @@ private:
     TSqliteStatement FSelectHost;
     TSqliteStatement FSelectAll;
     TSqliteStatement FHosts;
+    TSqliteStatement FSummaries;
     TSqliteStatement FFindHost;
     TSqliteStatement FAddHost;
     TSqliteStatement FLastBlock;

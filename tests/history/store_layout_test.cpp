@@ -105,7 +105,7 @@ TEST_F(StoreLayoutTest, ReadingsOfAnyLineComeBackExactly)
         store.Close();
         EXPECT_EQ(Everything(FPath), expected);
         RawDb raw(FPath);
-        EXPECT_EQ(raw.Text("PRAGMA user_version"), "2");
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), "3");
         EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2"); // incremental
     }
 }
@@ -155,7 +155,7 @@ TEST_F(StoreLayoutTest, Version1FilesConvertBitForBit)
             continue;
         }
         RawDb raw(path);
-        EXPECT_EQ(raw.Text("PRAGMA user_version"), "2");
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), "3");
         EXPECT_EQ(raw.Text("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'readings%'"), "0");
         EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2");
     }
@@ -189,7 +189,7 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
         // Killed before its commit the file is still of the first layout;
         // after it (while giving space back, or ending) of the second.
         const QString version = RawDb(FPath).Text("PRAGMA user_version");
-        EXPECT_TRUE(version == "1" || version == "2") << version.toStdString();
+        EXPECT_TRUE(version == "1" || version == "3") << version.toStdString();
         killedPartWay += WIFSIGNALED(status) && version == "1";
         EXPECT_EQ(Everything(FPath), readings);
         TReadingStore store;

@@ -1,0 +1,164 @@
+#include "history/block_summary.h"
+
+#include "history/reading_blocks.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint8 SummaryFormat = 1;
+
+} // namespace
+
+bool IsUpstreamTone(const TBandPlan& bands, int tone)
+{
+    return std::any_of(bands.Upstream.begin(), bands.Upstream.end(),
+                       [tone](const TToneBand& band) { return tone >= band.First && tone <= band.Last; });
+}
+
+TRatePoint RatePointOf(const TReading& reading)
+{
+    TRatePoint point;
+    point.TimeMs = reading.TimeMs;
+    point.Completed = reading.Completed;
+    point.Failed = reading.Completed ? 0 : 1;
+    if (!reading.Completed)
+        return point;
+    for (int tone = 0; tone < int(reading.Bits.size()); ++tone)
+        (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits) += reading.Bits[std::size_t(tone)];
+    return point;
+}
+
+void TBlockSummary::Add(const TReading& reading)
+{
+    FirstMs = Count == 0 ? reading.TimeMs : std::min(FirstMs, reading.TimeMs);
+    LastMs = Count == 0 ? reading.TimeMs : std::max(LastMs, reading.TimeMs);
+    ++Count;
+    if (!reading.Completed) {
+        FailedMs.push_back(reading.TimeMs);
+        return;
+    }
+    // A wider line than before: its new tones had no bits in the readings
+    // before it.
+    const std::size_t tones = std::max(Min.size(), reading.Bits.size());
+    Min.resize(tones, 0);
+    Max.resize(tones, 0);
+    Changes.resize(tones, 0);
+    for (std::size_t tone = 0; tone < tones; ++tone) {
+        const auto bits = std::uint8_t(ToneBitsAt(reading, int(tone)));
+        Min[tone] = CompleteCount == 0 ? bits : std::min(Min[tone], bits);
+        Max[tone] = std::max(Max[tone], bits);
+        if (CompleteCount > 0 && bits != ToneBitsAt(LatestComplete, int(tone)) && Changes[tone] < 0xffff)
+            ++Changes[tone];
+    }
+    const TRatePoint point = RatePointOf(reading);
+    if (CompleteCount == 0) {
+        FirstComplete = reading;
+        Extremes.fill(point);
+    }
+    auto& [upLow, upHigh, downLow, downHigh] = Extremes;
+    if (point.UpBits < upLow.UpBits)
+        upLow = point;
+    if (point.UpBits > upHigh.UpBits)
+        upHigh = point;
+    if (point.DownBits < downLow.DownBits)
+        downLow = point;
+    if (point.DownBits > downHigh.DownBits)
+        downHigh = point;
+    LatestComplete = reading;
+    ++CompleteCount;
+}
+
+TBlockSummary SummaryOf(const std::vector<TReading>& readings)
+{
+    TBlockSummary summary;
+    for (const TReading& reading : readings)
+        summary.Add(reading);
+    return summary;
+}
+
+// Least and most bits are kept as their distance from the latest reading's,
+// and change counts are mostly zero: both all but vanish in the compression.
+QByteArray EncodeSummary(const TBlockSummary& s)
+{
+    QByteArray raw;
+    QDataStream out(&raw, QIODevice::WriteOnly);
+    out << SummaryFormat << qint64(s.FirstMs) << qint64(s.LastMs) << qint32(s.Count) << qint32(s.CompleteCount);
+    out << quint32(s.FailedMs.size());
+    for (const std::int64_t t : s.FailedMs)
+        out << qint64(t);
+    if (s.CompleteCount > 0) {
+        out << EncodeBlock({s.FirstComplete, s.LatestComplete}) << quint32(s.Min.size());
+        for (std::size_t tone = 0; tone < s.Min.size(); ++tone)
+            out << quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone])
+                << quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
+        for (const std::uint16_t changes : s.Changes)
+            out << quint16(changes);
+        for (const TRatePoint& p : s.Extremes)
+            out << qint64(p.TimeMs) << qint32(p.UpBits) << qint32(p.DownBits);
+    }
+    return Deflate(raw);
+}
+
+bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s)
+{
+    s = {};
+    QByteArray raw;
+    if (!Inflate(data, raw))
+        return false;
+    QDataStream in(raw);
+    quint8 format = 0;
+    qint64 first = 0, last = 0;
+    qint32 count = 0, complete = 0;
+    quint32 failed = 0;
+    in >> format >> first >> last >> count >> complete >> failed;
+    if (in.status() != QDataStream::Ok || format != SummaryFormat || count <= 0 || complete < 0 || complete > count
+        || failed != quint32(count - complete))
+        return false;
+    s.FirstMs = first;
+    s.LastMs = last;
+    s.Count = count;
+    s.CompleteCount = complete;
+    for (quint32 i = 0; i < failed && in.status() == QDataStream::Ok; ++i) {
+        qint64 t = 0;
+        in >> t;
+        s.FailedMs.push_back(t);
+    }
+    if (complete > 0) {
+        QByteArray ends;
+        quint32 tones = 0;
+        in >> ends >> tones;
+        std::vector<TReading> pair;
+        if (in.status() != QDataStream::Ok || tones > quint32(MaxToneCount) || !DecodeBlock(ends, host, pair)
+            || pair.size() != 2)
+            return false;
+        s.FirstComplete = pair[0];
+        s.LatestComplete = pair[1];
+        s.Min.resize(tones);
+        s.Max.resize(tones);
+        s.Changes.resize(tones);
+        for (quint32 tone = 0; tone < tones; ++tone) {
+            quint8 below = 0, above = 0;
+            in >> below >> above;
+            const int latest = ToneBitsAt(s.LatestComplete, int(tone));
+            s.Min[tone] = std::uint8_t(latest - below);
+            s.Max[tone] = std::uint8_t(latest + above);
+        }
+        for (std::uint16_t& changes : s.Changes)
+            in >> changes;
+        for (TRatePoint& p : s.Extremes) {
+            qint64 t = 0;
+            qint32 up = 0, down = 0;
+            in >> t >> up >> down;
+            p = {};
+            p.TimeMs = t;
+            p.Completed = true;
+            p.UpBits = up;
+            p.DownBits = down;
+        }
+    }
+    return in.status() == QDataStream::Ok && in.atEnd();
+}
