@@ -199,7 +199,9 @@ void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs
         return;
     auto events = std::make_shared<TLoaded>();
     events->Generation = generation;
-    store.ReadEach(sinceMs, Forever, filter, findEvents(*events));
+    // A block whose summary stood in for its damaged readings is named now.
+    const TReadResult eventsRead = store.ReadEach(sinceMs, Forever, filter, findEvents(*events));
+    events->UnreadText = eventsRead.Complete() ? QString() : eventsRead.Text();
     if (going())
         deliver(events);
 }
@@ -264,6 +266,8 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
         FFigures.DropOlderThan(PeriodStart());
     }
     if (loaded->HasEvents) {
+        if (!loaded->HasFigures && !loaded->UnreadText.isEmpty())
+            FUnreadText = loaded->UnreadText;
         FEventDetector = std::move(loaded->Detector);
         FEndedEvents = std::move(loaded->Ended);
         for (const TReading& reading : FTakenWhileLoading) {

@@ -2,6 +2,7 @@
 // any line kept exactly, the conversion of a first-layout file (whole, or
 // not at all when killed part-way), damaged blocks named instead of shown as
 // zeros, and a busy file that holds a reading for the next write.
+#include "history/block_summary.h"
 #include "history/reading_blocks.h"
 #include "history/reading_store.h"
 #include "support/private_mounts.h"
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <map>
 #include <thread>
 
 namespace {
@@ -311,3 +313,63 @@ TEST_F(StoreLayoutTest, DeletingGivesTheSpaceBack)
 }
 
 } // namespace
+
+// A long period is read as its blocks' summaries: each equals the summary of
+// the block's readings in the period, however the file holds it.
+TEST_F(StoreLayoutTest, SummariesAreThoseOfTheBlocksReadings)
+{
+    std::vector<TReading> readings;
+    for (int minute = 0; minute < 150; minute += 3)
+        readings.push_back(minute < 100 ? LineReading(minute) : VdslReading(minute));
+    readings.push_back(LineReading(110, QStringLiteral("b")));
+    const std::int64_t start = readings.front().TimeMs;
+    const struct {
+        const char* name;
+        const char* sql; // done to the file before it is read
+        bool toWrite;    // opened to write (a version-2 file is converted)
+        int version;
+        std::int64_t since, until;
+        int unread;
+    } cases[] = {
+        {"stored summaries", nullptr, false, 3, INT64_MIN, INT64_MAX, 0},
+        {"a period cut inside blocks", nullptr, false, 3, start + 20 * Minute, start + 130 * Minute, 0},
+        {"a damaged summary", "UPDATE blocks SET summary = x'0102'", false, 3, INT64_MIN, INT64_MAX, 0},
+        {"a second-layout file read as it lies",
+         "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2", false, 2, INT64_MIN, INT64_MAX, 0},
+        {"a second-layout file converted",
+         "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2", true, 3, INT64_MIN, INT64_MAX, 0},
+        {"a damaged block", "UPDATE blocks SET data = x'00', summary = NULL WHERE id = 1", false, 3, INT64_MIN,
+         INT64_MAX, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(FPath);
+        {
+            TReadingStore store;
+            ASSERT_TRUE(store.Open(FPath));
+            for (const TReading& r : readings)
+                ASSERT_TRUE(store.Record(r));
+        }
+        if (c.sql) {
+            ASSERT_TRUE(RawDb(FPath).Exec(c.sql));
+        }
+        TReadingStore store;
+        ASSERT_TRUE(c.toWrite ? store.Open(FPath) : store.OpenToRead(FPath));
+        EXPECT_EQ(store.Version(), c.version);
+        // What the summaries should be: the period's readings an hour of a host at a time.
+        std::map<std::pair<QString, std::int64_t>, TBlockSummary> expected;
+        store.ReadEach(c.since, c.until, {}, [&](const TReading& r) {
+            expected[{r.Host, r.TimeMs / Hour}].Add(r);
+            return true;
+        });
+        std::map<std::pair<QString, std::int64_t>, TBlockSummary> read;
+        const TReadResult result = store.ReadSummaries(c.since, c.until, {}, [&](const QString& host, const TBlockSummary& s) {
+            EXPECT_TRUE(read.emplace(std::pair(host, s.FirstMs / Hour), s).second);
+            return true;
+        });
+        EXPECT_EQ(int(result.Unread.size()), c.unread);
+        EXPECT_EQ(read.size(), expected.size());
+        for (const auto& [key, summary] : expected)
+            EXPECT_TRUE(read.count(key) && read.at(key) == summary) << key.second;
+    }
+}
