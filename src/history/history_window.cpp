@@ -216,6 +216,8 @@ void THistoryWindow::CancelLoad()
     ++FGeneration;
     if (FLoader.joinable())
         FLoader.join();
+    const std::lock_guard<std::mutex> dropping(FArrivedLock);
+    FArrived.clear();
     FLoadingFigures = FLoadingEvents = false;
     FTakenWhileLoading.clear();
     unsetCursor();
@@ -241,13 +243,35 @@ void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
             failed->Generation = generation;
             failed->HasFigures = failed->HasEvents = true;
             failed->UnreadText = store.ErrorText();
-            QMetaObject::invokeMethod(this, [this, failed] { TakeLoaded(failed); }, Qt::QueuedConnection);
+            HandOver(failed);
             return;
         }
-        LoadPeriod(store, sinceMs, filter, generation, FGeneration, [this](std::shared_ptr<TLoaded> loaded) {
-            QMetaObject::invokeMethod(this, [this, loaded] { TakeLoaded(loaded); }, Qt::QueuedConnection);
-        });
+        LoadPeriod(store, sinceMs, filter, generation, FGeneration,
+                   [this](const std::shared_ptr<TLoaded>& loaded) { HandOver(loaded); });
     });
+}
+
+void THistoryWindow::HandOver(const std::shared_ptr<TLoaded>& loaded)
+{
+    // Through a lock of our own rather than inside the queued call: what the
+    // thread made is then plainly the window's once it takes it, to any
+    // checker too. The call only says there is something to take.
+    {
+        const std::lock_guard<std::mutex> handing(FArrivedLock);
+        FArrived.push_back(loaded);
+    }
+    QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
+}
+
+void THistoryWindow::TakeArrived()
+{
+    std::vector<std::shared_ptr<TLoaded>> arrived;
+    {
+        const std::lock_guard<std::mutex> taking(FArrivedLock);
+        arrived.swap(FArrived);
+    }
+    for (const auto& loaded : arrived)
+        TakeLoaded(loaded);
 }
 
 void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
@@ -288,7 +312,7 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
 void THistoryWindow::WaitForLoad(bool figuresOnly)
 {
     while (figuresOnly ? FLoadingFigures : Loading()) {
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        TakeArrived();
         if (figuresOnly ? FLoadingFigures : Loading())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

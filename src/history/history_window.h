@@ -18,6 +18,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -149,6 +150,9 @@ private:
     void StartLoad(std::int64_t sinceMs, const QString& filter);
     void CancelLoad();
     void TakeLoaded(const std::shared_ptr<TLoaded>& loaded);
+    // From the reading thread to the window's.
+    void HandOver(const std::shared_ptr<TLoaded>& loaded);
+    void TakeArrived();
 
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);
@@ -157,6 +161,8 @@ private:
     bool FInBackground = false;
     std::atomic<int> FGeneration{0}; // of the newest read; an older one stops
     std::thread FLoader;
+    std::mutex FArrivedLock;
+    std::vector<std::shared_ptr<TLoaded>> FArrived; // handed over, not yet taken
     bool FLoadingFigures = false;
     bool FLoadingEvents = false;
     std::vector<TReading> FTakenWhileLoading; // of the shown host
