@@ -14,12 +14,6 @@ int Fail(const QString& text)
     return 1;
 }
 
-// The period's readings, whichever way the store gives them.
-std::vector<TReading> PeriodReadings(const TReadingStore& store, const TReportRequest& request)
-{
-    return store.Readings(request.SinceMs, request.UntilMs, request.Host);
-}
-
 } // namespace
 
 int WriteReportCommand(const TReportRequest& request, const QString& storePath)
@@ -35,7 +29,7 @@ int WriteReportCommand(const TReportRequest& request, const QString& storePath)
         r.Host = hosts.first();
     }
     QString error;
-    if (!WriteLineReport(r.Path, r.Host, r.SinceMs, r.UntilMs, PeriodReadings(store, r), &error))
+    if (!WriteLineReport(r.Path, store, r.Host, r.SinceMs, r.UntilMs, &error))
         return Fail(error);
     return 0;
 }

@@ -134,6 +134,10 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
 
 class THistoryFigures {
 public:
+    // Periods of more readings than this are better taken in as block
+    // summaries: no plot has rows for more.
+    static constexpr std::int64_t SummariseAbove = 20'000;
+
     THistoryFigures();
 
     // Starts over with these readings, oldest first.

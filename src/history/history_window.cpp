@@ -162,7 +162,7 @@ void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs
     loaded->Generation = generation;
     loaded->HasFigures = true;
     const std::int64_t count = store.CountBetween(sinceMs, Forever, filter);
-    const bool summarise = count > SummariseAbove;
+    const bool summarise = count > THistoryFigures::SummariseAbove;
     const auto findEvents = [going](TLoaded& into) {
         into.HasEvents = true;
         return [&into, going](const TReading& reading) {
@@ -877,7 +877,7 @@ bool THistoryWindow::WriteReport(const QString& path)
     const auto [from, to] = ShownPeriod();
     const QString filter = cbHost->count() > 1 ? FHost : QString();
     QString error;
-    if (WriteLineReport(path, FHost, from, to, FStore.Readings(from, Forever, filter), &error))
+    if (WriteLineReport(path, FStore, FHost, from, Forever, &error))
         return true;
     QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
     return false;

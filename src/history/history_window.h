@@ -53,8 +53,6 @@ public:
     // clock unless a test or benchmark sets another.
     void SetClock(std::function<std::int64_t()> now);
 
-    // Periods of more readings than this are shown from block summaries.
-    static constexpr std::int64_t SummariseAbove = 20'000;
     // Whether periods are read on a thread of their own: so for a window on a
     // store's path, on the window's own thread for one on a store object
     // unless set.

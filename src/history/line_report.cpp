@@ -1,6 +1,7 @@
 #include "history/line_report.h"
 
 #include "history/history_figures.h"
+#include "history/reading_store.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -23,8 +24,8 @@ QString LocalText(std::int64_t ms)
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
-// Minimum, median and maximum of values (sorted here).
-std::array<double, 3> Spread(std::vector<double>& values)
+// Minimum, median and maximum of values (sorted in a copy of their own).
+std::array<double, 3> Spread(std::vector<double> values)
 {
     if (values.empty())
         return {0, 0, 0};
@@ -111,7 +112,7 @@ void DrawTrend(QPainter& p, const QRect& plot, const THistoryFigures& figures, c
     DrawTimeTicks(p, plot, f.FromMs, f.ToMs, false);
     const double span = double(std::max<std::int64_t>(f.ToMs - f.FromMs, 1));
     const std::int64_t bucket = std::int64_t(span / std::max(1, plot.width()));
-    const auto runs = RateRuns(figures.Rates(), bucket, figures.CoverMs());
+    const auto runs = RateRuns(figures.TrendPoints(), bucket, figures.TrendGapMs());
     for (const bool up : {false, true}) {
         p.setPen(QPen(ToQColor(ToneColor(up ? 0 : FirstDownstreamTone)), 2));
         for (const auto& run : runs) {
@@ -201,31 +202,36 @@ void DrawEvents(QPainter& p, int left, int width, int y, int bottom, const std::
 
 } // namespace
 
-TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, std::int64_t toMs,
-                                     const std::vector<TReading>& readings)
+TLineReportCollector::TLineReportCollector(const QString& host, std::int64_t fromMs, std::int64_t toMs)
 {
-    TLineReportFigures f;
-    f.Host = host;
-    f.FromMs = fromMs;
-    f.ToMs = toMs;
-    f.Readings = int(readings.size());
-    std::vector<double> up, down;
-    for (const TReading& r : readings) {
-        if (f.Router.isEmpty())
-            f.Router = r.Router;
-        if (!r.Mode.isEmpty())
-            f.Mode = r.Mode;
-        if (!r.Completed)
-            continue;
-        ++f.CompleteReadings;
-        up.push_back(UpstreamKbps(r));
-        down.push_back(DownstreamKbps(r));
-    }
-    const auto u = Spread(up);
-    const auto d = Spread(down);
+    F.Host = host;
+    F.FromMs = fromMs;
+    F.ToMs = toMs;
+}
+
+void TLineReportCollector::Add(const TReading& r)
+{
+    ++F.Readings;
+    if (F.Router.isEmpty())
+        F.Router = r.Router;
+    if (!r.Mode.isEmpty())
+        F.Mode = r.Mode;
+    FEvents.Add(r);
+    if (!r.Completed)
+        return;
+    ++F.CompleteReadings;
+    FUp.push_back(UpstreamKbps(r));
+    FDown.push_back(DownstreamKbps(r));
+}
+
+TLineReportFigures TLineReportCollector::Figures() const
+{
+    TLineReportFigures f = F;
+    const auto u = Spread(FUp);
+    const auto d = Spread(FDown);
     f.UpMin = u[0], f.UpMedian = u[1], f.UpMax = u[2];
     f.DownMin = d[0], f.DownMedian = d[1], f.DownMax = d[2];
-    f.Events = FindLineEvents(readings);
+    f.Events = FEvents.Events();
     for (const TLineEvent& e : f.Events) {
         if (e.Kind == TLineEventKind::Outage) {
             ++f.Outages;
@@ -237,12 +243,48 @@ TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, s
     return f;
 }
 
+TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, std::int64_t toMs,
+                                     const std::vector<TReading>& readings)
+{
+    TLineReportCollector collector(host, fromMs, toMs);
+    for (const TReading& r : readings)
+        collector.Add(r);
+    return collector.Figures();
+}
+
 bool WriteLineReport(const QString& path, const QString& host, std::int64_t fromMs, std::int64_t toMs,
                      const std::vector<TReading>& readings, QString* error)
 {
-    const TLineReportFigures f = LineReportFigures(host, fromMs, toMs, readings);
     THistoryFigures figures;
     figures.Reset(readings);
+    return WriteLineReport(path, LineReportFigures(host, fromMs, toMs, readings), figures, error);
+}
+
+bool WriteLineReport(const QString& path, const TReadingStore& store, const QString& host, std::int64_t fromMs,
+                     std::int64_t toMs, QString* error)
+{
+    TLineReportCollector collector(host, fromMs, toMs);
+    THistoryFigures pictures;
+    const bool summarise = store.CountBetween(fromMs, toMs, host) > THistoryFigures::SummariseAbove;
+    store.ReadEach(fromMs, toMs, host, [&](const TReading& reading) {
+        collector.Add(reading);
+        if (!summarise)
+            pictures.Add(reading);
+        return true;
+    });
+    if (summarise)
+        store.ReadSummaries(fromMs, toMs, host, [&](const QString&, const TBlockSummary& summary) {
+            pictures.Add(summary);
+            return true;
+        });
+    return WriteLineReport(path, collector.Figures(), pictures, error);
+}
+
+bool WriteLineReport(const QString& path, const TLineReportFigures& f, const THistoryFigures& figures, QString* error)
+{
+    const QString& host = f.Host;
+    const std::int64_t fromMs = f.FromMs;
+    const std::int64_t toMs = f.ToMs;
 
     {
         // QPdfWriter says nothing of a file it cannot open: ask first.

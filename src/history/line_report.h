@@ -6,10 +6,13 @@
 // `tirvane --report` (a scheduled job, without a display) write the same file.
 #pragma once
 
+#include "history/history_figures.h"
 #include "history/line_events.h"
 #include "line/reading.h"
 
 #include <QString>
+
+class TReadingStore;
 
 #include <cstdint>
 #include <vector>
@@ -32,6 +35,20 @@ struct TLineReportFigures {
     std::vector<TLineEvent> Events;
 };
 
+// The figures of one host's period taken in a reading at a time, oldest
+// first, so a long period is never held whole.
+class TLineReportCollector {
+public:
+    TLineReportCollector(const QString& host, std::int64_t fromMs, std::int64_t toMs);
+    void Add(const TReading& reading);
+    TLineReportFigures Figures() const;
+
+private:
+    TLineReportFigures F;
+    std::vector<double> FUp, FDown; // kbit/s of each complete reading
+    TLineEventCollector FEvents;
+};
+
 // The figures of one host's readings (oldest first) over fromMs to toMs.
 TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, std::int64_t toMs,
                                      const std::vector<TReading>& readings);
@@ -40,3 +57,12 @@ TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, s
 // written. At most two pages.
 bool WriteLineReport(const QString& path, const QString& host, std::int64_t fromMs, std::int64_t toMs,
                      const std::vector<TReading>& readings, QString* error = nullptr);
+// The same from the period's figures and the pictures' (a row a reading, or
+// a row a block for a long period).
+bool WriteLineReport(const QString& path, const TLineReportFigures& figures, const THistoryFigures& pictures,
+                     QString* error = nullptr);
+// The report of one host's period straight from the store, read a reading at
+// a time, its pictures from the blocks' summaries when the period is long: a
+// year is never held whole.
+bool WriteLineReport(const QString& path, const TReadingStore& store, const QString& host, std::int64_t fromMs,
+                     std::int64_t toMs, QString* error = nullptr);

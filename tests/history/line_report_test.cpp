@@ -4,6 +4,7 @@
 #include "history/history_figures.h"
 #include "history/line_report.h"
 #include "history/reading_store.h"
+#include "support/version1_store.h"
 #include "support/test_main.h"
 
 #include <QDateTime>
@@ -138,6 +139,15 @@ TEST(LineReport, ThirtyDaysOnTwoPagesAndNoReadings)
     const QString pdf = dir.filePath(QStringLiteral("month.pdf"));
     ASSERT_TRUE(WriteLineReport(pdf, Host, T0, T0 + 30 * 1440 * Minute, month));
     ExpectReport(pdf, {QStringLiteral("Time in outages: 1 h (30 outages)"), QStringLiteral("more events")}, 2);
+    // The same month straight from a store: read a reading at a time, its
+    // pictures from the blocks' summaries.
+    const QString file = dir.filePath(QStringLiteral("history.sqlite"));
+    TReadingStore store;
+    ASSERT_TRUE(WriteVersion1Store(file, month) && store.Open(file));
+    const QString fromStore = dir.filePath(QStringLiteral("store.pdf"));
+    ASSERT_TRUE(WriteLineReport(fromStore, store, Host, T0, T0 + 30 * 1440 * Minute));
+    ExpectReport(fromStore, {QStringLiteral("43200 readings, 43140 complete"), QStringLiteral("Time in outages: 1 h (30 outages)"),
+                  QStringLiteral("more events")}, 2);
 
     const QString none = dir.filePath(QStringLiteral("none.pdf"));
     ASSERT_TRUE(WriteLineReport(none, Host, T0, T0 + Minute, {}));
