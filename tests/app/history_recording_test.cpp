@@ -3,9 +3,7 @@
 #include "app/main_window.h"
 #include "app/shape.h"
 #include "chart/series.h"
-#include "history/history_window.h"
 #include "history/reading_store.h"
-#include "support/delete_answerer.h"
 #include "support/router_sim_process.h"
 
 #include <QDir>
@@ -130,30 +128,6 @@ TEST_F(HistoryRecordingTest, AStoreThatFailsTurnsHistoryOffOnceAndPlottingGoesOn
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray(4096, 'x'));
     QFile::remove(path);
-}
-
-// The History window's delete goes to the recorder the cycles write through:
-// the window waits for its answer, which Flush delivers with the rest.
-TEST_F(HistoryRecordingTest, TheHistoryWindowDeletesThroughTheRecorder)
-{
-    FForm.Button1->click();
-    FForm.Button1->click();
-    ASSERT_EQ(Stored().size(), 2u) << FStoreError.toStdString();
-    FForm.History1Click();
-    auto* window = FForm.findChild<THistoryWindow*>();
-    ASSERT_NE(window, nullptr);
-    auto* button = window->findChild<QPushButton*>(QStringLiteral("btDelete"));
-    {
-        const DeleteAnswerer answer(QDateTime::currentMSecsSinceEpoch() + 60000);
-        window->DeleteOlderClick();
-        EXPECT_TRUE(answer.Question.startsWith(QStringLiteral("2 readings taken before"))) << answer.Question.toStdString();
-    }
-    // The answer waits in the queue.
-    EXPECT_FALSE(button->isEnabled());
-    EXPECT_TRUE(button->text().startsWith(QStringLiteral("Deleting readings taken before"))) << button->text().toStdString();
-    EXPECT_EQ(Stored().size(), 0u);
-    EXPECT_EQ(window->Figures().Count(), 0);
-    EXPECT_EQ(button->text(), QStringLiteral("Delete readings older than..."));
 }
 
 } // namespace

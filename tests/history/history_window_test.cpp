@@ -7,7 +7,6 @@
 #include "history/history_window_maker.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
-#include "support/delete_answerer.h"
 #include "support/test_main.h"
 
 #include <QApplication>
@@ -236,14 +235,32 @@ TEST_F(HistoryWindowTest, ExportedCsvIsTheStoreOfThePeriodAndHost)
     }
 }
 
-// Answers the delete command's dialogs: the date, then the confirmation.
+// Runs the delete command, answering its dialogs: the date, then Yes to
+// the confirmation, whose text it returns.
+QString DeleteOlder(THistoryWindow& window, std::int64_t beforeMs)
+{
+    QString question;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&question, beforeMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        } else if (auto* before = modal ? modal->findChild<QDateTimeEdit*>(QStringLiteral("edBefore")) : nullptr) {
+            before->setDateTime(QDateTime::fromMSecsSinceEpoch(beforeMs));
+            qobject_cast<QDialog*>(modal)->accept();
+        }
+    });
+    answer.start(20);
+    window.DeleteOlderClick();
+    return question;
+}
+
 TEST_F(HistoryWindowTest, DeleteAsksWithTheCountAndDeletesOnlyOlderReadings)
 {
     Record({Reading(300), Reading(200), Reading(100), Reading(10)});
     auto window = Open(FStore);
-    const DeleteAnswerer answer(Now - 150 * Minute);
-    window->DeleteOlderClick();
-    const QString& question = answer.Question;
+    const QString question = DeleteOlder(*window, Now - 150 * Minute);
     EXPECT_TRUE(question.startsWith(QStringLiteral("2 readings taken before "))) << question.toStdString();
     EXPECT_TRUE(question.endsWith(QStringLiteral("Delete them?")));
     EXPECT_EQ(FStore.Readings(0, Forever).size(), 2u);
@@ -252,47 +269,36 @@ TEST_F(HistoryWindowTest, DeleteAsksWithTheCountAndDeletesOnlyOlderReadings)
     EXPECT_TRUE(THistoryWindow::DeleteQuestion(1, Now, 3).endsWith(QStringLiteral(" (of every host) will be deleted for good.\nDelete it?")));
 }
 
-// Given the history's writer to delete through, the window hands it the time
-// and leaves its own store alone; its Delete button waits, and says so, until
-// the writer answers, through the readings that come in meanwhile; then the
-// window reads the period again.
+// Given a writer to delete through, the window hands it the time and leaves
+// its own store alone; its Delete button waits, saying so, through readings
+// taken in meanwhile, until the writer answers; then the period is read again.
 TEST_F(HistoryWindowTest, DeleteThroughTheWriterWaitsForItsAnswer)
 {
     const struct {
-        const char* name;
         std::int64_t count; // the writer's answer; -1: its store is off
-        int shown; // readings in the window after the answer
-        int boxes; // the window's own message boxes then
-    } cases[] = {{"deleted", 2, 3, 0}, {"the writer's store is off", -1, 5, 1}};
+        int shown, boxes; // readings shown after the answer; message boxes
+    } cases[] = {{2, 3, 0}, {-1, 5, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(FStore.DeleteOlderThan(Forever) >= 0);
+        ASSERT_GE(FStore.DeleteOlderThan(Forever), 0);
         Record({Reading(300), Reading(200), Reading(100), Reading(10)});
         auto window = Open(FStore);
         auto* button = window->findChild<QPushButton*>(QStringLiteral("btDelete"));
         std::vector<std::int64_t> handed;
         window->SetDeleter([&handed](std::int64_t before) { handed.push_back(before); });
         const std::int64_t cut = Now - 150 * Minute;
-        {
-            const DeleteAnswerer answer(cut);
-            window->DeleteOlderClick();
-        }
+        DeleteOlder(*window, cut);
+        Record({Reading(5)});
+        window->TakeIn(Reading(5));
         EXPECT_EQ(handed, std::vector<std::int64_t>{cut});
-        EXPECT_EQ(FStore.Readings(0, Forever).size(), 4u);
-        const TReading meanwhile = Reading(5);
-        ASSERT_TRUE(FStore.Record(meanwhile));
-        window->TakeIn(meanwhile);
-        EXPECT_EQ(window->Figures().Count(), 5);
+        EXPECT_EQ(window->Figures().Count(), 5); // nothing deleted yet
         EXPECT_FALSE(button->isEnabled());
-        EXPECT_TRUE(button->text().startsWith(QStringLiteral("Deleting readings taken before "))) << button->text().toStdString();
-
-        if (c.count >= 0) { // what the writer would have done
+        EXPECT_TRUE(button->text().startsWith(QStringLiteral("Deleting readings taken before "))) << c.count;
+        if (c.count >= 0) { // as the writer would have
             ASSERT_EQ(FStore.DeleteOlderThan(cut), c.count);
         }
         window->Deleted(cut, c.count);
         EXPECT_EQ(window->Figures().Count(), c.shown);
-        EXPECT_TRUE(button->isEnabled());
-        EXPECT_EQ(button->text(), QStringLiteral("Delete readings older than..."));
+        EXPECT_TRUE(button->isEnabled() && button->text() == QStringLiteral("Delete readings older than..."));
         EXPECT_EQ(window->findChildren<QMessageBox*>().size(), c.boxes);
     }
 }
