@@ -591,11 +591,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
     // the writer can run out, and then this one reading is dropped. Any
     // other error is a fault, for the cycle's guard to show.
     try {
-        if (!FRecorder) {
-            FRecorder = new TReadingRecorder(TReadingStore::DefaultPath(), this);
-            connect(FRecorder, &TReadingRecorder::Recorded, this, &TForm1::ReadingRecorded);
-            connect(FRecorder, &TReadingRecorder::Failed, this, &TForm1::ShowHistoryOff);
-        }
+        TReadingRecorder* recorder = Recorder();
         TReading reading = ZyxelReading();
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = host;
@@ -612,7 +608,7 @@ void TForm1::RecordReading(const QString& host, bool completed)
                 reading.Mode = FFamilyLine->Mode;
             }
         }
-        FRecorder->Record(reading);
+        recorder->Record(reading);
         if (!FNotifier) {
             FNotifier = new TEventNotifier(TEventNotifier::SessionBusIfAny(), this);
             FNotifier->SetEnabled(NotifyEvents1->isChecked());
@@ -620,6 +616,16 @@ void TForm1::RecordReading(const QString& host, bool completed)
         FNotifier->Take(reading);
     } catch (const std::bad_alloc&) {
     }
+}
+
+TReadingRecorder* TForm1::Recorder()
+{
+    if (!FRecorder) {
+        FRecorder = new TReadingRecorder(TReadingStore::DefaultPath(), this);
+        connect(FRecorder, &TReadingRecorder::Recorded, this, &TForm1::ReadingRecorded);
+        connect(FRecorder, &TReadingRecorder::Failed, this, &TForm1::ShowHistoryOff);
+    }
+    return FRecorder;
 }
 
 void TForm1::FlushHistory()

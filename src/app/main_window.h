@@ -185,6 +185,8 @@ private:
     // run with one message, and the cycle goes on as if nothing happened.
     void RecordReading(const QString& host, bool completed);
     void ShowHistoryOff(const QString& errorText);
+    // The history's writer, made (not yet started) on first use.
+    TReadingRecorder* Recorder();
 
     QWidget* FClientArea = nullptr;
     // The controls that keep their distance from the client area's bottom
@@ -196,7 +198,7 @@ private:
     std::vector<TDesignPlace> FBottomAnchored;
     QWidget* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
     bool FCrossCursor = false;
-    TReadingRecorder* FRecorder = nullptr; // Qt-owned; made by the first cycle's reading
+    TReadingRecorder* FRecorder = nullptr; // Qt-owned; made by the first reading or the History window
     class TEventNotifier* FNotifier = nullptr; // Qt-owned; made by the first cycle's reading
     bool FHistoryOffShown = false;
 

@@ -4,6 +4,7 @@
 
 #include "app/start_options.h"
 #include "history/history_window_maker.h"
+#include "history/reading_recorder.h"
 #include "history/reading_store.h"
 
 #include <QWidget>
@@ -18,6 +19,11 @@ void TForm1::History1Click()
         const THistoryWindowMade made = MakeHistoryWindow(TReadingStore::DefaultPath(), this, SettingsFilePath());
         FHistoryWindow = made.Window;
         connect(this, &TForm1::ReadingRecorded, FHistoryWindow, made.TakeIn);
+        // Its deletes go through the writer, behind the readings it is
+        // recording, and come back when done.
+        TReadingRecorder* recorder = Recorder();
+        made.SetDeleter([recorder](std::int64_t before) { recorder->DeleteOlderThan(before); });
+        connect(recorder, &TReadingRecorder::Deleted, FHistoryWindow, made.Deleted);
     }
     FHistoryWindow->show();
     FHistoryWindow->raise();

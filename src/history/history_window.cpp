@@ -61,6 +61,7 @@ constexpr TPeriodChoice PeriodChoices[] = {
 };
 
 const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate", "Events"};
+const char* const DeleteCaption = "Delete readings older than...";
 
 QString TimeText(std::int64_t ms)
 {
@@ -410,7 +411,7 @@ void THistoryWindow::CreateControls()
     btExport->setObjectName(QStringLiteral("btExport"));
     btSavePicture = new QPushButton(QStringLiteral("Save picture..."), this);
     btSavePicture->setObjectName(QStringLiteral("btSavePicture"));
-    btDelete = new QPushButton(QStringLiteral("Delete readings older than..."), this);
+    btDelete = new QPushButton(QString::fromLatin1(DeleteCaption), this);
     btDelete->setObjectName(QStringLiteral("btDelete"));
     buttons->addWidget(btExport);
     buttons->addWidget(btSavePicture);
@@ -589,7 +590,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     btSavePicture->setEnabled(false);
     btReport->setEnabled(false);
     btExport->setEnabled(false);
-    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty());
+    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting);
     ShowCell(-1, -1);
 }
 
@@ -632,7 +633,7 @@ void THistoryWindow::ShowFigures()
     btSavePicture->setEnabled(true);
     btReport->setEnabled(true);
     btExport->setEnabled(true);
-    btDelete->setEnabled(true);
+    btDelete->setEnabled(!FDeleting);
 
     // The time axis runs from the oldest reading shown, not from the period's
     // start: a day's axis with the last ten minutes filled shows nothing.
@@ -936,8 +937,37 @@ void THistoryWindow::DeleteOlderClick()
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         != QMessageBox::Yes)
         return;
+    if (FDeleteThrough) {
+        // The history's writer deletes behind the readings it is recording:
+        // the window does not wait for a long delete, nor fight the writer
+        // for the file. Deleted says when it is done.
+        FDeleting = true;
+        btDelete->setEnabled(false);
+        btDelete->setText(QStringLiteral("Deleting readings taken before %1...").arg(TimeText(before)));
+        FDeleteThrough(before);
+        return;
+    }
     FStore.DeleteOlderThan(before);
     Reload();
+}
+
+void THistoryWindow::SetDeleter(std::function<void(std::int64_t)> deleteThrough)
+{
+    FDeleteThrough = std::move(deleteThrough);
+}
+
+void THistoryWindow::Deleted(std::int64_t, std::int64_t count)
+{
+    FDeleting = false;
+    btDelete->setText(QString::fromLatin1(DeleteCaption));
+    Reload();
+    if (count >= 0)
+        return;
+    // Not modal: the answer comes while the monitor goes on plotting.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+        QStringLiteral("No readings were deleted: the history cannot be written in this run."), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 std::unique_ptr<QSettings> THistoryWindow::Settings() const

@@ -1,8 +1,9 @@
 // The History window: the stored readings of a period and host as a
 // waterfall, an envelope, bit changes per tone and a line-rate trend, with
 // export, picture and clean-up commands. Not modal: it takes in each reading
-// the main window records while it is open. It reads the store (and deletes
-// when asked); the main window's writer records into the same file.
+// the main window records while it is open. It reads the store; the main
+// window's writer records into the same file, and deletes in it for the
+// window when the window is given it (else the window deletes itself).
 //
 // A period is read on a thread of its own, so both windows answer while a
 // year is summarised: the figures come first, the period's events after
@@ -101,6 +102,9 @@ public:
     // overwrite each other.
     QString DefaultCsvName() const;
     QString DefaultPictureName() const;
+    // Hands what the delete command confirms to the history's writer, which
+    // answers with Deleted; without one the window deletes on its own store.
+    void SetDeleter(std::function<void(std::int64_t)> deleteThrough);
     // The confirmation the delete command asks, for `count` readings.
     static QString DeleteQuestion(std::int64_t count, std::int64_t timeMs, int hostCount);
 
@@ -117,6 +121,9 @@ public slots:
     void SavePictureClick();
     void LineReportClick();
     void DeleteOlderClick();
+    // The writer has deleted what was taken before timeMs; count < 0: it
+    // could not, for its store is off.
+    void Deleted(std::int64_t timeMs, std::int64_t count);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -169,6 +176,8 @@ private:
     std::function<std::int64_t()> FNow;
     THistoryFigures FFigures;
     QString FHost;
+    std::function<void(std::int64_t)> FDeleteThrough; // empty: deletes on FStore
+    bool FDeleting = false; // handed to the writer, not yet answered
 
     QComboBox* cbPeriod = nullptr;
     QLabel* lbHost = nullptr;

@@ -19,6 +19,10 @@ class QWidget;
 struct THistoryWindowMade {
     QWidget* Window = nullptr; // owned by the parent given
     std::function<void(const TReading&)> TakeIn;
+    // Hands the window's deletes to the writer the main window records
+    // through; the writer's answers (time, count; -1: not deleted) go to Deleted.
+    std::function<void(std::function<void(std::int64_t)>)> SetDeleter;
+    std::function<void(std::int64_t, std::int64_t)> Deleted;
 };
 
 // Makes the window; throws std::runtime_error with a sentence for the user

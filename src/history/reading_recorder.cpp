@@ -64,12 +64,34 @@ public:
 
     void Write(const TReading& reading)
     {
-        if (!FOpened) {
-            FOpened = true;
-            FStore.Open(FPath);
-        }
+        OpenOnce();
         std::vector<TReading> written;
         Report(FStore.IsOpen() ? FStore.Write(reading, &written) : TRecordResult::Off, written);
+    }
+
+    void Delete(std::int64_t timeMs)
+    {
+        OpenOnce();
+        // Readings held while the file was busy were handed in before this
+        // delete: they go first, so that those older than the time go with it.
+        TRecordResult result = FStore.IsOpen() ? TRecordResult::Written : TRecordResult::Off;
+        std::vector<TReading> written;
+        if (result == TRecordResult::Written && FStore.HeldCount() > 0)
+            result = FStore.WriteHeld(&written);
+        std::int64_t count = -1;
+        if (result != TRecordResult::Off) {
+            count = FStore.DeleteOlderThan(timeMs);
+            if (!FStore.IsOpen()) {
+                result = TRecordResult::Off;
+                count = -1;
+            }
+        }
+        Report(result, written);
+        TReadingRecorder* recorder = &FRecorder;
+        Queue(recorder, [recorder, timeMs, count] {
+            PassHandOver();
+            emit recorder->Deleted(timeMs, count);
+        });
     }
 
     // Readings held while another program kept the file busy go with the
@@ -109,6 +131,14 @@ public:
     void Finish() { Retry(); }
 
 private:
+    void OpenOnce()
+    {
+        if (!FOpened) {
+            FOpened = true;
+            FStore.Open(FPath);
+        }
+    }
+
     QString FPath;
     TReadingRecorder& FRecorder;
     TReadingStore FStore;
@@ -140,7 +170,7 @@ TReadingRecorder::~TReadingRecorder()
     delete FThread;
 }
 
-void TReadingRecorder::Record(const TReading& reading)
+TReadingWriter* TReadingRecorder::Writer()
 {
     if (!FThread) {
         FThread = new QThread;
@@ -153,10 +183,26 @@ void TReadingRecorder::Record(const TReading& reading)
         // waits for the writer, so it loses nothing by sharing the processor.
         FThread->start(QThread::NormalPriority);
     }
-    TReadingWriter* writer = FWriter;
+    return FWriter;
+}
+
+void TReadingRecorder::Record(const TReading& reading)
+{
+    TReadingWriter* writer = Writer();
     Queue(writer, [writer, reading] {
         PassHandOver();
         writer->Write(reading);
+    });
+}
+
+void TReadingRecorder::DeleteOlderThan(std::int64_t timeMs)
+{
+    // Queued behind the readings handed in before it: calls queued to one
+    // thread run in order.
+    TReadingWriter* writer = Writer();
+    Queue(writer, [writer, timeMs] {
+        PassHandOver();
+        writer->Delete(timeMs);
     });
 }
 

@@ -235,31 +235,72 @@ TEST_F(HistoryWindowTest, ExportedCsvIsTheStoreOfThePeriodAndHost)
     }
 }
 
-// Answers the delete command's dialogs: the date, then the confirmation.
-TEST_F(HistoryWindowTest, DeleteAsksWithTheCountAndDeletesOnlyOlderReadings)
+// Runs the delete command, answering its dialogs: the date, then Yes to
+// the confirmation, whose text it returns.
+QString DeleteOlder(THistoryWindow& window, std::int64_t beforeMs)
 {
-    Record({Reading(300), Reading(200), Reading(100), Reading(10)});
-    auto window = Open(FStore);
     QString question;
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&question] {
+    QObject::connect(&answer, &QTimer::timeout, [&question, beforeMs] {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             question = box->text();
             box->button(QMessageBox::Yes)->click();
         } else if (auto* before = modal ? modal->findChild<QDateTimeEdit*>(QStringLiteral("edBefore")) : nullptr) {
-            before->setDateTime(QDateTime::fromMSecsSinceEpoch(Now - 150 * Minute));
+            before->setDateTime(QDateTime::fromMSecsSinceEpoch(beforeMs));
             qobject_cast<QDialog*>(modal)->accept();
         }
     });
     answer.start(20);
-    window->DeleteOlderClick();
+    window.DeleteOlderClick();
+    return question;
+}
+
+TEST_F(HistoryWindowTest, DeleteAsksWithTheCountAndDeletesOnlyOlderReadings)
+{
+    Record({Reading(300), Reading(200), Reading(100), Reading(10)});
+    auto window = Open(FStore);
+    const QString question = DeleteOlder(*window, Now - 150 * Minute);
     EXPECT_TRUE(question.startsWith(QStringLiteral("2 readings taken before "))) << question.toStdString();
     EXPECT_TRUE(question.endsWith(QStringLiteral("Delete them?")));
     EXPECT_EQ(FStore.Readings(0, Forever).size(), 2u);
     EXPECT_EQ(window->Figures().Count(), 2);
     EXPECT_TRUE(THistoryWindow::DeleteQuestion(1, Now, 3).startsWith(QStringLiteral("1 reading taken before")));
     EXPECT_TRUE(THistoryWindow::DeleteQuestion(1, Now, 3).endsWith(QStringLiteral(" (of every host) will be deleted for good.\nDelete it?")));
+}
+
+// Given a writer to delete through, the window hands it the time and leaves
+// its own store alone; its Delete button waits, saying so, through readings
+// taken in meanwhile, until the writer answers; then the period is read again.
+TEST_F(HistoryWindowTest, DeleteThroughTheWriterWaitsForItsAnswer)
+{
+    const struct {
+        std::int64_t count; // the writer's answer; -1: its store is off
+        int shown, boxes; // readings shown after the answer; message boxes
+    } cases[] = {{2, 3, 0}, {-1, 5, 1}};
+    for (const auto& c : cases) {
+        ASSERT_GE(FStore.DeleteOlderThan(Forever), 0);
+        Record({Reading(300), Reading(200), Reading(100), Reading(10)});
+        auto window = Open(FStore);
+        auto* button = window->findChild<QPushButton*>(QStringLiteral("btDelete"));
+        std::vector<std::int64_t> handed;
+        window->SetDeleter([&handed](std::int64_t before) { handed.push_back(before); });
+        const std::int64_t cut = Now - 150 * Minute;
+        DeleteOlder(*window, cut);
+        Record({Reading(5)});
+        window->TakeIn(Reading(5));
+        EXPECT_EQ(handed, std::vector<std::int64_t>{cut});
+        EXPECT_EQ(window->Figures().Count(), 5); // nothing deleted yet
+        EXPECT_FALSE(button->isEnabled());
+        EXPECT_TRUE(button->text().startsWith(QStringLiteral("Deleting readings taken before "))) << c.count;
+        if (c.count >= 0) { // as the writer would have
+            ASSERT_EQ(FStore.DeleteOlderThan(cut), c.count);
+        }
+        window->Deleted(cut, c.count);
+        EXPECT_EQ(window->Figures().Count(), c.shown);
+        EXPECT_TRUE(button->isEnabled() && button->text() == QStringLiteral("Delete readings older than..."));
+        EXPECT_EQ(window->findChildren<QMessageBox*>().size(), c.boxes);
+    }
 }
 
 TEST_F(HistoryWindowTest, HoverReadsOutTimeToneFrequencyAndBits)

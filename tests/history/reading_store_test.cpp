@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -16,8 +17,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <random>
+#include <string>
 
 namespace {
 
@@ -209,6 +213,74 @@ TEST_F(ReadingStoreTest, RecorderStoresEverythingHandedInBeforeItEnds)
         ASSERT_TRUE(store.OpenToRead(path)) << c.name;
         EXPECT_EQ(store.Readings(0, INT64_MAX), handed) << c.name;
     }
+}
+
+// A delete goes through the writer behind what was handed in before it: an
+// older reading handed in before goes with it, one handed in after stays.
+// Deleted answers every delete, after Failed when the store is off.
+TEST_F(ReadingStoreTest, RecorderDeletesInTheOrderHandedIn)
+{
+    const struct {
+        const char* name;
+        std::vector<std::int64_t> stored, before, after; // around a delete of what is older than 2500
+        std::vector<std::string> told;
+        std::vector<std::int64_t> left;
+    } cases[] = {
+        {"the older, of each host", {1000, 2000, 3000, 4000}, {}, {}, {"deleted 2"}, {3000, 4000}},
+        {"handed in before", {3000}, {1500}, {}, {"recorded 1500", "deleted 1"}, {3000}},
+        {"handed in after", {1000, 3000}, {}, {2000}, {"deleted 1", "recorded 2000"}, {2000, 3000}},
+        {"off", {}, {}, {}, {"failed", "deleted -1"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Off: a folder where the file should be.
+        const QString path = c.stored.empty() ? FDir.path() : FDir.filePath(QString::fromLatin1(c.name));
+        TReadingStore store;
+        for (std::size_t i = 0; i < c.stored.size(); ++i)
+            ASSERT_TRUE((i > 0 || store.Open(path)) && store.Record(MakeReading(c.stored[i], i % 2 ? "b" : "a")));
+        std::vector<std::string> told;
+        TReadingRecorder recorder(path);
+        QObject::connect(&recorder, &TReadingRecorder::Recorded,
+            [&](const TReading& r) { told.push_back("recorded " + std::to_string(r.TimeMs)); });
+        QObject::connect(&recorder, &TReadingRecorder::Deleted,
+            [&](std::int64_t, std::int64_t count) { told.push_back("deleted " + std::to_string(count)); });
+        QObject::connect(&recorder, &TReadingRecorder::Failed, [&] { told.push_back("failed"); });
+        for (const std::int64_t time : c.before)
+            recorder.Record(MakeReading(time, "a"));
+        recorder.DeleteOlderThan(2500);
+        for (const std::int64_t time : c.after)
+            recorder.Record(MakeReading(time, "a"));
+        recorder.Flush();
+        EXPECT_EQ(told, c.told);
+        std::vector<std::int64_t> left;
+        for (const TReading& r : store.Readings(0, INT64_MAX))
+            left.push_back(r.TimeMs);
+        EXPECT_EQ(left, c.left);
+    }
+}
+
+// Deleting most of a large store through the recorder shrinks the file itself.
+TEST_F(ReadingStoreTest, RecorderDeleteGivesTheSpaceBack)
+{
+    constexpr int Minutes = 2000;
+    {
+        std::minstd_rand noise(22); // bits that change every minute: blocks that do not compress to nothing
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath));
+        for (int m = 0; m < Minutes; ++m) {
+            TReading r = MakeReading(m * 60000LL, "a");
+            std::generate(r.Bits.begin(), r.Bits.end(), [&noise] { return std::uint8_t(noise() % 16); });
+            ASSERT_TRUE(store.Record(r));
+        }
+    }
+    const auto pages = [&] { return RawDb(FPath).Text("PRAGMA page_count").toLongLong(); };
+    const qint64 pagesBefore = pages(), bytesBefore = QFileInfo(FPath).size();
+    {
+        TReadingRecorder recorder(FPath);
+        recorder.DeleteOlderThan(Minutes * 9 / 10 * 60000LL);
+    } // ended: the delete is done and the file closed
+    EXPECT_LT(pages(), pagesBefore / 4) << pagesBefore;
+    EXPECT_LT(QFileInfo(FPath).size(), bytesBefore / 4) << bytesBefore;
 }
 
 } // namespace
