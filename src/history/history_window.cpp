@@ -965,7 +965,10 @@ void THistoryWindow::Deleted(std::int64_t, std::int64_t count)
         return;
     // Not modal: the answer comes while the monitor goes on plotting.
     auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
-        QStringLiteral("No readings were deleted: the history cannot be written in this run."), QMessageBox::Ok, this);
+        count == TReadingStore::DeleteBusy
+            ? QStringLiteral("No readings were deleted: another program kept the history file busy. Try again later.")
+            : QStringLiteral("No readings were deleted: the history cannot be written in this run."),
+        QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

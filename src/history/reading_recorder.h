@@ -26,8 +26,8 @@ public:
     void Record(const TReading& reading);
     // Deletes every reading taken before timeMs, once every reading handed in
     // before this call is written; the file gives the space back. Deleted
-    // answers every call: with the number deleted, or with -1 after Failed
-    // when the store is off.
+    // answers every call: with the number deleted, with -1 after Failed
+    // when the store is off, or with TReadingStore::DeleteBusy.
     void DeleteOlderThan(std::int64_t timeMs);
     // Waits until every reading and delete handed in is done or has failed,
     // and delivers their Recorded, Deleted and Failed here and now.

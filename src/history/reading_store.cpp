@@ -878,7 +878,7 @@ std::int64_t TReadingStore::CountBetween(std::int64_t sinceMs, std::int64_t unti
 std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
 {
     if (!FInsertBlock)
-        return 0;
+        return -1;
     sqlite3* db = FDb.get();
     std::int64_t deleted = 0;
     const int rc = InTransaction(db, [&]() -> int {
@@ -940,9 +940,11 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
         ExecInteger(db, "DELETE FROM hosts WHERE id NOT IN (SELECT host_id FROM blocks)", &code);
         return code;
     });
+    if (IsBusy(rc))
+        return DeleteBusy;
     if (rc != SQLITE_OK) {
         Fail(rc);
-        return 0;
+        return -1;
     }
     // The freed pages go back to the disk.
     int ignored = SQLITE_OK;

@@ -113,7 +113,10 @@ public:
     // About how many readings the period holds (of the blocks it touches), for
     // making room ahead of a read.
     std::int64_t CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host = {}) const;
-    // The number of readings deleted; the file gives the space back.
+    // The number of readings deleted; the file gives the space back. -1
+    // when the store is off, -2 when another program kept the file busy
+    // (nothing deleted, the store stays on: a passing state).
+    static constexpr std::int64_t DeleteBusy = -2;
     std::int64_t DeleteOlderThan(std::int64_t timeMs);
 
 private:

@@ -1,7 +1,8 @@
 // The second layout of the history file on real SQLite files: readings of
 // any line kept exactly, the conversion of a first-layout file (whole, or
 // not at all when killed part-way), damaged blocks named instead of shown as
-// zeros, and a busy file that holds a reading for the next write.
+// zeros, and a busy file that holds a reading for the next write and turns
+// no delete into lasting failure.
 #include "history/block_summary.h"
 #include "history/reading_blocks.h"
 #include "history/reading_store.h"
@@ -270,6 +271,7 @@ TEST_F(StoreLayoutTest, ABusyFileHoldsTheReadingForTheNextWrite)
         EXPECT_EQ(store.Write(LineReading(1), &written), TRecordResult::Held);
         EXPECT_TRUE(written.empty());
         EXPECT_EQ(store.HeldCount(), 1);
+        EXPECT_EQ(store.DeleteOlderThan(INT64_MAX), TReadingStore::DeleteBusy); // deletes nothing, stays on
         EXPECT_TRUE(store.IsOpen() && store.ErrorText().isEmpty());
         ASSERT_TRUE(other.Exec("COMMIT"));
         std::vector<TReading> expected = {LineReading(0), LineReading(1)};
