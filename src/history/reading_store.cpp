@@ -352,7 +352,8 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         && Prepare(FSummaries, SummariesSql)
         && Prepare(FFindHost, "SELECT id FROM hosts WHERE name = ?1")
         && Prepare(FAddHost, "INSERT INTO hosts (name) VALUES (?1)")
-        && Prepare(FLastBlock, "SELECT id, count, data FROM blocks WHERE host_id = ?1 AND span = ?2 ORDER BY id DESC LIMIT 1")
+        && Prepare(FLastBlock,
+            "SELECT id, count, data, summary FROM blocks WHERE host_id = ?1 AND span = ?2 ORDER BY id DESC LIMIT 1")
         && Prepare(FUpdateBlock,
             "UPDATE blocks SET first_ms = ?2, last_ms = ?3, count = ?4, data = ?5, summary = ?6 WHERE id = ?1")
         && Prepare(FInsertBlock, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data, summary)"
@@ -562,6 +563,8 @@ int TReadingStore::AddToBlock(const TReading& reading)
     const std::int64_t span = SpanOf(reading.TimeMs);
     std::vector<TReading> readings;
     std::int64_t blockId = 0;
+    TBlockSummary summary;
+    bool summaryHeld = false;
     {
         const TStatementRun run(FLastBlock.get());
         sqlite3_bind_int64(run.get(), 1, hostId);
@@ -571,8 +574,13 @@ int TReadingStore::AddToBlock(const TReading& reading)
         // be reported), is followed by a new one.
         if (rc == SQLITE_ROW && sqlite3_column_int(run.get(), 1) < MaxBlockReadings
             && DecodeBlock(BlobAt(run.get(), 2), reading.Host, readings)
-            && std::int64_t(readings.size()) == sqlite3_column_int64(run.get(), 1))
+            && std::int64_t(readings.size()) == sqlite3_column_int64(run.get(), 1)) {
             blockId = sqlite3_column_int64(run.get(), 0);
+            // A reading after the others only adds to the summary.
+            summaryHeld = reading.TimeMs >= readings.back().TimeMs
+                && DecodeSummary(BlobAt(run.get(), 3), reading.Host, summary)
+                && summary.Count == std::int64_t(readings.size());
+        }
         else if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             return rc;
     }
@@ -583,7 +591,9 @@ int TReadingStore::AddToBlock(const TReading& reading)
                                      [](std::int64_t t, const TReading& r) { return t < r.TimeMs; });
     readings.insert(at, reading);
     const QByteArray data = EncodeBlock(readings);
-    const QByteArray summary = EncodeSummary(SummaryOf(readings));
+    if (summaryHeld)
+        summary.Add(reading);
+    const QByteArray summaryData = EncodeSummary(summaryHeld ? summary : SummaryOf(readings));
     const TStatementRun run(blockId ? FUpdateBlock.get() : FInsertBlock.get());
     if (blockId) {
         sqlite3_bind_int64(run.get(), 1, blockId);
@@ -596,7 +606,7 @@ int TReadingStore::AddToBlock(const TReading& reading)
     sqlite3_bind_int64(run.get(), first + 1, readings.back().TimeMs);
     sqlite3_bind_int64(run.get(), first + 2, std::int64_t(readings.size()));
     sqlite3_bind_blob(run.get(), first + 3, data.constData(), int(data.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(run.get(), first + 4, summary.constData(), int(summary.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(run.get(), first + 4, summaryData.constData(), int(summaryData.size()), SQLITE_STATIC);
     rc = sqlite3_step(run.get());
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
