@@ -14,10 +14,38 @@
 //                (target: 50,000 readings a second or more), with the growth
 //                of resident memory meanwhile ("rss_growth_MiB"; under 64).
 // Convert:       the first-layout year converted to the second on opening.
+// BlockSpan:     how long a span a block should hold: the year cut into
+//                blocks of 15 minutes, an hour (the store's), 6 hours and a
+//                day, side by side, by the codec and a file of those blocks
+//                alone: bytes a reading on disk ("B_per_reading", of which
+//                "codec_B_per_reading" are the blocks' own) and the year's
+//                "year_MB"; recording one reading, the block so far decoded
+//                and encoded again with it ("record_us" averaged over a
+//                block's filling, "record_full_us" its last reading); the last
+//                24 hours, off the blocks' boundaries, read and decoded
+//                ("last24h_ms"); the whole year decoded ("year_decode_per_s").
+//
+// What BlockSpan shows, and why a block is an hour. Every span keeps the year
+// well inside 20 MB (9.5, 4.5, 2.9 and 1.4 MB): each block's first reading
+// carries the whole line, so short blocks pay for it more often. The last 24
+// hours take under a millisecond whatever the span: many small blocks or
+// two big ones come to the same day's readings and a block's more. Recording
+// is what the span decides, since each reading re-encodes its whole block
+// (medians on a shared 2-core machine; the ratios hold from run to run): an
+// hour's about 45 us, 6 hours' 4 times that (290 us at its end), a day's 13
+// times (550 us, and 1.05 to 1.5 ms at the day's end, past the 1 ms target
+// before SQLite has written a byte; the whole record at an hour, BM_Record/2,
+// is about 100 us). An hour keeps recording near a tenth of its target and
+// the year near a quarter of its; decoding the year runs at about 4 million
+// readings a second, 0.13 s for the year, against 6 to 7.5 million for the
+// longer spans and 1.6 for 15 minutes. Six hours would save 1.6 MB a year for
+// four times the work every minute, and a damaged block would take 6 hours of
+// the line with it instead of one.
 //
 // The Qt SQL runs use the first layout, its statements and pragmas, so they
 // differ from the first-layout runs only in the layer between the program
 // and SQLite.
+#include "history/reading_blocks.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
 #include "support/bench_main.h"
@@ -224,6 +252,141 @@ void BM_Convert(benchmark::State& state)
     state.counters["MB_v2"] = FileMegabytes(YearStorePath());
 }
 BENCHMARK(BM_Convert)->Iterations(1);
+
+// --- the block's span, by the codec and a file of blocks only ---
+
+// The year's readings first to first + count - 1.
+std::vector<TReading> YearReadings(int first, int count)
+{
+    std::vector<TReading> readings;
+    readings.reserve(std::size_t(count));
+    for (int i = first; i < first + count; ++i)
+        readings.push_back(SampleReading(YearStartMs + i * MinuteMs, i));
+    return readings;
+}
+
+// Seconds one call of work takes, over calls enough (a fifth of a second) for
+// a figure that holds on a shared machine.
+template <class Work>
+double SecondsEach(Work work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    int calls = 0;
+    do {
+        work();
+        ++calls;
+    } while (clock.nsecsElapsed() < 200'000'000);
+    return double(clock.nsecsElapsed()) / 1e9 / calls;
+}
+
+// Argument: the block's span in minutes, so also its readings at one a minute.
+// The store caps a block at 240 readings as well, which at one a minute never
+// binds (an hour is 60), so the store's layout is the 60 here; a cap alone
+// would make 4-hour blocks, between the 60 and the 360.
+void BM_BlockSpan(benchmark::State& state)
+{
+    const int span = int(state.range(0));
+    const std::int64_t spanMs = span * MinuteMs;
+    std::vector<QByteArray> blocks;
+    double codecBytes = 0;
+    for (int first = 0; first < YearOfMinutes; first += span) {
+        blocks.push_back(EncodeBlock(YearReadings(first, span)));
+        codecBytes += double(blocks.back().size());
+    }
+    // The blocks in the store's own table and pragmas, written at once as a
+    // conversion writes them: the size on disk with SQLite's row and page
+    // overhead, and the rows a read of a period steps through.
+    const QString path = Scratch().filePath(QStringLiteral("span-%1.sqlite").arg(span));
+    QFile::remove(path);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_exec(db, "PRAGMA auto_vacuum = INCREMENTAL; CREATE TABLE blocks (id INTEGER PRIMARY KEY,"
+                     " host_id INTEGER NOT NULL, span INTEGER NOT NULL, first_ms INTEGER NOT NULL,"
+                     " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, data BLOB NOT NULL);"
+                     " CREATE INDEX blocks_by_host ON blocks (host_id, span);"
+                     " CREATE INDEX blocks_by_span ON blocks (span); BEGIN",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data)"
+                           " VALUES (1, ?1, ?2, ?3, ?4, ?5)", -1, &insert, nullptr);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const std::int64_t first = YearStartMs + std::int64_t(b) * spanMs;
+        sqlite3_bind_int64(insert, 1, first / spanMs);
+        sqlite3_bind_int64(insert, 2, first);
+        sqlite3_bind_int64(insert, 3, first + spanMs - MinuteMs);
+        sqlite3_bind_int(insert, 4, span);
+        sqlite3_bind_blob(insert, 5, blocks[b].constData(), int(blocks[b].size()), SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT data FROM blocks WHERE host_id = 1 AND span >= ?1 AND span <= ?2"
+                           " ORDER BY span, id", -1, &select, nullptr);
+
+    // The last 24 hours as seen 5 h 17 min before the year's end: off every
+    // span's boundaries, so the window touches a block more than it fills.
+    const std::int64_t until = YearStartMs + (YearOfMinutes - 317) * MinuteMs;
+    const std::int64_t since = until - DayMs;
+    const std::vector<TReading> firstBlock = YearReadings(0, span);
+    const QByteArray nearlyFull = EncodeBlock({firstBlock.begin(), firstBlock.end() - 1});
+    std::vector<TReading> readings;
+    double record = 0, recordFull = 0, lastDay = 0, decodeYear = 0;
+    int windowBlocks = 0, windowReadings = 0;
+    for (auto _ : state) {
+        // Recording: the block so far decoded, the reading added, the block
+        // encoded again, over a whole block's filling.
+        record = SecondsEach([&] {
+            QByteArray block;
+            std::vector<TReading> sofar;
+            for (const TReading& reading : firstBlock) {
+                if (!block.isEmpty() && !DecodeBlock(block, YearHost, sofar))
+                    state.SkipWithError("a block does not decode");
+                sofar.push_back(reading);
+                block = EncodeBlock(sofar);
+            }
+        }) / span;
+        // The block's last reading, the dearest to record.
+        recordFull = SecondsEach([&] {
+            DecodeBlock(nearlyFull, YearHost, readings);
+            readings.push_back(firstBlock.back());
+            benchmark::DoNotOptimize(EncodeBlock(readings));
+        });
+        lastDay = SecondsEach([&] {
+            windowBlocks = windowReadings = 0;
+            sqlite3_bind_int64(select, 1, since / spanMs);
+            sqlite3_bind_int64(select, 2, (until - 1) / spanMs);
+            while (sqlite3_step(select) == SQLITE_ROW) {
+                DecodeBlock(QByteArray(static_cast<const char*>(sqlite3_column_blob(select, 0)),
+                                       sqlite3_column_bytes(select, 0)),
+                            YearHost, readings);
+                ++windowBlocks;
+                for (const TReading& reading : readings)
+                    windowReadings += reading.TimeMs >= since && reading.TimeMs < until;
+            }
+            sqlite3_reset(select);
+        });
+        decodeYear = SecondsEach([&] {
+            for (const QByteArray& block : blocks)
+                DecodeBlock(block, YearHost, readings);
+        });
+    }
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    state.counters["B_per_reading"] = double(QFileInfo(path).size()) / YearOfMinutes;
+    state.counters["codec_B_per_reading"] = codecBytes / YearOfMinutes;
+    state.counters["year_MB"] = FileMegabytes(path);
+    state.counters["record_us"] = record * 1e6;
+    state.counters["record_full_us"] = recordFull * 1e6;
+    state.counters["last24h_ms"] = lastDay * 1e3;
+    state.counters["last24h_blocks"] = windowBlocks;
+    state.counters["last24h_rows"] = windowReadings;
+    state.counters["year_decode_per_s"] = YearOfMinutes / decodeYear;
+}
+BENCHMARK(BM_BlockSpan)->Arg(15)->Arg(60)->Arg(360)->Arg(1440)->Unit(benchmark::kSecond)->Iterations(1)
+    ->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime();
 
 // --- the same through Qt SQL ---
 
