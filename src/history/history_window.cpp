@@ -672,16 +672,22 @@ void THistoryWindow::TakeIn(const TReading& reading)
             ShowFigures();
         return;
     }
-    if (Loading()) {
-        FTakenWhileLoading.push_back(reading); // joins what is being read
+    // What is being read takes it in once it is here; the figures may be
+    // here before the period's events are.
+    if (Loading())
+        FTakenWhileLoading.push_back(reading);
+    if (FLoadingFigures)
         return;
-    }
     if (FFigures.Count() > 0 && reading.TimeMs < FFigures.NewestMs()) {
         Reload(); // the clock went back: take the period afresh
         return;
     }
     FFigures.Add(reading);
     FFigures.DropOlderThan(PeriodStart());
+    if (FLoadingEvents) {
+        ShowFigures();
+        return;
+    }
     const TLineEventNews news = FEventDetector.Add(reading);
     FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
     std::erase_if(FEndedEvents, [start = PeriodStart()](const TLineEvent& e) { return e.StartMs < start; });
@@ -876,7 +882,6 @@ void THistoryWindow::ExportCsvClick()
 bool THistoryWindow::WriteReport(const QString& path)
 {
     const auto [from, to] = ShownPeriod();
-    const QString filter = cbHost->count() > 1 ? FHost : QString();
     QString error;
     if (WriteLineReport(path, FStore, FHost, from, Forever, &error))
         return true;
