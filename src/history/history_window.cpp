@@ -9,6 +9,7 @@
 #include "line/output_formats.h"
 
 #include <QCloseEvent>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -99,6 +100,16 @@ bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& writ
     }
     return true;
 }
+
+// The pointer says the program is at work while a command reads a long
+// period on the window's thread (an export, a report).
+class TWaitCursor {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 
 // A store that cannot be opened stays closed and says why: the window shows
 // that in place of the figures.
@@ -766,6 +777,7 @@ bool THistoryWindow::ExportCsv(const QString& path)
     // Written as read: a year goes out in the memory of one block.
     TReadResult read;
     QString error;
+    auto busy = std::make_unique<TWaitCursor>();
     const bool written = WriteWhole(path, [&](QIODevice& file) {
         TReadingsWriter writer(TOutputFormat::Csv, {});
         bool ok = true;
@@ -777,6 +789,7 @@ bool THistoryWindow::ExportCsv(const QString& path)
         const QByteArray end = writer.Finish();
         return ok && file.write(end) == end.size();
     }, error);
+    busy.reset();
     if (written && !read.Complete()) {
         QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 holds every reading but these:\n%2").arg(path, read.Text()));
         return false;
@@ -883,7 +896,12 @@ bool THistoryWindow::WriteReport(const QString& path)
 {
     const auto [from, to] = ShownPeriod();
     QString error;
-    if (WriteLineReport(path, FStore, FHost, from, Forever, &error))
+    bool written = false;
+    {
+        const TWaitCursor busy;
+        written = WriteLineReport(path, FStore, FHost, from, Forever, &error);
+    }
+    if (written)
         return true;
     QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
     return false;
