@@ -157,6 +157,8 @@ public:
     // Rows: readings, or blocks of them.
     int Count() const { return int(FRates.size()); }
     int ReadingCount() const { return FReadingCount; }
+    // Rows that stand for a block of readings.
+    int BlockCount() const { return FBlockCount; }
     // The newest reading's time, of any outcome, in rows and blocks alike.
     std::int64_t NewestMs() const { return FNewestMs; }
     // The longest line among the readings held (513 while there are none),

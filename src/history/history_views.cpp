@@ -340,7 +340,12 @@ void TWaterfallView::Draw(QPainter& painter, const QRect& area) const
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRect(plot.left(), middle - half, plot.width() - 1, 2 * half));
     }
-    DrawFrame(painter, area, layout, QStringLiteral("Waterfall: bits per tone, one row per reading, newest at the top"));
+    // A long period's rows are the store's hour blocks, each drawn as its
+    // latest complete reading.
+    DrawFrame(painter, area, layout,
+              FFigures.BlockCount() > 0
+                  ? QStringLiteral("Waterfall: bits per tone, each hour as its latest complete reading, newest at the top")
+                  : QStringLiteral("Waterfall: bits per tone, one row per reading, newest at the top"));
 
     // Round times down the time axis, as many as fit two lines apart; the
     // rows between them are as tall as the time they stand for.
