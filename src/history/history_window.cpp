@@ -899,7 +899,8 @@ bool THistoryWindow::WriteReport(const QString& path)
     bool written = false;
     {
         const TWaitCursor busy;
-        written = WriteLineReport(path, FStore, FHost, from, Forever, &error);
+        // The period ends now, the reading taken this very millisecond with it.
+        written = WriteLineReport(path, FStore, FHost, from, to + 1, &error);
     }
     if (written)
         return true;
