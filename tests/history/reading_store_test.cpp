@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,10 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 
 namespace {
@@ -240,10 +237,9 @@ TEST_F(ReadingStoreTest, RecorderDeletesInTheOrderHandedIn)
             ASSERT_TRUE((i > 0 || store.Open(path)) && store.Record(MakeReading(c.stored[i], i % 2 ? "b" : "a")));
         std::vector<std::string> told;
         TReadingRecorder recorder(path);
-        QObject::connect(&recorder, &TReadingRecorder::Recorded,
-            [&](const TReading& r) { told.push_back("recorded " + std::to_string(r.TimeMs)); });
-        QObject::connect(&recorder, &TReadingRecorder::Deleted,
-            [&](std::int64_t, std::int64_t count) { told.push_back("deleted " + std::to_string(count)); });
+        const auto tell = [&told](std::string what, std::int64_t n) { told.push_back(what + std::to_string(n)); };
+        QObject::connect(&recorder, &TReadingRecorder::Recorded, [&](const TReading& r) { tell("recorded ", r.TimeMs); });
+        QObject::connect(&recorder, &TReadingRecorder::Deleted, [&](std::int64_t, std::int64_t n) { tell("deleted ", n); });
         QObject::connect(&recorder, &TReadingRecorder::Failed, [&] { told.push_back("failed"); });
         for (const std::int64_t time : c.before)
             recorder.Record(MakeReading(time, "a"));
@@ -257,30 +253,6 @@ TEST_F(ReadingStoreTest, RecorderDeletesInTheOrderHandedIn)
             left.push_back(r.TimeMs);
         EXPECT_EQ(left, c.left);
     }
-}
-
-// Deleting most of a large store through the recorder shrinks the file itself.
-TEST_F(ReadingStoreTest, RecorderDeleteGivesTheSpaceBack)
-{
-    constexpr int Minutes = 2000;
-    {
-        std::minstd_rand noise(22); // bits that change every minute: blocks that do not compress to nothing
-        TReadingStore store;
-        ASSERT_TRUE(store.Open(FPath));
-        for (int m = 0; m < Minutes; ++m) {
-            TReading r = MakeReading(m * 60000LL, "a");
-            std::generate(r.Bits.begin(), r.Bits.end(), [&noise] { return std::uint8_t(noise() % 16); });
-            ASSERT_TRUE(store.Record(r));
-        }
-    }
-    const auto pages = [&] { return RawDb(FPath).Text("PRAGMA page_count").toLongLong(); };
-    const qint64 pagesBefore = pages(), bytesBefore = QFileInfo(FPath).size();
-    {
-        TReadingRecorder recorder(FPath);
-        recorder.DeleteOlderThan(Minutes * 9 / 10 * 60000LL);
-    } // ended: the delete is done and the file closed
-    EXPECT_LT(pages(), pagesBefore / 4) << pagesBefore;
-    EXPECT_LT(QFileInfo(FPath).size(), bytesBefore / 4) << bytesBefore;
 }
 
 } // namespace
