@@ -27,8 +27,10 @@ TRatePoint RatePointOf(const TReading& reading)
     point.Failed = reading.Completed ? 0 : 1;
     if (!reading.Completed)
         return point;
+    // No tone carries more than 15 bits; a larger value counts as 15.
     for (int tone = 0; tone < int(reading.Bits.size()); ++tone)
-        (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits) += reading.Bits[std::size_t(tone)];
+        (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits)
+            += std::min<int>(reading.Bits[std::size_t(tone)], 15);
     return point;
 }
 
@@ -153,11 +155,7 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
             qint64 t = 0;
             qint32 up = 0, down = 0;
             in >> t >> up >> down;
-            p = {};
-            p.TimeMs = t;
-            p.Completed = true;
-            p.UpBits = up;
-            p.DownBits = down;
+            p = TRatePoint{t, true, up, down};
         }
     }
     return in.status() == QDataStream::Ok && in.atEnd();

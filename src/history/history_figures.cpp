@@ -375,21 +375,15 @@ void THistoryFigures::Add(const TReading& reading)
         GrowRows();
     --FTop;
     std::uint8_t* row = FPixels.data() + std::size_t(FTop) * std::size_t(Stride());
-    TRatePoint point;
-    point.TimeMs = reading.TimeMs;
-    point.Completed = reading.Completed;
-    point.Failed = reading.Completed ? 0 : 1;
+    const TRatePoint point = RatePointOf(reading);
     ++FReadingCount;
     FNewestMs = reading.TimeMs;
     FTrendValid = false;
     if (!reading.Completed) {
         std::memset(row, IncompleteIndex, std::size_t(FToneCount));
     } else {
-        for (int tone = 0; tone < FToneCount; ++tone) {
-            const int bits = Clamped(std::uint8_t(ToneBitsAt(reading, tone)));
-            row[tone] = std::uint8_t(bits);
-            (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits) += bits;
-        }
+        for (int tone = 0; tone < FToneCount; ++tone)
+            row[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(reading, tone))));
         CountBits(row, +1);
         // The latest complete reading is the one the new one is compared with.
         if (FCompleteCount > 0)

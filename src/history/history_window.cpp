@@ -136,7 +136,6 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     const QString& settingsFile)
     : QWidget(parent, Qt::Window)
     , FOwnStore(std::move(own))
-    , FInBackground(FOwnStore != nullptr)
     , FStore(store ? *store : *FOwnStore)
     , FSettingsFile(settingsFile)
     , FNow([] { return QDateTime::currentMSecsSinceEpoch(); })
@@ -218,11 +217,6 @@ void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs
         deliver(events);
 }
 
-void THistoryWindow::SetReadInBackground(bool background)
-{
-    FInBackground = background;
-}
-
 void THistoryWindow::CancelLoad()
 {
     ++FGeneration;
@@ -240,7 +234,7 @@ void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
     CancelLoad();
     const int generation = FGeneration.load();
     FLoadingFigures = FLoadingEvents = true;
-    if (!FInBackground || FStore.Path().isEmpty()) {
+    if (!FOwnStore || FStore.Path().isEmpty()) {
         LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
                    [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
         return;
@@ -537,7 +531,7 @@ void THistoryWindow::Reload()
     CancelLoad();
     if (!FStore.IsOpen()) {
         FFigures.Reset({});
-        FindEvents({});
+        ClearEvents();
         ShowMessage(QStringLiteral("History is turned off for this run: %1\n"
                                    "Readings are not being kept, so there is nothing to show.")
                         .arg(FStore.ErrorText()));
@@ -546,7 +540,7 @@ void THistoryWindow::Reload()
     RefreshHosts();
     if (FHost.isEmpty()) {
         FFigures.Reset({});
-        FindEvents({});
+        ClearEvents();
         ShowMessage(QStringLiteral("No readings are stored yet.\n"
                                    "Every reading the main window plots is kept here; press Plot to take the first."));
         return;
@@ -556,14 +550,10 @@ void THistoryWindow::Reload()
     StartLoad(PeriodStart(), cbHost->count() > 1 ? FHost : QString());
 }
 
-void THistoryWindow::FindEvents(const std::vector<TReading>& readings)
+void THistoryWindow::ClearEvents()
 {
     FEventDetector = TLineEventDetector();
     FEndedEvents.clear();
-    for (const TReading& reading : readings) {
-        const TLineEventNews news = FEventDetector.Add(reading);
-        FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
-    }
     ShowEvents();
 }
 

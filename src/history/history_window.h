@@ -54,13 +54,10 @@ public:
     // clock unless a test or benchmark sets another.
     void SetClock(std::function<std::int64_t()> now);
 
-    // Whether periods are read on a thread of their own: so for a window on a
-    // store's path, on the window's own thread for one on a store object
-    // unless set.
-    void SetReadInBackground(bool background);
-    // Whether the period's figures, or its events, are still being read.
+    // Whether the period's figures, or its events, are still being read: a
+    // window on a store's path reads on a thread of its own, one on a store
+    // object (tests) on the window's thread.
     bool Loading() const { return FLoadingFigures || FLoadingEvents; }
-    bool LoadingFigures() const { return FLoadingFigures; }
     // Waits for what is being read and shows it: the figures, or everything.
     void WaitForLoad(bool figuresOnly = false);
 
@@ -134,8 +131,8 @@ private:
     void RefreshHosts();
     void ShowFigures();
     void ShowMessage(const QString& text);
-    // The period's events found afresh from its readings, or none.
-    void FindEvents(const std::vector<TReading>& readings);
+    // No events: nothing is shown.
+    void ClearEvents();
     void ShowEvents();
     std::unique_ptr<QSettings> Settings() const;
     void SaveSettings() const;
@@ -163,7 +160,6 @@ private:
         const QString& settingsFile);
 
     std::unique_ptr<TReadingStore> FOwnStore; // before FStore, which may refer to it
-    bool FInBackground = false;
     std::atomic<int> FGeneration{0}; // of the newest read; an older one stops
     std::thread FLoader;
     std::mutex FArrivedLock;
