@@ -5,12 +5,26 @@
 // family and the mode), so lines of other routers and plans are kept alike.
 #pragma once
 
+#include "line/line_figures.h"
 #include "line/tone_plan.h"
+#include "line/tone_spectra.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <vector>
+
+// How a cycle ended, as the history keeps it: only LineDown is an outage of
+// the line; a router that did not answer or refused the login says nothing
+// of the line. Readings of files older than this distinction are Unknown.
+enum class TReadingOutcome : std::uint8_t {
+    Unknown = 0,
+    LineUp = 1,        // a complete reading of a line in showtime
+    LineDown = 2,      // the router answered: the line is not in showtime (Figures.State says how)
+    NoAnswer = 3,      // refused, timed out, no route, a name that does not resolve
+    LoginRefused = 4,
+    NotUnderstood = 5, // the router answered with something no parser could read
+};
 
 // The most tones a line of any plan the program reads carries.
 constexpr int MaxToneCount = 8192;
@@ -26,6 +40,9 @@ struct TReading {
     TBandPlan Bands = ZyxelBandPlan();
     QString Router; // router family key, "zyxel" today (others: "broadcom", "lantiq", "draytek")
     QString Mode; // e.g. "ADSL2+", "VDSL2 17a"; empty when unknown
+    TReadingOutcome Outcome = TReadingOutcome::Unknown;
+    TLineFigures Figures;  // what the router printed of them; empty when nothing
+    TToneSpectra Spectra;  // SNR every cycle, QLN and Hlog as of the last training
 
     bool operator==(const TReading&) const = default;
 };

@@ -7,6 +7,17 @@ TBandPlan ZyxelBandPlan()
     return {{{0, UpstreamToneCount - 1}}, {{FirstDownstreamTone, LastTone}}};
 }
 
+TToneDirection TBandPlan::DirectionOf(int tone) const
+{
+    for (const TToneBand& band : Upstream)
+        if (tone >= band.First && tone <= band.Last)
+            return TToneDirection::Upstream;
+    for (const TToneBand& band : Downstream)
+        if (tone >= band.First && tone <= band.Last)
+            return TToneDirection::Downstream;
+    return TToneDirection::Neither;
+}
+
 const TRangePlan& RangePlan(TRangeChoice range)
 {
     for (const TRangePlan& plan : ToneRanges)

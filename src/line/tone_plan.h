@@ -32,11 +32,18 @@ struct TToneBand {
     bool operator==(const TToneBand&) const = default;
 };
 
+// The direction a tone carries by the line's band plan.
+enum class TToneDirection { Upstream, Downstream, Neither };
+
 // Which tones carry each direction; a VDSL2 plan has several bands a side.
 struct TBandPlan {
     std::vector<TToneBand> Upstream;
     std::vector<TToneBand> Downstream;
     bool operator==(const TBandPlan&) const = default;
+
+    // By the bands alone: a tone in neither direction's bands is Neither,
+    // whatever bits it holds.
+    TToneDirection DirectionOf(int tone) const;
 };
 
 // The ZyXEL line's plan: upstream tones 0 to 31, downstream 32 to 512.
