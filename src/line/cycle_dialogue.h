@@ -66,6 +66,13 @@ struct TDialogueRequest {
     // then at the latest; a step cut short fails as any other would. None:
     // the steps are bounded only as the telnet session bounds them.
     std::optional<std::chrono::steady_clock::time_point> Deadline;
+    // Commands marked TCommandWhen::Figures are sent only when this is on
+    // (and the ZyXEL's extra figure commands after its two designed ones).
+    bool ReadFigures = false;
+    // Commands marked TCommandWhen::Training are sent only when this is on:
+    // the caller turns it off while the line has not retrained since it last
+    // read QLN and Hlog.
+    bool ReadTraining = true;
 };
 
 struct TDialogueHooks {

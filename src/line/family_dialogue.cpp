@@ -269,6 +269,9 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
         if (hooks.PumpEvents)
             hooks.PumpEvents();
         for (const TFamilyCommand& command : FamilyCommands(family)) {
+            if ((command.When == TCommandWhen::Figures && !request.ReadFigures)
+                || (command.When == TCommandWhen::Training && !request.ReadTraining))
+                continue;
             if (dialogue->Stopped()) {
                 outcome.Stopped = true;
                 fail(TDialogueStep::FarCommand, ErrConnAborted, "Stopped");

@@ -4,8 +4,10 @@
 // prints.
 #pragma once
 
-#include "line/tone_plan.h"
+#include "line/line_figures.h"
 #include "line/router_family.h"
+#include "line/tone_plan.h"
+#include "line/tone_spectra.h"
 
 #include <QString>
 
@@ -27,6 +29,10 @@ struct TParsedLine {
     double SpacingKHz = 0;
     std::vector<std::uint8_t> Bits; // ToneCount of them
     TBandPlan Bands;
+    // What the replies said of the line besides its bits; kept also when the
+    // line is not a reading (a line down still has its state and counters).
+    TLineFigures Figures;
+    TToneSpectra Spectra;
 
     bool Ok() const { return Failure.isEmpty(); }
 };

@@ -33,11 +33,26 @@ std::optional<TRouterFamily> RouterFamilyFromName(const QString& name);
 QString RouterFamilyNames();
 
 // What a reply is read for.
-enum class TReplyRole { State, Mode, Profile, BitsUp, BitsDown, BitsBoth, BandsUp, BandsDown, BandsBoth };
+enum class TReplyRole {
+    State, Mode, Profile, BitsUp, BitsDown, BitsBoth, BandsUp, BandsDown, BandsBoth,
+    // The line's figures and counters; a family that prints them in several
+    // replies takes as many roles as it needs.
+    Figures, FiguresUp, FiguresDown, CountersUp, CountersDown, Retrains, RetrainsUp, RetrainsDown,
+    RateUp, RateDown, FiguresMore,
+    // Per-tone quantities.
+    SnrUp, SnrDown, SnrBoth, QlnUp, QlnDown, QlnBoth, HlogUp, HlogDown, HlogBoth,
+};
+
+// When a command is sent: always; only when the line's figures are asked
+// for; only when the line has (re)trained since QLN and Hlog were last read
+// (they are measured at training, so reading them each cycle costs the router
+// for nothing).
+enum class TCommandWhen { Always, Figures, Training };
 
 struct TFamilyCommand {
     TReplyRole Role;
     const char* Command;
+    TCommandWhen When = TCommandWhen::Always;
 };
 
 // The commands a cycle sends to a family's command prompt, in order; empty
