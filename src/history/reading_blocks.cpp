@@ -2,17 +2,27 @@
 
 #include <zlib.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <type_traits>
 
 namespace {
 
-constexpr std::uint8_t BlockFormat = 1;
+// Format 1 knew bits only; format 2 adds each reading's outcome, figures and
+// per-tone spectra. Both are read: a block of format 1 is a block whose
+// readings have none of them.
+constexpr std::uint8_t FirstBlockFormat = 1;
+constexpr std::uint8_t BlockFormat = 2;
 
 // Per reading, a flag byte:
 constexpr std::uint8_t CompletedFlag = 1;
 constexpr std::uint8_t LineFlag = 2;     // the line's description follows
 constexpr std::uint8_t WholeBitsFlag = 4; // every tone's bits follow, else the changed ones
+constexpr std::uint8_t ExtrasFlag = 8;   // outcome, figures and spectra follow, as changes
 
 void PutVarint(QByteArray& out, std::uint64_t value)
 {
@@ -135,6 +145,315 @@ private:
     bool FOk = true;
 };
 
+// The outcome, figures and spectra of a reading go in as their changes from
+// the reading before it in the block: from one minute to the next a line's
+// margin, rates and most tones' SNR stay put, and only what moved costs
+// bytes. A reading without any of them starts the next one from nothing.
+bool HasExtras(const TReading& reading)
+{
+    return reading.Outcome != TReadingOutcome::Unknown || !reading.Figures.Empty() || !reading.Spectra.Empty();
+}
+
+const TReading& NoExtras()
+{
+    static const TReading none;
+    return none;
+}
+
+// Values are kept to a tenth (of a dB, a kbit/s, a dBm/Hz) as a whole number
+// when that is exactly what they are, which is what routers print; anything
+// finer keeps its bits whole, so nothing read is ever rounded.
+constexpr double Tenths = 10.0;
+
+std::optional<std::int64_t> WholeTenths(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > 1e15)
+        return std::nullopt;
+    const auto tenths = std::int64_t(std::llround(value * Tenths));
+    if (double(tenths) / Tenths != value)
+        return std::nullopt;
+    return tenths;
+}
+
+// The same for a float spectrum value, which is a tenth only to float's precision.
+std::optional<std::int64_t> WholeTenths(float value)
+{
+    if (!std::isfinite(value) || std::fabs(value) > 1e6f)
+        return std::nullopt;
+    const auto tenths = std::int64_t(std::llround(double(value) * Tenths));
+    if (float(double(tenths) / Tenths) != value)
+        return std::nullopt;
+    return tenths;
+}
+
+// A figure: 2*tenths, or 1 and the double's eight bytes.
+void PutReal(QByteArray& out, double value)
+{
+    if (const auto tenths = WholeTenths(value)) {
+        PutSigned(out, *tenths * 2);
+        return;
+    }
+    PutSigned(out, 1);
+    char bytes[sizeof(double)];
+    std::memcpy(bytes, &value, sizeof bytes);
+    out.append(bytes, sizeof bytes);
+}
+
+double GetReal(TBlockReader& in)
+{
+    const std::int64_t code = in.Signed();
+    if ((code & 1) == 0)
+        return double(code / 2) / Tenths;
+    double value = 0;
+    if (const std::uint8_t* bytes = in.Bytes(sizeof(double)))
+        std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Every optional figure of a reading, in one fixed order.
+template <typename TFigures, typename TVisit>
+void VisitFigures(TFigures& f, TVisit&& visit)
+{
+    for (auto* d : {&f.Down, &f.Up}) {
+        visit(d->RateKbps);
+        visit(d->AttainableKbps);
+        visit(d->MarginDb);
+        visit(d->AttenuationDb);
+        visit(d->SignalAttenuationDb);
+        visit(d->PowerDbm);
+        visit(d->Crc);
+        visit(d->Fec);
+        visit(d->Es);
+        visit(d->Ses);
+        visit(d->Uas);
+        visit(d->BitSwaps);
+    }
+    visit(f.Retrains);
+    visit(f.SinceLinkS);
+}
+
+constexpr std::size_t FigureCount = 2 * 12 + 2;
+
+template <typename T>
+void PutFigure(QByteArray& out, const std::optional<T>& value, const std::optional<T>& before)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        PutReal(out, *value);
+    } else {
+        // Counters grow: their growth is a small number.
+        PutSigned(out, std::int64_t(std::uint64_t(*value) - std::uint64_t(before.value_or(T(0)))));
+    }
+}
+
+template <typename T>
+void GetFigure(TBlockReader& in, std::optional<T>& value)
+{
+    if constexpr (std::is_floating_point_v<T>) {
+        value = GetReal(in);
+    } else {
+        value = T(std::uint64_t(value.value_or(T(0))) + std::uint64_t(in.Signed()));
+    }
+}
+
+void PutFigures(QByteArray& out, const TLineFigures& figures, const TLineFigures& before)
+{
+    const bool stateChanged = figures.State != before.State;
+    out += char(stateChanged ? 1 : 0);
+    if (stateChanged)
+        PutText(out, figures.State);
+    std::array<const void*, FigureCount> befores{};
+    std::size_t index = 0;
+    VisitFigures(before, [&](const auto& value) { befores[index++] = &value; });
+    // Pairs of (index, value) of the figures that changed.
+    QByteArray changes;
+    int count = 0, last = -1;
+    index = 0;
+    VisitFigures(figures, [&](const auto& value) {
+        using TOptional = std::decay_t<decltype(value)>;
+        const auto& prior = *static_cast<const TOptional*>(befores[index]);
+        if (value != prior) {
+            PutVarint(changes, (std::uint64_t(int(index) - last - 1) << 1) | (value ? 1 : 0));
+            if (value)
+                PutFigure(changes, value, prior);
+            last = int(index);
+            ++count;
+        }
+        ++index;
+    });
+    PutVarint(out, std::uint64_t(count));
+    out += changes;
+}
+
+void GetFigures(TBlockReader& in, TLineFigures& figures)
+{
+    if (in.Byte() & 1)
+        figures.State = in.Text();
+    const std::uint64_t count = in.Varint();
+    std::uint64_t index = std::uint64_t(-1);
+    for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
+        const std::uint64_t code = in.Varint();
+        index += (code >> 1) + 1;
+        if (index >= FigureCount) {
+            in.Bad();
+            break;
+        }
+        std::size_t at = 0;
+        VisitFigures(figures, [&](auto& value) {
+            if (at++ != index)
+                return;
+            if (code & 1)
+                GetFigure(in, value);
+            else
+                value.reset();
+        });
+    }
+}
+
+// A spectrum value: 4*(change in tenths from the group's value before) when
+// both are whole tenths, 4*tenths+3 when only this one is, 1 for not
+// measured, 2 and the float's four bytes otherwise.
+void PutSpectral(QByteArray& out, float value, float before)
+{
+    if (!IsMeasured(value)) {
+        PutSigned(out, 1);
+        return;
+    }
+    if (const auto tenths = WholeTenths(value)) {
+        const auto prior = IsMeasured(before) ? WholeTenths(before) : std::nullopt;
+        if (prior)
+            PutSigned(out, (*tenths - *prior) * 4);
+        else
+            PutSigned(out, *tenths * 4 + 3);
+        return;
+    }
+    PutSigned(out, 2);
+    char bytes[sizeof(float)];
+    std::memcpy(bytes, &value, sizeof bytes);
+    out.append(bytes, sizeof bytes);
+}
+
+float GetSpectral(TBlockReader& in, float before)
+{
+    const std::int64_t code = in.Signed();
+    switch (code & 3) {
+    case 0: {
+        const auto prior = IsMeasured(before) ? WholeTenths(before) : std::nullopt;
+        if (!prior) {
+            in.Bad();
+            return NotMeasured;
+        }
+        return float(double(*prior + code / 4) / Tenths);
+    }
+    case 1:
+        return NotMeasured;
+    case 2: {
+        float value = NotMeasured;
+        if (const std::uint8_t* bytes = in.Bytes(sizeof(float)))
+            std::memcpy(&value, bytes, sizeof value);
+        return value;
+    }
+    default:
+        return float(double((code - 3) / 4) / Tenths);
+    }
+}
+
+// The six parts of a reading's spectra, in one fixed order.
+template <typename TSpectra>
+auto SpectrumParts(TSpectra& s)
+{
+    return std::array{&s.Snr.Up, &s.Snr.Down, &s.Qln.Up, &s.Qln.Down, &s.Hlog.Up, &s.Hlog.Down};
+}
+
+// Groups of a direction: the most a line of 8192 tones has at group size 1.
+constexpr std::uint64_t MaxGroups = std::uint64_t(MaxToneCount);
+
+void PutSpectra(QByteArray& out, const TToneSpectra& spectra, const TToneSpectra& before)
+{
+    const auto now = SpectrumParts(spectra);
+    const auto was = SpectrumParts(before);
+    std::uint8_t changedParts = 0;
+    for (std::size_t p = 0; p < now.size(); ++p)
+        if (!(*now[p] == *was[p]))
+            changedParts |= std::uint8_t(1u << p);
+    out += char(changedParts);
+    for (std::size_t p = 0; p < now.size(); ++p) {
+        if (!(changedParts & (1u << p)))
+            continue;
+        const TSpectrumPart& part = *now[p];
+        const TSpectrumPart& prior = *was[p];
+        PutVarint(out, std::uint64_t(part.GroupSize));
+        PutVarint(out, part.Groups.size());
+        // Against a part of another shape every group is new.
+        const bool sameShape = prior.GroupSize == part.GroupSize && prior.Groups.size() == part.Groups.size();
+        QByteArray changes;
+        std::uint64_t count = 0;
+        std::size_t last = std::size_t(-1);
+        for (std::size_t g = 0; g < part.Groups.size(); ++g) {
+            const float before = sameShape ? prior.Groups[g] : NotMeasured;
+            const float value = part.Groups[g];
+            // A new shape starts from not measured everywhere.
+            if (value == before || (!IsMeasured(value) && !IsMeasured(before)))
+                continue;
+            PutVarint(changes, std::uint64_t(g - last - 1));
+            PutSpectral(changes, value, before);
+            last = g;
+            ++count;
+        }
+        PutVarint(out, count);
+        out += changes;
+    }
+}
+
+void GetSpectra(TBlockReader& in, TToneSpectra& spectra)
+{
+    const std::uint8_t changedParts = in.Byte();
+    if (changedParts & 0xc0)
+        in.Bad();
+    const auto parts = SpectrumParts(spectra);
+    for (std::size_t p = 0; p < parts.size() && in.Ok(); ++p) {
+        if (!(changedParts & (1u << p)))
+            continue;
+        TSpectrumPart& part = *parts[p];
+        const std::uint64_t groupSize = in.Varint();
+        const std::uint64_t groups = in.Varint();
+        if (groupSize > 64 || groups > MaxGroups) {
+            in.Bad();
+            return;
+        }
+        if (part.GroupSize != int(groupSize) || part.Groups.size() != groups) {
+            part.GroupSize = int(groupSize);
+            part.Groups.assign(std::size_t(groups), NotMeasured);
+        }
+        const std::uint64_t count = in.Varint();
+        std::uint64_t g = std::uint64_t(-1);
+        for (std::uint64_t c = 0; c < count && in.Ok(); ++c) {
+            g += in.Varint() + 1;
+            if (g >= groups) {
+                in.Bad();
+                return;
+            }
+            part.Groups[std::size_t(g)] = GetSpectral(in, part.Groups[std::size_t(g)]);
+        }
+    }
+}
+
+void PutExtras(QByteArray& out, const TReading& reading, const TReading& before)
+{
+    out += char(reading.Outcome);
+    PutFigures(out, reading.Figures, before.Figures);
+    PutSpectra(out, reading.Spectra, before.Spectra);
+}
+
+void GetExtras(TBlockReader& in, TReading& reading)
+{
+    const std::uint8_t outcome = in.Byte();
+    if (outcome > std::uint8_t(TReadingOutcome::NotUnderstood))
+        in.Bad();
+    reading.Outcome = TReadingOutcome(outcome);
+    GetFigures(in, reading.Figures);
+    GetSpectra(in, reading.Spectra);
+}
+
 } // namespace
 
 QByteArray EncodeBlock(const std::vector<TReading>& readings)
@@ -155,7 +474,9 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings)
         // Two bytes or so a changed tone against one a tone: whole bits once
         // a quarter of the tones changed.
         const bool whole = newLine || changed.size() * 4 > reading.Bits.size();
-        raw += char((reading.Completed ? CompletedFlag : 0) | (newLine ? LineFlag : 0) | (whole ? WholeBitsFlag : 0));
+        const bool extras = HasExtras(reading);
+        raw += char((reading.Completed ? CompletedFlag : 0) | (newLine ? LineFlag : 0) | (whole ? WholeBitsFlag : 0)
+            | (extras ? ExtrasFlag : 0));
         PutSigned(raw, before ? reading.TimeMs - before->TimeMs : reading.TimeMs);
         if (newLine) {
             PutVarint(raw, reading.Bits.size());
@@ -178,6 +499,8 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings)
                 last = tone;
             }
         }
+        if (extras)
+            PutExtras(raw, reading, before && HasExtras(*before) ? *before : NoExtras());
         before = &reading;
     }
 
@@ -194,8 +517,10 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
     const auto* raw = reinterpret_cast<const std::uint8_t*>(packedRaw.constData());
 
     TBlockReader in(raw, std::size_t(rawSize));
-    if (in.Byte() != BlockFormat)
+    const std::uint8_t format = in.Byte();
+    if (format != BlockFormat && format != FirstBlockFormat)
         return false;
+    const std::uint8_t knownFlags = CompletedFlag | LineFlag | WholeBitsFlag | (format >= 2 ? ExtrasFlag : 0);
     const std::uint64_t count = in.Varint();
     if (!in.Ok() || count > rawSize)
         return false;
@@ -205,7 +530,7 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
     std::int64_t time = 0;
     for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
         const std::uint8_t flags = in.Byte();
-        if (flags & ~(CompletedFlag | LineFlag | WholeBitsFlag))
+        if (flags & ~knownFlags)
             in.Bad();
         time = i == 0 ? in.Signed() : time + in.Signed();
         if (flags & LineFlag) {
@@ -240,6 +565,13 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
                 else
                     line.Bits[std::size_t(tone)] = bits;
             }
+        }
+        if (flags & ExtrasFlag) {
+            GetExtras(in, line);
+        } else {
+            line.Outcome = TReadingOutcome::Unknown;
+            line.Figures = {};
+            line.Spectra = {};
         }
         line.TimeMs = time;
         line.Host = host;
