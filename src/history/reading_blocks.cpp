@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <type_traits>
+#include <variant>
 
 namespace {
 
@@ -210,29 +211,53 @@ double GetReal(TBlockReader& in)
     return value;
 }
 
-// Every optional figure of a reading, in one fixed order.
-template <typename TFigures, typename TVisit>
-void VisitFigures(TFigures& f, TVisit&& visit)
+// Every optional figure of two readings side by side, in one fixed order.
+template <typename TA, typename TB, typename TVisit>
+void VisitFigures(TA& a, TB& b, TVisit&& visit)
 {
-    for (auto* d : {&f.Down, &f.Up}) {
-        visit(d->RateKbps);
-        visit(d->AttainableKbps);
-        visit(d->MarginDb);
-        visit(d->AttenuationDb);
-        visit(d->SignalAttenuationDb);
-        visit(d->PowerDbm);
-        visit(d->Crc);
-        visit(d->Fec);
-        visit(d->Es);
-        visit(d->Ses);
-        visit(d->Uas);
-        visit(d->BitSwaps);
-    }
-    visit(f.Retrains);
-    visit(f.SinceLinkS);
+    visit(a.Down.RateKbps, b.Down.RateKbps);
+    visit(a.Down.AttainableKbps, b.Down.AttainableKbps);
+    visit(a.Down.MarginDb, b.Down.MarginDb);
+    visit(a.Down.AttenuationDb, b.Down.AttenuationDb);
+    visit(a.Down.SignalAttenuationDb, b.Down.SignalAttenuationDb);
+    visit(a.Down.PowerDbm, b.Down.PowerDbm);
+    visit(a.Down.Crc, b.Down.Crc);
+    visit(a.Down.Fec, b.Down.Fec);
+    visit(a.Down.Es, b.Down.Es);
+    visit(a.Down.Ses, b.Down.Ses);
+    visit(a.Down.Uas, b.Down.Uas);
+    visit(a.Down.BitSwaps, b.Down.BitSwaps);
+    visit(a.Up.RateKbps, b.Up.RateKbps);
+    visit(a.Up.AttainableKbps, b.Up.AttainableKbps);
+    visit(a.Up.MarginDb, b.Up.MarginDb);
+    visit(a.Up.AttenuationDb, b.Up.AttenuationDb);
+    visit(a.Up.SignalAttenuationDb, b.Up.SignalAttenuationDb);
+    visit(a.Up.PowerDbm, b.Up.PowerDbm);
+    visit(a.Up.Crc, b.Up.Crc);
+    visit(a.Up.Fec, b.Up.Fec);
+    visit(a.Up.Es, b.Up.Es);
+    visit(a.Up.Ses, b.Up.Ses);
+    visit(a.Up.Uas, b.Up.Uas);
+    visit(a.Up.BitSwaps, b.Up.BitSwaps);
+    visit(a.Retrains, b.Retrains);
+    visit(a.SinceLinkS, b.SinceLinkS);
 }
 
+// Where each figure of a reading is, in VisitFigures' order, to reach one by
+// its number without walking the others.
+using TFigureRef = std::variant<std::optional<double>*, std::optional<std::uint64_t>*, std::optional<std::int64_t>*>;
+
 constexpr std::size_t FigureCount = 2 * 12 + 2;
+constexpr std::size_t SinceLinkFigure = FigureCount - 1; // the last VisitFigures names
+
+std::array<TFigureRef, FigureCount> FigureRefs(TLineFigures& figures)
+{
+    std::array<TFigureRef, FigureCount> refs;
+    std::size_t at = 0;
+    VisitFigures(figures, figures, [&](auto& value, auto&) { refs[at++] = &value; });
+    return refs;
+}
+
 
 template <typename T>
 void PutFigure(QByteArray& out, const std::optional<T>& value, const std::optional<T>& before)
@@ -245,69 +270,6 @@ void PutFigure(QByteArray& out, const std::optional<T>& value, const std::option
     }
 }
 
-template <typename T>
-void GetFigure(TBlockReader& in, std::optional<T>& value)
-{
-    if constexpr (std::is_floating_point_v<T>) {
-        value = GetReal(in);
-    } else {
-        value = T(std::uint64_t(value.value_or(T(0))) + std::uint64_t(in.Signed()));
-    }
-}
-
-void PutFigures(QByteArray& out, const TLineFigures& figures, const TLineFigures& before)
-{
-    const bool stateChanged = figures.State != before.State;
-    out += char(stateChanged ? 1 : 0);
-    if (stateChanged)
-        PutText(out, figures.State);
-    std::array<const void*, FigureCount> befores{};
-    std::size_t index = 0;
-    VisitFigures(before, [&](const auto& value) { befores[index++] = &value; });
-    // Pairs of (index, value) of the figures that changed.
-    QByteArray changes;
-    int count = 0, last = -1;
-    index = 0;
-    VisitFigures(figures, [&](const auto& value) {
-        using TOptional = std::decay_t<decltype(value)>;
-        const auto& prior = *static_cast<const TOptional*>(befores[index]);
-        if (value != prior) {
-            PutVarint(changes, (std::uint64_t(int(index) - last - 1) << 1) | (value ? 1 : 0));
-            if (value)
-                PutFigure(changes, value, prior);
-            last = int(index);
-            ++count;
-        }
-        ++index;
-    });
-    PutVarint(out, std::uint64_t(count));
-    out += changes;
-}
-
-void GetFigures(TBlockReader& in, TLineFigures& figures)
-{
-    if (in.Byte() & 1)
-        figures.State = in.Text();
-    const std::uint64_t count = in.Varint();
-    std::uint64_t index = std::uint64_t(-1);
-    for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
-        const std::uint64_t code = in.Varint();
-        index += (code >> 1) + 1;
-        if (index >= FigureCount) {
-            in.Bad();
-            break;
-        }
-        std::size_t at = 0;
-        VisitFigures(figures, [&](auto& value) {
-            if (at++ != index)
-                return;
-            if (code & 1)
-                GetFigure(in, value);
-            else
-                value.reset();
-        });
-    }
-}
 
 // A spectrum value: 4*(change in tenths from the group's value before) when
 // both are whole tenths, 4*tenths+3 when only this one is, 1 for not
@@ -437,21 +399,169 @@ void GetSpectra(TBlockReader& in, TToneSpectra& spectra)
     }
 }
 
-void PutExtras(QByteArray& out, const TReading& reading, const TReading& before)
+// The extras of a block's readings follow all their bits, a column each:
+// every outcome, then every reading's figures, then every reading's spectra.
+// Like values then stand together, which is what the compression finds.
+// Each reading's extras are its changes from those of the reading before it
+// in the block (none when that one had none), and the time since the link
+// came up is taken to have grown by the time between them.
+TLineFigures ExpectedFigures(const TReading& before, std::int64_t elapsedMs)
 {
-    out += char(reading.Outcome);
-    PutFigures(out, reading.Figures, before.Figures);
-    PutSpectra(out, reading.Spectra, before.Spectra);
+    TLineFigures expected = before.Figures;
+    if (expected.SinceLinkS)
+        *expected.SinceLinkS += (elapsedMs + 500) / 1000;
+    return expected;
 }
 
-void GetExtras(TBlockReader& in, TReading& reading)
+void PutExtras(QByteArray& out, const std::vector<TReading>& readings)
 {
-    const std::uint8_t outcome = in.Byte();
-    if (outcome > std::uint8_t(TReadingOutcome::NotUnderstood))
-        in.Bad();
-    reading.Outcome = TReadingOutcome(outcome);
-    GetFigures(in, reading.Figures);
-    GetSpectra(in, reading.Spectra);
+    // Each reading with extras, and what its extras are changes from.
+    std::vector<const TReading*> with;
+    std::vector<TLineFigures> figures, expected;
+    std::vector<const TToneSpectra*> spectraBefore;
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        if (!HasExtras(readings[i]))
+            continue;
+        const bool after = i > 0 && HasExtras(readings[i - 1]);
+        with.push_back(&readings[i]);
+        figures.push_back(readings[i].Figures);
+        expected.push_back(after ? ExpectedFigures(readings[i - 1], readings[i].TimeMs - readings[i - 1].TimeMs)
+                                 : TLineFigures{});
+        spectraBefore.push_back(after ? &readings[i - 1].Spectra : &NoExtras().Spectra);
+    }
+    for (const TReading* reading : with)
+        out += char(reading->Outcome);
+
+    // Figures a column each: how many readings changed it, then each one's
+    // distance from the last and its value.
+    const auto putColumn = [&](const auto& changed, const auto& put) {
+        QByteArray changes;
+        std::uint64_t count = 0;
+        std::size_t last = std::size_t(-1);
+        for (std::size_t w = 0; w < with.size(); ++w) {
+            if (!changed(w))
+                continue;
+            PutVarint(changes, std::uint64_t(w - last - 1));
+            put(changes, w);
+            last = w;
+            ++count;
+        }
+        PutVarint(out, count);
+        out += changes;
+    };
+    putColumn([&](std::size_t w) { return figures[w].State != expected[w].State; },
+        [&](QByteArray& to, std::size_t w) { PutText(to, figures[w].State); });
+    std::vector<std::array<TFigureRef, FigureCount>> now, was;
+    for (std::size_t w = 0; w < with.size(); ++w) {
+        now.push_back(FigureRefs(figures[w]));
+        was.push_back(FigureRefs(expected[w]));
+    }
+    for (std::size_t f = 0; f < FigureCount; ++f) {
+        const auto differs = [&](std::size_t w) {
+            return std::visit([&](auto* value) { return *value != *std::get<decltype(value)>(was[w][f]); }, now[w][f]);
+        };
+        putColumn(differs, [&](QByteArray& to, std::size_t w) {
+            std::visit([&](auto* value) {
+                to += char(*value ? 1 : 0);
+                if (*value)
+                    PutFigure(to, *value, *std::get<decltype(value)>(was[w][f]));
+            }, now[w][f]);
+        });
+    }
+    for (std::size_t w = 0; w < with.size(); ++w)
+        PutSpectra(out, with[w]->Spectra, *spectraBefore[w]);
+}
+
+// Reads the columns into the readings that have extras (extras[i]); the
+// others were left with none.
+void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras)
+{
+    std::vector<std::size_t> with;
+    for (std::size_t i = 0; i < readings.size(); ++i)
+        if (extras[i])
+            with.push_back(i);
+    for (const std::size_t i : with) {
+        const std::uint8_t outcome = in.Byte();
+        if (outcome > std::uint8_t(TReadingOutcome::NotUnderstood))
+            in.Bad();
+        readings[i].Outcome = TReadingOutcome(outcome);
+    }
+    const auto after = [&](std::size_t w) { return with[w] > 0 && extras[with[w] - 1]; };
+    // A column's changes: (reading, what to do with its figure).
+    const auto column = [&](const auto& take) {
+        const std::uint64_t count = in.Varint();
+        std::uint64_t w = std::uint64_t(-1);
+        for (std::uint64_t c = 0; c < count && in.Ok(); ++c) {
+            w += in.Varint() + 1;
+            if (w >= with.size()) {
+                in.Bad();
+                return;
+            }
+            take(std::size_t(w));
+        }
+    };
+    std::vector<bool> stateChanged(with.size(), false);
+    column([&](std::size_t w) {
+        readings[with[w]].Figures.State = in.Text();
+        stateChanged[w] = true;
+    });
+    // A change as read: the figure now absent, or a value (a figure's own,
+    // or a counter's growth from the figure before it).
+    struct TChange {
+        std::size_t Figure;
+        bool Present;
+        double Real;
+        std::int64_t Growth;
+    };
+    std::vector<std::pair<std::size_t, TChange>> read; // by column, then by reading
+    TLineFigures kinds;
+    const auto kindRefs = FigureRefs(kinds);
+    for (std::size_t f = 0; f < FigureCount && in.Ok(); ++f) {
+        column([&](std::size_t w) {
+            TChange change{f, (in.Byte() & 1) != 0, 0, 0};
+            if (change.Present) {
+                if (std::holds_alternative<std::optional<double>*>(kindRefs[f]))
+                    change.Real = GetReal(in);
+                else
+                    change.Growth = in.Signed();
+            }
+            read.emplace_back(w, change);
+        });
+    }
+    // The same by reading: each reading's changes from first[w] to first[w + 1].
+    std::vector<std::size_t> first(with.size() + 1, 0);
+    for (const auto& [w, change] : read)
+        ++first[w + 1];
+    for (std::size_t w = 0; w < with.size(); ++w)
+        first[w + 1] += first[w];
+    std::vector<TChange> changes(read.size());
+    std::vector<std::size_t> placed(first.begin(), first.end() - 1);
+    for (const auto& [w, change] : read)
+        changes[placed[w]++] = change;
+    // Readings in order, each from the one before it.
+    for (std::size_t w = 0; w < with.size() && in.Ok(); ++w) {
+        const std::size_t i = with[w];
+        TLineFigures& figures = readings[i].Figures;
+        const QString state = stateChanged[w] ? figures.State : after(w) ? readings[i - 1].Figures.State : QString();
+        figures = after(w) ? ExpectedFigures(readings[i - 1], readings[i].TimeMs - readings[i - 1].TimeMs) : TLineFigures{};
+        figures.State = state;
+        const auto refs = FigureRefs(figures);
+        for (std::size_t c = first[w]; c < first[w + 1]; ++c) {
+            const TChange& change = changes[c];
+            std::visit([&](auto* value) {
+                using T = typename std::decay_t<decltype(*value)>::value_type;
+                if (!change.Present)
+                    value->reset();
+                else if constexpr (std::is_floating_point_v<T>)
+                    *value = change.Real;
+                else
+                    *value = T(std::uint64_t(value->value_or(T(0))) + std::uint64_t(change.Growth));
+            }, refs[change.Figure]);
+        }
+        if (after(w))
+            readings[i].Spectra = readings[i - 1].Spectra;
+        GetSpectra(in, readings[i].Spectra);
+    }
 }
 
 } // namespace
@@ -499,11 +609,10 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings)
                 last = tone;
             }
         }
-        if (extras)
-            PutExtras(raw, reading, before && HasExtras(*before) ? *before : NoExtras());
         before = &reading;
     }
 
+    PutExtras(raw, readings);
     return Deflate(raw);
 }
 
@@ -526,6 +635,8 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
         return false;
     readings.reserve(std::size_t(count));
     TReading line;
+    std::vector<bool> extras;
+    extras.reserve(std::size_t(count));
     bool haveLine = false;
     std::int64_t time = 0;
     for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
@@ -566,18 +677,14 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
                     line.Bits[std::size_t(tone)] = bits;
             }
         }
-        if (flags & ExtrasFlag) {
-            GetExtras(in, line);
-        } else {
-            line.Outcome = TReadingOutcome::Unknown;
-            line.Figures = {};
-            line.Spectra = {};
-        }
+        extras.push_back(flags & ExtrasFlag);
         line.TimeMs = time;
         line.Host = host;
         line.Completed = flags & CompletedFlag;
         readings.push_back(line);
     }
+    if (in.Ok())
+        GetExtras(in, readings, extras);
     if (!in.Ok() || !in.AtEnd() || readings.size() != count) {
         readings.clear();
         return false;
