@@ -48,8 +48,8 @@
 // The Qt SQL runs use the first layout, its statements and pragmas, so they
 // differ from the first-layout runs only in the layer between the program
 // and SQLite.
-#include "history/reading_blocks.h"
-#include "history/reading_store.h"
+#include "history/store/reading_blocks.h"
+#include "history/store/reading_store.h"
 #include "line/output_formats.h"
 #include "support/bench_main.h"
 #include "history_year.h"

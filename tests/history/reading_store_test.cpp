@@ -1,8 +1,8 @@
 // The reading store on real SQLite files. Every way a file can be unusable
 // turns history off, names the file and leaves it byte for byte as it was;
 // read-only and full disks are real mounts in a mount namespace of the test's own.
-#include "history/reading_recorder.h"
-#include "history/reading_store.h"
+#include "history/store/reading_recorder.h"
+#include "history/store/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/raw_db.h"
 

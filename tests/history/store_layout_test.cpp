@@ -3,9 +3,9 @@
 // not at all when killed part-way), damaged blocks named instead of shown as
 // zeros, and a busy file that holds a reading for the next write and turns
 // no delete into lasting failure.
-#include "history/block_summary.h"
-#include "history/reading_blocks.h"
-#include "history/reading_store.h"
+#include "history/store/block_summary.h"
+#include "history/store/reading_blocks.h"
+#include "history/store/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/raw_db.h"
 #include "support/version1_store.h"

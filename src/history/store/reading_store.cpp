@@ -1,7 +1,7 @@
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 
-#include "history/block_summary.h"
-#include "history/reading_blocks.h"
+#include "history/store/block_summary.h"
+#include "history/store/reading_blocks.h"
 #include "line/output_formats.h"
 
 #include <QDir>

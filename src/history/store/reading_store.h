@@ -9,7 +9,7 @@
 #pragma once
 
 #include "line/reading.h"
-#include "history/sqlite_handle.h"
+#include "history/store/sqlite_handle.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "history/reading_blocks.h"
+#include "history/store/reading_blocks.h"
 
 #include <zlib.h>
 
