@@ -11,6 +11,7 @@
 #include "line/reading.h"
 
 #include <QString>
+#include <QStringList>
 
 class TReadingStore;
 
@@ -33,6 +34,9 @@ struct TLineReportFigures {
     int Outages = 0;
     int Resyncs = 0;
     std::vector<TLineEvent> Events;
+    // The parts of the period the history file could not give, one a line;
+    // the report names them on its first page.
+    QStringList Unread;
 };
 
 // The figures of one host's period taken in a reading at a time, oldest
@@ -53,8 +57,9 @@ private:
 TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, std::int64_t toMs,
                                      const std::vector<TReading>& readings);
 
-// Writes the report as a PDF; false with *error set when the file cannot be
-// written. At most two pages.
+// Writes the report as a PDF, whole or not at all: an earlier file at path
+// stays as it was when anything fails, and *error says what ("path: why",
+// one line). At most two pages.
 bool WriteLineReport(const QString& path, const QString& host, std::int64_t fromMs, std::int64_t toMs,
                      const std::vector<TReading>& readings, QString* error = nullptr);
 // The same from the period's figures and the pictures' (a row a reading, or
