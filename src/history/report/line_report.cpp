@@ -225,8 +225,9 @@ bool WriteLineReport(const QString& path, const QString& host, std::int64_t from
 }
 
 bool WriteLineReport(const QString& path, const TReadingStore& store, const QString& host, std::int64_t fromMs,
-                     std::int64_t toMs, QString* error)
+                     std::int64_t toMs, QString* error, const std::atomic<bool>* stop)
 {
+    const auto going = [stop] { return stop == nullptr || !stop->load(); };
     TLineReportCollector collector(host, fromMs, toMs);
     THistoryFigures pictures;
     const bool summarise = store.CountBetween(fromMs, toMs, host) > THistoryFigures::SummariseAbove;
@@ -234,13 +235,18 @@ bool WriteLineReport(const QString& path, const TReadingStore& store, const QStr
         collector.Add(reading);
         if (!summarise)
             pictures.Add(reading);
-        return true;
+        return going();
     });
-    if (summarise)
+    if (summarise && going())
         store.ReadSummaries(fromMs, toMs, host, [&](const QString&, const TBlockSummary& summary) {
             pictures.Add(summary);
-            return true;
+            return going();
         });
+    if (!going()) {
+        if (error)
+            *error = QStringLiteral("%1: stopped before it was written").arg(path);
+        return false;
+    }
     TLineReportFigures figures = collector.Figures();
     if (!read.Complete())
         figures.Unread = read.Text().split(QLatin1Char('\n'));

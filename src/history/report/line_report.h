@@ -15,6 +15,7 @@
 
 class TReadingStore;
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -68,6 +69,7 @@ bool WriteLineReport(const QString& path, const TLineReportFigures& figures, con
                      QString* error = nullptr);
 // The report of one host's period straight from the store, read a reading at
 // a time, its pictures from the blocks' summaries when the period is long: a
-// year is never held whole.
+// year is never held whole. Setting *stop (from another thread) ends the
+// read: nothing is written then, and the earlier file stays.
 bool WriteLineReport(const QString& path, const TReadingStore& store, const QString& host, std::int64_t fromMs,
-                     std::int64_t toMs, QString* error = nullptr);
+                     std::int64_t toMs, QString* error = nullptr, const std::atomic<bool>* stop = nullptr);

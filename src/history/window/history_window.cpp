@@ -72,6 +72,9 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
 THistoryWindow::~THistoryWindow()
 {
     CancelLoad();
+    CancelCommand();
+    if (FCommandThread.joinable())
+        FCommandThread.join();
 }
 
 void THistoryWindow::CreateControls()
@@ -173,6 +176,11 @@ void THistoryWindow::CreateControls()
     btReport = new QPushButton(QStringLiteral("Line report..."), this);
     btReport->setObjectName(QStringLiteral("btReport"));
     buttons->addWidget(btReport);
+    // Stops an export or a report being written; shown only then.
+    btCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+    btCancel->hide();
+    buttons->addWidget(btCancel);
     buttons->addStretch();
     buttons->addWidget(btDelete);
     layout->addLayout(buttons);
@@ -206,6 +214,7 @@ void THistoryWindow::CreateControls()
     connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
     connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
     connect(btReport, &QPushButton::clicked, this, &THistoryWindow::LineReportClick);
+    connect(btCancel, &QPushButton::clicked, this, &THistoryWindow::CancelCommand);
     connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
 }
 
@@ -341,6 +350,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     btSavePicture->setEnabled(false);
     btReport->setEnabled(false);
     btExport->setEnabled(false);
+    btCancel->setVisible(FCommandRunning);
     btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting);
     ShowCell(-1, -1);
 }
@@ -360,6 +370,10 @@ void THistoryWindow::ShowFigures()
         return;
     }
     QStringList notes;
+    if (FCommandRunning)
+        notes << (FJob.Command == TCommand::Report ? QStringLiteral("Writing the line report to %1...")
+                                                   : QStringLiteral("Exporting the readings to %1..."))
+                     .arg(FJob.Path);
     if (FLoadingFigures)
         notes << QStringLiteral("Reading the history of %1...").arg(FHost);
     else if (FLoadingEvents)
@@ -382,8 +396,9 @@ void THistoryWindow::ShowFigures()
     lbNote->setText(notes.join(QLatin1Char(' ')));
     lbNote->setVisible(!notes.isEmpty());
     btSavePicture->setEnabled(true);
-    btReport->setEnabled(true);
-    btExport->setEnabled(true);
+    btReport->setEnabled(!FCommandRunning);
+    btExport->setEnabled(!FCommandRunning);
+    btCancel->setVisible(FCommandRunning);
     btDelete->setEnabled(!FDeleting);
 
     // The time axis runs from the oldest reading shown, not from the period's

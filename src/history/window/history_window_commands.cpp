@@ -5,7 +5,6 @@
 #include "history/window/history_window_parts.h"
 #include "line/output_formats.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDialog>
@@ -21,7 +20,9 @@
 #include <cmath>
 #include <functional>
 
-// The window's commands: export, save picture, line report, delete.
+// The window's commands: export, save picture, line report, delete. The
+// export and the report read on a thread of their own, as the period's read
+// does, so a year's export leaves both windows answering.
 
 using namespace HistoryWindowParts;
 
@@ -59,45 +60,123 @@ bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& writ
     return true;
 }
 
-// The pointer says the program is at work while a command reads a long
-// period on the window's thread (an export, a report).
-class TWaitCursor {
-public:
-    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-
 } // namespace
+
+THistoryWindow::TCommandEnd THistoryWindow::RunCommand(const TReadingStore& store, const TCommandJob& job,
+    const std::atomic<bool>& stop)
+{
+    TCommandEnd end;
+    if (job.Command == TCommand::Report) {
+        // The period ends now, the reading taken this very millisecond with it.
+        end.Written = WriteLineReport(job.Path, store, job.Host, job.FromMs, job.ToMs + 1, &end.Error, &stop);
+        end.Stopped = stop.load();
+        return end;
+    }
+    // Written as read: a year goes out in the memory of one block.
+    TReadResult read;
+    end.Written = WriteWhole(job.Path, [&](QIODevice& file) {
+        TReadingsWriter writer(TOutputFormat::Csv, {});
+        bool ok = true;
+        read = store.ReadEach(job.SinceMs, Forever, job.Filter, [&](const TReading& reading) {
+            const QByteArray row = writer.Next(reading);
+            ok = file.write(row) == row.size() && !stop.load();
+            return ok;
+        });
+        const QByteArray last = writer.Finish();
+        return ok && file.write(last) == last.size();
+    }, end.Error);
+    end.Stopped = stop.load();
+    if (end.Written && !read.Complete())
+        end.Unread = read.Text();
+    return end;
+}
+
+void THistoryWindow::StartCommand(TCommand command, const QString& path)
+{
+    WaitForCommand();
+    const auto [from, to] = ShownPeriod();
+    FJob = {command, path, FHost, cbHost->count() > 1 ? FHost : QString(), PeriodStart(), from, to};
+    FStopCommand = false;
+    FCommandRunning = true;
+    if (!FOwnStore || FStore.Path().isEmpty()) {
+        EndCommand(RunCommand(FStore, FJob, FStopCommand));
+        return;
+    }
+    setCursor(Qt::BusyCursor);
+    ShowFigures(); // says what is being written, with the Cancel button
+    // A connection of the thread's own, as the period's read has.
+    FCommandThread = std::thread([this, storePath = FStore.Path(), job = FJob] {
+        TReadingStore store;
+        TCommandEnd end;
+        if (store.OpenToRead(storePath))
+            end = RunCommand(store, job, FStopCommand);
+        else
+            end.Error = store.ErrorText();
+        {
+            const std::lock_guard<std::mutex> handing(FCommandLock);
+            FCommandEnded.push_back(end);
+        }
+        QMetaObject::invokeMethod(this, [this] { TakeCommandEnd(); }, Qt::QueuedConnection);
+    });
+}
+
+void THistoryWindow::CancelCommand()
+{
+    FStopCommand = true;
+}
+
+void THistoryWindow::WaitForCommand()
+{
+    if (FCommandThread.joinable())
+        FCommandThread.join();
+    TakeCommandEnd();
+}
+
+void THistoryWindow::TakeCommandEnd()
+{
+    std::vector<TCommandEnd> ended;
+    {
+        const std::lock_guard<std::mutex> taking(FCommandLock);
+        ended.swap(FCommandEnded);
+    }
+    for (const TCommandEnd& end : ended)
+        EndCommand(end);
+}
+
+void THistoryWindow::EndCommand(const TCommandEnd& end)
+{
+    if (FCommandThread.joinable())
+        FCommandThread.join(); // it has handed over and is ending
+    FCommandRunning = false;
+    FCommandWritten = end.Written && end.Unread.isEmpty();
+    if (!Loading())
+        unsetCursor();
+    ShowFigures();
+    if (end.Stopped || FCommandWritten)
+        return;
+    // Not modal: the answer comes while the monitor goes on plotting.
+    const bool report = FJob.Command == TCommand::Report;
+    auto* box = new QMessageBox(end.Written ? QMessageBox::Warning : QMessageBox::Critical, windowTitle(),
+        end.Written ? QStringLiteral("%1 holds every reading but these:\n%2").arg(FJob.Path, end.Unread)
+        : report    ? QStringLiteral("Cannot write the line report: %1").arg(end.Error)
+                    : QStringLiteral("Cannot write %1: %2").arg(FJob.Path, end.Error),
+        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
 
 bool THistoryWindow::ExportCsv(const QString& path)
 {
-    const QString filter = cbHost->count() > 1 ? FHost : QString();
-    // Written as read: a year goes out in the memory of one block.
-    TReadResult read;
-    QString error;
-    auto busy = std::make_unique<TWaitCursor>();
-    const bool written = WriteWhole(path, [&](QIODevice& file) {
-        TReadingsWriter writer(TOutputFormat::Csv, {});
-        bool ok = true;
-        read = FStore.ReadEach(PeriodStart(), Forever, filter, [&](const TReading& reading) {
-            const QByteArray row = writer.Next(reading);
-            ok = file.write(row) == row.size();
-            return ok;
-        });
-        const QByteArray end = writer.Finish();
-        return ok && file.write(end) == end.size();
-    }, error);
-    busy.reset();
-    if (written && !read.Complete()) {
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 holds every reading but these:\n%2").arg(path, read.Text()));
-        return false;
-    }
-    if (written)
-        return true;
-    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
-    return false;
+    StartCommand(TCommand::Export, path);
+    WaitForCommand();
+    return FCommandWritten;
+}
+
+bool THistoryWindow::WriteReport(const QString& path)
+{
+    StartCommand(TCommand::Report, path);
+    WaitForCommand();
+    return FCommandWritten;
 }
 
 bool THistoryWindow::SavePicture(const QString& path)
@@ -189,23 +268,7 @@ void THistoryWindow::ExportCsvClick()
     const QString path = AskSavePath(this, QStringLiteral("Export CSV"), DefaultCsvName(),
                                      QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
     if (!path.isEmpty())
-        ExportCsv(path);
-}
-
-bool THistoryWindow::WriteReport(const QString& path)
-{
-    const auto [from, to] = ShownPeriod();
-    QString error;
-    bool written = false;
-    {
-        const TWaitCursor busy;
-        // The period ends now, the reading taken this very millisecond with it.
-        written = WriteLineReport(path, FStore, FHost, from, to + 1, &error);
-    }
-    if (written)
-        return true;
-    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
-    return false;
+        StartCommand(TCommand::Export, path);
 }
 
 void THistoryWindow::LineReportClick()
@@ -213,7 +276,7 @@ void THistoryWindow::LineReportClick()
     const QString path = AskSavePath(this, QStringLiteral("Line report"), FileNameStem() + QStringLiteral("-report.pdf"),
                                      QStringLiteral("PDF files (*.pdf);;All files (*)"), QStringLiteral("pdf"));
     if (!path.isEmpty())
-        WriteReport(path);
+        StartCommand(TCommand::Report, path);
 }
 
 void THistoryWindow::SavePictureClick()
