@@ -22,12 +22,16 @@ int WriteReportCommand(const TReportRequest& request, const QString& storePath)
     if (!store.OpenToRead(storePath))
         return Fail(store.ErrorText());
     TReportRequest r = request;
-    if (r.Host.isEmpty()) {
-        const QStringList hosts = SortedHosts(store.Hosts());
-        if (hosts.isEmpty())
-            return Fail(QStringLiteral("%1 holds no readings: there is no line to report on").arg(storePath));
+    const QStringList hosts = SortedHosts(store.Hosts());
+    if (hosts.isEmpty())
+        return Fail(QStringLiteral("%1 holds no readings: there is no line to report on").arg(storePath));
+    if (r.Host.isEmpty())
         r.Host = hosts.first();
-    }
+    // A host the history never saw would make a report of nothing: a typing
+    // slip in a scheduled job is better said at once.
+    if (!hosts.contains(r.Host))
+        return Fail(QStringLiteral("%1 holds no readings of %2; it holds those of %3")
+                        .arg(storePath, r.Host, hosts.join(QStringLiteral(", "))));
     QString error;
     if (!WriteLineReport(r.Path, store, r.Host, r.SinceMs, r.UntilMs, &error))
         return Fail(error);

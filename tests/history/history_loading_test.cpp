@@ -5,10 +5,16 @@
 #include "support/version1_store.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -68,6 +74,79 @@ TEST(HistoryLoading, TheLastPeriodAskedForShowsWithEverythingTakenIn)
         auto closing = std::make_unique<P>(path, nullptr, dir.filePath(QStringLiteral("w.ini")));
         closing->SetPeriod(P::Everything);
         closing.reset(); // while it reads
+    }
+}
+
+// The bytes in a file this process is writing in `folder` to take another's
+// place: with O_TMPFILE it has no name until then, so it is found among the
+// open files. The store's own files are not it.
+std::int64_t WrittenBeside(const QString& folder)
+{
+    std::int64_t most = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.startsWith(folder + QLatin1Char('/')) && !target.contains(QStringLiteral("history.sqlite")))
+            most = std::max<std::int64_t>(most, QFileInfo(fds.filePath(fd)).size());
+    }
+    return most;
+}
+
+// "Export CSV..." and "Line report..." read on a thread of their own: the
+// window answers meanwhile and says what it writes, and Cancel stops them
+// part-way with the earlier file left as it was and nothing beside it.
+TEST(HistoryLoading, ACancelledCommandLeavesTheEarlierFile)
+{
+    using P = THistoryWindow;
+    const struct {
+        const char* name;
+        P::TCommand command;
+        const char* file;
+        const char* note;
+    } cases[] = {
+        {"export", P::TCommand::Export, "out.csv", "Exporting the readings to "},
+        {"report", P::TCommand::Report, "out.pdf", "Writing the line report to "},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    constexpr int Readings = 40 * 1440;
+    ASSERT_TRUE(WriteVersion1Store(path, Readings, [](int i) { return LineReading(i, Readings); }));
+    P window(path, nullptr, dir.filePath(QStringLiteral("w.ini")));
+    window.SetClock([] { return Now; });
+    window.SetPeriod(P::Everything);
+    window.WaitForLoad();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = dir.filePath(QString::fromLatin1(c.file));
+        const QByteArray earlier = "an earlier file";
+        QFile before(target);
+        ASSERT_TRUE(before.open(QIODevice::WriteOnly) && before.write(earlier) == earlier.size());
+        before.close();
+        const auto beside = [&] {
+            return QDir(dir.path()).entryList({QString::fromLatin1(c.file) + QStringLiteral(".*")}, QDir::Files);
+        };
+        window.StartCommand(c.command, target);
+        EXPECT_TRUE(window.CommandRunning());
+        EXPECT_TRUE(window.NoteText().startsWith(QString::fromLatin1(c.note) + target)) << window.NoteText().toStdString();
+        if (c.command == P::TCommand::Export) {
+            // Part-way: rows are already in the file that would replace it.
+            const auto started = std::chrono::steady_clock::now();
+            while (window.CommandRunning() && WrittenBeside(dir.path()) == 0
+                   && std::chrono::steady_clock::now() - started < std::chrono::seconds(60))
+                QApplication::processEvents();
+            EXPECT_GT(WrittenBeside(dir.path()), 0);
+        }
+        ASSERT_TRUE(window.CommandRunning());
+        auto* cancel = window.findChild<QPushButton*>(QStringLiteral("btCancel"));
+        ASSERT_TRUE(cancel != nullptr && cancel->isVisibleTo(&window));
+        cancel->click();
+        window.WaitForCommand();
+        EXPECT_FALSE(window.CommandRunning() || cancel->isVisibleTo(&window));
+        EXPECT_TRUE(window.findChildren<QMessageBox*>().isEmpty());
+        QFile after(target);
+        ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+        EXPECT_EQ(after.readAll(), earlier);
+        EXPECT_TRUE(beside().isEmpty()) << beside().join(QLatin1Char(' ')).toStdString();
     }
 }
 

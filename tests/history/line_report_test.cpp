@@ -9,11 +9,15 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +76,26 @@ int PixelsNear(const QImage& image, QColor colour)
                     + std::abs(c.blue() - colour.blue()) < 24;
         }
     return count;
+}
+
+// A long VDSL2 line: `tones` tones at 10 bits in the downstream bands from
+// 1206 on and in the upstream band 870-1205, none elsewhere.
+TReading LongLine(std::int64_t minute, int tones, double spacingKHz)
+{
+    TReading r = Line(minute);
+    r.Bits.assign(std::size_t(tones), 0);
+    std::fill(r.Bits.begin() + 870, r.Bits.end(), std::uint8_t(10));
+    r.SpacingKHz = spacingKHz;
+    r.Bands = {{{0, 31}, {870, 1205}}, {{33, 859}, {1206, tones - 1}}};
+    return r;
+}
+
+// Pixels near a colour in the part of a page right of xShare and below yShare.
+int PixelsNearIn(const QImage& image, QColor colour, double xShare, double yShare)
+{
+    return PixelsNear(image.copy(int(image.width() * xShare), int(image.height() * yShare),
+                                 image.width(), image.height()),
+                      colour);
 }
 
 void ExpectReport(const QString& pdf, const QStringList& texts, int pages)
@@ -158,6 +182,86 @@ TEST(LineReport, ThirtyDaysOnTwoPagesAndNoReadings)
     EXPECT_TRUE(error.startsWith(QStringLiteral("/nonexistent/r.pdf: "))) << error.toStdString();
 }
 
+// A line of thousands of tones is drawn whole: the tone axes run to its last
+// tone, and the bars take their colours from its band plan (an upstream band
+// far from tone 0 green, the downstream tones above it blue).
+TEST(LineReport, LongLinesWholeInBandColours)
+{
+    const struct {
+        const char* what;
+        int tones;
+        double spacingKHz;
+    } cases[] = {{"17a", 4096, 4.3125}, {"35b", 8192, 4.3125}, {"30a", 4096, 8.625}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
+        std::vector<TReading> readings;
+        for (int m = 0; m < 60; ++m)
+            readings.push_back(LongLine(m, c.tones, c.spacingKHz));
+        QString error;
+        ASSERT_TRUE(WriteLineReport(pdf, Host, T0, T0 + 60 * Minute, readings, &error)) << error.toStdString();
+        ExpectReport(pdf, {QString::number(c.tones - 1)}, 2);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("100"),
+                      QStringLiteral("-png"), QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                      QStringLiteral("1"), pdf, dir.filePath("page")}),
+                  0);
+        const QImage first(dir.filePath(QStringLiteral("page-1.png")));
+        ASSERT_FALSE(first.isNull());
+        // The envelope fills the page's lower half; the tones of its right
+        // half are all above tone 1206, downstream.
+        EXPECT_GE(PixelsNearIn(first, ToQColor(clBlue), 0.6, 0.6), 2000);
+        EXPECT_GE(PixelsNearIn(first, ToQColor(clGreen), 0.0, 0.6), 200);
+    }
+}
+
+// A report that cannot be written whole leaves what was at its path as it
+// was and says why in one line; root ignores permissions, so the failures
+// are made real: a folder that is a file, and a file size limit that stops
+// the write part-way.
+TEST(LineReport, AFailedWriteKeepsTheEarlierReport)
+{
+    QTemporaryDir dir;
+    QFile plain(dir.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly) && plain.write("not a folder") > 0);
+    plain.close();
+    const struct {
+        const char* what;
+        QString path;
+        rlim_t sizeLimit; // RLIM_INFINITY: none
+    } cases[] = {
+        {"its folder is a file", dir.filePath(QStringLiteral("plain/report.pdf")), RLIM_INFINITY},
+        {"the disk takes no more", dir.filePath(QStringLiteral("earlier.pdf")), 2048},
+    };
+    const QByteArray earlier = "an earlier report";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile before(c.path);
+        const bool hadEarlier = before.open(QIODevice::WriteOnly) && before.write(earlier) == earlier.size();
+        before.close();
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        rlimit limit = old;
+        limit.rlim_cur = c.sizeLimit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QString error;
+        const bool written = WriteLineReport(c.path, Host, T0, T0 + 1440 * Minute, Day(), &error);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldSignal);
+        EXPECT_FALSE(written);
+        EXPECT_TRUE(error.startsWith(c.path + QStringLiteral(": ")) && !error.contains(QLatin1Char('\n')))
+            << error.toStdString();
+        if (hadEarlier) {
+            QFile after(c.path);
+            ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+            EXPECT_EQ(after.readAll(), earlier);
+        }
+    }
+    // Nothing half-written is left beside them.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
 #ifdef TIRVANE_MONITOR
 // tirvane --report writes the same report from the user's history, with no
 // display, for the host and period asked for.
@@ -190,6 +294,68 @@ TEST(LineReport, WrittenByTheMonitorWithoutAWindow)
         {QStringLiteral("Line report: 127.0.0.1"), QStringLiteral("180 readings, 177 complete"),
          QStringLiteral("Time in outages: 3 min (1 outage)"), QStringLiteral("Resyncs: 0")},
         2);
+}
+// tirvane --report on histories that give it no line, or a target it cannot
+// write: it exits 1 with one line on standard error and writes nothing;
+// without --host it reports on the first host.
+TEST(LineReport, TheMonitorSaysWhyItWroteNoReport)
+{
+    QTemporaryDir dir;
+    const QString store = QStringLiteral("/Tirvane/history.sqlite");
+    const QString twoHosts = dir.filePath(QStringLiteral("two"));
+    {
+        TReadingStore two;
+        ASSERT_TRUE(two.Open(twoHosts + store));
+        for (const QString& host : {QStringLiteral("127.0.0.2"), Host}) {
+            TReading r = Line(5);
+            r.Host = host;
+            ASSERT_TRUE(two.Record(r));
+        }
+        TReadingStore empty;
+        ASSERT_TRUE(empty.Open(dir.filePath(QStringLiteral("empty")) + store));
+    }
+    const QString plain = dir.filePath(QStringLiteral("plain"));
+    QFile(plain).open(QIODevice::WriteOnly);
+    const struct {
+        const char* what;
+        QString data;
+        QStringList host;
+        QString pdf;
+        int status;
+        QString says; // on standard error, or in the report
+    } cases[] = {
+        {"no --host: the first host", twoHosts, {}, dir.filePath(QStringLiteral("first.pdf")), 0,
+         QStringLiteral("Line report: 127.0.0.1")},
+        {"a host never read", twoHosts, {QStringLiteral("--host"), QStringLiteral("127.0.0.9")},
+         dir.filePath(QStringLiteral("none.pdf")), 1, QStringLiteral("holds no readings of 127.0.0.9")},
+        {"an empty history", dir.filePath(QStringLiteral("empty")), {}, dir.filePath(QStringLiteral("empty.pdf")), 1,
+         QStringLiteral("holds no readings")},
+        {"no history file", dir.filePath(QStringLiteral("nothing")), {}, dir.filePath(QStringLiteral("nothing.pdf")), 1,
+         QStringLiteral("history.sqlite")},
+        {"a folder that is a file", twoHosts, {}, plain + QStringLiteral("/r.pdf"), 1, plain + QStringLiteral("/r.pdf: ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QProcess monitor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), c.data);
+        monitor.setProcessEnvironment(env);
+        monitor.start(QStringLiteral(TIRVANE_MONITOR), QStringList{QStringLiteral("--report"), c.pdf,
+            QStringLiteral("--since"), QStringLiteral("2026-12-07T00:00:00Z"), QStringLiteral("--until"),
+            QStringLiteral("2026-12-07T01:00:00Z")} + c.host);
+        ASSERT_TRUE(monitor.waitForFinished(60000));
+        const QString errors = QString::fromUtf8(monitor.readAllStandardError()).remove(
+            QRegularExpression(QStringLiteral("QStandardPaths: [^\n]*\n")));
+        EXPECT_EQ(monitor.exitCode(), c.status) << errors.toStdString();
+        if (c.status == 0) {
+            ExpectReport(c.pdf, {c.says}, 2);
+            continue;
+        }
+        EXPECT_TRUE(errors.startsWith(QStringLiteral("tirvane: ")) && errors.contains(c.says)
+                    && errors.count(QLatin1Char('\n')) == 1)
+            << errors.toStdString();
+        EXPECT_FALSE(QFile::exists(c.pdf));
+    }
 }
 #endif
 

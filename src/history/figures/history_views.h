@@ -1,11 +1,13 @@
 // The History window's views of one period. Each only paints what
 // THistoryFigures computed; the window owns the figures and tells the views
 // when they changed. Waterfall, envelope and change counts draw themselves
-// through one Draw routine over a layout computed from the area and the font;
-// the line-rate trend is a chart with a time axis.
+// through the pictures' painting routines (history_pictures.h), which the
+// line report draws with too, over a layout computed from the area and the
+// font; the line-rate trend is a chart with a time axis.
 #pragma once
 
 #include "history/figures/history_figures.h"
+#include "history/figures/history_pictures.h"
 
 #include <QChartView>
 #include <QImage>
@@ -15,25 +17,6 @@
 class QChart;
 class QDateTimeAxis;
 class QValueAxis;
-
-// Where a tone view's parts go in an area: the plot, and room around it for
-// the title, the axes and (in the waterfall) the legend.
-struct TToneViewLayout {
-    QRect Plot;
-    QRect Legend; // empty when the view has none
-    int LineHeight = 0;
-    int ValueTop = 1; // the value at the plot's top edge
-    TToneColumns Columns; // the tones of each pixel column
-
-    // The left edge of a tone's column, and the tone under an x; -1 outside.
-    double ToneX(int tone) const;
-    int ToneAt(int x) const;
-    // The left edge of a drawn column: a pixel each on a binned line, a
-    // tone's width otherwise.
-    double ColumnX(int column) const;
-    // The height of a value above the plot's bottom edge.
-    double ValueY(double value) const;
-};
 
 // The base of the painted views: a white area drawn by Draw, which saving a
 // picture uses too (through QWidget::grab).
@@ -58,20 +41,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    virtual int ValueTop() const { return 1; }
-    virtual int LeftMargin(const QFontMetrics& metrics) const;
-    virtual int LegendWidth(const QFontMetrics& /*metrics*/) const { return 0; }
-    // Title, tone axis and the mark between upstream and downstream tones.
-    void DrawFrame(QPainter& painter, const QRect& area, const TToneViewLayout& layout, const QString& title) const;
-    // The value axis from 0 to the layout's top, labelled at a step that
-    // leaves room between labels.
-    void DrawValueAxis(QPainter& painter, const TToneViewLayout& layout, const QString& title) const;
-    // Swatches for upstream and downstream bars; returns where the next
-    // legend entry goes.
-    int DrawToneLegend(QPainter& painter, const TToneViewLayout& layout) const;
-    // One bar per column from 0 to the figure's value, in the colour of
-    // the direction of the tone whose value it shows.
-    void DrawBars(QPainter& painter, const TToneViewLayout& layout, THistoryFigures::TFigure figure) const;
+    virtual THistoryPicture Picture() const = 0;
     // The tone a binned column shows in a row (-1: the view has no rows):
     // the hover read-out names it.
     virtual int ShownTone(const TToneColumns& columns, int column, int /*row*/) const
@@ -100,23 +70,17 @@ public:
     // A time span marked across the plot (an event chosen in the Events
     // view); fromMs > toMs: none.
     void SetMark(std::int64_t fromMs, std::int64_t toMs);
-    std::pair<std::int64_t, std::int64_t> Mark() const { return {FMarkFromMs, FMarkToMs}; }
-    static constexpr QRgb MarkColor = 0xFFFF2020;
+    std::pair<std::int64_t, std::int64_t> Mark() const { return {FShown.MarkFromMs, FShown.MarkToMs}; }
+    static constexpr QRgb MarkColor = ::MarkColor;
 
 protected:
-    int LeftMargin(const QFontMetrics& metrics) const override;
-    int LegendWidth(const QFontMetrics& metrics) const override;
+    THistoryPicture Picture() const override { return THistoryPicture::Waterfall; }
     int ShownTone(const TToneColumns& columns, int column, int row) const override;
 
 private:
-    std::int64_t FFromMs = 0;
-    std::int64_t FToMs = 0;
-    std::int64_t FMarkFromMs = 1;
-    std::int64_t FMarkToMs = 0;
-    // The pixel rows and the scaled waterfall, made again only when the
-    // figures, the span or the plot's size changed.
-    mutable TWaterfallRows FRows;
-    mutable QImage FScaled;
+    // The span, the mark, and the pixel rows and scaled waterfall, made
+    // again only when the figures, the span or the plot's size changed.
+    TWaterfallShown FShown;
 };
 
 class TEnvelopeView : public THistoryToneView {
@@ -124,12 +88,11 @@ class TEnvelopeView : public THistoryToneView {
 public:
     using THistoryToneView::THistoryToneView;
     void Draw(QPainter& painter, const QRect& area) const override;
-    static constexpr QRgb MaximumColor = 0xFF000000;
-    static constexpr QRgb MinimumColor = 0xFFE00000;
+    static constexpr QRgb MaximumColor = ::MaximumColor;
+    static constexpr QRgb MinimumColor = ::MinimumColor;
 
 protected:
-    int ValueTop() const override { return MaxToneBits; }
-    int LegendWidth(const QFontMetrics& metrics) const override;
+    THistoryPicture Picture() const override { return THistoryPicture::Envelope; }
     int ShownTone(const TToneColumns& columns, int column, int row) const override;
 };
 
@@ -138,11 +101,9 @@ class TChangesView : public THistoryToneView {
 public:
     using THistoryToneView::THistoryToneView;
     void Draw(QPainter& painter, const QRect& area) const override;
-    static QString Title(int total);
 
 protected:
-    int ValueTop() const override;
-    int LegendWidth(const QFontMetrics& metrics) const override;
+    THistoryPicture Picture() const override { return THistoryPicture::Changes; }
     int ShownTone(const TToneColumns& columns, int column, int row) const override;
 };
 

@@ -11,9 +11,11 @@
 #include "line/reading.h"
 
 #include <QString>
+#include <QStringList>
 
 class TReadingStore;
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +35,9 @@ struct TLineReportFigures {
     int Outages = 0;
     int Resyncs = 0;
     std::vector<TLineEvent> Events;
+    // The parts of the period the history file could not give, one a line;
+    // the report names them on its first page.
+    QStringList Unread;
 };
 
 // The figures of one host's period taken in a reading at a time, oldest
@@ -53,8 +58,9 @@ private:
 TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, std::int64_t toMs,
                                      const std::vector<TReading>& readings);
 
-// Writes the report as a PDF; false with *error set when the file cannot be
-// written. At most two pages.
+// Writes the report as a PDF, whole or not at all: an earlier file at path
+// stays as it was when anything fails, and *error says what ("path: why",
+// one line). At most two pages.
 bool WriteLineReport(const QString& path, const QString& host, std::int64_t fromMs, std::int64_t toMs,
                      const std::vector<TReading>& readings, QString* error = nullptr);
 // The same from the period's figures and the pictures' (a row a reading, or
@@ -63,6 +69,7 @@ bool WriteLineReport(const QString& path, const TLineReportFigures& figures, con
                      QString* error = nullptr);
 // The report of one host's period straight from the store, read a reading at
 // a time, its pictures from the blocks' summaries when the period is long: a
-// year is never held whole.
+// year is never held whole. Setting *stop (from another thread) ends the
+// read: nothing is written then, and the earlier file stays.
 bool WriteLineReport(const QString& path, const TReadingStore& store, const QString& host, std::int64_t fromMs,
-                     std::int64_t toMs, QString* error = nullptr);
+                     std::int64_t toMs, QString* error = nullptr, const std::atomic<bool>* stop = nullptr);

@@ -3,27 +3,18 @@
 #include "line/hover_readout.h"
 #include "history/figures/history_views.h"
 #include "events/line_events.h"
-#include "history/report/line_report.h"
 #include "history/figures/host_order.h"
 #include "history/store/reading_store.h"
+#include "history/window/history_window_parts.h"
 #include "line/output_formats.h"
 
 #include <QCloseEvent>
-#include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QDateTimeEdit>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QShortcut>
 #include <QStackedWidget>
@@ -32,84 +23,14 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <chrono>
-#include <cmath>
 #include <limits>
 #include <memory>
 
+using namespace HistoryWindowParts;
+
 namespace {
 
-constexpr std::int64_t MinuteMs = 60 * 1000;
-constexpr std::int64_t HourMs = 60 * MinuteMs;
-constexpr std::int64_t DayMs = 24 * HourMs;
-constexpr std::int64_t Forever = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t Always = std::numeric_limits<std::int64_t>::min();
-
 const char* const SettingsGroup = "HistoryWindow";
-
-struct TPeriodChoice {
-    const char* caption;
-    const char* phrase; // "No readings ... in <phrase>"
-    std::int64_t length; // 0: everything
-};
-
-constexpr TPeriodChoice PeriodChoices[] = {
-    {"Last hour", "the last hour", HourMs},
-    {"Last 24 hours", "the last 24 hours", DayMs},
-    {"Last 7 days", "the last 7 days", 7 * DayMs},
-    {"Last 30 days", "the last 30 days", 30 * DayMs},
-    {"Everything", "the store", 0},
-};
-
-const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate", "Events"};
-const char* const DeleteCaption = "Delete readings older than...";
-
-QString TimeText(std::int64_t ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
-
-// Minutes are enough to tell periods apart.
-QString PeriodTimeText(std::int64_t ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-}
-
-// A host as part of a file name: what a file name cannot hold, or would
-// read as a folder, becomes '_'.
-QString FileNamePart(const QString& text)
-{
-    QString part;
-    for (const QChar c : text)
-        part += c.isLetterOrNumber() || c == u'.' || c == u'-' ? c : QChar(u'_');
-    return part;
-}
-
-QString ReadingsText(std::int64_t count)
-{
-    return count == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(count);
-}
-
-// Writes a file whole or not at all; false with the reason in `error`.
-bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& write, QString& error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-// The pointer says the program is at work while a command reads a long
-// period on the window's thread (an export, a report).
-class TWaitCursor {
-public:
-    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 // A store that cannot be opened stays closed and says why: the window shows
 // that in place of the figures.
@@ -151,177 +72,9 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
 THistoryWindow::~THistoryWindow()
 {
     CancelLoad();
-}
-
-// What a read of the period gives the window, on the thread that read it.
-struct THistoryWindow::TLoaded {
-    int Generation = 0;
-    bool HasFigures = false;
-    THistoryFigures Figures;
-    QString UnreadText;
-    bool HasEvents = false;
-    TLineEventDetector Detector;
-    std::vector<TLineEvent> Ended;
-    std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
-};
-
-void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
-    int generation, const std::atomic<int>& current, const std::function<void(std::shared_ptr<TLoaded>)>& deliver)
-{
-    const auto going = [&current, generation] { return current.load() == generation; };
-    auto loaded = std::make_shared<TLoaded>();
-    loaded->Generation = generation;
-    loaded->HasFigures = true;
-    const std::int64_t count = store.CountBetween(sinceMs, Forever, filter);
-    const bool summarise = count > THistoryFigures::SummariseAbove;
-    const auto findEvents = [going](TLoaded& into) {
-        into.HasEvents = true;
-        return [&into, going](const TReading& reading) {
-            const TLineEventNews news = into.Detector.Add(reading);
-            into.Ended.insert(into.Ended.end(), news.Ended.begin(), news.Ended.end());
-            into.EventsUpToMs = reading.TimeMs;
-            return going();
-        };
-    };
-    TReadResult read;
-    if (summarise) {
-        // A row a block: what is held follows the blocks, and the figures
-        // show before the readings are gone through for the events.
-        loaded->Figures.Reset(int(count / 64 + 64));
-        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, const TBlockSummary& summary) {
-            loaded->Figures.Add(summary);
-            return going();
-        });
-    } else {
-        // Straight from the file into the figures and the events: the
-        // readings themselves are never held all at once.
-        loaded->Figures.Reset(int(std::min<std::int64_t>(count, 1 << 24)));
-        const auto events = findEvents(*loaded);
-        read = store.ReadEach(sinceMs, Forever, filter, [&](const TReading& reading) {
-            loaded->Figures.Add(reading);
-            return events(reading);
-        });
-    }
-    loaded->UnreadText = read.Complete() ? QString() : read.Text();
-    if (!going())
-        return;
-    deliver(loaded);
-    if (!summarise)
-        return;
-    auto events = std::make_shared<TLoaded>();
-    events->Generation = generation;
-    // A block whose summary stood in for its damaged readings is named now.
-    const TReadResult eventsRead = store.ReadEach(sinceMs, Forever, filter, findEvents(*events));
-    events->UnreadText = eventsRead.Complete() ? QString() : eventsRead.Text();
-    if (going())
-        deliver(events);
-}
-
-void THistoryWindow::CancelLoad()
-{
-    ++FGeneration;
-    if (FLoader.joinable())
-        FLoader.join();
-    const std::lock_guard<std::mutex> dropping(FArrivedLock);
-    FArrived.clear();
-    FLoadingFigures = FLoadingEvents = false;
-    FTakenWhileLoading.clear();
-    unsetCursor();
-}
-
-void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
-{
-    CancelLoad();
-    const int generation = FGeneration.load();
-    FLoadingFigures = FLoadingEvents = true;
-    if (!FOwnStore || FStore.Path().isEmpty()) {
-        LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
-                   [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
-        return;
-    }
-    setCursor(Qt::BusyCursor);
-    ShowFigures(); // says what is being read
-    // A connection of the thread's own: an SQLite connection is used from one thread.
-    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, generation] {
-        TReadingStore store;
-        if (!store.OpenToRead(path)) {
-            auto failed = std::make_shared<TLoaded>();
-            failed->Generation = generation;
-            failed->HasFigures = failed->HasEvents = true;
-            failed->UnreadText = store.ErrorText();
-            HandOver(failed);
-            return;
-        }
-        LoadPeriod(store, sinceMs, filter, generation, FGeneration,
-                   [this](const std::shared_ptr<TLoaded>& loaded) { HandOver(loaded); });
-    });
-}
-
-void THistoryWindow::HandOver(const std::shared_ptr<TLoaded>& loaded)
-{
-    // Through a lock of our own rather than inside the queued call: what the
-    // thread made is then plainly the window's once it takes it, to any
-    // checker too. The call only says there is something to take.
-    {
-        const std::lock_guard<std::mutex> handing(FArrivedLock);
-        FArrived.push_back(loaded);
-    }
-    QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
-}
-
-void THistoryWindow::TakeArrived()
-{
-    std::vector<std::shared_ptr<TLoaded>> arrived;
-    {
-        const std::lock_guard<std::mutex> taking(FArrivedLock);
-        arrived.swap(FArrived);
-    }
-    for (const auto& loaded : arrived)
-        TakeLoaded(loaded);
-}
-
-void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
-{
-    if (loaded->Generation != FGeneration.load())
-        return; // a newer read has begun
-    if (loaded->HasFigures) {
-        FFigures = std::move(loaded->Figures);
-        FUnreadText = loaded->UnreadText;
-        FLoadingFigures = false;
-        // What was recorded while the file was being read, and is not in it.
-        for (const TReading& reading : FTakenWhileLoading) {
-            if (FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
-                FFigures.Add(reading);
-        }
-        FFigures.DropOlderThan(PeriodStart());
-    }
-    if (loaded->HasEvents) {
-        if (!loaded->HasFigures && !loaded->UnreadText.isEmpty())
-            FUnreadText = loaded->UnreadText;
-        FEventDetector = std::move(loaded->Detector);
-        FEndedEvents = std::move(loaded->Ended);
-        for (const TReading& reading : FTakenWhileLoading) {
-            if (reading.TimeMs > loaded->EventsUpToMs) {
-                const TLineEventNews news = FEventDetector.Add(reading);
-                FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
-            }
-        }
-        FLoadingEvents = false;
-        FTakenWhileLoading.clear();
-        ShowEvents();
-    }
-    if (!Loading())
-        unsetCursor();
-    ShowFigures();
-}
-
-void THistoryWindow::WaitForLoad(bool figuresOnly)
-{
-    while (figuresOnly ? FLoadingFigures : Loading()) {
-        TakeArrived();
-        if (figuresOnly ? FLoadingFigures : Loading())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    CancelCommand();
+    if (FCommandThread.joinable())
+        FCommandThread.join();
 }
 
 void THistoryWindow::CreateControls()
@@ -423,6 +176,11 @@ void THistoryWindow::CreateControls()
     btReport = new QPushButton(QStringLiteral("Line report..."), this);
     btReport->setObjectName(QStringLiteral("btReport"));
     buttons->addWidget(btReport);
+    // Stops an export or a report being written; shown only then.
+    btCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+    btCancel->hide();
+    buttons->addWidget(btCancel);
     buttons->addStretch();
     buttons->addWidget(btDelete);
     layout->addLayout(buttons);
@@ -456,6 +214,7 @@ void THistoryWindow::CreateControls()
     connect(btExport, &QPushButton::clicked, this, &THistoryWindow::ExportCsvClick);
     connect(btSavePicture, &QPushButton::clicked, this, &THistoryWindow::SavePictureClick);
     connect(btReport, &QPushButton::clicked, this, &THistoryWindow::LineReportClick);
+    connect(btCancel, &QPushButton::clicked, this, &THistoryWindow::CancelCommand);
     connect(btDelete, &QPushButton::clicked, this, &THistoryWindow::DeleteOlderClick);
 }
 
@@ -591,6 +350,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     btSavePicture->setEnabled(false);
     btReport->setEnabled(false);
     btExport->setEnabled(false);
+    btCancel->setVisible(FCommandRunning);
     btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting);
     ShowCell(-1, -1);
 }
@@ -610,6 +370,10 @@ void THistoryWindow::ShowFigures()
         return;
     }
     QStringList notes;
+    if (FCommandRunning)
+        notes << (FJob.Command == TCommand::Report ? QStringLiteral("Writing the line report to %1...")
+                                                   : QStringLiteral("Exporting the readings to %1..."))
+                     .arg(FJob.Path);
     if (FLoadingFigures)
         notes << QStringLiteral("Reading the history of %1...").arg(FHost);
     else if (FLoadingEvents)
@@ -632,8 +396,9 @@ void THistoryWindow::ShowFigures()
     lbNote->setText(notes.join(QLatin1Char(' ')));
     lbNote->setVisible(!notes.isEmpty());
     btSavePicture->setEnabled(true);
-    btReport->setEnabled(true);
-    btExport->setEnabled(true);
+    btReport->setEnabled(!FCommandRunning);
+    btExport->setEnabled(!FCommandRunning);
+    btCancel->setVisible(FCommandRunning);
     btDelete->setEnabled(!FDeleting);
 
     // The time axis runs from the oldest reading shown, not from the period's
@@ -759,232 +524,6 @@ void THistoryWindow::ShowCell(int row, int tone)
     lbTone->setText(toneText);
     lbFrequency->setText(frequency);
     lbBits->setText(bits);
-}
-
-bool THistoryWindow::ExportCsv(const QString& path)
-{
-    const QString filter = cbHost->count() > 1 ? FHost : QString();
-    // Written as read: a year goes out in the memory of one block.
-    TReadResult read;
-    QString error;
-    auto busy = std::make_unique<TWaitCursor>();
-    const bool written = WriteWhole(path, [&](QIODevice& file) {
-        TReadingsWriter writer(TOutputFormat::Csv, {});
-        bool ok = true;
-        read = FStore.ReadEach(PeriodStart(), Forever, filter, [&](const TReading& reading) {
-            const QByteArray row = writer.Next(reading);
-            ok = file.write(row) == row.size();
-            return ok;
-        });
-        const QByteArray end = writer.Finish();
-        return ok && file.write(end) == end.size();
-    }, error);
-    busy.reset();
-    if (written && !read.Complete()) {
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("%1 holds every reading but these:\n%2").arg(path, read.Text()));
-        return false;
-    }
-    if (written)
-        return true;
-    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
-    return false;
-}
-
-bool THistoryWindow::SavePicture(const QString& path)
-{
-    QWidget* view = CurrentView();
-    if (view == nullptr)
-        return false;
-    const QImage shot = view->grab().toImage();
-    // A band below the view says whose line and which period: a picture
-    // passed on keeps its context.
-    const qreal ratio = shot.devicePixelRatio();
-    const QFontMetrics metrics = fontMetrics();
-    const int band = metrics.height() * 3 / 2;
-    QImage picture(shot.width(), shot.height() + int(std::lround(band * ratio)), QImage::Format_RGB32);
-    picture.setDevicePixelRatio(ratio);
-    picture.fill(Qt::white);
-    {
-        QPainter painter(&picture);
-        painter.setFont(font());
-        painter.drawImage(QPoint(0, 0), shot);
-        painter.setPen(Qt::black);
-        const int top = int(std::lround(shot.height() / ratio));
-        painter.drawText(QRect(metrics.height() / 2, top, int(shot.width() / ratio), band),
-                         Qt::AlignLeft | Qt::AlignVCenter, PictureCaption());
-    }
-    QString error;
-    if (WriteWhole(path, [&picture](QIODevice& file) { return picture.save(&file, "PNG"); }, error))
-        return true;
-    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
-    return false;
-}
-
-namespace {
-
-// A file name from a save dialog, with `suffix` added when none was typed.
-QString AskSavePath(QWidget* parent, const QString& caption, const QString& name, const QString& filter,
-                    const QString& suffix)
-{
-    QFileDialog dialog(parent, caption, name, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(suffix);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().first();
-}
-
-} // namespace
-
-std::pair<std::int64_t, std::int64_t> THistoryWindow::ShownPeriod() const
-{
-    const std::int64_t now = FNow();
-    std::int64_t from = PeriodStart();
-    if (from == Always)
-        from = FFigures.Count() > 0 ? FFigures.Rates().front().TimeMs : now;
-    return {from, now};
-}
-
-QString THistoryWindow::PictureCaption() const
-{
-    const auto [from, to] = ShownPeriod();
-    return QStringLiteral("%1, %2: %3 to %4")
-        .arg(FHost, QString::fromLatin1(PeriodChoices[Period()].caption).toLower(), PeriodTimeText(from),
-             PeriodTimeText(to));
-}
-
-QString THistoryWindow::FileNameStem() const
-{
-    const auto [from, to] = ShownPeriod();
-    const auto stamp = [](std::int64_t ms) {
-        return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd_HHmm"));
-    };
-    return QStringLiteral("tirvane-%1-%2-to-%3").arg(FileNamePart(FHost), stamp(from), stamp(to));
-}
-
-QString THistoryWindow::DefaultCsvName() const
-{
-    return FileNameStem() + QStringLiteral(".csv");
-}
-
-QString THistoryWindow::DefaultPictureName() const
-{
-    const QString view = QString::fromLatin1(ViewCaptions[View()]).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
-    return FileNameStem() + QLatin1Char('-') + view + QStringLiteral(".png");
-}
-
-void THistoryWindow::ExportCsvClick()
-{
-    const QString path = AskSavePath(this, QStringLiteral("Export CSV"), DefaultCsvName(),
-                                     QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
-    if (!path.isEmpty())
-        ExportCsv(path);
-}
-
-bool THistoryWindow::WriteReport(const QString& path)
-{
-    const auto [from, to] = ShownPeriod();
-    QString error;
-    bool written = false;
-    {
-        const TWaitCursor busy;
-        // The period ends now, the reading taken this very millisecond with it.
-        written = WriteLineReport(path, FStore, FHost, from, to + 1, &error);
-    }
-    if (written)
-        return true;
-    QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write the line report: %1").arg(error));
-    return false;
-}
-
-void THistoryWindow::LineReportClick()
-{
-    const QString path = AskSavePath(this, QStringLiteral("Line report"), FileNameStem() + QStringLiteral("-report.pdf"),
-                                     QStringLiteral("PDF files (*.pdf);;All files (*)"), QStringLiteral("pdf"));
-    if (!path.isEmpty())
-        WriteReport(path);
-}
-
-void THistoryWindow::SavePictureClick()
-{
-    const QString path = AskSavePath(this, QStringLiteral("Save picture"), DefaultPictureName(),
-                                     QStringLiteral("PNG pictures (*.png);;All files (*)"), QStringLiteral("png"));
-    if (!path.isEmpty())
-        SavePicture(path);
-}
-
-QString THistoryWindow::DeleteQuestion(std::int64_t count, std::int64_t timeMs, int hostCount)
-{
-    return QStringLiteral("%1 taken before %2%3 will be deleted for good.\nDelete %4?")
-        .arg(ReadingsText(count), TimeText(timeMs),
-             hostCount > 1 ? QStringLiteral(" (of every host)") : QString(),
-             count == 1 ? QStringLiteral("it") : QStringLiteral("them"));
-}
-
-void THistoryWindow::DeleteOlderClick()
-{
-    QDialog ask(this);
-    ask.setWindowTitle(QStringLiteral("Delete readings older than"));
-    auto* layout = new QVBoxLayout(&ask);
-    layout->addWidget(new QLabel(QStringLiteral("Delete every reading taken before:"), &ask));
-    auto* when = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(FNow() - 30 * DayMs), &ask);
-    when->setObjectName(QStringLiteral("edBefore"));
-    when->setCalendarPopup(true);
-    when->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
-    layout->addWidget(when);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
-    connect(buttons, &QDialogButtonBox::accepted, &ask, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
-    layout->addWidget(buttons);
-    if (ask.exec() != QDialog::Accepted)
-        return;
-
-    const std::int64_t before = when->dateTime().toMSecsSinceEpoch();
-    const std::int64_t count = FStore.CountOlderThan(before);
-    if (count <= 0) {
-        QMessageBox::information(this, windowTitle(),
-                                 QStringLiteral("No readings were taken before %1: nothing to delete.").arg(TimeText(before)));
-        return;
-    }
-    if (QMessageBox::question(this, windowTitle(), DeleteQuestion(count, before, int(FStore.Hosts().size())),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-        != QMessageBox::Yes)
-        return;
-    if (FDeleteThrough) {
-        // The history's writer deletes behind the readings it is recording:
-        // the window does not wait for a long delete, nor fight the writer
-        // for the file. Deleted says when it is done.
-        FDeleting = true;
-        btDelete->setEnabled(false);
-        btDelete->setText(QStringLiteral("Deleting readings taken before %1...").arg(TimeText(before)));
-        FDeleteThrough(before);
-        return;
-    }
-    FStore.DeleteOlderThan(before);
-    Reload();
-}
-
-void THistoryWindow::SetDeleter(std::function<void(std::int64_t)> deleteThrough)
-{
-    FDeleteThrough = std::move(deleteThrough);
-}
-
-void THistoryWindow::Deleted(std::int64_t, std::int64_t count)
-{
-    FDeleting = false;
-    btDelete->setText(QString::fromLatin1(DeleteCaption));
-    Reload();
-    if (count >= 0)
-        return;
-    // Not modal: the answer comes while the monitor goes on plotting.
-    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
-        count == TReadingStore::DeleteBusy
-            ? QStringLiteral("No readings were deleted: another program kept the history file busy. Try again later.")
-            : QStringLiteral("No readings were deleted: the history cannot be written in this run."),
-        QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
 }
 
 std::unique_ptr<QSettings> THistoryWindow::Settings() const

@@ -86,11 +86,24 @@ public:
     void ShowEvent(int index);
 
     // The commands without their dialogs; false with a message box shown
-    // when the file cannot be written.
+    // when the file cannot be written. ExportCsv and WriteReport wait for the
+    // writing, which runs as StartCommand's does.
     bool ExportCsv(const QString& path);
     bool SavePicture(const QString& path);
     // The line report (PDF) of the shown period and host.
     bool WriteReport(const QString& path);
+    // Starts the CSV export or the line report without waiting: a window on
+    // a store's path reads the period on a thread of its own, saying so in
+    // its note with a Cancel button, and both windows answer meanwhile; a
+    // window on a store object writes at once. Another command waits for
+    // this one to end.
+    enum class TCommand { Export, Report };
+    void StartCommand(TCommand command, const QString& path);
+    bool CommandRunning() const { return FCommandRunning; }
+    // Stops the command: the file it was writing is left as it was before.
+    void CancelCommand();
+    // Waits for the command and takes in how it ended.
+    void WaitForCommand();
     // What a saved picture says in its corner: the host and the period, from
     // its start (the oldest reading for "Everything") to now.
     QString PictureCaption() const;
@@ -159,6 +172,27 @@ private:
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);
 
+    // How a command ended, on the thread that ran it.
+    struct TCommandEnd {
+        bool Written = false;
+        bool Stopped = false;
+        QString Error;  // why nothing was written
+        QString Unread; // what the export could not read of the period
+    };
+    // Writes the export or the report from `store`; `stop` ends it early.
+    struct TCommandJob {
+        TCommand Command = TCommand::Export;
+        QString Path;
+        QString Host;
+        QString Filter; // the export's host filter: empty with a single host
+        std::int64_t SinceMs = 0;
+        std::int64_t FromMs = 0, ToMs = 0; // the report's period
+    };
+    static TCommandEnd RunCommand(const TReadingStore& store, const TCommandJob& job, const std::atomic<bool>& stop);
+    // From the command's thread to the window's.
+    void TakeCommandEnd();
+    void EndCommand(const TCommandEnd& end);
+
     std::unique_ptr<TReadingStore> FOwnStore; // before FStore, which may refer to it
     std::atomic<int> FGeneration{0}; // of the newest read; an older one stops
     std::thread FLoader;
@@ -174,6 +208,13 @@ private:
     QString FHost;
     std::function<void(std::int64_t)> FDeleteThrough; // empty: deletes on FStore
     bool FDeleting = false; // handed to the writer, not yet answered
+    std::thread FCommandThread;
+    std::atomic<bool> FStopCommand{false};
+    std::mutex FCommandLock;
+    std::vector<TCommandEnd> FCommandEnded; // handed over, not yet taken
+    bool FCommandRunning = false;
+    bool FCommandWritten = false; // how the last command ended
+    TCommandJob FJob;
 
     QComboBox* cbPeriod = nullptr;
     QLabel* lbHost = nullptr;
@@ -199,4 +240,5 @@ private:
     QPushButton* btSavePicture = nullptr;
     QPushButton* btReport = nullptr;
     QPushButton* btDelete = nullptr;
+    QPushButton* btCancel = nullptr;
 };

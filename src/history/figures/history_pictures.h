@@ -1,0 +1,83 @@
+// The History pictures, each drawn by one routine given the figures, a
+// painter and a rectangle: the window's views paint through them on screen
+// and into saved pictures, and the line report onto its PDF pages, so the
+// three never draw a picture differently. No widgets: the report is written
+// without a display.
+//
+// The geometry of a tone picture (TToneViewLayout) is computed once from the
+// area and the font; painting walks it and the views' hover reads it.
+#pragma once
+
+#include "history/figures/history_figures.h"
+
+#include <QImage>
+#include <QRect>
+
+#include <cstdint>
+
+class QFontMetrics;
+class QPainter;
+
+enum class THistoryPicture { Waterfall, Envelope, Changes };
+
+// Where a tone picture's parts go in an area: the plot, and room around it
+// for the title, the axes and the legend.
+struct TToneViewLayout {
+    QRect Plot;
+    QRect Legend; // empty when the picture has none
+    int LineHeight = 0;
+    int LeftMargin = 0; // from the area's left edge to the plot's
+    int ValueTop = 1; // the value at the plot's top edge
+    TToneColumns Columns; // the tones of each pixel column
+
+    // The left edge of a tone's column, and the tone under an x; -1 outside.
+    double ToneX(int tone) const;
+    int ToneAt(int x) const;
+    // The left edge of a drawn column: a pixel each on a binned line, a
+    // tone's width otherwise.
+    double ColumnX(int column) const;
+    // The height of a value above the plot's bottom edge.
+    double ValueY(double value) const;
+};
+
+TToneViewLayout ToneViewLayout(THistoryPicture picture, const THistoryFigures& figures, const QRect& area,
+                               const QFontMetrics& metrics);
+
+// The top of the change counts' value axis: a round value a little above
+// the highest bar.
+int ChangesTop(const THistoryFigures& figures);
+
+// What a waterfall shows besides the figures: the time span of its axis, an
+// event marked across it, and the pixel rows and scaled picture made for the
+// last plot, kept so a repaint need not make them again.
+struct TWaterfallShown {
+    std::int64_t FromMs = 0; // ToMs <= FromMs: the readings' own span
+    std::int64_t ToMs = 0;
+    std::int64_t MarkFromMs = 1; // MarkFromMs > MarkToMs: no mark
+    std::int64_t MarkToMs = 0;
+    mutable TWaterfallRows Rows;
+    mutable QImage Scaled;
+
+    // The figures or the span changed.
+    void Forget();
+    // Which reading each pixel row of a plot this high shows.
+    const TWaterfallRows& RowsFor(const THistoryFigures& figures, int height) const;
+};
+
+constexpr QRgb MarkColor = 0xFFFF2020;
+constexpr QRgb MaximumColor = 0xFF000000;
+constexpr QRgb MinimumColor = 0xFFE00000;
+
+// A tone's colour by the line's band plan: upstream green, every other tone
+// blue, as the tones outside both directions' bands are counted with the
+// downstream ones in the window's colours.
+QColor DirectionColour(const TBandPlan& bands, int tone);
+
+void PaintWaterfall(QPainter& painter, const QRect& area, const THistoryFigures& figures,
+                    const TWaterfallShown& shown);
+void PaintEnvelope(QPainter& painter, const QRect& area, const THistoryFigures& figures);
+void PaintChanges(QPainter& painter, const QRect& area, const THistoryFigures& figures);
+// The line rate of each direction over fromMs to toMs, a line per run of
+// complete readings so outages stay gaps.
+void PaintLineRate(QPainter& painter, const QRect& area, const THistoryFigures& figures, std::int64_t fromMs,
+                   std::int64_t toMs);
