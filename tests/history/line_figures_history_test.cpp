@@ -3,9 +3,23 @@
 // spreads and days, SNR per tone by group and direction, its envelope as rows
 // leave, and the newest training's QLN and Hlog.
 #include "history/figures/line_figures_history.h"
+#include "history/figures/line_pictures.h"
 #include "history/figures/snr_history.h"
 
+#include "support/test_main.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
 #include <gtest/gtest.h>
+
+TTestMain TestMainSetUp()
+{
+    TTestMain setUp;
+    setUp.MakeApplication = MakeTestApplication<QGuiApplication>; // fonts, on the offscreen platform
+    return setUp;
+}
 
 namespace {
 
@@ -116,4 +130,56 @@ TEST(SnrHistory, TonesTakeTheirGroupsAndDirectionsAndTheEnvelopeFollowsTheRows)
     snr.Add(reading(4, 40.0f, 40.0f)); // no QLN: the training's stays
     EXPECT_EQ(snr.TrainingMs(), trained.TimeMs);
     EXPECT_EQ(snr.Training().Qln.Down.At(100), -140.0f);
+}
+
+// The pictures, painted as the window and the report paint them: what the
+// router gave nothing of says so, a line down is grey across the figures, a
+// downstream tone's SNR bar is blue and an upstream one's green.
+TEST(LinePictures, PaintWhatTheReadingsHold)
+{
+    QImage image(900, 600, QImage::Format_RGB32);
+    const auto paint = [&](const auto& draw) {
+        image.fill(Qt::red);
+        QPainter painter(&image);
+        draw(painter);
+    };
+    const auto sawText = [](const QImage& drawn, const QImage& blank) { return drawn != blank; };
+
+    THistoryLineFigures figures;
+    for (std::int64_t minute = 0; minute < 60; ++minute)
+        figures.Add(Figured(minute, std::uint64_t(minute), 0, 60 * minute, 6,
+            minute >= 20 && minute < 30 ? TReadingOutcome::LineDown : TReadingOutcome::LineUp));
+    const TLineFiguresLayout layout = LineFiguresLayout(image.rect(), QFontMetrics(QFont()), Day0, Day0 + 60 * Minute);
+    paint([&](QPainter& p) { PaintLineFigures(p, layout, figures); });
+    const int downX = int(layout.X(Day0 + 25 * Minute)), upX = int(layout.X(Day0 + 45 * Minute));
+    const int y = layout.Rates.center().y();
+    EXPECT_EQ(QColor(image.pixel(downX, y)), QColor(0xC8, 0xC8, 0xC8));
+    EXPECT_EQ(QColor(image.pixel(upX, y)), QColor(Qt::white));
+    EXPECT_TRUE(LineFiguresReadout(figures, Day0 + 25 * Minute).endsWith(QStringLiteral("the line was down")));
+
+    THistorySnr snr;
+    THistoryFigures rows;
+    TReading r = ZyxelReading(Day0, {}, true);
+    r.Spectra.Snr.Up = {1, std::vector<float>(32, 30.0f)};
+    r.Spectra.Snr.Down = {1, std::vector<float>(513, 30.0f)};
+    snr.Add(r);
+    rows.Add(r);
+    paint([&](QPainter& p) { PaintSnrEnvelope(p, image.rect(), snr); });
+    const TTonePictureLayout tones = TonePictureLayout(image.rect(), QFontMetrics(QFont()), 513, 0, 40, false);
+    const int barY = int(tones.Y(10));
+    EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(300)) + 1, barY)), QColor(Qt::blue));
+    EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(16)) + 1, barY)), QColor(0, 0x80, 0));
+
+    THistorySnr none;
+    none.Add(ZyxelReading(Day0, {}, true));
+    QImage blank(image.size(), QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    for (const auto& draw : std::initializer_list<std::function<void(QPainter&)>>{
+             [&](QPainter& p) { PaintSnrEnvelope(p, image.rect(), none); },
+             [&](QPainter& p) { PaintTraining(p, image.rect(), none); },
+             [&](QPainter& p) { PaintSnrWaterfall(p, image.rect(), rows, none, Day0, Day0 + Minute); }}) {
+        paint(draw);
+        EXPECT_TRUE(sawText(image, blank));
+        EXPECT_FALSE(image.pixelColor(450, 300) == QColor(Qt::red)); // painted over, no zeros drawn
+    }
 }
