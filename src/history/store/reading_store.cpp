@@ -2,6 +2,7 @@
 
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
+#include "history/store/store_sql.h"
 #include "line/output_formats.h"
 
 #include <QDir>
@@ -11,39 +12,11 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
+using namespace StoreSql;
+
 namespace {
-
-// Version 1: a row a reading.
-constexpr char V1SelectHostSql[] = "SELECT time_ms, host, completed, bits FROM readings"
-                                  " WHERE host = ?3 AND time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
-constexpr char V1SelectAllSql[] = "SELECT time_ms, host, completed, bits FROM readings"
-                                 " WHERE time_ms >= ?1 AND time_ms < ?2 ORDER BY time_ms, id";
-constexpr char V1HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host";
-
-// Version 2: the hosts by number, and blocks of one host's readings of one
-// hour (several, when readings come faster than MaxBlockReadings an hour).
-// A read of a period touches its hours' blocks only, in time order.
-// Version 3 adds each block's summary, for showing long periods. Version 4
-// keeps each reading's outcome, figures and spectra inside its block; its
-// blocks may still be of the first block format (readings without them), so
-// a file of version 3 becomes one of version 4 as it is.
-constexpr const char* SchemaStatements[] = {
-    "CREATE TABLE IF NOT EXISTS hosts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
-    "CREATE TABLE IF NOT EXISTS blocks ("
-    " id INTEGER PRIMARY KEY,"
-    " host_id INTEGER NOT NULL,"
-    " span INTEGER NOT NULL,"
-    " first_ms INTEGER NOT NULL,"
-    " last_ms INTEGER NOT NULL,"
-    " count INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " summary BLOB)",
-    "CREATE INDEX IF NOT EXISTS blocks_by_host ON blocks (host_id, span)",
-    "CREATE INDEX IF NOT EXISTS blocks_by_span ON blocks (span)",
-};
 
 constexpr char SelectHostSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name"
                                 " FROM blocks b JOIN hosts h ON h.id = b.host_id"
@@ -68,74 +41,9 @@ bool IsOwnObject(const QByteArray& name)
     return std::find(std::begin(own), std::end(own), name) != std::end(own);
 }
 
-std::int64_t SpanOf(std::int64_t timeMs)
-{
-    const std::int64_t span = TReadingStore::BlockSpanMs;
-    return timeMs >= 0 ? timeMs / span : (timeMs + 1) / span - 1;
-}
-
 bool IsBusy(int code)
 {
     return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
-}
-
-QString TextAt(sqlite3_stmt* row, int column)
-{
-    return QString::fromUtf8(
-        reinterpret_cast<const char*>(sqlite3_column_text(row, column)), sqlite3_column_bytes(row, column));
-}
-
-QByteArray BlobAt(sqlite3_stmt* row, int column)
-{
-    return QByteArray(static_cast<const char*>(sqlite3_column_blob(row, column)), sqlite3_column_bytes(row, column));
-}
-
-QString ReasonFor(sqlite3* db, int code)
-{
-    // The system's own error says more than SQLite's code when a write hit
-    // the disk's limits or permissions.
-    const int system = db ? sqlite3_system_errno(db) : 0;
-    if (system == ENOSPC || system == EDQUOT)
-        return QStringLiteral("the disk is full");
-    if (system == EROFS)
-        return QStringLiteral("the file is on a read-only file system");
-    switch (code & 0xff) {
-    case SQLITE_READONLY: return QStringLiteral("the file is read-only");
-    case SQLITE_FULL: return QStringLiteral("the disk is full");
-    case SQLITE_NOTADB: return QStringLiteral("the file is not a database");
-    case SQLITE_CORRUPT: return QStringLiteral("the file is damaged");
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return QStringLiteral("another program has kept it locked for longer than %1 s")
-            .arg(TReadingStore::BusyTimeoutMs / 1000.0);
-    case SQLITE_PERM:
-    case SQLITE_AUTH: return QStringLiteral("permission denied");
-    default: break;
-    }
-    QString text = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
-    if (system != 0)
-        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(system)));
-    return text;
-}
-
-// Runs one statement that returns nothing or one integer; code in *rc.
-std::int64_t ExecInteger(sqlite3* db, const char* sql, int* rc)
-{
-    sqlite3_stmt* raw = nullptr;
-    *rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    TSqliteStatement statement(raw);
-    if (*rc != SQLITE_OK)
-        return 0;
-    std::int64_t value = 0;
-    *rc = sqlite3_step(raw);
-    if (*rc == SQLITE_ROW) {
-        value = sqlite3_column_int64(raw, 0);
-        while ((*rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        }
-    }
-    if (*rc == SQLITE_DONE)
-        *rc = SQLITE_OK;
-    return value;
 }
 
 // Switching a new file to the log needs it to itself. Two programs making the
@@ -151,13 +59,6 @@ void ExecUntilFree(sqlite3* db, const char* sql, int* rc)
             return;
         sqlite3_sleep(PauseMs);
     }
-}
-
-// A version-1 row; false when its bits are of neither size.
-bool ReadingAt(sqlite3_stmt* row, TReading& reading)
-{
-    reading = ZyxelReading(sqlite3_column_int64(row, 0), TextAt(row, 1), sqlite3_column_int(row, 2) != 0);
-    return UnpackToneBits(sqlite3_column_blob(row, 3), sqlite3_column_bytes(row, 3), reading.Bits);
 }
 
 } // namespace
@@ -325,8 +226,7 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
     if (!forWriting) {
         FVersion = int(version);
         if (version == 1)
-            return Prepare(FSelectHost, V1SelectHostSql) && Prepare(FSelectAll, V1SelectAllSql)
-                && Prepare(FHosts, V1HostsSql);
+            return PrepareVersion1Reads();
         return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
             && Prepare(FSummaries, version == 2 ? V2SummariesSql : SummariesSql);
     }
@@ -365,46 +265,6 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
                                  " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
 }
 
-namespace {
-
-// Runs `work` in one write transaction; anything but SQLITE_OK rolls it back.
-int InTransaction(sqlite3* db, const std::function<int()>& work)
-{
-    int rc = SQLITE_OK;
-    ExecInteger(db, "BEGIN IMMEDIATE", &rc);
-    if (rc != SQLITE_OK)
-        return rc;
-    rc = work();
-    if (rc == SQLITE_OK)
-        ExecInteger(db, "COMMIT", &rc);
-    if (rc != SQLITE_OK) {
-        int ignored = SQLITE_OK;
-        ExecInteger(db, "ROLLBACK", &ignored);
-    }
-    return rc;
-}
-
-int SetCurrentVersion(sqlite3* db)
-{
-    int rc = SQLITE_OK;
-    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(TReadingStore::SchemaVersion);
-    ExecInteger(db, setVersion.constData(), &rc);
-    return rc;
-}
-
-int CreateTables(sqlite3* db)
-{
-    int rc = SQLITE_OK;
-    for (const char* sql : SchemaStatements) {
-        ExecInteger(db, sql, &rc);
-        if (rc != SQLITE_OK)
-            return rc;
-    }
-    return SetCurrentVersion(db);
-}
-
-} // namespace
-
 bool TReadingStore::CreateSchema()
 {
     // Two programs may make the same new file at once: the write lock is
@@ -414,142 +274,6 @@ bool TReadingStore::CreateSchema()
         int code = SQLITE_OK;
         const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
         return code != SQLITE_OK || version != 0 ? code : CreateTables(db);
-    });
-    return rc == SQLITE_OK || Fail(rc);
-}
-
-bool TReadingStore::MigrateFromVersion1()
-{
-    // All in one transaction: a crash, a kill or a full disk part-way leaves
-    // the file as it was, a row a reading, and the next opening starts over.
-    sqlite3* db = FDb.get();
-    QString damaged;
-    const int rc = InTransaction(db, [&]() -> int {
-        int code = SQLITE_OK;
-        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
-        if (code != SQLITE_OK || version != 1)
-            return code; // another program converted it meanwhile
-        if ((code = CreateTables(db)) != SQLITE_OK)
-            return code;
-        sqlite3_stmt* raw = nullptr;
-        sqlite3_prepare_v2(db, "SELECT time_ms, host, completed, bits FROM readings ORDER BY host, time_ms, id", -1,
-                           &raw, nullptr);
-        const TSqliteStatement rows(raw);
-        sqlite3_prepare_v2(db, "INSERT INTO hosts (name) VALUES (?1)", -1, &raw, nullptr);
-        const TSqliteStatement addHost(raw);
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data, summary)"
-                           " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                           -1, &raw, nullptr);
-        const TSqliteStatement addBlock(raw);
-        if (!rows || !addHost || !addBlock)
-            return sqlite3_errcode(db);
-
-        std::vector<TReading> block;
-        std::int64_t hostId = 0;
-        const auto flush = [&]() -> int {
-            if (block.empty())
-                return SQLITE_OK;
-            const QByteArray data = EncodeBlock(block);
-            const QByteArray summary = EncodeSummary(SummaryOf(block));
-            const TStatementRun run(addBlock.get());
-            sqlite3_bind_int64(run.get(), 1, hostId);
-            sqlite3_bind_int64(run.get(), 2, SpanOf(block.front().TimeMs));
-            sqlite3_bind_int64(run.get(), 3, block.front().TimeMs);
-            sqlite3_bind_int64(run.get(), 4, block.back().TimeMs);
-            sqlite3_bind_int64(run.get(), 5, std::int64_t(block.size()));
-            sqlite3_bind_blob(run.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
-            sqlite3_bind_blob(run.get(), 7, summary.constData(), int(summary.size()), SQLITE_STATIC);
-            const int step = sqlite3_step(run.get());
-            block.clear();
-            return step == SQLITE_DONE ? SQLITE_OK : step;
-        };
-        TReading reading;
-        while ((code = sqlite3_step(rows.get())) == SQLITE_ROW) {
-            if (!ReadingAt(rows.get(), reading)) {
-                damaged = QStringLiteral("the reading of %1 at %2 is damaged")
-                              .arg(reading.Host, ReadingTimeText(reading.TimeMs));
-                return SQLITE_CORRUPT;
-            }
-            const bool newHost = block.empty() || reading.Host != block.back().Host;
-            if (newHost || SpanOf(reading.TimeMs) != SpanOf(block.back().TimeMs)
-                || int(block.size()) >= MaxBlockReadings) {
-                if ((code = flush()) != SQLITE_OK)
-                    return code;
-            }
-            if (newHost) {
-                const QByteArray host = reading.Host.toUtf8();
-                const TStatementRun run(addHost.get());
-                sqlite3_bind_text(run.get(), 1, host.constData(), int(host.size()), SQLITE_STATIC);
-                if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
-                    return code;
-                hostId = sqlite3_last_insert_rowid(db);
-            }
-            block.push_back(reading);
-        }
-        if (code != SQLITE_DONE || (code = flush()) != SQLITE_OK)
-            return code;
-        ExecInteger(db, "DROP TABLE readings", &code);
-        return code;
-    });
-    if (rc != SQLITE_OK)
-        return damaged.isEmpty() ? Fail(rc) : Fail(damaged);
-    // The old rows' pages go back to the disk, and the file learns to give
-    // space back from now on; a failure here costs space, not readings.
-    int ignored = SQLITE_OK;
-    ExecInteger(db, "PRAGMA auto_vacuum = INCREMENTAL", &ignored);
-    ExecInteger(db, "VACUUM", &ignored);
-    return true;
-}
-
-bool TReadingStore::MigrateFromVersion2()
-{
-    // Every block gains its summary in one transaction; a damaged block keeps
-    // none and is reported as before when read.
-    sqlite3* db = FDb.get();
-    const int rc = InTransaction(db, [db]() -> int {
-        int code = SQLITE_OK;
-        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
-        if (code != SQLITE_OK || version != 2)
-            return code;
-        ExecInteger(db, "ALTER TABLE blocks ADD COLUMN summary BLOB", &code);
-        if (code != SQLITE_OK)
-            return code;
-        sqlite3_stmt* raw = nullptr;
-        sqlite3_prepare_v2(db, "SELECT id, data FROM blocks", -1, &raw, nullptr);
-        const TSqliteStatement blocks(raw);
-        sqlite3_prepare_v2(db, "UPDATE blocks SET summary = ?2 WHERE id = ?1", -1, &raw, nullptr);
-        const TSqliteStatement update(raw);
-        if (!blocks || !update)
-            return sqlite3_errcode(db);
-        std::vector<TReading> readings;
-        while ((code = sqlite3_step(blocks.get())) == SQLITE_ROW) {
-            if (!DecodeBlock(BlobAt(blocks.get(), 1), {}, readings))
-                continue;
-            const QByteArray summary = EncodeSummary(SummaryOf(readings));
-            const TStatementRun run(update.get());
-            sqlite3_bind_int64(run.get(), 1, sqlite3_column_int64(blocks.get(), 0));
-            sqlite3_bind_blob(run.get(), 2, summary.constData(), int(summary.size()), SQLITE_STATIC);
-            if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
-                return code;
-        }
-        return code == SQLITE_DONE ? SetCurrentVersion(db) : code;
-    });
-    return rc == SQLITE_OK || Fail(rc);
-}
-
-bool TReadingStore::MigrateFromVersion3()
-{
-    // Every block of version 3 is a block of version 4 whose readings say
-    // nothing of their outcome, figures or spectra; a block takes the new
-    // form when a reading is next added to it.
-    sqlite3* db = FDb.get();
-    const int rc = InTransaction(db, [db]() -> int {
-        int code = SQLITE_OK;
-        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
-        if (code != SQLITE_OK || version != 3)
-            return code;
-        return SetCurrentVersion(db);
     });
     return rc == SQLITE_OK || Fail(rc);
 }
@@ -674,236 +398,6 @@ TRecordResult TReadingStore::WriteHeld(std::vector<TReading>* written)
     FHeld.clear();
     Fail(rc);
     return TRecordResult::Off;
-}
-
-QString TReadResult::Text() const
-{
-    QStringList lines;
-    for (const TUnreadPeriod& period : Unread)
-        lines << QStringLiteral("Could not read the readings of %1 from %2 to %3: %4")
-                     .arg(period.Host, ReadingTimeText(period.FromMs), ReadingTimeText(period.ToMs), period.Reason);
-    if (!ErrorText.isEmpty())
-        lines << ErrorText;
-    return lines.join(QLatin1Char('\n'));
-}
-
-TReadResult TReadingStore::ReadEachV1(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
-    const std::function<bool(const TReading&)>& each) const
-{
-    TReadResult result;
-    const TStatementRun run(host.isEmpty() ? FSelectAll.get() : FSelectHost.get());
-    const QByteArray hostBytes = host.toUtf8();
-    sqlite3_bind_int64(run.get(), 1, sinceMs);
-    sqlite3_bind_int64(run.get(), 2, untilMs);
-    if (!host.isEmpty())
-        sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
-    int rc = SQLITE_OK;
-    TReading reading;
-    std::int64_t lastMs = sinceMs;
-    while ((rc = sqlite3_step(run.get())) == SQLITE_ROW) {
-        if (!ReadingAt(run.get(), reading)) {
-            result.Unread.push_back({reading.Host, reading.TimeMs, reading.TimeMs,
-                QStringLiteral("the reading is damaged")});
-            continue;
-        }
-        lastMs = reading.TimeMs;
-        if (!each(reading))
-            return result;
-    }
-    if (rc != SQLITE_DONE)
-        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
-                               .arg(ReadingTimeText(lastMs), ReasonFor(FDb.get(), rc));
-    return result;
-}
-
-TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
-    const std::function<bool(const TReading&)>& each) const
-{
-    if (!FDb || untilMs <= sinceMs)
-        return {};
-    if (FVersion == 1)
-        return ReadEachV1(sinceMs, untilMs, host, each);
-    TReadResult result;
-    const TStatementRun run(host.isEmpty() ? FSelectAll.get() : FSelectHost.get());
-    const QByteArray hostBytes = host.toUtf8();
-    sqlite3_bind_int64(run.get(), 1, SpanOf(sinceMs));
-    sqlite3_bind_int64(run.get(), 2, SpanOf(untilMs - 1));
-    if (!host.isEmpty())
-        sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
-
-    // One hour's blocks at a time (every host's, or one host's several),
-    // merged into time order; a block that cannot be decoded is named.
-    std::vector<TReading> hour, block;
-    std::int64_t hourSpan = 0;
-    bool going = true;
-    const auto flush = [&] {
-        std::stable_sort(hour.begin(), hour.end(),
-                         [](const TReading& a, const TReading& b) { return a.TimeMs < b.TimeMs; });
-        for (const TReading& reading : hour) {
-            if (going && reading.TimeMs >= sinceMs && reading.TimeMs < untilMs)
-                going = each(reading);
-        }
-        hour.clear();
-    };
-    int rc = SQLITE_OK;
-    while (going && (rc = sqlite3_step(run.get())) == SQLITE_ROW) {
-        const std::int64_t span = sqlite3_column_int64(run.get(), 0);
-        if (span != hourSpan)
-            flush();
-        hourSpan = span;
-        const QString blockHost = TextAt(run.get(), 5);
-        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
-            || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
-            result.Unread.push_back({blockHost, sqlite3_column_int64(run.get(), 1), sqlite3_column_int64(run.get(), 2),
-                QStringLiteral("the block is damaged")});
-            continue;
-        }
-        hour.insert(hour.end(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
-    }
-    flush();
-    if (going && rc != SQLITE_DONE)
-        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
-                               .arg(ReadingTimeText(hourSpan * BlockSpanMs), ReasonFor(FDb.get(), rc));
-    return result;
-}
-
-TReadResult TReadingStore::ReadSummaries(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
-    const std::function<bool(const QString&, const TBlockSummary&)>& each) const
-{
-    if (!FDb || untilMs <= sinceMs)
-        return {};
-    if (FVersion == 1) {
-        // A row a reading: summarised an hour of a host at a time as read.
-        TBlockSummary summary;
-        QString summaryHost;
-        bool going = true;
-        TReadResult result = ReadEach(sinceMs, untilMs, host, [&](const TReading& reading) {
-            if (summary.Count > 0 && (reading.Host != summaryHost || SpanOf(reading.TimeMs) != SpanOf(summary.LastMs))) {
-                going = each(summaryHost, summary);
-                summary = {};
-            }
-            summaryHost = reading.Host;
-            summary.Add(reading);
-            return going;
-        });
-        if (going && summary.Count > 0)
-            each(summaryHost, summary);
-        return result;
-    }
-    TReadResult result;
-    const TStatementRun run(FSummaries.get());
-    const QByteArray hostBytes = host.toUtf8();
-    sqlite3_bind_int64(run.get(), 1, SpanOf(sinceMs));
-    sqlite3_bind_int64(run.get(), 2, SpanOf(untilMs - 1));
-    sqlite3_bind_text(run.get(), 3, hostBytes.constData(), int(hostBytes.size()), SQLITE_STATIC);
-    int rc = SQLITE_OK;
-    std::int64_t span = SpanOf(sinceMs);
-    std::vector<TReading> block;
-    TBlockSummary summary;
-    bool going = true;
-    while (going && (rc = sqlite3_step(run.get())) == SQLITE_ROW) {
-        span = sqlite3_column_int64(run.get(), 0);
-        const std::int64_t first = sqlite3_column_int64(run.get(), 1);
-        const std::int64_t last = sqlite3_column_int64(run.get(), 2);
-        const QString blockHost = TextAt(run.get(), 5);
-        const bool whole = first >= sinceMs && last < untilMs;
-        if (whole && sqlite3_column_type(run.get(), 6) == SQLITE_BLOB
-            && DecodeSummary(BlobAt(run.get(), 6), blockHost, summary)
-            && summary.Count == sqlite3_column_int64(run.get(), 3)) {
-            going = each(blockHost, summary);
-            continue;
-        }
-        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
-            || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
-            result.Unread.push_back({blockHost, first, last, QStringLiteral("the block is damaged")});
-            continue;
-        }
-        summary = {};
-        for (const TReading& reading : block)
-            if (reading.TimeMs >= sinceMs && reading.TimeMs < untilMs)
-                summary.Add(reading);
-        if (summary.Count > 0)
-            going = each(blockHost, summary);
-    }
-    if (going && rc != SQLITE_DONE)
-        result.ErrorText = QStringLiteral("Could not read the history past %1: %2")
-                               .arg(ReadingTimeText(span * BlockSpanMs), ReasonFor(FDb.get(), rc));
-    return result;
-}
-
-std::vector<TReading> TReadingStore::Readings(std::int64_t sinceMs, std::int64_t untilMs,
-    const QString& host, TReadResult* result) const
-{
-    std::vector<TReading> readings;
-    TReadResult read = ReadEach(sinceMs, untilMs, host, [&readings](const TReading& reading) {
-        readings.push_back(reading);
-        return true;
-    });
-    if (result)
-        *result = std::move(read);
-    return readings;
-}
-
-QStringList TReadingStore::Hosts() const
-{
-    QStringList hosts;
-    if (!FDb)
-        return hosts;
-    const TStatementRun run(FHosts.get());
-    while (sqlite3_step(run.get()) == SQLITE_ROW)
-        hosts << TextAt(run.get(), 0);
-    return hosts;
-}
-
-std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
-{
-    if (!FDb)
-        return 0;
-    if (FVersion == 1) {
-        sqlite3_stmt* raw = nullptr;
-        sqlite3_prepare_v2(FDb.get(), "SELECT count(*) FROM readings WHERE time_ms < ?1", -1, &raw, nullptr);
-        const TSqliteStatement count(raw);
-        sqlite3_bind_int64(raw, 1, timeMs);
-        return raw && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
-    }
-    std::int64_t count = 0;
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(FDb.get(), "SELECT first_ms, last_ms, count, data FROM blocks WHERE first_ms < ?1", -1, &raw,
-                       nullptr);
-    const TSqliteStatement blocks(raw);
-    sqlite3_bind_int64(raw, 1, timeMs);
-    std::vector<TReading> readings;
-    while (raw && sqlite3_step(raw) == SQLITE_ROW) {
-        if (sqlite3_column_int64(raw, 1) < timeMs) {
-            count += sqlite3_column_int64(raw, 2);
-        } else if (DecodeBlock(BlobAt(raw, 3), {}, readings)) {
-            count += std::count_if(readings.begin(), readings.end(),
-                                   [timeMs](const TReading& r) { return r.TimeMs < timeMs; });
-        }
-    }
-    return count;
-}
-
-std::int64_t TReadingStore::CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host) const
-{
-    if (!FDb || untilMs <= sinceMs)
-        return 0;
-    sqlite3_stmt* raw = nullptr;
-    if (FVersion == 1)
-        sqlite3_prepare_v2(FDb.get(),
-                           "SELECT count(*) FROM readings WHERE time_ms >= ?1 AND time_ms < ?2 AND (?3 = '' OR host = ?3)",
-                           -1, &raw, nullptr);
-    else
-        sqlite3_prepare_v2(FDb.get(),
-                           "SELECT sum(b.count) FROM blocks b JOIN hosts h ON h.id = b.host_id"
-                           " WHERE b.last_ms >= ?1 AND b.first_ms < ?2 AND (?3 = '' OR h.name = ?3)",
-                           -1, &raw, nullptr);
-    const TSqliteStatement count(raw);
-    const QByteArray name = host.toUtf8();
-    sqlite3_bind_int64(raw, 1, sinceMs);
-    sqlite3_bind_int64(raw, 2, untilMs);
-    sqlite3_bind_text(raw, 3, name.constData(), int(name.size()), SQLITE_STATIC);
-    return raw && sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : 0;
 }
 
 std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)

@@ -125,6 +125,8 @@ private:
     bool OpenFile(const QString& path, bool forWriting);
     bool Prepare(TSqliteStatement& statement, const char* sql);
     bool CreateSchema();
+    // The older layouts (old_formats.cpp).
+    bool PrepareVersion1Reads();
     bool MigrateFromVersion1();
     bool MigrateFromVersion2();
     bool MigrateFromVersion3();

@@ -1,0 +1,182 @@
+#include "history/window/history_window.h"
+
+#include "history/store/reading_store.h"
+#include "history/window/history_window_parts.h"
+
+#include <chrono>
+
+// The window's read of a period: on a thread of its own with a connection of
+// its own, handed over to the window's thread as it comes.
+
+using namespace HistoryWindowParts;
+
+// What a read of the period gives the window, on the thread that read it.
+struct THistoryWindow::TLoaded {
+    int Generation = 0;
+    bool HasFigures = false;
+    THistoryFigures Figures;
+    QString UnreadText;
+    bool HasEvents = false;
+    TLineEventDetector Detector;
+    std::vector<TLineEvent> Ended;
+    std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
+};
+
+void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
+    int generation, const std::atomic<int>& current, const std::function<void(std::shared_ptr<TLoaded>)>& deliver)
+{
+    const auto going = [&current, generation] { return current.load() == generation; };
+    auto loaded = std::make_shared<TLoaded>();
+    loaded->Generation = generation;
+    loaded->HasFigures = true;
+    const std::int64_t count = store.CountBetween(sinceMs, Forever, filter);
+    const bool summarise = count > THistoryFigures::SummariseAbove;
+    const auto findEvents = [going](TLoaded& into) {
+        into.HasEvents = true;
+        return [&into, going](const TReading& reading) {
+            const TLineEventNews news = into.Detector.Add(reading);
+            into.Ended.insert(into.Ended.end(), news.Ended.begin(), news.Ended.end());
+            into.EventsUpToMs = reading.TimeMs;
+            return going();
+        };
+    };
+    TReadResult read;
+    if (summarise) {
+        // A row a block: what is held follows the blocks, and the figures
+        // show before the readings are gone through for the events.
+        loaded->Figures.Reset(int(count / 64 + 64));
+        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, const TBlockSummary& summary) {
+            loaded->Figures.Add(summary);
+            return going();
+        });
+    } else {
+        // Straight from the file into the figures and the events: the
+        // readings themselves are never held all at once.
+        loaded->Figures.Reset(int(std::min<std::int64_t>(count, 1 << 24)));
+        const auto events = findEvents(*loaded);
+        read = store.ReadEach(sinceMs, Forever, filter, [&](const TReading& reading) {
+            loaded->Figures.Add(reading);
+            return events(reading);
+        });
+    }
+    loaded->UnreadText = read.Complete() ? QString() : read.Text();
+    if (!going())
+        return;
+    deliver(loaded);
+    if (!summarise)
+        return;
+    auto events = std::make_shared<TLoaded>();
+    events->Generation = generation;
+    // A block whose summary stood in for its damaged readings is named now.
+    const TReadResult eventsRead = store.ReadEach(sinceMs, Forever, filter, findEvents(*events));
+    events->UnreadText = eventsRead.Complete() ? QString() : eventsRead.Text();
+    if (going())
+        deliver(events);
+}
+
+void THistoryWindow::CancelLoad()
+{
+    ++FGeneration;
+    if (FLoader.joinable())
+        FLoader.join();
+    const std::lock_guard<std::mutex> dropping(FArrivedLock);
+    FArrived.clear();
+    FLoadingFigures = FLoadingEvents = false;
+    FTakenWhileLoading.clear();
+    unsetCursor();
+}
+
+void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
+{
+    CancelLoad();
+    const int generation = FGeneration.load();
+    FLoadingFigures = FLoadingEvents = true;
+    if (!FOwnStore || FStore.Path().isEmpty()) {
+        LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
+                   [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
+        return;
+    }
+    setCursor(Qt::BusyCursor);
+    ShowFigures(); // says what is being read
+    // A connection of the thread's own: an SQLite connection is used from one thread.
+    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, generation] {
+        TReadingStore store;
+        if (!store.OpenToRead(path)) {
+            auto failed = std::make_shared<TLoaded>();
+            failed->Generation = generation;
+            failed->HasFigures = failed->HasEvents = true;
+            failed->UnreadText = store.ErrorText();
+            HandOver(failed);
+            return;
+        }
+        LoadPeriod(store, sinceMs, filter, generation, FGeneration,
+                   [this](const std::shared_ptr<TLoaded>& loaded) { HandOver(loaded); });
+    });
+}
+
+void THistoryWindow::HandOver(const std::shared_ptr<TLoaded>& loaded)
+{
+    // Through a lock of our own rather than inside the queued call: what the
+    // thread made is then plainly the window's once it takes it, to any
+    // checker too. The call only says there is something to take.
+    {
+        const std::lock_guard<std::mutex> handing(FArrivedLock);
+        FArrived.push_back(loaded);
+    }
+    QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
+}
+
+void THistoryWindow::TakeArrived()
+{
+    std::vector<std::shared_ptr<TLoaded>> arrived;
+    {
+        const std::lock_guard<std::mutex> taking(FArrivedLock);
+        arrived.swap(FArrived);
+    }
+    for (const auto& loaded : arrived)
+        TakeLoaded(loaded);
+}
+
+void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
+{
+    if (loaded->Generation != FGeneration.load())
+        return; // a newer read has begun
+    if (loaded->HasFigures) {
+        FFigures = std::move(loaded->Figures);
+        FUnreadText = loaded->UnreadText;
+        FLoadingFigures = false;
+        // What was recorded while the file was being read, and is not in it.
+        for (const TReading& reading : FTakenWhileLoading) {
+            if (FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
+                FFigures.Add(reading);
+        }
+        FFigures.DropOlderThan(PeriodStart());
+    }
+    if (loaded->HasEvents) {
+        if (!loaded->HasFigures && !loaded->UnreadText.isEmpty())
+            FUnreadText = loaded->UnreadText;
+        FEventDetector = std::move(loaded->Detector);
+        FEndedEvents = std::move(loaded->Ended);
+        for (const TReading& reading : FTakenWhileLoading) {
+            if (reading.TimeMs > loaded->EventsUpToMs) {
+                const TLineEventNews news = FEventDetector.Add(reading);
+                FEndedEvents.insert(FEndedEvents.end(), news.Ended.begin(), news.Ended.end());
+            }
+        }
+        FLoadingEvents = false;
+        FTakenWhileLoading.clear();
+        ShowEvents();
+    }
+    if (!Loading())
+        unsetCursor();
+    ShowFigures();
+}
+
+void THistoryWindow::WaitForLoad(bool figuresOnly)
+{
+    while (figuresOnly ? FLoadingFigures : Loading()) {
+        TakeArrived();
+        if (figuresOnly ? FLoadingFigures : Loading())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
