@@ -180,20 +180,29 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
                 values.push_back(double(p.*m));
         return values;
     };
+    // A panel whose figures the router never printed says so.
+    const auto noneIn = [&](const QRect& panel, const std::vector<double>& values) {
+        if (std::none_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); }))
+            painter.drawText(panel, Qt::AlignCenter, NotMeasuredText());
+    };
 
-    const auto [levelLow, levelHigh] = RangeOf(valuesOf({&TFiguresPoint::MarginDown, &TFiguresPoint::MarginUp,
-        &TFiguresPoint::AttenuationDown, &TFiguresPoint::AttenuationUp}), true);
+    const std::vector<double> levels = valuesOf({&TFiguresPoint::MarginDown, &TFiguresPoint::MarginUp,
+        &TFiguresPoint::AttenuationDown, &TFiguresPoint::AttenuationUp});
+    const auto [levelLow, levelHigh] = RangeOf(levels, true);
     DrawValueAxis(painter, layout.Levels, lh, levelLow, levelHigh,
         QStringLiteral("SNR margin (solid) and attenuation (dashed), dB"));
+    noneIn(layout.Levels, levels);
     drawSeries(layout.Levels, levelLow, levelHigh, &TFiguresPoint::MarginDown, DownColor, Qt::SolidLine);
     drawSeries(layout.Levels, levelLow, levelHigh, &TFiguresPoint::MarginUp, UpColor, Qt::SolidLine);
     drawSeries(layout.Levels, levelLow, levelHigh, &TFiguresPoint::AttenuationDown, DownColor, Qt::DashLine);
     drawSeries(layout.Levels, levelLow, levelHigh, &TFiguresPoint::AttenuationUp, UpColor, Qt::DashLine);
 
-    const auto [rateLow, rateHigh] = RangeOf(valuesOf({&TFiguresPoint::RateDown, &TFiguresPoint::RateUp,
-        &TFiguresPoint::AttainableDown, &TFiguresPoint::AttainableUp}), true);
+    const std::vector<double> rates = valuesOf({&TFiguresPoint::RateDown, &TFiguresPoint::RateUp,
+        &TFiguresPoint::AttainableDown, &TFiguresPoint::AttainableUp});
+    const auto [rateLow, rateHigh] = RangeOf(rates, true);
     DrawValueAxis(painter, layout.Rates, lh, rateLow, rateHigh,
         QStringLiteral("Rate (solid) and attainable rate (dashed), kbit/s"));
+    noneIn(layout.Rates, rates);
     drawSeries(layout.Rates, rateLow, rateHigh, &TFiguresPoint::RateDown, DownColor, Qt::SolidLine);
     drawSeries(layout.Rates, rateLow, rateHigh, &TFiguresPoint::RateUp, UpColor, Qt::SolidLine);
     drawSeries(layout.Rates, rateLow, rateHigh, &TFiguresPoint::AttainableDown, DownColor, Qt::DashLine);
@@ -203,7 +212,8 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
     std::vector<double> counts{0};
     for (const TErrorBucket& b : figures.Buckets())
         for (const std::int64_t c : {b.CrcDown, b.CrcUp, b.EsDown, b.EsUp})
-            counts.push_back(double(c));
+            if (c >= 0)
+                counts.push_back(double(c));
     const auto [errorLow, errorHigh] = RangeOf(counts, true);
     DrawValueAxis(painter, layout.Errors, lh, errorLow, errorHigh,
         QStringLiteral("Errors per 15 minutes: CRC (dark) and errored seconds (light)"));
