@@ -694,3 +694,42 @@ TEST_F(HistoryWindowTest, LongLineReadOutAndBandColours)
         EXPECT_EQ(above == QColor(Qt::black), m.marked) << "tone " << m.tone;
     }
 }
+
+// The line's figures and SNR the store kept reach the History window's views
+// of them, whose read-outs name what the pointer is over; a line that gave
+// none says so.
+TEST_F(HistoryWindowTest, LineFiguresAndSnrViewsShowWhatTheStoreKept)
+{
+    std::vector<TReading> readings;
+    for (int ago = 30; ago > 0; --ago) {
+        TReading r = Reading(ago);
+        r.Outcome = TReadingOutcome::LineUp;
+        r.Figures.Down.MarginDb = 6.5;
+        r.Figures.Up.MarginDb = 9.0;
+        r.Figures.Down.Crc = std::uint64_t(100 - ago);
+        r.Spectra.Snr.Down = {8, std::vector<float>(65, 31.5f)};
+        r.Spectra.Snr.Up = {8, std::vector<float>(4, 20.0f)};
+        readings.push_back(r);
+    }
+    Record(readings);
+    auto window = Open(FStore);
+    const struct {
+        THistoryWindow::TView view;
+        double x, y; // where the pointer is, as shares of the view
+        const char* readout;
+    } cases[] = {
+        {THistoryWindow::LineFigures, 0.5, 0.3, "margin 6.5 / 9 dB"},
+        {THistoryWindow::SnrEnvelope, 0.6, 0.5, "SNR 31.5 dB"},
+        {THistoryWindow::SnrWaterfall, 0.6, 0.5, "SNR 31.5 dB"},
+        {THistoryWindow::QlnHlog, 0.6, 0.3, "QLN not measured"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.readout);
+        window->SetView(c.view);
+        QApplication::processEvents();
+        THistoryPictureView* view = window->PictureView(c.view);
+        ASSERT_EQ(window->CurrentView(), view);
+        const QPoint at(int(view->width() * c.x), int(view->height() * c.y));
+        EXPECT_TRUE(view->ReadoutAt(at).contains(QString::fromLatin1(c.readout))) << view->ReadoutAt(at).toStdString();
+    }
+}

@@ -1,4 +1,5 @@
 #include "history/figures/history_figures.h"
+#include "history/figures/snr_history.h"
 
 #include <algorithm>
 #include <cmath>
@@ -124,8 +125,13 @@ THistoryFigures::THistoryFigures()
     : FHistogram(::ToneCount)
     , FLatest(::ToneCount, 0)
     , FChanges(::ToneCount, 0)
+    , FSnr(std::make_unique<THistorySnr>())
 {
 }
+
+THistoryFigures::~THistoryFigures() = default;
+THistoryFigures::THistoryFigures(THistoryFigures&&) noexcept = default;
+THistoryFigures& THistoryFigures::operator=(THistoryFigures&&) noexcept = default;
 
 void THistoryFigures::Reset(const std::vector<TReading>& readings)
 {
@@ -136,6 +142,8 @@ void THistoryFigures::Reset(const std::vector<TReading>& readings)
 
 void THistoryFigures::Reset(int expected)
 {
+    FLineFigures.Reset();
+    FSnr->Reset();
     FRates.clear();
     FBlocks.clear();
     FBlockCount = 0;
@@ -299,6 +307,8 @@ void THistoryFigures::Add(const TBlockSummary& summary)
 {
     if (summary.Count == 0)
         return;
+    FLineFigures.Add(summary);
+    FSnr->Add(summary);
     const bool complete = summary.CompleteCount > 0;
     if (complete) {
         const std::size_t width = std::max(summary.LatestComplete.Bits.size(), summary.Min.size());
@@ -367,6 +377,8 @@ void THistoryFigures::Add(const TBlockSummary& summary)
 
 void THistoryFigures::Add(const TReading& reading)
 {
+    FLineFigures.Add(reading);
+    FSnr->Add(reading);
     if (int(reading.Bits.size()) > FToneCount)
         GrowTones(std::min(int(reading.Bits.size()), MaxToneCount));
     FSpacingKHz = reading.SpacingKHz;
@@ -397,6 +409,7 @@ void THistoryFigures::Add(const TReading& reading)
 
 int THistoryFigures::DropOlderThan(std::int64_t timeMs)
 {
+    FLineFigures.DropOlderThan(timeMs);
     int dropped = 0;
     while (!FRates.empty() && FRates.front().TimeMs < timeMs) {
         const int oldest = Count() - 1;
@@ -433,6 +446,7 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
         FRates.pop_front();
         ++dropped;
     }
+    FSnr->DropOldest(dropped);
     return dropped;
 }
 

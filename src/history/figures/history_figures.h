@@ -13,6 +13,7 @@
 #pragma once
 
 #include "chart/color.h"
+#include "history/figures/line_figures_history.h"
 #include "history/store/block_summary.h"
 #include "line/reading.h"
 
@@ -28,6 +29,8 @@
 #include <vector>
 
 constexpr int MaxToneBits = 15;
+
+class THistorySnr;
 
 // Upstream tones (below 32) are green, downstream tones blue, in the main
 // window's chart and the History window alike.
@@ -139,6 +142,9 @@ public:
     static constexpr std::int64_t SummariseAbove = 20'000;
 
     THistoryFigures();
+    ~THistoryFigures();
+    THistoryFigures(THistoryFigures&&) noexcept;
+    THistoryFigures& operator=(THistoryFigures&&) noexcept;
 
     // Starts over with these readings, oldest first.
     void Reset(const std::vector<TReading>& readings);
@@ -243,6 +249,11 @@ public:
     int RowAt(int y, int height) const { return WaterfallRows(height).At(y); }
     static int ToneAt(int x, int width);
 
+    // The line's figures and its SNR over the same rows, taken in and let go
+    // with them, so every view of the period reads one set of figures.
+    const THistoryLineFigures& LineFigures() const { return FLineFigures; }
+    const THistorySnr& Snr() const { return *FSnr; }
+
 private:
     static constexpr int IncompleteIndex = MaxToneBits + 1;
 
@@ -289,4 +300,6 @@ private:
     double FSpacingKHz = ToneSpacingKHz;
     TBandPlan FBands = ZyxelBandPlan();
     int FTotalChanges = 0;
+    THistoryLineFigures FLineFigures;
+    std::unique_ptr<THistorySnr> FSnr; // its waterfall reads this class's row map
 };

@@ -156,6 +156,22 @@ bool TReadingStore::MigrateFromVersion2()
     return rc == SQLITE_OK || Fail(rc);
 }
 
+bool TReadingStore::MigrateFromVersion3()
+{
+    // Every block of version 3 is a block of version 4 whose readings say
+    // nothing of their outcome, figures or spectra; a block takes the new
+    // form when a reading is next added to it.
+    sqlite3* db = FDb.get();
+    const int rc = InTransaction(db, [db]() -> int {
+        int code = SQLITE_OK;
+        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
+        if (code != SQLITE_OK || version != 3)
+            return code;
+        return SetCurrentVersion(db);
+    });
+    return rc == SQLITE_OK || Fail(rc);
+}
+
 TReadResult TReadingStore::ReadEachV1(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
     const std::function<bool(const TReading&)>& each) const
 {

@@ -10,7 +10,10 @@ namespace {
 // Version 2: the hosts by number, and blocks of one host's readings of one
 // hour (several, when readings come faster than MaxBlockReadings an hour).
 // A read of a period touches its hours' blocks only, in time order.
-// Version 3 adds each block's summary, for showing long periods.
+// Version 3 adds each block's summary, for showing long periods. Version 4
+// keeps each reading's outcome, figures and spectra inside its block; its
+// blocks may still be of the first block format (readings without them), so
+// a file of version 3 becomes one of version 4 as it is.
 constexpr const char* SchemaStatements[] = {
     "CREATE TABLE IF NOT EXISTS hosts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
     "CREATE TABLE IF NOT EXISTS blocks ("

@@ -138,11 +138,21 @@ void THistoryWindow::CreateControls()
     lbMessage->setObjectName(QStringLiteral("lbMessage"));
     lbMessage->setAlignment(Qt::AlignCenter);
     lbMessage->setWordWrap(true);
+    using TPicture = THistoryPictureView::TPicture;
+    for (const auto& [picture, name] : {std::pair{TPicture::LineFigures, "LineFigures"},
+             std::pair{TPicture::SnrWaterfall, "SnrWaterfall"}, std::pair{TPicture::SnrEnvelope, "SnrEnvelope"},
+             std::pair{TPicture::Training, "QlnHlog"}}) {
+        FPictures.push_back(new THistoryPictureView(picture, FFigures, FPages));
+        FPictures.back()->setObjectName(QString::fromLatin1(name));
+    }
     // In the order of TView, the message last.
     for (QWidget* page : {static_cast<QWidget*>(FWaterfall), static_cast<QWidget*>(FEnvelope),
                           static_cast<QWidget*>(FChanges), static_cast<QWidget*>(FTrend),
-                          static_cast<QWidget*>(FEventsTable), static_cast<QWidget*>(lbMessage)})
+                          static_cast<QWidget*>(FEventsTable)})
         FPages->addWidget(page);
+    for (THistoryPictureView* view : FPictures)
+        FPages->addWidget(view);
+    FPages->addWidget(lbMessage);
     layout->addWidget(FPages, 1);
 
     // The read-out of what the pointer is over, written as the main
@@ -204,6 +214,17 @@ void THistoryWindow::CreateControls()
                                    static_cast<THistoryToneView*>(FChanges)})
         connect(view, &THistoryToneView::Hovered, this, &THistoryWindow::ShowCell);
     connect(FTrend, &TTrendView::Hovered, this, &THistoryWindow::ShowCell);
+    // These views say what the pointer is over in a sentence of their own.
+    for (THistoryPictureView* view : FPictures) {
+        connect(view, &THistoryPictureView::Readout, this, [this](const QString& text) {
+            ShowCell(-1, -1);
+            if (!text.isEmpty()) {
+                lbTime->setText(text);
+                for (QLabel* label : {lbTone, lbFrequency, lbBits})
+                    label->clear();
+            }
+        });
+    }
     // Choosing an event (a double click or Enter) shows its time on the waterfall.
     connect(FEventsTable, &QTableWidget::cellActivated, this, [this](int row, int) { ShowEvent(row); });
     // A window of its own, closed as such windows are.
@@ -232,6 +253,12 @@ THistoryWindow::TPeriod THistoryWindow::Period() const
 void THistoryWindow::SetPeriod(TPeriod period)
 {
     cbPeriod->setCurrentIndex(period);
+}
+
+THistoryPictureView* THistoryWindow::PictureView(TView view) const
+{
+    const int at = int(view) - int(LineFigures);
+    return at >= 0 && at < int(FPictures.size()) ? FPictures[std::size_t(at)] : nullptr;
 }
 
 THistoryWindow::TView THistoryWindow::View() const
@@ -414,6 +441,8 @@ void THistoryWindow::ShowFigures()
     FWaterfall->SetSpan(oldest, std::max(end, newest + FFigures.UsualIntervalMs()));
     FEnvelope->FiguresChanged();
     FChanges->FiguresChanged();
+    for (THistoryPictureView* view : FPictures)
+        view->SetSpan(oldest, std::max(end, newest + FFigures.UsualIntervalMs()));
     FPages->setCurrentIndex(View());
 }
 
@@ -517,7 +546,12 @@ void THistoryWindow::ShowCell(int row, int tone)
                 bits = QStringLiteral("Bits:   none, the cycle was incomplete");
             }
         }
-        break;    case Events:
+        break;
+    case Events:
+    case LineFigures:
+    case SnrWaterfall:
+    case SnrEnvelope:
+    case QlnHlog:
         break;
     }
     lbTime->setText(time);
@@ -553,7 +587,7 @@ void THistoryWindow::RestoreSettings()
     const int period = settings.value(QStringLiteral("period"), int(Last24Hours)).toInt();
     const QSignalBlocker viewBlocker(tbView);
     const QSignalBlocker periodBlocker(cbPeriod);
-    if (view >= Waterfall && view <= Events)
+    if (view >= Waterfall && view <= QlnHlog)
         tbView->setCurrentIndex(view);
     if (period >= LastHour && period <= Everything)
         cbPeriod->setCurrentIndex(period);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "history/figures/history_figures.h"
+#include "history/figures/picture_views.h"
 #include "events/line_events.h"
 
 #include <QWidget>
@@ -40,7 +41,7 @@ class THistoryWindow : public QWidget {
     Q_OBJECT
 public:
     enum TPeriod { LastHour, Last24Hours, Last7Days, Last30Days, Everything };
-    enum TView { Waterfall, Envelope, Changes, Trend, Events };
+    enum TView { Waterfall, Envelope, Changes, Trend, Events, LineFigures, SnrWaterfall, SnrEnvelope, QlnHlog };
 
     // settingsFile: the INI file that remembers the window's place, view and
     // period, beside the main window's remembered boxes; empty: the
@@ -78,6 +79,8 @@ public:
     TEnvelopeView* EnvelopeView() const { return FEnvelope; }
     TChangesView* ChangesView() const { return FChanges; }
     TTrendView* TrendView() const { return FTrend; }
+    // The views of the line's figures and SNR, in the order of TView from LineFigures.
+    THistoryPictureView* PictureView(TView view) const;
     QTableWidget* EventsTable() const { return FEventsTable; }
     // The period's events of the host shown, oldest first; those still going
     // on end at the newest reading.
@@ -228,6 +231,7 @@ private:
     TEnvelopeView* FEnvelope = nullptr;
     TChangesView* FChanges = nullptr;
     TTrendView* FTrend = nullptr;
+    std::vector<THistoryPictureView*> FPictures; // LineFigures to QlnHlog
     QTableWidget* FEventsTable = nullptr;
     TLineEventDetector FEventDetector; // of the host shown, fed as readings come in
     std::vector<TLineEvent> FEndedEvents;

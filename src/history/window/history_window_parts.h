@@ -30,7 +30,8 @@ constexpr TPeriodChoice PeriodChoices[] = {
     {"Everything", "the store", 0},
 };
 
-const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate", "Events"};
+const char* const ViewCaptions[] = {"Waterfall", "Envelope", "Bit changes", "Line rate", "Events", "Line figures",
+    "SNR waterfall", "SNR envelope", "QLN and Hlog"};
 const char* const DeleteCaption = "Delete readings older than...";
 
 inline QString TimeText(std::int64_t ms)
