@@ -128,16 +128,6 @@ private:
     bool FFailed = false;
 };
 
-// The tones printed of another family's line: all of it, or the half the
-// range names, as the window's buttons for lines longer than today's.
-TToneSpan FamilySpan(const TReaderOptions& options, int toneCount)
-{
-    const int half = toneCount / 2;
-    if (!options.Range || *options.Range == TRangeChoice::rc0To512)
-        return {0, toneCount - 1};
-    return *options.Range == TRangeChoice::rc0To255 ? TToneSpan{0, half - 1} : TToneSpan{half, toneCount - 1};
-}
-
 QString StorePath(const TReaderOptions& options)
 {
     return options.HistoryPath.isEmpty() ? TReadingStore::DefaultPath() : options.HistoryPath;
@@ -266,7 +256,8 @@ int ReadLine(const TReaderOptions& options)
         }
         request.Deadline = Clock::now() + deadline;
         TReading reading = ZyxelReading();
-        TToneSpan span = options.Span;
+        // A range is that part of the line read, whatever its tone count.
+        const TToneSpan span = options.Span;
         QString failureText;
         int errorCode = 0;
         if (options.Router == TRouterFamily::Zyxel) {
@@ -295,7 +286,6 @@ int ReadLine(const TReaderOptions& options)
             if (cycle.Line.Ok()) {
                 reading.SpacingKHz = cycle.Line.SpacingKHz;
                 reading.Bands = cycle.Line.Bands;
-                span = FamilySpan(options, cycle.Line.ToneCount);
             } else {
                 reading.Bands = {};
                 failureText = cycle.Outcome.Completed
