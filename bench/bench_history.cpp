@@ -48,8 +48,8 @@
 // The Qt SQL runs use the first layout, its statements and pragmas, so they
 // differ from the first-layout runs only in the layer between the program
 // and SQLite.
-#include "history/reading_blocks.h"
-#include "history/reading_store.h"
+#include "history/store/reading_blocks.h"
+#include "history/store/reading_store.h"
 #include "line/output_formats.h"
 #include "support/bench_main.h"
 #include "history_year.h"
@@ -283,6 +283,37 @@ double SecondsEach(Work work)
     return double(clock.nsecsElapsed()) / 1e9 / calls;
 }
 
+// The blocks, one after another from the year's start, in a file of the
+// store's table and pragmas alone.
+void WriteBlocksFile(const QString& path, const std::vector<QByteArray>& blocks, std::int64_t spanMs)
+{
+    QFile::remove(path);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_exec(db, "PRAGMA auto_vacuum = INCREMENTAL; CREATE TABLE blocks (id INTEGER PRIMARY KEY,"
+                     " host_id INTEGER NOT NULL, span INTEGER NOT NULL, first_ms INTEGER NOT NULL,"
+                     " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, data BLOB NOT NULL);"
+                     " CREATE INDEX blocks_by_host ON blocks (host_id, span);"
+                     " CREATE INDEX blocks_by_span ON blocks (span); BEGIN",
+                 nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data)"
+                           " VALUES (1, ?1, ?2, ?3, ?4, ?5)", -1, &insert, nullptr);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const std::int64_t first = YearStartMs + std::int64_t(b) * spanMs;
+        sqlite3_bind_int64(insert, 1, first / spanMs);
+        sqlite3_bind_int64(insert, 2, first);
+        sqlite3_bind_int64(insert, 3, first + spanMs - MinuteMs);
+        sqlite3_bind_int(insert, 4, int(spanMs / MinuteMs));
+        sqlite3_bind_blob(insert, 5, blocks[b].constData(), int(blocks[b].size()), SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
 // Argument: the block's span in minutes, so also its readings at one a minute.
 // The store caps a block at 240 readings as well, which at one a minute never
 // binds (an hour is 60), so the store's layout is the 60 here; a cap alone
@@ -301,30 +332,9 @@ void BM_BlockSpan(benchmark::State& state)
     // conversion writes them: the size on disk with SQLite's row and page
     // overhead, and the rows a read of a period steps through.
     const QString path = Scratch().filePath(QStringLiteral("span-%1.sqlite").arg(span));
-    QFile::remove(path);
+    WriteBlocksFile(path, blocks, spanMs);
     sqlite3* db = nullptr;
     sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_exec(db, "PRAGMA auto_vacuum = INCREMENTAL; CREATE TABLE blocks (id INTEGER PRIMARY KEY,"
-                     " host_id INTEGER NOT NULL, span INTEGER NOT NULL, first_ms INTEGER NOT NULL,"
-                     " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, data BLOB NOT NULL);"
-                     " CREATE INDEX blocks_by_host ON blocks (host_id, span);"
-                     " CREATE INDEX blocks_by_span ON blocks (span); BEGIN",
-                 nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data)"
-                           " VALUES (1, ?1, ?2, ?3, ?4, ?5)", -1, &insert, nullptr);
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
-        const std::int64_t first = YearStartMs + std::int64_t(b) * spanMs;
-        sqlite3_bind_int64(insert, 1, first / spanMs);
-        sqlite3_bind_int64(insert, 2, first);
-        sqlite3_bind_int64(insert, 3, first + spanMs - MinuteMs);
-        sqlite3_bind_int(insert, 4, span);
-        sqlite3_bind_blob(insert, 5, blocks[b].constData(), int(blocks[b].size()), SQLITE_STATIC);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_stmt* select = nullptr;
     sqlite3_prepare_v2(db, "SELECT data FROM blocks WHERE host_id = 1 AND span >= ?1 AND span <= ?2"
                            " ORDER BY span, id", -1, &select, nullptr);
@@ -390,6 +400,59 @@ void BM_BlockSpan(benchmark::State& state)
 }
 BENCHMARK(BM_BlockSpan)->Arg(15)->Arg(60)->Arg(360)->Arg(1440)->Unit(benchmark::kSecond)->Iterations(1)
     ->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime();
+
+// Argument: what each reading holds besides its bits: 0 nothing (the year of
+// the runs above), 1 its outcome and the line's figures and counters, 2 a
+// VDSL2 17a line's 4096 tones with figures and SNR in groups of 8. The year
+// is cut into the store's hour blocks and written as BlockSpan writes them:
+// the year's size ("year_MB": targets, 1 at most 10 % above 0, 2 at most
+// 60 MB), recording a reading over a block's filling ("record_us": 1 within
+// 1.2x of 0) and the last 24 hours decoded ("last24h_ms": 1 within 1.2x of 0).
+void BM_ExtrasYear(benchmark::State& state)
+{
+    const int kind = int(state.range(0));
+    const auto reading = [kind](int minute) {
+        const std::int64_t time = YearStartMs + minute * MinuteMs;
+        return kind == 0 ? YearLineReading(time, YearHost, minute)
+            : kind == 1  ? YearFiguresReading(time, YearHost, minute)
+                         : Year17aReading(time, YearHost, minute);
+    };
+    const auto hour = [&](int first) {
+        std::vector<TReading> readings;
+        for (int i = first; i < first + 60; ++i)
+            readings.push_back(reading(i));
+        return readings;
+    };
+    std::vector<QByteArray> blocks;
+    for (int first = 0; first < YearOfMinutes; first += 60)
+        blocks.push_back(EncodeBlock(hour(first)));
+    const QString path = Scratch().filePath(QStringLiteral("extras-%1.sqlite").arg(kind));
+    WriteBlocksFile(path, blocks, 60 * MinuteMs);
+
+    const std::vector<TReading> firstBlock = hour(0);
+    std::vector<TReading> readings;
+    double record = 0, lastDay = 0;
+    for (auto _ : state) {
+        record = SecondsEach([&] {
+            QByteArray block;
+            std::vector<TReading> sofar;
+            for (const TReading& r : firstBlock) {
+                if (!block.isEmpty() && !DecodeBlock(block, YearHost, sofar))
+                    state.SkipWithError("a block does not decode");
+                sofar.push_back(r);
+                block = EncodeBlock(sofar);
+            }
+        }) / 60;
+        lastDay = SecondsEach([&] {
+            for (std::size_t b = blocks.size() - 25; b < blocks.size(); ++b)
+                DecodeBlock(blocks[b], YearHost, readings);
+        });
+    }
+    state.counters["year_MB"] = FileMegabytes(path);
+    state.counters["record_us"] = record * 1e6;
+    state.counters["last24h_ms"] = lastDay * 1e3;
+}
+BENCHMARK(BM_ExtrasYear)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // --- the same through Qt SQL ---
 

@@ -17,9 +17,9 @@
 // rss_growth_MiB is the resident memory the open window adds, the
 // period's events still being found on the window's reading thread
 // (targets: 500 ms, 80 MB). events_ms: until the events are in too.
-#include "history/history_views.h"
-#include "history/history_window.h"
-#include "history/reading_store.h"
+#include "history/figures/history_views.h"
+#include "history/window/history_window.h"
+#include "history/store/reading_store.h"
 #include "support/version1_store.h"
 #include "history_year.h"
 

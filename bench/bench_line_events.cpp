@@ -11,7 +11,7 @@
 //
 // The readings are made as they are fed, by changing a few bits of one
 // reading, so the figure is the detector's and not a year's worth of memory.
-#include "history/line_events.h"
+#include "events/line_events.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // envelope and waterfall drawn, the file written (target: at most 1 s).
 // The readings as the store gives them are taken apart from this: reading
 // them is the store's own benchmark.
-#include "history/line_report.h"
+#include "history/report/line_report.h"
 #include "support/bench_main.h"
 
 #include <QGuiApplication>

@@ -7,7 +7,7 @@
 // and nothing is printed, however many readings follow.
 #pragma once
 
-#include "history/line_events.h"
+#include "events/line_events.h"
 
 #include <QDBusConnection>
 #include <QObject>

@@ -10,7 +10,7 @@
 #include "app/window_rules.h"
 #include "app/start_options.h"
 #include "app/start_up.h"
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "output/jpeg.h"
 #include "telnet/socket_api.h"
 

@@ -14,9 +14,9 @@
 #include "chart/chart.h"
 #include "line/hover_readout.h"
 #include "chart/series.h"
-#include "history/history_figures.h"
-#include "history/reading_recorder.h"
-#include "history/reading_store.h"
+#include "history/figures/history_figures.h"
+#include "history/store/reading_recorder.h"
+#include "history/store/reading_store.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>

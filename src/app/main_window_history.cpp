@@ -3,9 +3,9 @@
 #include "app/main_window.h"
 
 #include "app/start_options.h"
-#include "history/history_window_maker.h"
-#include "history/reading_recorder.h"
-#include "history/reading_store.h"
+#include "history/window/history_window_maker.h"
+#include "history/store/reading_recorder.h"
+#include "history/store/reading_store.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 // The monitor's History window and printing commands come from modules
 // loaded the first time they are asked for: beside the program in a build
 // tree, in the program's own library folder once installed.
-#include "history/history_window_maker.h"
+#include "history/window/history_window_maker.h"
 #include "output/printing_commands.h"
 
 #include <QCoreApplication>

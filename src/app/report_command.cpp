@@ -1,8 +1,8 @@
 #include "app/report_command.h"
 
-#include "history/host_order.h"
-#include "history/line_report.h"
-#include "history/reading_store.h"
+#include "history/figures/host_order.h"
+#include "history/report/line_report.h"
+#include "history/store/reading_store.h"
 
 #include <cstdio>
 

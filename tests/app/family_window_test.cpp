@@ -6,7 +6,7 @@
 #include "app/main_window.h"
 #include "chart/chart.h"
 #include "chart/color.h"
-#include "history/history_figures.h"
+#include "history/figures/history_figures.h"
 #include "line/hover_readout.h"
 #include "support/modal_catcher.h"
 #include "support/router_sim_process.h"

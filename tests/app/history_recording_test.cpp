@@ -3,7 +3,7 @@
 #include "app/main_window.h"
 #include "app/shape.h"
 #include "chart/series.h"
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "support/router_sim_process.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // bar colours, the help window's place, the error text's full stop and typed
 // text as bytes.
 #include "app/window_rules.h"
-#include "history/history_figures.h"
+#include "history/figures/history_figures.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // with the result: read the desktop entry, find the program its Exec line
 // names on the installed PATH, and find and draw the icon its Icon line
 // names in the hicolor theme.
-#include "history/history_window_maker.h"
+#include "history/window/history_window_maker.h"
 #include "output/printing_commands.h"
 #include "support/x_session.h"
 

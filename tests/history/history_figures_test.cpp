@@ -1,7 +1,7 @@
 // The History window's figures from small reading sets whose results are
 // known by hand.
-#include "history/history_figures.h"
-#include "history/host_order.h"
+#include "history/figures/history_figures.h"
+#include "history/figures/host_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The History window reads its period on a thread of its own. The windows
 // are never painted, so the thread checker sees only the window's own thread.
-#include "history/history_window.h"
+#include "history/window/history_window.h"
 #include "support/test_main.h"
 #include "support/version1_store.h"
 

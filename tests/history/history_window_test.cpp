@@ -2,10 +2,10 @@
 // its texts for each kind of store, taking in readings, the commands, the
 // read-out of each view, the keys that close it and what it remembers.
 #include "line/hover_readout.h"
-#include "history/history_views.h"
-#include "history/history_window.h"
-#include "history/history_window_maker.h"
-#include "history/reading_store.h"
+#include "history/figures/history_views.h"
+#include "history/window/history_window.h"
+#include "history/window/history_window_maker.h"
+#include "history/store/reading_store.h"
 #include "line/output_formats.h"
 #include "support/test_main.h"
 

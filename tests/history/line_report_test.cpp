@@ -1,9 +1,9 @@
 // The line report as its reader gets it: the PDF read back with pdftotext
 // (its figures and events) and drawn with pdftoppm (its pictures), written
 // by the library and by `tirvane --report`.
-#include "history/history_figures.h"
-#include "history/line_report.h"
-#include "history/reading_store.h"
+#include "history/figures/history_figures.h"
+#include "history/report/line_report.h"
+#include "history/store/reading_store.h"
 #include "support/version1_store.h"
 #include "support/test_main.h"
 

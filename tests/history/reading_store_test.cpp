@@ -1,8 +1,8 @@
 // The reading store on real SQLite files. Every way a file can be unusable
 // turns history off, names the file and leaves it byte for byte as it was;
 // read-only and full disks are real mounts in a mount namespace of the test's own.
-#include "history/reading_recorder.h"
-#include "history/reading_store.h"
+#include "history/store/reading_recorder.h"
+#include "history/store/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/raw_db.h"
 
@@ -56,7 +56,7 @@ TEST_F(ReadingStoreTest, LayoutAndRoundTrip)
         ASSERT_TRUE(store.Record(r));
 
     RawDb raw(FPath);
-    EXPECT_EQ(raw.Text("PRAGMA user_version"), "3");
+    EXPECT_EQ(raw.Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
     EXPECT_EQ(raw.Text("PRAGMA journal_mode"), "wal");
     // A block per host and hour, each host named once.
     EXPECT_EQ(raw.Text("SELECT group_concat(count) FROM (SELECT count FROM blocks ORDER BY host_id)"), "3,1,1");
@@ -104,7 +104,7 @@ TEST_F(ReadingStoreTest, FailuresTurnHistoryOffAndLeaveTheFile)
         bool toRead = false; // opened only to read
     } cases[] = {
         {"the file is not a database", [&] { return file(QByteArray(8192, 'x')); }, true},
-        {"newer version", [&] { return file({}) && RawDb(FPath).Exec("CREATE TABLE readings (x); PRAGMA user_version = 4"); }, true},
+        {"newer version", [&] { return file({}) && RawDb(FPath).Exec("CREATE TABLE readings (x); PRAGMA user_version = 5"); }, true},
         {"another program's database", [&] { return file({}) && RawDb(FPath).Exec("CREATE TABLE accounts (name)"); }, true},
         {"its folder cannot be made", [&] { return QFile(FDirPath).open(QIODevice::WriteOnly); }, true},
         {"the file is read-only", [&] { return goodStore() && MountReadOnly(FDirPath); }, true},

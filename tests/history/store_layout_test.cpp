@@ -3,9 +3,9 @@
 // not at all when killed part-way), damaged blocks named instead of shown as
 // zeros, and a busy file that holds a reading for the next write and turns
 // no delete into lasting failure.
-#include "history/block_summary.h"
-#include "history/reading_blocks.h"
-#include "history/reading_store.h"
+#include "history/store/block_summary.h"
+#include "history/store/reading_blocks.h"
+#include "history/store/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/raw_db.h"
 #include "support/version1_store.h"
@@ -55,6 +55,66 @@ TReading VdslReading(std::int64_t minute)
     return r;
 }
 
+// The VDSL2 line with what a cycle reads besides its bits: its outcome, figures
+// and SNR of 512 groups a direction, minute by minute moving a little.
+TReading VdslWithExtras(std::int64_t minute)
+{
+    TReading r = VdslReading(minute);
+    r.Outcome = TReadingOutcome::LineUp;
+    r.Figures.State = QStringLiteral("Showtime");
+    r.Figures.Down.RateKbps = 68000;
+    r.Figures.Down.MarginDb = 6.1 + double(minute % 3) / 10;
+    r.Figures.Up.AttenuationDb = 0.0; // printed as 0.0, which is not "not measured"
+    r.Figures.Down.Crc = 4'294'967'000ULL + std::uint64_t(minute) * 7; // wraps past 2^32 within the block
+    r.Figures.SinceLinkS = 3600 + minute * 60;
+    r.Spectra.Snr.Down.GroupSize = 8;
+    r.Spectra.Snr.Down.Groups.assign(512, NotMeasured);
+    for (std::size_t g = 4; g < 500; ++g)
+        r.Spectra.Snr.Down.Groups[g] = float(30 + (g + std::size_t(minute)) % 9) + 0.5f;
+    r.Spectra.Qln.Up = {16, {-140.5f, NotMeasured, 1.0f / 3.0f}}; // a value finer than a tenth
+    return r;
+}
+
+// Blocks keep every reading's outcome, figures and spectra exactly, as the
+// changes from the reading before, through readings that have none.
+TEST(ReadingBlocks, KeepExtrasExactly)
+{
+    const auto changed = [](std::int64_t minute, auto&& change) {
+        TReading r = VdslWithExtras(minute);
+        change(r);
+        return r;
+    };
+    const struct {
+        const char* name;
+        std::vector<TReading> readings;
+    } cases[] = {
+        {"moving figures and SNR", {VdslWithExtras(0), VdslWithExtras(1), VdslWithExtras(2)}},
+        {"a reading without any between", {VdslWithExtras(0), VdslReading(1), VdslWithExtras(2)}},
+        {"figures gone, state kept", {VdslWithExtras(0), changed(1, [](TReading& r) { r.Figures.Down = {}; })}},
+        {"line down in its words", {VdslWithExtras(0), changed(1, [](TReading& r) {
+             r.Outcome = TReadingOutcome::LineDown;
+             r.Completed = false;
+             r.Figures = {};
+             r.Figures.State = QStringLiteral("G.994 Training");
+             r.Spectra = {};
+         })}},
+        {"group size changes", {VdslWithExtras(0), changed(1, [](TReading& r) {
+             r.Spectra.Snr.Down.GroupSize = 16;
+             r.Spectra.Snr.Down.Groups.resize(256);
+         })}},
+        {"every outcome", {changed(0, [](TReading& r) { r.Outcome = TReadingOutcome::NoAnswer; }),
+             changed(1, [](TReading& r) { r.Outcome = TReadingOutcome::LoginRefused; }),
+             changed(2, [](TReading& r) { r.Outcome = TReadingOutcome::NotUnderstood; })}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TReading> read;
+        ASSERT_TRUE(DecodeBlock(EncodeBlock(c.readings), c.readings.front().Host, read));
+        ASSERT_EQ(read.size(), c.readings.size());
+        for (std::size_t i = 0; i < read.size(); ++i)
+            EXPECT_TRUE(read[i] == c.readings[i]) << "reading " << i;
+    }
+}
 
 std::vector<TReading> Everything(const QString& path, TReadResult* result = nullptr)
 {
@@ -108,7 +168,7 @@ TEST_F(StoreLayoutTest, ReadingsOfAnyLineComeBackExactly)
         store.Close();
         EXPECT_EQ(Everything(FPath), expected);
         RawDb raw(FPath);
-        EXPECT_EQ(raw.Text("PRAGMA user_version"), "3");
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
         EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2"); // incremental
     }
 }
@@ -158,7 +218,7 @@ TEST_F(StoreLayoutTest, Version1FilesConvertBitForBit)
             continue;
         }
         RawDb raw(path);
-        EXPECT_EQ(raw.Text("PRAGMA user_version"), "3");
+        EXPECT_EQ(raw.Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
         EXPECT_EQ(raw.Text("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'readings%'"), "0");
         EXPECT_EQ(raw.Text("PRAGMA auto_vacuum"), "2");
     }
@@ -192,7 +252,7 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
         // Killed before its commit the file is still of the first layout;
         // after it (while giving space back, or ending) of the second.
         const QString version = RawDb(FPath).Text("PRAGMA user_version");
-        EXPECT_TRUE(version == "1" || version == "3") << version.toStdString();
+        EXPECT_TRUE(version == "1" || version == QString::number(TReadingStore::SchemaVersion)) << version.toStdString();
         killedPartWay += WIFSIGNALED(status) && version == "1";
         EXPECT_EQ(Everything(FPath), readings);
         TReadingStore store;
@@ -333,12 +393,12 @@ TEST_F(StoreLayoutTest, SummariesAreThoseOfTheBlocksReadings)
         std::int64_t since, until;
         int unread;
     } cases[] = {
-        {nullptr, false, 3, INT64_MIN, INT64_MAX, 0},
-        {nullptr, false, 3, start + 20 * Minute, start + 130 * Minute, 0}, // blocks cut by the period
-        {"UPDATE blocks SET summary = x'0102'", false, 3, INT64_MIN, INT64_MAX, 0},
+        {nullptr, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
+        {nullptr, false, TReadingStore::SchemaVersion, start + 20 * Minute, start + 130 * Minute, 0}, // blocks cut by the period
+        {"UPDATE blocks SET summary = x'0102'", false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
         {secondLayout, false, 2, INT64_MIN, INT64_MAX, 0},
-        {secondLayout, true, 3, INT64_MIN, INT64_MAX, 0},
-        {"UPDATE blocks SET data = x'00', summary = NULL WHERE id = 1", false, 3, INT64_MIN, INT64_MAX, 1},
+        {secondLayout, true, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
+        {"UPDATE blocks SET data = x'00', summary = NULL WHERE id = 1", false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.sql ? c.sql : "") + (c.toWrite ? ", to write" : ""));
@@ -369,4 +429,20 @@ TEST_F(StoreLayoutTest, SummariesAreThoseOfTheBlocksReadings)
         EXPECT_EQ(int(result.Unread.size()), c.unread);
         EXPECT_TRUE(read == expected);
     }
+}
+
+// Readings recorded one by one, each added to its hour's block, come back
+// with their outcome, figures and spectra.
+TEST_F(StoreLayoutTest, FourthLayoutKeepsExtrasThroughTheFile)
+{
+    std::vector<TReading> readings;
+    for (std::int64_t minute = 0; minute < 150; ++minute)
+        readings.push_back(VdslWithExtras(minute));
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath));
+        for (const TReading& r : readings)
+            ASSERT_TRUE(store.Record(r));
+    }
+    EXPECT_EQ(Everything(FPath), readings);
 }

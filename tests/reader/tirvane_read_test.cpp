@@ -3,7 +3,7 @@
 // output read back by each format's own rules and compared with what the
 // simulator served; exit statuses; where the password comes from; what it links.
 #include "../line/format_parsers.h"
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "support/private_mounts.h"
 #include "support/router_sim_process.h"
 #include "support/version1_store.h"

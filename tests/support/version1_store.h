@@ -3,7 +3,7 @@
 // Header only: its users link the history library anyway.
 #pragma once
 
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 
 #include <QFile>
 

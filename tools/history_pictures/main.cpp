@@ -5,9 +5,9 @@
 // folder of their own, never the user's.
 //
 //   tirvane-history-pictures OUTPUT_FOLDER [WIDTH HEIGHT]
-#include "history/history_views.h"
-#include "history/history_window.h"
-#include "history/reading_store.h"
+#include "history/figures/history_views.h"
+#include "history/window/history_window.h"
+#include "history/store/reading_store.h"
 #include "router_sim/line_model.h"
 
 #include <QApplication>

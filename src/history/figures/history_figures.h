@@ -13,7 +13,7 @@
 #pragma once
 
 #include "chart/color.h"
-#include "history/block_summary.h"
+#include "history/store/block_summary.h"
 #include "line/reading.h"
 
 #include <QImage>

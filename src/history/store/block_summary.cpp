@@ -1,6 +1,6 @@
-#include "history/block_summary.h"
+#include "history/store/block_summary.h"
 
-#include "history/reading_blocks.h"
+#include "history/store/reading_blocks.h"
 
 #include <QDataStream>
 #include <QIODevice>

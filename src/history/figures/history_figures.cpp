@@ -1,4 +1,4 @@
-#include "history/history_figures.h"
+#include "history/figures/history_figures.h"
 
 #include <algorithm>
 #include <cmath>

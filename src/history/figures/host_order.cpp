@@ -1,4 +1,4 @@
-#include "history/host_order.h"
+#include "history/figures/host_order.h"
 
 #include <arpa/inet.h>
 

@@ -1,6 +1,6 @@
 // Events found in small reading sets whose events are known by hand, and sets
 // that hold none although they look a little like one.
-#include "history/line_events.h"
+#include "events/line_events.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "history/history_window.h"
+#include "history/window/history_window.h"
 
 #include "line/hover_readout.h"
-#include "history/history_views.h"
-#include "history/line_events.h"
-#include "history/line_report.h"
-#include "history/host_order.h"
-#include "history/reading_store.h"
+#include "history/figures/history_views.h"
+#include "events/line_events.h"
+#include "history/report/line_report.h"
+#include "history/figures/host_order.h"
+#include "history/store/reading_store.h"
 #include "line/output_formats.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 
-#include "history/block_summary.h"
-#include "history/reading_blocks.h"
+#include "history/store/block_summary.h"
+#include "history/store/reading_blocks.h"
 #include "line/output_formats.h"
 
 #include <QDir>
@@ -26,7 +26,10 @@ constexpr char V1HostsSql[] = "SELECT DISTINCT host FROM readings ORDER BY host"
 // Version 2: the hosts by number, and blocks of one host's readings of one
 // hour (several, when readings come faster than MaxBlockReadings an hour).
 // A read of a period touches its hours' blocks only, in time order.
-// Version 3 adds each block's summary, for showing long periods.
+// Version 3 adds each block's summary, for showing long periods. Version 4
+// keeps each reading's outcome, figures and spectra inside its block; its
+// blocks may still be of the first block format (readings without them), so
+// a file of version 3 becomes one of version 4 as it is.
 constexpr const char* SchemaStatements[] = {
     "CREATE TABLE IF NOT EXISTS hosts (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
     "CREATE TABLE IF NOT EXISTS blocks ("
@@ -346,6 +349,8 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         return false;
     if (version == 2 && !MigrateFromVersion2())
         return false;
+    if (version == 3 && !MigrateFromVersion3())
+        return false;
     FVersion = SchemaVersion;
 
     return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
@@ -529,6 +534,22 @@ bool TReadingStore::MigrateFromVersion2()
                 return code;
         }
         return code == SQLITE_DONE ? SetCurrentVersion(db) : code;
+    });
+    return rc == SQLITE_OK || Fail(rc);
+}
+
+bool TReadingStore::MigrateFromVersion3()
+{
+    // Every block of version 3 is a block of version 4 whose readings say
+    // nothing of their outcome, figures or spectra; a block takes the new
+    // form when a reading is next added to it.
+    sqlite3* db = FDb.get();
+    const int rc = InTransaction(db, [db]() -> int {
+        int code = SQLITE_OK;
+        const std::int64_t version = ExecInteger(db, "PRAGMA user_version", &code);
+        if (code != SQLITE_OK || version != 3)
+            return code;
+        return SetCurrentVersion(db);
     });
     return rc == SQLITE_OK || Fail(rc);
 }

@@ -1,7 +1,7 @@
-#include "history/line_report.h"
+#include "history/report/line_report.h"
 
-#include "history/history_figures.h"
-#include "history/reading_store.h"
+#include "history/figures/history_figures.h"
+#include "history/store/reading_store.h"
 
 #include <QDateTime>
 #include <QFile>

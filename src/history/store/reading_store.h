@@ -9,7 +9,7 @@
 #pragma once
 
 #include "line/reading.h"
-#include "history/sqlite_handle.h"
+#include "history/store/sqlite_handle.h"
 
 #include <QByteArray>
 
@@ -52,7 +52,7 @@ public:
     // with a higher number was written by a newer program and is left alone;
     // one of version 1 (a row a reading) or 2 (blocks without summaries) is
     // converted on opening to write.
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     // How long a write waits for another program's write to finish before
     // the reading is held for the next write.
     static constexpr int BusyTimeoutMs = 2000;
@@ -78,7 +78,7 @@ public:
     bool OpenToRead(const QString& path);
     bool IsOpen() const { return FDb != nullptr; }
     QString Path() const { return FPath; }
-    // The file's layout: 1 or 2 for an old file opened only to read, else 3.
+    // The file's layout: 1 to 3 for an old file opened only to read, else 4.
     int Version() const { return FVersion; }
     // Why the store is off; empty while it works (and before any Open).
     QString ErrorText() const { return FErrorText; }
@@ -127,6 +127,7 @@ private:
     bool CreateSchema();
     bool MigrateFromVersion1();
     bool MigrateFromVersion2();
+    bool MigrateFromVersion3();
     // One transaction: every held reading; SQLite's code.
     int WriteHeldNow();
     int AddToBlock(const TReading& reading);

@@ -1,4 +1,4 @@
-#include "history/line_events.h"
+#include "events/line_events.h"
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -11,8 +11,8 @@
 // as its blocks' summaries, a row a block.
 #pragma once
 
-#include "history/history_figures.h"
-#include "history/line_events.h"
+#include "history/figures/history_figures.h"
+#include "events/line_events.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
-#include "history/history_window_maker.h"
+#include "history/window/history_window_maker.h"
 
-#include "history/history_window.h"
+#include "history/window/history_window.h"
 
 THistoryWindowMade MakeHistoryWindow(const QString& storePath, QWidget* parent, const QString& settingsFile)
 {

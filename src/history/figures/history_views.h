@@ -5,7 +5,7 @@
 // the line-rate trend is a chart with a time axis.
 #pragma once
 
-#include "history/history_figures.h"
+#include "history/figures/history_figures.h"
 
 #include <QChartView>
 #include <QImage>

@@ -6,8 +6,8 @@
 // `tirvane --report` (a scheduled job, without a display) write the same file.
 #pragma once
 
-#include "history/history_figures.h"
-#include "history/line_events.h"
+#include "history/figures/history_figures.h"
+#include "events/line_events.h"
 #include "line/reading.h"
 
 #include <QString>

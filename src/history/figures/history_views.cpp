@@ -1,4 +1,4 @@
-#include "history/history_views.h"
+#include "history/figures/history_views.h"
 
 #include "chart/color.h"
 

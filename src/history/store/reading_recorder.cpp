@@ -1,6 +1,6 @@
-#include "history/reading_recorder.h"
+#include "history/store/reading_recorder.h"
 
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 
 #include <QCoreApplication>
 #include <QThread>
