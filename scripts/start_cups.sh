@@ -9,8 +9,11 @@
 # loopback-only network namespace.
 set -euo pipefail
 
+# Changes to the spooler need root: through sudo when it is at hand. A user
+# without either needs the spooler running and the printer "PDF" set up
+# already (as this script leaves them), and then changes nothing.
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null; then SUDO="sudo"; fi
 
 running() { lpstat -r 2>/dev/null | grep -q "is running"; }
 
@@ -33,9 +36,9 @@ if ! lpstat -p PDF >/dev/null 2>&1; then
     $SUDO lpadmin -p PDF -v cups-pdf:/ -P "$ppd_file" -E
   fi
 fi
-$SUDO cupsenable PDF >/dev/null 2>&1 || true
-$SUDO cupsaccept PDF >/dev/null 2>&1 || true
-$SUDO lpadmin -d PDF
+if ! lpstat -p PDF 2>/dev/null | grep -q "enabled"; then $SUDO cupsenable PDF; fi
+if ! lpstat -a PDF 2>/dev/null | grep -q "accepting"; then $SUDO cupsaccept PDF; fi
+if ! lpstat -d 2>/dev/null | grep -q ": PDF$"; then $SUDO lpadmin -d PDF; fi
 lpoptions -d PDF >/dev/null
 
 # Where cups-pdf puts a job: "Out" of its configuration, ${HOME} being the

@@ -43,10 +43,14 @@ if [ -n "$fuzzers" ]; then
   cmake --build build-fuzz -j "$jobs" --target $fuzzers
 fi
 
-# The printing tests print through a real spooler with a PDF printer.
-if [ -x scripts/start_cups.sh ]; then
-  TIRVANE_CUPS_PDF_DIR=$(bash scripts/start_cups.sh | tail -n 1) && export TIRVANE_CUPS_PDF_DIR || true
+# The printing tests print through a real spooler with a PDF printer: a
+# spooler that cannot be started fails the run, rather than the print tests
+# skipping unseen.
+if ! TIRVANE_CUPS_PDF_DIR=$(bash scripts/start_cups.sh | tail -n 1) || [ -z "$TIRVANE_CUPS_PDF_DIR" ]; then
+  echo "test.sh: the print spooler with its PDF printer could not be started (scripts/start_cups.sh)" >&2
+  exit 1
 fi
+export TIRVANE_CUPS_PDF_DIR
 
 # Runs a command in a new network namespace with only loopback up.
 isolated() {

@@ -18,7 +18,28 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+
+namespace {
+
+// Until the window system answers, Qt's words about not reaching it are held
+// back, and its fatal end becomes one line and status 1: a start without a
+// display is a user's mistake to be told plainly, not a crash.
+void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        std::fputs("tirvane: the window needs a display, and none could be opened (is DISPLAY or "
+                   "WAYLAND_DISPLAY set?); tirvane --report and tirvane-read need none\n", stderr);
+        std::_Exit(1);
+    }
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -52,7 +73,9 @@ int main(int argc, char** argv)
 
     int result = 0;
     {
+        const QtMessageHandler qtMessages = qInstallMessageHandler(StartUpMessages);
         TApplication application(argc, argv);
+        qInstallMessageHandler(qtMessages);
         TForm1 form1;
         // The help window is made the first time Help... asks for it (the
         // main window owns it then): hidden until that moment anyway, it

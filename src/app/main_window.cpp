@@ -7,6 +7,7 @@
 #include "line/family_dialogue.h"
 #include "app/help_window.h"
 #include "line/line_data.h"
+#include "line/line_options.h"
 #include "line/reading_failure.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
@@ -497,7 +498,11 @@ void TForm1::RunCycle()
     }
 
     TDialogueRequest request;
-    request.Host = ToWireBytes(edHost->text());
+    // "router:2323" or "[::1]:2323" names a telnet port other than 23.
+    const THostAndPort target = SplitHostPort(edHost->text());
+    request.Host = ToWireBytes(target.Host);
+    if (target.Port)
+        request.Port = std::to_string(*target.Port);
     request.Username = ToWireBytes(edUsername->text());
     request.Password = ToWireBytes(edPassword->text());
     request.Prompt = ToWireBytes(edPrompt->text());

@@ -70,6 +70,8 @@ TStartFields WithOptions(TStartFields fields, const TStartOptions& options)
         fields.Range = *options.Range;
     if (options.Router)
         fields.Router = *options.Router;
+    if (options.Port)
+        fields.Host = JoinHostPort(SplitHostPort(fields.Host).Host, *options.Port);
     return fields;
 }
 
@@ -98,6 +100,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         {QStringLiteral("The router's family, as in the Router menu: %1 (at first zyxel).").arg(RouterFamilyNames()),
             QStringLiteral("family")},
     }});
+    const QCommandLineOption port(QStringLiteral("port"),
+        QStringLiteral("The router's telnet port (at first 23); the Host box shows it as address:port."),
+        QStringLiteral("number"));
     const QCommandLineOption plot(QStringLiteral("plot"),
         QStringLiteral("Plot as soon as the window shows, as the Plot button does, and again "
                        "every 60 seconds. The password comes from the environment variable %1, "
@@ -113,7 +118,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         QStringLiteral("time"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --report: up to this date or time."), QStringLiteral("time"));
-    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, plot, report, since, until, help, version});
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, port, plot, report, since, until, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -139,7 +144,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         request.Path = parser.value(report);
         if (request.Path.isEmpty())
             return UsageError(program, QStringLiteral("--report needs a file name"));
-        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &plot}) {
+        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &port, &plot}) {
             if (parser.isSet(*live))
                 return UsageError(program, QStringLiteral("--%1 is for the window; --report writes a file")
                                                .arg(live->names().constFirst()));
@@ -189,6 +194,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         return UsageError(program,
             QStringLiteral("--router must be %1, not '%2'").arg(RouterFamilyNames(), *given.UnknownRouter));
     options.Router = given.Router;
+    if (parser.isSet(port)) {
+        bool number = false;
+        const int value = parser.value(port).toInt(&number);
+        if (!number || value < 1 || value > 65535)
+            return UsageError(program, QStringLiteral("--port must be a number from 1 to 65535, not '%1'").arg(parser.value(port)));
+        options.Port = value;
+    }
 
     if (parser.isSet(plot)) {
         // Without a password the first cycle would stop at "Password

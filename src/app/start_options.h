@@ -38,6 +38,7 @@ struct TStartOptions {
     std::optional<QString> Prompt;
     std::optional<TRangeChoice> Range;
     std::optional<TRouterFamily> Router;
+    std::optional<int> Port; // goes into the Host box as host:port
     bool Plot = false;
     QString Password; // from TIRVANE_PASSWORD, and only with Plot
 };

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QEvent>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -11,6 +12,8 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -96,11 +99,34 @@ void PrepareWindow(TForm1& form, const TStartOptions& options, const QString& se
         form.edPassword->setText(options.Password);
         new TPlotWhenShown(form);
     }
-    QObject::connect(&form, &TForm1::Closing, &form, [&form, settingsFile] {
-        // A folder that cannot be written to costs the next start its
-        // remembered fields, nothing more.
-        if (!WriteStartFields(settingsFile, StartFieldsOf(form)))
-            std::fprintf(stderr, "tirvane: could not remember the settings in %s\n",
-                qPrintable(settingsFile));
+    KeepStartFields(form, settingsFile);
+}
+
+void KeepStartFields(TForm1& form, const QString& settingsFile)
+{
+    // A folder that cannot be written to costs the next start its
+    // remembered fields, nothing more; it is said once.
+    auto told = std::make_shared<bool>(false);
+    const auto write = [&form, settingsFile, told] {
+        if (!WriteStartFields(settingsFile, StartFieldsOf(form)) && !std::exchange(*told, true))
+            std::fprintf(stderr, "tirvane: could not remember the settings in %s\n", qPrintable(settingsFile));
+    };
+    // Written as they change, not only at a clean exit, so a crash or a
+    // logout forgets nothing: once typing has paused, and at the close.
+    auto* settle = new QTimer(&form);
+    settle->setSingleShot(true);
+    settle->setInterval(SettingsSettleMs);
+    QObject::connect(settle, &QTimer::timeout, &form, write);
+    const auto changed = [settle] { settle->start(); };
+    for (QLineEdit* edit : {form.edHost, form.edUsername, form.edPrompt})
+        QObject::connect(edit, &QLineEdit::textChanged, settle, changed);
+    for (QRadioButton* rb : {form.rb1, form.rb2, form.rb3})
+        QObject::connect(rb, &QRadioButton::toggled, settle, changed);
+    for (QAction* item : form.RouterItems)
+        if (item)
+            QObject::connect(item, &QAction::triggered, settle, changed);
+    QObject::connect(&form, &TForm1::Closing, &form, [settle, write] {
+        settle->stop();
+        write();
     });
 }

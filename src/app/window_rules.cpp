@@ -16,19 +16,12 @@ std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3)
 
 namespace {
 
-std::optional<TToneRange> LineRange(TRangeChoice choice, int toneCount)
+std::optional<TToneRange> LineToneRange(TRangeChoice choice, int toneCount)
 {
-    if (toneCount <= ToneCount) {
-        const TRangePlan& plan = RangePlan(choice);
-        const int last = std::min(plan.LastTone, toneCount - 1);
-        if (plan.FirstTone > last)
-            return std::nullopt;
-        return TToneRange{plan.FirstTone, last, double(last - plan.FirstTone)};
-    }
-    const int half = toneCount / 2;
-    const int first = choice == TRangeChoice::rc256To512 ? half : 0;
-    const int last = choice == TRangeChoice::rc0To255 ? half - 1 : toneCount - 1;
-    return TToneRange{first, last, double(last - first)};
+    if (toneCount < 1)
+        return std::nullopt;
+    const TRangePlan plan = ::LineRange(choice, toneCount - 1);
+    return TToneRange{plan.FirstTone, plan.LastTone, double(plan.LastTone - plan.FirstTone)};
 }
 
 } // namespace
@@ -40,16 +33,13 @@ std::optional<TToneRange> SelectedLineRange(bool rb1, bool rb2, bool rb3, int to
         {rb1, TRangeChoice::rc0To255}, {rb2, TRangeChoice::rc256To512}, {rb3, TRangeChoice::rc0To512}};
     for (const auto& [checked, choice] : buttons)
         if (checked)
-            range = LineRange(choice, toneCount);
+            range = LineToneRange(choice, toneCount);
     return range;
 }
 
 QString LineRangeCaption(TRangeChoice range, int toneCount)
 {
-    if (toneCount <= ToneCount)
-        return RangeCaption(range);
-    const auto tones = LineRange(range, toneCount);
-    return QStringLiteral("%1 - %2").arg(tones->FirstTone).arg(tones->LastTone);
+    return toneCount < 1 ? RangeCaption(range) : RangeCaption(range, toneCount - 1);
 }
 
 int ToneOffset(bool rb1, bool rb2, bool rb3)

@@ -28,12 +28,12 @@ struct TToneRange {
 // one wins; none selected gives no range.
 std::optional<TToneRange> SelectedToneRange(bool rb1, bool rb2, bool rb3);
 
-// The same for a line of `toneCount` tones: up to 513 tones the designed
-// ranges, cut at the line's last tone; a longer line's lower half, upper
-// half and all of it.
+// The same for a line of `toneCount` tones: its lower half, upper half and
+// all of it, up to the line's last tone (today's 513 tones: the designed
+// ranges; an ADSL2+ line of 512: 256 to 511).
 std::optional<TToneRange> SelectedLineRange(bool rb1, bool rb2, bool rb3, int toneCount);
-// The caption of a range button for a line of `toneCount` tones: the
-// designed one up to 513 tones, else its tones ("2048 - 4095").
+// The caption of a range button for a line of `toneCount` tones: its tones
+// ("256 - 511", "2048 - 4095"); the designed one for today's line.
 QString LineRangeCaption(TRangeChoice range, int toneCount);
 
 // The tone of bar 0 for the read-out: the selected range's first tone, 0

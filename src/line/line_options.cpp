@@ -1,5 +1,7 @@
 #include "line/line_options.h"
 
+#include <algorithm>
+
 TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help)
 {
     const auto option = [&](TLineOption which) {
@@ -34,4 +36,46 @@ TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineO
             values.UnknownRouter = text;
     }
     return values;
+}
+
+namespace {
+
+std::optional<int> PortNumber(const QString& text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    // Digits only: no sign, no spaces, nothing a number reader forgives.
+    const bool digits = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+    return ok && digits && port >= 1 && port <= 65535 ? std::optional<int>(port) : std::nullopt;
+}
+
+} // namespace
+
+THostAndPort SplitHostPort(const QString& text)
+{
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        if (close > 0) {
+            const QString rest = text.mid(close + 1);
+            if (rest.isEmpty())
+                return {text.mid(1, close - 1), std::nullopt};
+            if (rest.startsWith(QLatin1Char(':')))
+                if (const std::optional<int> port = PortNumber(rest.mid(1)))
+                    return {text.mid(1, close - 1), port};
+        }
+        return {text, std::nullopt};
+    }
+    // Two colons or more: an IPv6 address without brackets, no port.
+    if (text.count(QLatin1Char(':')) != 1)
+        return {text, std::nullopt};
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (const std::optional<int> port = PortNumber(text.mid(colon + 1)); port && colon > 0)
+        return {text.left(colon), port};
+    return {text, std::nullopt};
+}
+
+QString JoinHostPort(const QString& host, int port)
+{
+    const QString address = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    return QStringLiteral("%1:%2").arg(address).arg(port);
 }

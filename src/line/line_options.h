@@ -61,3 +61,16 @@ struct TLineOptionValues {
 };
 
 TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineOptionSet& options);
+
+// The Host box's text as address and telnet port: "router", "router:2323",
+// "[::1]:2323" or "[::1]"; a bare IPv6 address ("::1", "fe80::1") is all
+// address. A port that is no number from 1 to 65535 makes no port: the
+// whole text is the address, and looking it up says what is wrong.
+struct THostAndPort {
+    QString Host;
+    std::optional<int> Port;
+};
+THostAndPort SplitHostPort(const QString& text);
+// The text that splits back into host and port ("[::1]:2323" for an IPv6
+// address).
+QString JoinHostPort(const QString& host, int port);

@@ -10,20 +10,35 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace {
 
-// The span kept within the tones of the widest line among the readings (of
-// today's line while there are none), so one header fits every row.
-TToneSpan Clamped(TToneSpan span, const std::vector<TReading>& readings)
+// The span on a line of toneCount tones: the range's part of that line, or
+// the tones given kept within it. A line without tones (a reading that
+// failed before any) has none: LastTone is below FirstTone.
+TToneSpan OnLine(TToneSpan span, std::size_t toneCount)
 {
-    std::size_t tones = readings.empty() ? std::size_t(ToneCount) : 1;
-    for (const TReading& reading : readings)
-        tones = std::max(tones, reading.Bits.size());
-    const int last = int(std::min<std::size_t>(tones, MaxToneCount)) - 1;
+    const int last = int(std::min<std::size_t>(toneCount, MaxToneCount)) - 1;
+    if (last < 0)
+        return {0, -1, span.Range};
+    if (span.Range) {
+        const TRangePlan plan = LineRange(*span.Range, last);
+        return {plan.FirstTone, plan.LastTone, span.Range};
+    }
     span.FirstTone = std::clamp(span.FirstTone, 0, last);
     span.LastTone = std::clamp(span.LastTone, span.FirstTone, last);
     return span;
+}
+
+// The span on the widest line among the readings (today's line while there
+// are none), so one CSV header fits every row.
+TToneSpan Clamped(TToneSpan span, const std::vector<TReading>& readings)
+{
+    std::size_t tones = readings.empty() ? std::size_t(ToneCount) : 0;
+    for (const TReading& reading : readings)
+        tones = std::max(tones, reading.Bits.size());
+    return OnLine(span, tones);
 }
 
 QByteArray CsvField(const QString& text)
@@ -94,12 +109,12 @@ QString ReadingTimeText(std::int64_t timeMs)
     return QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
-QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span)
+QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan given)
 {
-    span = Clamped(span, readings);
     QByteArray out;
     bool first = true;
     for (const TReading& reading : readings) {
+        const TToneSpan span = OnLine(given, reading.Bits.size());
         if (!first)
             out += '\n';
         first = false;
@@ -141,11 +156,11 @@ QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
     return out;
 }
 
-QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
+QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan given)
 {
-    span = Clamped(span, readings);
     QByteArray out;
     for (const TReading& reading : readings) {
+        const TToneSpan span = OnLine(given, reading.Bits.size());
         QJsonArray bits;
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
             bits.append(ToneBitsAt(reading, tone));
@@ -167,9 +182,8 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span)
     return out;
 }
 
-QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span)
+QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan given)
 {
-    span = Clamped(span, readings);
     // A series may appear only once in an exposition: the latest reading of
     // each host stands for it.
     std::map<QString, const TReading*> latest;
@@ -187,6 +201,7 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan spa
     Family(out, "tirvane_tone_bit_load", "Bits the modem loaded onto the tone.");
     for (const auto& [host, reading] : latest) {
         const QByteArray label = "host=\"" + PrometheusLabel(host) + '"';
+        const TToneSpan span = OnLine(given, reading->Bits.size());
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
             out += "tirvane_tone_bit_load{" + label + ",direction=\"" + ToneDirection(*reading, tone) + "\",tone=\""
                 + QByteArray::number(tone) + "\"} "
@@ -283,6 +298,18 @@ void AppendJsonText(QByteArray& out, const QString& text)
     out += '"';
 }
 
+void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span)
+{
+    out.reserve(out.size() + 64 + 3 * std::max(0, span.LastTone - span.FirstTone + 1));
+    out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
+        + (reading.Completed ? "true" : "false");
+    for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+        out += ',';
+        AppendNumber(out, ToneBitsAt(reading, tone));
+    }
+    out += "\r\n";
+}
+
 } // namespace
 
 TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span)
@@ -295,27 +322,30 @@ TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span)
 QByteArray TReadingsWriter::Next(const TReading& reading)
 {
     const bool first = FFirst;
-    if (first)
-        FClamped = Clamped(FSpan, {reading});
     FFirst = false;
     QByteArray out;
     switch (FFormat) {
     case TOutputFormat::Table:
-        out = FormatTable({reading}, FClamped);
+        out = FormatTable({reading}, FSpan);
         if (!first)
             out.prepend('\n');
         return out;
     case TOutputFormat::Csv: {
-        if (first)
+        // The header's tones are those of the first line with tones: the
+        // readings before it wait, as FormatCsv would give them its columns.
+        if (!FHeader) {
+            if (reading.Bits.empty()) {
+                FHeld.push_back(reading);
+                return {};
+            }
+            FClamped = OnLine(FSpan, reading.Bits.size());
+            FHeader = true;
             out = CsvHeader(FClamped);
-        out.reserve(out.size() + 64 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
-        out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
-            + (reading.Completed ? "true" : "false");
-        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
-            out += ',';
-            AppendNumber(out, ToneBitsAt(reading, tone));
+            for (const TReading& held : FHeld)
+                AppendCsvRow(out, held, FClamped);
+            FHeld.clear();
         }
-        out += "\r\n";
+        AppendCsvRow(out, reading, FClamped);
         return out;
     }
     case TOutputFormat::Json: {
@@ -327,15 +357,16 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
             FBands = reading.Bands;
             FBandsText = QJsonDocument(BandPlanJson(reading.Bands)).toJson(QJsonDocument::Compact);
         }
-        out.reserve(256 + 3 * (FClamped.LastTone - FClamped.FirstTone + 1));
+        const TToneSpan span = OnLine(FSpan, reading.Bits.size());
+        out.reserve(256 + 3 * std::max(0, span.LastTone - span.FirstTone + 1));
         out += "{\"bands\":" + FBandsText + ",\"bits\":[";
-        for (int tone = FClamped.FirstTone; tone <= FClamped.LastTone; ++tone) {
-            if (tone > FClamped.FirstTone)
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+            if (tone > span.FirstTone)
                 out += ',';
             AppendNumber(out, ToneBitsAt(reading, tone));
         }
         out += reading.Completed ? "],\"completed\":true,\"first_tone\":" : "],\"completed\":false,\"first_tone\":";
-        AppendNumber(out, FClamped.FirstTone);
+        AppendNumber(out, span.FirstTone);
         out += ",\"host\":";
         AppendJsonText(out, reading.Host);
         out += ",\"mode\":";
@@ -365,7 +396,7 @@ QByteArray TReadingsWriter::Finish()
 {
     if (FFormat == TOutputFormat::Prometheus)
         return FormatPrometheus(FLatest, FSpan);
-    if (FFirst && FFormat == TOutputFormat::Csv)
-        return FormatCsv({}, FSpan);
+    if (!FHeader && FFormat == TOutputFormat::Csv)
+        return FormatCsv(std::exchange(FHeld, {}), FSpan);
     return {};
 }

@@ -16,10 +16,17 @@ enum class TOutputFormat { Table, Csv, Json, Prometheus };
 // "table", "csv", "json" or "prometheus".
 std::optional<TOutputFormat> OutputFormatFromName(const QString& name);
 
-// The tones a reader prints; every format but the Prometheus totals keeps to it.
+// The tones a reader prints; every format but the Prometheus totals keeps to
+// it. By default every tone a reading holds; with a range, that range of
+// each reading's own line (the upper half of a 4096-tone line is 2048 to
+// 4095), whatever the tones given.
 struct TToneSpan {
+    TToneSpan() = default;
+    TToneSpan(int firstTone, int lastTone, std::optional<TRangeChoice> range = std::nullopt)
+        : FirstTone(firstTone), LastTone(lastTone), Range(range) {}
     int FirstTone = 0;
-    int LastTone = ToneCount - 1;
+    int LastTone = MaxToneCount - 1;
+    std::optional<TRangeChoice> Range;
 };
 
 // Time of a reading as ISO 8601 in UTC with milliseconds ("2026-12-07T11:30:00.000Z").
@@ -58,6 +65,8 @@ private:
     TToneSpan FSpan;
     TToneSpan FClamped;
     bool FFirst = true;
+    bool FHeader = false;         // the CSV header is out
+    std::vector<TReading> FHeld;  // tone-less readings before it
     std::vector<TReading> FLatest; // per host, for Prometheus
     TBandPlan FBands;              // the band plan FBandsText writes, for JSON
     QByteArray FBandsText;

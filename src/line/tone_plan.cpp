@@ -49,8 +49,19 @@ QString RangeChoicesText()
     return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
-QString RangeCaption(TRangeChoice range)
+TRangePlan LineRange(TRangeChoice range, int lastTone)
 {
-    const TRangePlan& plan = RangePlan(range);
+    const int firstUpper = (lastTone + 1) / 2;
+    switch (range) {
+    case TRangeChoice::rc0To255: return {range, 0, firstUpper - 1};
+    case TRangeChoice::rc256To512: return {range, firstUpper, lastTone};
+    case TRangeChoice::rc0To512: break;
+    }
+    return {range, 0, lastTone};
+}
+
+QString RangeCaption(TRangeChoice range, int lastTone)
+{
+    const TRangePlan plan = LineRange(range, lastTone);
     return QStringLiteral("%1 - %2").arg(plan.FirstTone).arg(plan.LastTone);
 }

@@ -75,5 +75,9 @@ QString RangeChoiceText(TRangeChoice range);
 std::optional<TRangeChoice> RangeChoiceFromText(const QString& text);
 // All three names for a help or error text: "0-255, 256-512 or 0-512".
 QString RangeChoicesText();
-// The caption of the range's radio button: "0 - 255".
-QString RangeCaption(TRangeChoice range);
+// The range on a line whose last tone is lastTone: its lower half, its upper
+// half (from tone (lastTone + 1) / 2 on) or all of it. Today's line gives
+// the plans above: 0 - 255, 256 - 512, 0 - 512.
+TRangePlan LineRange(TRangeChoice range, int lastTone);
+// The caption of the range's radio button on such a line: "0 - 255".
+QString RangeCaption(TRangeChoice range, int lastTone = LastTone);

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,9 +40,12 @@ void PrintError(const QString& text)
 
 // Where the output goes: standard output, or a fresh file beside FILE that
 // takes its name only when every byte is on disk, so a collector never reads
-// half of it. A write that fails says so once, on standard error; nothing
-// after it is written and the run ends with status 1: a script must never
-// take a lost reading for one kept.
+// half of it. A target that is no regular file (a device, a FIFO) is written
+// where it is, as the shell's > would: renaming over it would put a file in
+// its place. A symbolic link is written through: the file it names is the
+// one replaced, and the link stays. A write that fails says so once, on
+// standard error; nothing after it is written and the run ends with status
+// 1: a script must never take a lost reading for one kept.
 class TOutput {
 public:
     explicit TOutput(const QString& path)
@@ -49,8 +53,19 @@ public:
     {
         if (path.isEmpty())
             return;
-        const QFileInfo target(path);
-        QByteArray name = QFile::encodeName(target.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
+        const QByteArray target = QFile::encodeName(LinkedFile(path));
+        struct stat earlier {};
+        const bool exists = ::stat(target.constData(), &earlier) == 0;
+        if (exists && !S_ISREG(earlier.st_mode)) {
+            FFd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+            FInPlace = true;
+            if (FFd < 0)
+                Fail();
+            return;
+        }
+        FTarget = target;
+        const QFileInfo beside(QFile::decodeName(target));
+        QByteArray name = QFile::encodeName(beside.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(beside.fileName())));
         FFd = ::mkstemp(name.data());
         if (FFd < 0) {
             Fail();
@@ -59,9 +74,8 @@ public:
         FTemporary = name;
         // As the shell's > would leave it: an earlier file's permissions, or
         // a new file's under the umask.
-        struct stat earlier {};
         mode_t mode = 0;
-        if (::stat(QFile::encodeName(path).constData(), &earlier) == 0) {
+        if (exists) {
             mode = earlier.st_mode & 07777;
         } else {
             const mode_t mask = ::umask(0);
@@ -103,10 +117,20 @@ public:
     // anything was lost.
     bool Finish()
     {
-        if (FFailed || FTemporary.isEmpty())
-            return !FFailed;
+        if (FFailed)
+            return false;
+        if (FInPlace) {
+            // A device reports a lost write at the latest when closed.
+            if (::close(std::exchange(FFd, -1)) != 0) {
+                Fail();
+                return false;
+            }
+            return true;
+        }
+        if (FTemporary.isEmpty())
+            return true;
         if (::fsync(FFd) != 0 || ::close(std::exchange(FFd, -1)) != 0
-            || ::rename(FTemporary.constData(), QFile::encodeName(FPath).constData()) != 0) {
+            || ::rename(FTemporary.constData(), FTarget.constData()) != 0) {
             Fail();
             return false;
         }
@@ -122,21 +146,23 @@ private:
             + QString::fromLocal8Bit(std::strerror(error)));
     }
 
+    // The file path names once its links are followed; a dangling link
+    // names the file to create.
+    static QString LinkedFile(const QString& path)
+    {
+        QString file = QFileInfo(path).absoluteFilePath();
+        for (int hops = 0; hops < 40 && QFileInfo(file).isSymLink(); ++hops)
+            file = QFileInfo(file).symLinkTarget();
+        return file;
+    }
+
     QString FPath;
+    QByteArray FTarget; // the regular file replaced at the end
+    bool FInPlace = false; // a device or FIFO, written where it is
     int FFd = STDOUT_FILENO;
     QByteArray FTemporary; // removed unless it took the file's name
     bool FFailed = false;
 };
-
-// The tones printed of another family's line: all of it, or the half the
-// range names, as the window's buttons for lines longer than today's.
-TToneSpan FamilySpan(const TReaderOptions& options, int toneCount)
-{
-    const int half = toneCount / 2;
-    if (!options.Range || *options.Range == TRangeChoice::rc0To512)
-        return {0, toneCount - 1};
-    return *options.Range == TRangeChoice::rc0To255 ? TToneSpan{0, half - 1} : TToneSpan{half, toneCount - 1};
-}
 
 QString StorePath(const TReaderOptions& options)
 {
@@ -201,12 +227,12 @@ int PrintEvents(const TReaderOptions& options)
             return true;
         });
     TOutput output(options.OutputPath);
-    output.Write(FormatLineEvents(ChosenFormat(options), events.Events()));
+    const bool written = output.Write(FormatLineEvents(ChosenFormat(options), events.Events()));
     if (!read.Complete()) {
         PrintError(read.Text());
         return 1;
     }
-    return output.Finish() ? 0 : 1;
+    return output.Finish() && written ? 0 : 1;
 }
 
 // What the host's reading printed after earlier ones adds: the CSV header
@@ -266,7 +292,8 @@ int ReadLine(const TReaderOptions& options)
         }
         request.Deadline = Clock::now() + deadline;
         TReading reading = ZyxelReading();
-        TToneSpan span = options.Span;
+        // A range is that part of the line read, whatever its tone count.
+        const TToneSpan span = options.Span;
         QString failureText;
         int errorCode = 0;
         if (options.Router == TRouterFamily::Zyxel) {
@@ -295,7 +322,6 @@ int ReadLine(const TReaderOptions& options)
             if (cycle.Line.Ok()) {
                 reading.SpacingKHz = cycle.Line.SpacingKHz;
                 reading.Bands = cycle.Line.Bands;
-                span = FamilySpan(options, cycle.Line.ToneCount);
             } else {
                 reading.Bands = {};
                 failureText = cycle.Outcome.Completed

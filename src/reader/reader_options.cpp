@@ -119,7 +119,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         o.Router = *given.Router;
     o.Range = given.Range;
     if (given.Range)
-        o.Span = {RangePlan(*given.Range).FirstTone, RangePlan(*given.Range).LastTone};
+        o.Span = {RangePlan(*given.Range).FirstTone, RangePlan(*given.Range).LastTone, given.Range};
     if (parser.isSet(format)) {
         o.Format = OutputFormatFromName(parser.value(format));
         if (!o.Format)

@@ -34,11 +34,11 @@ TEST(FamilyWindow, BarsAreTheLineServedInTheRangeChosen)
         int first, last;
         const char* captions[3];
     } cases[] = {
-        {TRouterFamily::Broadcom, "broadcom", "adsl2+", &TForm1::rb3, 0, 511, {"0 - 255", "256 - 512", "0 - 512"}},
+        {TRouterFamily::Broadcom, "broadcom", "adsl2+", &TForm1::rb3, 0, 511, {"0 - 255", "256 - 511", "0 - 511"}},
         {TRouterFamily::Broadcom, "broadcom", "17a", &TForm1::rb2, 2048, 4095, {"0 - 2047", "2048 - 4095", "0 - 4095"}},
         {TRouterFamily::Lantiq, "lantiq", "35b", &TForm1::rb1, 0, 4095, {"0 - 4095", "4096 - 8191", "0 - 8191"}},
         {TRouterFamily::Lantiq, "lantiq", "17a", &TForm1::rb3, 0, 4095, {"0 - 2047", "2048 - 4095", "0 - 4095"}},
-        {TRouterFamily::Draytek, "draytek", "adsl2+", &TForm1::rb2, 256, 511, {"0 - 255", "256 - 512", "0 - 512"}},
+        {TRouterFamily::Draytek, "draytek", "adsl2+", &TForm1::rb2, 256, 511, {"0 - 255", "256 - 511", "0 - 511"}},
         {TRouterFamily::Draytek, "draytek", "35b", &TForm1::rb3, 0, 8191, {"0 - 4095", "4096 - 8191", "0 - 8191"}},
         {TRouterFamily::Draytek, "draytek", "30a", &TForm1::rb1, 0, 1738, {"0 - 1738", "1739 - 3478", "0 - 3478"}},
     };

@@ -32,6 +32,9 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
         {{"--report", "r.pdf", "--since", "2026-12-07", "--until", "2026-12-01"}, "", 2, "--since must come before"},
         {{"--report", "r.pdf", "--plot"}, "1234", 2, "--plot is for the window"},
         {{"--since", "2026-12-01"}, "", 2, "--since goes with --report"},
+        {{"--port", "0"}, "", 2, "--port must be a number from 1 to 65535, not '0'"},
+        {{"--port", "23x"}, "", 2, "--port must be"},
+        {{"--report", "r.pdf", "--port", "2323"}, "", 2, "--port is for the window"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(("tirvane " + c.args.join(' ')).toStdString());

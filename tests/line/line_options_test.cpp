@@ -31,6 +31,60 @@ TEST(TonePlan, RangesAreNamedAndCaptionedFromTheirTones)
         EXPECT_EQ(RangeChoiceFromText(QString::fromLatin1(text)), std::nullopt) << text;
 }
 
+// The Host box's text as address and port, and back.
+TEST(LineOptions, HostBoxNamesAPort)
+{
+    const struct {
+        const char* text;
+        const char* host;
+        int port; // 0: none
+    } cases[] = {
+        {"router", "router", 0},
+        {"router:2323", "router", 2323},
+        {"127.0.0.9:65535", "127.0.0.9", 65535},
+        {"[::1]:2323", "::1", 2323},
+        {"[::1]", "::1", 0},
+        {"::1", "::1", 0},
+        {"fe80::1:23", "fe80::1:23", 0},
+        {"router:0", "router:0", 0},
+        {"router:65536", "router:65536", 0},
+        {"router:+23", "router:+23", 0},
+        {"router:", "router:", 0},
+        {":23", ":23", 0},
+        {"[::1]:x", "[::1]:x", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const THostAndPort split = SplitHostPort(QString::fromLatin1(c.text));
+        EXPECT_EQ(split.Host, QString::fromLatin1(c.host));
+        EXPECT_EQ(split.Port.value_or(0), c.port);
+        if (c.port) {
+            const THostAndPort back = SplitHostPort(JoinHostPort(split.Host, c.port));
+            EXPECT_EQ(back.Host, split.Host);
+            EXPECT_EQ(back.Port, split.Port);
+        }
+    }
+}
+
+// The ranges of a line follow its last tone: halves of 512 tones end at 511.
+TEST(TonePlan, RangesFollowTheLinesLastTone)
+{
+    const struct {
+        int lastTone;
+        const char* captions[3];
+    } cases[] = {
+        {512, {"0 - 255", "256 - 512", "0 - 512"}},
+        {511, {"0 - 255", "256 - 511", "0 - 511"}},
+        {4095, {"0 - 2047", "2048 - 4095", "0 - 4095"}},
+        {3478, {"0 - 1738", "1739 - 3478", "0 - 3478"}},
+    };
+    for (const auto& c : cases) {
+        int i = 0;
+        for (TRangeChoice range : {TRangeChoice::rc0To255, TRangeChoice::rc256To512, TRangeChoice::rc0To512})
+            EXPECT_EQ(RangeCaption(range, c.lastTone), QString::fromLatin1(c.captions[i++])) << c.lastTone;
+    }
+}
+
 TEST(LineOptions, CommandLinesGiveTheSharedValues)
 {
     const struct {

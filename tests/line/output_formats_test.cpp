@@ -3,7 +3,12 @@
 #include "format_parsers.h"
 #include "line/output_formats.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
+
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +86,88 @@ TEST(OutputFormatsTest, AReadingAtATimeIsTheSameText)
                 streamed += writer.Next(reading);
             streamed += writer.Finish();
             EXPECT_EQ(streamed, FormatReadings(format, c.readings, c.span)) << c.name << " " << int(format);
+        }
+    }
+}
+
+// The tones a format printed of the last reading (the CSV: its header's).
+std::vector<int> PrintedTones(TOutputFormat format, const QByteArray& text, const QString& host)
+{
+    std::vector<int> tones;
+    const QList<QByteArray> lines = text.trimmed().split('\n');
+    switch (format) {
+    case TOutputFormat::Csv:
+        for (const QByteArray& field : lines.front().trimmed().split(','))
+            if (field.startsWith("tone_"))
+                tones.push_back(field.mid(5).toInt());
+        break;
+    case TOutputFormat::Json: {
+        const QJsonObject last = QJsonDocument::fromJson(lines.back()).object();
+        const int first = last[QStringLiteral("first_tone")].toInt();
+        for (int i = 0; i < last[QStringLiteral("bits")].toArray().size(); ++i)
+            tones.push_back(first + i);
+        break;
+    }
+    case TOutputFormat::Table: {
+        const QList<QByteArray> block = text.split('\n').mid(text.left(text.lastIndexOf("\n\n") + 2).count('\n'));
+        for (const QByteArray& line : block.mid(2))
+            if (!line.isEmpty())
+                tones.push_back(line.simplified().split(' ').front().toInt());
+        break;
+    }
+    case TOutputFormat::Prometheus:
+        for (const QByteArray& line : lines)
+            if (line.startsWith("tirvane_tone_bit_load{host=\"" + host.toUtf8() + '"'))
+                tones.push_back(line.mid(line.indexOf("tone=\"") + 6).split('"').front().toInt());
+        break;
+    }
+    return tones;
+}
+
+// Every tone the reading holds, in each format and written a reading at a
+// time as exports write; a range is that part of each reading's own line; a
+// reading without tones prints none, and waits for the CSV header of a line.
+TEST(OutputFormatsTest, EveryToneOfTheLineOrItsHalf)
+{
+    const auto line = [](const char* host, int tones) {
+        TReading r = ZyxelReading(1765107000000, QString::fromLatin1(host), tones > 0);
+        r.Bits.assign(std::size_t(tones), 2);
+        return r;
+    };
+    const TReading zyxel = ZyxelReading(1765107000000, QStringLiteral("z"), true);
+    const struct {
+        std::vector<TReading> readings;
+        std::optional<TRangeChoice> range;
+        int first, last; // of the last reading; last < first: none
+    } cases[] = {
+        {{line("v", 4096)}, std::nullopt, 0, 4095},
+        {{line("v", 8192)}, std::nullopt, 0, 8191},
+        {{line("v", 4096)}, TRangeChoice::rc256To512, 2048, 4095},
+        {{line("v", 4096)}, TRangeChoice::rc0To255, 0, 2047},
+        {{line("l", 512)}, TRangeChoice::rc256To512, 256, 511},
+        {{line("l", 512)}, TRangeChoice::rc0To512, 0, 511},
+        {{zyxel}, TRangeChoice::rc256To512, 256, 512},
+        {{zyxel}, std::nullopt, 0, 512},
+        {{line("f", 0)}, std::nullopt, 0, -1},
+        {{line("f", 0), line("v", 4096)}, std::nullopt, 0, 4095},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> expected(std::size_t(std::max(0, c.last - c.first + 1)));
+        std::iota(expected.begin(), expected.end(), c.first);
+        for (const TOutputFormat format :
+             {TOutputFormat::Table, TOutputFormat::Csv, TOutputFormat::Json, TOutputFormat::Prometheus}) {
+            TToneSpan span;
+            span.Range = c.range;
+            TReadingsWriter writer(format, span);
+            QByteArray text;
+            for (const TReading& reading : c.readings)
+                text += writer.Next(reading);
+            text += writer.Finish();
+            SCOPED_TRACE(std::to_string(c.readings.back().Bits.size()) + " tones, format " + std::to_string(int(format)));
+            EXPECT_EQ(PrintedTones(format, text, c.readings.back().Host), expected);
+            if (format == TOutputFormat::Csv) {
+                EXPECT_EQ(text.count('\n'), qsizetype(c.readings.size()) + 1);
+            }
         }
     }
 }

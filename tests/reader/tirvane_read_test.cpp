@@ -26,6 +26,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -498,6 +500,106 @@ TEST_F(ReaderTest, OutputFileIsReplacedOnlyWhenComplete)
     ASSERT_TRUE(back.open(QIODevice::ReadOnly));
     const auto readings = ReadingsFromCsv(back.readAll());
     EXPECT_TRUE(readings && readings->size() == 1 && readings->front().Completed);
+}
+
+// --output into what is no regular file: a device or a FIFO is written where
+// it is, a symbolic link through to the file it names; none is replaced.
+TEST_F(ReaderTest, OutputIntoADeviceAFifoOrALink)
+{
+    const QString history = History(2);
+    const QByteArray json = Run({"--export", "--history", history, "--format", "json"}).Out;
+    const QByteArray full = QFile::encodeName(FDir.filePath("full"));
+    const bool device = ::mknod(full.constData(), S_IFCHR | 0666, makedev(1, 7)) == 0; // as /dev/full
+    ASSERT_EQ(::mkfifo(QFile::encodeName(FDir.filePath("fifo")).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("real.out", QFile::encodeName(FDir.filePath("link")).constData()), 0);
+    ASSERT_EQ(::symlink("gone.out", QFile::encodeName(FDir.filePath("dangling")).constData()), 0);
+    ASSERT_EQ(::symlink(full.constData(), QFile::encodeName(FDir.filePath("to-full")).constData()), 0);
+    QFile real(FDir.filePath("real.out"));
+    ASSERT_TRUE(real.open(QIODevice::WriteOnly) && real.write("earlier\n") == 8);
+    real.close();
+    const struct {
+        const char* target;
+        QStringList args;
+        mode_t type; // of the target itself, afterwards
+        int exit;
+        const char* holder; // the file holding the output afterwards (the FIFO: its reader)
+    } cases[] = {
+        {"full", {"--export", "--format", "json"}, S_IFCHR, 1, nullptr},
+        {"to-full", {"--events", "--format", "csv"}, S_IFLNK, 1, nullptr},
+        {"fifo", {"--export", "--format", "json"}, S_IFIFO, 0, "fifo"},
+        {"link", {"--export", "--format", "json"}, S_IFLNK, 0, "real.out"},
+        {"dangling", {"--export", "--format", "json"}, S_IFLNK, 0, "gone.out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        if (!device && QByteArray(c.target).endsWith("full")) {
+            std::printf("no device nodes: %s skipped\n", c.target);
+            continue;
+        }
+        const QByteArray target = QFile::encodeName(FDir.filePath(c.target));
+        // The FIFO's reader is there first, so the writer's open returns.
+        const int reader = c.type == S_IFIFO ? ::open(target.constData(), O_RDONLY | O_NONBLOCK) : -1;
+        const TRun run = Run(c.args + QStringList{"--history", history, "--output", FDir.filePath(c.target)});
+        EXPECT_EQ(run.Exit, c.exit) << run.Err.toStdString();
+        if (c.exit == 1) {
+            EXPECT_TRUE(run.Err.endsWith("No space left on device\n")) << run.Err.toStdString();
+        }
+        struct stat after {};
+        ASSERT_EQ(::lstat(target.constData(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+        QByteArray held;
+        if (reader >= 0) {
+            char buffer[65536];
+            for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+                held.append(buffer, n);
+            ::close(reader);
+        } else if (c.holder) {
+            QFile file(FDir.filePath(c.holder));
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+            held = file.readAll();
+        }
+        EXPECT_EQ(held, c.holder ? json : QByteArray());
+    }
+}
+
+// A damaged block is named, never passed over: the rest is printed, the
+// status is 1, and a file named by --output is not replaced by the part.
+TEST_F(ReaderTest, ADamagedHistoryIsNamedAndKeepsTheEarlierFile)
+{
+    const QString history = History(150);
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(history).constData(), &db);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE blocks SET data = zeroblob(40) WHERE id = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const QString file = FDir.filePath("kept.csv");
+    const struct {
+        QStringList args;
+        bool toFile;
+        std::size_t printed; // readings on standard output
+    } cases[] = {
+        {{"--export"}, false, 90},
+        {{"--export"}, true, 0},
+        {{"--events"}, false, 0},
+        {{"--events"}, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString() + (c.toFile ? " --output" : ""));
+        QFile earlier(file);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n") == 8);
+        earlier.close();
+        const TRun run = Run(c.args + QStringList{"--history", history, "--format", "csv"}
+            + (c.toFile ? QStringList{"--output", file} : QStringList{}));
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_TRUE(run.Err.startsWith("tirvane-read: Could not read the readings of 127.0.0.9 from")) << run.Err.toStdString();
+        if (c.args.front() == "--export") {
+            EXPECT_EQ(ReadingsFromCsv(run.Out).value_or(std::vector<TReading>{}).size(), c.printed);
+        } else {
+            EXPECT_EQ(run.Out.startsWith("kind,host,start,end,duration_s,ongoing,figures\n"), !c.toFile);
+        }
+        ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+        EXPECT_EQ(earlier.readAll(), "earlier\n");
+        earlier.close();
+    }
 }
 
 TEST_F(ReaderTest, LinksQtCoreOnly)
