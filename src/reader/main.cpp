@@ -2,9 +2,7 @@
 // window's own dialogue with the router (same telnet session, same decoding)
 // and prints each reading in one of the reader's formats, or prints readings
 // kept in the line history. QtCore only: it runs where no display is.
-#include "line/cycle_dialogue.h"
-#include "line/family_dialogue.h"
-#include "line/reading_failure.h"
+#include "line/take_reading.h"
 #include "history/line_events.h"
 #include "history/reading_store.h"
 #include "line/output_formats.h"
@@ -128,9 +126,9 @@ private:
     bool FFailed = false;
 };
 
-// The tones printed of another family's line: all of it, or the half the
-// range names, as the window's buttons for lines longer than today's.
-TToneSpan FamilySpan(const TReaderOptions& options, int toneCount)
+// The tones printed of a line: all of it, or the part the range names, as
+// the window's buttons show it (halves of lines longer than the ZyXEL's).
+TToneSpan LineSpan(const TReaderOptions& options, int toneCount)
 {
     const int half = toneCount / 2;
     if (!options.Range || *options.Range == TRangeChoice::rc0To512)
@@ -229,12 +227,13 @@ int ReadLine(const TReaderOptions& options)
         return 2;
     }
 
-    TDialogueRequest request;
-    request.Host = options.Host.toStdString();
-    request.Port = std::to_string(options.Port);
-    request.Username = options.Username.toStdString();
-    request.Password = password.Password->toStdString();
-    request.Prompt = options.Prompt.toStdString();
+    TReadingRequest request;
+    request.Host = options.Host;
+    request.Port = options.Port;
+    request.User = options.Username;
+    request.Password = *password.Password;
+    request.Prompt = options.Prompt;
+    request.Family = options.Router;
 
     TOutput output(options.OutputPath);
     if (output.Failed())
@@ -258,66 +257,30 @@ int ReadLine(const TReaderOptions& options)
     int status = options.Record && !recording ? 1 : 0;
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
-    for (int taken = 0; options.Count == 0 || taken < options.Count; ++taken) {
-        if (taken > 0) {
+    std::optional<TReading> previous;
+    for (int count = 0; options.Count == 0 || count < options.Count; ++count) {
+        if (count > 0) {
             // Counted from the start of each reading, as the window's timer counts.
             next += std::chrono::seconds(options.IntervalSeconds);
             std::this_thread::sleep_until(next);
         }
         request.Deadline = Clock::now() + deadline;
-        TReading reading = ZyxelReading();
-        TToneSpan span = options.Span;
-        QString failureText;
-        int errorCode = 0;
-        if (options.Router == TRouterFamily::Zyxel) {
-            TCaptureBuffer memo;
-            TToneTable tones{};
-            const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
-            reading.Completed = outcome.Completed;
-            reading.Bits = ToneBits(tones);
-            if (!outcome.Completed) {
-                failureText = QString::fromLatin1(
-                    DescribeReadingFailure(outcome, request.Host, request.Port, deadline).Text.c_str());
-                errorCode = outcome.ErrorCode;
-            }
-        } else {
-            // The reader's default prompt is the ZyXEL's; any other text the
-            // user gave is one more command prompt.
-            TDialogueRequest familyRequest = request;
-            if (options.Prompt == TReaderOptions().Prompt)
-                familyRequest.Prompt.clear();
-            const TFamilyCycle cycle = RunFamilyDialogue(familyRequest, options.Router);
-            reading.Router = RouterFamilyName(options.Router);
-            reading.Mode = cycle.Line.Mode;
-            reading.Completed = cycle.Line.Ok();
-            // A line that is no reading has no tones to show, not zero bars.
-            reading.Bits = cycle.Line.Bits;
-            if (cycle.Line.Ok()) {
-                reading.SpacingKHz = cycle.Line.SpacingKHz;
-                reading.Bands = cycle.Line.Bands;
-                span = FamilySpan(options, cycle.Line.ToneCount);
-            } else {
-                reading.Bands = {};
-                failureText = cycle.Outcome.Completed
-                    ? cycle.Line.Failure
-                    : QString::fromLatin1(
-                        DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, deadline).Text.c_str());
-                if (cycle.Outcome.LoginAnswered || cycle.Outcome.Completed)
-                    failureText = cycle.Line.Failure;
-                errorCode = cycle.Outcome.ErrorCode;
-            }
-        }
-        reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
-        reading.Host = options.Host;
-        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0));
+        request.DeadlineSpan = deadline;
+        request.Previous = previous ? &*previous : nullptr;
+        const TTakenReading taken = TakeReading(request);
+        const TReading& reading = taken.Reading;
+        // A line of another length is printed by the range as the window's
+        // buttons show it; a reading without tones by the range asked for.
+        const TToneSpan span = reading.Bits.empty() ? options.Span : LineSpan(options, int(reading.Bits.size()));
+        const bool printed = output.Write(NextReadingText(format, reading, span, count == 0));
 
         if (!reading.Completed) {
             status = 1;
             // The reason in the window's words; the socket's code after it
             // for whoever looks further.
-            QString error = failureText;
-            if (errorCode > 0)
-                error += QStringLiteral(" (%1)").arg(errorCode);
+            QString error = taken.FailureText();
+            if (taken.ErrorCode > 0)
+                error += QStringLiteral(" (%1)").arg(taken.ErrorCode);
             error = QStringLiteral("%1: %2").arg(options.Host, error);
             // Readings in a row: the time tells one failure from the next.
             if (options.IntervalSeconds > 0 && options.Count != 1)
@@ -325,6 +288,7 @@ int ReadLine(const TReaderOptions& options)
                     QDateTime::fromMSecsSinceEpoch(reading.TimeMs).toString(Qt::ISODate).toLocal8Bit().constData());
             PrintError(error);
         }
+        previous = reading;
         if (recording && !store.Record(reading)) {
             recording = false;
             status = 1;
