@@ -199,7 +199,7 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     std::vector<int> edges;
     for (const TToneBand& band : plan.Upstream) {
         for (const int tone : {band.First, band.Last + 1}) {
-            if (tone > 0 && tone < tones && IsUpstreamTone(plan, tone) != IsUpstreamTone(plan, tone - 1))
+            if (tone > 0 && tone < tones && (plan.DirectionOf(tone) == TToneDirection::Upstream) != (plan.DirectionOf(tone - 1) == TToneDirection::Upstream))
                 edges.push_back(tone);
         }
     }
@@ -208,11 +208,11 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     const auto directionText = [](bool up) { return up ? QStringLiteral("up") : QStringLiteral("down"); };
     bool first = true;
     for (const int start : edges) {
-        const bool up = IsUpstreamTone(plan, start);
+        const bool up = plan.DirectionOf(start) == TToneDirection::Upstream;
         const int boundary = int(std::lround(layout.ToneX(start)));
         if (first)
             painter.drawText(QRect(boundary - 200 - lh / 4, plot.top() - lh - 2, 200, lh),
-                             Qt::AlignRight | Qt::AlignVCenter, directionText(IsUpstreamTone(plan, start - 1)));
+                             Qt::AlignRight | Qt::AlignVCenter, directionText(plan.DirectionOf(start - 1) == TToneDirection::Upstream));
         first = false;
         painter.drawText(QRect(boundary + lh / 4, plot.top() - lh - 2, 200, lh), Qt::AlignLeft | Qt::AlignVCenter,
                          directionText(up));
@@ -253,16 +253,16 @@ int THistoryToneView::DrawToneLegend(QPainter& painter, const TToneViewLayout& l
     const int lh = layout.LineHeight;
     const int x = layout.Legend.left();
     int y = layout.Legend.top();
-    DrawSwatch(painter, x, y, lh, ToQColor(ToneColor(0)).rgb(), QStringLiteral("upstream"));
+    DrawSwatch(painter, x, y, lh, ToQColor(DirectionColor(TToneDirection::Upstream)).rgb(), QStringLiteral("upstream"));
     y += 3 * lh / 2;
-    DrawSwatch(painter, x, y, lh, ToQColor(ToneColor(UpstreamToneCount)).rgb(), QStringLiteral("downstream"));
+    DrawSwatch(painter, x, y, lh, ToQColor(DirectionColor(TToneDirection::Downstream)).rgb(), QStringLiteral("downstream"));
     return y + 3 * lh / 2;
 }
 
 void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout, THistoryFigures::TFigure figure) const
 {
-    const QColor up = ToQColor(ToneColor(0));
-    const QColor down = ToQColor(ToneColor(UpstreamToneCount));
+    const QColor up = ToQColor(DirectionColor(TToneDirection::Upstream));
+    const QColor down = ToQColor(DirectionColor(TToneDirection::Downstream));
     const double base = layout.ValueY(0);
     const TToneColumns& columns = layout.Columns;
     for (int c = 0; c < columns.Count(); ++c) {
@@ -271,7 +271,7 @@ void THistoryToneView::DrawBars(QPainter& painter, const TToneViewLayout& layout
             continue;
         const double top = layout.ValueY(v);
         const QRectF bar(QPointF(layout.ColumnX(c), top), QPointF(layout.ColumnX(c + 1), base));
-        painter.fillRect(bar, IsUpstreamTone(FFigures.Bands(), tone) ? up : down);
+        painter.fillRect(bar, FFigures.Bands().DirectionOf(tone) == TToneDirection::Upstream ? up : down);
     }
 }
 
@@ -587,18 +587,21 @@ void TTrendView::Rebuild()
     const std::int64_t bucket = span / std::max(200, width() / 2);
     // A pause in sampling is a gap as an outage is, as on the waterfall.
     const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
-    int highest = 0;
+    double highest = 0;
+    double spacing = ToneSpacingKHz; // the latest line's, for the bits axis
     for (const auto& run : runs) {
-        for (const TRatePoint& p : run)
-            highest = std::max({highest, p.UpBits, p.DownBits});
+        for (const TRatePoint& p : run) {
+            highest = std::max({highest, p.UpKbps(), p.DownKbps()});
+            spacing = p.SpacingKHz;
+        }
     }
     const struct {
         QString name;
         QColor colour;
         bool up;
-    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(ToneColor(0)), true},
+    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(DirectionColor(TToneDirection::Upstream)), true},
                       {QStringLiteral("Downstream (tones %1)").arg(BandsText(FFigures.Bands().Downstream)),
-                       ToQColor(ToneColor(FirstDownstreamTone)), false}};
+                       ToQColor(DirectionColor(TToneDirection::Downstream)), false}};
     for (const auto& direction : directions) {
         // One line per run; only the first names the direction in the legend.
         for (std::size_t r = 0; r < std::max<std::size_t>(1, runs.size()); ++r) {
@@ -626,10 +629,10 @@ void TTrendView::Rebuild()
     // Each value axis ticks at round steps of its own: kbit/s on the left,
     // bits per symbol on the right, the two ranges the same line rate. Only
     // the left one draws grid lines, so no two grids cross the plot.
-    const double top = std::max(10.0, LineRateKbps(highest) * 1.1);
+    const double top = std::max(10.0, highest * 1.1);
     const double rateStep = RoundStep(top / 6);
     const double rounded = std::ceil(top / rateStep) * rateStep;
-    const double bitsTop = rounded / LineRateKbps(1);
+    const double bitsTop = rounded / LineRateKbps(1, spacing);
     const double bitsStep = RoundStep(bitsTop / 6);
     for (const auto& [axis, range, step] : {std::tuple{FRate, rounded, rateStep}, std::tuple{FBits, bitsTop, bitsStep}}) {
         axis->setRange(0, range);

@@ -114,7 +114,7 @@ void DrawTrend(QPainter& p, const QRect& plot, const THistoryFigures& figures, c
     const std::int64_t bucket = std::int64_t(span / std::max(1, plot.width()));
     const auto runs = RateRuns(figures.TrendPoints(), bucket, figures.TrendGapMs());
     for (const bool up : {false, true}) {
-        p.setPen(QPen(ToQColor(ToneColor(up ? 0 : FirstDownstreamTone)), 2));
+        p.setPen(QPen(ToQColor(DirectionColor(up ? TToneDirection::Upstream : TToneDirection::Downstream)), 2));
         for (const auto& run : runs) {
             QPolygonF line;
             for (const TRatePoint& point : run) {
@@ -141,7 +141,7 @@ void DrawEnvelope(QPainter& p, const QRect& plot, const THistoryFigures& figures
     for (int tone = 0; tone < ToneCount; ++tone) {
         const double h = double(figures.Max(tone)) / MaxToneBits * plot.height();
         p.fillRect(QRectF(plot.left() + tone * w, plot.bottom() + 1 - h, std::max(w, 1.0), h),
-                   ToQColor(ToneColor(tone)));
+                   ToQColor(ToneColor(figures.Bands(), tone)));
     }
     p.setPen(QPen(QColor::fromRgb(0xFFE00000), 2));
     QPolygonF least;
