@@ -4,11 +4,10 @@
 #include "app/event_notifier.h"
 #include "app/start_options.h"
 #include "line/cycle_dialogue.h"
-#include "line/family_dialogue.h"
 #include "app/help_window.h"
 #include "line/line_data.h"
 #include "line/line_options.h"
-#include "line/reading_failure.h"
+#include "line/take_reading.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
@@ -333,8 +332,8 @@ void TForm1::CreateMenus()
         // and its captions go until the next reading.
         connect(item, &QAction::triggered, this, [this] {
             setWindowTitle(RouterWindowCaption(Router()));
-            if (FFamilyLine) {
-                FFamilyLine.reset();
+            if (FShownLine) {
+                FShownLine.reset();
                 LineSeries18->ClearPoints();
                 UpdateRangeCaptions();
             }
@@ -497,18 +496,25 @@ void TForm1::RunCycle()
         return;
     }
 
-    TDialogueRequest request;
+    TReadingRequest request;
     // "router:2323" or "[::1]:2323" names a telnet port other than 23.
     const THostAndPort target = SplitHostPort(edHost->text());
-    request.Host = ToWireBytes(target.Host);
+    request.Host = target.Host;
     if (target.Port)
-        request.Port = std::to_string(*target.Port);
-    request.Username = ToWireBytes(edUsername->text());
-    request.Password = ToWireBytes(edPassword->text());
-    request.Prompt = ToWireBytes(edPrompt->text());
+        request.Port = *target.Port;
+    request.User = edUsername->text();
+    request.Password = edPassword->text();
+    request.Prompt = edPrompt->text();
+    request.Text = TWireText::Latin1;
+    request.Family = Router();
     // However the router behaves, no step of this cycle waits past its
     // deadline.
     request.Deadline = deadline;
+    request.DeadlineSpan = FCycleDeadline;
+    request.Capture = &Memo1;
+    request.Tones = &ToneTable();
+    if (FLastTaken && FLastTaken->Host == request.Host && FLastTaken->Router == RouterFamilyName(request.Family))
+        request.Previous = &*FLastTaken;
     TDialogueHooks hooks;
     hooks.PumpEvents = [] { QCoreApplication::processEvents(); };
     // The window answers while the router is slow: typing, menus, Stop and
@@ -530,66 +536,55 @@ void TForm1::RunCycle()
         if (!FEndCycle)
             Shape1->SetBrushColor(LampGreen);
     };
-    const QString host = edHost->text();
-    if (Router() != TRouterFamily::Zyxel) {
-        QString failure;
-        const TDialogueOutcome outcome = RunFamilyCycle(request, hooks, failure);
-        if (FCycleAgain)
-            return;
-        const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-        Chart21->SetNotice(failure.isEmpty() ? QString() : when + QStringLiteral("  ") + failure);
-        FLastReading = when + QStringLiteral(": ") + (failure.isEmpty() ? QStringLiteral("complete") : failure);
-        if (!FCycleStopped) {
-            if (!Timer1->isActive())
-                Timer1->start();
-            if (!outcome.Stopped)
-                RecordReading(host, failure.isEmpty());
-        }
-        UpdateLampTip();
-        return;
-    }
-    if (FFamilyLine) {
-        FFamilyLine.reset();
-        UpdateRangeCaptions();
-    }
-    const TDialogueOutcome outcome = RunCycleDialogue(request, Memo1, ToneTable(), hooks);
+    TTakenReading taken = TakeReading(request, hooks);
     // Ended for a new cycle: that one plots, says and records.
     if (FCycleAgain)
         return;
-
-    // The range is looked at again: the bars drawn must be the range now
-    // selected, under its axis maximum, or the read-out would name tones of
-    // one range over the bars of another.
-    const std::optional<TToneRange> plotted
-        = SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
-    LineSeries18->ClearPoints();
-    if (plotted) {
-        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-        const TToneTable& tones = ToneTable();
-        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone)
-            LineSeries18->AppendBar(double(tones[std::size_t(tone)]), QString::number(tone), ToneColor(tone));
-    }
+    ShowReading(taken.Reading);
 
     // The bars alone cannot tell a dead line from a typo: a reading that
     // did not complete says why on the chart until the next one.
     const QString when = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-    const TReadingFailure failure = DescribeReadingFailure(outcome, request.Host, request.Port, FCycleDeadline);
-    const QString reason = QString::fromLatin1(failure.Text.c_str());
-    Chart21->SetNotice(failure.Cause == TFailureCause::None ? QString() : when + QStringLiteral("  ") + reason);
-    FLastReading = when + QStringLiteral(": ")
-        + (failure.Cause == TFailureCause::None ? QStringLiteral("complete") : reason);
+    const QString reason = taken.FailureText();
+    Chart21->SetNotice(taken.Complete() ? QString() : when + QStringLiteral("  ") + reason);
+    FLastReading = when + QStringLiteral(": ") + (taken.Complete() ? QStringLiteral("complete") : reason);
 
     // Stop during the cycle stays in force: no timer, a red lamp.
     if (!FCycleStopped) {
         // Enabling a running timer must not restart its 60-second rhythm.
         if (!Timer1->isActive())
             Timer1->start();
-        RecordReading(host, outcome.Completed);
+        if (taken.Recordable()) {
+            FLastTaken = taken.Reading;
+            RecordReading(std::move(taken.Reading));
+        }
     }
     UpdateLampTip();
 }
 
-void TForm1::RecordReading(const QString& host, bool completed)
+void TForm1::ShowReading(const TReading& reading)
+{
+    // No tones (another family's line that is no reading): no bars, never
+    // zero bars as if the line were dead.
+    if (reading.Bits.empty())
+        FShownLine.reset();
+    else
+        FShownLine = reading;
+    UpdateRangeCaptions();
+    // The range is looked at again: the bars drawn must be the range now
+    // selected, under its axis maximum, or the read-out would name tones of
+    // one range over the bars of another.
+    LineSeries18->ClearPoints();
+    const std::optional<TToneRange> plotted = PlotRange();
+    if (!FShownLine || !plotted)
+        return;
+    Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
+    for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone)
+        LineSeries18->AppendBar(double(ToneBitsAt(reading, tone)), QString::number(tone),
+            ToneColor(reading.Bands, tone));
+}
+
+void TForm1::RecordReading(TReading reading)
 {
     // Nothing the store does may end or change the cycle that called it: its
     // own failures come back as Failed. Here only memory for the reading or
@@ -597,22 +592,6 @@ void TForm1::RecordReading(const QString& host, bool completed)
     // other error is a fault, for the cycle's guard to show.
     try {
         TReadingRecorder* recorder = Recorder();
-        TReading reading = ZyxelReading();
-        reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
-        reading.Host = host;
-        reading.Completed = completed;
-        reading.Bits = ToneBits(ToneTable());
-        if (Router() != TRouterFamily::Zyxel) {
-            reading.Router = RouterFamilyName(Router());
-            reading.Bits.clear();
-            reading.Bands = {};
-            if (FFamilyLine) {
-                reading.Bits = FFamilyLine->Bits;
-                reading.SpacingKHz = FFamilyLine->SpacingKHz;
-                reading.Bands = FFamilyLine->Bands;
-                reading.Mode = FFamilyLine->Mode;
-            }
-        }
         recorder->Record(reading);
         if (!FNotifier) {
             FNotifier = new TEventNotifier(TEventNotifier::SessionBusIfAny(), this);
@@ -708,13 +687,9 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
 {
     // The tone number follows the current range choice, not the range of the
     // bars on show.
-    int toneOffset = ToneOffset(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
-    double spacing = ToneSpacingKHz;
-    if (FFamilyLine) {
-        const std::optional<TToneRange> range = PlotRange();
-        toneOffset = range ? range->FirstTone : 0;
-        spacing = FFamilyLine->SpacingKHz;
-    }
+    const std::optional<TToneRange> range = PlotRange();
+    const int toneOffset = range ? range->FirstTone : 0;
+    const double spacing = FShownLine ? FShownLine->SpacingKHz : ToneSpacingKHz;
     const int index = LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
         // Running out of memory while the read-out is written leaves it half
@@ -790,14 +765,12 @@ void TForm1::SetRouter(TRouterFamily family)
 
 std::optional<TToneRange> TForm1::PlotRange() const
 {
-    if (!FFamilyLine)
-        return SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
-    return SelectedLineRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked(), FFamilyLine->ToneCount);
+    return SelectedLineRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked(), ShownToneCount());
 }
 
 void TForm1::UpdateRangeCaptions()
 {
-    const int tones = FFamilyLine ? FFamilyLine->ToneCount : ToneCount;
+    const int tones = ShownToneCount();
     rb1->setText(LineRangeCaption(TRangeChoice::rc0To255, tones));
     rb2->setText(LineRangeCaption(TRangeChoice::rc256To512, tones));
     rb3->setText(LineRangeCaption(TRangeChoice::rc0To512, tones));
@@ -813,41 +786,4 @@ void TForm1::UpdateRangeCaptions()
         rb->resize(width, rb->height());
         ++i;
     }
-}
-
-TDialogueOutcome TForm1::RunFamilyCycle(const TDialogueRequest& request, const TDialogueHooks& hooks, QString& failure)
-{
-    // The Prompt box's designed text is the ZyXEL's prompt; any other text
-    // is one more command prompt of the router.
-    TDialogueRequest familyRequest = request;
-    if (edPrompt->text() == QLatin1String(DesignedPrompt))
-        familyRequest.Prompt.clear();
-    const TFamilyCycle cycle = RunFamilyDialogue(familyRequest, Router(), hooks);
-    if (FCycleAgain)
-        return cycle.Outcome;
-    if (cycle.Line.Ok()) {
-        FFamilyLine = cycle.Line;
-    } else {
-        // No reading: no bars, never zero bars as if the line were dead.
-        FFamilyLine.reset();
-        failure = cycle.Outcome.Completed || cycle.Outcome.LoginAnswered
-            ? cycle.Line.Failure
-            : QString::fromLatin1(
-                DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, FCycleDeadline).Text.c_str());
-    }
-    UpdateRangeCaptions();
-    LineSeries18->ClearPoints();
-    const std::optional<TToneRange> plotted = PlotRange();
-    if (FFamilyLine && plotted) {
-        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-        const auto inBands = [](const std::vector<TToneBand>& bands, int tone) {
-            return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
-        };
-        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone) {
-            // Upstream bands green, the rest blue, as on the ZyXEL line.
-            const TColor colour = inBands(FFamilyLine->Bands.Upstream, tone) ? ToneColor(0) : ToneColor(UpstreamToneCount);
-            LineSeries18->AppendBar(double(FFamilyLine->Bits[std::size_t(tone)]), QString::number(tone), colour);
-        }
-    }
-    return cycle.Outcome;
 }

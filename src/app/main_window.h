@@ -11,7 +11,6 @@
 
 #include "line/cycle_dialogue.h"
 #include "app/window_rules.h"
-#include "line/parsed_line.h"
 
 #include <array>
 #include <optional>
@@ -150,9 +149,9 @@ public:
     // The family checked in the Router menu; setting it checks its item.
     TRouterFamily Router() const;
     void SetRouter(TRouterFamily family);
-    // The line the last cycle of another family read (its tone count,
-    // spacing and band plan); none for the ZyXEL line or after a failure.
-    const std::optional<TParsedLine>& FamilyLine() const { return FFamilyLine; }
+    // The reading whose bars are on show (its tone count, spacing and band
+    // plan); none before the first and after one without tones.
+    const std::optional<TReading>& ShownLine() const { return FShownLine; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -181,9 +180,11 @@ private:
     // Labels, tooltips and accessible names for the controls.
     void DescribeControls();
 
+    // Plots the reading's bars in the range chosen, coloured by its bands.
+    void ShowReading(const TReading& reading);
     // Stores what a cycle read; a store that fails turns history off for the
     // run with one message, and the cycle goes on as if nothing happened.
-    void RecordReading(const QString& host, bool completed);
+    void RecordReading(TReading reading);
     void ShowHistoryOff(const QString& errorText);
     // The history's writer, made (not yet started) on first use.
     TReadingRecorder* Recorder();
@@ -210,12 +211,12 @@ private:
     bool FCycleAgain = false;      // ...because of a Plot or range click: run a new one afterwards
     bool FPlacedOnScreen = false;
     QString FLastReading;          // the last reading's time and outcome, for the lamp's tooltip
-    std::optional<TParsedLine> FFamilyLine;
+    std::optional<TReading> FShownLine;
+    std::optional<TReading> FLastTaken; // the last reading recorded, for the next one's training
 
     // The range buttons' captions for the line on show (designed up to 513 tones).
     void UpdateRangeCaptions();
     // The range of the selected button on the line on show.
     std::optional<TToneRange> PlotRange() const;
-    // One cycle of another family's dialogue, plotted and recorded.
-    TDialogueOutcome RunFamilyCycle(const TDialogueRequest& request, const TDialogueHooks& hooks, QString& failure);
+    int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ToneCount; }
 };

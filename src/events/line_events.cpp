@@ -20,19 +20,6 @@ int Clamped(std::uint8_t bits)
     return std::min(int(bits), TopBits);
 }
 
-int BandBits(const std::vector<std::uint8_t>& bits, const std::vector<TToneBand>& bands)
-{
-    int sum = 0;
-    for (const TToneBand& band : bands)
-        for (int tone = std::max(band.First, 0); tone <= band.Last && std::size_t(tone) < bits.size(); ++tone)
-            sum += Clamped(bits[std::size_t(tone)]);
-    return sum;
-}
-
-double Kbps(int bitsPerSymbol)
-{
-    return double(bitsPerSymbol) * SymbolsPerSecond / 1000.0;
-}
 
 // Counts of values 0..n-1 with the k-th smallest found in log n steps: the
 // median of a day of rates without sorting the day at every reading.
@@ -118,12 +105,12 @@ QString TLineEvent::FiguresText() const
 
 double UpstreamKbps(const TReading& reading)
 {
-    return Kbps(BandBits(reading.Bits, reading.Bands.Upstream));
+    return LineRateKbps(reading.Bands.BitsPerDirection(reading.Bits).Upstream, reading.SpacingKHz);
 }
 
 double DownstreamKbps(const TReading& reading)
 {
-    return Kbps(BandBits(reading.Bits, reading.Bands.Downstream));
+    return LineRateKbps(reading.Bands.BitsPerDirection(reading.Bits).Downstream, reading.SpacingKHz);
 }
 
 struct TLineEventDetector::TState {
@@ -178,6 +165,7 @@ struct TLineEventDetector::TState {
     // The line the window is of: another tone count or plan starts over.
     std::size_t ToneCount = 0;
     TBandPlan Bands;
+    double SpacingKHz = ToneSpacingKHz;
     std::vector<std::uint8_t> Side; // per tone: 0 neither direction, 1 upstream, 2 downstream
 
     // The newest complete reading: its bits as given and as counted (at
@@ -231,11 +219,12 @@ struct TLineEventDetector::TState {
         Lost.clear();
         ToneCount = reading.Bits.size();
         Bands = reading.Bands;
+        SpacingKHz = reading.SpacingKHz;
         Side.assign(ToneCount, 0);
-        for (const auto& [bands, side] : {std::pair{&Bands.Upstream, 1}, std::pair{&Bands.Downstream, 2}})
-            for (const TToneBand& band : *bands)
-                for (int tone = std::max(band.First, 0); tone <= band.Last && std::size_t(tone) < ToneCount; ++tone)
-                    Side[std::size_t(tone)] = std::uint8_t(side);
+        for (std::size_t tone = 0; tone < ToneCount; ++tone) {
+            const TToneDirection direction = Bands.DirectionOf(int(tone));
+            Side[tone] = direction == TToneDirection::Upstream ? 1 : direction == TToneDirection::Downstream ? 2 : 0;
+        }
         HasPrevious = false;
         Entries.clear();
         Runs.clear();
@@ -302,8 +291,8 @@ struct TLineEventDetector::TState {
     void JudgeRates(TLineEventNews& news, const TReading& reading, int up, int down)
     {
         for (int side = 0; side < 2; ++side) {
-            const double rate = Kbps(side == 0 ? up : down);
-            const double median = Rates[side].TakeMedian() * SymbolsPerSecond / 1000.0;
+            const double rate = LineRateKbps(side == 0 ? up : down, SpacingKHz);
+            const double median = Rates[side].TakeMedian() * SymbolRate(SpacingKHz) / 1000.0;
             const bool dropped = median > 0 && rate < median * (1.0 - RateDropShare);
             std::optional<TLineEvent>& drop = Drop[side];
             if (dropped && !drop) {
@@ -469,7 +458,8 @@ struct TLineEventDetector::TState {
         if (Host.isEmpty())
             Host = reading.Host;
         const bool paused = HasLast && reading.TimeMs - LastMs > LongPauseMs;
-        const bool otherLine = reading.Completed && (reading.Bits.size() != ToneCount || reading.Bands != Bands);
+        const bool otherLine = reading.Completed
+            && (reading.Bits.size() != ToneCount || reading.Bands != Bands || reading.SpacingKHz != SpacingKHz);
         if (!HasLast || paused || otherLine)
             StartOver(news, reading);
         HasLast = true;

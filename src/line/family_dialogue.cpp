@@ -118,15 +118,15 @@ public:
                     deadlineBeat(sender);
                 if (!FStopped && hooks.Heartbeat())
                     FStopped = true;
-                if (FStopped && !FInCommand)
+                if (FStopped)
                     sender->SetStopFlag(true);
             });
         }
     }
 
-    // A stop asked for: at once outside a command, after its prompt inside one.
+    // A stop asked for ends the dialogue at once, in the middle of a reply
+    // too: a router that trickles its reply must not hold the user's Stop.
     bool Stopped() const { return FStopped; }
-    void SetInCommand(bool value) { FInCommand = value; }
 
     TTelnetSend& Session() { return FSession; }
 
@@ -157,7 +157,6 @@ private:
     TTelnetSend FSession;
     bool FTooLong = false;
     bool FStopped = false;
-    bool FInCommand = false;
 };
 
 } // namespace
@@ -216,8 +215,12 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
     };
     try {
         session.Login();
-        if (session.Sock().LastError() != 0)
-            throw std::runtime_error(session.Sock().LastErrorDesc());
+        // The socket's own code, so a refused or unknown host is told in the
+        // same words as for the ZyXEL.
+        if (session.Sock().LastError() != 0) {
+            socketFailed(TDialogueStep::Connect);
+            throw std::runtime_error("");
+        }
         std::string received;
         int users = 0, passwords = 0, shells = 0;
         TDialogueStep step = TDialogueStep::UserPrompt;
@@ -278,7 +281,6 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 break;
             }
             const std::string text = command.Command;
-            dialogue->SetInCommand(true);
             session.Send(text + "\r\n");
             if (session.Sock().LastError() != 0) {
                 socketFailed(TDialogueStep::FarCommand);
@@ -288,7 +290,6 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 socketFailed(TDialogueStep::FarReply);
                 throw std::runtime_error("");
             }
-            dialogue->SetInCommand(false);
             cycle.Replies[command.Role] = ReplyBody(received, text);
         }
         // Leaving: the shell first where there was one, then the CLI; the

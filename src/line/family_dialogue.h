@@ -35,8 +35,7 @@ struct TFamilyCycle {
     TParsedLine Line; // its Failure also names a dialogue that broke off
 };
 
-// The hooks run as in the ZyXEL dialogue, except that a stop asked for while
-// a command runs waits for that command's prompt (within the deadline): a
-// command cut off leaves processes behind on some of these routers.
+// The hooks run as in the ZyXEL dialogue: a stop ends the dialogue at once,
+// also in the middle of a command's reply, and no command is sent after it.
 TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily family,
     const TDialogueHooks& hooks = {});

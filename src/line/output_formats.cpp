@@ -64,10 +64,15 @@ QByteArray PrometheusLabel(const QString& text)
 // "upstream", "downstream", or "unused" for a tone in neither direction's bands.
 const char* ToneDirection(const TReading& reading, int tone)
 {
-    const auto in = [tone](const std::vector<TToneBand>& bands) {
-        return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
-    };
-    return in(reading.Bands.Upstream) ? "upstream" : in(reading.Bands.Downstream) ? "downstream" : "unused";
+    switch (reading.Bands.DirectionOf(tone)) {
+    case TToneDirection::Upstream:
+        return "upstream";
+    case TToneDirection::Downstream:
+        return "downstream";
+    case TToneDirection::Neither:
+        break;
+    }
+    return "unused";
 }
 
 QJsonArray BandsJson(const std::vector<TToneBand>& bands)
@@ -220,10 +225,8 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan giv
     for (const Total& total : totals) {
         Family(out, total.name, total.help);
         for (const auto& [host, reading] : latest) {
-            int sum = 0;
-            for (const TToneBand& band : total.upstream ? reading->Bands.Upstream : reading->Bands.Downstream)
-                for (int tone = band.First; tone <= band.Last; ++tone)
-                    sum += ToneBitsAt(*reading, tone);
+            const TDirectionBits bits = reading->Bands.BitsPerDirection(reading->Bits);
+            const int sum = total.upstream ? bits.Upstream : bits.Downstream;
             out += QByteArray(total.name) + "{host=\"" + PrometheusLabel(host) + "\"} "
                 + QByteArray::number(sum) + '\n';
         }

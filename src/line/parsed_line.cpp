@@ -118,6 +118,9 @@ TParsedLine TLineBuilder::Finish()
         out.Failure = reason;
         out.Mode = line.Mode;
         out.State = line.State;
+        out.LineDown = FShowtime && !*FShowtime;
+        out.Figures = line.Figures;
+        out.Spectra = line.Spectra;
         return out;
     };
     // A line not in showtime explains every refusal after it.

@@ -25,6 +25,7 @@ struct TParsedLine {
     QString Failure; // empty: a reading
     QString Mode;    // "ADSL2+", "VDSL2 17a"
     QString State;   // as the router put it: "Showtime", "0x801", "SHOWTIME"
+    bool LineDown = false; // the router said the line is not in showtime
     int ToneCount = 0;
     double SpacingKHz = 0;
     std::vector<std::uint8_t> Bits; // ToneCount of them

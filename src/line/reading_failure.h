@@ -46,6 +46,8 @@ enum class TFailureCause {
     ReplyCutAfterUpstream,
     ReplyWithoutEnd,
     ConnectionBroken,
+    LineDown,        // the router answered: the line is not in showtime
+    NotUnderstood,   // the router answered with replies no parser could read
 };
 
 struct TReadingFailure {

@@ -2,6 +2,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
+
 TBandPlan ZyxelBandPlan()
 {
     return {{{0, UpstreamToneCount - 1}}, {{FirstDownstreamTone, LastTone}}};
@@ -16,6 +19,38 @@ TToneDirection TBandPlan::DirectionOf(int tone) const
         if (tone >= band.First && tone <= band.Last)
             return TToneDirection::Downstream;
     return TToneDirection::Neither;
+}
+
+TDirectionBits TBandPlan::BitsPerDirection(const std::vector<std::uint8_t>& bits) const
+{
+    TDirectionBits sums;
+    for (std::size_t tone = 0; tone < bits.size(); ++tone) {
+        const int value = std::min<int>(bits[tone], MostBitsPerTone);
+        if (value == 0)
+            continue;
+        switch (DirectionOf(int(tone))) {
+        case TToneDirection::Upstream:
+            sums.Upstream += value;
+            break;
+        case TToneDirection::Downstream:
+            sums.Downstream += value;
+            break;
+        case TToneDirection::Neither:
+            break;
+        }
+    }
+    return sums;
+}
+
+int SymbolRate(double spacingKHz)
+{
+    // 4.3125 kHz is 4,000 symbols a second; the rate grows with the spacing.
+    return int(std::lround(spacingKHz / 4.3125 * 4000.0));
+}
+
+double LineRateKbps(int bitsPerSymbol, double spacingKHz)
+{
+    return double(bitsPerSymbol) * SymbolRate(spacingKHz) / 1000.0;
 }
 
 const TRangePlan& RangePlan(TRangeChoice range)

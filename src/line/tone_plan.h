@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -16,9 +17,6 @@ constexpr int LastTone = ToneCount - 1;
 // Tone spacing of the line, kHz.
 constexpr float ToneSpacingKHz = 4.3125f;
 
-// The line sends this many symbols each second: bits per symbol times this is
-// the line rate.
-constexpr int SymbolsPerSecond = 4000;
 
 // Upstream tones are 0 to 31; downstream tones the rest.
 constexpr int UpstreamToneCount = 32;
@@ -35,6 +33,16 @@ struct TToneBand {
 // The direction a tone carries by the line's band plan.
 enum class TToneDirection { Upstream, Downstream, Neither };
 
+// Bits per symbol a line carries each way.
+struct TDirectionBits {
+    int Upstream = 0;
+    int Downstream = 0;
+    bool operator==(const TDirectionBits&) const = default;
+};
+
+// No tone carries more than this many bits; a larger value counts as this.
+constexpr int MostBitsPerTone = 15;
+
 // Which tones carry each direction; a VDSL2 plan has several bands a side.
 struct TBandPlan {
     std::vector<TToneBand> Upstream;
@@ -44,7 +52,18 @@ struct TBandPlan {
     // By the bands alone: a tone in neither direction's bands is Neither,
     // whatever bits it holds.
     TToneDirection DirectionOf(int tone) const;
+    // The bits of every tone (from tone 0) summed by DirectionOf: a tone in
+    // neither direction counts in neither. Every per-direction sum of the
+    // program is this one.
+    TDirectionBits BitsPerDirection(const std::vector<std::uint8_t>& bits) const;
 };
+
+// The symbols a second a line sends at its tone spacing: 4,000 at 4.3125 kHz,
+// 8,000 at 8.625 kHz (a symbol lasts as long as one period of the spacing,
+// less the cyclic extension).
+int SymbolRate(double spacingKHz);
+// kbit/s of bits per symbol on a line of that spacing.
+double LineRateKbps(int bitsPerSymbol, double spacingKHz);
 
 // The ZyXEL line's plan: upstream tones 0 to 31, downstream 32 to 512.
 TBandPlan ZyxelBandPlan();

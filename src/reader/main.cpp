@@ -2,9 +2,7 @@
 // window's own dialogue with the router (same telnet session, same decoding)
 // and prints each reading in one of the reader's formats, or prints readings
 // kept in the line history. QtCore only: it runs where no display is.
-#include "line/cycle_dialogue.h"
-#include "line/family_dialogue.h"
-#include "line/reading_failure.h"
+#include "line/take_reading.h"
 #include "events/line_events.h"
 #include "history/store/reading_store.h"
 #include "line/output_formats.h"
@@ -255,12 +253,13 @@ int ReadLine(const TReaderOptions& options)
         return 2;
     }
 
-    TDialogueRequest request;
-    request.Host = options.Host.toStdString();
-    request.Port = std::to_string(options.Port);
-    request.Username = options.Username.toStdString();
-    request.Password = password.Password->toStdString();
-    request.Prompt = options.Prompt.toStdString();
+    TReadingRequest request;
+    request.Host = options.Host;
+    request.Port = options.Port;
+    request.User = options.Username;
+    request.Password = *password.Password;
+    request.Prompt = options.Prompt;
+    request.Family = options.Router;
 
     TOutput output(options.OutputPath);
     if (output.Failed())
@@ -284,66 +283,29 @@ int ReadLine(const TReaderOptions& options)
     int status = options.Record && !recording ? 1 : 0;
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
-    for (int taken = 0; options.Count == 0 || taken < options.Count; ++taken) {
-        if (taken > 0) {
+    std::optional<TReading> previous;
+    for (int count = 0; options.Count == 0 || count < options.Count; ++count) {
+        if (count > 0) {
             // Counted from the start of each reading, as the window's timer counts.
             next += std::chrono::seconds(options.IntervalSeconds);
             std::this_thread::sleep_until(next);
         }
         request.Deadline = Clock::now() + deadline;
-        TReading reading = ZyxelReading();
+        request.DeadlineSpan = deadline;
+        request.Previous = previous ? &*previous : nullptr;
+        const TTakenReading taken = TakeReading(request);
+        const TReading& reading = taken.Reading;
         // A range is that part of the line read, whatever its tone count.
         const TToneSpan span = options.Span;
-        QString failureText;
-        int errorCode = 0;
-        if (options.Router == TRouterFamily::Zyxel) {
-            TCaptureBuffer memo;
-            TToneTable tones{};
-            const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
-            reading.Completed = outcome.Completed;
-            reading.Bits = ToneBits(tones);
-            if (!outcome.Completed) {
-                failureText = QString::fromLatin1(
-                    DescribeReadingFailure(outcome, request.Host, request.Port, deadline).Text.c_str());
-                errorCode = outcome.ErrorCode;
-            }
-        } else {
-            // The reader's default prompt is the ZyXEL's; any other text the
-            // user gave is one more command prompt.
-            TDialogueRequest familyRequest = request;
-            if (options.Prompt == TReaderOptions().Prompt)
-                familyRequest.Prompt.clear();
-            const TFamilyCycle cycle = RunFamilyDialogue(familyRequest, options.Router);
-            reading.Router = RouterFamilyName(options.Router);
-            reading.Mode = cycle.Line.Mode;
-            reading.Completed = cycle.Line.Ok();
-            // A line that is no reading has no tones to show, not zero bars.
-            reading.Bits = cycle.Line.Bits;
-            if (cycle.Line.Ok()) {
-                reading.SpacingKHz = cycle.Line.SpacingKHz;
-                reading.Bands = cycle.Line.Bands;
-            } else {
-                reading.Bands = {};
-                failureText = cycle.Outcome.Completed
-                    ? cycle.Line.Failure
-                    : QString::fromLatin1(
-                        DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, deadline).Text.c_str());
-                if (cycle.Outcome.LoginAnswered || cycle.Outcome.Completed)
-                    failureText = cycle.Line.Failure;
-                errorCode = cycle.Outcome.ErrorCode;
-            }
-        }
-        reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
-        reading.Host = options.Host;
-        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, span, count == 0));
 
         if (!reading.Completed) {
             status = 1;
             // The reason in the window's words; the socket's code after it
             // for whoever looks further.
-            QString error = failureText;
-            if (errorCode > 0)
-                error += QStringLiteral(" (%1)").arg(errorCode);
+            QString error = taken.FailureText();
+            if (taken.ErrorCode > 0)
+                error += QStringLiteral(" (%1)").arg(taken.ErrorCode);
             error = QStringLiteral("%1: %2").arg(options.Host, error);
             // Readings in a row: the time tells one failure from the next.
             if (options.IntervalSeconds > 0 && options.Count != 1)
@@ -351,6 +313,7 @@ int ReadLine(const TReaderOptions& options)
                     QDateTime::fromMSecsSinceEpoch(reading.TimeMs).toString(Qt::ISODate).toLocal8Bit().constData());
             PrintError(error);
         }
+        previous = reading;
         if (recording && !store.Record(reading)) {
             recording = false;
             status = 1;

@@ -57,13 +57,13 @@ TEST(FamilyWindow, BarsAreTheLineServedInTheRangeChosen)
         ModalCatcher catcher;
         form.Button1->click();
         EXPECT_TRUE(catcher.Seen().empty());
-        ASSERT_TRUE(form.FamilyLine()) << form.Chart21->Notice().toStdString();
+        ASSERT_TRUE(form.ShownLine()) << form.Chart21->Notice().toStdString();
         EXPECT_TRUE(form.Chart21->Notice().isEmpty());
         const auto served = sim.LastServedLine();
         ASSERT_TRUE(served);
         const TBarSeries& series = *form.LineSeries18;
         ASSERT_EQ(series.Count(), c.last - c.first + 1);
-        const TBandPlan& bands = form.FamilyLine()->Bands;
+        const TBandPlan& bands = form.ShownLine()->Bands;
         for (int i = 0; i < series.Count(); ++i) {
             const int tone = c.first + i;
             ASSERT_EQ(series.Label(i), QString::number(tone));
@@ -106,7 +106,7 @@ TEST(FamilyWindow, ALineNotInShowtimeIsSaidWithoutBars)
     form.SetRouter(TRouterFamily::Broadcom);
     ModalCatcher catcher;
     form.Button1->click();
-    EXPECT_FALSE(form.FamilyLine());
+    EXPECT_FALSE(form.ShownLine());
     EXPECT_EQ(form.LineSeries18->Count(), 0);
     EXPECT_TRUE(form.Chart21->Notice().contains(QStringLiteral("the line is not in showtime (Status: G.994 Training)")))
         << form.Chart21->Notice().toStdString();

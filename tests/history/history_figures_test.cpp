@@ -506,14 +506,15 @@ TEST(HistoryFigures, BandPlanGivesTheDirectionOfEachTone)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.plan << " tone " << c.tone);
-        EXPECT_EQ(IsUpstreamTone(c.bands, c.tone), c.up);
+        EXPECT_EQ(c.bands.DirectionOf(c.tone) == TToneDirection::Upstream, c.up);
         EXPECT_EQ(ToneColor(c.bands, c.tone), c.up ? clGreen : clBlue);
     }
-    // Every tone 10 bits: 32 + 336 upstream tones, the rest downstream.
+    // Every tone 10 bits: 32 + 336 upstream tones, 827 downstream; the tones
+    // of neither band count in neither direction.
     THistoryFigures figures;
     figures.Reset({LongReading(0, 0, 10)});
     EXPECT_EQ(figures.Row(0).UpBits, 368 * 10);
-    EXPECT_EQ(figures.Row(0).DownBits, (4096 - 368) * 10);
+    EXPECT_EQ(figures.Row(0).DownBits, 827 * 10);
     EXPECT_EQ(figures.Bands(), VdslPlan());
     EXPECT_EQ(figures.SpacingKHz(), 8.625);
 }

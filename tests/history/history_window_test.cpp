@@ -500,7 +500,7 @@ TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
             EXPECT_DOUBLE_EQ(RoundStep(axis->tickInterval()), axis->tickInterval());
             EXPECT_LE(axis->max() / axis->tickInterval(), 10.5);
         }
-        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1)); // the same line rate
+        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1, ToneSpacingKHz)); // the same line rate
     }
 }
 

@@ -6,14 +6,19 @@
 #include <cstring>
 #include <iterator>
 
-TColor ToneColor(int tone)
+TColor DirectionColor(TToneDirection direction)
 {
-    return tone < UpstreamToneCount ? clGreen : clBlue;
+    return direction == TToneDirection::Upstream ? clGreen : clBlue;
 }
 
 TColor ToneColor(const TBandPlan& bands, int tone)
 {
-    return IsUpstreamTone(bands, tone) ? clGreen : clBlue;
+    return DirectionColor(bands.DirectionOf(tone));
+}
+
+TColor ToneColor(int tone)
+{
+    return ToneColor(ZyxelBandPlan(), tone);
 }
 
 int TToneColumns::ColumnOf(int tone) const

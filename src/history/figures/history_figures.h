@@ -32,12 +32,13 @@ constexpr int MaxToneBits = 15;
 
 class THistorySnr;
 
-// Upstream tones (below 32) are green, downstream tones blue, in the main
-// window's chart and the History window alike.
-TColor ToneColor(int tone);
-// The same from a line's band plan: tones of an upstream band are green,
-// every other tone blue.
+// Upstream green, downstream blue (and a tone in neither band as the
+// downstream), in the main window's chart and the History window alike.
+TColor DirectionColor(TToneDirection direction);
+// A tone's colour by a line's band plan.
 TColor ToneColor(const TBandPlan& bands, int tone);
+// By the ZyXEL's plan: tones below 32 green, the rest blue.
+TColor ToneColor(int tone);
 
 // Which tones each pixel column of a tone view stands for. A line of today's
 // 513 tones keeps a column per tone however narrow the plot (each pixel

@@ -13,12 +13,6 @@ constexpr quint8 SummaryFormat = 1;
 
 } // namespace
 
-bool IsUpstreamTone(const TBandPlan& bands, int tone)
-{
-    return std::any_of(bands.Upstream.begin(), bands.Upstream.end(),
-                       [tone](const TToneBand& band) { return tone >= band.First && tone <= band.Last; });
-}
-
 TRatePoint RatePointOf(const TReading& reading)
 {
     TRatePoint point;
@@ -27,10 +21,10 @@ TRatePoint RatePointOf(const TReading& reading)
     point.Failed = reading.Completed ? 0 : 1;
     if (!reading.Completed)
         return point;
-    // No tone carries more than 15 bits; a larger value counts as 15.
-    for (int tone = 0; tone < int(reading.Bits.size()); ++tone)
-        (IsUpstreamTone(reading.Bands, tone) ? point.UpBits : point.DownBits)
-            += std::min<int>(reading.Bits[std::size_t(tone)], 15);
+    const TDirectionBits bits = reading.Bands.BitsPerDirection(reading.Bits);
+    point.UpBits = bits.Upstream;
+    point.DownBits = bits.Downstream;
+    point.SpacingKHz = reading.SpacingKHz;
     return point;
 }
 
@@ -156,6 +150,7 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
             qint32 up = 0, down = 0;
             in >> t >> up >> down;
             p = TRatePoint{t, true, up, down};
+            p.SpacingKHz = s.LatestComplete.SpacingKHz;
         }
     }
     return in.status() == QDataStream::Ok && in.atEnd();

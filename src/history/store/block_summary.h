@@ -13,29 +13,22 @@
 #include <cstdint>
 #include <vector>
 
-// kbit/s of a total of bits per symbol.
-constexpr double LineRateKbps(int bitsPerSymbol)
-{
-    return double(bitsPerSymbol) * SymbolsPerSecond / 1000.0;
-}
-
 // One reading as the line-rate trend shows it; a row of the History window's
 // figures may stand for a block of readings, and then it counts them.
 struct TRatePoint {
     std::int64_t TimeMs = 0;
     bool Completed = false;
     int UpBits = 0;   // total bits per symbol of the upstream bands' tones
-    int DownBits = 0; // of every other tone
+    int DownBits = 0; // of the downstream bands' tones
     int Readings = 1; // the readings the point stands for
     int Failed = 0;   // of them incomplete
+    double SpacingKHz = ToneSpacingKHz; // the line's, for its symbol rate
 
-    double UpKbps() const { return LineRateKbps(UpBits); }
-    double DownKbps() const { return LineRateKbps(DownBits); }
+    double UpKbps() const { return LineRateKbps(UpBits, SpacingKHz); }
+    double DownKbps() const { return LineRateKbps(DownBits, SpacingKHz); }
     bool operator==(const TRatePoint&) const = default;
 };
 
-// Whether a tone carries upstream in a line's band plan.
-bool IsUpstreamTone(const TBandPlan& bands, int tone);
 // A reading's point on the trend: its bits summed per direction.
 TRatePoint RatePointOf(const TReading& reading);
 
