@@ -228,18 +228,21 @@ void TTrendView::Rebuild()
     const std::int64_t bucket = span / std::max(200, width() / 2);
     // A pause in sampling is a gap as an outage is, as on the waterfall.
     const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
-    int highest = 0;
+    double highest = 0;
+    double spacing = ToneSpacingKHz; // the latest line's, for the bits axis
     for (const auto& run : runs) {
-        for (const TRatePoint& p : run)
-            highest = std::max({highest, p.UpBits, p.DownBits});
+        for (const TRatePoint& p : run) {
+            highest = std::max({highest, p.UpKbps(), p.DownKbps()});
+            spacing = p.SpacingKHz;
+        }
     }
     const struct {
         QString name;
         QColor colour;
         bool up;
-    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(ToneColor(0)), true},
+    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(DirectionColor(TToneDirection::Upstream)), true},
                       {QStringLiteral("Downstream (tones %1)").arg(BandsText(FFigures.Bands().Downstream)),
-                       ToQColor(ToneColor(FirstDownstreamTone)), false}};
+                       ToQColor(DirectionColor(TToneDirection::Downstream)), false}};
     for (const auto& direction : directions) {
         // One line per run; only the first names the direction in the legend.
         for (std::size_t r = 0; r < std::max<std::size_t>(1, runs.size()); ++r) {
@@ -267,10 +270,10 @@ void TTrendView::Rebuild()
     // Each value axis ticks at round steps of its own: kbit/s on the left,
     // bits per symbol on the right, the two ranges the same line rate. Only
     // the left one draws grid lines, so no two grids cross the plot.
-    const double top = std::max(10.0, LineRateKbps(highest) * 1.1);
+    const double top = std::max(10.0, highest * 1.1);
     const double rateStep = RoundStep(top / 6);
     const double rounded = std::ceil(top / rateStep) * rateStep;
-    const double bitsTop = rounded / LineRateKbps(1);
+    const double bitsTop = rounded / LineRateKbps(1, spacing);
     const double bitsStep = RoundStep(bitsTop / 6);
     for (const auto& [axis, range, step] : {std::tuple{FRate, rounded, rateStep}, std::tuple{FBits, bitsTop, bitsStep}}) {
         axis->setRange(0, range);
