@@ -594,14 +594,6 @@ std::vector<TLineEvent> TLineEventDetector::Ongoing() const
     return F->Ongoing();
 }
 
-std::vector<TLineEvent> FindLineEvents(const std::vector<TReading>& readings)
-{
-    TLineEventCollector collector;
-    for (const TReading& reading : readings)
-        collector.Add(reading);
-    return collector.Events();
-}
-
 void TLineEventCollector::Add(const TReading& reading)
 {
     TLineEventNews news = FDetectors[reading.Host].Add(reading);

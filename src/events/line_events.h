@@ -108,13 +108,11 @@ private:
     std::unique_ptr<TState> F;
 };
 
-// Every event of a period's readings (any hosts, oldest first): each host's
-// readings through its own detector; events still going on at the end end at
-// their last reading, marked Ongoing. Sorted by start, then host.
-std::vector<TLineEvent> FindLineEvents(const std::vector<TReading>& readings);
-
-// The same for readings taken in one at a time, as a period is read, so the
-// period is never held all at once.
+// Every event of a period's readings (any hosts, oldest first), taken in one
+// at a time as the period is read, so the period is never held all at once:
+// each host's readings through its own detector; events still going on at
+// the end end at their last reading, marked Ongoing. Sorted by start, then
+// host.
 class TLineEventCollector {
 public:
     void Add(const TReading& reading);

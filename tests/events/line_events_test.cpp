@@ -146,7 +146,10 @@ TEST(LineEvents, EventsOfKnownSets)
         SCOPED_TRACE(c.name);
         std::vector<TReading> readings;
         c.build(readings);
-        const std::vector<TLineEvent> events = FindLineEvents(readings);
+        TLineEventCollector collector;
+        for (const TReading& reading : readings)
+            collector.Add(reading);
+        const std::vector<TLineEvent> events = collector.Events();
         ASSERT_EQ(events.size(), c.events.size());
         for (std::size_t i = 0; i < events.size(); ++i) {
             SCOPED_TRACE(i);

@@ -168,7 +168,7 @@ TEST(HistoryFigures, ScaledWaterfallKeepsOutagesAndMapsPointsToCells)
     for (const auto& [y, height, row] : {std::tuple{0, 10, 0}, {9, 10, 36}, {10, 10, -1}, {-1, 10, -1}, {79, 80, 39}})
         EXPECT_EQ(figures.RowAt(y, height), row) << y << "/" << height;
     for (const auto& [x, width, tone] : {std::tuple{0, 513, 0}, {513, 513, -1}, {1025, 1026, 512}, {3, 1026, 1}})
-        EXPECT_EQ(THistoryFigures::ToneAt(x, width), tone) << x << "/" << width;
+        EXPECT_EQ(figures.Columns(width).ToneAt(x), tone) << x << "/" << width;
 }
 
 TEST(HistoryFigures, RateRunsBreakAtOutagesAndKeepExtremes)

@@ -4,6 +4,7 @@
 #include "history/figures/history_figures.h"
 #include "history/report/line_report.h"
 #include "history/store/reading_store.h"
+#include "support/raw_db.h"
 #include "support/version1_store.h"
 #include "support/test_main.h"
 
@@ -260,6 +261,28 @@ TEST(LineReport, AFailedWriteKeepsTheEarlierReport)
     }
     // Nothing half-written is left beside them.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
+// An hour the history file cannot give is named on the first page, not
+// left as a quiet gap in the figures.
+TEST(LineReport, AnUnreadHourIsNamedOnTheFirstPage)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("history.sqlite"));
+    {
+        TReadingStore writing;
+        ASSERT_TRUE(writing.Open(file));
+        for (const TReading& r : Day())
+            ASSERT_TRUE(writing.Record(r));
+    }
+    ASSERT_TRUE(RawDb(file).Exec("UPDATE blocks SET data = zeroblob(length(data)) WHERE id = 2"));
+    TReadingStore store;
+    ASSERT_TRUE(store.OpenToRead(file));
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    ASSERT_TRUE(WriteLineReport(pdf, store, Host, T0, T0 + 1440 * Minute));
+    ExpectReport(pdf, {QStringLiteral("Not in this report, for the history file could not be read there:"),
+                       QStringLiteral("Could not read the readings of 127.0.0.1 from"), QStringLiteral("1380 readings")},
+                 2);
 }
 
 #ifdef TIRVANE_MONITOR

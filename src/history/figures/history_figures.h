@@ -245,10 +245,9 @@ public:
     // A long line's columns show the lowest bits of their tones.
     QImage ScaledWaterfall(const TWaterfallRows& rows, int width) const;
     QImage ScaledWaterfall(QSize size) const { return ScaledWaterfall(WaterfallRows(size.height()), size.width()); }
-    // The row and the tone under a point of a waterfall drawn `size` large
-    // over the readings' own span; -1 outside.
+    // The row under a point of a waterfall drawn this high over the
+    // readings' own span; -1 outside.
     int RowAt(int y, int height) const { return WaterfallRows(height).At(y); }
-    static int ToneAt(int x, int width);
 
     // The line's figures and its SNR over the same rows, taken in and let go
     // with them, so every view of the period reads one set of figures.

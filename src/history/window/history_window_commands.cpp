@@ -151,6 +151,7 @@ void THistoryWindow::EndCommand(const TCommandEnd& end)
     FCommandWritten = end.Written && end.Unread.isEmpty();
     if (!Loading())
         unsetCursor();
+    btCancel->hide();
     ShowFigures();
     if (end.Stopped || FCommandWritten)
         return;
