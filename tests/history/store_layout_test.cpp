@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -260,6 +261,44 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
         EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
     }
     EXPECT_GT(killedPartWay, 0);
+}
+
+// A conversion empties the file's log when it ends, with the store still
+// open: the old layout's size never stays on disk beside the new file.
+TEST_F(StoreLayoutTest, AConversionLeavesAnEmptyLog)
+{
+    std::vector<TReading> readings;
+    for (int m = 0; m < 4'000; ++m)
+        readings.push_back(LineReading(m));
+    const struct {
+        const char* name;
+        const char* sql; // turns today's file into the old one; nullptr: the first layout
+    } cases[] = {
+        {"version 1", nullptr},
+        {"version 2", "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2"},
+        {"version 3", "PRAGMA user_version = 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* end : {"", "-wal", "-shm"})
+            QFile::remove(FPath + end);
+        if (c.sql) {
+            {
+                TReadingStore store;
+                ASSERT_TRUE(store.Open(FPath));
+                for (const TReading& reading : readings)
+                    ASSERT_TRUE(store.Record(reading));
+            }
+            ASSERT_TRUE(RawDb(FPath).Exec(c.sql));
+        } else {
+            ASSERT_TRUE(WriteVersion1Store(FPath, readings));
+        }
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
+        EXPECT_EQ(RawDb(FPath).Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
+        EXPECT_EQ(QFileInfo(FPath + "-wal").size(), 0);
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
+    }
 }
 
 // A damaged block is named with its host and period; the rest is read.
