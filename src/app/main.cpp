@@ -14,13 +14,18 @@
 #include "output/jpeg.h"
 #include "telnet/socket_api.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QSocketNotifier>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,6 +42,33 @@ void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QS
     if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+// TERM (a logout, a kill) closes the window as the user would: the history
+// is closed cleanly, its log emptied, not left for the next start. The
+// handler only writes a byte; the event loop does the rest.
+int GTermPipe[2] = {-1, -1};
+
+void OnTerm(int)
+{
+    const char byte = 1;
+    (void)!::write(GTermPipe[1], &byte, 1);
+}
+
+void CloseOnTerm(QApplication& application)
+{
+    if (::pipe2(GTermPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(GTermPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerm;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -76,6 +108,7 @@ int main(int argc, char** argv)
         const QtMessageHandler qtMessages = qInstallMessageHandler(StartUpMessages);
         TApplication application(argc, argv);
         qInstallMessageHandler(qtMessages);
+        CloseOnTerm(application);
         TForm1 form1;
         // The help window is made the first time Help... asks for it (the
         // main window owns it then): hidden until that moment anyway, it

@@ -82,7 +82,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Watches the bit loading of an ADSL line: logs in to the router over telnet\n"
+        "Watches the bit loading of a DSL line: logs in to the router over telnet\n"
         "and draws the bits of every tone, again every 60 seconds once started.\n"
         "Host, Username, Prompt and the range are remembered from the last run;\n"
         "the options below override them."));

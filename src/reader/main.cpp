@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -162,6 +163,39 @@ private:
     bool FFailed = false;
 };
 
+// TERM or INT (a logout, a kill, Ctrl+C) ends a run of readings as its count
+// would: the reading under way is finished, the history closed cleanly (its
+// log emptied, not left for the next start) and the output given its name.
+volatile std::sig_atomic_t GStopSignal = 0;
+
+void OnStopSignal(int signal)
+{
+    GStopSignal = signal;
+}
+
+void StopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
+// Waits until `until`; false as soon as a stop signal has come.
+bool WaitUnlessStopped(std::chrono::steady_clock::time_point until)
+{
+    using namespace std::chrono_literals;
+    while (!GStopSignal) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= 0s)
+            return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, 50ms));
+    }
+    return false;
+}
+
 QString StorePath(const TReaderOptions& options)
 {
     return options.HistoryPath.isEmpty() ? TReadingStore::DefaultPath() : options.HistoryPath;
@@ -288,7 +322,8 @@ int ReadLine(const TReaderOptions& options)
         if (count > 0) {
             // Counted from the start of each reading, as the window's timer counts.
             next += std::chrono::seconds(options.IntervalSeconds);
-            std::this_thread::sleep_until(next);
+            if (!WaitUnlessStopped(next))
+                break;
         }
         request.Deadline = Clock::now() + deadline;
         request.DeadlineSpan = deadline;
@@ -321,8 +356,14 @@ int ReadLine(const TReaderOptions& options)
         }
         if (!printed)
             return 1; // the reading is kept, when asked, but nobody reads on
+        if (GStopSignal)
+            break;
     }
-    return output.Finish() ? status : 1;
+    if (!output.Finish())
+        return 1;
+    // Stopped: the shell's status of a death by that signal, so a script
+    // still tells a stopped run from a finished one.
+    return GStopSignal ? 128 + GStopSignal : status;
 }
 
 } // namespace
@@ -361,6 +402,7 @@ int main(int argc, char** argv)
         return 1;
     }
     int status = 1;
+    StopOnSignals();
     try {
         status = ReadLine(options);
     } catch (const std::exception& error) {

@@ -38,7 +38,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Reads the bit loading of an ADSL line from its router once, or at intervals, and prints it;\n"
+        "Reads the bit loading of a DSL line from its router once, or at intervals, and prints it;\n"
         "or prints readings kept in the line history.\n"
         "\n"
         "The password comes from the environment variable TIRVANE_PASSWORD, from --password-file,\n"

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 
 static TStartOptions Options(const QStringList& args, const QString& password = {})
@@ -163,5 +164,33 @@ TEST(StartUp, NoDisplayIsOneLineAndStatusOne)
         EXPECT_EQ(monitor.exitCode(), 1);
         EXPECT_TRUE(error.startsWith("tirvane: the window needs a display") && error.count('\n') == 1) << error.toStdString();
     }
+}
+
+// TERM closes the window as the user would: the reading recorded, the
+// history closed cleanly with no log left beside it, status 0.
+TEST(StartUp, TermClosesTheHistoryCleanly)
+{
+    RouterSimProcess::Options simOn;
+    simOn.address = RouterSimProcess::UniqueLoopbackAddress();
+    RouterSimProcess sim(simOn);
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath("config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath("data"));
+    env.insert(QStringLiteral("TIRVANE_PASSWORD"), QStringLiteral("1234"));
+    QProcess monitor;
+    monitor.setProcessEnvironment(env);
+    monitor.start(QStringLiteral(TIRVANE_MONITOR), {"--host", QString::fromStdString(sim.Address()), "--plot"});
+    const QString history = home.filePath("data/Tirvane/history.sqlite");
+    // The log stands beside the file while the history is open.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(history + "-wal"); }, 60000));
+    ::kill(pid_t(monitor.processId()), SIGTERM);
+    ASSERT_TRUE(monitor.waitForFinished(60000));
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(monitor.exitCode(), 0);
+    EXPECT_TRUE(QFile::exists(history));
+    EXPECT_FALSE(QFile::exists(history + "-wal"));
 }
 #endif

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -224,6 +225,24 @@ TEST_F(StoreLayoutTest, Version1FilesConvertBitForBit)
     }
 }
 
+// Whether a connection of another process holds the file's write lock, as
+// a transaction that writes does until it ends. Asked without waiting, and
+// let go at once.
+bool WriteLockHeld(const QString& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 0);
+    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc == SQLITE_BUSY;
+}
+
 // A conversion killed part-way leaves the first layout, whole; the next
 // opening converts it.
 TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
@@ -233,8 +252,8 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
         readings.push_back(LineReading(m));
     const QString original = FDir.filePath("original.sqlite");
     ASSERT_TRUE(WriteVersion1Store(original, readings));
-    int killedPartWay = 0;
-    for (const int delayMs : {0, 5, 20, 60, 150, 400}) {
+    int killedPartWay = 0, killedInTransaction = 0;
+    for (const int delayMs : {0, 5, 20, 60, 150, 400, 1000}) {
         SCOPED_TRACE(delayMs);
         QFile::remove(FPath);
         QFile::remove(FPath + "-wal");
@@ -246,6 +265,9 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
             ::_exit(store.Open(FPath) ? 0 : 1);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        // The write lock held by someone else at the kill: the conversion's
+        // transaction was open.
+        const bool openAtKill = WriteLockHeld(FPath);
         ::kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -254,12 +276,54 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
         const QString version = RawDb(FPath).Text("PRAGMA user_version");
         EXPECT_TRUE(version == "1" || version == QString::number(TReadingStore::SchemaVersion)) << version.toStdString();
         killedPartWay += WIFSIGNALED(status) && version == "1";
+        killedInTransaction += WIFSIGNALED(status) && version == "1" && openAtKill;
         EXPECT_EQ(Everything(FPath), readings);
         TReadingStore store;
         ASSERT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
         EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
     }
     EXPECT_GT(killedPartWay, 0);
+    // Not only killed before it opened the file: at least once with its
+    // transaction open.
+    EXPECT_GT(killedInTransaction, 0);
+}
+
+// A conversion empties the file's log when it ends, with the store still
+// open: the old layout's size never stays on disk beside the new file.
+TEST_F(StoreLayoutTest, AConversionLeavesAnEmptyLog)
+{
+    std::vector<TReading> readings;
+    for (int m = 0; m < 4'000; ++m)
+        readings.push_back(LineReading(m));
+    const struct {
+        const char* name;
+        const char* sql; // turns today's file into the old one; nullptr: the first layout
+    } cases[] = {
+        {"version 1", nullptr},
+        {"version 2", "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2"},
+        {"version 3", "PRAGMA user_version = 3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* end : {"", "-wal", "-shm"})
+            QFile::remove(FPath + end);
+        if (c.sql) {
+            {
+                TReadingStore store;
+                ASSERT_TRUE(store.Open(FPath));
+                for (const TReading& reading : readings)
+                    ASSERT_TRUE(store.Record(reading));
+            }
+            ASSERT_TRUE(RawDb(FPath).Exec(c.sql));
+        } else {
+            ASSERT_TRUE(WriteVersion1Store(FPath, readings));
+        }
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
+        EXPECT_EQ(RawDb(FPath).Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
+        EXPECT_EQ(QFileInfo(FPath + "-wal").size(), 0);
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
+    }
 }
 
 // A damaged block is named with its host and period; the rest is read.

@@ -602,6 +602,40 @@ TEST_F(ReaderTest, ADamagedHistoryIsNamedAndKeepsTheEarlierFile)
     }
 }
 
+// TERM or INT between readings ends the run as its count would: the history
+// closed cleanly (no log left beside it), the readings kept and printed, and
+// the status that of the signal.
+TEST_F(ReaderTest, AStopSignalClosesTheHistoryCleanly)
+{
+    RouterSimProcess sim(SimOn());
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const QString history = FDir.filePath(QStringLiteral("stopped%1.sqlite").arg(signal));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TIRVANE_PASSWORD"), QStringLiteral("1234"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        QProcess reader;
+        reader.setProcessEnvironment(env);
+        reader.start(QStringLiteral(TIRVANE_READER), {"--host", QString::fromStdString(sim.Address()), "--record",
+            "--history", history, "--interval", "60", "--format", "csv"});
+        ASSERT_TRUE(reader.waitForStarted(30000));
+        QByteArray out;
+        for (int i = 0; i < 600 && out.count('\n') < 2 && reader.state() == QProcess::Running; ++i) {
+            reader.waitForReadyRead(100);
+            out += reader.readAllStandardOutput();
+        }
+        ASSERT_EQ(out.count('\n'), 2) << out.toStdString(); // the header and the first reading
+        ::kill(pid_t(reader.processId()), signal);
+        ASSERT_TRUE(reader.waitForFinished(60000));
+        EXPECT_EQ(reader.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(reader.exitCode(), 128 + signal);
+        EXPECT_FALSE(QFile::exists(history + "-wal"));
+        TReadingStore store;
+        ASSERT_TRUE(store.OpenToRead(history));
+        EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX).size(), 1u);
+    }
+}
+
 TEST_F(ReaderTest, LinksQtCoreOnly)
 {
     QProcess ldd;

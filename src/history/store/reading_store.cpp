@@ -251,6 +251,13 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         return false;
     if (version == 3 && !MigrateFromVersion3())
         return false;
+    // A conversion leaves the old layout's pages in the log, which would keep
+    // the old size on disk beside the new file until the program closes
+    // cleanly; they go now. A failure costs space, not readings.
+    if (version >= 1 && version < SchemaVersion) {
+        int ignored = SQLITE_OK;
+        ExecInteger(FDb.get(), "PRAGMA wal_checkpoint(TRUNCATE)", &ignored);
+    }
     FVersion = SchemaVersion;
 
     return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
