@@ -161,7 +161,7 @@ int Export(const TReaderOptions& options)
     // Written as read, a few hundred kilobytes at a time: a year goes out in
     // the memory of one block of readings.
     constexpr qsizetype Chunk = 256 * 1024;
-    TReadingsWriter writer(ChosenFormat(options), options.Span);
+    TReadingsWriter writer(ChosenFormat(options), options.Span, options.ReadFigures);
     QByteArray pending;
     bool writing = !output.Failed();
     const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
@@ -211,9 +211,9 @@ int PrintEvents(const TReaderOptions& options)
 
 // What the host's reading printed after earlier ones adds: the CSV header
 // and the blank line between tables only once.
-QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first)
+QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first, bool figures)
 {
-    QByteArray text = FormatReadings(format, {reading}, span);
+    QByteArray text = FormatReadings(format, {reading}, span, figures);
     if (!first && format == TOutputFormat::Csv)
         text.remove(0, text.indexOf('\n') + 1);
     if (!first && format == TOutputFormat::Table)
@@ -235,6 +235,7 @@ int ReadLine(const TReaderOptions& options)
     request.Username = options.Username.toStdString();
     request.Password = password.Password->toStdString();
     request.Prompt = options.Prompt.toStdString();
+    request.ReadFigures = options.ReadFigures;
 
     TOutput output(options.OutputPath);
     if (output.Failed())
@@ -275,6 +276,7 @@ int ReadLine(const TReaderOptions& options)
             const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
             reading.Completed = outcome.Completed;
             reading.Bits = ToneBits(tones);
+            reading.Figures = outcome.Figures;
             if (!outcome.Completed) {
                 failureText = QString::fromLatin1(
                     DescribeReadingFailure(outcome, request.Host, request.Port, deadline).Text.c_str());
@@ -292,6 +294,7 @@ int ReadLine(const TReaderOptions& options)
             reading.Completed = cycle.Line.Ok();
             // A line that is no reading has no tones to show, not zero bars.
             reading.Bits = cycle.Line.Bits;
+            reading.Figures = cycle.Line.Figures;
             if (cycle.Line.Ok()) {
                 reading.SpacingKHz = cycle.Line.SpacingKHz;
                 reading.Bands = cycle.Line.Bands;
@@ -309,7 +312,7 @@ int ReadLine(const TReaderOptions& options)
         }
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = options.Host;
-        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0, options.ReadFigures));
 
         if (!reading.Completed) {
             status = 1;
