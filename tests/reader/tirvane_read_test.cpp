@@ -514,20 +514,6 @@ TEST_F(ReaderTest, LinksQtCoreOnly)
 
 namespace {
 
-// promtool's verdict on an exposition; none when promtool is not installed.
-std::optional<std::pair<int, QByteArray>> PromtoolCheck(const QByteArray& exposition)
-{
-    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
-    if (promtool.isEmpty())
-        return std::nullopt;
-    QProcess process;
-    process.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
-    process.write(exposition);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    return std::pair{process.exitCode(), process.readAllStandardError() + process.readAllStandardOutput()};
-}
-
 } // namespace
 
 // Every family's simulator at ADSL2+, 17a and 35b: the JSON reads back as the
