@@ -179,7 +179,7 @@ QByteArray FiguresJsonMembers(const TLineFigures& figures)
 
 QByteArray FigureText(const std::optional<double>& value)
 {
-    return value ? QByteArray::number(*value, 'g', QLocale::FloatingPointShortest) : QByteArray();
+    return value ? QByteArray::number(*value, 'f', QLocale::FloatingPointShortest) : QByteArray();
 }
 
 QByteArray CountText(const std::optional<std::uint64_t>& value)
@@ -251,7 +251,7 @@ void PrometheusFigures(QByteArray& out, const std::map<QString, const TReading*>
     for (const TFigureField& f : FigureFields)
         series(f.Metric, "gauge", f.Help, [&f](const TDirectionFigures& d) -> std::optional<QByteArray> {
             if (const auto& v = d.*f.Member)
-                return QByteArray::number(*v * f.Scale, 'g', QLocale::FloatingPointShortest);
+                return QByteArray::number(*v * f.Scale, 'f', QLocale::FloatingPointShortest);
             return std::nullopt;
         });
     for (const TCounterField& f : CounterFields)
