@@ -629,8 +629,12 @@ TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
     const struct {
         const char* router;
         std::vector<std::string> extra;
+        bool figures = true;
     } cases[] = {
         {"zyxel", {}},
+        // Without --figures the ZyXEL sends only its two commands: the
+        // figures are those of their heads.
+        {"zyxel", {}, false},
         {"broadcom", {"--profile", "17a", "--not-measured"}},
         {"lantiq", {"--profile", "17a"}},
         {"lantiq", {"--profile", "adsl2+", "--not-measured"}},
@@ -654,12 +658,12 @@ TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
         return leaves;
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.router) + (c.extra.empty() ? "" : " " + c.extra.back()));
+        SCOPED_TRACE(std::string(c.router) + (c.extra.empty() ? "" : " " + c.extra.back()) + (c.figures ? "" : " bare"));
         std::vector<std::string> extra = {"--router", c.router};
         extra.insert(extra.end(), c.extra.begin(), c.extra.end());
         RouterSimProcess sim(SimOn(extra));
-        const TRun run = Run({"--host", QString::fromStdString(sim.Address()), "--router", c.router, "--format",
-            "json", "--figures"});
+        const TRun run = Run(QStringList{"--host", QString::fromStdString(sim.Address()), "--router", c.router,
+            "--format", "json"} + (c.figures ? QStringList{"--figures"} : QStringList()));
         const auto served = sim.LastServedFigures();
         ASSERT_TRUE(served);
         const auto leaves = flat(QJsonDocument::fromJson(run.Out).object());
@@ -673,5 +677,8 @@ TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
                                                     : QString::number(std::stod(value), 'f', QLocale::FloatingPointShortest).toStdString();
         EXPECT_EQ(printed, expected) << run.Out.left(600).toStdString() << run.Err.toStdString();
         EXPECT_GE(expected.size(), std::size_t(1));
+        if (!c.figures) {
+            EXPECT_EQ(expected.count("figures.state"), 0u); // wan adsl status was not sent
+        }
     }
 }

@@ -101,10 +101,11 @@ LineFigures FiguresAt(std::uint32_t seed, std::int64_t unixSeconds, int topDownK
     up.signalAttenuationTenths = up.attenuationTenths - 3;
     down.powerTenths = 130 + int(Mix(seed, 4) % 20);
     up.powerTenths = 40 + int(Mix(seed, 5) % 30);
-    // The margin sags in the evening, deepest at nine (UTC), as the
-    // neighbours' lines and the radio come on.
-    const double hour = double(unixSeconds % 86400) / 3600.0;
-    const double sag = 25.0 * std::max(0.0, std::cos(2 * std::numbers::pi * (hour - 21) / 12));
+    // The margin sags in the evening, from six to midnight (UTC) and most
+    // at nine, as the neighbours' lines and the radio come on.
+    const double fromNine = std::abs(double(unixSeconds % 86400) / 3600.0 - 21);
+    const double hours = std::min(fromNine, 24 - fromNine);
+    const double sag = hours < 3 ? 25.0 * std::cos(std::numbers::pi * hours / 6) : 0.0;
     down.marginTenths = 70 + int(train % 30) - int(std::lround(sag));
     up.marginTenths = 60 + int(train / 30 % 30) - int(std::lround(sag / 2));
     CountErrors(seed, linkStart, unixSeconds, f);
