@@ -1,43 +1,77 @@
 #include "line/figure_parsers.h"
 
-#include <QRegularExpression>
 #include <QString>
+
+#include <map>
 
 namespace {
 
-QString Text(std::string_view text)
+using TPairs = std::map<std::string, std::string, std::less<>>;
+
+// The "key : value" pairs of adsl status, two to a line: a key is what
+// stands before its colon since the last gap of two blanks (the previous
+// value's unit comes before that gap), its value the first word after the
+// colon, or a broken decimal ("7. 4") whole. The first of a key wins.
+TPairs Pairs(std::string_view status)
 {
-    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    TPairs pairs;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::string_view line : ReplyLines(status)) {
+        std::size_t pos = 0;
+        for (std::size_t colon; (colon = line.find(':', pos)) != std::string_view::npos;) {
+            std::string_view key = line.substr(pos, colon - pos);
+            while (!key.empty() && blank(key.back()))
+                key.remove_suffix(1);
+            if (const std::size_t gap = key.rfind("  "); gap != std::string_view::npos)
+                key.remove_prefix(gap + 2);
+            while (!key.empty() && blank(key.front()))
+                key.remove_prefix(1);
+            std::size_t i = colon + 1;
+            while (i < line.size() && blank(line[i]))
+                ++i;
+            const std::size_t start = i;
+            while (i < line.size() && !blank(line[i]))
+                ++i;
+            if (i > start && line[i - 1] == '.') {
+                std::size_t j = i;
+                while (j < line.size() && blank(line[j]))
+                    ++j;
+                std::size_t k = j;
+                while (k < line.size() && digit(line[k]))
+                    ++k;
+                if (k > j)
+                    i = k;
+            }
+            pairs.emplace(std::string(key), std::string(line.substr(start, i - start)));
+            pos = i;
+        }
+    }
+    return pairs;
 }
 
-// The value after "key :" where two pairs share a line: its first word, or a
-// broken decimal ("7. 4") whole.
-std::optional<QString> PairValue(const QString& status, const char* key)
+std::optional<std::string_view> PairValue(const TPairs& pairs, std::string_view key)
 {
-    const QRegularExpression pair(QStringLiteral("(?:^|\\s)%1\\s*:\\s*(-?\\d+\\.\\s*\\d+|\\S+)")
-                                      .arg(QRegularExpression::escape(QLatin1String(key))),
-        QRegularExpression::MultilineOption);
-    if (const auto m = pair.match(status); m.hasMatch())
-        return m.captured(1);
-    return std::nullopt;
+    const auto it = pairs.find(key);
+    return it == pairs.end() ? std::nullopt : std::optional<std::string_view>(it->second);
 }
 
-std::optional<double> Figure(const QString& status, const char* key)
+std::optional<double> Figure(const TPairs& pairs, std::string_view key)
 {
-    const auto value = PairValue(status, key);
-    return value ? FigureNumber(value->toStdString()) : std::nullopt;
+    const auto value = PairValue(pairs, key);
+    return value ? FigureNumber(*value) : std::nullopt;
 }
 
-std::optional<std::uint64_t> Count(const QString& status, const char* key)
+std::optional<std::uint64_t> Count(const TPairs& pairs, std::string_view key)
 {
-    const auto value = PairValue(status, key);
-    const auto n = value ? WholeNumber(value->toStdString()) : std::nullopt;
+    const auto value = PairValue(pairs, key);
+    const auto n = value ? WholeNumber(*value) : std::nullopt;
     return n ? std::optional<std::uint64_t>(std::uint64_t(*n)) : std::nullopt;
 }
 
-std::optional<double> Kbps(const QString& status, const char* key)
+std::optional<double> Kbps(const TPairs& pairs, std::string_view key)
 {
-    const auto n = Count(status, key);
+    const auto n = Count(pairs, key);
     return n ? std::optional<double>(double(*n) / 1000.0) : std::nullopt;
 }
 
@@ -46,9 +80,9 @@ std::optional<double> Kbps(const QString& status, const char* key)
 TLineFigures DraytekFigures(std::string_view statusText, std::string_view more)
 {
     TLineFigures figures;
-    const QString status = Text(statusText);
+    const TPairs status = Pairs(statusText);
     if (const auto state = PairValue(status, "State"))
-        figures.State = *state;
+        figures.State = QString::fromLatin1(state->data(), qsizetype(state->size()));
     TDirectionFigures& down = figures.Down;
     TDirectionFigures& up = figures.Up;
     down.RateKbps = Kbps(status, "DS Actual Rate");
