@@ -55,8 +55,9 @@ std::optional<double> FigureNumber(std::string_view text)
 std::optional<std::int64_t> DurationSeconds(std::string_view text)
 {
     const QString t = QString::fromLatin1(text.data(), qsizetype(text.size()));
-    static const QRegularExpression clock(QStringLiteral("(\\d+):(\\d\\d):(\\d\\d)"));
-    static const QRegularExpression part(QStringLiteral("(\\d+)\\s*(day|hour|hr|min|sec)"),
+    // Parts of up to nine digits: no sum of them overflows.
+    static const QRegularExpression clock(QStringLiteral("(?<!\\d)(\\d{1,9}):(\\d\\d):(\\d\\d)"));
+    static const QRegularExpression part(QStringLiteral("(?<!\\d)(\\d{1,9})\\s*(day|hour|hr|min|sec)"),
         QRegularExpression::CaseInsensitiveOption);
     std::optional<std::int64_t> seconds;
     if (const auto m = clock.match(t); m.hasMatch())

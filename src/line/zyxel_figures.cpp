@@ -29,7 +29,8 @@ std::optional<double> Value(const QString& line)
 // Fast and interleaved channels each count apart; the line's is their sum.
 void Add(std::optional<std::uint64_t>& into, std::optional<double> value)
 {
-    if (value && *value >= 0)
+    // A count no 64 bits could hold is no count.
+    if (value && *value >= 0 && *value < 1e18)
         into = into.value_or(0) + std::uint64_t(*value);
 }
 

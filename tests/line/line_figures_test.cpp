@@ -175,7 +175,8 @@ TEST(LineFiguresTest, NumbersAndDurationsAsPrinted)
         const char* text;
         std::optional<std::int64_t> seconds;
     } durations[] = {{"3 hours 12 min 5 sec", 11525}, {"5 days 2 hours 3 min 4 sec", 439384}, {"2:41:07", 9667},
-        {"1 day, 0:00:09", 86409}, {"30 sec", 30}, {"", {}}, {"soon", {}}};
+        {"1 day, 0:00:09", 86409}, {"30 sec", 30}, {"", {}}, {"soon", {}},
+        {"99999999999999999 days", {}}};
     for (const auto& c : durations)
         EXPECT_EQ(DurationSeconds(c.text), c.seconds) << c.text;
 }
