@@ -9,7 +9,11 @@
 //            send the password, read to ">", send each command and read its
 //            reply to ">"; close.
 // CycleBesideReference runs one of each per iteration and reports the ratio
-// cycle / reference of their total times. Target: no higher than before the
+// cycle / reference of their total times.
+// FiguresBesideReference/<family>: the dialogue of tirvane-read with the
+// line's figures asked for (the ZyXEL's three figure commands after its two,
+// every family's figure rows) beside a reference that sends the same commands
+// with blocking calls, each read up to the prompt. Target: at most 1.3. Target: no higher than before the
 // cycle's steps had a deadline, 1.55 on one processor of a shared two-core
 // machine (1.5 on two, when runs still swung widely); the connects that can
 // be cut short cost about 0.02 of it. Decode measures both decodings of a
@@ -20,6 +24,8 @@
 // The simulator binds port 23 on an address 127.x.y.z of its own; all of it
 // runs on one processor (see StayOnOneProcessor).
 #include "line/capture_buffer.h"
+#include "line/cycle_dialogue.h"
+#include "line/family_dialogue.h"
 #include "line/line_data.h"
 #include "app/main_window.h"
 #include "support/bench_main.h"
@@ -39,6 +45,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -97,7 +104,7 @@ struct RawReplies {
     std::string near;
 };
 
-RawReplies ReferenceDialogue(const RouterSimProcess& sim, bool drainingClose = false)
+RawReplies ReferenceDialogue(const RouterSimProcess& sim, bool drainingClose = false, bool figures = false)
 {
     auto first = std::make_unique<PlainConnection>(sim.Address(), sim.Port());
     if (drainingClose)
@@ -112,6 +119,12 @@ RawReplies ReferenceDialogue(const RouterSimProcess& sim, bool drainingClose = f
     r.far = c.ReceiveUntil(">");
     c.Send("wan adsl linedata near\r\n");
     r.near = c.ReceiveUntil(">");
+    for (const char* command : ZyxelFigureCommands) {
+        if (!figures)
+            break;
+        c.Send(std::string(command) + "\r\n");
+        c.ReceiveUntil(">");
+    }
     if (drainingClose)
         c.DrainingClose();
     return r;
@@ -188,6 +201,88 @@ void BM_CycleBesideReference(benchmark::State& state)
     state.counters["ratio_draining"] = cycleMs / drainingMs;
 }
 BENCHMARK(BM_CycleBesideReference)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+RouterSimProcess& FamilySimulator(TRouterFamily family)
+{
+    static std::map<TRouterFamily, std::unique_ptr<RouterSimProcess>> sims;
+    auto& sim = sims[family];
+    if (!sim)
+        sim = std::make_unique<RouterSimProcess>(
+            family == TRouterFamily::Zyxel ? [] {
+                RouterSimProcess::Options o;
+                o.address = RouterSimProcess::UniqueLoopbackAddress();
+                return o;
+            }()
+                                           : RouterSimProcess::Family(RouterFamilyRow(family).Name, "17a"));
+    return *sim;
+}
+
+// The same commands as the family's dialogue with the figures asked for,
+// through the family's login, with blocking calls.
+void FamilyReference(const RouterSimProcess& sim, TRouterFamily family)
+{
+    const std::string command = family == TRouterFamily::Lantiq ? "# " : "> ";
+    PlainConnection c(sim.Address(), sim.Port());
+    c.ReceiveUntil(family == TRouterFamily::Draytek ? "Account:" : "ogin: ");
+    c.Send(std::string(RouterFamilyRow(family).User) + "\r\n");
+    c.ReceiveUntil("word: ");
+    c.Send("1234\r\n");
+    if (family == TRouterFamily::Broadcom) {
+        c.ReceiveUntil("ATP>");
+        c.Send("sh\r\n");
+        c.ReceiveUntil("# ");
+    } else {
+        c.ReceiveUntil(command);
+    }
+    const std::string prompt = family == TRouterFamily::Draytek ? command : "# ";
+    for (const TFamilyCommand& row : FamilyCommands(family)) {
+        c.Send(std::string(row.Command) + "\r\n");
+        c.ReceiveUntil(prompt);
+    }
+    c.Send(family == TRouterFamily::Broadcom ? "exit\r\nexit\r\n" : "exit\r\n");
+}
+
+void BM_FiguresBesideReference(benchmark::State& state, TRouterFamily family)
+{
+    RouterSimProcess& sim = FamilySimulator(family);
+    TDialogueRequest request;
+    request.Host = sim.Address();
+    request.Password = "1234";
+    request.Prompt = family == TRouterFamily::Zyxel ? ">" : "";
+    request.ReadFigures = true;
+    bool read = true;
+    const std::vector<double> ms = TakeTurns(state, {
+        [&] {
+            if (family == TRouterFamily::Zyxel) {
+                TCaptureBuffer memo;
+                TToneTable tones{};
+                const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
+                read = read && outcome.Completed && outcome.Figures.SinceLinkS.has_value();
+            } else {
+                const TFamilyCycle cycle = RunFamilyDialogue(request, family);
+                read = read && cycle.Line.Ok() && !cycle.Line.Figures.Down.Empty();
+            }
+        },
+        [&] {
+            if (family == TRouterFamily::Zyxel)
+                benchmark::DoNotOptimize(ReferenceDialogue(sim, false, true));
+            else
+                FamilyReference(sim, family);
+        }});
+    if (!read)
+        state.SkipWithError("the dialogue did not read the line and its figures");
+    state.counters["cycle_ms"] = ms[0];
+    state.counters["reference_ms"] = ms[1];
+    state.counters["ratio"] = ms[0] / ms[1];
+}
+BENCHMARK_CAPTURE(BM_FiguresBesideReference, zyxel, TRouterFamily::Zyxel)
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK_CAPTURE(BM_FiguresBesideReference, broadcom, TRouterFamily::Broadcom)
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK_CAPTURE(BM_FiguresBesideReference, lantiq, TRouterFamily::Lantiq)
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK_CAPTURE(BM_FiguresBesideReference, draytek, TRouterFamily::Draytek)
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_DecodeBothReplies(benchmark::State& state)
 {

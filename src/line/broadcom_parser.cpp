@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/figure_parsers.h"
 
 #include <QRegularExpression>
 
@@ -86,7 +87,9 @@ TParsedLine ParseBroadcom(const TFamilyReplies& replies)
             line.AddBand(up ? TDirection::Up : TDirection::Down, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    parsed.Figures = BroadcomFigures(Reply(replies, TReplyRole::State));
+    return parsed;
 }
 
 TParsedLine ParseFamilyReplies(TRouterFamily family, const TFamilyReplies& replies)

@@ -1,5 +1,6 @@
 #include "line/cycle_dialogue.h"
 
+#include "line/figure_parsers.h"
 #include "line/reading_failure.h"
 #include "telnet/telnet_session.h"
 
@@ -191,6 +192,8 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
     bool farCaptured = false;  // the far reply is in the buffer
     bool farDecoded = false;
     bool nearCaptured = false; // the near reply is in the buffer
+    // The texts the figures are read from, once the session is over.
+    std::vector<std::string> figureTexts;
     // The results of the steps are not acted on: a dead or silent router
     // simply leaves the replies empty. An error raised inside abandons the
     // rest of the dialogue; the cycle goes on with whatever the capture
@@ -242,7 +245,8 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
         check();
         watch.Begin(TDialogueStep::FarReply);
         memo.Append(CaptureMarker);
-        memo.Append(session->ReceiveUntil(prompt));
+        figureTexts.push_back(session->ReceiveUntil(prompt));
+        memo.Append(figureTexts.back());
         farCaptured = true;
         check();
         DecodeFarEnd(memo, tones);
@@ -254,9 +258,22 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
         check();
         watch.Begin(TDialogueStep::NearReply);
         memo.Append(CaptureMarker);
-        memo.Append(session->ReceiveUntil(prompt));
+        figureTexts.push_back(session->ReceiveUntil(prompt));
+        memo.Append(figureTexts.back());
         nearCaptured = true;
         check();
+        // The line's bits are whole by now: a figure command the router
+        // refuses or leaves unanswered costs its figures, not the reading.
+        if (request.ReadFigures)
+            for (const char* command : ZyxelFigureCommands) {
+                if (stopped)
+                    break;
+                session->Send(std::string(command) + "\r\n");
+                std::string reply = session->ReceiveUntil(prompt);
+                if (session->Sock().LastError() != 0)
+                    break;
+                figureTexts.push_back(std::move(reply));
+            }
         session->Logout();
     } catch (const TDialogueEnded&) {
         // A dialogue ended early leaves what a dead connection would have
@@ -283,6 +300,7 @@ TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffe
     // Closing drains what is pending; a stopped dialogue's beats cut it short.
     session.reset();
     TDialogueOutcome outcome = watch.Outcome();
+    outcome.Figures = ZyxelFigures(std::vector<std::string_view>(figureTexts.begin(), figureTexts.end()));
 
     if (hooks.DialogueOver)
         hooks.DialogueOver();

@@ -14,6 +14,7 @@
 
 #include "line/capture_buffer.h"
 #include "line/line_data.h"
+#include "line/line_figures.h"
 
 #include <array>
 #include <vector>
@@ -96,7 +97,15 @@ struct TDialogueOutcome {
     bool DeadlinePassed = false; // the first failure came at or after the deadline
     std::string Heard;           // the last data bytes of the connection when it failed
     bool LoginAnswered = false;  // the failure is the router's answer to the login (see reading_failure.h)
+    // What the replies said of the line besides its bits: margin, attenuation
+    // and power from the heads of the two line-data replies, and with
+    // ReadFigures the counters, rates and state of the commands after them.
+    TLineFigures Figures;
 };
+
+// The ZyXEL commands that give its counters, rates and state, sent after the
+// two line-data commands when the figures are asked for.
+inline constexpr const char* ZyxelFigureCommands[] = {"wan adsl perfdata", "wan adsl chandata", "wan adsl status"};
 
 // The tone table as a reading keeps it: one byte a tone, values outside
 // 0 to 255 (which no decoding produces) held at the nearer end.

@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/figure_parsers.h"
 
 #include <QRegularExpression>
 
@@ -76,5 +77,11 @@ TParsedLine ParseDraytek(const TFamilyReplies& replies)
             line.AddBand(*direction, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    const auto reply = [&](TReplyRole role) {
+        const auto it = replies.find(role);
+        return it == replies.end() ? std::string_view() : std::string_view(it->second);
+    };
+    parsed.Figures = DraytekFigures(reply(TReplyRole::State), reply(TReplyRole::FiguresMore));
+    return parsed;
 }

@@ -86,7 +86,11 @@ enum class TPromptKind { None, User, Password, Shell, Command };
 
 TPromptKind PromptKind(const std::string& received, const TPromptSets& sets)
 {
-    const std::string line = LastLine(WithoutEscapes(received));
+    // Only the last line can be a prompt: its escapes alone are taken out,
+    // so a long reply costs no more at each packet than a short one.
+    const std::size_t lastBreak = received.find_last_of("\r\n");
+    const std::string line
+        = LastLine(WithoutEscapes(lastBreak == std::string::npos ? received : received.substr(lastBreak + 1)));
     if (EndsWithAny(line, sets.User))
         return TPromptKind::User;
     if (EndsWithAny(line, sets.Password))

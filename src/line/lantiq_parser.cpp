@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/figure_parsers.h"
 
 #include <QRegularExpression>
 
@@ -91,7 +92,7 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
         // are then not the line's.
         const auto ret = Value(tokens[role], "nReturn");
         // The VDSL profile is refused on an ADSL line, which has none.
-        if (role == TReplyRole::Profile)
+        if (role == TReplyRole::Profile || IsFiguresRole(role))
             continue;
         if (!ret)
             line.Fail(QStringLiteral("the router's reply has no nReturn"));
@@ -170,5 +171,7 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
             line.AddBand(direction, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    parsed.Figures = LantiqFigures(replies);
+    return parsed;
 }

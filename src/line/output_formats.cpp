@@ -94,7 +94,219 @@ void Family(QByteArray& out, const char* name, const char* help)
     out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + " gauge\n";
 }
 
+// The line's figures in every format: one row per value, its names in each.
+struct TFigureField {
+    std::optional<double> TDirectionFigures::*Member;
+    const char* Json;   // "margin_db"
+    const char* Table;  // "Margin (dB)"
+    const char* Metric; // "tirvane_line_snr_margin_decibels"
+    double Scale;       // to the metric's unit
+    const char* Help;
+};
+
+// Rates in bytes a second: the exposition's base unit for data, which its
+// checker asks for over bits.
+const TFigureField FigureFields[] = {
+    {&TDirectionFigures::RateKbps, "rate_kbps", "Rate (kbit/s)", "tirvane_line_rate_bytes_per_second", 125,
+        "The line's actual data rate."},
+    {&TDirectionFigures::AttainableKbps, "attainable_kbps", "Attainable (kbit/s)",
+        "tirvane_line_attainable_rate_bytes_per_second", 125, "The highest rate the line could train at now."},
+    {&TDirectionFigures::MarginDb, "margin_db", "Margin (dB)", "tirvane_line_snr_margin_decibels", 1,
+        "Signal-to-noise margin."},
+    {&TDirectionFigures::AttenuationDb, "attenuation_db", "Attenuation (dB)", "tirvane_line_attenuation_decibels",
+        1, "Line attenuation."},
+    {&TDirectionFigures::SignalAttenuationDb, "signal_attenuation_db", "Signal attenuation (dB)",
+        "tirvane_line_signal_attenuation_decibels", 1, "Signal attenuation, where the router prints it apart."},
+    {&TDirectionFigures::PowerDbm, "power_dbm", "Power (dBm)", "tirvane_line_transmit_power_dbm", 1,
+        "Transmit power, in dBm."},
+};
+
+struct TCounterField {
+    std::optional<std::uint64_t> TDirectionFigures::*Member;
+    const char* Json;
+    const char* Table;
+    const char* Metric;
+    const char* Help;
+};
+
+const TCounterField CounterFields[] = {
+    {&TDirectionFigures::Crc, "crc", "CRC errors", "tirvane_line_crc_errors_total",
+        "Blocks received with a CRC error, since the link came up where the router counts so."},
+    {&TDirectionFigures::Fec, "fec", "FEC corrections", "tirvane_line_fec_corrections_total",
+        "Code words corrected by forward error correction."},
+    {&TDirectionFigures::Es, "es", "Errored seconds", "tirvane_line_errored_seconds_total", "Errored seconds."},
+    {&TDirectionFigures::Ses, "ses", "Severely errored seconds", "tirvane_line_severely_errored_seconds_total",
+        "Severely errored seconds."},
+    {&TDirectionFigures::Uas, "uas", "Unavailable seconds", "tirvane_line_unavailable_seconds_total",
+        "Unavailable seconds."},
+    {&TDirectionFigures::BitSwaps, "bit_swaps", "Bit swaps", "tirvane_line_bit_swaps_total",
+        "Bit swaps executed."},
+};
+
+struct TDirectionName {
+    const TDirectionFigures TLineFigures::*Member;
+    const char* Name;
+};
+const TDirectionName Directions[] = {{&TLineFigures::Down, "downstream"}, {&TLineFigures::Up, "upstream"}};
+
+QJsonObject FiguresJson(const TLineFigures& figures)
+{
+    QJsonObject out;
+    if (!figures.State.isEmpty())
+        out[QStringLiteral("state")] = figures.State;
+    for (const TDirectionName& d : Directions) {
+        QJsonObject direction;
+        for (const TFigureField& f : FigureFields)
+            if (const auto& v = (figures.*d.Member).*f.Member)
+                direction[QLatin1String(f.Json)] = *v;
+        if (!direction.isEmpty())
+            out[QLatin1String(d.Name)] = direction;
+    }
+    return out;
+}
+
+QJsonObject CountersJson(const TLineFigures& figures)
+{
+    QJsonObject out;
+    for (const TDirectionName& d : Directions) {
+        QJsonObject direction;
+        for (const TCounterField& f : CounterFields)
+            if (const auto& v = (figures.*d.Member).*f.Member)
+                direction[QLatin1String(f.Json)] = qint64(*v);
+        if (!direction.isEmpty())
+            out[QLatin1String(d.Name)] = direction;
+    }
+    if (figures.Retrains)
+        out[QStringLiteral("retrains")] = qint64(*figures.Retrains);
+    if (figures.SinceLinkS)
+        out[QStringLiteral("since_link_s")] = qint64(*figures.SinceLinkS);
+    return out;
+}
+
+// ,"counters":{...},"figures":{...} as Qt's compact documents write them, in
+// their sorted place after "completed"; nothing for what was not printed.
+QByteArray FiguresJsonMembers(const TLineFigures& figures)
+{
+    if (figures.Empty())
+        return {};
+    QByteArray out;
+    for (const auto& [name, object] : {std::pair{"counters", CountersJson(figures)},
+             std::pair{"figures", FiguresJson(figures)}})
+        if (!object.isEmpty())
+            out += QByteArray(",\"") + name + "\":" + QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return out;
+}
+
+QByteArray FigureText(const std::optional<double>& value)
+{
+    return value ? QByteArray::number(*value, 'f', QLocale::FloatingPointShortest) : QByteArray();
+}
+
+QByteArray CountText(const std::optional<std::uint64_t>& value)
+{
+    return value ? QByteArray::number(qulonglong(*value)) : QByteArray();
+}
+
+QByteArray CsvFigureFields(const TLineFigures& figures)
+{
+    QByteArray out;
+    for (const TDirectionName& d : Directions)
+        for (const TFigureField& f : FigureFields)
+            out += ',' + FigureText((figures.*d.Member).*f.Member);
+    for (const TDirectionName& d : Directions)
+        for (const TCounterField& f : CounterFields)
+            out += ',' + CountText((figures.*d.Member).*f.Member);
+    out += ',' + CountText(figures.Retrains);
+    out += ',' + (figures.SinceLinkS ? QByteArray::number(qint64(*figures.SinceLinkS)) : QByteArray());
+    return out;
+}
+
+// The figures as rows of a value each way, only rows the router printed.
+QByteArray TableFigures(const TLineFigures& figures)
+{
+    if (figures.Empty())
+        return {};
+    QByteArray out;
+    if (!figures.State.isEmpty())
+        out += "Line state: " + figures.State.toUtf8() + '\n';
+    const auto row = [&out](const char* name, const QByteArray& down, const QByteArray& up) {
+        if (!down.isEmpty() || !up.isEmpty())
+            out += QStringLiteral("%1  %2  %3\n")
+                       .arg(QLatin1String(name), -24)
+                       .arg(QString::fromLatin1(down.isEmpty() ? "-" : down), 10)
+                       .arg(QString::fromLatin1(up.isEmpty() ? "-" : up), 10)
+                       .toUtf8();
+    };
+    QByteArray rows;
+    std::swap(rows, out);
+    for (const TFigureField& f : FigureFields)
+        row(f.Table, FigureText(figures.Down.*f.Member), FigureText(figures.Up.*f.Member));
+    for (const TCounterField& f : CounterFields)
+        row(f.Table, CountText(figures.Down.*f.Member), CountText(figures.Up.*f.Member));
+    std::swap(rows, out);
+    if (!rows.isEmpty())
+        out += QStringLiteral("%1  %2  %3\n").arg(QString(), -24).arg(QStringLiteral("Downstream"), 10)
+                   .arg(QStringLiteral("Upstream"), 10).toUtf8() + rows;
+    if (figures.Retrains)
+        out += "Retrains: " + CountText(figures.Retrains) + '\n';
+    if (figures.SinceLinkS)
+        out += "Since the link came up: " + QByteArray::number(qint64(*figures.SinceLinkS)) + " s\n";
+    return out;
+}
+
+// Each figure a gauge and each counter a counter, labelled by host and
+// direction; a family only when some host has a value for it.
+void PrometheusFigures(QByteArray& out, const std::map<QString, const TReading*>& latest)
+{
+    const auto series = [&](const char* name, const char* type, const char* help, auto value) {
+        QByteArray samples;
+        for (const auto& [host, reading] : latest)
+            for (const TDirectionName& d : Directions)
+                if (const auto v = value(reading->Figures.*d.Member))
+                    samples += QByteArray(name) + "{host=\"" + PrometheusLabel(host) + "\",direction=\"" + d.Name
+                        + "\"} " + *v + '\n';
+        if (!samples.isEmpty())
+            out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + samples;
+    };
+    for (const TFigureField& f : FigureFields)
+        series(f.Metric, "gauge", f.Help, [&f](const TDirectionFigures& d) -> std::optional<QByteArray> {
+            if (const auto& v = d.*f.Member)
+                return QByteArray::number(*v * f.Scale, 'f', QLocale::FloatingPointShortest);
+            return std::nullopt;
+        });
+    for (const TCounterField& f : CounterFields)
+        series(f.Metric, "counter", f.Help, [&f](const TDirectionFigures& d) -> std::optional<QByteArray> {
+            if (const auto& v = d.*f.Member)
+                return QByteArray::number(qulonglong(*v));
+            return std::nullopt;
+        });
+    const auto line = [&](const char* name, const char* type, const char* help, auto value) {
+        QByteArray samples;
+        for (const auto& [host, reading] : latest)
+            if (const auto v = value(reading->Figures))
+                samples += QByteArray(name) + "{host=\"" + PrometheusLabel(host) + "\"} " + QByteArray::number(*v) + '\n';
+        if (!samples.isEmpty())
+            out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + samples;
+    };
+    line("tirvane_line_retrains_total", "counter", "Times the line trained, as the router counts them.",
+        [](const TLineFigures& f) { return f.Retrains ? std::optional<qint64>(qint64(*f.Retrains)) : std::nullopt; });
+    line("tirvane_line_link_uptime_seconds", "gauge", "Seconds since the link came up.",
+        [](const TLineFigures& f) { return f.SinceLinkS ? std::optional<qint64>(*f.SinceLinkS) : std::nullopt; });
+}
+
 } // namespace
+
+QByteArray CsvFigureColumns()
+{
+    QByteArray out;
+    for (const TDirectionName& d : Directions)
+        for (const TFigureField& f : FigureFields)
+            out += QByteArray(out.isEmpty() ? "" : ",") + d.Name + '_' + f.Json;
+    for (const TDirectionName& d : Directions)
+        for (const TCounterField& f : CounterFields)
+            out += QByteArray(",") + d.Name + '_' + f.Json;
+    return out + ",retrains,since_link_s";
+}
 
 std::optional<TOutputFormat> OutputFormatFromName(const QString& name)
 {
@@ -126,7 +338,8 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan given)
         out += (ReadingTimeText(reading.TimeMs) + QLatin1Char(' ') + reading.Host
                    + (reading.Completed ? QStringLiteral(" completed") : QStringLiteral(" not completed")))
                    .toUtf8();
-        out += "\nTone  Frequency (kHz)  Bits\n";
+        out += '\n' + TableFigures(reading.Figures);
+        out += "Tone  Frequency (kHz)  Bits\n";
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
             out += QStringLiteral("%1  %2  %3\n")
                        .arg(tone, 4)
@@ -138,24 +351,28 @@ QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan given)
     return out;
 }
 
-static QByteArray CsvHeader(TToneSpan span)
+static QByteArray CsvHeader(TToneSpan span, bool figures)
 {
     QByteArray out = "time,host,completed";
     for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
         out += ",tone_" + QByteArray::number(tone);
+    if (figures)
+        out += ',' + CsvFigureColumns();
     out += "\r\n";
     return out;
 }
 
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span)
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span, bool figures)
 {
     span = Clamped(span, readings);
-    QByteArray out = CsvHeader(span);
+    QByteArray out = CsvHeader(span, figures);
     for (const TReading& reading : readings) {
         out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
             + (reading.Completed ? "true" : "false");
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
             out += ',' + QByteArray::number(ToneBitsAt(reading, tone));
+        if (figures)
+            out += CsvFigureFields(reading.Figures);
         out += "\r\n";
     }
     return out;
@@ -169,7 +386,7 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan given)
         QJsonArray bits;
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
             bits.append(ToneBitsAt(reading, tone));
-        const QJsonObject object{
+        QJsonObject object{
             {QStringLiteral("time"), ReadingTimeText(reading.TimeMs)},
             {QStringLiteral("time_ms"), qint64(reading.TimeMs)},
             {QStringLiteral("host"), reading.Host},
@@ -182,6 +399,10 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan given)
             {QStringLiteral("spacing_khz"), reading.SpacingKHz},
             {QStringLiteral("bands"), BandPlanJson(reading.Bands)},
         };
+        if (const QJsonObject figures = FiguresJson(reading.Figures); !figures.isEmpty())
+            object[QStringLiteral("figures")] = figures;
+        if (const QJsonObject counters = CountersJson(reading.Figures); !counters.isEmpty())
+            object[QStringLiteral("counters")] = counters;
         out += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     return out;
@@ -241,14 +462,15 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan giv
         out += "tirvane_reading_time_seconds{host=\"" + PrometheusLabel(host) + "\"} "
             + QByteArray::number(double(reading->TimeMs) / 1000.0, 'f', 3) + '\n';
     }
+    PrometheusFigures(out, latest);
     return out;
 }
 
-QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings, TToneSpan span)
+QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings, TToneSpan span, bool figures)
 {
     switch (format) {
     case TOutputFormat::Table: return FormatTable(readings, span);
-    case TOutputFormat::Csv: return FormatCsv(readings, span);
+    case TOutputFormat::Csv: return FormatCsv(readings, span, figures);
     case TOutputFormat::Json: return FormatJson(readings, span);
     case TOutputFormat::Prometheus: return FormatPrometheus(readings, span);
     }
@@ -301,7 +523,7 @@ void AppendJsonText(QByteArray& out, const QString& text)
     out += '"';
 }
 
-void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span)
+void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span, bool figures)
 {
     out.reserve(out.size() + 64 + 3 * std::max(0, span.LastTone - span.FirstTone + 1));
     out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
@@ -310,15 +532,18 @@ void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span)
         out += ',';
         AppendNumber(out, ToneBitsAt(reading, tone));
     }
+    if (figures)
+        out += CsvFigureFields(reading.Figures);
     out += "\r\n";
 }
 
 } // namespace
 
-TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span)
+TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span, bool figures)
     : FFormat(format)
     , FSpan(span)
     , FClamped(Clamped(span, {}))
+    , FFigures(figures)
 {
 }
 
@@ -343,12 +568,12 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
             }
             FClamped = OnLine(FSpan, reading.Bits.size());
             FHeader = true;
-            out = CsvHeader(FClamped);
+            out = CsvHeader(FClamped, FFigures);
             for (const TReading& held : FHeld)
-                AppendCsvRow(out, held, FClamped);
+                AppendCsvRow(out, held, FClamped, FFigures);
             FHeld.clear();
         }
-        AppendCsvRow(out, reading, FClamped);
+        AppendCsvRow(out, reading, FClamped, FFigures);
         return out;
     }
     case TOutputFormat::Json: {
@@ -368,7 +593,9 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
                 out += ',';
             AppendNumber(out, ToneBitsAt(reading, tone));
         }
-        out += reading.Completed ? "],\"completed\":true,\"first_tone\":" : "],\"completed\":false,\"first_tone\":";
+        out += reading.Completed ? "],\"completed\":true" : "],\"completed\":false";
+        out += FiguresJsonMembers(reading.Figures);
+        out += ",\"first_tone\":";
         AppendNumber(out, span.FirstTone);
         out += ",\"host\":";
         AppendJsonText(out, reading.Host);
@@ -400,6 +627,6 @@ QByteArray TReadingsWriter::Finish()
     if (FFormat == TOutputFormat::Prometheus)
         return FormatPrometheus(FLatest, FSpan);
     if (!FHeader && FFormat == TOutputFormat::Csv)
-        return FormatCsv(std::exchange(FHeld, {}), FSpan);
+        return FormatCsv(std::exchange(FHeld, {}), FSpan, FFigures);
     return {};
 }

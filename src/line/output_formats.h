@@ -33,21 +33,32 @@ struct TToneSpan {
 QString ReadingTimeText(std::int64_t timeMs);
 
 // Per reading: a line naming time, host and whether the dialogue completed,
-// then tone, frequency in kHz (as the window's read-out writes it) and bits
-// in columns; a blank line between readings.
+// the line's figures and counters where the router printed any, then tone,
+// frequency in kHz (as the window's read-out writes it) and bits in columns;
+// a blank line between readings.
 QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span = {});
 // A header row ("time,host,completed,tone_0,...") and one row per reading;
-// quoting and CR LF line ends as RFC 4180.
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {});
+// quoting and CR LF line ends as RFC 4180. With figures, the columns of
+// CsvFigureColumns follow the tones, empty where the router printed nothing:
+// a file's columns are the same for every row, so they are asked for.
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {}, bool figures = false);
+// "downstream_rate_kbps", ..., "retrains", "since_link_s".
+QByteArray CsvFigureColumns();
 // One object per reading, one line each:
 // {"time":"...","time_ms":N,"host":"...","completed":true,"first_tone":0,"bits":[...]}
+// and, with only what the router printed, "figures" (state, and per direction
+// rate_kbps, attainable_kbps, margin_db, attenuation_db,
+// signal_attenuation_db, power_dbm) and "counters" (per direction crc, fec,
+// es, ses, uas, bit_swaps; retrains, since_link_s).
 QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span = {});
 // The latest reading of each host as gauges: bits per tone (labelled host and
-// tone), total bits upstream and downstream, whether it completed, and its time.
+// tone), total bits upstream and downstream, whether it completed, and its
+// time; the line's figures as gauges labelled by direction and its counters
+// as counters ("..._total"), each only where the router printed it.
 QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span = {});
 
 QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings,
-    TToneSpan span = {});
+    TToneSpan span = {}, bool figures = false);
 
 // The same texts a reading at a time, for readings read as they are written
 // out: what FormatReadings gives for all of them is the concatenation of
@@ -56,7 +67,7 @@ QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& rea
 // (and, for Prometheus, the latest of each host).
 class TReadingsWriter {
 public:
-    TReadingsWriter(TOutputFormat format, TToneSpan span);
+    TReadingsWriter(TOutputFormat format, TToneSpan span, bool figures = false);
     QByteArray Next(const TReading& reading);
     QByteArray Finish();
 
@@ -64,6 +75,7 @@ private:
     TOutputFormat FFormat;
     TToneSpan FSpan;
     TToneSpan FClamped;
+    bool FFigures; // the CSV's figure columns
     bool FFirst = true;
     bool FHeader = false;         // the CSV header is out
     std::vector<TReading> FHeld;  // tone-less readings before it

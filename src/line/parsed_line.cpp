@@ -92,7 +92,9 @@ void TLineBuilder::Put(TDirection direction, long long tone, long long bits)
         return;
     FAnyBits = FAnyBits || bits > 0;
     auto& target = direction == TDirection::Up ? FUp : direction == TDirection::Down ? FDown : FBoth;
-    target[tone] = bits;
+    if (target.empty())
+        target.assign(std::size_t(MaxTones), -1);
+    target[std::size_t(tone)] = std::int8_t(bits);
 }
 
 void TLineBuilder::AddBand(TDirection direction, long long first, long long last)
@@ -160,16 +162,17 @@ TParsedLine TLineBuilder::Finish()
         return std::any_of(bands.begin(), bands.end(), [&](TToneBand b) { return tone >= b.First && tone <= b.Last; });
     };
     line.Bits.assign(std::size_t(line.ToneCount), 0);
-    for (const auto& [tone, bits] : FBoth)
-        if (tone < line.ToneCount)
+    const auto at = [](const std::vector<std::int8_t>& bits, long long tone) {
+        return bits.empty() ? -1 : bits[std::size_t(tone)];
+    };
+    for (long long tone = 0; tone < line.ToneCount; ++tone)
+        if (const int bits = at(FBoth, tone); bits >= 0)
             line.Bits[std::size_t(tone)] = std::uint8_t(bits);
     // A direction's reply counts inside its own bands; outside every band
     // whichever reply has bits there (both are 0 on a sane line).
     for (long long tone = 0; tone < line.ToneCount; ++tone) {
-        const auto up = FUp.find(tone);
-        const auto down = FDown.find(tone);
-        const long long u = up == FUp.end() ? -1 : up->second;
-        const long long d = down == FDown.end() ? -1 : down->second;
+        const long long u = at(FUp, tone);
+        const long long d = at(FDown, tone);
         if (u < 0 && d < 0)
             continue;
         long long v;

@@ -86,7 +86,9 @@ private:
     std::optional<bool> FShowtime;
     bool FAdslDefault = false;
     bool FAnyBits = false;
-    std::map<long long, long long> FUp, FDown, FBoth;
+    // Bits by tone, -1 where the reply said nothing: a line's worth of
+    // tones is filled by every reply, so an array beats a tree many times.
+    std::vector<std::int8_t> FUp, FDown, FBoth;
     std::vector<TToneBand> FBandsUp, FBandsDown, FBandsBoth;
 };
 

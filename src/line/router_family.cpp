@@ -34,7 +34,8 @@ QString RouterFamilyNames()
 
 namespace {
 
-// Broadcom's state block comes with every info reply; --stats adds the mode.
+// Broadcom's state block comes with every info reply; --stats adds the mode
+// and the line's figures and counters.
 constexpr TFamilyCommand BroadcomCommands[] = {
     {TReplyRole::State, "xdslctl info --stats"},
     {TReplyRole::BitsBoth, "xdslctl info --Bits"},
@@ -51,6 +52,20 @@ constexpr TFamilyCommand LantiqCommands[] = {
     {TReplyRole::BitsDown, "dsl_cpe_pipe g997bansg 1"},
     {TReplyRole::BandsUp, "dsl_cpe_pipe bbsg 0"},
     {TReplyRole::BandsDown, "dsl_cpe_pipe bbsg 1"},
+    // Figures: margin, attenuation, power and attainable rate per direction
+    // (0 upstream, 1 downstream, at showtime), the actual rate (channel 0),
+    // then the counters since showtime, which count by end (0 near end,
+    // that is downstream, 1 far end), and the full initialisations.
+    {TReplyRole::FiguresUp, "dsl_cpe_pipe g997lsg 0 1", TCommandWhen::Figures},
+    {TReplyRole::FiguresDown, "dsl_cpe_pipe g997lsg 1 1", TCommandWhen::Figures},
+    {TReplyRole::RateUp, "dsl_cpe_pipe g997csg 0 0", TCommandWhen::Figures},
+    {TReplyRole::RateDown, "dsl_cpe_pipe g997csg 0 1", TCommandWhen::Figures},
+    {TReplyRole::CountersDown, "dsl_cpe_pipe pmccsg 0 0 0", TCommandWhen::Figures},
+    {TReplyRole::CountersUp, "dsl_cpe_pipe pmccsg 0 1 0", TCommandWhen::Figures},
+    {TReplyRole::SecondsDown, "dsl_cpe_pipe pmlscsg 0 0", TCommandWhen::Figures},
+    {TReplyRole::SecondsUp, "dsl_cpe_pipe pmlscsg 1 0", TCommandWhen::Figures},
+    {TReplyRole::RetrainsDown, "dsl_cpe_pipe pmlictg 0", TCommandWhen::Figures},
+    {TReplyRole::RetrainsUp, "dsl_cpe_pipe pmlictg 1", TCommandWhen::Figures},
 };
 
 constexpr TFamilyCommand DraytekCommands[] = {
@@ -58,6 +73,9 @@ constexpr TFamilyCommand DraytekCommands[] = {
     {TReplyRole::BitsUp, "adsl showbins up"},
     {TReplyRole::BitsDown, "adsl showbins"},
     {TReplyRole::BandsBoth, "adsl status bandinfo"},
+    // adsl status has the rates, margins and some counters; more has the
+    // errored seconds and the bit swaps.
+    {TReplyRole::FiguresMore, "adsl status more", TCommandWhen::Figures},
 };
 
 } // namespace

@@ -39,6 +39,9 @@ enum class TReplyRole {
     // replies takes as many roles as it needs.
     Figures, FiguresUp, FiguresDown, CountersUp, CountersDown, Retrains, RetrainsUp, RetrainsDown,
     RateUp, RateDown, FiguresMore,
+    // Errored, severely errored and unavailable seconds, where a family
+    // prints them in replies of their own.
+    SecondsUp, SecondsDown,
     // Per-tone quantities.
     SnrUp, SnrDown, SnrBoth, QlnUp, QlnDown, QlnBoth, HlogUp, HlogDown, HlogBoth,
 };

@@ -219,7 +219,7 @@ int Export(const TReaderOptions& options)
     // Written as read, a few hundred kilobytes at a time: a year goes out in
     // the memory of one block of readings.
     constexpr qsizetype Chunk = 256 * 1024;
-    TReadingsWriter writer(ChosenFormat(options), options.Span);
+    TReadingsWriter writer(ChosenFormat(options), options.Span, options.ReadFigures);
     QByteArray pending;
     bool writing = !output.Failed();
     const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
@@ -269,9 +269,9 @@ int PrintEvents(const TReaderOptions& options)
 
 // What the host's reading printed after earlier ones adds: the CSV header
 // and the blank line between tables only once.
-QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first)
+QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first, bool figures)
 {
-    QByteArray text = FormatReadings(format, {reading}, span);
+    QByteArray text = FormatReadings(format, {reading}, span, figures);
     if (!first && format == TOutputFormat::Csv)
         text.remove(0, text.indexOf('\n') + 1);
     if (!first && format == TOutputFormat::Table)
@@ -294,6 +294,7 @@ int ReadLine(const TReaderOptions& options)
     request.Password = *password.Password;
     request.Prompt = options.Prompt;
     request.Family = options.Router;
+    request.ReadFigures = options.ReadFigures;
 
     TOutput output(options.OutputPath);
     if (output.Failed())
@@ -332,7 +333,7 @@ int ReadLine(const TReaderOptions& options)
         const TReading& reading = taken.Reading;
         // A range is that part of the line read, whatever its tone count.
         const TToneSpan span = options.Span;
-        const bool printed = output.Write(NextReadingText(format, reading, span, count == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, span, count == 0, options.ReadFigures));
 
         if (!reading.Completed) {
             status = 1;

@@ -72,6 +72,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const QCommandLineOption count(QStringLiteral("count"),
         QStringLiteral("Number of readings (default 1; with --interval alone, until stopped)."),
         QStringLiteral("N"));
+    const QCommandLineOption figures(QStringLiteral("figures"),
+        QStringLiteral("Also reads the line's figures and counters (margin, attenuation, rates, errors),\n"
+                       "with the commands some routers need for them; the CSV gains their columns."));
     const QCommandLineOption record(QStringLiteral("record"),
         QStringLiteral("Also keeps every reading in the line history."));
     const QCommandLineOption history(QStringLiteral("history"),
@@ -90,7 +93,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
         QStringLiteral("FILE"));
     parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, interval, count,
-        record, history, exportOption, events, since, until, output});
+        figures, record, history, exportOption, events, since, until, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -107,6 +110,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     if (o.Export && o.Events)
         return TReaderUsageError{QStringLiteral("--export prints readings, --events events: give one")};
     o.HistoryPath = parser.value(history);
+    o.ReadFigures = parser.isSet(figures);
     o.OutputPath = parser.value(output);
     if (parser.isSet(output) && o.OutputPath.isEmpty())
         return TReaderUsageError{QStringLiteral("--output needs a file name")};

@@ -24,6 +24,7 @@ struct TReaderOptions {
     int IntervalSeconds = 0;
     int Count = 1; // 0: until stopped
     bool Record = false;
+    bool ReadFigures = false; // the commands that give the line's figures too
 
     // Both.
     TToneSpan Span;

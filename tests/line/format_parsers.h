@@ -8,7 +8,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <map>
@@ -98,13 +100,13 @@ inline std::optional<std::vector<TReading>> ReadingsFromJson(const QByteArray& t
 }
 
 // name -> labels as written -> value. Refused: a sample away from its
-// family (after its "# TYPE name gauge"), a family typed twice, a series
+// family (after its "# TYPE name gauge" or "counter"), a family typed twice, a series
 // twice, bad names or label escapes, a value that is no number, a timestamp
 // (the text-file collector refuses them), no line feed at the end.
 using TPrometheusSamples = std::map<QString, std::map<QString, double>>;
 inline std::optional<TPrometheusSamples> ParsePrometheus(const QByteArray& text)
 {
-    static const QRegularExpression type(QStringLiteral(R"(^# TYPE ([a-zA-Z_:][\w:]*) gauge$)"));
+    static const QRegularExpression type(QStringLiteral(R"(^# TYPE ([a-zA-Z_:][\w:]*) (?:gauge|counter)$)"));
     static const QRegularExpression sample(
         QStringLiteral(R"(^([a-zA-Z_:][\w:]*)\{((?:[a-zA-Z_]\w*="(?:[^"\\\n]|\\[\\"n])*",?)*)\} (\S+)$)"));
     TPrometheusSamples samples;
@@ -124,4 +126,18 @@ inline std::optional<TPrometheusSamples> ParsePrometheus(const QByteArray& text)
             return std::nullopt;
     }
     return samples;
+}
+
+// promtool's verdict on an exposition; none when promtool is not installed.
+inline std::optional<std::pair<int, QByteArray>> PromtoolCheck(const QByteArray& exposition)
+{
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        return std::nullopt;
+    QProcess process;
+    process.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    process.write(exposition);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    return std::pair{process.exitCode(), process.readAllStandardError() + process.readAllStandardOutput()};
 }

@@ -170,6 +170,73 @@ TEST(OutputFormatsTest, EveryToneOfTheLineOrItsHalf)
             }
         }
     }
+
+// The line's figures in every format with only what the router printed: a
+// value not printed is no key, no series and an empty CSV field, never 0.
+TEST(OutputFormatsTest, FiguresOnlyAsPrinted)
+{
+    TReading full = ZyxelReading(1765107000123, QStringLiteral("full"), true);
+    full.Figures = {QStringLiteral("Showtime"), {80000, 100000, 8.3, 21.4, 20.9, 13.2, 12, 88213, 9, 0, 41, 5120},
+        {20000, 40000, 6.1, 12.5, 12.2, -3.5, 3, 417, 2, 1, 41, 311}, 7, 11525};
+    TReading some = ZyxelReading(1765107060123, QStringLiteral("some"), true);
+    some.Figures.Down.MarginDb = 0.0; // a margin of 0 dB is a value
+    some.Figures.Up.Crc = 4294967295u;
+    some.Figures.Retrains = 0;
+    const TReading none = ZyxelReading(1765107120123, QStringLiteral("none"), false);
+    const struct {
+        const TReading* reading;
+        const char* json; // the figures' and counters' members as written
+        QStringList csv;  // the figure columns
+        int series;       // figure and counter samples in the exposition
+    } cases[] = {
+        {&full,
+            R"("counters":{"downstream":{"bit_swaps":5120,"crc":12,"es":9,"fec":88213,"ses":0,"uas":41},"retrains":7,)"
+            R"("since_link_s":11525,"upstream":{"bit_swaps":311,"crc":3,"es":2,"fec":417,"ses":1,"uas":41}},)"
+            R"("figures":{"downstream":{"attainable_kbps":100000,"attenuation_db":21.4,"margin_db":8.3,"power_dbm":13.2,)"
+            R"("rate_kbps":80000,"signal_attenuation_db":20.9},"state":"Showtime","upstream":{"attainable_kbps":40000,)"
+            R"("attenuation_db":12.5,"margin_db":6.1,"power_dbm":-3.5,"rate_kbps":20000,"signal_attenuation_db":12.2}},)",
+            {"80000", "100000", "8.3", "21.4", "20.9", "13.2", "20000", "40000", "6.1", "12.5", "12.2", "-3.5", "12",
+                "88213", "9", "0", "41", "5120", "3", "417", "2", "1", "41", "311", "7", "11525"},
+            26},
+        {&some, R"("counters":{"retrains":0,"upstream":{"crc":4294967295}},"figures":{"downstream":{"margin_db":0}},)",
+            {"", "", "0", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "4294967295", "", "", "", "", "",
+                "0", ""},
+            3},
+        {&none, "", QStringList(26, QString()), 0},
+    };
+    for (const auto& c : cases) {
+        const TReading& r = *c.reading;
+        SCOPED_TRACE(r.Host.toStdString());
+        const QByteArray json = FormatJson({r});
+        const QByteArray completed = r.Completed ? "\"completed\":true," : "\"completed\":false,";
+        EXPECT_TRUE(json.contains(completed + c.json + "\"first_tone\"")) << json.left(400).toStdString();
+        TReadingsWriter jsonWriter(TOutputFormat::Json, {});
+        EXPECT_EQ(jsonWriter.Next(r), json);
+
+        const QByteArray csv = FormatCsv({r}, {0, 1}, true);
+        const auto rows = ParseCsv(csv);
+        ASSERT_TRUE(rows && rows->size() == 2) << csv.toStdString();
+        EXPECT_EQ(rows->at(0).mid(5).join(','), QString::fromLatin1(CsvFigureColumns()));
+        EXPECT_EQ(rows->at(1).mid(5), c.csv);
+        TReadingsWriter csvWriter(TOutputFormat::Csv, {0, 1}, true);
+        EXPECT_EQ(csvWriter.Next(r), csv);
+
+        const QByteArray exposition = FormatPrometheus({r}, {0, 0});
+        const auto samples = ParsePrometheus(exposition);
+        ASSERT_TRUE(samples) << exposition.toStdString();
+        int series = 0;
+        for (const auto& [name, values] : *samples)
+            series += name.startsWith(QLatin1String("tirvane_line_")) ? int(values.size()) : 0;
+        EXPECT_EQ(series, c.series);
+        if (const auto verdict = PromtoolCheck(exposition)) {
+            EXPECT_EQ(verdict->first, 0) << verdict->second.toStdString();
+        }
+    }
+    // Bytes a second: the exposition's base unit for data.
+    EXPECT_EQ(ParsePrometheus(FormatPrometheus({full}, {0, 0}))
+                  ->at(QStringLiteral("tirvane_line_rate_bytes_per_second"))
+                  .at(QStringLiteral("host=\"full\",direction=\"downstream\"")),
+        10'000'000);
 }
 
 } // namespace

@@ -650,20 +650,6 @@ TEST_F(ReaderTest, LinksQtCoreOnly)
 
 namespace {
 
-// promtool's verdict on an exposition; none when promtool is not installed.
-std::optional<std::pair<int, QByteArray>> PromtoolCheck(const QByteArray& exposition)
-{
-    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
-    if (promtool.isEmpty())
-        return std::nullopt;
-    QProcess process;
-    process.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
-    process.write(exposition);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    return std::pair{process.exitCode(), process.readAllStandardError() + process.readAllStandardOutput()};
-}
-
 } // namespace
 
 // Every family's simulator at ADSL2+, 17a and 35b: the JSON reads back as the
@@ -769,4 +755,66 @@ TEST_F(ReaderTest, FamilyFailuresSayWhy)
     const TRun bad = Run({"--host", "127.0.0.1", "--router", "cisco"});
     EXPECT_EQ(bad.Exit, 2);
     EXPECT_TRUE(bad.Err.contains("--router is zyxel, broadcom, lantiq or draytek, not cisco")) << bad.Err.toStdString();
+}
+
+// Each family's figures and counters through tirvane-read --figures, equal to
+// what the simulator printed, and nothing it did not print or marked as not
+// measured.
+TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
+{
+    const struct {
+        const char* router;
+        std::vector<std::string> extra;
+        bool figures = true;
+    } cases[] = {
+        {"zyxel", {}},
+        // Without --figures the ZyXEL sends only its two commands: the
+        // figures are those of their heads.
+        {"zyxel", {}, false},
+        {"broadcom", {"--profile", "17a", "--not-measured"}},
+        {"lantiq", {"--profile", "17a"}},
+        {"lantiq", {"--profile", "adsl2+", "--not-measured"}},
+        {"draytek", {"--profile", "35b", "--not-measured"}},
+        {"broadcom", {"--training"}},
+    };
+    // "figures.downstream.margin_db" -> value, for every leaf of the two objects.
+    const auto flat = [](const QJsonObject& reading) {
+        std::map<std::string, QJsonValue> leaves;
+        const auto walk = [&leaves](const auto& self, const QJsonObject& object, const std::string& prefix) -> void {
+            for (auto it = object.begin(); it != object.end(); ++it) {
+                const std::string name = prefix + it.key().toStdString();
+                if (it->isObject())
+                    self(self, it->toObject(), name + '.');
+                else
+                    leaves[name] = *it;
+            }
+        };
+        for (const char* key : {"figures", "counters"})
+            walk(walk, reading[QLatin1String(key)].toObject(), std::string(key) + '.');
+        return leaves;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.router) + (c.extra.empty() ? "" : " " + c.extra.back()) + (c.figures ? "" : " bare"));
+        std::vector<std::string> extra = {"--router", c.router};
+        extra.insert(extra.end(), c.extra.begin(), c.extra.end());
+        RouterSimProcess sim(SimOn(extra));
+        const TRun run = Run(QStringList{"--host", QString::fromStdString(sim.Address()), "--router", c.router,
+            "--format", "json"} + (c.figures ? QStringList{"--figures"} : QStringList()));
+        const auto served = sim.LastServedFigures();
+        ASSERT_TRUE(served);
+        const auto leaves = flat(QJsonDocument::fromJson(run.Out).object());
+        std::map<std::string, std::string> printed;
+        for (const auto& [name, value] : leaves)
+            printed[name] = value.isString() ? value.toString().toStdString()
+                                             : QString::number(value.toDouble(), 'f', QLocale::FloatingPointShortest).toStdString();
+        std::map<std::string, std::string> expected;
+        for (const auto& [name, value] : *served)
+            expected[name] = name == "figures.state" ? value
+                                                    : QString::number(std::stod(value), 'f', QLocale::FloatingPointShortest).toStdString();
+        EXPECT_EQ(printed, expected) << run.Out.left(600).toStdString() << run.Err.toStdString();
+        EXPECT_GE(expected.size(), std::size_t(1));
+        if (!c.figures) {
+            EXPECT_EQ(expected.count("figures.state"), 0u); // wan adsl status was not sent
+        }
+    }
 }

@@ -103,6 +103,22 @@ std::optional<std::vector<int>> RouterSimProcess::LastServedLine() const
     return last;
 }
 
+std::optional<std::map<std::string, std::string>> RouterSimProcess::LastServedFigures() const
+{
+    std::optional<std::map<std::string, std::string>> last;
+    for (const auto& line : ServedLines()) {
+        if (line.rfind("figures", 0) != 0)
+            continue;
+        std::map<std::string, std::string> figures;
+        std::istringstream in(line.substr(7));
+        for (std::string pair; std::getline(in, pair, '\t');)
+            if (const auto eq = pair.find('='); eq != std::string::npos)
+                figures[pair.substr(0, eq)] = pair.substr(eq + 1);
+        last = figures;
+    }
+    return last;
+}
+
 std::array<int, 513> RouterSimProcess::ExpectedTones() const
 {
     std::array<int, 513> tones{};

@@ -8,6 +8,7 @@
 #include "support/child_process.h"
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ public:
     // The bits of every tone of the last line another family's simulator
     // served ("line" in the --served file).
     std::optional<std::vector<int>> LastServedLine() const;
+
+    // The line's figures the simulator last said it printed, by the names
+    // tirvane-read's JSON gives them ("figures.downstream.margin_db"), as
+    // printed ("8.3").
+    std::optional<std::map<std::string, std::string>> LastServedFigures() const;
 
     // Tone 0 to 512 as the monitor should decode them after one cycle: the far
     // table's tones 1 to 32 and the near table's 33 to 512; tone 0 is 0, and a

@@ -3,6 +3,7 @@
 // of what a client sends.
 #include "line/capture_buffer.h"
 #include "line/line_data.h"
+#include "router_sim/figure_model.h"
 #include "router_sim/line_model.h"
 #include "router_sim/options.h"
 #include "router_sim/reply_text.h"
@@ -245,5 +246,53 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"::", false}, AddressCase{"::ffff:127.0.0.1", false},
                       AddressCase{"localhost", false}, AddressCase{"", false},
                       AddressCase{"127.1", false}, AddressCase{" 127.0.0.1", false}));
+
+// ---- the line's figures over time ----
+
+// For each seed, one link from its start to the next retrain: the counts
+// start at 0, never go down meanwhile, come in bursts (some quarters add
+// none), and start afresh at the retrain, which the retrain count shows; the
+// margin is lower at nine in the evening than at nine in the morning of the
+// same link.
+TEST(FigureModel, CountsMoveWithinALinkAndStartAfreshAtARetrain)
+{
+    constexpr std::int64_t Noon = 1796702400 - 1796702400 % 86400 + 12 * 3600;
+    for (const std::uint32_t seed : {1u, 7u, 12345u, 0xdeadbeefu}) {
+        SCOPED_TRACE(seed);
+        const std::int64_t start = Noon - FiguresAt(seed, Noon, 100000).sinceLinkS;
+        LineFigures before = FiguresAt(seed, start, 100000);
+        EXPECT_EQ(before.sinceLinkS, 0);
+        EXPECT_EQ(before.down.crc + before.down.es + before.up.crc + before.down.ses, 0u);
+        int quiet = 0, bursts = 0;
+        std::int64_t t = start + 900;
+        for (;; t += 900) {
+            const LineFigures now = FiguresAt(seed, t, 100000);
+            if (now.sinceLinkS < before.sinceLinkS) {
+                EXPECT_LT(now.down.fec, before.down.fec);
+                EXPECT_EQ(now.retrains, before.retrains % 64 + 1);
+                break;
+            }
+            ASSERT_GE(now.down.crc, before.down.crc);
+            ASSERT_GE(now.down.es, before.down.es);
+            ASSERT_GE(now.up.crc, before.up.crc);
+            ASSERT_EQ(now.retrains, before.retrains);
+            (now.down.crc == before.down.crc ? quiet : bursts)++;
+            before = now;
+        }
+        EXPECT_GT(quiet, 0);
+        EXPECT_GT(bursts, 0);
+        EXPECT_LE(t - start, 24 * 3600);
+    }
+    int sags = 0;
+    for (const std::uint32_t seed : {1u, 7u, 12345u, 0xdeadbeefu})
+        for (std::int64_t afternoon = Noon + 3 * 3600, days = 0; days < 30; ++days, afternoon += 86400) {
+            const LineFigures evening = FiguresAt(seed, afternoon + 6 * 3600, 100000);
+            if (evening.sinceLinkS < 6 * 3600)
+                continue; // another link, trained otherwise
+            EXPECT_EQ(FiguresAt(seed, afternoon, 100000).down.marginTenths - evening.down.marginTenths, 25);
+            ++sags;
+        }
+    EXPECT_GT(sags, 0) << "no link lasted from an afternoon to its evening";
+}
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "router_sim/family_reply.h"
 
+#include "router_sim/figure_model.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -55,13 +57,16 @@ bool IsVdsl(Profile profile)
     return profile != Profile::Adsl2Plus;
 }
 
-std::string BroadcomState(Profile profile, bool showtime)
+std::string BroadcomState(Profile profile, bool showtime, const LineFigures& f)
 {
     std::string text = "xdslctl: ADSL driver and PHY status\r\n";
     if (!showtime)
         return text + "Status: G.994 Training\r\nRetrain Reason:\t0\r\n";
-    text += "Status: Showtime\r\nLast Retrain Reason:\t0\r\nMax:\tUpstream rate = 40000 Kbps, Downstream rate = "
-            "100000 Kbps\r\nBearer:\t0, Upstream rate = 20000 Kbps, Downstream rate = 80000 Kbps\r\n\r\n";
+    text += "Status: Showtime\r\nLast Retrain Reason:\t0\r\n"
+        + Format("Max:\tUpstream rate = %d Kbps, Downstream rate = %d Kbps\r\n", f.up.attainableKbps,
+            f.down.attainableKbps)
+        + Format("Bearer:\t0, Upstream rate = %d Kbps, Downstream rate = %d Kbps\r\n", f.up.rateKbps, f.down.rateKbps)
+        + "Bearer:\t1, Upstream rate = 0 Kbps, Downstream rate = 0 Kbps\r\n\r\n";
     if (IsVdsl(profile))
         return text + "Mode:\t\t\tVDSL2 Annex B\r\nVDSL2 Profile:\t" + Row(profile).broadcomName + "\r\n";
     return text + "Mode:\t\t\tADSL2+ Annex A\r\n";
@@ -113,6 +118,27 @@ std::string DraytekBins(const FamilyLine& line, const std::vector<Band>& bands)
         text += row + (tone + 3 > line.toneCount ? " *" : "") + "\r\n";
     }
     return text;
+}
+
+// Two "key : value" pairs a line, as adsl status prints them; the PSD's
+// decimals padded apart ("7. 4").
+std::string DraytekFigureLines(const LineFigures& f, bool notMeasured)
+{
+    const auto whole = [](int tenths) { return std::to_string(tenths / 10); };
+    const auto psd = [](int tenths) { return Format("%d. %d", tenths / 10, tenths % 10); };
+    return Format("  DS Actual Rate          : %9d000 bps   US Actual Rate       : %9d000 bps\r\n"
+                  "  DS Attainable Rate      : %9d000 bps   US Attainable Rate   : %9d000 bps\r\n",
+               f.down.rateKbps, f.up.rateKbps, f.down.attainableKbps, f.up.attainableKbps)
+        + Format("  NE Current Attenuation  :       %s dB    Cur SNR Margin       :        %s  dB\r\n",
+            whole(f.down.attenuationTenths).c_str(), whole(f.down.marginTenths).c_str())
+        + Format("  Far Current Attenuation :       %s dB    Far SNR Margin       :        %s  dB\r\n",
+            notMeasured ? "N/A" : whole(f.up.attenuationTenths).c_str(), whole(f.up.marginTenths).c_str())
+        + Format("  DS actual PSD           :     %s dB    US actual PSD        :     %s dB\r\n",
+            psd(f.down.powerTenths).c_str(), notMeasured ? "N/A" : psd(f.up.powerTenths).c_str())
+        + Format("  NE CRC Count            : %8u       FE CRC Count         : %8u\r\n"
+                 "  NE ES Count             : %8u       FE ES Count          : %8u\r\n"
+                 "  Xdsl Reset Times        : %8u       Xdsl Link Times      : %8u\r\n",
+            f.down.crc, f.up.crc, f.down.es, f.up.es, 0u, f.retrains);
 }
 
 } // namespace
@@ -177,14 +203,16 @@ FamilyPrompts PromptsFor(Family family)
 }
 
 std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
-    const std::string& command)
+    const std::string& command, const LineFigures& figures, bool notMeasured)
 {
     const ProfileRow& row = Row(profile);
+    if (auto reply = FigureReply(family, figures, showtime, notMeasured, command))
+        return reply;
     switch (family) {
     case Family::Broadcom: {
-        const std::string state = BroadcomState(profile, showtime);
+        const std::string state = BroadcomState(profile, showtime, figures);
         if (command == "xdslctl info --stats" || command == "xdslctl info --show")
-            return state;
+            return showtime ? state + BroadcomFigureBlock(figures, notMeasured) : state;
         if (command == "xdslctl info --Bits") {
             if (!showtime)
                 return state;
@@ -233,9 +261,9 @@ std::optional<std::string> FamilyReply(Family family, Profile profile, const Fam
     case Family::Draytek: {
         if (command == "adsl status")
             return Format("  ---------------------- ATU-R Info (hw: annex B, f/w: annex A/B/C) -----------\r\n"
-                          "  Running Mode            :  %8s       State                : %s\r\n"
-                          "  DS Actual Rate          : 80000000 bps   US Actual Rate       : 20000000 bps\r\n",
-                showtime ? row.draytekName : "", showtime ? "SHOWTIME" : "TRAINING");
+                          "  Running Mode            :  %8s       State                : %s\r\n",
+                       showtime ? row.draytekName : "", showtime ? "SHOWTIME" : "TRAINING")
+                + (showtime ? DraytekFigureLines(figures, notMeasured) : std::string());
         if (command == "adsl showbins" || command == "adsl showbins up")
             return DraytekBins(line, command.ends_with(" up") ? line.up : line.down);
         if (command == "adsl status bandinfo") {

@@ -40,10 +40,14 @@ struct FamilyPrompts {
 };
 FamilyPrompts PromptsFor(Family family);
 
+struct LineFigures;
+
 // What a family answers to a command line at its command prompt; none for
-// a command it does not know. `showtime` false: the line is training.
+// a command it does not know. `showtime` false: the line is training. The
+// line's figures go where the family prints them, with the marks for not
+// measured where `notMeasured` says.
 std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
-    const std::string& command);
+    const std::string& command, const LineFigures& figures, bool notMeasured = false);
 
 // Where the table of a bits reply starts: after the last line without a
 // digit that a line with one follows (the column heads, "nData=\"").

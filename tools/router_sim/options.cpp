@@ -34,12 +34,16 @@ const char* UsageText()
            "  --seed N           line profile and drift seed (default 1)\n"
            "  --served FILE      after each whole reply append \"far\" or \"near\" and the\n"
            "                     513 bit counts a client should decode from it (tone 0..512);\n"
-           "                     a reported terminal type is appended as \"ttype NAME\"\n"
+           "                     a reported terminal type is appended as \"ttype NAME\"; the\n"
+           "                     line's figures printed in a session as \"figures\" and\n"
+           "                     name=value, tab-separated (for the ZyXEL after each reply)\n"
            "  --router R         zyxel (default), broadcom, lantiq or draytek: that family's\n"
            "                     prompts, commands and replies; the others append \"line\"\n"
            "                     and the bits of every tone to --served once a session\n"
            "  --profile P        the other families' line: adsl2+ (default), 8b, 17a, 30a, 35b\n"
            "  --training         the other families' line is not in showtime\n"
+           "  --not-measured     print the upstream attenuation and power as not measured\n"
+           "  --clock SECONDS    the line's figures as at this Unix time (default: now)\n"
            "Faults:\n"
            "  --wrong-password   refuse every password\n"
            "  --refuse-login     close the connection after the password\n"
@@ -135,6 +139,7 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         else if (arg == "--wrong-password") o.wrongPassword = true;
         else if (arg == "--refuse-login") o.refuseLogin = true;
         else if (arg == "--training") o.training = true;
+        else if (arg == "--not-measured") o.notMeasured = true;
         else if (arg == "--router") {
             const auto family = needValue() ? FamilyFromName(value) : std::nullopt;
             if (!family)
@@ -155,7 +160,7 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         else if (arg == "--address" || arg == "--port" || arg == "--password" || arg == "--username"
                  || arg == "--seed" || arg == "--served" || arg == "--chunk" || arg == "--pause-ms"
                  || arg == "--drop" || arg == "--stall" || arg == "--endless" || arg == "--trickle"
-                 || arg == "--trickle-ms" || arg == "--flood-after" || arg == "--fault-seconds") {
+                 || arg == "--trickle-ms" || arg == "--flood-after" || arg == "--fault-seconds" || arg == "--clock") {
             if (!needValue())
                 return bad("missing value");
             bool ok = true;
@@ -174,6 +179,7 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
             else if (arg == "--trickle-ms") ok = ParseNumber(value, o.trickleMs, 1, 600000);
             else if (arg == "--flood-after") ok = ParseChoice(value, o.floodAfter);
             else if (arg == "--fault-seconds") ok = ParseNumber(value, o.faultSeconds, 1, 86400);
+            else if (arg == "--clock") ok = ParseNumber<std::int64_t>(value, o.clock, 1, std::int64_t(1) << 40);
             if (!ok)
                 return bad("bad value") + " " + std::string(value);
         } else {

@@ -27,6 +27,8 @@ struct Options {
     Family family = Family::Zyxel; // whose prompts and replies
     Profile profile = Profile::Adsl2Plus; // the other families' line
     bool training = false;        // the other families' line is not in showtime
+    bool notMeasured = false;     // the upstream attenuation and power printed as not measured
+    std::int64_t clock = 0;       // the moment the line's figures are of (Unix seconds); 0: now
 
     // Faults.
     bool wrongPassword = false;   // every password is refused

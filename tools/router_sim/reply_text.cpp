@@ -29,13 +29,22 @@ std::string Format(const char* format, int value)
     return buf;
 }
 
+struct HeaderValues {
+    int margin, power, attenuation;
+    char marginText[16];
+};
+
+HeaderValues Values(const LineReading& r)
+{
+    HeaderValues v{std::clamp(r.noiseMarginTenthsDb, 0, 999), std::clamp(r.outputPowerDb, 0, 9),
+        std::clamp(r.attenuationDb, 0, 99), {}};
+    std::snprintf(v.marginText, sizeof v.marginText, "%2d.%d", v.margin / 10, v.margin % 10);
+    return v;
+}
+
 std::string Header(ReplyKind kind, const LineReading& r)
 {
-    const int margin = std::clamp(r.noiseMarginTenthsDb, 0, 999);
-    const int power = std::clamp(r.outputPowerDb, 0, 9);
-    const int attenuation = std::clamp(r.attenuationDb, 0, 99);
-    char marginText[16];
-    std::snprintf(marginText, sizeof marginText, "%2d.%d", margin / 10, margin % 10);
+    const auto [margin, power, attenuation, marginText] = Values(r);
 
     std::string h;
     if (kind == ReplyKind::Far) {
@@ -55,6 +64,18 @@ std::string Header(ReplyKind kind, const LineReading& r)
 }
 
 } // namespace
+
+std::map<std::string, std::string> HeaderFigures(ReplyKind kind, const LineReading& reading)
+{
+    const HeaderValues v = Values(reading);
+    if (kind == ReplyKind::Far)
+        return {{"figures.upstream.margin_db", std::to_string(v.margin / 10) + '.' + std::to_string(v.margin % 10)},
+            {"figures.downstream.power_dbm", std::to_string(v.power + 10)},
+            {"figures.upstream.attenuation_db", std::to_string(v.attenuation / 2)}};
+    return {{"figures.downstream.margin_db", std::to_string(v.margin / 10)},
+        {"figures.upstream.power_dbm", std::to_string(v.power)},
+        {"figures.downstream.attenuation_db", std::to_string(v.attenuation)}};
+}
 
 std::string_view KindName(ReplyKind kind)
 {

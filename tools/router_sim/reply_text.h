@@ -18,6 +18,7 @@
 #include "router_sim/line_model.h"
 
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -60,6 +61,11 @@ std::string SpoilDigits(std::string text, const ReplyFaults& faults, std::uint32
 // `faultSeed` chooses which digits the faults replace.
 Reply BuildReply(ReplyKind kind, const LineReading& reading, const ReplyFaults& faults,
                  std::uint32_t faultSeed);
+
+// The figures the reply's header prints, named as tirvane-read's JSON names
+// them ("figures.upstream.margin_db"), as printed: each direction's from the
+// words of its own line.
+std::map<std::string, std::string> HeaderFigures(ReplyKind kind, const LineReading& reading);
 
 // One table line (without CR LF) for tones 32*line .. 32*line+31 as labelled.
 std::string TableLine(int line, const BitLoading& bits);

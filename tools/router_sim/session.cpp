@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace routersim {
 
@@ -61,6 +62,14 @@ void ServedLog::RecordLine(const std::vector<int>& bits)
     std::string line("line");
     for (int b : bits)
         line += ' ' + std::to_string(b);
+    AppendLine(line + '\n');
+}
+
+void ServedLog::RecordFigures(const PrintedFigures& figures)
+{
+    std::string line = "figures";
+    for (const auto& [name, value] : figures)
+        line += '\t' + name + '=' + value;
     AppendLine(line + '\n');
 }
 
@@ -301,6 +310,36 @@ bool Session::SendReply(ReplyKind kind, const std::string& header, const std::st
     return SendText(text);
 }
 
+const LineFigures& Session::Figures()
+{
+    if (!FFigures) {
+        const Options& o = FRouter.options;
+        const std::int64_t now = o.clock ? o.clock : std::int64_t(std::time(nullptr));
+        FFigures = FiguresAt(o.seed, now, TopDownKbps(o.family, o.profile));
+    }
+    return *FFigures;
+}
+
+bool Session::ServeZyxelFigures(const std::string& command, bool& served)
+{
+    const auto reply = FigureReply(Family::Zyxel, Figures(), true, false, command);
+    served = reply.has_value();
+    if (!reply)
+        return true;
+    if (!SendText(*reply))
+        return false;
+    // Only what this command printed: its counters, its rates or the state.
+    for (const auto& [name, value] : FiguresPrinted(Family::Zyxel, Figures(), true, false)) {
+        const bool mine = command.ends_with("perfdata") ? name.starts_with("counters.")
+            : command.ends_with("chandata")             ? name.ends_with("rate_kbps")
+                                                        : name == "figures.state";
+        if (mine)
+            FServedFigures[name] = value;
+    }
+    FRouter.served.RecordFigures(FServedFigures);
+    return true;
+}
+
 bool Session::ServeReply(ReplyKind kind)
 {
     const Options& o = FRouter.options;
@@ -315,6 +354,9 @@ bool Session::ServeReply(ReplyKind kind)
     // Recorded before the prompt goes out, so a client that has read the
     // prompt finds the record already there.
     FRouter.served.Record(kind, reply.served);
+    for (const auto& [name, value] : HeaderFigures(kind, reading))
+        FServedFigures[name] = value;
+    FRouter.served.RecordFigures(FServedFigures);
     FFloodAfterPrompt = Hits(o.floodAfter, kind);
     return true;
 }
@@ -402,8 +444,12 @@ void Session::Run()
         } else if (command == CommandFor(ReplyKind::Near)) {
             if (!ServeReply(ReplyKind::Near))
                 return;
-        } else if (!SendText("invalid command\r\n")) {
-            return;
+        } else {
+            bool figures = false;
+            if (!ServeZyxelFigures(command, figures))
+                return;
+            if (!figures && !SendText("invalid command\r\n"))
+                return;
         }
     }
 }

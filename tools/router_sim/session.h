@@ -4,6 +4,7 @@
 // at once.
 #pragma once
 
+#include "router_sim/figure_model.h"
 #include "router_sim/line_model.h"
 #include "router_sim/options.h"
 #include "router_sim/reply_text.h"
@@ -26,6 +27,8 @@ public:
     // "line" and the bits of every tone of another family's line.
     void RecordLine(const std::vector<int>& bits);
     void RecordTerminalType(const std::string& name);
+    // "figures" and name=value for each, tab-separated.
+    void RecordFigures(const PrintedFigures& figures);
 
 private:
     void AppendLine(const std::string& line);
@@ -81,6 +84,11 @@ private:
     bool Flood(const std::string& block);
     // Milliseconds left before a never-ending fault gives up (-1: no limit).
     int MsLeft() const;
+    // The line's figures for this session, as of the simulator's clock.
+    const LineFigures& Figures();
+    // A ZyXEL figure command's reply; false when the session ends there or
+    // the command is none of them (`served` then false).
+    bool ServeZyxelFigures(const std::string& command, bool& served);
 
     int FFd;
     Router& FRouter;
@@ -90,6 +98,8 @@ private:
     bool FAskedType = false;
     bool FSentAny = false;
     bool FFloodAfterPrompt = false;
+    std::optional<LineFigures> FFigures;
+    PrintedFigures FServedFigures; // what the session printed of them so far
     // Set for faults that never end on their own: the connection is closed
     // when it comes, so the simulator stays bounded in time.
     std::optional<std::chrono::steady_clock::time_point> FFaultEnd;

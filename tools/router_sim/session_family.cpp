@@ -86,6 +86,8 @@ void Session::RunFamily()
         return;
 
     const FamilyLine line = MakeFamilyLine(o.profile, o.seed, FRouter.nextReading++);
+    // The figures a session's replies print, whichever of them the client asks for.
+    FRouter.served.RecordFigures(FiguresPrinted(o.family, Figures(), !o.training, o.notMeasured));
     bool recorded = false;
     // Broadcom's CLI takes only "sh" to a shell; the others start there.
     bool shell = o.family != Family::Broadcom;
@@ -112,7 +114,7 @@ void Session::RunFamily()
                 return;
             continue;
         }
-        const auto reply = FamilyReply(o.family, o.profile, line, !o.training, command);
+        const auto reply = FamilyReply(o.family, o.profile, line, !o.training, command, Figures(), o.notMeasured);
         if (!reply) {
             const std::string refusal = o.family == Family::Draytek
                 ? "Invalid command \"" + command.substr(0, command.find(' ')) + "\"\r\n"
