@@ -100,6 +100,7 @@ TTakenReading TakeReading(const TReadingRequest& request, const TDialogueHooks& 
         TToneTable& tones = request.Tones ? *request.Tones : ownTones;
         outcome = RunCycleDialogue(wire, request.Capture ? *request.Capture : ownCapture, tones, hooks);
         reading.Bits = ToneBits(tones);
+        reading.Figures = outcome.Figures;
         taken.Failure = FailureOf(outcome, nullptr, wire, request.DeadlineSpan);
     } else {
         // The ZyXEL's prompt means the family's own prompts.

@@ -170,6 +170,7 @@ TEST(OutputFormatsTest, EveryToneOfTheLineOrItsHalf)
             }
         }
     }
+}
 
 // The line's figures in every format with only what the router printed: a
 // value not printed is no key, no series and an empty CSV field, never 0.

@@ -2,6 +2,7 @@
 // routers print (written out here, not read with the monitor's parsers): the
 // line of each profile, and the replies to each family's commands.
 #include "router_sim/family_reply.h"
+#include "router_sim/figure_model.h"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,7 @@ TEST(FamilySimulator, RepliesAsTheRoutersPrintThem)
         const Family family = *FamilyFromName(c.family);
         const Profile profile = *ProfileFromName(c.profile);
         const std::optional<std::string> reply
-            = FamilyReply(family, profile, MakeFamilyLine(profile, 3, 0), c.showtime, c.command);
+            = FamilyReply(family, profile, MakeFamilyLine(profile, 3, 0), c.showtime, c.command, LineFigures{});
         ASSERT_TRUE(reply);
         std::size_t at = 0;
         for (const std::string& fragment : c.holds) {
@@ -128,7 +129,8 @@ TEST(FamilySimulator, RepliesAsTheRoutersPrintThem)
     }
     for (const auto& [family, command] : {std::pair{"broadcom", "xdslctl reboot"}, std::pair{"lantiq", "lsg"},
              std::pair{"lantiq", "dsl_cpe_pipe g997sansg 9"}, std::pair{"draytek", "vdsl status"}}) {
-        EXPECT_FALSE(FamilyReply(*FamilyFromName(family), Profile::V17a, MakeFamilyLine(Profile::V17a, 3, 0), true, command))
+        EXPECT_FALSE(FamilyReply(*FamilyFromName(family), Profile::V17a, MakeFamilyLine(Profile::V17a, 3, 0), true, command,
+            LineFigures{}))
             << family << " " << command;
     }
 }
