@@ -27,6 +27,7 @@ struct Options {
     Family family = Family::Zyxel; // whose prompts and replies
     Profile profile = Profile::Adsl2Plus; // the other families' line
     bool training = false;        // the other families' line is not in showtime
+    bool olderApi = false;        // the Lantiq pipe is of API 2.x, with its argument order
 
     // Faults.
     bool wrongPassword = false;   // every password is refused
