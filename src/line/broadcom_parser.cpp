@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -86,7 +87,10 @@ TParsedLine ParseBroadcom(const TFamilyReplies& replies)
             line.AddBand(up ? TDirection::Up : TDirection::Down, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    if (parsed.Ok())
+        parsed.Spectra = BroadcomSpectra(replies, parsed.Bands, parsed.ToneCount);
+    return parsed;
 }
 
 TParsedLine ParseFamilyReplies(TRouterFamily family, const TFamilyReplies& replies)

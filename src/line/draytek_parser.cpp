@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -76,5 +77,8 @@ TParsedLine ParseDraytek(const TFamilyReplies& replies)
             line.AddBand(*direction, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    if (parsed.Ok())
+        parsed.Spectra = DraytekSpectra(replies, parsed.ToneCount);
+    return parsed;
 }

@@ -1,4 +1,5 @@
 #include "line/family_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -90,8 +91,9 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
         // The pipe fails a command with just nReturn=-n; its other values
         // are then not the line's.
         const auto ret = Value(tokens[role], "nReturn");
-        // The VDSL profile is refused on an ADSL line, which has none.
-        if (role == TReplyRole::Profile)
+        // The VDSL profile is refused on an ADSL line, which has none; a
+        // refused version or per-tone reply leaves only those unread.
+        if (role == TReplyRole::Profile || role == TReplyRole::Version || IsSpectrumRole(role))
             continue;
         if (!ret)
             line.Fail(QStringLiteral("the router's reply has no nReturn"));
@@ -170,5 +172,8 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
             line.AddBand(direction, m.captured(1).toLongLong(), m.captured(2).toLongLong());
         }
     }
-    return line.Finish();
+    TParsedLine parsed = line.Finish();
+    if (parsed.Ok())
+        parsed.Spectra = LantiqSpectra(replies, parsed.Bands, parsed.ToneCount);
+    return parsed;
 }

@@ -39,6 +39,11 @@ constexpr TFamilyCommand BroadcomCommands[] = {
     {TReplyRole::State, "xdslctl info --stats"},
     {TReplyRole::BitsBoth, "xdslctl info --Bits"},
     {TReplyRole::BandsBoth, "xdslctl info --pbParams"},
+    // Per tone, both directions in one table; QLN and Hlog only change when
+    // the line trains.
+    {TReplyRole::SnrBoth, "xdslctl info --SNR"},
+    {TReplyRole::QlnBoth, "xdslctl info --QLN", TCommandWhen::Training},
+    {TReplyRole::HlogBoth, "xdslctl info --Hlog", TCommandWhen::Training},
 };
 
 // The pipe's own names: line state, the standards in use, the VDSL profile,
@@ -51,6 +56,15 @@ constexpr TFamilyCommand LantiqCommands[] = {
     {TReplyRole::BitsDown, "dsl_cpe_pipe g997bansg 1"},
     {TReplyRole::BandsUp, "dsl_cpe_pipe bbsg 0"},
     {TReplyRole::BandsDown, "dsl_cpe_pipe bbsg 1"},
+    // Per tone per direction, showtime values ("1"); API 2.x takes the line
+    // (0) first and then the direction.
+    {TReplyRole::Version, "dsl_cpe_pipe vig"},
+    {TReplyRole::SnrUp, "dsl_cpe_pipe g997dsnrg 0 1", TCommandWhen::Always, "dsl_cpe_pipe g997dsnrg 0 0"},
+    {TReplyRole::SnrDown, "dsl_cpe_pipe g997dsnrg 1 1", TCommandWhen::Always, "dsl_cpe_pipe g997dsnrg 0 1"},
+    {TReplyRole::QlnUp, "dsl_cpe_pipe g997dqlng 0 1", TCommandWhen::Training, "dsl_cpe_pipe g997dqlng 0 0"},
+    {TReplyRole::QlnDown, "dsl_cpe_pipe g997dqlng 1 1", TCommandWhen::Training, "dsl_cpe_pipe g997dqlng 0 1"},
+    {TReplyRole::HlogUp, "dsl_cpe_pipe g997dhlogg 0 1", TCommandWhen::Training, "dsl_cpe_pipe g997dhlogg 0 0"},
+    {TReplyRole::HlogDown, "dsl_cpe_pipe g997dhlogg 1 1", TCommandWhen::Training, "dsl_cpe_pipe g997dhlogg 0 1"},
 };
 
 constexpr TFamilyCommand DraytekCommands[] = {
@@ -58,6 +72,9 @@ constexpr TFamilyCommand DraytekCommands[] = {
     {TReplyRole::BitsUp, "adsl showbins up"},
     {TReplyRole::BitsDown, "adsl showbins"},
     {TReplyRole::BandsBoth, "adsl status bandinfo"},
+    {TReplyRole::SnrBoth, "adsl status snr"},
+    {TReplyRole::QlnBoth, "adsl status qln", TCommandWhen::Training},
+    {TReplyRole::HlogBoth, "adsl status hlog", TCommandWhen::Training},
 };
 
 } // namespace
