@@ -30,17 +30,29 @@ QString ReadingTimeText(std::int64_t timeMs);
 // in columns; a blank line between readings.
 QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span = {});
 // A header row ("time,host,completed,tone_0,...") and one row per reading;
-// quoting and CR LF line ends as RFC 4180.
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {});
+// quoting and CR LF line ends as RFC 4180. The values are the quantity's:
+// bits, or SNR, QLN or Hlog per tone, empty where not measured.
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {},
+    TToneQuantity quantity = TToneQuantity::Bits);
 // One object per reading, one line each:
 // {"time":"...","time_ms":N,"host":"...","completed":true,"first_tone":0,"bits":[...]}
+// and, for the quantities the reading has, "snr_db", "qln_dbm_hz", "hlog_db"
+// over the same tones (null where not measured) and "group_size".
 QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span = {});
 // The latest reading of each host as gauges: bits per tone (labelled host and
-// tone), total bits upstream and downstream, whether it completed, and its time.
+// tone), total bits upstream and downstream, whether it completed, and its
+// time; per direction the lowest and the median SNR over the loaded tones.
 QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span = {});
 
 QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings,
-    TToneSpan span = {});
+    TToneSpan span = {}, TToneQuantity quantity = TToneQuantity::Bits);
+
+// "bits", "snr", "qln" or "hlog", as --quantity names them.
+std::optional<TToneQuantity> ToneQuantityFromName(const QString& name);
+
+// A tone's value of a quantity: its group's, in the direction the band plan
+// gives the tone; NaN where not measured or in neither direction's bands.
+float SpectrumAtTone(const TToneSpectrum& spectrum, const TBandPlan& bands, int tone);
 
 // The same texts a reading at a time, for readings read as they are written
 // out: what FormatReadings gives for all of them is the concatenation of
@@ -49,7 +61,7 @@ QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& rea
 // (and, for Prometheus, the latest of each host).
 class TReadingsWriter {
 public:
-    TReadingsWriter(TOutputFormat format, TToneSpan span);
+    TReadingsWriter(TOutputFormat format, TToneSpan span, TToneQuantity quantity = TToneQuantity::Bits);
     QByteArray Next(const TReading& reading);
     QByteArray Finish();
 
@@ -57,6 +69,7 @@ private:
     TOutputFormat FFormat;
     TToneSpan FSpan;
     TToneSpan FClamped;
+    TToneQuantity FQuantity;
     bool FFirst = true;
     std::vector<TReading> FLatest; // per host, for Prometheus
     TBandPlan FBands;              // the band plan FBandsText writes, for JSON

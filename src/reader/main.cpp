@@ -161,7 +161,7 @@ int Export(const TReaderOptions& options)
     // Written as read, a few hundred kilobytes at a time: a year goes out in
     // the memory of one block of readings.
     constexpr qsizetype Chunk = 256 * 1024;
-    TReadingsWriter writer(ChosenFormat(options), options.Span);
+    TReadingsWriter writer(ChosenFormat(options), options.Span, options.Quantity);
     QByteArray pending;
     bool writing = !output.Failed();
     const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
@@ -211,9 +211,10 @@ int PrintEvents(const TReaderOptions& options)
 
 // What the host's reading printed after earlier ones adds: the CSV header
 // and the blank line between tables only once.
-QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first)
+QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first,
+    TToneQuantity quantity)
 {
-    QByteArray text = FormatReadings(format, {reading}, span);
+    QByteArray text = FormatReadings(format, {reading}, span, quantity);
     if (!first && format == TOutputFormat::Csv)
         text.remove(0, text.indexOf('\n') + 1);
     if (!first && format == TOutputFormat::Table)
@@ -295,6 +296,7 @@ int ReadLine(const TReaderOptions& options)
             if (cycle.Line.Ok()) {
                 reading.SpacingKHz = cycle.Line.SpacingKHz;
                 reading.Bands = cycle.Line.Bands;
+                reading.Spectra = cycle.Line.Spectra;
                 span = FamilySpan(options, cycle.Line.ToneCount);
             } else {
                 reading.Bands = {};
@@ -309,7 +311,7 @@ int ReadLine(const TReaderOptions& options)
         }
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
         reading.Host = options.Host;
-        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0));
+        const bool printed = output.Write(NextReadingText(format, reading, span, taken == 0, options.Quantity));
 
         if (!reading.Completed) {
             status = 1;
