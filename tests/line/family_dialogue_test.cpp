@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TDialogueRequest Request(const std::string& host, const std::string& user = {}, const std::string& prompt = ">")
@@ -189,3 +191,75 @@ TEST(FamilyDialogue, RepliesLoseEchoEscapesAndPrompts)
 }
 
 } // namespace
+
+namespace {
+
+// The simulator's per-tone values against the cycle's: equal, gaps alike.
+void ExpectServed(const RouterSimProcess& sim, const TParsedLine& line, const char* name, const TToneSpectrum& read)
+{
+    const auto served = sim.LastServedSpectrum(name);
+    ASSERT_TRUE(served) << name;
+    ASSERT_EQ(int(served->size()), line.ToneCount);
+    int differ = 0;
+    for (int tone = 0; tone < line.ToneCount; ++tone) {
+        const TSpectrumPart& part = line.Bands.DirectionOf(tone) == TToneDirection::Upstream ? read.Up : read.Down;
+        const double want = (*served)[std::size_t(tone)];
+        const float got = line.Bands.DirectionOf(tone) == TToneDirection::Neither ? NotMeasured : part.At(tone);
+        differ += std::isnan(want) ? IsMeasured(got) : !(std::abs(got - want) < 1e-4);
+    }
+    EXPECT_EQ(differ, 0) << name;
+}
+
+} // namespace
+
+// SNR every cycle, QLN and Hlog only when asked for after a training, each as
+// the simulator served it; an API 2.x pipe gets its own argument order.
+TEST(FamilyDialogue, SpectraAsServedQlnAndHlogOnlyAfterTraining)
+{
+    const struct {
+        const char* name;
+        TRouterFamily family;
+        const char* profile;
+        bool training;
+        std::vector<std::string> extra;
+        std::vector<std::string> sent; // per-tone commands, in order
+    } cases[] = {
+        {"broadcom", TRouterFamily::Broadcom, "17a", true, {},
+            {"xdslctl info --SNR", "xdslctl info --QLN", "xdslctl info --Hlog"}},
+        {"broadcom", TRouterFamily::Broadcom, "17a", false, {}, {"xdslctl info --SNR"}},
+        {"lantiq", TRouterFamily::Lantiq, "35b", true, {},
+            {"dsl_cpe_pipe g997dsnrg 0 1", "dsl_cpe_pipe g997dsnrg 1 1", "dsl_cpe_pipe g997dqlng 0 1",
+                "dsl_cpe_pipe g997dqlng 1 1", "dsl_cpe_pipe g997dhlogg 0 1", "dsl_cpe_pipe g997dhlogg 1 1"}},
+        {"lantiq", TRouterFamily::Lantiq, "adsl2+", false, {"--older-api"},
+            {"dsl_cpe_pipe g997dsnrg 0 0", "dsl_cpe_pipe g997dsnrg 0 1"}},
+        {"lantiq", TRouterFamily::Lantiq, "17a", true, {"--older-api"},
+            {"dsl_cpe_pipe g997dsnrg 0 0", "dsl_cpe_pipe g997dsnrg 0 1", "dsl_cpe_pipe g997dqlng 0 0",
+                "dsl_cpe_pipe g997dqlng 0 1", "dsl_cpe_pipe g997dhlogg 0 0", "dsl_cpe_pipe g997dhlogg 0 1"}},
+        {"draytek", TRouterFamily::Draytek, "30a", true, {},
+            {"adsl status snr", "adsl status qln", "adsl status hlog"}},
+        {"draytek", TRouterFamily::Draytek, "8b", false, {}, {"adsl status snr"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.profile + (c.training ? " training read" : " no training"));
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, c.profile, c.extra));
+        TDialogueRequest request = Request(sim.Address());
+        request.ReadTraining = c.training;
+        const TFamilyCycle cycle = RunFamilyDialogue(request, c.family);
+        ASSERT_TRUE(cycle.Line.Ok()) << cycle.Line.Failure.toStdString();
+        std::vector<std::string> sent;
+        for (const std::string& command : sim.Commands())
+            if (command.find("snr") != std::string::npos || command.find("SNR") != std::string::npos
+                || command.find("qln") != std::string::npos || command.find("QLN") != std::string::npos
+                || command.find("hlog") != std::string::npos || command.find("Hlog") != std::string::npos)
+                sent.push_back(command);
+        EXPECT_EQ(sent, c.sent);
+        ExpectServed(sim, cycle.Line, "snr", cycle.Line.Spectra.Snr);
+        if (c.training) {
+            ExpectServed(sim, cycle.Line, "qln", cycle.Line.Spectra.Qln);
+            ExpectServed(sim, cycle.Line, "hlog", cycle.Line.Spectra.Hlog);
+        } else {
+            EXPECT_TRUE(cycle.Line.Spectra.Qln.Empty());
+            EXPECT_TRUE(cycle.Line.Spectra.Hlog.Empty());
+        }
+    }
+}
