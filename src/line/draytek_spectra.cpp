@@ -83,7 +83,8 @@ TToneSpectrum Spectrum(std::string_view reply, TToneQuantity quantity, int toneC
             part->Groups.assign(std::size_t(numData > 0 ? std::min(numData, groups) : groups), NotMeasured);
         } else if (part && line.substr(0, 4) == "bin=") {
             const std::size_t colon = line.find(':');
-            const auto first = colon == std::string_view::npos ? std::nullopt : WholeNumber(Trimmed(line.substr(4, colon - 4)));
+            const auto first = colon == std::string_view::npos ? std::nullopt
+                                                               : WholeNumber(Trimmed(line.substr(4, colon - 4)));
             if (!first)
                 continue;
             std::size_t group = std::size_t(*first);
