@@ -1,5 +1,6 @@
 #include "line/family_parsers.h"
 #include "line/figure_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -89,6 +90,8 @@ TParsedLine ParseBroadcom(const TFamilyReplies& replies)
     }
     TParsedLine parsed = line.Finish();
     parsed.Figures = BroadcomFigures(Reply(replies, TReplyRole::State));
+    if (parsed.Ok())
+        parsed.Spectra = BroadcomSpectra(replies, parsed.Bands, parsed.ToneCount);
     return parsed;
 }
 

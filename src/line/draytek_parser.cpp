@@ -1,5 +1,6 @@
 #include "line/family_parsers.h"
 #include "line/figure_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -83,5 +84,7 @@ TParsedLine ParseDraytek(const TFamilyReplies& replies)
         return it == replies.end() ? std::string_view() : std::string_view(it->second);
     };
     parsed.Figures = DraytekFigures(reply(TReplyRole::State), reply(TReplyRole::FiguresMore));
+    if (parsed.Ok())
+        parsed.Spectra = DraytekSpectra(replies, parsed.ToneCount);
     return parsed;
 }

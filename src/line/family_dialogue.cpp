@@ -1,6 +1,7 @@
 #include "line/family_dialogue.h"
 
 #include "line/family_parsers.h"
+#include "line/family_spectra.h"
 
 #include "telnet/socket_errors.h"
 #include "telnet/telnet_session.h"
@@ -284,7 +285,8 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 fail(TDialogueStep::FarCommand, ErrConnAborted, "Stopped");
                 break;
             }
-            const std::string text = command.Command;
+            const std::string text = FamilyCommandText(command, cycle.Replies);
+            dialogue->SetInCommand(true);
             session.Send(text + "\r\n");
             if (session.Sock().LastError() != 0) {
                 socketFailed(TDialogueStep::FarCommand);

@@ -1,5 +1,6 @@
 #include "line/family_parsers.h"
 #include "line/figure_parsers.h"
+#include "line/family_spectra.h"
 
 #include <QRegularExpression>
 
@@ -91,8 +92,9 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
         // The pipe fails a command with just nReturn=-n; its other values
         // are then not the line's.
         const auto ret = Value(tokens[role], "nReturn");
-        // The VDSL profile is refused on an ADSL line, which has none.
-        if (role == TReplyRole::Profile || IsFiguresRole(role))
+        // The VDSL profile is refused on an ADSL line, which has none; a
+        // refused figure, version or per-tone reply leaves only those unread.
+        if (role == TReplyRole::Profile || IsFiguresRole(role) || role == TReplyRole::Version || IsSpectrumRole(role))
             continue;
         if (!ret)
             line.Fail(QStringLiteral("the router's reply has no nReturn"));
@@ -173,5 +175,7 @@ TParsedLine ParseLantiq(const TFamilyReplies& replies)
     }
     TParsedLine parsed = line.Finish();
     parsed.Figures = LantiqFigures(replies);
+    if (parsed.Ok())
+        parsed.Spectra = LantiqSpectra(replies, parsed.Bands, parsed.ToneCount);
     return parsed;
 }

@@ -9,6 +9,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <utility>
 
@@ -294,6 +295,143 @@ void PrometheusFigures(QByteArray& out, const std::map<QString, const TReading*>
         [](const TLineFigures& f) { return f.SinceLinkS ? std::optional<qint64>(*f.SinceLinkS) : std::nullopt; });
 }
 
+// ---- SNR, QLN and Hlog per tone ----
+
+struct TSpectrumKey {
+    TToneQuantity Quantity;
+    const char* Json;  // the per-tone array's key
+    const char* Group; // its key in "group_size"
+    TToneSpectrum TToneSpectra::*Member;
+};
+// In the order of the JSON object's sorted keys.
+constexpr TSpectrumKey SpectrumKeys[] = {
+    {TToneQuantity::Hlog, "hlog_db", "hlog", &TToneSpectra::Hlog},
+    {TToneQuantity::Qln, "qln_dbm_hz", "qln", &TToneSpectra::Qln},
+    {TToneQuantity::Snr, "snr_db", "snr", &TToneSpectra::Snr},
+};
+
+const TSpectrumKey& KeyOf(TToneQuantity quantity)
+{
+    for (const TSpectrumKey& key : SpectrumKeys)
+        if (key.Quantity == quantity)
+            return key;
+    return SpectrumKeys[2];
+}
+
+// The shortest text that reads back as the value kept: 41.5, -23.4, never
+// -23.399999618530273. JSON, both of its writers, and CSV write it alike.
+QByteArray ValueText(float value)
+{
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return QByteArray(text, qsizetype(end - text));
+}
+
+// A CSV cell: bits, or the quantity's value, empty where not measured.
+QByteArray ToneCell(const TReading& reading, TToneQuantity quantity, int tone)
+{
+    if (quantity == TToneQuantity::Bits)
+        return QByteArray::number(ToneBitsAt(reading, tone));
+    const float value = SpectrumAtTone(reading.Spectra.*KeyOf(quantity).Member, reading.Bands, tone);
+    return IsMeasured(value) ? ValueText(value) : QByteArray();
+}
+
+QJsonValue GroupSizeJson(const TSpectrumPart& part)
+{
+    return part.Empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(part.GroupSize);
+}
+
+// {"snr": {"downstream": G, "upstream": G}, ...} for the quantities the
+// reading has; a direction not measured is null.
+QJsonObject GroupSizesJson(const TToneSpectra& spectra)
+{
+    QJsonObject sizes;
+    for (const TSpectrumKey& key : SpectrumKeys) {
+        const TToneSpectrum& spectrum = spectra.*key.Member;
+        if (!spectrum.Empty())
+            sizes.insert(QLatin1String(key.Group), QJsonObject{{QStringLiteral("upstream"), GroupSizeJson(spectrum.Up)},
+                                                       {QStringLiteral("downstream"), GroupSizeJson(spectrum.Down)}});
+    }
+    return sizes;
+}
+
+void AddSpectraJson(QJsonObject& object, const TReading& reading, TToneSpan span)
+{
+    for (const TSpectrumKey& key : SpectrumKeys) {
+        const TToneSpectrum& spectrum = reading.Spectra.*key.Member;
+        if (spectrum.Empty())
+            continue;
+        QJsonArray values;
+        for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+            const float value = SpectrumAtTone(spectrum, reading.Bands, tone);
+            values.append(IsMeasured(value) ? QJsonValue(ValueText(value).toDouble()) : QJsonValue(QJsonValue::Null));
+        }
+        object.insert(QLatin1String(key.Json), values);
+    }
+    if (!reading.Spectra.Empty())
+        object.insert(QStringLiteral("group_size"), GroupSizesJson(reading.Spectra));
+}
+
+// The same members as AddSpectraJson, as text, each where its key sorts:
+// "group_size" and "hlog_db" after "first_tone", "qln_dbm_hz" after "mode",
+// "snr_db" after "router".
+void AppendSpectrumJson(QByteArray& out, const TReading& reading, TToneQuantity quantity, TToneSpan span)
+{
+    const TSpectrumKey& key = KeyOf(quantity);
+    const TToneSpectrum& spectrum = reading.Spectra.*key.Member;
+    if (quantity == TToneQuantity::Hlog && !reading.Spectra.Empty())
+        out += ",\"group_size\":" + QJsonDocument(GroupSizesJson(reading.Spectra)).toJson(QJsonDocument::Compact);
+    if (spectrum.Empty())
+        return;
+    out += QByteArray(",\"") + key.Json + "\":[";
+    for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
+        if (tone > span.FirstTone)
+            out += ',';
+        const float value = SpectrumAtTone(spectrum, reading.Bands, tone);
+        out += IsMeasured(value) ? ValueText(value) : QByteArray("null");
+    }
+    out += ']';
+}
+
+// Per direction the lowest and the median SNR over the tones that carry
+// bits: two numbers a direction say what thousands of per-tone series would.
+void AppendSnrGauges(QByteArray& out, const std::map<QString, const TReading*>& latest)
+{
+    if (std::all_of(latest.begin(), latest.end(), [](const auto& l) { return l.second->Spectra.Snr.Empty(); }))
+        return;
+    std::map<std::pair<QString, bool>, std::vector<float>> loaded; // host, upstream
+    for (const auto& [host, reading] : latest)
+        for (const bool upstream : {true, false}) {
+            std::vector<float>& values = loaded[{host, upstream}];
+            for (const TToneBand& band : upstream ? reading->Bands.Upstream : reading->Bands.Downstream)
+                for (int tone = band.First; tone <= band.Last; ++tone)
+                    if (const float snr = SpectrumAtTone(reading->Spectra.Snr, reading->Bands, tone);
+                        ToneBitsAt(*reading, tone) > 0 && IsMeasured(snr))
+                        values.push_back(snr);
+            std::sort(values.begin(), values.end());
+        }
+    const struct {
+        const char* name;
+        const char* help;
+        bool median;
+    } gauges[] = {
+        {"tirvane_snr_lowest_db", "Lowest SNR over the tones that carry bits, dB.", false},
+        {"tirvane_snr_median_db", "Median SNR over the tones that carry bits, dB.", true},
+    };
+    for (const auto& gauge : gauges) {
+        Family(out, gauge.name, gauge.help);
+        for (const auto& [key, values] : loaded) {
+            if (values.empty())
+                continue;
+            const std::size_t n = values.size();
+            const float value = !gauge.median ? values.front()
+                : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+            out += QByteArray(gauge.name) + "{host=\"" + PrometheusLabel(key.first) + "\",direction=\""
+                + (key.second ? "upstream" : "downstream") + "\"} " + ValueText(value) + '\n';
+        }
+    }
+}
+
 } // namespace
 
 QByteArray CsvFigureColumns()
@@ -306,6 +444,26 @@ QByteArray CsvFigureColumns()
         for (const TCounterField& f : CounterFields)
             out += QByteArray(",") + d.Name + '_' + f.Json;
     return out + ",retrains,since_link_s";
+}
+
+float SpectrumAtTone(const TToneSpectrum& spectrum, const TBandPlan& bands, int tone)
+{
+    switch (bands.DirectionOf(tone)) {
+    case TToneDirection::Upstream: return spectrum.Up.At(tone);
+    case TToneDirection::Downstream: return spectrum.Down.At(tone);
+    case TToneDirection::Neither: break;
+    }
+    return NotMeasured;
+}
+
+std::optional<TToneQuantity> ToneQuantityFromName(const QString& name)
+{
+    if (name == QLatin1String("bits"))
+        return TToneQuantity::Bits;
+    for (const TSpectrumKey& key : SpectrumKeys)
+        if (name == QLatin1String(key.Group))
+            return key.Quantity;
+    return std::nullopt;
 }
 
 std::optional<TOutputFormat> OutputFormatFromName(const QString& name)
@@ -362,7 +520,7 @@ static QByteArray CsvHeader(TToneSpan span, bool figures)
     return out;
 }
 
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span, bool figures)
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span, TToneQuantity quantity, bool figures)
 {
     span = Clamped(span, readings);
     QByteArray out = CsvHeader(span, figures);
@@ -370,7 +528,7 @@ QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span, bool
         out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
             + (reading.Completed ? "true" : "false");
         for (int tone = span.FirstTone; tone <= span.LastTone; ++tone)
-            out += ',' + QByteArray::number(ToneBitsAt(reading, tone));
+            out += ',' + ToneCell(reading, quantity, tone);
         if (figures)
             out += CsvFigureFields(reading.Figures);
         out += "\r\n";
@@ -403,6 +561,7 @@ QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan given)
             object[QStringLiteral("figures")] = figures;
         if (const QJsonObject counters = CountersJson(reading.Figures); !counters.isEmpty())
             object[QStringLiteral("counters")] = counters;
+        AddSpectraJson(object, reading, span);
         out += QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     return out;
@@ -452,6 +611,7 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan giv
                 + QByteArray::number(sum) + '\n';
         }
     }
+    AppendSnrGauges(out, latest);
     Family(out, "tirvane_reading_completed", "1 when the dialogue with the router completed, 0 when it broke off.");
     for (const auto& [host, reading] : latest) {
         out += "tirvane_reading_completed{host=\"" + PrometheusLabel(host) + "\"} "
@@ -466,11 +626,12 @@ QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan giv
     return out;
 }
 
-QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings, TToneSpan span, bool figures)
+QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings, TToneSpan span,
+    TToneQuantity quantity, bool figures)
 {
     switch (format) {
     case TOutputFormat::Table: return FormatTable(readings, span);
-    case TOutputFormat::Csv: return FormatCsv(readings, span, figures);
+    case TOutputFormat::Csv: return FormatCsv(readings, span, quantity, figures);
     case TOutputFormat::Json: return FormatJson(readings, span);
     case TOutputFormat::Prometheus: return FormatPrometheus(readings, span);
     }
@@ -523,14 +684,17 @@ void AppendJsonText(QByteArray& out, const QString& text)
     out += '"';
 }
 
-void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span, bool figures)
+void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span, TToneQuantity quantity, bool figures)
 {
     out.reserve(out.size() + 64 + 3 * std::max(0, span.LastTone - span.FirstTone + 1));
     out += CsvField(ReadingTimeText(reading.TimeMs)) + ',' + CsvField(reading.Host) + ','
         + (reading.Completed ? "true" : "false");
     for (int tone = span.FirstTone; tone <= span.LastTone; ++tone) {
         out += ',';
-        AppendNumber(out, ToneBitsAt(reading, tone));
+        if (quantity == TToneQuantity::Bits)
+            AppendNumber(out, ToneBitsAt(reading, tone));
+        else
+            out += ToneCell(reading, quantity, tone);
     }
     if (figures)
         out += CsvFigureFields(reading.Figures);
@@ -539,10 +703,11 @@ void AppendCsvRow(QByteArray& out, const TReading& reading, TToneSpan span, bool
 
 } // namespace
 
-TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span, bool figures)
+TReadingsWriter::TReadingsWriter(TOutputFormat format, TToneSpan span, TToneQuantity quantity, bool figures)
     : FFormat(format)
     , FSpan(span)
     , FClamped(Clamped(span, {}))
+    , FQuantity(quantity)
     , FFigures(figures)
 {
 }
@@ -570,10 +735,10 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
             FHeader = true;
             out = CsvHeader(FClamped, FFigures);
             for (const TReading& held : FHeld)
-                AppendCsvRow(out, held, FClamped, FFigures);
+                AppendCsvRow(out, held, FClamped, FQuantity, FFigures);
             FHeld.clear();
         }
-        AppendCsvRow(out, reading, FClamped, FFigures);
+        AppendCsvRow(out, reading, FClamped, FQuantity, FFigures);
         return out;
     }
     case TOutputFormat::Json: {
@@ -597,12 +762,15 @@ QByteArray TReadingsWriter::Next(const TReading& reading)
         out += FiguresJsonMembers(reading.Figures);
         out += ",\"first_tone\":";
         AppendNumber(out, span.FirstTone);
+        AppendSpectrumJson(out, reading, TToneQuantity::Hlog, span);
         out += ",\"host\":";
         AppendJsonText(out, reading.Host);
         out += ",\"mode\":";
         AppendJsonText(out, reading.Mode);
+        AppendSpectrumJson(out, reading, TToneQuantity::Qln, span);
         out += ",\"router\":";
         AppendJsonText(out, reading.Router);
+        AppendSpectrumJson(out, reading, TToneQuantity::Snr, span);
         out += ",\"spacing_khz\":" + QByteArray::number(reading.SpacingKHz, 'g', QLocale::FloatingPointShortest);
         out += ",\"time\":\"" + ReadingTimeText(reading.TimeMs).toLatin1() + "\",\"time_ms\":"
             + QByteArray::number(qint64(reading.TimeMs)) + ",\"tone_count\":"
@@ -627,6 +795,6 @@ QByteArray TReadingsWriter::Finish()
     if (FFormat == TOutputFormat::Prometheus)
         return FormatPrometheus(FLatest, FSpan);
     if (!FHeader && FFormat == TOutputFormat::Csv)
-        return FormatCsv(std::exchange(FHeld, {}), FSpan, FFigures);
+        return FormatCsv(std::exchange(FHeld, {}), FSpan, FQuantity, FFigures);
     return {};
 }

@@ -38,10 +38,13 @@ QString ReadingTimeText(std::int64_t timeMs);
 // a blank line between readings.
 QByteArray FormatTable(const std::vector<TReading>& readings, TToneSpan span = {});
 // A header row ("time,host,completed,tone_0,...") and one row per reading;
-// quoting and CR LF line ends as RFC 4180. With figures, the columns of
-// CsvFigureColumns follow the tones, empty where the router printed nothing:
-// a file's columns are the same for every row, so they are asked for.
-QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {}, bool figures = false);
+// quoting and CR LF line ends as RFC 4180. The values are the quantity's:
+// bits, or SNR, QLN or Hlog per tone, empty where not measured. With
+// figures, the columns of CsvFigureColumns follow the tones, empty where the
+// router printed nothing: a file's columns are the same for every row, so
+// they are asked for.
+QByteArray FormatCsv(const std::vector<TReading>& readings, TToneSpan span = {},
+    TToneQuantity quantity = TToneQuantity::Bits, bool figures = false);
 // "downstream_rate_kbps", ..., "retrains", "since_link_s".
 QByteArray CsvFigureColumns();
 // One object per reading, one line each:
@@ -49,16 +52,26 @@ QByteArray CsvFigureColumns();
 // and, with only what the router printed, "figures" (state, and per direction
 // rate_kbps, attainable_kbps, margin_db, attenuation_db,
 // signal_attenuation_db, power_dbm) and "counters" (per direction crc, fec,
-// es, ses, uas, bit_swaps; retrains, since_link_s).
+// es, ses, uas, bit_swaps; retrains, since_link_s); for the quantities the
+// reading has, "snr_db", "qln_dbm_hz", "hlog_db" over the same tones (null
+// where not measured) and "group_size".
 QByteArray FormatJson(const std::vector<TReading>& readings, TToneSpan span = {});
 // The latest reading of each host as gauges: bits per tone (labelled host and
 // tone), total bits upstream and downstream, whether it completed, and its
 // time; the line's figures as gauges labelled by direction and its counters
-// as counters ("..._total"), each only where the router printed it.
+// as counters ("..._total"), each only where the router printed it; per
+// direction the lowest and the median SNR over the loaded tones.
 QByteArray FormatPrometheus(const std::vector<TReading>& readings, TToneSpan span = {});
 
 QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& readings,
-    TToneSpan span = {}, bool figures = false);
+    TToneSpan span = {}, TToneQuantity quantity = TToneQuantity::Bits, bool figures = false);
+
+// "bits", "snr", "qln" or "hlog", as --quantity names them.
+std::optional<TToneQuantity> ToneQuantityFromName(const QString& name);
+
+// A tone's value of a quantity: its group's, in the direction the band plan
+// gives the tone; NaN where not measured or in neither direction's bands.
+float SpectrumAtTone(const TToneSpectrum& spectrum, const TBandPlan& bands, int tone);
 
 // The same texts a reading at a time, for readings read as they are written
 // out: what FormatReadings gives for all of them is the concatenation of
@@ -67,7 +80,8 @@ QByteArray FormatReadings(TOutputFormat format, const std::vector<TReading>& rea
 // (and, for Prometheus, the latest of each host).
 class TReadingsWriter {
 public:
-    TReadingsWriter(TOutputFormat format, TToneSpan span, bool figures = false);
+    TReadingsWriter(TOutputFormat format, TToneSpan span, TToneQuantity quantity = TToneQuantity::Bits,
+        bool figures = false);
     QByteArray Next(const TReading& reading);
     QByteArray Finish();
 
@@ -75,6 +89,7 @@ private:
     TOutputFormat FFormat;
     TToneSpan FSpan;
     TToneSpan FClamped;
+    TToneQuantity FQuantity;
     bool FFigures; // the CSV's figure columns
     bool FFirst = true;
     bool FHeader = false;         // the CSV header is out

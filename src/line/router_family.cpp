@@ -40,6 +40,11 @@ constexpr TFamilyCommand BroadcomCommands[] = {
     {TReplyRole::State, "xdslctl info --stats"},
     {TReplyRole::BitsBoth, "xdslctl info --Bits"},
     {TReplyRole::BandsBoth, "xdslctl info --pbParams"},
+    // Per tone, both directions in one table; QLN and Hlog only change when
+    // the line trains.
+    {TReplyRole::SnrBoth, "xdslctl info --SNR"},
+    {TReplyRole::QlnBoth, "xdslctl info --QLN", TCommandWhen::Training},
+    {TReplyRole::HlogBoth, "xdslctl info --Hlog", TCommandWhen::Training},
 };
 
 // The pipe's own names: line state, the standards in use, the VDSL profile,
@@ -66,6 +71,15 @@ constexpr TFamilyCommand LantiqCommands[] = {
     {TReplyRole::SecondsUp, "dsl_cpe_pipe pmlscsg 1 0", TCommandWhen::Figures},
     {TReplyRole::RetrainsDown, "dsl_cpe_pipe pmlictg 0", TCommandWhen::Figures},
     {TReplyRole::RetrainsUp, "dsl_cpe_pipe pmlictg 1", TCommandWhen::Figures},
+    // Per tone per direction, showtime values ("1"); API 2.x takes the line
+    // (0) first and then the direction.
+    {TReplyRole::Version, "dsl_cpe_pipe vig"},
+    {TReplyRole::SnrUp, "dsl_cpe_pipe g997dsnrg 0 1", TCommandWhen::Always, "dsl_cpe_pipe g997dsnrg 0 0"},
+    {TReplyRole::SnrDown, "dsl_cpe_pipe g997dsnrg 1 1", TCommandWhen::Always, "dsl_cpe_pipe g997dsnrg 0 1"},
+    {TReplyRole::QlnUp, "dsl_cpe_pipe g997dqlng 0 1", TCommandWhen::Training, "dsl_cpe_pipe g997dqlng 0 0"},
+    {TReplyRole::QlnDown, "dsl_cpe_pipe g997dqlng 1 1", TCommandWhen::Training, "dsl_cpe_pipe g997dqlng 0 1"},
+    {TReplyRole::HlogUp, "dsl_cpe_pipe g997dhlogg 0 1", TCommandWhen::Training, "dsl_cpe_pipe g997dhlogg 0 0"},
+    {TReplyRole::HlogDown, "dsl_cpe_pipe g997dhlogg 1 1", TCommandWhen::Training, "dsl_cpe_pipe g997dhlogg 0 1"},
 };
 
 constexpr TFamilyCommand DraytekCommands[] = {
@@ -76,6 +90,9 @@ constexpr TFamilyCommand DraytekCommands[] = {
     // adsl status has the rates, margins and some counters; more has the
     // errored seconds and the bit swaps.
     {TReplyRole::FiguresMore, "adsl status more", TCommandWhen::Figures},
+    {TReplyRole::SnrBoth, "adsl status snr"},
+    {TReplyRole::QlnBoth, "adsl status qln", TCommandWhen::Training},
+    {TReplyRole::HlogBoth, "adsl status hlog", TCommandWhen::Training},
 };
 
 } // namespace

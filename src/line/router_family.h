@@ -44,6 +44,8 @@ enum class TReplyRole {
     SecondsUp, SecondsDown,
     // Per-tone quantities.
     SnrUp, SnrDown, SnrBoth, QlnUp, QlnDown, QlnBoth, HlogUp, HlogDown, HlogBoth,
+    // The software's version, where the commands' arguments depend on it.
+    Version,
 };
 
 // When a command is sent: always; only when the line's figures are asked
@@ -56,6 +58,9 @@ struct TFamilyCommand {
     TReplyRole Role;
     const char* Command;
     TCommandWhen When = TCommandWhen::Always;
+    // Sent instead when the Version reply names an older software that takes
+    // the arguments in another order; none: the same for every version.
+    const char* OlderApi = nullptr;
 };
 
 // The commands a cycle sends to a family's command prompt, in order; empty

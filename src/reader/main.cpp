@@ -219,7 +219,7 @@ int Export(const TReaderOptions& options)
     // Written as read, a few hundred kilobytes at a time: a year goes out in
     // the memory of one block of readings.
     constexpr qsizetype Chunk = 256 * 1024;
-    TReadingsWriter writer(ChosenFormat(options), options.Span, options.ReadFigures);
+    TReadingsWriter writer(ChosenFormat(options), options.Span, options.Quantity, options.ReadFigures);
     QByteArray pending;
     bool writing = !output.Failed();
     const TReadResult read = store.ReadEach(options.SinceMs, options.UntilMs, options.ExportHost,
@@ -269,9 +269,10 @@ int PrintEvents(const TReaderOptions& options)
 
 // What the host's reading printed after earlier ones adds: the CSV header
 // and the blank line between tables only once.
-QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first, bool figures)
+QByteArray NextReadingText(TOutputFormat format, const TReading& reading, TToneSpan span, bool first,
+    TToneQuantity quantity, bool figures)
 {
-    QByteArray text = FormatReadings(format, {reading}, span, figures);
+    QByteArray text = FormatReadings(format, {reading}, span, quantity, figures);
     if (!first && format == TOutputFormat::Csv)
         text.remove(0, text.indexOf('\n') + 1);
     if (!first && format == TOutputFormat::Table)
@@ -333,7 +334,8 @@ int ReadLine(const TReaderOptions& options)
         const TReading& reading = taken.Reading;
         // A range is that part of the line read, whatever its tone count.
         const TToneSpan span = options.Span;
-        const bool printed = output.Write(NextReadingText(format, reading, span, count == 0, options.ReadFigures));
+        const bool printed
+            = output.Write(NextReadingText(format, reading, span, count == 0, options.Quantity, options.ReadFigures));
 
         if (!reading.Completed) {
             status = 1;

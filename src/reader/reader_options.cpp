@@ -66,6 +66,10 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const QCommandLineOption format(QStringLiteral("format"),
         QStringLiteral("table, csv, json or prometheus (default: table on a terminal, csv otherwise)."),
         QStringLiteral("F"));
+    const QCommandLineOption quantity(QStringLiteral("quantity"),
+        QStringLiteral("With csv: the value per tone, bits (default), snr (dB), qln (dBm/Hz) or hlog (dB);\n"
+                       "empty where the router did not measure it. JSON holds all four."),
+        QStringLiteral("Q"));
     const QCommandLineOption interval(QStringLiteral("interval"),
         QStringLiteral("Seconds from the start of one reading to the next (default 60 with --count)."),
         QStringLiteral("S"));
@@ -92,8 +96,8 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
     const QCommandLineOption output(QStringLiteral("output"),
         QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, interval, count,
-        figures, record, history, exportOption, events, since, until, output});
+    parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, quantity,
+        interval, count, figures, record, history, exportOption, events, since, until, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -129,6 +133,15 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         if (!o.Format)
             return TReaderUsageError{QStringLiteral("--format is table, csv, json or prometheus, not ")
                 + parser.value(format)};
+    }
+
+    if (parser.isSet(quantity)) {
+        const auto chosen = ToneQuantityFromName(parser.value(quantity));
+        if (!chosen)
+            return TReaderUsageError{QStringLiteral("--quantity is bits, snr, qln or hlog, not ") + parser.value(quantity)};
+        if (o.Events || (o.Format && *o.Format != TOutputFormat::Csv))
+            return TReaderUsageError{QStringLiteral("--quantity chooses what a csv file of readings holds")};
+        o.Quantity = *chosen;
     }
 
     if (o.Events && o.Format == TOutputFormat::Prometheus)

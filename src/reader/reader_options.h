@@ -32,6 +32,7 @@ struct TReaderOptions {
     // the upper half or all of the line, as the window's buttons are.
     std::optional<TRangeChoice> Range;
     std::optional<TOutputFormat> Format; // none: table on a terminal, csv otherwise
+    TToneQuantity Quantity = TToneQuantity::Bits; // what a CSV row holds per tone
     QString HistoryPath;                 // empty: the user's own store
     QString OutputPath;                  // empty: standard output
 

@@ -1,6 +1,7 @@
 // What the three family fuzzers share: the input is the replies of one
 // cycle, cut into roles at each byte 0x01, and whatever it says the line
-// never holds a tone or a band outside itself, nor a bit count above 15.
+// never holds a tone, a band or a group of per-tone values outside itself,
+// nor a bit count above 15.
 #pragma once
 
 #include "line/family_parsers.h"
@@ -37,4 +38,12 @@ inline void FuzzFamily(TRouterFamily family, const std::uint8_t* data, std::size
         for (const TToneBand& band : *bands)
             if (band.First < 0 || band.First > band.Last || band.Last >= line.ToneCount)
                 std::abort();
+    // Per-tone values: a group size the routers use, no group past the line.
+    for (const TToneSpectrum* spectrum : {&line.Spectra.Snr, &line.Spectra.Qln, &line.Spectra.Hlog})
+        for (const TSpectrumPart* part : {&spectrum->Up, &spectrum->Down}) {
+            const int size = part->GroupSize;
+            if ((size != 1 && size != 2 && size != 4 && size != 8 && size != 16)
+                || part->Groups.size() > std::size_t((line.ToneCount + size - 1) / size))
+                std::abort();
+        }
 }

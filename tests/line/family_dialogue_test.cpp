@@ -5,6 +5,8 @@
 #include "line/family_dialogue.h"
 #include "support/router_sim_process.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -193,6 +195,47 @@ TEST(FamilyDialogue, RepliesLoseEchoEscapesAndPrompts)
 
     const TPromptSets sets = FamilyPrompts(TRouterFamily::Draytek, "vigor>");
     EXPECT_EQ(sets.Command.back(), "vigor>");
+}
+
+// SNR every cycle, QLN and Hlog only when asked for after a training; an API
+// 2.x pipe gets its own argument order (the values: tirvane_read_test).
+TEST(FamilyDialogue, SnrEveryCycleQlnAndHlogOnlyAfterTraining)
+{
+    const struct {
+        const char* name;
+        TRouterFamily family;
+        const char* profile;
+        bool training;
+        std::vector<std::string> extra;
+        std::vector<std::string> sent; // per-tone commands, in order
+    } cases[] = {
+        {"broadcom", TRouterFamily::Broadcom, "17a", true, {},
+            {"xdslctl info --SNR", "xdslctl info --QLN", "xdslctl info --Hlog"}},
+        {"broadcom", TRouterFamily::Broadcom, "17a", false, {}, {"xdslctl info --SNR"}},
+        {"lantiq", TRouterFamily::Lantiq, "35b", true, {},
+            {"dsl_cpe_pipe g997dsnrg 0 1", "dsl_cpe_pipe g997dsnrg 1 1", "dsl_cpe_pipe g997dqlng 0 1",
+                "dsl_cpe_pipe g997dqlng 1 1", "dsl_cpe_pipe g997dhlogg 0 1", "dsl_cpe_pipe g997dhlogg 1 1"}},
+        {"lantiq", TRouterFamily::Lantiq, "17a", true, {"--older-api"},
+            {"dsl_cpe_pipe g997dsnrg 0 0", "dsl_cpe_pipe g997dsnrg 0 1", "dsl_cpe_pipe g997dqlng 0 0",
+                "dsl_cpe_pipe g997dqlng 0 1", "dsl_cpe_pipe g997dhlogg 0 0", "dsl_cpe_pipe g997dhlogg 0 1"}},
+        {"draytek", TRouterFamily::Draytek, "30a", true, {},
+            {"adsl status snr", "adsl status qln", "adsl status hlog"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.profile + (c.training ? " training read" : " no training"));
+        RouterSimProcess sim(RouterSimProcess::Family(c.name, c.profile, c.extra));
+        TDialogueRequest request = Request(sim.Address());
+        request.ReadTraining = c.training;
+        const TFamilyCycle cycle = RunFamilyDialogue(request, c.family);
+        ASSERT_TRUE(cycle.Line.Ok()) << cycle.Line.Failure.toStdString();
+        std::vector<std::string> sent = sim.Commands();
+        std::erase_if(sent, [](const std::string& s) { return !QString::fromStdString(s).contains(QRegularExpression(
+            QStringLiteral("snr|qln|hlog"), QRegularExpression::CaseInsensitiveOption)); });
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_FALSE(cycle.Line.Spectra.Snr.Up.Empty() || cycle.Line.Spectra.Snr.Down.Empty());
+        EXPECT_EQ(cycle.Line.Spectra.Qln.Down.Empty(), !c.training);
+        EXPECT_EQ(cycle.Line.Spectra.Hlog.Up.Empty(), !c.training);
+    }
 }
 
 } // namespace

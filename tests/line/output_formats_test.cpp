@@ -14,6 +14,27 @@
 
 namespace {
 
+// A VDSL2 line with SNR both ways, QLN and Hlog downstream only: groups of 8,
+// some not measured, some tones carrying no bits.
+TReading SpectraReading()
+{
+    TReading r = ZyxelReading(1765107000000, QStringLiteral("v"), true);
+    r.Bands = {{{7, 31}, {870, 1205}}, {{33, 859}, {1216, 4095}}};
+    r.Bits.assign(4096, 3);
+    std::fill(r.Bits.begin() + 16, r.Bits.begin() + 24, 0);
+    r.Bits[63] = 0;
+    const auto part = [](std::vector<std::pair<int, float>> groups) {
+        TSpectrumPart p{8, std::vector<float>(512, NotMeasured)};
+        for (const auto& [g, v] : groups)
+            p.Groups[std::size_t(g)] = v;
+        return p;
+    };
+    r.Spectra.Snr = {part({{1, 20.5f}, {2, 10}, {3, 30}}), part({{5, 40}, {6, 41}, {7, 39}})};
+    r.Spectra.Qln.Down = part({{5, -140.5f}});
+    r.Spectra.Hlog.Down = part({{5, -23.4f}});
+    return r;
+}
+
 TEST(OutputFormatsTest, HostsThatNeedQuotingReadBack)
 {
     std::vector<TReading> readings;
@@ -76,6 +97,7 @@ TEST(OutputFormatsTest, AReadingAtATimeIsTheSameText)
         {"three, two hosts", three, {}},
         {"upper half", three, {256, 512}},
         {"4096 tones", {vdsl}, {0, 4095}},
+        {"SNR, QLN and Hlog", {SpectraReading()}, {0, 4095}},
     };
     for (const auto& c : cases) {
         for (const TOutputFormat format :
@@ -238,6 +260,63 @@ TEST(OutputFormatsTest, FiguresOnlyAsPrinted)
                   ->at(QStringLiteral("tirvane_line_rate_bytes_per_second"))
                   .at(QStringLiteral("host=\"full\",direction=\"downstream\"")),
         10'000'000);
+
+// Each tone takes its group's value in its band's direction, in JSON and in
+// CSV alike; not measured, outside the bands or a direction missing is null
+// (an empty cell); a reading without them has none of the keys.
+TEST(OutputFormatsTest, SpectraPerToneAsTheirGroups)
+{
+    const TReading reading = SpectraReading();
+    const TToneSpan line{0, 4095};
+    const QJsonObject object = QJsonDocument::fromJson(FormatJson({reading}, line)).object();
+    const QJsonValue none(QJsonValue::Null);
+    const struct {
+        TToneQuantity quantity;
+        const char* key;
+        int tone;
+        QJsonValue json;
+        const char* csv;
+    } cases[] = {
+        {TToneQuantity::Snr, "snr_db", 7, none, ""},    // a band's first group, not measured
+        {TToneQuantity::Snr, "snr_db", 8, 20.5, "20.5"},
+        {TToneQuantity::Snr, "snr_db", 23, 10, "10"},   // no bits, still measured
+        {TToneQuantity::Snr, "snr_db", 32, none, ""},   // in neither direction's bands
+        {TToneQuantity::Qln, "qln_dbm_hz", 8, none, ""}, // upstream not measured
+        {TToneQuantity::Qln, "qln_dbm_hz", 40, -140.5, "-140.5"},
+        {TToneQuantity::Hlog, "hlog_db", 41, -23.4, "-23.4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " " + std::to_string(c.tone));
+        const QJsonArray values = object.value(QLatin1String(c.key)).toArray();
+        ASSERT_EQ(values.size(), 4096);
+        EXPECT_EQ(values.at(c.tone), c.json);
+        const auto rows = ParseCsv(FormatCsv({reading}, line, c.quantity));
+        ASSERT_TRUE(rows && rows->size() == 2);
+        EXPECT_EQ(rows->at(1).at(3 + c.tone), QString::fromLatin1(c.csv));
+    }
+    EXPECT_EQ(object.value(QStringLiteral("group_size")).toObject(),
+        QJsonDocument::fromJson(R"({"hlog":{"upstream":null,"downstream":8},"qln":{"upstream":null,"downstream":8},)"
+                                R"("snr":{"upstream":8,"downstream":8}})").object());
+    EXPECT_TRUE(FormatJson({reading}, line).contains(",-23.4,"));
+
+    const QByteArray plain = FormatJson({ZyxelReading(0, QStringLiteral("z"), true)});
+    for (const char* key : {"snr_db", "qln_dbm_hz", "hlog_db", "group_size"})
+        EXPECT_FALSE(plain.contains(key)) << key;
+}
+
+// Two gauges a direction over the tones that carry bits: tones without bits
+// do not count, an even count takes the middle pair's mean.
+TEST(OutputFormatsTest, PrometheusHasTheLowestAndMedianSnr)
+{
+    const auto samples = ParsePrometheus(FormatPrometheus({SpectraReading()}));
+    ASSERT_TRUE(samples);
+    const QString up = QStringLiteral(R"(host="v",direction="upstream")");
+    const QString down = QStringLiteral(R"(host="v",direction="downstream")");
+    const std::map<QString, double> lowest = {{up, 20.5}, {down, 39}};
+    const std::map<QString, double> median = {{up, 25.25} /* 8 x 20.5, 8 x 30 */, {down, 40} /* 7 x 39, 8 x 40, 8 x 41 */};
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_snr_lowest_db")), lowest);
+    EXPECT_EQ(samples->at(QStringLiteral("tirvane_snr_median_db")), median);
+    EXPECT_FALSE(FormatPrometheus({ZyxelReading(0, QStringLiteral("z"), true)}).contains("snr"));
 }
 
 } // namespace

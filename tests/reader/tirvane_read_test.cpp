@@ -31,6 +31,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <cmath>
 #include <csignal>
 #include <numeric>
 #include <tuple>
@@ -817,4 +818,47 @@ TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
             EXPECT_EQ(expected.count("figures.state"), 0u); // wan adsl status was not sent
         }
     }
+
+// Each family's simulator: the JSON's SNR, QLN and Hlog per tone are what it
+// served (null where it measured nothing); --quantity goes with CSV only.
+TEST_F(ReaderTest, EachFamilysSpectraReadBackAsServed)
+{
+    const struct {
+        const char* router;
+        const char* profile;
+        std::vector<std::string> extra;
+        int groupSize;
+    } cases[] = {
+        {"broadcom", "17a", {}, 8}, {"lantiq", "35b", {}, 16}, {"lantiq", "adsl2+", {"--older-api"}, 1},
+        {"draytek", "30a", {}, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.router) + " " + c.profile);
+        std::vector<std::string> extra = {"--router", c.router, "--profile", c.profile};
+        extra.insert(extra.end(), c.extra.begin(), c.extra.end());
+        RouterSimProcess sim(SimOn(extra));
+        const QStringList base = {"--host", QString::fromStdString(sim.Address()), "--router", c.router};
+        const TRun json = Run(base + QStringList{"--format", "json"});
+        ASSERT_EQ(json.Exit, 0) << json.Err.toStdString();
+        const QJsonObject object = QJsonDocument::fromJson(json.Out).object();
+        for (const auto& [name, key] : {std::pair{"snr", "snr_db"}, {"qln", "qln_dbm_hz"}, {"hlog", "hlog_db"}}) {
+            const auto served = sim.LastServedSpectrum(name);
+            ASSERT_TRUE(served) << name;
+            const QJsonArray values = object.value(QLatin1String(key)).toArray();
+            ASSERT_EQ(values.size(), qsizetype(served->size())) << key;
+            int differ = 0, gaps = 0;
+            for (qsizetype tone = 0; tone < values.size(); ++tone) {
+                const double want = (*served)[std::size_t(tone)];
+                gaps += std::isnan(want);
+                differ += std::isnan(want) ? !values[tone].isNull() : !(std::abs(values[tone].toDouble(1e9) - want) < 1e-4);
+            }
+            EXPECT_EQ(differ, 0) << key;
+            EXPECT_GT(gaps, 0) << key;
+            EXPECT_EQ(object.value(QStringLiteral("group_size"))[QLatin1String(name)][QStringLiteral("downstream")],
+                c.groupSize);
+        }
+    }
+    const TRun wrong = Run({"--host", "127.0.0.1", "--format", "json", "--quantity", "snr"});
+    EXPECT_EQ(wrong.Exit, 2);
+    EXPECT_TRUE(wrong.Err.contains("--quantity chooses what a csv file of readings holds")) << wrong.Err.toStdString();
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -117,6 +118,32 @@ std::optional<std::map<std::string, std::string>> RouterSimProcess::LastServedFi
         last = figures;
     }
     return last;
+}
+
+std::optional<std::vector<double>> RouterSimProcess::LastServedSpectrum(const std::string& name) const
+{
+    std::optional<std::vector<double>> last;
+    for (const auto& line : ServedLines()) {
+        std::istringstream in(line);
+        std::string word;
+        in >> word;
+        if (word != name)
+            continue;
+        std::vector<double> values;
+        while (in >> word)
+            values.push_back(word == "-" ? std::nan("") : std::stod(word));
+        last = values;
+    }
+    return last;
+}
+
+std::vector<std::string> RouterSimProcess::Commands() const
+{
+    std::vector<std::string> commands;
+    for (const auto& line : ServedLines())
+        if (line.rfind("command ", 0) == 0)
+            commands.push_back(line.substr(8));
+    return commands;
 }
 
 std::array<int, 513> RouterSimProcess::ExpectedTones() const

@@ -59,6 +59,13 @@ public:
     // printed ("8.3").
     std::optional<std::map<std::string, std::string>> LastServedFigures() const;
 
+    // Every tone's value of the last "snr", "qln" or "hlog" another family's
+    // simulator served; NaN where not measured.
+    std::optional<std::vector<double>> LastServedSpectrum(const std::string& name) const;
+
+    // The command lines another family's simulator was sent, in order.
+    std::vector<std::string> Commands() const;
+
     // Tone 0 to 512 as the monitor should decode them after one cycle: the far
     // table's tones 1 to 32 and the near table's 33 to 512; tone 0 is 0, and a
     // reply not served counts as decoding to 0.

@@ -4,6 +4,7 @@
 #include "line/capture_buffer.h"
 #include "line/line_data.h"
 #include "router_sim/figure_model.h"
+#include "router_sim/family_reply.h"
 #include "router_sim/line_model.h"
 #include "router_sim/options.h"
 #include "router_sim/reply_text.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -94,6 +96,35 @@ TEST_P(LineModelShape, LooksLikeAnAdslLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, LineModelShape, ::testing::Values(0u, 1u, 2u, 99u, 123456u, 0xffffffffu));
+
+// The other families' SNR: the same reading is the same, the evening takes
+// dB off the middle of the downstream only, a notch (no bits) leaves little,
+// and QLN and Hlog stay as trained from reading to reading.
+TEST(FamilySpectra, EveningDipNotchAndTrainedValues)
+{
+    const auto snrDown = [](const FamilyLine& line, std::size_t group) {
+        return CodeValue(Quantity::Snr, line.snr.down.codes[group]);
+    };
+    const FamilyLine noon = MakeFamilyLine(Profile::V17a, 3, 720), evening = MakeFamilyLine(Profile::V17a, 3, 1200);
+    EXPECT_EQ(evening.snr.down.codes, MakeFamilyLine(Profile::V17a, 3, 1200).snr.down.codes);
+    EXPECT_EQ(noon.qln.down.codes, evening.qln.down.codes);
+    EXPECT_EQ(noon.hlog.up.codes, evening.hlog.up.codes);
+    // Groups in the middle lose at least 7.5 dB at 20:00; the rest move by 1 dB at most.
+    for (const auto& [group, less] : {std::pair{210, 7.5}, {240, 7.5}, {100, -1.5}, {400, -1.5}})
+        EXPECT_GE(snrDown(noon, std::size_t(group)) - snrDown(evening, std::size_t(group)), less) << "group " << group;
+    int notched = 0, unmeasured = 0;
+    for (std::size_t g = 0; g < noon.snr.down.codes.size(); ++g) {
+        const auto first = noon.bits.begin() + std::ptrdiff_t(g * 8);
+        const bool bitsLeft = std::any_of(first, first + 8, [](int b) { return b > 0; });
+        unmeasured += noon.snr.down.codes[g] == NoneCode(Quantity::Snr);
+        if (!bitsLeft && noon.snr.down.codes[g] != NoneCode(Quantity::Snr)) {
+            ++notched;
+            EXPECT_LE(snrDown(noon, g), 4.0) << "group " << g;
+        }
+    }
+    EXPECT_GT(notched, 0);
+    EXPECT_GT(unmeasured, 0);
+}
 
 // ---- the reply layout ----
 

@@ -188,6 +188,7 @@ FamilyLine MakeFamilyLine(Profile profile, std::uint32_t seed, std::uint32_t ind
                     bits += drift() % 2 ? 1 : -1;
                 line.bits[std::size_t(tone)] = std::clamp(bits, 0, 15);
             }
+    AddSpectra(line, seed, index);
     return line;
 }
 
@@ -203,7 +204,7 @@ FamilyPrompts PromptsFor(Family family)
 }
 
 std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
-    const std::string& command, const LineFigures& figures, bool notMeasured)
+    const std::string& command, const LineFigures& figures, bool notMeasured, bool olderApi)
 {
     const ProfileRow& row = Row(profile);
     if (auto reply = FigureReply(family, figures, showtime, notMeasured, command))
@@ -223,6 +224,8 @@ std::optional<std::string> FamilyReply(Family family, Profile profile, const Fam
                     tone < line.toneCount ? line.bits[std::size_t(tone)] : (tone % 7 == 0 ? 3 : 0));
             return text;
         }
+        if (const auto spectrum = BroadcomSpectrumReply(line, command))
+            return showtime ? state + *spectrum : state;
         if (command == "xdslctl info --pbParams") {
             if (!IsVdsl(profile) || !showtime)
                 return state + "\r\nCurrently not in VDSL modulation\r\n";
@@ -238,8 +241,14 @@ std::optional<std::string> FamilyReply(Family family, Profile profile, const Fam
         const std::string c = command.substr(pipe.size());
         if (c == "lsg")
             return Format("nReturn=0 nLineState=%s\r\n", showtime ? "0x801" : "0x300");
+        if (c == "vig")
+            return Format("nReturn=0 DSL_DriverVersionApi=%s DSL_ChipSetFWVersion=5.8.1.5.0.7 "
+                          "DSL_ChipSetHWVersion=1.1 DSL_ChipSetType=VRX200 DSL_DriverVersionMei=1.5.17.6\r\n",
+                olderApi ? "2.4.1" : "4.17.18.6");
         if (!showtime)
             return std::string("nReturn=-1\r\n");
+        if (const auto spectrum = LantiqSpectrumReply(line, c, olderApi))
+            return *spectrum;
         if (c == "g997xtusesg")
             return Format("nReturn=0 XTSE1=0x00 XTSE2=0x00 XTSE3=0x00 XTSE4=0x00 XTSE5=0x00 XTSE6=0x%02x "
                           "XTSE7=0x00 XTSE8=0x%02x\r\n", IsVdsl(profile) ? 0 : 1, IsVdsl(profile) ? 2 : 0);
@@ -264,6 +273,8 @@ std::optional<std::string> FamilyReply(Family family, Profile profile, const Fam
                           "  Running Mode            :  %8s       State                : %s\r\n",
                        showtime ? row.draytekName : "", showtime ? "SHOWTIME" : "TRAINING")
                 + (showtime ? DraytekFigureLines(figures, notMeasured) : std::string());
+        if (const auto spectrum = DraytekSpectrumReply(line, command))
+            return *spectrum;
         if (command == "adsl showbins" || command == "adsl showbins up")
             return DraytekBins(line, command.ends_with(" up") ? line.up : line.down);
         if (command == "adsl status bandinfo") {

@@ -3,6 +3,8 @@
 // replies to the commands a monitor sends, as those routers print them.
 #pragma once
 
+#include "router_sim/family_spectra.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +28,7 @@ struct FamilyLine {
     double spacingKHz = 4.3125;
     std::vector<Band> up, down;
     std::vector<int> bits;        // toneCount of them
+    SpectrumCodes snr, qln, hlog; // see family_spectra.h
 };
 
 // Reading `index` of the profile's line: the same seed and index always
@@ -45,9 +48,10 @@ struct LineFigures;
 // What a family answers to a command line at its command prompt; none for
 // a command it does not know. `showtime` false: the line is training. The
 // line's figures go where the family prints them, with the marks for not
-// measured where `notMeasured` says.
+// measured where `notMeasured` says. `olderApi`: a Lantiq pipe of API 2.x,
+// with that version's arguments.
 std::optional<std::string> FamilyReply(Family family, Profile profile, const FamilyLine& line, bool showtime,
-    const std::string& command, const LineFigures& figures, bool notMeasured = false);
+    const std::string& command, const LineFigures& figures, bool notMeasured = false, bool olderApi = false);
 
 // Where the table of a bits reply starts: after the last line without a
 // digit that a line with one follows (the column heads, "nData=\"").

@@ -39,11 +39,16 @@ const char* UsageText()
            "                     name=value, tab-separated (for the ZyXEL after each reply)\n"
            "  --router R         zyxel (default), broadcom, lantiq or draytek: that family's\n"
            "                     prompts, commands and replies; the others append \"line\"\n"
-           "                     and the bits of every tone to --served once a session\n"
+           "                     and the bits of every tone to --served once a session,\n"
+           "                     \"snr\", \"qln\" or \"hlog\" and every tone's value (\"-\" where\n"
+           "                     not measured) once a session each is served, and\n"
+           "                     \"command\" and each command line it is sent\n"
            "  --profile P        the other families' line: adsl2+ (default), 8b, 17a, 30a, 35b\n"
            "  --training         the other families' line is not in showtime\n"
            "  --not-measured     print the upstream attenuation and power as not measured\n"
            "  --clock SECONDS    the line's figures as at this Unix time (default: now)\n"
+           "  --older-api        the Lantiq pipe says API 2.x and takes its per-tone\n"
+           "                     commands' arguments in that version's order (0 DIR)\n"
            "Faults:\n"
            "  --wrong-password   refuse every password\n"
            "  --refuse-login     close the connection after the password\n"
@@ -140,6 +145,7 @@ std::variant<Options, HelpRequested, std::string> ParseOptions(int argc, char** 
         else if (arg == "--refuse-login") o.refuseLogin = true;
         else if (arg == "--training") o.training = true;
         else if (arg == "--not-measured") o.notMeasured = true;
+        else if (arg == "--older-api") o.olderApi = true;
         else if (arg == "--router") {
             const auto family = needValue() ? FamilyFromName(value) : std::nullopt;
             if (!family)

@@ -29,6 +29,7 @@ struct Options {
     bool training = false;        // the other families' line is not in showtime
     bool notMeasured = false;     // the upstream attenuation and power printed as not measured
     std::int64_t clock = 0;       // the moment the line's figures are of (Unix seconds); 0: now
+    bool olderApi = false;        // the Lantiq pipe is of API 2.x, with its argument order
 
     // Faults.
     bool wrongPassword = false;   // every password is refused

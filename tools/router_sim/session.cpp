@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -71,6 +72,22 @@ void ServedLog::RecordFigures(const PrintedFigures& figures)
     for (const auto& [name, value] : figures)
         line += '\t' + name + '=' + value;
     AppendLine(line + '\n');
+}
+
+void ServedLog::RecordSpectrum(const char* name, const std::vector<double>& values)
+{
+    std::string line(name);
+    char number[32];
+    for (double v : values) {
+        std::snprintf(number, sizeof number, " %.1f", v);
+        line += std::isnan(v) ? std::string(" -") : std::string(number);
+    }
+    AppendLine(line + '\n');
+}
+
+void ServedLog::RecordCommand(const std::string& command)
+{
+    AppendLine("command " + command + '\n');
 }
 
 void ServedLog::RecordTerminalType(const std::string& name)

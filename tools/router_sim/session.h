@@ -26,6 +26,10 @@ public:
     void Record(ReplyKind kind, const BitLoading& bits);
     // "line" and the bits of every tone of another family's line.
     void RecordLine(const std::vector<int>& bits);
+    // "snr", "qln" or "hlog" and every tone's value, "-" where not measured.
+    void RecordSpectrum(const char* name, const std::vector<double>& values);
+    // "command" and a command line as the client sent it.
+    void RecordCommand(const std::string& command);
     void RecordTerminalType(const std::string& name);
     // "figures" and name=value for each, tab-separated.
     void RecordFigures(const PrintedFigures& figures);

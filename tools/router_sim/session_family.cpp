@@ -89,6 +89,7 @@ void Session::RunFamily()
     // The figures a session's replies print, whichever of them the client asks for.
     FRouter.served.RecordFigures(FiguresPrinted(o.family, Figures(), !o.training, o.notMeasured));
     bool recorded = false;
+    bool spectrumRecorded[3] = {};
     // Broadcom's CLI takes only "sh" to a shell; the others start there.
     bool shell = o.family != Family::Broadcom;
     for (;;) {
@@ -100,6 +101,7 @@ void Session::RunFamily()
         const std::string command = Trim(*typed);
         if (command.empty())
             continue;
+        FRouter.served.RecordCommand(command);
         if (command == "exit" || command == "quit" || command == "logout") {
             if (shell && o.family == Family::Broadcom) {
                 shell = false;
@@ -114,7 +116,8 @@ void Session::RunFamily()
                 return;
             continue;
         }
-        const auto reply = FamilyReply(o.family, o.profile, line, !o.training, command, Figures(), o.notMeasured);
+        const auto reply
+            = FamilyReply(o.family, o.profile, line, !o.training, command, Figures(), o.notMeasured, o.olderApi);
         if (!reply) {
             const std::string refusal = o.family == Family::Draytek
                 ? "Invalid command \"" + command.substr(0, command.find(' ')) + "\"\r\n"
@@ -131,6 +134,13 @@ void Session::RunFamily()
         if (bits && !recorded && !o.training) {
             recorded = true;
             FRouter.served.RecordLine(line.bits);
+        }
+        // What a spectrum reply held, once a session each, when it held it.
+        const auto quantity = SpectrumCommand(command);
+        if (quantity && !o.training && reply->find("nReturn=-1") == std::string::npos
+            && !spectrumRecorded[int(*quantity)]) {
+            spectrumRecorded[int(*quantity)] = true;
+            FRouter.served.RecordSpectrum(QuantityName(*quantity), ToneValues(line, *quantity));
         }
     }
 }
