@@ -286,7 +286,6 @@ TFamilyCycle RunFamilyDialogue(const TDialogueRequest& request, TRouterFamily fa
                 break;
             }
             const std::string text = FamilyCommandText(command, cycle.Replies);
-            dialogue->SetInCommand(true);
             session.Send(text + "\r\n");
             if (session.Sock().LastError() != 0) {
                 socketFailed(TDialogueStep::FarCommand);

@@ -236,12 +236,12 @@ TEST(OutputFormatsTest, FiguresOnlyAsPrinted)
         TReadingsWriter jsonWriter(TOutputFormat::Json, {});
         EXPECT_EQ(jsonWriter.Next(r), json);
 
-        const QByteArray csv = FormatCsv({r}, {0, 1}, true);
+        const QByteArray csv = FormatCsv({r}, {0, 1}, TToneQuantity::Bits, true);
         const auto rows = ParseCsv(csv);
         ASSERT_TRUE(rows && rows->size() == 2) << csv.toStdString();
         EXPECT_EQ(rows->at(0).mid(5).join(','), QString::fromLatin1(CsvFigureColumns()));
         EXPECT_EQ(rows->at(1).mid(5), c.csv);
-        TReadingsWriter csvWriter(TOutputFormat::Csv, {0, 1}, true);
+        TReadingsWriter csvWriter(TOutputFormat::Csv, {0, 1}, TToneQuantity::Bits, true);
         EXPECT_EQ(csvWriter.Next(r), csv);
 
         const QByteArray exposition = FormatPrometheus({r}, {0, 0});
@@ -260,6 +260,7 @@ TEST(OutputFormatsTest, FiguresOnlyAsPrinted)
                   ->at(QStringLiteral("tirvane_line_rate_bytes_per_second"))
                   .at(QStringLiteral("host=\"full\",direction=\"downstream\"")),
         10'000'000);
+}
 
 // Each tone takes its group's value in its band's direction, in JSON and in
 // CSV alike; not measured, outside the bands or a direction missing is null

@@ -818,6 +818,7 @@ TEST_F(ReaderTest, EachFamilyPrintsItsFiguresAsServed)
             EXPECT_EQ(expected.count("figures.state"), 0u); // wan adsl status was not sent
         }
     }
+}
 
 // Each family's simulator: the JSON's SNR, QLN and Hlog per tone are what it
 // served (null where it measured nothing); --quantity goes with CSV only.
