@@ -6,11 +6,13 @@
 #include "line/cycle_dialogue.h"
 #include "line/family_dialogue.h"
 #include "app/help_window.h"
+#include "app/line_figures_table.h"
 #include "line/line_data.h"
 #include "line/reading_failure.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
+#include "chart/tone_quantity_plot.h"
 #include "line/hover_readout.h"
 #include "chart/series.h"
 #include "history/history_figures.h"
@@ -309,6 +311,8 @@ void TForm1::UpdateLampTip()
     tip += Timer1 && Timer1->isActive() ? QStringLiteral("\nNow green.") : QStringLiteral("\nNow red.");
     tip += FLastReading.isEmpty() ? QStringLiteral("\nNo reading yet.")
                                   : QStringLiteral("\nLast reading ") + FLastReading;
+    if (!FMarginTip.isEmpty())
+        tip += QLatin1Char('\n') + FMarginTip;
     Shape1->setToolTip(tip);
     Shape1->setAccessibleDescription(tip);
 }
@@ -334,6 +338,7 @@ void TForm1::CreateMenus()
             setWindowTitle(RouterWindowCaption(Router()));
             if (FFamilyLine) {
                 FFamilyLine.reset();
+                FShownLine.reset();
                 LineSeries18->ClearPoints();
                 UpdateRangeCaptions();
             }
@@ -380,6 +385,8 @@ void TForm1::CreateMenus()
             FNotifier->SetEnabled(on);
         WriteNotifyEvents(SettingsFilePath(), on);
     });
+
+    CreateChartMenus();
 
     Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Chart21, &QWidget::customContextMenuRequested, this,
@@ -501,6 +508,7 @@ void TForm1::RunCycle()
     request.Username = ToWireBytes(edUsername->text());
     request.Password = ToWireBytes(edPassword->text());
     request.Prompt = ToWireBytes(edPrompt->text());
+    request.ReadFigures = ReadFigures();
     // However the router behaves, no step of this cycle waits past its
     // deadline.
     request.Deadline = deadline;
@@ -557,13 +565,9 @@ void TForm1::RunCycle()
     // one range over the bars of another.
     const std::optional<TToneRange> plotted
         = SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked());
-    LineSeries18->ClearPoints();
-    if (plotted) {
-        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-        const TToneTable& tones = ToneTable();
-        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone)
-            LineSeries18->AppendBar(double(tones[std::size_t(tone)]), QString::number(tone), ToneColor(tone));
-    }
+    TReading shown = ZyxelReading();
+    shown.Bits = ToneBits(ToneTable());
+    ShowLine(std::move(shown), plotted);
 
     // The bars alone cannot tell a dead line from a typo: a reading that
     // did not complete says why on the chart until the next one.
@@ -606,9 +610,12 @@ void TForm1::RecordReading(const QString& host, bool completed)
                 reading.SpacingKHz = FFamilyLine->SpacingKHz;
                 reading.Bands = FFamilyLine->Bands;
                 reading.Mode = FFamilyLine->Mode;
+                reading.Figures = FFamilyLine->Figures;
+                reading.Spectra = FFamilyLine->Spectra;
             }
         }
         recorder->Record(reading);
+        TakeFigures(reading);
         if (!FNotifier) {
             FNotifier = new TEventNotifier(TEventNotifier::SessionBusIfAny(), this);
             FNotifier->SetEnabled(NotifyEvents1->isChecked());
@@ -710,13 +717,18 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
         toneOffset = range ? range->FirstTone : 0;
         spacing = FFamilyLine->SpacingKHz;
     }
-    const int index = LineSeries18->PointIndexAtCursor();
+    // A long line's tones, and gaps where a quantity was not measured, are
+    // found by the pointer's column; today's bits by their bars, as designed.
+    const TToneQuantity quantity = Quantity();
+    const bool byColumn = quantity != TToneQuantity::Bits || LineSeries18->Count() > DesignedBarCount;
+    const int index = byColumn ? LineSeries18->PointIndexAtColumn() : LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
         // Running out of memory while the read-out is written leaves it half
         // done; the pointer still gets its cross-hair. Any other error is a
         // fault, shown by the guard the mouse handler runs under.
         try {
-            const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index), spacing);
+            const THoverTexts texts
+                = QuantityHoverTexts(quantity, index, toneOffset, LineSeries18->YValues().Value(index), spacing);
             Label56->setText(texts.Tone);
             Label57->setText(texts.Frequency);
             Label58->setText(texts.Bits);
@@ -724,7 +736,7 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
         } catch (const std::bad_alloc&) {
         }
     } else {
-        const THoverTexts bare = HoverTexts(-1, toneOffset, 0.0);
+        const THoverTexts bare = QuantityHoverTexts(quantity, -1, toneOffset, 0.0, spacing);
         Label56->setText(bare.Tone);
         Label57->setText(bare.Frequency);
         Label58->setText(bare.Bits);
@@ -831,18 +843,16 @@ TDialogueOutcome TForm1::RunFamilyCycle(const TDialogueRequest& request, const T
                 DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, FCycleDeadline).Text.c_str());
     }
     UpdateRangeCaptions();
-    LineSeries18->ClearPoints();
-    const std::optional<TToneRange> plotted = PlotRange();
-    if (FFamilyLine && plotted) {
-        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-        const auto inBands = [](const std::vector<TToneBand>& bands, int tone) {
-            return std::any_of(bands.begin(), bands.end(), [tone](TToneBand b) { return tone >= b.First && tone <= b.Last; });
-        };
-        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone) {
-            // Upstream bands green, the rest blue, as on the ZyXEL line.
-            const TColor colour = inBands(FFamilyLine->Bands.Upstream, tone) ? ToneColor(0) : ToneColor(UpstreamToneCount);
-            LineSeries18->AppendBar(double(FFamilyLine->Bits[std::size_t(tone)]), QString::number(tone), colour);
-        }
+    std::optional<TReading> shown;
+    if (FFamilyLine) {
+        shown = TReading{};
+        shown->Bits = FFamilyLine->Bits;
+        shown->SpacingKHz = FFamilyLine->SpacingKHz;
+        shown->Bands = FFamilyLine->Bands;
+        shown->Mode = FFamilyLine->Mode;
+        shown->Figures = FFamilyLine->Figures;
+        shown->Spectra = FFamilyLine->Spectra;
     }
+    ShowLine(std::move(shown), PlotRange());
     return cycle.Outcome;
 }

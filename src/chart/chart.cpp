@@ -347,6 +347,24 @@ QRect PaintNotice(QPainter& painter, const TWinRect& plot, const QString& text, 
     return box;
 }
 
+QRect PaintEmptyNote(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font)
+{
+    if (text.isEmpty() || plot.Width() < 8 || plot.Height() < 8)
+        return {};
+    painter.save();
+    painter.setFont(font);
+    const QRect room(plot.Left + 1, plot.Top + 1, plot.Width() - 1, plot.Height() - 1);
+    const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+    QRect box = painter.boundingRect(room, flags, text).intersected(room);
+    box.adjust(-4, -2, 4, 2);
+    box = box.intersected(room);
+    painter.fillRect(box, Qt::white);
+    painter.setPen(QColor(96, 96, 96));
+    painter.drawText(box, flags, text);
+    painter.restore();
+    return box;
+}
+
 const TFontMeasure& TChartFontCache::Get(const TChartFont& font)
 {
     if (!FMeasure || !(font == FKey)) {
@@ -412,6 +430,11 @@ void TChart::DrawChart(QPainter& painter, const QRect& rect)
     FSeries.SetDrawState(FGeometry.Bars);
     PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries,
                TChartPaintFonts{bottomTitle, bottomLabels, leftTitle, leftLabels});
+    if (!FEmptyNote.isEmpty()) {
+        QFont font = FBottomAxis.TitleFont.ToQFont();
+        font.setPixelSize(font.pixelSize() + 3);
+        PaintEmptyNote(painter, FGeometry.Plot, FEmptyNote, font);
+    }
     if (!FNotice.isEmpty()) {
         QFont font = FBottomAxis.LabelsFont.ToQFont();
         font.setBold(true);
@@ -424,6 +447,14 @@ void TChart::SetNotice(const QString& text)
     if (text == FNotice)
         return;
     FNotice = text;
+    RequestRepaint();
+}
+
+void TChart::SetEmptyNote(const QString& text)
+{
+    if (text == FEmptyNote)
+        return;
+    FEmptyNote = text;
     RequestRepaint();
 }
 
