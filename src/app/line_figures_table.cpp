@@ -88,9 +88,10 @@ std::vector<TFiguresRow> TLineFiguresTable::Rows() const
     for (const auto& [name, counter] : Counters)
         rows.push_back({QLatin1String(name), Count(down.*counter), Count(up.*counter)});
 
-    // Growth between each two readings whose later one lies in the span,
-    // summed; a pair without the counter, or a jump too large to be real,
-    // adds nothing. No pair at all: nothing to count from yet.
+    // Growth between each two readings that both lie in the span, summed:
+    // the growth across an outage that began before it cannot be placed.
+    // A pair without the counter, or a jump too large to be real, adds
+    // nothing. No pair at all: nothing to count from yet.
     const std::int64_t newest = FSeen.empty() ? 0 : FSeen.back().TimeMs;
     const auto counted = [&](std::int64_t span, const std::optional<std::uint64_t>& last,
                              const std::optional<std::uint64_t> TDirectionFigures::*counter, bool downstream) {
@@ -98,7 +99,7 @@ std::vector<TFiguresRow> TLineFiguresTable::Rows() const
             return NotMeasuredText();
         std::optional<std::uint64_t> sum;
         for (std::size_t i = 1; i < FSeen.size(); ++i) {
-            if (FSeen[i].TimeMs <= newest - span)
+            if (FSeen[i - 1].TimeMs < newest - span)
                 continue;
             const TDirectionFigures& before = downstream ? FSeen[i - 1].Figures.Down : FSeen[i - 1].Figures.Up;
             const TDirectionFigures& after = downstream ? FSeen[i].Figures.Down : FSeen[i].Figures.Up;
@@ -114,8 +115,9 @@ std::vector<TFiguresRow> TLineFiguresTable::Rows() const
             rows.push_back({QLatin1String(name), counted(span, down.*counter, counter, true),
                 counted(span, up.*counter, counter, false)});
     }
+    rows.push_back({QStringLiteral("Link"), {}, {}, false, true});
     rows.push_back({QStringLiteral("Retrains"), Count(FLast.Retrains), {}, true});
-    rows.push_back({QStringLiteral("Since the link came up"),
+    rows.push_back({QStringLiteral("Time since it came up"),
         FLast.SinceLinkS && *FLast.SinceLinkS >= 0 ? DurationText(*FLast.SinceLinkS * 1000) : NotMeasuredText(), {}, true});
     if (!FAny) {
         for (TFiguresRow& row : rows) {
