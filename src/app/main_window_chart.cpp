@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QLabel>
 #include <QMenu>
 
 void TForm1::CreateChartMenus()
@@ -36,7 +37,7 @@ void TForm1::CreateChartMenus()
         connect(item, &QAction::triggered, this, [this, quantity] {
             RunHandler([&] {
                 WriteChartQuantity(SettingsFilePath(), ToneQuantityKey(quantity));
-                PlotShownLine(PlotRange());
+                SetQuantity(quantity);
             });
         });
     }
@@ -53,7 +54,7 @@ void TForm1::CreateChartMenus()
     // Only a person's choice is remembered; --figures is for its run.
     connect(ReadFigures1, &QAction::triggered, this, [](bool on) { WriteLineFigures(SettingsFilePath(), on); });
     if (Quantity() != TToneQuantity::Bits)
-        PlotShownLine(std::nullopt);
+        SetQuantity(Quantity());
 }
 
 TToneQuantity TForm1::Quantity() const
@@ -69,6 +70,8 @@ void TForm1::SetQuantity(TToneQuantity quantity)
     for (std::size_t i = 0; i < QuantityItems.size(); ++i)
         if (ToneQuantities[i] == quantity && QuantityItems[i])
             QuantityItems[i]->setChecked(true);
+    // The read-out's last line names the quantity now shown.
+    Label58->setText(QuantityHoverTexts(quantity, -1, 0, 0.0, 0.0).Bits);
     PlotShownLine(PlotRange());
 }
 

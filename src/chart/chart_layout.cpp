@@ -312,7 +312,10 @@ void ValueLabels(TAxisGeometry& geometry, const TChartAxis& axis)
     double value = axis.RoundFirstLabel ? std::trunc(scale.Maximum / step) * step : scale.Maximum;
     while (value > scale.Maximum)
         value -= step;
-    const double lowest = (scale.Minimum - MinStep) / 1.000000000001;
+    // A hair below the minimum, so its own label is drawn: below a negative
+    // one (QLN, Hlog) the hair is added, not divided in.
+    const double lowest = scale.Minimum >= 0 ? (scale.Minimum - MinStep) / 1.000000000001
+                                             : (scale.Minimum - MinStep) * 1.000000000001;
     const int low = std::min(scale.StartPixel, scale.EndPixel);
     const int high = std::max(scale.StartPixel, scale.EndPixel);
     while (value >= lowest && int(geometry.Labels.size()) < MaxAxisTicks) {

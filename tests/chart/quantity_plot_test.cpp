@@ -97,6 +97,7 @@ TEST_F(QuantityPlot, EachQuantityHasItsAxisGapsAndBandColours)
         const TAxisGeometry& left = chart.LastGeometry().Left;
         ASSERT_FALSE(left.Labels.empty());
         EXPECT_EQ(left.Labels.front().Text, FormatAxisValue(c.maximum));
+        EXPECT_EQ(left.Labels.back().Text, FormatAxisValue(c.minimum));
         const double mantissa = left.Step / std::pow(10.0, std::floor(std::log10(left.Step)));
         EXPECT_TRUE(mantissa == 1 || mantissa == 2 || mantissa == 5) << left.Step;
         // A group not measured leaves its tones' columns bare; bars keep the
