@@ -5,8 +5,13 @@
 #include "app/line_figures_table.h"
 #include "app/line_figures_window.h"
 #include "app/main_window.h"
+#include "app/start_options.h"
+#include "app/start_up.h"
+#include "chart/chart.h"
+#include "chart/tone_quantity_plot.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLocale>
 #include <QScreen>
 #include <QTest>
@@ -123,6 +128,45 @@ TEST(LineFigures, CtrlLOpensTheWindowBesideTheChart)
     const QRect rightFrame(screen.right() - 200, screen.top(), 200, 150);
     window.PlaceBeside(rightFrame);
     EXPECT_LT(window.frameGeometry().right(), rightFrame.left());
+}
+
+// A first run shows bits and reads no figures; a choice made in the menu is
+// there at the next start; --figures turns the reading on for its run only.
+TEST(LineFigures, ChoicesAreRememberedAndFirstRunShowsBits)
+{
+    const struct {
+        const char* name;
+        QStringList arguments;
+        int chosen; // the quantity item triggered, -1: none
+        bool readChosen;
+        TToneQuantity quantity;
+        const char* axisTitle;
+        bool readFigures;
+    } cases[] = {
+        {"first run", {}, -1, false, TToneQuantity::Bits, "Bits ", false},
+        {"QLN and figures chosen", {}, 2, true, TToneQuantity::Qln, "QLN (dBm/Hz)", true},
+        {"remembered", {}, -1, false, TToneQuantity::Qln, "QLN (dBm/Hz)", true},
+        {"figures turned off", {}, 1, true, TToneQuantity::Snr, "SNR (dB)", false},
+        {"--figures", {QStringLiteral("--figures")}, -1, false, TToneQuantity::Snr, "SNR (dB)", true},
+        {"not remembered from --figures", {}, 0, false, TToneQuantity::Bits, "Bits ", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            TForm1 form;
+            const TCommandLine line = ParseCommandLine(QStringList{QStringLiteral("tirvane")} + c.arguments, {});
+            ASSERT_TRUE(line.Start);
+            PrepareWindow(form, line.Options, SettingsFilePath());
+            if (c.chosen >= 0)
+                form.QuantityItems[std::size_t(c.chosen)]->trigger();
+            if (c.readChosen)
+                form.ReadFigures1->trigger();
+            EXPECT_EQ(form.Quantity(), c.quantity);
+            EXPECT_EQ(form.Chart21->LeftAxis().TitleCaption.toStdString(), c.axisTitle);
+            EXPECT_EQ(form.ReadFigures(), c.readFigures);
+            EXPECT_TRUE(form.Label58->text().startsWith(ToneQuantityName(c.quantity) + QLatin1Char(':')));
+        }
+    }
 }
 
 } // namespace
