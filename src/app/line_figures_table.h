@@ -42,6 +42,8 @@ public:
     // The host of the readings, empty before the first.
     const QString& Host() const { return FHost; }
     bool Empty() const { return FSeen.empty(); }
+    // The time of the newest reading with figures, 0 before any.
+    std::int64_t NewestMs() const { return FSeen.empty() ? 0 : FSeen.back().TimeMs; }
 
 private:
     struct TSeen {

@@ -243,6 +243,9 @@ private:
     // Every reading taken: the figures window follows it, the lamp's
     // tooltip names its margin.
     void TakeFigures(const TReading& reading);
+    // The figures of the host's last 24 hours from the history, when it
+    // has them and they reach as far as the readings taken since the start.
+    void LoadFiguresFromHistory();
     std::optional<TReading> FShownLine;
     std::unique_ptr<class TLineFiguresTable> FFigures;
     class TLineFiguresWindow* FFiguresWindow = nullptr; // Qt-owned; made on first use

@@ -10,8 +10,12 @@
 #include "app/start_options.h"
 #include "chart/chart.h"
 #include "chart/tone_quantity_plot.h"
+#include "history/reading_store.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QActionGroup>
 #include <QLabel>
 #include <QMenu>
@@ -119,10 +123,34 @@ void TForm1::TakeFigures(const TReading& reading)
 void TForm1::LineFigures1Click()
 {
     if (!FFiguresWindow) {
+        LoadFiguresFromHistory();
         FFiguresWindow = new TLineFiguresWindow(this);
         FFiguresWindow->ShowRows(FFigures->Rows());
         FFiguresWindow->PlaceBeside(frameGeometry());
     }
     FFiguresWindow->show();
     FFiguresWindow->raise();
+}
+
+void TForm1::LoadFiguresFromHistory()
+{
+    const QString path = TReadingStore::DefaultPath();
+    if (!QFileInfo::exists(path))
+        return;
+    // What was handed to the writer is in the file first.
+    FlushHistory();
+    TReadingStore store;
+    if (!store.OpenToRead(path))
+        return;
+    const QString host = FFigures->Host().isEmpty() ? edHost->text() : FFigures->Host();
+    auto table = std::make_unique<TLineFiguresTable>();
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+    store.ReadEach(now - DayMs, now + 1, host, [&table](const TReading& reading) {
+        table->Take(reading);
+        return true;
+    });
+    // A history that stopped (turned off, or another file) would hide the
+    // readings taken since: it is used only when it is as new as they are.
+    if (!table->Empty() && table->NewestMs() >= FFigures->NewestMs())
+        FFigures = std::move(table);
 }
