@@ -5,12 +5,14 @@
 #include "app/start_options.h"
 #include "line/cycle_dialogue.h"
 #include "app/help_window.h"
+#include "app/line_figures_table.h"
 #include "line/line_data.h"
 #include "line/line_options.h"
 #include "line/take_reading.h"
 #include "app/shape.h"
 #include "app/window_rules.h"
 #include "chart/chart.h"
+#include "chart/tone_quantity_plot.h"
 #include "line/hover_readout.h"
 #include "chart/series.h"
 #include "history/figures/history_figures.h"
@@ -309,6 +311,8 @@ void TForm1::UpdateLampTip()
     tip += Timer1 && Timer1->isActive() ? QStringLiteral("\nNow green.") : QStringLiteral("\nNow red.");
     tip += FLastReading.isEmpty() ? QStringLiteral("\nNo reading yet.")
                                   : QStringLiteral("\nLast reading ") + FLastReading;
+    if (!FMarginTip.isEmpty())
+        tip += QLatin1Char('\n') + FMarginTip;
     Shape1->setToolTip(tip);
     Shape1->setAccessibleDescription(tip);
 }
@@ -380,6 +384,8 @@ void TForm1::CreateMenus()
             FNotifier->SetEnabled(on);
         WriteNotifyEvents(SettingsFilePath(), on);
     });
+
+    CreateChartMenus();
 
     Chart21->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Chart21, &QWidget::customContextMenuRequested, this,
@@ -507,6 +513,7 @@ void TForm1::RunCycle()
     request.Prompt = edPrompt->text();
     request.Text = TWireText::Latin1;
     request.Family = Router();
+    request.ReadFigures = ReadFigures();
     // However the router behaves, no step of this cycle waits past its
     // deadline.
     request.Deadline = deadline;
@@ -541,6 +548,7 @@ void TForm1::RunCycle()
     if (FCycleAgain)
         return;
     ShowReading(taken.Reading);
+    TakeFigures(taken.Reading);
 
     // The bars alone cannot tell a dead line from a typo: a reading that
     // did not complete says why on the chart until the next one.
@@ -574,14 +582,7 @@ void TForm1::ShowReading(const TReading& reading)
     // The range is looked at again: the bars drawn must be the range now
     // selected, under its axis maximum, or the read-out would name tones of
     // one range over the bars of another.
-    LineSeries18->ClearPoints();
-    const std::optional<TToneRange> plotted = PlotRange();
-    if (!FShownLine || !plotted)
-        return;
-    Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-    for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone)
-        LineSeries18->AppendBar(double(ToneBitsAt(reading, tone)), QString::number(tone),
-            ToneColor(reading.Bands, tone));
+    PlotShownLine(PlotRange());
 }
 
 void TForm1::RecordReading(TReading reading)
@@ -593,6 +594,7 @@ void TForm1::RecordReading(TReading reading)
     try {
         TReadingRecorder* recorder = Recorder();
         recorder->Record(reading);
+        TakeFigures(reading);
         if (!FNotifier) {
             FNotifier = new TEventNotifier(TEventNotifier::SessionBusIfAny(), this);
             FNotifier->SetEnabled(NotifyEvents1->isChecked());
@@ -690,13 +692,18 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
     const std::optional<TToneRange> range = PlotRange();
     const int toneOffset = range ? range->FirstTone : 0;
     const double spacing = FShownLine ? FShownLine->SpacingKHz : ToneSpacingKHz;
-    const int index = LineSeries18->PointIndexAtCursor();
+    // A long line's tones, and gaps where a quantity was not measured, are
+    // found by the pointer's column; today's bits by their bars, as designed.
+    const TToneQuantity quantity = Quantity();
+    const bool byColumn = quantity != TToneQuantity::Bits || LineSeries18->Count() > DesignedBarCount;
+    const int index = byColumn ? LineSeries18->PointIndexAtColumn() : LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
         // Running out of memory while the read-out is written leaves it half
         // done; the pointer still gets its cross-hair. Any other error is a
         // fault, shown by the guard the mouse handler runs under.
         try {
-            const THoverTexts texts = HoverTexts(index, toneOffset, LineSeries18->YValues().Value(index), spacing);
+            const THoverTexts texts
+                = QuantityHoverTexts(quantity, index, toneOffset, LineSeries18->YValues().Value(index), spacing);
             Label56->setText(texts.Tone);
             Label57->setText(texts.Frequency);
             Label58->setText(texts.Bits);
@@ -704,7 +711,7 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
         } catch (const std::bad_alloc&) {
         }
     } else {
-        const THoverTexts bare = HoverTexts(-1, toneOffset, 0.0);
+        const THoverTexts bare = QuantityHoverTexts(quantity, -1, toneOffset, 0.0, spacing);
         Label56->setText(bare.Tone);
         Label57->setText(bare.Frequency);
         Label58->setText(bare.Bits);

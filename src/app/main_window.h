@@ -11,6 +11,8 @@
 
 #include "line/cycle_dialogue.h"
 #include "app/window_rules.h"
+#include "line/parsed_line.h"
+#include "line/tone_spectra.h"
 
 #include <array>
 #include <optional>
@@ -94,6 +96,12 @@ public:
     // controls stay as they are.
     QAction* NotifyEvents1 = nullptr;
     QAction* History1 = nullptr; // Ctrl+H in the main window too
+    // The chart's quantity, Ctrl+1 to Ctrl+4, one checked, remembered; and
+    // the line figures: the window (Ctrl+L) and whether cycles read them
+    // (remembered, off at first). Made in main_window_chart.cpp.
+    std::array<QAction*, 4> QuantityItems{};
+    QAction* LineFigures1 = nullptr;
+    QAction* ReadFigures1 = nullptr;
     TSavePictureDialog* SavePictureDialog1 = nullptr; // Qt-owned by this window; made on first use
 
 public slots:
@@ -113,6 +121,8 @@ public slots:
     // Opens (or brings up) the History window; defined in
     // main_window_history.cpp.
     void History1Click();
+    // Opens (or brings up) the line figures window beside the chart.
+    void LineFigures1Click();
 
 signals:
     // The window has accepted a close: the boxes hold what the user left.
@@ -145,6 +155,16 @@ public:
     // handling its events meanwhile, and a Plot or range click then ends the
     // cycle and runs the one asked for in its place.
     bool CycleRunning() const { return FCycleRunning; }
+
+    // The quantity the chart shows; setting it checks its item and draws
+    // the line on show again.
+    TToneQuantity Quantity() const;
+    void SetQuantity(TToneQuantity quantity);
+    // Whether cycles ask the router for the line's figures.
+    bool ReadFigures() const;
+    void SetReadFigures(bool on);
+    // The line figures window once made, else null.
+    class TLineFiguresWindow* FiguresWindow() const { return FFiguresWindow; }
 
     // The family checked in the Router menu; setting it checks its item.
     TRouterFamily Router() const;
@@ -213,6 +233,22 @@ private:
     QString FLastReading;          // the last reading's time and outcome, for the lamp's tooltip
     std::optional<TReading> FShownLine;
     std::optional<TReading> FLastTaken; // the last reading recorded, for the next one's training
+
+    // The chart's and the figures' part of the window (main_window_chart.cpp).
+    void CreateChartMenus();
+    // Puts a line on the chart in the range and quantity chosen; none
+    // empties it.
+    void ShowLine(std::optional<TReading> line, const std::optional<TToneRange>& range);
+    void PlotShownLine(const std::optional<TToneRange>& range);
+    // Every reading taken: the figures window follows it, the lamp's
+    // tooltip names its margin.
+    void TakeFigures(const TReading& reading);
+    // The figures of the host's last 24 hours from the history, when it
+    // has them and they reach as far as the readings taken since the start.
+    void LoadFiguresFromHistory();
+    std::unique_ptr<class TLineFiguresTable> FFigures;
+    class TLineFiguresWindow* FFiguresWindow = nullptr; // Qt-owned; made on first use
+    QString FMarginTip;
 
     // The range buttons' captions for the line on show (designed up to 513 tones).
     void UpdateRangeCaptions();

@@ -108,6 +108,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
                        "every 60 seconds. The password comes from the environment variable %1, "
                        "never from the command line.")
             .arg(QLatin1String(PasswordVariable)));
+    const QCommandLineOption figures(QStringLiteral("figures"),
+        QStringLiteral("Read the line's figures and counters in every cycle this run, as \"Read line figures\" "
+                       "in the chart's menu does."));
     const QCommandLineOption report(QStringLiteral("report"),
         QStringLiteral("Write the line report of the history's readings to FILE (PDF) and end, without a "
                        "window: the period from --since (at first 30 days before --until) to --until (at "
@@ -118,7 +121,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         QStringLiteral("time"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --report: up to this date or time."), QStringLiteral("time"));
-    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, port, plot, report, since, until, help, version});
+    parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, port, plot, figures, report, since,
+        until, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -144,7 +148,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         request.Path = parser.value(report);
         if (request.Path.isEmpty())
             return UsageError(program, QStringLiteral("--report needs a file name"));
-        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &port, &plot}) {
+        for (const QCommandLineOption* live : {&line.Username, &line.Prompt, &line.Range, &line.Router, &port, &plot, &figures}) {
             if (parser.isSet(*live))
                 return UsageError(program, QStringLiteral("--%1 is for the window; --report writes a file")
                                                .arg(live->names().constFirst()));
@@ -215,6 +219,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         options.Password = passwordFromEnvironment;
     }
 
+    options.Figures = parser.isSet(figures);
+
     result.Start = true;
     return result;
 }
@@ -270,6 +276,36 @@ bool WriteNotifyEvents(const QString& settingsFile, bool on)
 {
     QSettings settings(settingsFile, QSettings::IniFormat);
     settings.setValue(QStringLiteral("Window/NotifyEvents"), on);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+QString ReadChartQuantity(const QString& settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    return settings.value(QStringLiteral("Window/ChartQuantity")).toString().trimmed().toLower();
+}
+
+bool WriteChartQuantity(const QString& settingsFile, const QString& quantity)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Window/ChartQuantity"), quantity);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+bool ReadLineFigures(const QString& settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    // Only a clear "true" turns them on: a first run keeps the designed dialogue.
+    return settings.value(QStringLiteral("Window/ReadLineFigures")).toString().trimmed().compare(
+               QLatin1String("true"), Qt::CaseInsensitive) == 0;
+}
+
+bool WriteLineFigures(const QString& settingsFile, bool on)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Window/ReadLineFigures"), on);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

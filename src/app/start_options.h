@@ -41,6 +41,7 @@ struct TStartOptions {
     std::optional<int> Port; // goes into the Host box as host:port
     bool Plot = false;
     QString Password; // from TIRVANE_PASSWORD, and only with Plot
+    bool Figures = false; // --figures: cycles read the line's figures this run
 };
 
 // --report: a line report written without a window, for a scheduled job.
@@ -89,3 +90,12 @@ bool WriteStartFields(const QString& settingsFile, const TStartFields& fields);
 // turned off.
 bool ReadNotifyEvents(const QString& settingsFile);
 bool WriteNotifyEvents(const QString& settingsFile, bool on);
+
+// The chart's quantity as the settings file names it ("bits", "snr", "qln",
+// "hlog"); empty when none was chosen, the window then shows bits.
+QString ReadChartQuantity(const QString& settingsFile);
+bool WriteChartQuantity(const QString& settingsFile, const QString& quantity);
+
+// Whether cycles read the line's figures: off unless turned on.
+bool ReadLineFigures(const QString& settingsFile);
+bool WriteLineFigures(const QString& settingsFile, bool on);

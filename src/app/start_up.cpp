@@ -95,6 +95,9 @@ TStartFields StartFieldsOf(const TForm1& form)
 void PrepareWindow(TForm1& form, const TStartOptions& options, const QString& settingsFile)
 {
     ApplyStartFields(form, WithOptions(ReadStartFields(settingsFile), options));
+    // For this run only: the remembered choice stays as it was.
+    if (options.Figures)
+        form.SetReadFigures(true);
     if (options.Plot) {
         form.edPassword->setText(options.Password);
         new TPlotWhenShown(form);

@@ -43,12 +43,21 @@ void FillInside(QPainter& painter, const QRect& r, const QRect& clip, const QCol
         painter.fillRect(shown, color);
 }
 
+// The paler fill of a column between its lowest and its highest bar: half
+// way to white, so it reads as the same band and never as a line of its own.
+QColor PaleOf(TColor color)
+{
+    const QColor c = ToQColor(color);
+    return QColor((c.red() + 255) / 2, (c.green() + 255) / 2, (c.blue() + 255) / 2);
+}
+
 // A long line's pixel columns. Filled one column at a time, every row of
 // every column is a span of its own; neighbouring columns of one colour on
 // one zero line are filled instead as the fewest rectangles that stack up to
 // their outline (left to right, a rectangle is opened where the outline
-// rises and closed where it falls), so most rows become one wide span. The
-// pixels are those of the columns, and the marks, black, go over them.
+// rises and closed where it falls), so most rows become one wide span. Over
+// them, each column's rows above its lowest bar go paler, neighbouring
+// columns of one such stretch as one rectangle.
 void PaintBarColumns(QPainter& painter, const std::vector<TBarColumn>& columns, const QRect& inside)
 {
     struct Open {
@@ -86,15 +95,15 @@ void PaintBarColumns(QPainter& painter, const std::vector<TBarColumn>& columns, 
         close(x, bottom);
         i = j;
     }
-    // The marks, a row's neighbours as one.
     for (i = 0; i < columns.size(); ++i) {
         const TBarColumn& c = columns[i];
-        if (!c.Marked)
+        if (!c.Marked || c.Mark <= c.Top)
             continue;
         std::size_t j = i + 1;
-        while (j < columns.size() && columns[j].Marked && columns[j].Mark == c.Mark && columns[j].X == c.X + int(j - i))
+        while (j < columns.size() && columns[j].Marked && columns[j].Top == c.Top && columns[j].Mark == c.Mark
+               && columns[j].Color == c.Color && columns[j].X == c.X + int(j - i))
             ++j;
-        FillInside(painter, QRect(c.X, c.Mark, int(j - i), 1), inside, Qt::black);
+        FillInside(painter, QRect(c.X, c.Top, int(j - i), c.Mark - c.Top), inside, PaleOf(c.Color));
         i = j - 1;
     }
 }
@@ -187,7 +196,7 @@ void PaintAxis(QPainter& painter, const TChartGeometry& g, const TAxisGeometry& 
         painter.setPen(ToQColor(axis.LabelsFont.Color));
         painter.setBrush(Qt::NoBrush);
         const int lineHeight = fm.height();
-        const bool turned = axis.LabelsAngle == 90 || axis.LabelsAngle == 270;
+        const bool turned = a.Turned;
         for (const TAxisLabel& label : a.Labels) {
             const int textWidth = labelsFont.TextWidth(label.Text);
             if (horizontal && turned) {
@@ -289,8 +298,8 @@ void PaintChart(QPainter& painter, const TChartGeometry& g, const TChartConfig& 
         const double origin = series.UseYOrigin ? series.YOrigin : bars.Left.Minimum;
         const int last = std::min(bars.LastShownIndex, series.Count() - 1);
         // More bars than pixel columns: each column shows the highest bits
-        // of its tones in that tone's colour, with a mark at the lowest, so
-        // a notch among them is never drawn away. The layout found them.
+        // of its tones in that tone's colour, paler above its lowest, so a
+        // notch among them is never drawn away. The layout found them.
         if (!g.Columns.empty()) {
             PaintBarColumns(painter, g.Columns, inside);
             painter.restore();
@@ -334,6 +343,24 @@ QRect PaintNotice(QPainter& painter, const TWinRect& plot, const QString& text, 
     painter.setPen(QColor(160, 0, 0));
     painter.drawRect(box.adjusted(0, 0, -1, -1));
     painter.drawText(box.adjusted(2, 1, -2, -1), flags, text);
+    painter.restore();
+    return box;
+}
+
+QRect PaintEmptyNote(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font)
+{
+    if (text.isEmpty() || plot.Width() < 8 || plot.Height() < 8)
+        return {};
+    painter.save();
+    painter.setFont(font);
+    const QRect room(plot.Left + 1, plot.Top + 1, plot.Width() - 1, plot.Height() - 1);
+    const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+    QRect box = painter.boundingRect(room, flags, text).intersected(room);
+    box.adjust(-4, -2, 4, 2);
+    box = box.intersected(room);
+    painter.fillRect(box, Qt::white);
+    painter.setPen(QColor(96, 96, 96));
+    painter.drawText(box, flags, text);
     painter.restore();
     return box;
 }
@@ -403,6 +430,11 @@ void TChart::DrawChart(QPainter& painter, const QRect& rect)
     FSeries.SetDrawState(FGeometry.Bars);
     PaintChart(painter, FGeometry, FConfig, FBottomAxis, FLeftAxis, FSeries,
                TChartPaintFonts{bottomTitle, bottomLabels, leftTitle, leftLabels});
+    if (!FEmptyNote.isEmpty()) {
+        QFont font = FBottomAxis.TitleFont.ToQFont();
+        font.setPixelSize(font.pixelSize() + 3);
+        PaintEmptyNote(painter, FGeometry.Plot, FEmptyNote, font);
+    }
     if (!FNotice.isEmpty()) {
         QFont font = FBottomAxis.LabelsFont.ToQFont();
         font.setBold(true);
@@ -415,6 +447,14 @@ void TChart::SetNotice(const QString& text)
     if (text == FNotice)
         return;
     FNotice = text;
+    RequestRepaint();
+}
+
+void TChart::SetEmptyNote(const QString& text)
+{
+    if (text == FEmptyNote)
+        return;
+    FEmptyNote = text;
     RequestRepaint();
 }
 

@@ -60,6 +60,12 @@ public:
     void SetNotice(const QString& text);
     const QString& Notice() const { return FNotice; }
 
+    // A line written across the middle of the plot, in every picture of the
+    // chart: the window says there that the line has none of the quantity
+    // shown, so an empty plot is never taken for a dead line. Empty: none.
+    void SetEmptyNote(const QString& text);
+    const QString& EmptyNote() const { return FEmptyNote; }
+
     // While stored settings load, the axes skip their Maximum check.
     void BeginLoading();
     void EndLoading();
@@ -82,6 +88,7 @@ private:
     TChartAxis FTopAxis{true};
     TBarSeries FSeries;
     QString FNotice;
+    QString FEmptyNote;
     TChartGeometry FGeometry;
     QCursor FInitialCursor;
     TChartFontCache FChartTitleFont;
@@ -105,3 +112,7 @@ void PaintChart(QPainter& painter, const TChartGeometry& geometry, const TChartC
 // colour so that bars behind it do not hide it; lines too long are wrapped.
 // Returns the box it filled (empty when there was no text).
 QRect PaintNotice(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font);
+
+// Writes `text` centred in `plot` on a box of the wall's colour, in grey:
+// a plain statement, not a warning. Returns the box (empty without text).
+QRect PaintEmptyNote(QPainter& painter, const TWinRect& plot, const QString& text, const QFont& font);

@@ -54,7 +54,7 @@ void LoadChart21Settings(const TChartParts& chart)
     const TChartPen noAxisLine{false, clBlack, 1, psSolid};
 
     TChartAxis& bottom = chart.Bottom;
-    SetFixedRange(bottom, 5, 512);
+    SetFixedRange(bottom, Chart21FirstTone, 512);
     bottom.TitleCaption = QStringLiteral("Tones");
     bottom.LabelStyle = talText;
     bottom.LabelsAngle = 90;
@@ -72,8 +72,8 @@ void LoadChart21Settings(const TChartParts& chart)
     bottom.EndPosition = 98;
 
     TChartAxis& left = chart.Left;
-    SetFixedRange(left, 0, 16);
-    left.TitleCaption = QStringLiteral("Bits ");
+    SetFixedRange(left, Chart21BitsMinimum, Chart21BitsMaximum);
+    left.TitleCaption = QString::fromLatin1(Chart21BitsTitle);
     left.TitleAngle = 90;
     left.LabelStyle = talAuto;
     left.RoundFirstLabel = true;

@@ -7,6 +7,13 @@
 #include "chart/chart_engine.h"
 #include "chart/series.h"
 
+// The designed axes the chart goes back to when it shows bits again: tones
+// from 5 on the bottom, 0 to 16 bits on the left.
+inline constexpr double Chart21FirstTone = 5;
+inline constexpr double Chart21BitsMinimum = 0;
+inline constexpr double Chart21BitsMaximum = 16;
+inline const char* const Chart21BitsTitle = "Bits ";
+
 // The parts of a chart the settings fill in.
 struct TChartParts {
     TChartConfig& Config;

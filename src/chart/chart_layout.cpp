@@ -190,7 +190,17 @@ bool BarsAreBinned(int first, int last, int insideWidth)
 {
     // Today's 513 tones keep their bar-by-bar drawing at every size.
     const int shown = last - first + 1;
-    return first >= 0 && shown > insideWidth && shown > 513;
+    return first >= 0 && shown > insideWidth && shown > DesignedBarCount;
+}
+
+int RoundToneStep(double pixelsPerTone, int labelWidth)
+{
+    if (!(pixelsPerTone > 0))
+        return 0;
+    double step = 1.0;
+    while (step * pixelsPerTone < 2.0 * labelWidth && step < 1e9)
+        step = NextStep(step);
+    return int(step);
 }
 
 void BinBarColumns(const TBarDrawState& bars, const TBarSeries& series, double origin, int first,
@@ -261,6 +271,36 @@ int TickBand(const TChartAxis& axis)
     return band;
 }
 
+// A line longer than the designed one is labelled upright at round tone
+// numbers from 0: its bars' own texts, one every few bars, would fall on
+// tones such as 5, 47, 94 and crowd each other. The bars are consecutive
+// tones, the first one's number in its text; false when it holds none.
+bool RoundToneLabels(TAxisGeometry& geometry, const TBarSeries& series,
+                     const TBarDrawState& bars, const TTextMeasure& measure)
+{
+    bool numbered = false;
+    const int firstTone = series.Label(bars.FirstShownIndex).toInt(&numbered);
+    if (!numbered)
+        return false;
+    const TAxisScale& scale = geometry.Scale;
+    const double firstX = series.XValues().Value(bars.FirstShownIndex);
+    const int lastTone = firstTone + (bars.LastShownIndex - bars.FirstShownIndex);
+    const double perTone = scale.Range() > 0 ? std::abs(scale.Length()) / scale.Range() : 0.0;
+    const int step = RoundToneStep(perTone, measure.TextWidth(QString::number(lastTone)));
+    if (step <= 0)
+        return false;
+    geometry.Step = step;
+    for (int tone = (firstTone + step - 1) / step * step; tone <= lastTone; tone += step) {
+        const double x = firstX + (tone - firstTone);
+        if (x < scale.Minimum || x > scale.Maximum)
+            continue;
+        geometry.Labels.push_back({scale.ValueToPixel(x), QString::number(tone)});
+        if (int(geometry.Labels.size()) >= MaxAxisTicks)
+            break;
+    }
+    return true;
+}
+
 // Value labels from the top value down, at the given step.
 void ValueLabels(TAxisGeometry& geometry, const TChartAxis& axis)
 {
@@ -272,7 +312,10 @@ void ValueLabels(TAxisGeometry& geometry, const TChartAxis& axis)
     double value = axis.RoundFirstLabel ? std::trunc(scale.Maximum / step) * step : scale.Maximum;
     while (value > scale.Maximum)
         value -= step;
-    const double lowest = (scale.Minimum - MinStep) / 1.000000000001;
+    // A hair below the minimum, so its own label is drawn: below a negative
+    // one (QLN, Hlog) the hair is added, not divided in.
+    const double lowest = scale.Minimum >= 0 ? (scale.Minimum - MinStep) / 1.000000000001
+                                             : (scale.Minimum - MinStep) * 1.000000000001;
     const int low = std::min(scale.StartPixel, scale.EndPixel);
     const int high = std::max(scale.StartPixel, scale.EndPixel);
     while (value >= lowest && int(geometry.Labels.size()) < MaxAxisTicks) {
@@ -362,8 +405,14 @@ void ComputeChartGeometry(TChartGeometry& out, const QRect& rect, const TChartCo
                       bars.FirstShownIndex, lastBar, out.Columns);
 
     // Bottom labels: the bars' texts, only for X inside the axis range.
-    if (bottomAxis.Labels && bottomAxis.LabelStyle == talText && bars.FirstShownIndex >= 0) {
-        const bool turned = bottomAxis.LabelsAngle == 90 || bottomAxis.LabelsAngle == 270;
+    const bool turned = bottomAxis.LabelsAngle == 90 || bottomAxis.LabelsAngle == 270;
+    bottom.Turned = turned;
+    left.Turned = leftAxis.LabelsAngle == 90 || leftAxis.LabelsAngle == 270;
+    const bool longLine = series.Count() > DesignedBarCount;
+    if (bottomAxis.Labels && bottomAxis.LabelStyle == talText && bars.FirstShownIndex >= 0 && longLine
+        && RoundToneLabels(bottom, series, bars, measures.BottomLabels)) {
+        bottom.Turned = false;
+    } else if (bottomAxis.Labels && bottomAxis.LabelStyle == talText && bars.FirstShownIndex >= 0) {
         TLabelThinner thinner(bottomAxis.LabelsSeparation);
         const int lineHeight = measures.BottomLabels.LineHeight();
         for (int i = bars.FirstShownIndex; i <= bars.LastShownIndex; ++i) {

@@ -54,19 +54,21 @@ struct TAxisGeometry {
     int TitleSize = 0;     // the title band's depth
     int LabelSize = 0;     // the label band's depth
     double Step = 0.0;     // value step (value labels only)
+    bool Turned = false;   // labels read upwards
     std::vector<TAxisLabel> Labels; // also the tick list, in the order drawn
     std::vector<int> MinorTicks;
 };
 
 // One pixel column of a line with more bars than the plot has columns: the
-// highest bar of its tones, filled from the zero line, and a mark where the
-// lowest ends.
+// lowest bar of its tones filled from the zero line, and from there up to
+// the highest a paler fill of the same colour, so a notch among its tones
+// shows as a pale column and bars of neighbouring heights as a pale edge.
 struct TBarColumn {
     int X = 0;
     int Top = 0;    // first row filled
     int Bottom = 0; // first row past the fill
     bool Marked = false; // a bar of the column is lower than the highest
-    int Mark = 0;        // the row where the lowest ends
+    int Mark = 0;        // the row where the lowest ends: paler above it
     int Highest = -1; // the bar shown
     TColor Color = 0;
 };
@@ -93,6 +95,14 @@ struct TChartMeasures {
 
 // The tick list never holds more than this many positions.
 constexpr int MaxAxisTicks = 2000;
+
+// The line the chart was designed for: up to this many bars keep their
+// drawing, their turned labels and their hit test as designed.
+constexpr int DesignedBarCount = 513;
+
+// The tone step of a longer line's labels: the smallest of 1, 2, 5, 10, 20,
+// ... that leaves twice a label's width between neighbours.
+int RoundToneStep(double pixelsPerTone, int labelWidth);
 
 // Bar width for a bottom axis length: the slots (MaxPointsPerPage, or the bar
 // count when that is 0), one more for the side margins, the percentage of one

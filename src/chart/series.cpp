@@ -1,6 +1,7 @@
 #include "chart/series.h"
 
 #include <algorithm>
+#include <cmath>
 
 TBarSeries::TBarSeries()
 {
@@ -94,4 +95,38 @@ int TBarSeries::PointIndexAtCursor() const
         if (BarContainsPoint(i, point))
             return i;
     return -1;
+}
+
+int TBarSeries::PointIndexAtColumn() const
+{
+    return CursorPosition ? IndexAtColumn(CursorPosition()) : -1;
+}
+
+int TBarSeries::IndexAtColumn(const QPoint& point) const
+{
+    const int first = FDrawState.FirstShownIndex;
+    const int last = std::min(FDrawState.LastShownIndex, Count() - 1);
+    if (first < 0 || last < first)
+        return -1;
+    const TAxisScale& rows = FDrawState.Left;
+    if (point.y() < std::min(rows.StartPixel, rows.EndPixel) || point.y() > std::max(rows.StartPixel, rows.EndPixel))
+        return -1;
+    // The pointer's column as a value of X, less the bars' shift; X ascends.
+    const int shift = BarLeftFor(FDrawState, 0.0, OffsetPercent) - FDrawState.Bottom.ValueToPixel(0.0)
+                      + FDrawState.BarPixelWidth / 2;
+    const double x = FDrawState.Bottom.PixelToValue(point.x() - shift);
+    int lo = first, hi = last;
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (FXValues.Value(mid) < x)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    int index = lo;
+    if (index > first && std::abs(FXValues.Value(index - 1) - x) <= std::abs(FXValues.Value(index) - x))
+        --index;
+    // Past the first or the last bar by more than half a pitch: no bar.
+    const double pitch = last > first ? (FXValues.Value(last) - FXValues.Value(first)) / (last - first) : 1.0;
+    return std::abs(FXValues.Value(index) - x) <= std::max(pitch / 2, 0.5) ? index : -1;
 }

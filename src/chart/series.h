@@ -67,6 +67,12 @@ public:
     // The bar under the mouse pointer in the last drawing, or -1. The pointer
     // position is asked from the system, not taken from any event.
     int PointIndexAtCursor() const;
+    // The bar whose column the pointer is in, at any height inside the
+    // plot, or -1: long lines and quantities with gaps are read this way, so
+    // a tone of 0 bits or of no value is named too. The nearest bar to the
+    // pointer's column answers, within half a bar's pitch.
+    int PointIndexAtColumn() const;
+    int IndexAtColumn(const QPoint& point) const;
     // Whether the bar at index covers point (chart client coordinates), all
     // four edges included.
     bool BarContainsPoint(int index, const QPoint& point) const;

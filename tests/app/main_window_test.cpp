@@ -212,7 +212,8 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsAndSeparators)
     EXPECT_EQ(captions(FForm.PopupMenu1->actions()),
         std::vector<std::string>(
             {"Save As...", "-", "Copy to clipboard", "-", "Printer setup...", "Print", "-", "History...",
-                "Notify of line events"}));
+                "Notify of line events", "-", "Bits", "SNR", "QLN", "Hlog", "-", "Line figures...",
+                "Read line figures"}));
     // On unless the settings turned it off; a check mark says which.
     EXPECT_TRUE(FForm.NotifyEvents1->isCheckable() && FForm.NotifyEvents1->isChecked());
     EXPECT_EQ(FForm.N3->objectName(), QStringLiteral("N3"));

@@ -527,9 +527,11 @@ namespace {
 // A line of 4096 tones on a chart 696 pixels wide: every pixel column holds
 // several tones. Most load 12 bits; a one-tone notch (0 bits), a two-tone
 // dip to 4 and one 15-bit spike stand among them; tones below 32 green.
-TEST_F(ChartPaint, LongLinesShowEachColumnsHighestWithAMarkOfItsLowest)
+// A column's highest shows, paler above where its lowest ends.
+TEST_F(ChartPaint, LongLinesShowEachColumnsHighestPalerAboveItsLowest)
 {
     const int tones = 4096;
+    const QColor paleBlue(127, 127, 255);
     const struct {
         const char* name;
         int tone;      // the odd tone
@@ -560,11 +562,13 @@ TEST_F(ChartPaint, LongLinesShowEachColumnsHighestWithAMarkOfItsLowest)
         const int column = odd.Left;
         // The column's top is the highest of its tones, in its colour.
         const int top = c.spike ? odd.Top : usual.Top;
-        EXPECT_EQ(At(image, column, top), Blue);
+        EXPECT_EQ(At(image, column, top), c.marked ? paleBlue : Blue);
         EXPECT_EQ(At(image, column, top - 1), White);
-        // The lowest tone is marked in black where its bar ends.
+        // Full colour from where the lowest tone's bar ends, paler above.
         if (c.marked && !c.spike) {
-            EXPECT_EQ(At(image, column, std::min(odd.Top, odd.Bottom - 1)), Black);
+            const int lowEnd = std::min(odd.Top, odd.Bottom - 1);
+            EXPECT_EQ(At(image, column, lowEnd), Blue);
+            EXPECT_EQ(At(image, column, lowEnd - 1), paleBlue);
         }
         if (!c.marked) {
             for (int y = top; y < usual.Bottom; ++y)
@@ -582,7 +586,7 @@ namespace {
 // Long lines of many shapes drawn as the chart draws them must show, pixel
 // for pixel, what filling each column on its own shows: per column of bars
 // (found here from each bar's own rectangle) its highest in its colour from
-// the zero line, and a black pixel where its lowest ends.
+// the zero line, half way to white above where its lowest ends.
 TEST_F(ChartPaint, LongLinesDrawExactlyTheirColumns)
 {
     const struct {
@@ -645,11 +649,13 @@ TEST_F(ChartPaint, LongLinesDrawExactlyTheirColumns)
             painter.setClipRect(QRect(p.Left + 1, p.Top + 1, p.Width() - 1, p.Height() - 2));
             for (const Column& col : columns) {
                 const TWinRect high = series.BarRectangle(col.highest);
-                painter.fillRect(QRect(col.x, high.Top, 1, std::max(1, high.Bottom - high.Top)),
-                                 ToQColor(colors[std::size_t(col.highest)]));
+                const QColor color = ToQColor(colors[std::size_t(col.highest)]);
+                painter.fillRect(QRect(col.x, high.Top, 1, std::max(1, high.Bottom - high.Top)), color);
                 const TWinRect low = series.BarRectangle(col.lowest);
-                if (series.YValues().Value(col.lowest) < series.YValues().Value(col.highest))
-                    painter.fillRect(QRect(col.x, std::min(low.Top, low.Bottom - 1), 1, 1), Qt::black);
+                const int lowEnd = std::min(low.Top, low.Bottom - 1);
+                if (series.YValues().Value(col.lowest) < series.YValues().Value(col.highest) && lowEnd > high.Top)
+                    painter.fillRect(QRect(col.x, high.Top, 1, lowEnd - high.Top),
+                        QColor((color.red() + 255) / 2, (color.green() + 255) / 2, (color.blue() + 255) / 2));
             }
         }
         int differing = 0;

@@ -613,8 +613,10 @@ struct ShownColumn {
 
 bool IsBar(QRgb p, bool* green)
 {
-    *green = IsColour(p, Green, 40);
-    return *green || IsColour(p, QColor(0, 0, 255), 40);
+    // A long line's columns are paler above their lowest tone: bar all the
+    // same. Matched closely, so the grey of antialiased text never is one.
+    *green = IsColour(p, Green, 40) || IsColour(p, QColor(127, 191, 127), 12);
+    return *green || IsColour(p, QColor(0, 0, 255), 40) || IsColour(p, QColor(127, 127, 255), 12);
 }
 
 // Every column of `plot` with a bar: filled from `zero` (the lowest row of
