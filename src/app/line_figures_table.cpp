@@ -1,6 +1,6 @@
 #include "app/line_figures_table.h"
 
-#include "history/line_events.h"
+#include "events/line_events.h"
 #include "line/counter_counts.h"
 
 #include <QLocale>

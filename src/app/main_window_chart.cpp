@@ -10,7 +10,7 @@
 #include "app/start_options.h"
 #include "chart/chart.h"
 #include "chart/tone_quantity_plot.h"
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 
 #include <QAction>
 #include <QDateTime>

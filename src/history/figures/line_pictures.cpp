@@ -71,7 +71,7 @@ std::pair<double, double> RangeOf(const std::vector<double>& values, bool fromZe
 
 } // namespace
 
-QString NotMeasuredText()
+QString NothingMeasuredText()
 {
     return QStringLiteral("not measured on this line");
 }
@@ -118,7 +118,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
         QStringLiteral("Line figures: downstream blue, upstream green"));
     const auto& points = figures.Points();
     if (!figures.HasFigures()) {
-        painter.drawText(layout.Area, Qt::AlignCenter, NotMeasuredText());
+        painter.drawText(layout.Area, Qt::AlignCenter, NothingMeasuredText());
         return;
     }
     const auto xOf = [&](std::int64_t ms) { return layout.X(ms); };
@@ -183,7 +183,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
     // A panel whose figures the router never printed says so.
     const auto noneIn = [&](const QRect& panel, const std::vector<double>& values) {
         if (std::none_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); }))
-            painter.drawText(panel, Qt::AlignCenter, NotMeasuredText());
+            painter.drawText(panel, Qt::AlignCenter, NothingMeasuredText());
     };
 
     const std::vector<double> levels = valuesOf({&TFiguresPoint::MarginDown, &TFiguresPoint::MarginUp,
@@ -367,7 +367,7 @@ void PaintSnrWaterfall(QPainter& painter, const QRect& area, const THistoryFigur
     const int lh = layout.LineHeight;
     DrawToneFrame(painter, layout, QStringLiteral("SNR waterfall: SNR per tone, newest at the top"));
     if (!snr.HasSnr()) {
-        painter.drawText(layout.Plot, Qt::AlignCenter, NotMeasuredText());
+        painter.drawText(layout.Plot, Qt::AlignCenter, NothingMeasuredText());
         return;
     }
     const TWaterfallRows map = rows.WaterfallRows(layout.Plot.height(), fromMs, toMs);
@@ -410,7 +410,7 @@ void PaintSnrEnvelope(QPainter& painter, const QRect& area, const THistorySnr& s
     const TTonePictureLayout layout = TonePictureLayout(area, painter.fontMetrics(), snr.ToneCount(), low, high, false);
     DrawToneFrame(painter, layout, QStringLiteral("SNR envelope: latest (bars), lowest (red) and highest (black), dB"));
     if (!snr.HasSnr()) {
-        painter.drawText(layout.Plot, Qt::AlignCenter, NotMeasuredText());
+        painter.drawText(layout.Plot, Qt::AlignCenter, NothingMeasuredText());
         return;
     }
     DrawValueAxis(painter, layout.Plot, layout.LineHeight, low, high, QString());
@@ -453,7 +453,7 @@ void PaintTraining(QPainter& painter, const QRect& area, const THistorySnr& snr)
         const TTonePictureLayout layout = TonePictureLayout(rect, painter.fontMetrics(), snr.ToneCount(), low, high, false);
         DrawToneFrame(painter, layout, title);
         if (spectrum.Empty()) {
-            painter.drawText(layout.Plot, Qt::AlignCenter, NotMeasuredText());
+            painter.drawText(layout.Plot, Qt::AlignCenter, NothingMeasuredText());
             return;
         }
         DrawValueAxis(painter, layout.Plot, layout.LineHeight, low, high, QString());

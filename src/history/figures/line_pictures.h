@@ -64,4 +64,4 @@ void PaintTraining(QPainter& painter, const QRect& area, const THistorySnr& snr)
 QString SnrReadout(const THistorySnr& snr, int tone, double spacingKHz);
 
 // What the pictures say where the line gave nothing of the quantity.
-QString NotMeasuredText();
+QString NothingMeasuredText();
