@@ -7,6 +7,9 @@
 //                       a bit each minute, one cycle in 500 unanswered, a
 //                       retrain every 20 days (the router's count). Expected:
 //                       the unanswered cycles and the retrains, no tone event.
+// EventsOfSwappingYear: a year of 400 loaded tones with three bit swaps a
+//                       minute, each leaving its tone within one bit of its
+//                       trained value, and no failed cycle: no event at all.
 // MakeBitSwapYear:      the same readings made and dropped, for the part of
 //                       the figure above that is not the detector's.
 // EventsOfYear:         a line as lines are: steady for hours, a tone that
@@ -77,6 +80,39 @@ void BM_EventsOfBitSwapYear(benchmark::State& state)
         state.counters[LineEventKindText(TLineEventKind(k)).replace(QLatin1Char(' '), QLatin1Char('_')).toStdString()] =
             kinds[std::size_t(k)];
 }
+
+void BM_EventsOfSwappingYear(benchmark::State& state)
+{
+    std::array<int, LineEventKindCount> kinds{};
+    for (auto _ : state) {
+        TReading r = ZyxelReading(0, QStringLiteral("127.0.0.5"), true);
+        r.Outcome = TReadingOutcome::LineUp;
+        std::vector<std::uint8_t> trained(r.Bits.size(), 0);
+        for (int tone = 6; tone < 407; ++tone)
+            if (tone != 32)
+                trained[std::size_t(tone)] = r.Bits[std::size_t(tone)] = std::uint8_t(6 + tone % 7);
+        std::uint32_t seed = 7;
+        TLineEventCollector collector;
+        for (int i = 0; i < YearOfMinutes; ++i) {
+            r.TimeMs = YearStartMs + i * MinuteMs;
+            for (int k = 0; k < 3; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                const std::size_t tone = (seed >> 8) % trained.size();
+                if (trained[tone] > 1)
+                    r.Bits[tone] = std::uint8_t(trained[tone] + int((seed >> 4) % 3) - 1);
+            }
+            collector.Add(r);
+        }
+        kinds = {};
+        for (const TLineEvent& e : collector.Events())
+            ++kinds[std::size_t(e.Kind)];
+        benchmark::DoNotOptimize(kinds);
+    }
+    for (int k = 0; k < LineEventKindCount; ++k)
+        state.counters[LineEventKindText(TLineEventKind(k)).replace(QLatin1Char(' '), QLatin1Char('_')).toStdString()] =
+            kinds[std::size_t(k)];
+}
+BENCHMARK(BM_EventsOfSwappingYear)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime();
 
 // The same year's readings made and not looked at: what of the figure above
 // is the making.
