@@ -157,32 +157,11 @@ TEST(LineEventRules, EventsOfLines)
              return r;
          },
          {{K::NoReading, 1}}, K::NoReading, "the router did not accept the login, 5 cycles", 60},
-        {"a router that does not answer now and then: no outage",
-         [] {
-             std::vector<TReading> r = Minutes(TLine(), Day);
-             for (int m = 100; m < Day; m += 200)
-                 r[std::size_t(m)] = Failed(m, TReadingOutcome::NoAnswer);
-             return r;
-         },
-         {{K::NoReading, 7}}, K::NoReading, "the router did not answer, 1 cycle", 100},
-        {"incomplete cycles of an old file are outages as before",
-         [] {
-             std::vector<TReading> r = Minutes(TLine(), 120);
-             for (int m = 60; m < 62; ++m)
-                 r[std::size_t(m)] = Failed(m, TReadingOutcome::Unknown);
-             return r;
-         },
-         {{K::Outage, 1}}, K::Outage, "2 incomplete cycles", 60},
         {"a retrain by the router's count, the bits as they were: one resync",
          [] {
              return Minutes(TLine(), 120, [](int m, TReading& r) { r.Figures.Retrains = m < 80 ? 4 : 5; });
          },
          {{K::Resync, 1}}, K::Resync, "the router counts retrain 5", 79},
-        {"the time since the link came up going back is a retrain too",
-         [] {
-             return Minutes(TLine(), 120, [](int m, TReading& r) { r.Figures.SinceLinkS = (m < 80 ? m : m - 80) * 60; });
-         },
-         {{K::Resync, 1}}},
         {"every tone moves but the router counts no retrain: no resync",
          [] {
              return Minutes(TLine(), 120, [](int m, TReading& r) {
