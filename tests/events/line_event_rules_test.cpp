@@ -234,4 +234,25 @@ TEST(LineEventRules, EventsOfLines)
     }
 }
 
+// A router's words go into the CSV's figures: a field holding a line break,
+// a return, a comma or a quote is quoted, so a reader of the CSV sees one row.
+TEST(LineEventRules, CsvFiguresQuotedWhereTheyMustBe)
+{
+    const struct {
+        const char* state;
+        const char* field;
+    } cases[] = {{"Training", "1 cycle with the line down (Training)"},
+        {"G.994\rTraining", "\"1 cycle with the line down (G.994\rTraining)\""},
+        {"a\nb", "\"1 cycle with the line down (a\nb)\""},
+        {"say \"down\"", "\"1 cycle with the line down (say \"\"down\"\")\""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        TLineEvent e;
+        e.Cycles = 1;
+        e.State = QString::fromLatin1(c.state);
+        const QByteArray csv = FormatLineEvents(TOutputFormat::Csv, {e});
+        EXPECT_TRUE(csv.endsWith(QByteArray(",0,") + c.field + "\n")) << csv.toStdString();
+    }
+}
+
 } // namespace
