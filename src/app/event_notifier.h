@@ -14,13 +14,15 @@
 
 #include <map>
 #include <optional>
+#include <set>
 
 class TEventNotifier : public QObject {
     Q_OBJECT
 public:
-    // At most one notice of each kind of event in this time, so a line that
-    // keeps dropping does not bury the desktop in them.
-    static constexpr std::int64_t QuietMs = 10LL * 60 * 1000;
+    // At most one notice of each kind of event of a host in this time, so a
+    // line that keeps dropping does not bury the desktop in them; another
+    // host's line has notices of its own.
+    static constexpr std::int64_t QuietMs = LineEventRules::NoticeQuietMs;
 
     // No bus: nothing is sent.
     explicit TEventNotifier(std::optional<QDBusConnection> bus, QObject* parent = nullptr);
@@ -37,17 +39,28 @@ public:
     bool Enabled() const { return FEnabled; }
 
     // Follows one reading of its host; returns how many notices it sent.
+    // Only the line's own events are told, once they lasted NoticeHoldMs
+    // (a resync at once), and again when they end: a cycle that read nothing
+    // (a refused login, a router that did not answer, an empty Host) is the
+    // window's to say, never the desktop's.
     int Take(const TReading& reading);
 
-    // The notice's title and text of an event.
+    // The notice's title and text of an event, as it begins and as it ends.
     static QString Summary(const TLineEvent& event);
     static QString Body(const TLineEvent& event);
+    static QString EndSummary(const TLineEvent& event);
+    static QString EndBody(const TLineEvent& event);
 
 private:
-    bool Notify(const TLineEvent& event);
+    struct THost {
+        TLineEventDetector Detector;
+        std::set<std::uint32_t> Told; // serials of events told and not yet ended
+        std::map<TLineEventKind, std::int64_t> LastNoticeMs; // by the reading's time
+    };
+    bool Quiet(THost& host, TLineEventKind kind, std::int64_t nowMs);
+    bool Notify(const QString& summary, const QString& body);
 
     std::optional<QDBusConnection> FBus;
     bool FEnabled = true;
-    std::map<QString, TLineEventDetector> FDetectors;
-    std::map<TLineEventKind, std::int64_t> FLastNoticeMs; // by the reading's time
+    std::map<QString, THost> FHosts;
 };

@@ -18,6 +18,7 @@
 #include <optional>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -218,6 +219,7 @@ private:
     };
     std::vector<TDesignPlace> FBottomAnchored;
     QWidget* FHistoryWindow = nullptr; // Qt-owned by this window; made on first use
+    std::function<void(const QString&)> FShowHostInHistory; // of FHistoryWindow
     bool FCrossCursor = false;
     TReadingRecorder* FRecorder = nullptr; // Qt-owned; made by the first reading or the History window
     class TEventNotifier* FNotifier = nullptr; // Qt-owned; made by the first cycle's reading

@@ -7,6 +7,7 @@
 #include "history/store/reading_recorder.h"
 #include "history/store/reading_store.h"
 
+#include <QLineEdit>
 #include <QWidget>
 
 void TForm1::History1Click()
@@ -24,7 +25,12 @@ void TForm1::History1Click()
         TReadingRecorder* recorder = Recorder();
         made.SetDeleter([recorder](std::int64_t before) { recorder->DeleteOlderThan(before); });
         connect(recorder, &TReadingRecorder::Deleted, FHistoryWindow, made.Deleted);
+        FShowHostInHistory = made.ShowHost;
     }
+    // It opens on the line being plotted.
+    const QString host = edHost->text().trimmed();
+    if (!host.isEmpty())
+        FShowHostInHistory(host);
     FHistoryWindow->show();
     FHistoryWindow->raise();
     FHistoryWindow->activateWindow();

@@ -1,17 +1,28 @@
 #include "events/line_events.h"
 
+#include "line/counter_counts.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 using namespace LineEventRules;
 
 namespace {
+
+// A tone whose bits changed from one reading of the line to the next, and its
+// bits before.
+struct TChange {
+    std::uint16_t Tone;
+    std::uint8_t Before;
+};
 
 constexpr int TopBits = 15; // a tone's bits above this count as this
 
@@ -75,30 +86,89 @@ QString LineEventKindText(TLineEventKind kind)
         return QStringLiteral("outage");
     case TLineEventKind::Resync:
         return QStringLiteral("resync");
+    case TLineEventKind::MarginLow:
+        return QStringLiteral("margin low");
     case TLineEventKind::RateDrop:
         return QStringLiteral("rate drop");
+    case TLineEventKind::ErrorBurst:
+        return QStringLiteral("error burst");
+    case TLineEventKind::NoReading:
+        return QStringLiteral("no reading");
     case TLineEventKind::TonesLostBits:
         return QStringLiteral("tones lost bits");
     }
     return {};
 }
 
+bool ReadingSawLine(const TReading& reading)
+{
+    switch (reading.Outcome) {
+    case TReadingOutcome::Unknown:
+    case TReadingOutcome::LineUp:
+    case TReadingOutcome::LineDown:
+        return true;
+    case TReadingOutcome::NoAnswer:
+    case TReadingOutcome::LoginRefused:
+    case TReadingOutcome::NotUnderstood:
+        return false;
+    }
+    return false;
+}
+
+bool ReadingLineUp(const TReading& reading)
+{
+    return reading.Outcome == TReadingOutcome::LineUp
+        || (reading.Outcome == TReadingOutcome::Unknown && reading.Completed);
+}
+
+namespace {
+
+QString CyclesText(int cycles)
+{
+    return QStringLiteral("%1 cycle%2").arg(cycles).arg(cycles == 1 ? "" : "s");
+}
+
+QString SideText(bool upstream)
+{
+    return upstream ? QStringLiteral("upstream") : QStringLiteral("downstream");
+}
+
+} // namespace
+
 QString TLineEvent::FiguresText() const
 {
     switch (Kind) {
     case TLineEventKind::Outage:
-        return QStringLiteral("%1 incomplete cycle%2").arg(Cycles).arg(Cycles == 1 ? "" : "s");
+        if (State.isEmpty())
+            return QStringLiteral("%1 incomplete cycle%2").arg(Cycles).arg(Cycles == 1 ? "" : "s");
+        return QStringLiteral("%1 with the line down (%2)").arg(CyclesText(Cycles), State);
+    case TLineEventKind::NoReading: {
+        const QString why = Reason == TReadingOutcome::LoginRefused
+            ? QStringLiteral("the router did not accept the login")
+            : Reason == TReadingOutcome::NotUnderstood ? QStringLiteral("the router's reply was not understood")
+                                                       : QStringLiteral("the router did not answer");
+        return QStringLiteral("%1, %2").arg(why, CyclesText(Cycles));
+    }
     case TLineEventKind::Resync:
+        if (!OtherLine.isEmpty())
+            return QStringLiteral("the line came up as %1").arg(OtherLine);
+        if (ByRouter)
+            return Retrains ? QStringLiteral("the router counts retrain %1").arg(*Retrains)
+                            : QStringLiteral("the router says the link came up again");
         return QStringLiteral("%1 of %2 loaded tones changed").arg(ChangedTones).arg(LoadedTones);
     case TLineEventKind::RateDrop:
         return QStringLiteral("%1 %2 kbit/s, median %3 kbit/s")
-            .arg(Upstream ? QStringLiteral("upstream") : QStringLiteral("downstream"))
+            .arg(SideText(Upstream))
             .arg(LowestKbps, 0, 'f', 0)
             .arg(MedianKbps, 0, 'f', 0);
+    case TLineEventKind::MarginLow:
+        return QStringLiteral("%1 margin down to %2 dB").arg(SideText(Upstream)).arg(MarginDb, 0, 'f', 1);
+    case TLineEventKind::ErrorBurst:
+        return QStringLiteral("%1 %2 errored seconds, %3 CRC in 15 min at most").arg(SideText(Upstream)).arg(Es).arg(Crc);
     case TLineEventKind::TonesLostBits:
         return (FirstTone == LastTone ? QStringLiteral("tone %1").arg(FirstTone)
                                       : QStringLiteral("tones %1-%2").arg(FirstTone).arg(LastTone))
-            + QStringLiteral(", up to %1 bits lost").arg(MostBitsLost);
+            + QStringLiteral(", %1 bits lost at most").arg(MostBitsLost);
     }
     return {};
 }
@@ -114,19 +184,6 @@ double DownstreamKbps(const TReading& reading)
 }
 
 struct TLineEventDetector::TState {
-    // A tone whose bits changed from one complete reading to the next, and
-    // its bits before.
-    struct TChange {
-        std::uint16_t Tone;
-        std::uint8_t Before;
-    };
-    // A run of complete readings with the same bits in the window. Only
-    // what changed at its start is kept: the bits themselves are the next
-    // run's changes undone, or Current for the newest.
-    struct TRun {
-        int Left = 0; // its readings still in the window
-        std::vector<TChange> Changes;
-    };
     struct TEntry {
         std::int64_t TimeMs;
         int Up;
@@ -157,19 +214,37 @@ struct TLineEventDetector::TState {
             return Median;
         }
     };
+    struct TSnapshot {
+        std::int64_t TimeMs;
+        std::vector<std::uint8_t> Bits;
+    };
+    struct TErrors {
+        std::int64_t TimeMs;
+        std::uint64_t Es;
+        std::uint64_t Crc;
+    };
+    // A loss of a band of tones, told once it has lasted LostMinMs.
+    struct TLoss {
+        TLineEvent Event;
+        bool Told = false;
+        bool Seen = false;
+    };
 
     QString Host;
     bool HasLast = false;
     std::int64_t LastMs = 0;
+    std::uint32_t Serials = 0;
 
     // The line the window is of: another tone count or plan starts over.
     std::size_t ToneCount = 0;
     TBandPlan Bands;
     double SpacingKHz = ToneSpacingKHz;
+    QString Mode;
     std::vector<std::uint8_t> Side; // per tone: 0 neither direction, 1 upstream, 2 downstream
 
-    // The newest complete reading: its bits as given and as counted (at
-    // most TopBits), its bits per symbol each way and its loaded tones.
+    // The newest reading of the line up: its bits as given and as counted
+    // (at most TopBits), its bits per symbol each way, its loaded tones and
+    // its figures.
     bool HasPrevious = false;
     std::int64_t PreviousMs = 0;
     std::vector<std::uint8_t> CurrentRaw;
@@ -177,114 +252,113 @@ struct TLineEventDetector::TState {
     int CurrentUp = 0;
     int CurrentDown = 0;
     int CurrentLoaded = 0;
+    TLineFigures PreviousFigures;
 
     std::deque<TEntry> Entries;
-    std::deque<TRun> Runs;
     TRates Rates[2]; // 0 upstream, 1 downstream
-    // Per tone: how many stretches of the window held each number of bits,
-    // and the most of them.
-    std::vector<std::array<int, TopBits + 1>> Histogram;
-    std::vector<std::uint8_t> Max;
-    std::vector<int> MaxMoved; // tones whose maximum changed since the tones were judged
-    bool JudgeAll = true;      // the next judgement looks at every tone
 
-    // Per tone: complete readings in a row it was low, and since when.
-    std::vector<int> LowStreak;
-    std::vector<std::int64_t> LowSinceMs;
-    std::vector<bool> Reported;
-    std::vector<int> Pending; // low tones not told of yet, rising
-    std::vector<std::uint32_t> Seen; // the judgement a tone was last looked at in
-    std::uint32_t Judgement = 0;
+    // Each tone's baseline: snapshots of the window since the line trained,
+    // per tone the count of snapshots at each number of bits, and its lower
+    // median. Low: tones LowToneBits or more below it, in order.
+    std::deque<TSnapshot> Snapshots;
+    std::vector<std::array<std::uint16_t, TopBits + 1>> Histogram;
+    std::vector<std::uint8_t> Base;
+    std::vector<std::uint8_t> IsLow;
+    std::vector<int> Low;
+    std::vector<TLoss> Losses;
 
     std::optional<TLineEvent> Outage;
+    std::optional<TLineEvent> Missing;
     std::optional<TLineEvent> Drop[2];
-    std::vector<TLineEvent> Lost;
+    std::optional<TLineEvent> Margin[2];
+    bool MarginTold[2] = {false, false};
+    std::optional<TLineEvent> Burst[2];
+    std::deque<TErrors> Errors[2];
+
+    TLineEvent NewEvent(TLineEventKind kind, std::int64_t startMs)
+    {
+        TLineEvent event;
+        event.Kind = kind;
+        event.Host = Host;
+        event.StartMs = event.EndMs = startMs;
+        event.Serial = ++Serials;
+        return event;
+    }
+
+    static void End(TLineEventNews& news, std::optional<TLineEvent>& event, std::int64_t endMs, bool told = true)
+    {
+        if (!event)
+            return;
+        event->EndMs = std::max(event->StartMs, endMs);
+        if (told)
+            news.Ended.push_back(*event);
+        event.reset();
+    }
+
+    // Ends what the line's readings were following, at endMs.
+    void EndLineEvents(TLineEventNews& news, std::int64_t endMs)
+    {
+        for (int side = 0; side < 2; ++side) {
+            End(news, Drop[side], endMs);
+            End(news, Margin[side], endMs, MarginTold[side]);
+            MarginTold[side] = false;
+            End(news, Burst[side], endMs);
+            Errors[side].clear();
+        }
+        EndLosses(news, endMs);
+    }
+
+    void EndLosses(TLineEventNews& news, std::int64_t endMs)
+    {
+        for (TLoss& loss : Losses)
+            if (loss.Told) {
+                loss.Event.EndMs = endMs;
+                news.Ended.push_back(loss.Event);
+            }
+        Losses.clear();
+    }
 
     void StartOver(TLineEventNews& news, const TReading& reading)
     {
-        if (Outage) {
-            news.Ended.push_back(*Outage);
-            Outage.reset();
-        }
-        for (auto& drop : Drop)
-            if (drop) {
-                drop->EndMs = LastMs;
-                news.Ended.push_back(*drop);
-                drop.reset();
-            }
-        for (TLineEvent& lost : Lost) {
-            lost.EndMs = LastMs;
-            news.Ended.push_back(lost);
-        }
-        Lost.clear();
+        End(news, Outage, LastMs);
+        End(news, Missing, LastMs);
+        EndLineEvents(news, LastMs);
         ToneCount = reading.Bits.size();
         Bands = reading.Bands;
         SpacingKHz = reading.SpacingKHz;
+        Mode = reading.Mode;
         Side.assign(ToneCount, 0);
         for (std::size_t tone = 0; tone < ToneCount; ++tone) {
             const TToneDirection direction = Bands.DirectionOf(int(tone));
             Side[tone] = direction == TToneDirection::Upstream ? 1 : direction == TToneDirection::Downstream ? 2 : 0;
         }
         HasPrevious = false;
+        PreviousFigures = {};
         Entries.clear();
-        Runs.clear();
         for (TRates& rates : Rates) {
             rates.Counts.Reset(int(ToneCount) * TopBits + 1);
             rates.Moves.clear();
             rates.Known = false;
         }
+        ForgetBaseline();
+    }
+
+    // A retrain: every tone's baseline starts afresh.
+    void ForgetBaseline()
+    {
+        Snapshots.clear();
         Histogram.assign(ToneCount, {});
-        Max.assign(ToneCount, 0);
-        MaxMoved.clear();
-        JudgeAll = true;
-        LowStreak.assign(ToneCount, 0);
-        LowSinceMs.assign(ToneCount, 0);
-        Reported.assign(ToneCount, false);
-        Pending.clear();
-        Seen.assign(ToneCount, 0);
-    }
-
-    void Count(std::size_t tone, int bits)
-    {
-        ++Histogram[tone][std::size_t(bits)];
-        if (bits > Max[tone]) {
-            Max[tone] = std::uint8_t(bits);
-            MaxMoved.push_back(int(tone));
-        }
-    }
-
-    void Uncount(std::size_t tone, int bits)
-    {
-        auto& counts = Histogram[tone];
-        // Only the last stretch holding a tone's maximum lowers it.
-        if (--counts[std::size_t(bits)] == 0 && bits == Max[tone]) {
-            int m = bits;
-            while (m > 0 && counts[std::size_t(m)] == 0)
-                --m;
-            Max[tone] = std::uint8_t(m);
-            MaxMoved.push_back(int(tone));
-        }
+        Base.assign(ToneCount, 0);
+        IsLow.assign(ToneCount, 0);
+        Low.clear();
     }
 
     void Evict(std::int64_t nowMs)
     {
         while (!Entries.empty() && Entries.front().TimeMs < nowMs - WindowMs) {
-            const TEntry& entry = Entries.front();
-            Rates[0].Move(entry.Up, -1);
-            Rates[1].Move(entry.Down, -1);
+            Rates[0].Move(Entries.front().Up, -1);
+            Rates[1].Move(Entries.front().Down, -1);
             Entries.pop_front();
-            if (--Runs.front().Left > 0)
-                continue;
-            if (Runs.size() > 1) {
-                // The tones that changed after this run end a stretch here;
-                // the others' stretches go on into the next run.
-                for (const TChange& change : Runs[1].Changes)
-                    Uncount(change.Tone, change.Before);
-            } else {
-                for (std::size_t tone = 0; tone < ToneCount; ++tone)
-                    Uncount(tone, Current[tone]);
-            }
-            Runs.pop_front();
         }
     }
 
@@ -296,10 +370,7 @@ struct TLineEventDetector::TState {
             const bool dropped = median > 0 && rate < median * (1.0 - RateDropShare);
             std::optional<TLineEvent>& drop = Drop[side];
             if (dropped && !drop) {
-                TLineEvent event;
-                event.Kind = TLineEventKind::RateDrop;
-                event.Host = Host;
-                event.StartMs = event.EndMs = reading.TimeMs;
+                TLineEvent event = NewEvent(TLineEventKind::RateDrop, reading.TimeMs);
                 event.Upstream = side == 0;
                 event.MedianKbps = median;
                 event.LowestKbps = rate;
@@ -308,148 +379,268 @@ struct TLineEventDetector::TState {
             } else if (dropped) {
                 drop->EndMs = reading.TimeMs;
                 drop->LowestKbps = std::min(drop->LowestKbps, rate);
-            } else if (drop) {
-                drop->EndMs = reading.TimeMs;
-                news.Ended.push_back(*drop);
-                drop.reset();
+            } else {
+                End(news, drop, reading.TimeMs);
             }
         }
     }
 
-    // bits: the reading's bits as counted. Only tones whose bits or maximum
-    // changed can have become low or recovered; the others count on.
-    void JudgeTones(TLineEventNews& news, const TReading& reading, const std::vector<std::uint8_t>& bits,
-                    const std::vector<TChange>& changes)
+    void JudgeFigures(TLineEventNews& news, const TReading& reading)
     {
-        ++Judgement;
-        bool recovered = false;
-        bool touched = false;
-        // Tones that join or leave Pending; many at once (a resync) rebuild
-        // it in one pass instead.
-        thread_local std::vector<int> joined, left;
-        joined.clear();
-        left.clear();
-        const auto look = [&](std::size_t t) {
-            if (Seen[t] == Judgement)
-                return;
-            Seen[t] = Judgement;
-            touched = true;
-            if (Max[t] - bits[t] >= LostBits) {
-                if (LowStreak[t]++ == 0) {
-                    LowSinceMs[t] = reading.TimeMs;
-                    if (!Reported[t])
-                        joined.push_back(int(t));
+        const TDirectionFigures* figures[2] = {&reading.Figures.Up, &reading.Figures.Down};
+        const TDirectionFigures* before[2] = {&PreviousFigures.Up, &PreviousFigures.Down};
+        for (int side = 0; side < 2; ++side) {
+            // Margin low: from its first low reading, told once it held.
+            const std::optional<double>& margin = figures[side]->MarginDb;
+            std::optional<TLineEvent>& low = Margin[side];
+            if (margin && *margin < MarginLowDb) {
+                if (!low) {
+                    low = NewEvent(TLineEventKind::MarginLow, reading.TimeMs);
+                    low->Upstream = side == 0;
+                    low->MarginDb = *margin;
                 }
-            } else if (LowStreak[t] > 0) {
-                LowStreak[t] = 0;
-                if (!Reported[t])
-                    left.push_back(int(t));
-                Reported[t] = false;
-                recovered = true;
+                low->EndMs = reading.TimeMs;
+                low->MarginDb = std::min(low->MarginDb, *margin);
+                if (!MarginTold[side] && low->DurationMs() >= MarginLowMs) {
+                    MarginTold[side] = true;
+                    news.Started.push_back(*low);
+                }
+            } else {
+                End(news, low, reading.TimeMs, MarginTold[side]);
+                MarginTold[side] = false;
             }
-        };
-        if (JudgeAll) {
-            for (std::size_t t = 0; t < ToneCount; ++t)
-                look(t);
-            JudgeAll = false;
-        } else {
-            for (const TChange& change : changes)
-                look(change.Tone);
-            for (int t : MaxMoved)
-                look(std::size_t(t));
-        }
-        MaxMoved.clear();
-        for (int t : Pending)
-            if (Seen[std::size_t(t)] != Judgement)
-                ++LowStreak[std::size_t(t)];
-        if (joined.size() + left.size() > 16) {
-            Pending.clear();
-            for (std::size_t t = 0; t < ToneCount; ++t)
-                if (LowStreak[t] > 0 && !Reported[t])
-                    Pending.push_back(int(t));
-        } else {
-            for (int t : left)
-                Pending.erase(std::lower_bound(Pending.begin(), Pending.end(), t));
-            for (int t : joined)
-                Pending.insert(std::lower_bound(Pending.begin(), Pending.end(), t), t);
-        }
 
-        // Tones that have just been low long enough, as ranges of neighbours.
-        const std::size_t before = Lost.size();
-        std::size_t open = SIZE_MAX; // the range being grown, in Lost
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < Pending.size(); ++i) {
-            const int tone = Pending[i];
-            const std::size_t t = std::size_t(tone);
-            if (LowStreak[t] < LostReadings) {
-                open = SIZE_MAX;
-                Pending[kept++] = tone;
+            // Error burst: the counts of the last BurstWindowMs.
+            std::deque<TErrors>& errors = Errors[side];
+            if (HasPrevious) {
+                const auto es = CounterIncrease(before[side]->Es, figures[side]->Es);
+                const auto crc = CounterIncrease(before[side]->Crc, figures[side]->Crc);
+                if (es || crc)
+                    errors.push_back({reading.TimeMs, es.value_or(0), crc.value_or(0)});
+            }
+            while (!errors.empty() && errors.front().TimeMs <= reading.TimeMs - BurstWindowMs)
+                errors.pop_front();
+            std::uint64_t es = 0, crc = 0;
+            for (const TErrors& e : errors)
+                es += e.Es, crc += e.Crc;
+            std::optional<TLineEvent>& burst = Burst[side];
+            if (es > BurstEs || crc > BurstCrc) {
+                if (!burst) {
+                    burst = NewEvent(TLineEventKind::ErrorBurst, reading.TimeMs);
+                    burst->Upstream = side == 0;
+                    news.Started.push_back(*burst);
+                }
+                burst->EndMs = reading.TimeMs;
+                burst->Es = std::max(burst->Es, es);
+                burst->Crc = std::max(burst->Crc, crc);
+            } else {
+                End(news, burst, reading.TimeMs);
+            }
+        }
+    }
+
+    // A tone's baseline: the bits it held or exceeded in BaseShare of its
+    // snapshots.
+    static std::uint8_t Baseline(const std::array<std::uint16_t, TopBits + 1>& counts, int total)
+    {
+        int rank = std::max(1, int(std::ceil(total * (1.0 - BaseShare))));
+        for (int bits = 0; bits <= TopBits; ++bits) {
+            rank -= counts[std::size_t(bits)];
+            if (rank <= 0)
+                return std::uint8_t(bits);
+        }
+        return TopBits;
+    }
+
+    void SetLow(std::size_t t, const std::vector<std::uint8_t>& bits)
+    {
+        const std::uint8_t low = int(bits[t]) + LowToneBits <= int(Base[t]) ? 1 : 0;
+        if (low == IsLow[t])
+            return;
+        IsLow[t] = low;
+        const auto at = std::lower_bound(Low.begin(), Low.end(), int(t));
+        if (low)
+            Low.insert(at, int(t));
+        else
+            Low.erase(at);
+    }
+
+    // Takes a snapshot of the tones when one is due; tones whose baseline
+    // moved are judged again.
+    void Snapshot(const TReading& reading, const std::vector<std::uint8_t>& bits)
+    {
+        if (!Snapshots.empty() && reading.TimeMs - Snapshots.back().TimeMs < SnapshotMs)
+            return;
+        std::vector<std::uint8_t> reused;
+        bool paired = false;
+        bool whole = false; // more than one out, or none: every tone's median again
+        while (!Snapshots.empty() && Snapshots.front().TimeMs <= reading.TimeMs - WindowMs) {
+            const std::vector<std::uint8_t>& out = Snapshots.front().Bits;
+            if (!paired && Snapshots.size() > 1) {
+                // One out and one in: only the tones that differ move.
+                paired = true;
+                const int total = int(Snapshots.size());
+                for (std::size_t t = 0; t < ToneCount; ++t) {
+                    if (out[t] == bits[t])
+                        continue;
+                    auto& counts = Histogram[t];
+                    --counts[out[t]];
+                    ++counts[bits[t]];
+                    const std::uint8_t base = Baseline(counts, total);
+                    if (base != Base[t]) {
+                        Base[t] = base;
+                        SetLow(t, bits);
+                    }
+                }
+                reused = std::move(Snapshots.front().Bits);
+                Snapshots.pop_front();
                 continue;
             }
-            Reported[t] = true;
-            const int lost = Max[t] - bits[t];
-            if (open != SIZE_MAX && Lost[open].LastTone == tone - 1) {
-                Lost[open].LastTone = tone;
-                Lost[open].StartMs = std::min(Lost[open].StartMs, LowSinceMs[t]);
-                Lost[open].MostBitsLost = std::max(Lost[open].MostBitsLost, lost);
-            } else {
-                TLineEvent event;
-                event.Kind = TLineEventKind::TonesLostBits;
-                event.Host = Host;
-                event.StartMs = LowSinceMs[t];
-                event.FirstTone = event.LastTone = tone;
-                event.MostBitsLost = lost;
-                Lost.push_back(event);
-                open = Lost.size() - 1;
-            }
-            Lost[open].EndMs = reading.TimeMs;
+            whole = true;
+            for (std::size_t t = 0; t < ToneCount; ++t)
+                --Histogram[t][out[t]];
+            Snapshots.pop_front();
         }
-        Pending.resize(kept);
-        for (std::size_t i = before; i < Lost.size(); ++i)
-            news.Started.push_back(Lost[i]);
-        if (!touched || Lost.empty())
+        reused.assign(bits.begin(), bits.end());
+        Snapshots.push_back({reading.TimeMs, std::move(reused)});
+        if (paired && !whole)
             return;
-        // Ranges end when none of their tones is low any more; those going
-        // on keep the most any of their tones lost.
-        std::size_t stay = 0;
-        for (std::size_t i = 0; i < Lost.size(); ++i) {
-            TLineEvent& range = Lost[i];
-            bool anyLow = false;
-            for (int tone = range.FirstTone; tone <= range.LastTone; ++tone) {
-                const std::size_t t = std::size_t(tone);
-                if (LowStreak[t] > 0) {
-                    anyLow = true;
-                    range.MostBitsLost = std::max(range.MostBitsLost, Max[t] - bits[t]);
-                }
-            }
-            range.EndMs = reading.TimeMs;
-            if (!anyLow && recovered)
-                news.Ended.push_back(range);
-            else if (stay++ != i)
-                Lost[stay - 1] = std::move(range);
+        // The day is not full yet: any tone's median may move.
+        const int total = int(Snapshots.size());
+        for (std::size_t t = 0; t < ToneCount; ++t) {
+            if (!paired)
+                ++Histogram[t][bits[t]];
+            Base[t] = Baseline(Histogram[t], total);
+            SetLow(t, bits);
         }
-        Lost.resize(stay);
     }
 
+    // Bands of low tones that lost enough together; each continues the loss
+    // it overlaps, or begins one.
+    void JudgeTones(TLineEventNews& news, const TReading& reading, const std::vector<std::uint8_t>& bits)
+    {
+        for (TLoss& loss : Losses)
+            loss.Seen = false;
+        const auto lostAt = [&](std::size_t k) { return int(Base[std::size_t(Low[k])]) - int(bits[std::size_t(Low[k])]); };
+        for (std::size_t i = 0; i < Low.size();) {
+            std::size_t from = i, to = i + 1; // a run of Low, gaps of at most BandGapTones
+            while (to < Low.size() && Low[to] - Low[to - 1] <= BandGapTones + 1)
+                ++to;
+            i = to;
+            // Bit swaps leave a tone within a bit of its value, so at most
+            // LowToneBits below its baseline, and now and then next to a
+            // real loss: at the band's ends such a tone belongs only when
+            // it touches the band.
+            while (to - from > 1 && lostAt(from) <= LowToneBits && Low[from + 1] - Low[from] > 1)
+                ++from;
+            while (to - from > 1 && lostAt(to - 1) <= LowToneBits && Low[to - 1] - Low[to - 2] > 1)
+                --to;
+            const int first = Low[from], last = Low[to - 1], tones = int(to - from);
+            int lost = 0;
+            for (std::size_t k = from; k < to; ++k)
+                lost += lostAt(k);
+            if (tones < BandMinTones || lost < BandMinBits)
+                continue;
+            TLoss* into = nullptr;
+            for (TLoss& loss : Losses) {
+                if (loss.Event.LastTone < first || loss.Event.FirstTone > last)
+                    continue;
+                if (!into) {
+                    into = &loss;
+                    continue;
+                }
+                // The band joins two losses: the later one goes into the earlier.
+                into->Event.StartMs = std::min(into->Event.StartMs, loss.Event.StartMs);
+                into->Event.FirstTone = std::min(into->Event.FirstTone, loss.Event.FirstTone);
+                into->Event.LastTone = std::max(into->Event.LastTone, loss.Event.LastTone);
+                into->Told = into->Told || loss.Told;
+                loss.Event.FirstTone = INT_MAX; // gone
+            }
+            if (!into) {
+                TLoss loss;
+                loss.Event = NewEvent(TLineEventKind::TonesLostBits, reading.TimeMs);
+                loss.Event.FirstTone = first;
+                loss.Event.LastTone = last;
+                Losses.push_back(loss);
+                into = &Losses.back();
+            }
+            TLineEvent& event = into->Event;
+            into->Seen = true;
+            event.FirstTone = std::min(event.FirstTone, first);
+            event.LastTone = std::max(event.LastTone, last);
+            event.MostBitsLost = std::max(event.MostBitsLost, lost);
+            event.EndMs = reading.TimeMs;
+        }
+        std::size_t kept = 0;
+        for (TLoss& loss : Losses) {
+            if (loss.Event.FirstTone == INT_MAX)
+                continue;
+            if (!loss.Seen) {
+                if (loss.Told) {
+                    loss.Event.EndMs = reading.TimeMs;
+                    news.Ended.push_back(loss.Event);
+                }
+                continue;
+            }
+            if (!loss.Told && loss.Event.DurationMs() >= LostMinMs) {
+                loss.Told = true;
+                news.Started.push_back(loss.Event);
+            }
+            Losses[kept++] = loss;
+        }
+        Losses.resize(kept);
+    }
+
+    // Whether the line retrained since the last reading of it up: the
+    // router's word where it prints a retrain count or the time since the
+    // link came up, else a guess from the tones that changed.
     void JudgeResync(TLineEventNews& news, const TReading& reading, const std::vector<TChange>& changes,
                      const std::vector<std::uint8_t>& bits)
     {
+        const std::optional<bool> said = RetrainedBetween(PreviousFigures, reading.Figures);
         // Loaded: tones with bits in either reading.
         int loaded = CurrentLoaded;
         for (const TChange& change : changes)
             loaded += change.Before == 0 && bits[change.Tone] > 0 ? 1 : 0;
         const int changed = int(changes.size());
-        if (loaded >= ResyncMinTones && double(changed) > ResyncShare * loaded) {
-            TLineEvent event;
-            event.Kind = TLineEventKind::Resync;
-            event.Host = Host;
-            event.StartMs = PreviousMs;
-            event.EndMs = reading.TimeMs;
-            event.ChangedTones = changed;
-            event.LoadedTones = loaded;
-            news.Started.push_back(event);
-            news.Ended.push_back(event);
+        const bool guessed = loaded >= ResyncMinTones && double(changed) > ResyncShare * loaded;
+        if (!(said ? *said : guessed))
+            return;
+        TLineEvent event = NewEvent(TLineEventKind::Resync, PreviousMs);
+        event.EndMs = reading.TimeMs;
+        event.ChangedTones = changed;
+        event.LoadedTones = loaded;
+        event.ByRouter = said.has_value();
+        event.Retrains = reading.Figures.Retrains;
+        news.Started.push_back(event);
+        news.Ended.push_back(event);
+        ForgetBaseline();
+        EndLosses(news, reading.TimeMs);
+    }
+
+    void NotLine(TLineEventNews& news, const TReading& reading, std::int64_t lastMs)
+    {
+        if (Missing && Missing->Reason != reading.Outcome)
+            End(news, Missing, lastMs);
+        if (!Missing) {
+            Missing = NewEvent(TLineEventKind::NoReading, reading.TimeMs);
+            Missing->Reason = reading.Outcome;
+            news.Started.push_back(*Missing);
         }
+        ++Missing->Cycles;
+        Missing->EndMs = reading.TimeMs;
+    }
+
+    void LineDown(TLineEventNews& news, const TReading& reading)
+    {
+        if (!Outage) {
+            Outage = NewEvent(TLineEventKind::Outage, reading.TimeMs);
+            news.Started.push_back(*Outage);
+        }
+        ++Outage->Cycles;
+        Outage->EndMs = reading.TimeMs;
+        if (reading.Outcome == TReadingOutcome::LineDown && Outage->State.isEmpty())
+            Outage->State = reading.Figures.State.isEmpty() ? QStringLiteral("not in showtime") : reading.Figures.State;
     }
 
     TLineEventNews Add(const TReading& reading)
@@ -457,33 +648,42 @@ struct TLineEventDetector::TState {
         TLineEventNews news;
         if (Host.isEmpty())
             Host = reading.Host;
+        const bool up = ReadingLineUp(reading);
         const bool paused = HasLast && reading.TimeMs - LastMs > LongPauseMs;
-        const bool otherLine = reading.Completed
+        const bool otherLine = up && HasLast
             && (reading.Bits.size() != ToneCount || reading.Bands != Bands || reading.SpacingKHz != SpacingKHz);
+        const bool wasLine = HasPrevious && !paused;
         if (!HasLast || paused || otherLine)
             StartOver(news, reading);
+        if (otherLine && wasLine) {
+            // Another kind of line can only have come up by training anew.
+            TLineEvent event = NewEvent(TLineEventKind::Resync, LastMs);
+            event.EndMs = reading.TimeMs;
+            event.OtherLine = QStringLiteral("%1%2 tones").arg(reading.Mode.isEmpty() ? QString() : reading.Mode + QStringLiteral(", ")).arg(reading.Bits.size());
+            news.Started.push_back(event);
+            news.Ended.push_back(event);
+        }
+        // An outage ends with the first reading that is not of the line
+        // down, and a time without readings with the first that saw the
+        // line; after a gap, each at its own last reading.
+        const std::int64_t endMs = reading.TimeMs - LastMs > OutageGapMs ? LastMs : reading.TimeMs;
+        if (Outage && (up || !ReadingSawLine(reading)))
+            End(news, Outage, endMs);
+        if (Missing && ReadingSawLine(reading))
+            End(news, Missing, endMs);
+        const std::int64_t lastMs = LastMs;
         HasLast = true;
         LastMs = reading.TimeMs;
-
-        if (!reading.Completed) {
-            if (!Outage) {
-                TLineEvent event;
-                event.Kind = TLineEventKind::Outage;
-                event.Host = Host;
-                event.StartMs = event.EndMs = reading.TimeMs;
-                event.Cycles = 1;
-                Outage = event;
-                news.Started.push_back(event);
-                return news;
-            }
-            ++Outage->Cycles;
-            Outage->EndMs = reading.TimeMs;
+        if (!ReadingSawLine(reading)) {
+            NotLine(news, reading, lastMs);
             return news;
         }
-        if (Outage) {
-            Outage->EndMs = reading.TimeMs;
-            news.Ended.push_back(*Outage);
-            Outage.reset();
+        if (!up) {
+            if (Outage && reading.TimeMs - lastMs > OutageGapMs) {
+                End(news, Outage, lastMs);
+            }
+            LineDown(news, reading);
+            return news;
         }
 
         Evict(reading.TimeMs);
@@ -493,67 +693,76 @@ struct TLineEventDetector::TState {
         thread_local std::vector<TChange> changes;
         thread_local std::vector<std::uint8_t> bits;
         changes.clear();
-        if (!same) {
+        if (!same && !HasPrevious) {
             bits.resize(ToneCount);
             for (std::size_t t = 0; t < ToneCount; ++t)
                 bits[t] = std::uint8_t(Clamped(reading.Bits[t]));
-            if (HasPrevious) {
-                for (std::size_t t = 0; t < ToneCount; ++t)
+        } else if (!same) {
+            // A few tones change from one reading to the next: eight at a
+            // time are passed over where none did.
+            bits = Current;
+            const std::uint8_t* before = CurrentRaw.data();
+            const std::uint8_t* after = reading.Bits.data();
+            for (std::size_t from = 0; from < ToneCount; from += 8) {
+                const std::size_t to = std::min(from + 8, ToneCount);
+                std::uint64_t x = 0, y = 0;
+                if (to - from == 8) {
+                    std::memcpy(&x, before + from, 8);
+                    std::memcpy(&y, after + from, 8);
+                    if (x == y)
+                        continue;
+                }
+                for (std::size_t t = from; t < to; ++t) {
+                    if (before[t] == after[t])
+                        continue;
+                    bits[t] = std::uint8_t(Clamped(after[t]));
                     if (bits[t] != Current[t])
                         changes.push_back({std::uint16_t(t), Current[t]});
+                }
             }
         }
         const std::vector<std::uint8_t>& now = same ? Current : bits;
-        int up = CurrentUp;
-        int down = CurrentDown;
+        int upBits = CurrentUp;
+        int downBits = CurrentDown;
         if (!HasPrevious) {
-            up = down = 0;
+            upBits = downBits = 0;
             for (std::size_t t = 0; t < ToneCount; ++t) {
-                up += Side[t] == 1 ? now[t] : 0;
-                down += Side[t] == 2 ? now[t] : 0;
+                upBits += Side[t] == 1 ? now[t] : 0;
+                downBits += Side[t] == 2 ? now[t] : 0;
             }
         } else {
             for (const TChange& change : changes) {
                 const int delta = int(now[change.Tone]) - int(change.Before);
-                up += Side[change.Tone] == 1 ? delta : 0;
-                down += Side[change.Tone] == 2 ? delta : 0;
+                upBits += Side[change.Tone] == 1 ? delta : 0;
+                downBits += Side[change.Tone] == 2 ? delta : 0;
             }
         }
 
-        if (HasPrevious && !changes.empty())
+        const bool hadSnapshots = !Snapshots.empty();
+        if (HasPrevious)
             JudgeResync(news, reading, changes, now);
-        if (int(Entries.size()) >= MinBaselineReadings) {
-            JudgeRates(news, reading, up, down);
-            JudgeTones(news, reading, now, changes);
-        } else {
-            MaxMoved.clear();
-            JudgeAll = true;
-        }
+        if (int(Entries.size()) >= MinBaselineReadings)
+            JudgeRates(news, reading, upBits, downBits);
+        JudgeFigures(news, reading);
+        // The tones that moved are low or not against the baseline as it is.
+        if (hadSnapshots && !Snapshots.empty())
+            for (const TChange& change : changes)
+                SetLow(change.Tone, now);
+        Snapshot(reading, now);
+        if (int(Snapshots.size()) >= MinSnapshots)
+            JudgeTones(news, reading, now);
 
-        // Into the window.
-        if (Runs.empty() || !same) {
-            TRun run;
-            if (Runs.empty()) {
-                for (std::size_t t = 0; t < ToneCount; ++t)
-                    Count(t, now[t]);
-            } else {
-                run.Changes = changes;
-                for (const TChange& change : changes)
-                    Count(change.Tone, now[change.Tone]);
-            }
-            Runs.push_back(std::move(run));
-        }
         if (!same) {
             CurrentRaw = reading.Bits;
             Current = bits;
             CurrentLoaded = int(ToneCount) - int(std::count(Current.begin(), Current.end(), std::uint8_t(0)));
         }
-        CurrentUp = up;
-        CurrentDown = down;
-        ++Runs.back().Left;
-        Entries.push_back({reading.TimeMs, up, down});
-        Rates[0].Move(up, 1);
-        Rates[1].Move(down, 1);
+        CurrentUp = upBits;
+        CurrentDown = downBits;
+        PreviousFigures = reading.Figures;
+        Entries.push_back({reading.TimeMs, upBits, downBits});
+        Rates[0].Move(upBits, 1);
+        Rates[1].Move(downBits, 1);
         HasPrevious = true;
         PreviousMs = reading.TimeMs;
         return news;
@@ -562,12 +771,15 @@ struct TLineEventDetector::TState {
     std::vector<TLineEvent> Ongoing() const
     {
         std::vector<TLineEvent> events;
-        if (Outage)
-            events.push_back(*Outage);
-        for (const auto& drop : Drop)
-            if (drop)
-                events.push_back(*drop);
-        events.insert(events.end(), Lost.begin(), Lost.end());
+        for (const auto* event : {&Outage, &Missing, &Drop[0], &Drop[1], &Burst[0], &Burst[1]})
+            if (*event)
+                events.push_back(**event);
+        for (int side = 0; side < 2; ++side)
+            if (Margin[side] && MarginTold[side])
+                events.push_back(*Margin[side]);
+        for (const TLoss& loss : Losses)
+            if (loss.Told)
+                events.push_back(loss.Event);
         for (TLineEvent& event : events) {
             event.Ongoing = true;
             event.EndMs = LastMs;
@@ -619,7 +831,7 @@ QString DurationText(std::int64_t ms)
     if (s < 60)
         return QStringLiteral("%1 s").arg(s);
     if (s < 3600)
-        return s % 60 ? QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60) : QStringLiteral("%1 min").arg(s / 60);
+        return QStringLiteral("%1 min").arg(s / 60);
     if (s < 86400)
         return s % 3600 / 60 ? QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s % 3600 / 60)
                              : QStringLiteral("%1 h").arg(s / 3600);
@@ -636,7 +848,8 @@ QString UtcText(std::int64_t ms)
 
 QString CsvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -695,6 +908,18 @@ QByteArray FormatLineEvents(TOutputFormat format, const std::vector<TLineEvent>&
                 o[QStringLiteral("direction")] = e.Upstream ? QStringLiteral("upstream") : QStringLiteral("downstream");
                 o[QStringLiteral("median_kbps")] = e.MedianKbps;
                 o[QStringLiteral("lowest_kbps")] = e.LowestKbps;
+                break;
+            case TLineEventKind::NoReading:
+                o[QStringLiteral("cycles")] = e.Cycles;
+                break;
+            case TLineEventKind::MarginLow:
+                o[QStringLiteral("direction")] = e.Upstream ? QStringLiteral("upstream") : QStringLiteral("downstream");
+                o[QStringLiteral("margin_db")] = e.MarginDb;
+                break;
+            case TLineEventKind::ErrorBurst:
+                o[QStringLiteral("direction")] = e.Upstream ? QStringLiteral("upstream") : QStringLiteral("downstream");
+                o[QStringLiteral("errored_seconds")] = qint64(e.Es);
+                o[QStringLiteral("crc")] = qint64(e.Crc);
                 break;
             case TLineEventKind::TonesLostBits:
                 o[QStringLiteral("first_tone")] = e.FirstTone;

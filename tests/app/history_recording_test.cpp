@@ -4,8 +4,10 @@
 #include "app/shape.h"
 #include "chart/series.h"
 #include "history/store/reading_store.h"
+#include "history/window/history_window.h"
 #include "support/router_sim_process.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -128,6 +130,31 @@ TEST_F(HistoryRecordingTest, AStoreThatFailsTurnsHistoryOffOnceAndPlottingGoesOn
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray(4096, 'x'));
     QFile::remove(path);
+}
+
+// The History window opens on the host the window plots, wherever that host
+// has readings, each time it is asked for.
+TEST_F(HistoryRecordingTest, TheHistoryWindowOpensOnTheHostPlotted)
+{
+    const QString a = QStringLiteral("127.0.0.41"), b = QStringLiteral("127.0.0.42");
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(TReadingStore::DefaultPath()));
+        for (const QString& host : {a, b})
+            ASSERT_TRUE(store.Record(ZyxelReading(QDateTime::currentMSecsSinceEpoch() - 60'000, host, true)));
+    }
+    const struct {
+        QString typed;
+        QString shown;
+    } cases[] = {{b, b}, {a, a}, {QString(), a}, {QStringLiteral("127.0.0.43"), a}, {QStringLiteral(" 127.0.0.42 "), b}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        FForm.edHost->setText(c.typed);
+        FForm.History1Click();
+        const auto* window = FForm.findChild<THistoryWindow*>();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->Host(), c.shown);
+    }
 }
 
 } // namespace

@@ -283,6 +283,97 @@ TEST(LineReport, AnUnreadHourIsNamedOnTheFirstPage)
     ExpectReport(pdf, {QStringLiteral("Not in this report, for the history file could not be read there:"),
                        QStringLiteral("Could not read the readings of 127.0.0.1 from"), QStringLiteral("1380 readings")},
                  2);
+
+// A history of hundreds of minor events: the table leads with the outage
+// and the resync, never leaves out a kind for a lesser one, and counts what
+// it shows; tone events come summed by band.
+TEST(LineReport, EventTableLeadsWithWhatMatters)
+{
+    using K = TLineEventKind;
+    std::vector<TLineEvent> events;
+    const auto add = [&](K kind, int minute, int minutes, int firstTone = 0) {
+        TLineEvent e;
+        e.Kind = kind;
+        e.Host = Host;
+        e.StartMs = T0 + minute * Minute;
+        e.EndMs = e.StartMs + minutes * Minute;
+        e.FirstTone = firstTone;
+        e.LastTone = firstTone + 15;
+        e.Cycles = minutes;
+        events.push_back(e);
+    };
+    for (int i = 0; i < 400; ++i)
+        add(K::TonesLostBits, i, 20, 40 + (i % 40) * 20); // 40 bands of 10 events
+    for (int i = 0; i < 30; ++i)
+        add(K::NoReading, 500 + i * 7, 1 + i % 4);
+    add(K::RateDrop, 2000, 30);
+    add(K::RateDrop, 2100, 30);
+    add(K::Resync, 2400, 1);
+    add(K::Outage, 2399, 5);
+    std::sort(events.begin(), events.end(), [](const TLineEvent& a, const TLineEvent& b) { return a.StartMs < b.StartMs; });
+    const struct {
+        int rows;
+        std::vector<std::pair<K, int>> kinds; // the rows' kinds, in runs
+        const char* shown;
+        int left;
+    } cases[] = {
+        {27, {{K::Outage, 1}, {K::Resync, 1}, {K::RateDrop, 2}, {K::NoReading, 23}},
+         "Shown: 1 of 1 outage, 1 of 1 resync, 2 of 2 rate drops, 23 of 30 times without readings, 0 of 40 tone "
+         "bands (400 events)",
+         407},
+        {2, {{K::Outage, 1}, {K::Resync, 1}}, "Shown: 1 of 1 outage, 1 of 1 resync, 0 of 2 rate drops", 432},
+        {80, {{K::Outage, 1}, {K::Resync, 1}, {K::RateDrop, 2}, {K::NoReading, 30}, {K::TonesLostBits, 40}},
+         "30 of 30 times without readings, 40 of 40 tone bands (400 events)", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rows);
+        const TReportEventTable table = ReportEventTable(events, c.rows);
+        std::vector<std::pair<K, int>> kinds;
+        for (const TReportEventRow& row : table.Rows)
+            if (!kinds.empty() && kinds.back().first == row.Kind)
+                ++kinds.back().second;
+            else
+                kinds.emplace_back(row.Kind, 1);
+        EXPECT_EQ(kinds, c.kinds);
+        EXPECT_TRUE(table.Shown.contains(QLatin1String(c.shown))) << table.Shown.toStdString();
+        EXPECT_EQ(table.Left, c.left);
+    }
+    // Cut short, a kind shows its longest, in time order.
+    const TReportEventTable cut = ReportEventTable(events, 10);
+    ASSERT_EQ(cut.Rows.size(), 10u);
+    for (std::size_t i = 4; i < 10; ++i)
+        EXPECT_EQ(cut.Rows[i].DurationMs, 4 * Minute);
+    EXPECT_EQ(ReportEventTable(events, 80).Rows.back().Figures, QStringLiteral("tones 820-835: 10 events, all told, 0 bits lost at most"));
+}
+
+// A line whose router refused logins: no outage, the time apart; the
+// outage and resync of the line itself on the first page.
+TEST(LineReport, OutagesApartFromCyclesThatReadNothing)
+{
+    std::vector<TReading> readings;
+    for (int m = 0; m < 1440; ++m) {
+        TReading r = Line(m, true, m < 720 ? 10 : 12);
+        r.Outcome = TReadingOutcome::LineUp;
+        if (m >= 300 && m < 305)
+            r.Completed = false, r.Outcome = TReadingOutcome::LoginRefused;
+        if (m >= 700 && m < 703)
+            r.Completed = false, r.Outcome = TReadingOutcome::LineDown;
+        readings.push_back(r);
+    }
+    const TLineReportFigures f = LineReportFigures(Host, T0, T0 + 1440 * Minute, readings);
+    EXPECT_EQ(ReportSummaryLines(f),
+        (QStringList{QStringLiteral("Time in outages: 3 min (1 outage)    Resyncs: 1"),
+            QStringLiteral("Margin low: 0    Rate drops: 0    Error bursts: 0"),
+            QStringLiteral("No reading (the router did not answer or refused the login; not outages): 5 min (1 time)"),
+            QStringLiteral("Tone events: 0 in 0 bands")}));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("refused.pdf"));
+    ASSERT_TRUE(WriteLineReport(pdf, Host, T0, T0 + 1440 * Minute, readings));
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {QStringLiteral("-l"), QStringLiteral("1"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(pdftotext.waitForFinished(60000));
+    const QString first = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
+    EXPECT_TRUE(first.contains(QStringLiteral("Time in outages: 3 min (1 outage)"))) << first.toStdString();
 }
 
 #ifdef TIRVANE_MONITOR

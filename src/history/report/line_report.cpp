@@ -59,23 +59,65 @@ void DrawEvents(QPainter& p, int left, int width, int y, int bottom, const std::
         y += lh;
     };
     p.setPen(Qt::black);
+    // Room for the heading, the rows, and the lines of what is shown.
+    const TReportEventTable table = ReportEventTable(events, std::max(0, (bottom - y) / lh - 3));
     row({QStringLiteral("Event"), QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
          QStringLiteral("Figures")},
         true);
     if (events.empty())
         row({QStringLiteral("No events in this period.")}, false);
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (y + 2 * lh > bottom && i + 1 < events.size()) {
-            row({QStringLiteral("... and %1 more events (tirvane-read --events lists them all)")
-                     .arg(events.size() - i)},
-                false);
-            break;
-        }
-        const TLineEvent& e = events[i];
+    for (const TReportEventRow& e : table.Rows)
         row({LineEventKindText(e.Kind), LocalText(e.StartMs), LocalText(e.EndMs) + (e.Ongoing ? QStringLiteral(" +") : QString()),
-             DurationText(e.DurationMs()), e.FiguresText()},
+             DurationText(e.DurationMs), e.Figures},
             false);
+    if (!table.Shown.isEmpty())
+        row({table.Shown}, false);
+    if (table.Left > 0)
+        row({QStringLiteral("... and %1 more events (tirvane-read --events lists them all)").arg(table.Left)}, false);
+}
+
+// A count and its noun, "1 outage", "3 outages".
+QString Counted(int n, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+constexpr const char* KindNouns[LineEventKindCount][2] = {
+    {"outage", "outages"}, {"resync", "resyncs"}, {"margin low", "margin lows"}, {"rate drop", "rate drops"},
+    {"error burst", "error bursts"}, {"time without readings", "times without readings"}, {"tone band", "tone bands"}};
+
+// Tone events summed by band: events whose tones overlap are one band.
+std::vector<TReportEventRow> ToneBandRows(const std::vector<TLineEvent>& events)
+{
+    std::vector<const TLineEvent*> tones;
+    for (const TLineEvent& e : events)
+        if (e.Kind == TLineEventKind::TonesLostBits)
+            tones.push_back(&e);
+    std::sort(tones.begin(), tones.end(), [](const TLineEvent* a, const TLineEvent* b) { return a->FirstTone < b->FirstTone; });
+    std::vector<TReportEventRow> rows;
+    for (std::size_t i = 0; i < tones.size();) {
+        int first = tones[i]->FirstTone, last = tones[i]->LastTone, count = 0, most = 0;
+        TReportEventRow row;
+        row.Kind = TLineEventKind::TonesLostBits;
+        row.StartMs = tones[i]->StartMs;
+        for (; i < tones.size() && tones[i]->FirstTone <= last; ++i, ++count) {
+            const TLineEvent& e = *tones[i];
+            last = std::max(last, e.LastTone);
+            most = std::max(most, e.MostBitsLost);
+            row.StartMs = std::min(row.StartMs, e.StartMs);
+            row.EndMs = std::max(row.EndMs, e.EndMs);
+            row.Ongoing = row.Ongoing || e.Ongoing;
+            row.DurationMs += e.DurationMs();
+        }
+        row.Events = count;
+        row.Figures = QStringLiteral("tones %1-%2: %3, %4 bits lost at most")
+                          .arg(first)
+                          .arg(last)
+                          .arg(count == 1 ? QStringLiteral("1 event") : QStringLiteral("%1 events, all told").arg(count))
+                          .arg(most);
+        rows.push_back(row);
     }
+    return rows;
 }
 
 // The report's pages: the figures, the line rate and the envelope on the
@@ -140,12 +182,8 @@ void DrawReport(QPainter& p, QPdfWriter& writer, const TLineReportFigures& f, co
     rateRow(QStringLiteral("Downstream"), Kbps(f.DownMin), Kbps(f.DownMedian), Kbps(f.DownMax), false);
     rateRow(QStringLiteral("Upstream"), Kbps(f.UpMin), Kbps(f.UpMedian), Kbps(f.UpMax), false);
     y += lh / 2;
-    line(QStringLiteral("Time in outages: %1 (%2 outage%3)    Resyncs: %4    Events: %5")
-             .arg(DurationText(f.OutageMs))
-             .arg(f.Outages)
-             .arg(f.Outages == 1 ? "" : "s")
-             .arg(f.Resyncs)
-             .arg(f.Events.size()));
+    for (const QString& text : ReportSummaryLines(f))
+        line(text);
     y += lh;
 
     const int trendHeight = (height - y) * 4 / 10;
@@ -165,6 +203,75 @@ void DrawReport(QPainter& p, QPdfWriter& writer, const TLineReportFigures& f, co
 }
 
 } // namespace
+
+TReportEventTable ReportEventTable(const std::vector<TLineEvent>& events, int rows)
+{
+    std::array<std::vector<TReportEventRow>, LineEventKindCount> kinds;
+    for (const TLineEvent& e : events)
+        if (e.Kind != TLineEventKind::TonesLostBits)
+            kinds[std::size_t(e.Kind)].push_back({e.Kind, e.StartMs, e.EndMs, e.Ongoing, e.DurationMs(), e.FiguresText()});
+    kinds[std::size_t(TLineEventKind::TonesLostBits)] = ToneBandRows(events);
+
+    TReportEventTable table;
+    int room = rows;
+    for (int k = 0; k < LineEventKindCount; ++k) {
+        std::vector<TReportEventRow>& all = kinds[std::size_t(k)];
+        if (all.empty())
+            continue;
+        const std::size_t fit = std::min(all.size(), std::size_t(std::max(room, 0)));
+        if (fit < all.size()) {
+            // The longest of the kind, then in time order again.
+            std::stable_sort(all.begin(), all.end(),
+                [](const TReportEventRow& a, const TReportEventRow& b) { return a.DurationMs > b.DurationMs; });
+            all.resize(fit);
+        }
+        std::stable_sort(all.begin(), all.end(),
+            [](const TReportEventRow& a, const TReportEventRow& b) { return a.StartMs < b.StartMs; });
+        room -= int(fit);
+        table.Rows.insert(table.Rows.end(), all.begin(), all.end());
+    }
+    // Counted from the events themselves: a kind cut short says so.
+    std::array<int, LineEventKindCount> counts{}, rowsOf{}, bandsOf{};
+    for (const TLineEvent& e : events)
+        ++counts[std::size_t(e.Kind)];
+    bandsOf[std::size_t(TLineEventKind::TonesLostBits)] = int(ToneBandRows(events).size());
+    int represented = 0;
+    for (const TReportEventRow& row : table.Rows) {
+        ++rowsOf[std::size_t(row.Kind)];
+        represented += row.Events;
+    }
+    QStringList shown;
+    for (int k = 0; k < LineEventKindCount; ++k) {
+        const bool tone = k == int(TLineEventKind::TonesLostBits);
+        const int total = tone ? bandsOf[std::size_t(k)] : counts[std::size_t(k)];
+        if (total > 0)
+            shown << QStringLiteral("%1 of %2").arg(rowsOf[std::size_t(k)]).arg(Counted(total, KindNouns[k][0], KindNouns[k][1]))
+                    + (tone ? QStringLiteral(" (%1)").arg(Counted(counts[std::size_t(k)], "event", "events")) : QString());
+    }
+    if (!shown.isEmpty())
+        table.Shown = QStringLiteral("Shown: ") + shown.join(QStringLiteral(", "));
+    table.Left = int(events.size()) - represented;
+    return table;
+}
+
+QStringList ReportSummaryLines(const TLineReportFigures& f)
+{
+    const auto count = [&](TLineEventKind kind) { return f.Counts[std::size_t(kind)]; };
+    QStringList lines;
+    lines << QStringLiteral("Time in outages: %1 (%2)    Resyncs: %3")
+                 .arg(DurationText(f.OutageMs), Counted(f.Outages, "outage", "outages"))
+                 .arg(f.Resyncs);
+    lines << QStringLiteral("Margin low: %1    Rate drops: %2    Error bursts: %3")
+                 .arg(count(TLineEventKind::MarginLow))
+                 .arg(count(TLineEventKind::RateDrop))
+                 .arg(count(TLineEventKind::ErrorBurst));
+    lines << QStringLiteral("No reading (the router did not answer or refused the login; not outages): %1 (%2)")
+                 .arg(DurationText(f.NoReadingMs), Counted(count(TLineEventKind::NoReading), "time", "times"));
+    lines << QStringLiteral("Tone events: %1 in %2")
+                 .arg(count(TLineEventKind::TonesLostBits))
+                 .arg(Counted(int(ToneBandRows(f.Events).size()), "band", "bands"));
+    return lines;
+}
 
 TLineReportCollector::TLineReportCollector(const QString& host, std::int64_t fromMs, std::int64_t toMs)
 {
@@ -197,13 +304,14 @@ TLineReportFigures TLineReportCollector::Figures() const
     f.DownMin = d[0], f.DownMedian = d[1], f.DownMax = d[2];
     f.Events = FEvents.Events();
     for (const TLineEvent& e : f.Events) {
-        if (e.Kind == TLineEventKind::Outage) {
-            ++f.Outages;
+        ++f.Counts[std::size_t(e.Kind)];
+        if (e.Kind == TLineEventKind::Outage)
             f.OutageMs += e.DurationMs();
-        } else if (e.Kind == TLineEventKind::Resync) {
-            ++f.Resyncs;
-        }
+        else if (e.Kind == TLineEventKind::NoReading)
+            f.NoReadingMs += e.DurationMs();
     }
+    f.Outages = f.Counts[std::size_t(TLineEventKind::Outage)];
+    f.Resyncs = f.Counts[std::size_t(TLineEventKind::Resync)];
     return f;
 }
 

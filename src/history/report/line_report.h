@@ -15,6 +15,7 @@
 
 class TReadingStore;
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -34,11 +35,41 @@ struct TLineReportFigures {
     std::int64_t OutageMs = 0;
     int Outages = 0;
     int Resyncs = 0;
+    std::array<int, LineEventKindCount> Counts{}; // events of each kind
+    std::int64_t NoReadingMs = 0;                 // cycles that read nothing, apart from outages
     std::vector<TLineEvent> Events;
     // The parts of the period the history file could not give, one a line;
     // the report names them on its first page.
     QStringList Unread;
 };
+
+// One row of the report's table of events: an event, or the tone events of
+// one band of tones summed.
+struct TReportEventRow {
+    TLineEventKind Kind = TLineEventKind::Outage;
+    std::int64_t StartMs = 0;
+    std::int64_t EndMs = 0;
+    bool Ongoing = false;
+    std::int64_t DurationMs = 0; // a band's: its events' added up
+    QString Figures;
+    int Events = 1;
+};
+
+struct TReportEventTable {
+    std::vector<TReportEventRow> Rows;
+    QString Shown; // how many of each kind the rows show
+    int Left = 0;  // events not shown
+};
+
+// The table of at most `rows` rows: the kinds in order of importance, each
+// kind's rows oldest first, tone events last and summed by band, so no event
+// is left out for a lesser one; where a kind has more than fit, its longest.
+TReportEventTable ReportEventTable(const std::vector<TLineEvent>& events, int rows);
+
+// The report's first lines of figures, what matters first: the time the line
+// was down, its outages and resyncs; margin, rate and errors; times without
+// readings; tone events.
+QStringList ReportSummaryLines(const TLineReportFigures& figures);
 
 // The figures of one host's period taken in a reading at a time, oldest
 // first, so a long period is never held whole.

@@ -23,6 +23,9 @@ struct THistoryWindowMade {
     // through; the writer's answers (time, count; -1: not deleted) go to Deleted.
     std::function<void(std::function<void(std::int64_t)>)> SetDeleter;
     std::function<void(std::int64_t, std::int64_t)> Deleted;
+    // Shows the history of a host where it has readings (the one the main
+    // window plots); otherwise the window stays on the host it shows.
+    std::function<void(const QString&)> ShowHost;
 };
 
 // Makes the window; throws std::runtime_error with a sentence for the user
