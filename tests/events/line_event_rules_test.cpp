@@ -220,7 +220,10 @@ TEST(LineEventRules, EventsOfLines)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<TLineEvent> events = FindLineEvents(c.make());
+        TLineEventCollector collector;
+        for (const TReading& reading : c.make())
+            collector.Add(reading);
+        const std::vector<TLineEvent> events = collector.Events();
         std::map<K, int> counts;
         for (const TLineEvent& e : events)
             ++counts[e.Kind];

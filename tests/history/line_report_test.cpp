@@ -283,6 +283,7 @@ TEST(LineReport, AnUnreadHourIsNamedOnTheFirstPage)
     ExpectReport(pdf, {QStringLiteral("Not in this report, for the history file could not be read there:"),
                        QStringLiteral("Could not read the readings of 127.0.0.1 from"), QStringLiteral("1380 readings")},
                  2);
+}
 
 // A history of hundreds of minor events: the table leads with the outage
 // and the resync, never leaves out a kind for a lesser one, and counts what
