@@ -16,7 +16,7 @@ packages=(
   clang libclang-rt-14-dev libtsan2
   iproute2 util-linux procps
   dbus
-  prometheus
+  prometheus qt6-httpserver-dev qt6-websockets-dev
 )
 
 missing=()
