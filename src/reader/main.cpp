@@ -10,6 +10,8 @@
 #include "line/output_formats.h"
 #include "reader/password.h"
 #include "reader/reader_options.h"
+#include "recorder/login_backoff.h"
+#include "recorder/router_turn.h"
 #include "telnet/socket_api.h"
 
 #include <QCoreApplication>
@@ -258,17 +260,29 @@ int ReadLine(const TReaderOptions& options)
     int status = options.Record && !recording ? 1 : 0;
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
+    int refusedInRow = 0;
     for (int taken = 0; options.Count == 0 || taken < options.Count; ++taken) {
         if (taken > 0) {
             // Counted from the start of each reading, as the window's timer counts.
             next += std::chrono::seconds(options.IntervalSeconds);
             std::this_thread::sleep_until(next);
         }
+        // One session per router among the user's programs: one open now
+        // ends within its own deadline.
+        QString turnError;
+        const std::optional<TRouterTurn> turn
+            = TRouterTurn::Take(options.Host, options.Port, Clock::now() + deadline, {}, &turnError);
+        if (!turn) {
+            PrintError(turnError);
+            status = 1;
+            continue;
+        }
         request.Deadline = Clock::now() + deadline;
         TReading reading = ZyxelReading();
         TToneSpan span = options.Span;
         QString failureText;
         int errorCode = 0;
+        bool loginRefused = false;
         if (options.Router == TRouterFamily::Zyxel) {
             TCaptureBuffer memo;
             TToneTable tones{};
@@ -276,9 +290,10 @@ int ReadLine(const TReaderOptions& options)
             reading.Completed = outcome.Completed;
             reading.Bits = ToneBits(tones);
             if (!outcome.Completed) {
-                failureText = QString::fromLatin1(
-                    DescribeReadingFailure(outcome, request.Host, request.Port, deadline).Text.c_str());
+                const TReadingFailure failure = DescribeReadingFailure(outcome, request.Host, request.Port, deadline);
+                failureText = QString::fromLatin1(failure.Text.c_str());
                 errorCode = outcome.ErrorCode;
+                loginRefused = outcome.LoginAnswered || IsRefusedLogin(failure.Cause);
             }
         } else {
             // The reader's default prompt is the ZyXEL's; any other text the
@@ -305,6 +320,8 @@ int ReadLine(const TReaderOptions& options)
                 if (cycle.Outcome.LoginAnswered || cycle.Outcome.Completed)
                     failureText = cycle.Line.Failure;
                 errorCode = cycle.Outcome.ErrorCode;
+                loginRefused = cycle.Outcome.LoginAnswered
+                    || IsRefusedLogin(DescribeReadingFailure(cycle.Outcome, request.Host, request.Port, deadline).Cause);
             }
         }
         reading.TimeMs = QDateTime::currentMSecsSinceEpoch();
@@ -324,6 +341,14 @@ int ReadLine(const TReaderOptions& options)
                 std::fprintf(stderr, "%s ",
                     QDateTime::fromMSecsSinceEpoch(reading.TimeMs).toString(Qt::ISODate).toLocal8Bit().constData());
             PrintError(error);
+        }
+        // The same password is refused again, and some routers lock the
+        // account: readings in a row wait longer after each refusal.
+        refusedInRow = loginRefused ? refusedInRow + 1 : 0;
+        if (refusedInRow > 0 && options.IntervalSeconds > 0 && options.Count != taken + 1) {
+            PrintError(QStringLiteral("%1: %2").arg(options.Host, LoginBackoffText(refusedInRow)));
+            next = Clock::now() + LoginBackoff(refusedInRow).count() * BackoffMinute()
+                - std::chrono::seconds(options.IntervalSeconds);
         }
         if (recording && !store.Record(reading)) {
             recording = false;

@@ -4,6 +4,12 @@
 
 #include <algorithm>
 
+bool IsRefusedLogin(TFailureCause cause)
+{
+    return cause == TFailureCause::PasswordRefused || cause == TFailureCause::UserNameAsked
+        || cause == TFailureCause::NoUserNameAsked || cause == TFailureCause::LoginClosed;
+}
+
 std::chrono::minutes LoginBackoff(int refusedInRow)
 {
     // 2^6 = 64 passes the hour: the doubling stops there.

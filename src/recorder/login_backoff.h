@@ -4,9 +4,15 @@
 // most an hour, until a login goes through.
 #pragma once
 
+#include "line/reading_failure.h"
+
 #include <QString>
 
 #include <chrono>
+
+// Whether a failed cycle was the router refusing the login: the user name
+// or password, or the connection closed right after them.
+bool IsRefusedLogin(TFailureCause cause);
 
 // The wait after `refusedInRow` refused logins in a row (1 or more).
 std::chrono::minutes LoginBackoff(int refusedInRow);

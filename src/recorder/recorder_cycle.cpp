@@ -3,6 +3,7 @@
 #include "line/cycle_dialogue.h"
 #include "line/family_dialogue.h"
 #include "line/reading_failure.h"
+#include "recorder/login_backoff.h"
 
 #include <QDateTime>
 
@@ -10,14 +11,13 @@ namespace {
 
 // What the history says of a cycle that did not complete: only the router's
 // own answer says anything about the line.
-TReadingOutcome FailedOutcome(TFailureCause cause, bool answered)
+TReadingOutcome FailedOutcome(TFailureCause cause, const TDialogueOutcome& outcome)
 {
+    const bool answered = outcome.LoginAnswered || outcome.Step > TDialogueStep::Connect;
+    if (outcome.LoginAnswered || IsRefusedLogin(cause))
+        return TReadingOutcome::LoginRefused;
     switch (cause) {
     case TFailureCause::None: return TReadingOutcome::LineUp;
-    case TFailureCause::PasswordRefused:
-    case TFailureCause::UserNameAsked:
-    case TFailureCause::NoUserNameAsked:
-    case TFailureCause::LoginClosed: return TReadingOutcome::LoginRefused;
     case TFailureCause::EmptyHost:
     case TFailureCause::UnknownHost:
     case TFailureCause::NothingAnswers:
@@ -53,7 +53,7 @@ TRecorderReading TakeRecorderReading(const TRecorderLine& line, std::chrono::mil
         reading.Bits = ToneBits(tones);
         failure = DescribeReadingFailure(outcome, request.Host, request.Port, deadline);
         result.Failure = QString::fromStdString(failure.Text);
-        reading.Outcome = FailedOutcome(failure.Cause, outcome.LoginAnswered);
+        reading.Outcome = FailedOutcome(failure.Cause, outcome);
     } else {
         // The default prompt is the ZyXEL's; any other is one more command prompt.
         if (line.Prompt == TRecorderLine().Prompt)
@@ -75,7 +75,7 @@ TRecorderReading TakeRecorderReading(const TRecorderLine& line, std::chrono::mil
                 ? cycle.Line.Failure
                 : QString::fromStdString(failure.Text);
             reading.Outcome = cycle.Outcome.Completed ? TReadingOutcome::LineDown
-                                                      : FailedOutcome(failure.Cause, cycle.Outcome.LoginAnswered);
+                                                      : FailedOutcome(failure.Cause, cycle.Outcome);
         }
     }
     result.LoginRefused = reading.Outcome == TReadingOutcome::LoginRefused;

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,15 +28,22 @@ QString RouterFileName(const QString& host, int port)
 
 QString TRouterTurn::LockPath(const QString& host, int port)
 {
-    const QDir runtime(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
-    return runtime.filePath(QStringLiteral("tirvane/%1.turn").arg(RouterFileName(host, port)));
+    // The session's runtime folder; without one (cron, a bare ssh) a folder
+    // of the user's own in /tmp, as every program of the user finds it alike.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString folder = !runtime.isEmpty()
+        ? QDir(runtime).filePath(QStringLiteral("tirvane"))
+        : QDir::temp().filePath(QStringLiteral("tirvane-%1").arg(::getuid()));
+    return QDir(folder).filePath(RouterFileName(host, port) + QStringLiteral(".turn"));
 }
 
 std::optional<TRouterTurn> TRouterTurn::Take(const QString& host, int port, TClock::time_point deadline,
     const std::function<bool()>& wait, QString* error)
 {
     const QString path = LockPath(host, port);
-    QDir().mkpath(QFileInfo(path).path());
+    const QString folder = QFileInfo(path).path();
+    if (QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (error)

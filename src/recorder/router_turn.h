@@ -30,7 +30,7 @@ public:
     TRouterTurn& operator=(const TRouterTurn&) = delete;
     ~TRouterTurn();
 
-    // The file that stands for host:port, in <runtime folder>/tirvane.
+    // The file that stands for host:port, in $XDG_RUNTIME_DIR/tirvane.
     static QString LockPath(const QString& host, int port);
 
 private:

@@ -26,6 +26,9 @@ public:
     // "line" and the bits of every tone of another family's line.
     void RecordLine(const std::vector<int>& bits);
     void RecordTerminalType(const std::string& name);
+    // "session N" when a connection is taken, N the sessions open with it,
+    // so tests can count connections and see two at once.
+    void RecordSession(int open);
 
 private:
     void AppendLine(const std::string& line);
