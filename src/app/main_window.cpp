@@ -489,6 +489,10 @@ void TForm1::RunCycle()
     if (range)
         Chart21->BottomAxis().SetMaximum(range->AxisMaximum);
 
+    // A router the recorder polls is not asked again.
+    if (ShowRecorderReadings(edHost->text()))
+        return;
+
     if (edPassword->text().isEmpty()) {
         ShowMessage(QString::fromLatin1(PasswordRequired));
         // Where the missing text goes.
@@ -504,6 +508,9 @@ void TForm1::RunCycle()
     // However the router behaves, no step of this cycle waits past its
     // deadline.
     request.Deadline = deadline;
+    const std::optional<TRouterTurn> turn = TakeRouterTurn(edHost->text(), deadline);
+    if (!turn)
+        return;
     TDialogueHooks hooks;
     hooks.PumpEvents = [] { QCoreApplication::processEvents(); };
     // The window answers while the router is slow: typing, menus, Stop and
@@ -540,6 +547,7 @@ void TForm1::RunCycle()
             if (!outcome.Stopped)
                 RecordReading(host, failure.isEmpty());
         }
+        StopAfterRefusedPassword(outcome);
         UpdateLampTip();
         return;
     }
@@ -581,6 +589,7 @@ void TForm1::RunCycle()
             Timer1->start();
         RecordReading(host, outcome.Completed);
     }
+    StopAfterRefusedPassword(outcome);
     UpdateLampTip();
 }
 
@@ -662,6 +671,8 @@ void TForm1::Timer1Timer()
 void TForm1::Button2Click()
 {
     Timer1->stop();
+    if (FRecorderWatch)
+        FRecorderWatch->stop();
     Shape1->SetBrushColor(LampRed);
     // A cycle that waits on the router ends at its next beat, and nothing
     // it does on its way out turns the lamp or the timer back on.
