@@ -3,35 +3,15 @@
 // a client that never reads holds only itself, and a hundred at once each
 // get the whole text.
 #include "recorder/recorder_process.h"
-#include "support/loopback_peer.h"
 #include "support/router_sim_process.h"
 
 #include <gtest/gtest.h>
-
-#include <QRegularExpression>
 
 #include <sys/socket.h>
 
 namespace {
 
 const std::string Get = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-
-// The status and the body of one answer on the connection; status 0 when
-// none came whole.
-std::pair<int, std::string> Answer(LoopbackClient& client, int timeoutMs = 20000)
-{
-    const std::optional<std::string> head = client.ReceiveUntil("\r\n\r\n", timeoutMs);
-    if (!head)
-        return {0, {}};
-    const QRegularExpressionMatch length
-        = QRegularExpression(QStringLiteral("(?i)content-length: *(\\d+)")).match(QString::fromStdString(*head));
-    const std::size_t size = length.hasMatch() ? length.captured(1).toULongLong() : 0;
-    client.ReadAtLeast(size, timeoutMs);
-    if (client.Pending().size() < size)
-        return {0, {}};
-    const int status = std::atoi(head->substr(9, 3).c_str());
-    return {status, client.Pending().substr(0, size)};
-}
 
 class MetricsHttpTest : public ::testing::Test {
 protected:
@@ -55,7 +35,7 @@ protected:
         if (!client.Connect("127.0.0.1", FPort))
             return {};
         client.SendRaw(Get);
-        const auto [status, body] = Answer(client);
+        const auto [status, body] = HttpAnswer(client);
         return status == 200 ? body : std::string();
     }
     QTemporaryDir FDir;
@@ -85,9 +65,9 @@ TEST_F(MetricsHttpTest, MalformedRequestsAreRefusedAndOthersStillServed)
         ASSERT_TRUE(client.Connect("127.0.0.1", FPort));
         client.SendRaw(c.Request);
         if (c.Status != 0)
-            EXPECT_EQ(Answer(client).first, c.Status);
+            EXPECT_EQ(HttpAnswer(client).first, c.Status);
         else
-            EXPECT_NE(Answer(client, 2000).first, 200);
+            EXPECT_NE(HttpAnswer(client, 2000).first, 200);
         EXPECT_NE(Metrics().find("tirvane_recorder_readings_total{line=\"vdsl\""), std::string::npos);
     }
 }
@@ -124,7 +104,7 @@ TEST_F(MetricsHttpTest, HundredRequestsAtOnceEachGetTheWholeText)
         client->SendRaw(Get);
     int whole_answers = 0;
     for (auto& client : clients) {
-        const auto [status, body] = Answer(*client);
+        const auto [status, body] = HttpAnswer(*client);
         // The reading may have moved on between two answers: compare the end.
         whole_answers += status == 200 && body.size() > whole.size() / 2
                 && body.rfind("tirvane_recorder_start_time_seconds ") != std::string::npos

@@ -37,7 +37,8 @@ int FreePort()
     return ntohs(address.sin_port);
 }
 
-// The body of GET path, over HTTP/1.0 so the server closes when done.
+// The body of GET path from the Prometheus server, over HTTP/1.0 so it
+// closes when done.
 std::string HttpGet(int port, const std::string& path)
 {
     LoopbackClient client;
@@ -142,7 +143,10 @@ TEST(PrometheusTest, EveryDashboardQueryAndAlertReturnsData)
 
     // Series the simulator does not serve yet are skipped by name; anything
     // else without data fails.
-    const std::string metrics = HttpGet(recorderPort, "/metrics");
+    LoopbackClient scrape;
+    ASSERT_TRUE(scrape.Connect("127.0.0.1", recorderPort));
+    scrape.SendRaw("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::string metrics = HttpAnswer(scrape).second;
     QStringList skipped;
     for (const QString& query : queries) {
         if (!Query(port, query).isEmpty())

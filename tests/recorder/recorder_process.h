@@ -3,7 +3,10 @@
 // own, its standard error read line by line.
 #pragma once
 
+#include "support/loopback_peer.h"
+
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -57,6 +60,22 @@ struct TRecorderProcess {
         }
     }
 };
+
+// The status and the body of one HTTP answer on the connection, read to its
+// Content-Length (the server keeps the connection); status 0 when none came whole.
+inline std::pair<int, std::string> HttpAnswer(LoopbackClient& client, int timeoutMs = 20000)
+{
+    const std::optional<std::string> head = client.ReceiveUntil("\r\n\r\n", timeoutMs);
+    if (!head)
+        return {0, {}};
+    const QRegularExpressionMatch length
+        = QRegularExpression(QStringLiteral("(?i)content-length: *(\\d+)")).match(QString::fromStdString(*head));
+    const std::size_t size = length.hasMatch() ? length.captured(1).toULongLong() : 0;
+    client.ReadAtLeast(size, timeoutMs);
+    if (client.Pending().size() < size)
+        return {0, {}};
+    return {std::atoi(head->substr(9, 3).c_str()), client.Pending().substr(0, size)};
+}
 
 // Lines of the simulator's --served file that are `words` or start with
 // them and a space.
