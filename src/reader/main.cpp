@@ -11,6 +11,7 @@
 #include "reader/password.h"
 #include "reader/reader_options.h"
 #include "recorder/login_backoff.h"
+#include "recorder/recorder_config.h"
 #include "recorder/router_turn.h"
 #include "telnet/socket_api.h"
 
@@ -150,6 +151,22 @@ TOutputFormat ChosenFormat(const TReaderOptions& options)
     if (options.Format)
         return *options.Format;
     return options.OutputPath.isEmpty() && ::isatty(STDOUT_FILENO) ? TOutputFormat::Table : TOutputFormat::Csv;
+}
+
+// The host of --line NAME in the recorder's configuration; none (said) when
+// the configuration cannot be read or has no such line.
+std::optional<QString> LineHost(const QString& name)
+{
+    const TRecorderConfigResult config = LoadRecorderConfig(DefaultRecorderConfigPath(), false);
+    if (!config.Config) {
+        PrintError(QStringLiteral("--line %1: %2").arg(name, config.Error));
+        return std::nullopt;
+    }
+    for (const TRecorderLine& line : config.Config->Lines)
+        if (line.Name == name)
+            return line.Host;
+    PrintError(QStringLiteral("--line %1: no such line in %2").arg(name, config.Config->Path));
+    return std::nullopt;
 }
 
 int Export(const TReaderOptions& options)
@@ -386,6 +403,14 @@ int main(int argc, char** argv)
     }
     const TReaderOptions& options = std::get<TReaderOptions>(command);
 
+    if ((options.Export || options.Events) && !options.ExportLine.isEmpty()) {
+        const std::optional<QString> host = LineHost(options.ExportLine);
+        if (!host)
+            return 2;
+        TReaderOptions named = options;
+        named.ExportHost = *host;
+        return named.Export ? Export(named) : PrintEvents(named);
+    }
     if (options.Export)
         return Export(options);
     if (options.Events)

@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -34,16 +35,18 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "tirvane-recorder: %s\n", qUtf8Printable(text));
 }
 
-constexpr char Usage[] = "Usage: tirvane-recorder [--config FILE] [--listen [ADDRESS:]PORT] [--history FILE]\n"
+constexpr char Usage[] = "Usage: tirvane-recorder [--config FILE] [--listen [ADDRESS:]PORT [--tone-series]]\n"
+                         "                        [--history FILE]\n"
                          "Records every line of the configuration (default: %s) into the line history\n"
                          "and, with --listen, serves their latest readings on http://ADDRESS:PORT/metrics\n"
-                         "(ADDRESS defaults to 127.0.0.1). Stops on TERM or INT once the readings in hand\n"
-                         "are written.\n";
+                         "(ADDRESS defaults to 127.0.0.1); --tone-series adds every tone's bit load there.\n"
+                         "Stops on TERM or INT once the readings in hand are written.\n";
 
 struct TRecorderOptions {
     QString ConfigPath;
     QString HistoryPath;
     std::optional<TListenAddress> Listen;
+    bool ToneSeries = false;
 };
 
 // The options, or exit status 0 (help, version) or 2 (said on stderr).
@@ -61,6 +64,10 @@ std::variant<TRecorderOptions, int> ParseOptions(const QStringList& arguments)
         if (arg == QLatin1String("--version")) {
             std::printf("tirvane-recorder %s\n", TIRVANE_VERSION);
             return 0;
+        }
+        if (arg == QLatin1String("--tone-series")) {
+            options.ToneSeries = true;
+            continue;
         }
         const bool valued = arg == QLatin1String("--config") || arg == QLatin1String("--listen")
             || arg == QLatin1String("--history");
@@ -113,7 +120,7 @@ int Run(const TRecorderOptions& options)
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
 
     const std::size_t lines = loaded.Config->Lines.size();
-    TRecorderService service(std::move(*loaded.Config), options.HistoryPath, CycleDeadlineToUse());
+    TRecorderService service(std::move(*loaded.Config), options.HistoryPath, CycleDeadlineToUse(), options.ToneSeries);
     std::unique_ptr<TMetricsServer> server;
     if (options.Listen) {
         server = std::make_unique<TMetricsServer>([&service] { return service.MetricsText(); });
@@ -144,6 +151,9 @@ int Run(const TRecorderOptions& options)
 
 int main(int argc, char** argv)
 {
+    // A thread per line would each get an allocation arena of its own; the
+    // work of each is small and the memory is better shared.
+    ::mallopt(M_ARENA_MAX, 2);
     QCoreApplication application(argc, argv);
     // The monitor's own name, so both find the same history and folders.
     QCoreApplication::setApplicationName(QStringLiteral("Tirvane"));

@@ -55,6 +55,7 @@ std::optional<QByteArray> ReadPasswordFile(const QString& path, QString& error)
 struct TParser {
     QString Path;
     QString Error;
+    bool ReadPasswords = true;
 
     bool Fail(int lineNumber, const QString& text)
     {
@@ -107,6 +108,8 @@ struct TParser {
             return Fail(n, where + QStringLiteral("no host"));
         if (line.PasswordFile.isEmpty())
             return Fail(n, where + QStringLiteral("no password_file"));
+        if (!ReadPasswords)
+            return true;
         QString error;
         const std::optional<QByteArray> password = ReadPasswordFile(line.PasswordFile, error);
         if (!password)
@@ -124,9 +127,9 @@ QString DefaultRecorderConfigPath()
         .filePath(QStringLiteral("recorder.conf"));
 }
 
-TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString& path)
+TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString& path, bool readPasswords)
 {
-    TParser parser{path, {}};
+    TParser parser{path, {}, readPasswords};
     TRecorderConfig config;
     config.Path = path;
     std::map<QString, int> names;        // line name -> where its section starts
@@ -181,10 +184,10 @@ TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString&
     return {config, {}};
 }
 
-TRecorderConfigResult LoadRecorderConfig(const QString& path)
+TRecorderConfigResult LoadRecorderConfig(const QString& path, bool readPasswords)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {std::nullopt, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
-    return ParseRecorderConfig(file.readAll(), path);
+    return ParseRecorderConfig(file.readAll(), path, readPasswords);
 }

@@ -41,7 +41,8 @@ QString DefaultRecorderConfigPath();
 
 // Parses text as if read from path (for the messages and for password files
 // named relative to the configuration's folder); each password file is read
-// and refused when its group or others may read it.
-TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString& path);
+// and refused when its group or others may read it, unless only the lines'
+// names and routers are wanted (readPasswords false).
+TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString& path, bool readPasswords = true);
 // Reads and parses the file at path.
-TRecorderConfigResult LoadRecorderConfig(const QString& path);
+TRecorderConfigResult LoadRecorderConfig(const QString& path, bool readPasswords = true);

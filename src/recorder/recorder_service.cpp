@@ -27,10 +27,13 @@ QByteArray Seconds(std::int64_t ms)
 
 } // namespace
 
-std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& line, const TReading& reading)
+std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& line, const TReading& reading,
+    bool toneSeries)
 {
     // Every tone the line has: the whole reading, as tirvane-read prints it.
     const QByteArray text = FormatPrometheus({reading}, TToneSpan{0, MaxToneCount - 1});
+    constexpr char ToneFamily[] = "# HELP tirvane_tone_bit_load ";
+    bool skipping = false;
     const QByteArray label = "line=\"" + LabelValue(line) + '"';
     std::vector<std::pair<QByteArray, QByteArray>> families; // header with name first, samples
     qsizetype at = 0;
@@ -40,7 +43,11 @@ std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& l
             end = text.size();
         const QByteArrayView row(text.constData() + at, end - at);
         if (row.startsWith("# HELP ")) {
-            families.emplace_back(row.toByteArray() + '\n', QByteArray());
+            skipping = !toneSeries && row.startsWith(ToneFamily);
+            if (!skipping)
+                families.emplace_back(row.toByteArray() + '\n', QByteArray());
+        } else if (skipping) {
+            // a sample or comment of the tone family left out
         } else if (row.startsWith('#')) {
             if (!families.empty())
                 families.back().first += row.toByteArray() + '\n';
@@ -60,10 +67,11 @@ std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& l
 }
 
 TRecorderService::TRecorderService(TRecorderConfig config, QString historyPath, std::chrono::milliseconds deadline,
-    QObject* parent)
+    bool toneSeries, QObject* parent)
     : QObject(parent)
     , FHistoryPath(std::move(historyPath))
     , FDeadline(deadline)
+    , FToneSeries(toneSeries)
 {
     for (TRecorderLine& line : config.Lines)
         FLines.emplace_back().Config = std::move(line);
@@ -133,7 +141,7 @@ void TRecorderService::Take(std::size_t index, const TRecorderReading& taken)
         ++line.Failed;
     line.LoginRefused = taken.LoginRefused;
     line.Latest.clear();
-    for (auto& [header, samples] : LabelledFamilies(line.Config.Name, taken.Reading)) {
+    for (auto& [header, samples] : LabelledFamilies(line.Config.Name, taken.Reading, FToneSeries)) {
         const QByteArray name = header.mid(7, header.indexOf(' ', 7) - 7);
         line.Latest.push_back({name, std::move(header), std::move(samples)});
     }

@@ -24,8 +24,11 @@ class TRecorderNoticeBoard;
 class TRecorderService : public QObject {
     Q_OBJECT
 public:
+    // toneSeries: /metrics also holds every tone's bit load (a series per
+    // tone and line: thousands for each VDSL line); otherwise the totals per
+    // band stand for them, and the history keeps every tone.
     TRecorderService(TRecorderConfig config, QString historyPath, std::chrono::milliseconds deadline,
-        QObject* parent = nullptr);
+        bool toneSeries = false, QObject* parent = nullptr);
     ~TRecorderService() override;
 
     void Start();
@@ -63,11 +66,14 @@ private:
     TReadingRecorder* FRecorder = nullptr;
     std::unique_ptr<TRecorderNoticeBoard> FNotices;
     std::int64_t FStartMs = 0;
+    bool FToneSeries = false;
     bool FStopped = false;
     bool FStoreErrorShown = false;
 };
 
 // The text exposition of `reading` with line="name" as each sample's first
 // label, cut into its families (in their order), for exposing many lines'
-// readings under one header per family.
-std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& line, const TReading& reading);
+// readings under one header per family; the bit load per tone only when
+// asked for.
+std::vector<std::pair<QByteArray, QByteArray>> LabelledFamilies(const QString& line, const TReading& reading,
+    bool toneSeries);

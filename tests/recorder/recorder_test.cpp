@@ -164,3 +164,48 @@ TEST_F(RecorderTest, OneSessionPerRouterAcrossPrograms)
 }
 
 } // namespace
+
+namespace {
+
+// --line NAME prints the history of the host the recorder's configuration
+// names so; a name it does not hold is a usage error.
+TEST_F(RecorderTest, ReaderExportsALineByItsName)
+{
+    const QString configFolder = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Tirvane");
+    QDir().mkpath(configFolder);
+    QFile config(configFolder + QStringLiteral("/recorder.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[home]\nhost = 127.0.0.7\npassword_file = pw\n[office]\nhost = 127.0.0.8\npassword_file = pw\n");
+    config.close();
+    {
+        TReadingStore store;
+        ASSERT_TRUE(store.Open(History()));
+        for (const char* host : {"127.0.0.7", "127.0.0.8"})
+            store.Record(ZyxelReading(1'700'000'000'000, QString::fromLatin1(host), true));
+    }
+    struct TCase {
+        QStringList Args;
+        int Exit;
+        const char* Printed; // in standard output, or in standard error when Exit is not 0
+        const char* NotPrinted;
+    };
+    const TCase cases[] = {
+        {{"--export", "--line", "office"}, 0, "127.0.0.8", "127.0.0.7"},
+        {{"--events", "--line", "home", "--format", "json"}, 0, "", "127.0.0.8"},
+        {{"--export", "--line", "cellar"}, 2, "no such line", "127.0.0.7"},
+        {{"--export", "--line", "home", "--host", "127.0.0.7"}, 2, "not both", "127.0.0.8"},
+        {{"--line", "home"}, 2, "--line goes with --export or --events", "127.0.0.8"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args.join(QLatin1Char(' ')).toStdString());
+        TRecorderProcess reader;
+        reader.Start(QStringLiteral(TIRVANE_READER), c.Args + QStringList{"--history", History()});
+        ASSERT_TRUE(reader.Process->waitForFinished(30000));
+        const QByteArray out = c.Exit == 0 ? reader.Process->readAllStandardOutput() : reader.Process->readAllStandardError();
+        EXPECT_EQ(reader.Process->exitCode(), c.Exit) << out.toStdString();
+        EXPECT_TRUE(out.contains(c.Printed)) << out.toStdString();
+        EXPECT_FALSE(out.contains(c.NotPrinted)) << out.toStdString();
+    }
+}
+
+} // namespace
