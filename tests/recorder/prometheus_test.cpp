@@ -61,24 +61,9 @@ QJsonArray Query(int port, const QString& promql)
 // An alert's condition as a value for every series it looks at: each
 // comparison outside label matchers gains `bool`, so a healthy line still
 // returns its 0.
-QString EverySeries(const QString& expression)
+QString EverySeries(QString expression)
 {
-    QString out;
-    int braces = 0;
-    for (int i = 0; i < expression.size(); ++i) {
-        const QChar c = expression[i];
-        braces += c == QLatin1Char('{') ? 1 : c == QLatin1Char('}') ? -1 : 0;
-        out += c;
-        if (braces > 0 || !QStringLiteral("=!<>").contains(c))
-            continue;
-        const bool pair = i + 1 < expression.size() && expression[i + 1] == QLatin1Char('=');
-        if (c == QLatin1Char('=') && !pair)
-            continue;
-        if (pair)
-            out += expression[++i];
-        out += QStringLiteral(" bool");
-    }
-    return out;
+    return expression.replace(QRegularExpression(QStringLiteral("(==|!=|>=|<=|>|<)(?![^{]*\\})")), QStringLiteral("\\1 bool"));
 }
 
 TEST(PrometheusTest, EveryDashboardQueryAndAlertReturnsData)
