@@ -3,9 +3,11 @@
 #include "recorder/login_backoff.h"
 #include "recorder/router_turn.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <cstdio>
+#include <exception>
 
 TLineWorker::TLineWorker(TRecorderLine line, std::chrono::milliseconds deadline, TTaken taken)
     : FLine(std::move(line))
@@ -46,7 +48,16 @@ void TLineWorker::Tick()
     const std::optional<TRouterTurn> turn = TRouterTurn::Take(FLine.Host, FLine.Port, TClock::now() + FDeadline);
     TRecorderReading taken;
     if (turn) {
-        taken = TakeRecorderReading(FLine, FDeadline);
+        try {
+            taken = TakeRecorderReading(FLine, FDeadline);
+        } catch (const std::exception& error) {
+            // Raised while the session was made or a reply decoded: this
+            // reading failed, the line's next one comes as planned.
+            taken.Reading = ZyxelReading(QDateTime::currentMSecsSinceEpoch(), FLine.Host);
+            taken.Reading.Router = RouterFamilyName(FLine.Router);
+            taken.Reading.Outcome = TReadingOutcome::NoAnswer;
+            taken.Failure = QString::fromLocal8Bit(error.what());
+        }
         FTaken(taken);
     } else {
         // Not a reading of the line: nothing is recorded for this slot.
