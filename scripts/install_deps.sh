@@ -25,7 +25,7 @@ packages=(
   clang "$(clang_runtime)" libtsan2
   iproute2 util-linux procps
   dbus
-  prometheus
+  prometheus qt6-httpserver-dev qt6-websockets-dev
 )
 
 missing=()

@@ -495,6 +495,10 @@ void TForm1::RunCycle()
     if (range)
         Chart21->BottomAxis().SetMaximum(range->AxisMaximum);
 
+    // A router the recorder polls is not asked again.
+    if (ShowRecorderReadings(edHost->text()))
+        return;
+
     if (edPassword->text().isEmpty()) {
         ShowMessage(QString::fromLatin1(PasswordRequired));
         // Where the missing text goes.
@@ -517,6 +521,9 @@ void TForm1::RunCycle()
     // However the router behaves, no step of this cycle waits past its
     // deadline.
     request.Deadline = deadline;
+    const std::optional<TRouterTurn> turn = TakeRouterTurn(edHost->text(), deadline);
+    if (!turn)
+        return;
     request.DeadlineSpan = FCycleDeadline;
     request.Capture = &Memo1;
     request.Tones = &ToneTable();
@@ -567,6 +574,7 @@ void TForm1::RunCycle()
             RecordReading(std::move(taken.Reading));
         }
     }
+    StopAfterRefusedPassword(taken);
     UpdateLampTip();
 }
 
@@ -648,6 +656,8 @@ void TForm1::Timer1Timer()
 void TForm1::Button2Click()
 {
     Timer1->stop();
+    if (FRecorderWatch)
+        FRecorderWatch->stop();
     Shape1->SetBrushColor(LampRed);
     // A cycle that waits on the router ends at its next beat, and nothing
     // it does on its way out turns the lamp or the timer back on.

@@ -13,6 +13,7 @@
 #include "app/window_rules.h"
 #include "line/parsed_line.h"
 #include "line/tone_spectra.h"
+#include "recorder/router_turn.h"
 
 #include <array>
 #include <optional>
@@ -257,4 +258,15 @@ private:
     // The range of the selected button on the line on show.
     std::optional<TToneRange> PlotRange() const;
     int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ToneCount; }
+    // One poller per router (main_window_recorder.cpp). True when a running
+    // recorder polls the host: its latest reading is on show instead of a
+    // session of the window's own, and its notice is watched for the next.
+    bool ShowRecorderReadings(const QString& host);
+    // The router's turn for this cycle's session, waited for with the window
+    // answering; none (and said on the chart) when another program kept it.
+    std::optional<TRouterTurn> TakeRouterTurn(const QString& host, std::chrono::steady_clock::time_point deadline);
+    // After a password the router refused: no more tries until Plot.
+    void StopAfterRefusedPassword(const TTakenReading& taken);
+    QTimer* FRecorderWatch = nullptr; // while the recorder's readings are on show
+    std::int64_t FRecorderShownMs = -1; // the time of the recorder's reading on show
 };

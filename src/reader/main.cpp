@@ -8,6 +8,9 @@
 #include "line/output_formats.h"
 #include "reader/password.h"
 #include "reader/reader_options.h"
+#include "recorder/login_backoff.h"
+#include "recorder/recorder_config.h"
+#include "recorder/router_turn.h"
 #include "telnet/socket_api.h"
 
 #include <QCoreApplication>
@@ -208,6 +211,22 @@ TOutputFormat ChosenFormat(const TReaderOptions& options)
     return options.OutputPath.isEmpty() && ::isatty(STDOUT_FILENO) ? TOutputFormat::Table : TOutputFormat::Csv;
 }
 
+// The host of --line NAME in the recorder's configuration; none (said) when
+// the configuration cannot be read or has no such line.
+std::optional<QString> LineHost(const QString& name)
+{
+    const TRecorderConfigResult config = LoadRecorderConfig(DefaultRecorderConfigPath(), false);
+    if (!config.Config) {
+        PrintError(QStringLiteral("--line %1: %2").arg(name, config.Error));
+        return std::nullopt;
+    }
+    for (const TRecorderLine& line : config.Config->Lines)
+        if (line.Name == name)
+            return line.Host;
+    PrintError(QStringLiteral("--line %1: no such line in %2").arg(name, config.Config->Path));
+    return std::nullopt;
+}
+
 int Export(const TReaderOptions& options)
 {
     TReadingStore store;
@@ -319,6 +338,7 @@ int ReadLine(const TReaderOptions& options)
     int status = options.Record && !recording ? 1 : 0;
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
+    int refusedInRow = 0;
     std::optional<TReading> previous;
     for (int count = 0; options.Count == 0 || count < options.Count; ++count) {
         if (count > 0) {
@@ -326,6 +346,16 @@ int ReadLine(const TReaderOptions& options)
             next += std::chrono::seconds(options.IntervalSeconds);
             if (!WaitUnlessStopped(next))
                 break;
+        }
+        // One session per router among the user's programs: one open now
+        // ends within its own deadline.
+        QString turnError;
+        const std::optional<TRouterTurn> turn
+            = TRouterTurn::Take(options.Host, options.Port, Clock::now() + deadline, {}, &turnError);
+        if (!turn) {
+            PrintError(turnError);
+            status = 1;
+            continue;
         }
         request.Deadline = Clock::now() + deadline;
         request.DeadlineSpan = deadline;
@@ -336,6 +366,7 @@ int ReadLine(const TReaderOptions& options)
         const TToneSpan span = options.Span;
         const bool printed
             = output.Write(NextReadingText(format, reading, span, count == 0, options.Quantity, options.ReadFigures));
+        const bool loginRefused = reading.Outcome == TReadingOutcome::LoginRefused;
 
         if (!reading.Completed) {
             status = 1;
@@ -352,6 +383,14 @@ int ReadLine(const TReaderOptions& options)
             PrintError(error);
         }
         previous = reading;
+        // The same password is refused again, and some routers lock the
+        // account: readings in a row wait longer after each refusal.
+        refusedInRow = loginRefused ? refusedInRow + 1 : 0;
+        if (refusedInRow > 0 && options.IntervalSeconds > 0 && options.Count != count + 1) {
+            PrintError(QStringLiteral("%1: %2").arg(options.Host, LoginBackoffText(refusedInRow)));
+            next = Clock::now() + LoginBackoff(refusedInRow).count() * BackoffMinute()
+                - std::chrono::seconds(options.IntervalSeconds);
+        }
         if (recording && !store.Record(reading)) {
             recording = false;
             status = 1;
@@ -394,6 +433,14 @@ int main(int argc, char** argv)
     }
     const TReaderOptions& options = std::get<TReaderOptions>(command);
 
+    if ((options.Export || options.Events) && !options.ExportLine.isEmpty()) {
+        const std::optional<QString> host = LineHost(options.ExportLine);
+        if (!host)
+            return 2;
+        TReaderOptions named = options;
+        named.ExportHost = *host;
+        return named.Export ? Export(named) : PrintEvents(named);
+    }
     if (options.Export)
         return Export(options);
     if (options.Events)

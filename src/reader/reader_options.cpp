@@ -93,11 +93,14 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --export or --events: up to, not including, this date or time."), QStringLiteral("TIME"));
+    const QCommandLineOption lineName(QStringLiteral("line"),
+        QStringLiteral("With --export or --events: the line of this name in tirvane-recorder's configuration."),
+        QStringLiteral("NAME"));
     const QCommandLineOption output(QStringLiteral("output"),
         QStringLiteral("Writes to FILE instead of standard output; FILE is replaced only once complete."),
         QStringLiteral("FILE"));
     parser.addOptions({help, version, host, username, prompt, port, passwordFile, line.Range, line.Router, format, quantity,
-        interval, count, figures, record, history, exportOption, events, since, until, output});
+        interval, count, figures, record, history, exportOption, events, since, until, lineName, output});
 
     if (!parser.parse(arguments))
         return TReaderUsageError{parser.errorText()};
@@ -155,6 +158,9 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
                                              .arg(live->names().constLast(), mode)};
         }
         o.ExportHost = given.Host.value_or(QString());
+        o.ExportLine = parser.value(lineName);
+        if (!o.ExportHost.isEmpty() && !o.ExportLine.isEmpty())
+            return TReaderUsageError{QStringLiteral("--line names a host: give --line or --host, not both")};
         for (const auto& [option, target] : {std::pair{&since, &o.SinceMs}, std::pair{&until, &o.UntilMs}}) {
             if (!parser.isSet(*option))
                 continue;
@@ -170,7 +176,7 @@ TReaderCommand ParseReaderOptions(const QStringList& arguments)
         return o;
     }
 
-    for (const QCommandLineOption* exportOnly : {&since, &until}) {
+    for (const QCommandLineOption* exportOnly : {&since, &until, &lineName}) {
         if (parser.isSet(*exportOnly))
             return TReaderUsageError{QStringLiteral("--%1 goes with --export or --events").arg(exportOnly->names().constFirst())};
     }

@@ -42,6 +42,7 @@ struct TReaderOptions {
     std::int64_t SinceMs = 0;
     std::int64_t UntilMs = INT64_MAX;
     QString ExportHost; // empty: every host
+    QString ExportLine; // a line of the recorder's configuration instead of a host
 };
 
 struct TReaderHelp {

@@ -15,6 +15,7 @@
 #include <QLibrary>
 #include <QMap>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -163,6 +164,19 @@ TEST_F(InstallLayout, ReaderIsInstalledBesideTheMonitor)
     const CommandResult version = RunCommand({reader.filePath().toStdString(), "--version"}, {}, Milliseconds(30000));
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.output, "tirvane-read 1.0\n");
+}
+
+// The recorder's user unit starts the recorder installed beside it.
+TEST_F(InstallLayout, RecorderUnitStartsTheInstalledRecorder)
+{
+    QFile unit(Path(QStringLiteral("share/systemd/user/tirvane-recorder.service")));
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(unit.readAll());
+    const QRegularExpressionMatch exec = QRegularExpression(QStringLiteral("(?m)^ExecStart=(\\S+)$")).match(text);
+    ASSERT_TRUE(exec.hasMatch()) << text.toStdString();
+    EXPECT_EQ(QFileInfo(exec.captured(1)).canonicalFilePath(), QFileInfo(Path(QStringLiteral("bin/tirvane-recorder"))).canonicalFilePath());
+    const CommandResult version = RunCommand({exec.captured(1).toStdString(), "--version"}, {}, Milliseconds(30000));
+    EXPECT_EQ(version.output, "tirvane-recorder 1.0\n");
 }
 
 // The modules lie where the installed program looks for them, and offer

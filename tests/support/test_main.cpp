@@ -28,6 +28,11 @@ bool KeepAwayFromUserFiles(const QTemporaryDir& home)
             return false;
         qputenv(folder, QFile::encodeName(path));
     }
+    // The runtime folder holds the routers' turns: a test's are its own.
+    const QString runtime = home.filePath(QStringLiteral("xdg_runtime_dir"));
+    if (!QDir().mkpath(runtime) || !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     return true;
 }
 

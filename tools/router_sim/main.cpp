@@ -39,7 +39,27 @@ extern "C" void OnStopSignal(int)
 struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
+    int fd = -1;
+    // Set before the session's socket is closed, so its number, when taken
+    // again by a new connection, is never mistaken for this one's.
+    std::shared_ptr<std::atomic<bool>> closing;
 };
+
+// The connections open now, the new one `fd` included: those whose client
+// has not hung up. Counted from the sockets, not from the sessions' threads,
+// which may still be in a pause when the client has long gone.
+int OpenSessions(std::list<Worker>& workers)
+{
+    int open = 1;
+    for (Worker& w : workers) {
+        if (w.closing->load())
+            continue;
+        pollfd p{w.fd, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) >= 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) == 0)
+            ++open;
+    }
+    return open;
+}
 
 int Listen(const Options& o, std::string& shown, int* filler)
 {
@@ -159,12 +179,15 @@ int main(int argc, char** argv)
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto done = std::make_shared<std::atomic<bool>>(false);
-        workers.push_back({std::thread([fd, done, &router] {
+        auto closing = std::make_shared<std::atomic<bool>>(false);
+        router.served.RecordSession(OpenSessions(workers));
+        workers.push_back({std::thread([fd, done, closing, &router] {
                                Session(fd, router).Run();
+                               closing->store(true);
                                ::close(fd);
                                done->store(true);
                            }),
-                           done});
+                           done, fd, closing});
     }
 
     if (filler >= 0)

@@ -100,6 +100,11 @@ void ServedLog::RecordTerminalType(const std::string& name)
     AppendLine("ttype " + shown + '\n');
 }
 
+void ServedLog::RecordSession(int open)
+{
+    AppendLine("session " + std::to_string(open) + '\n');
+}
+
 Session::Session(int fd, Router& router) : FFd(fd), FRouter(router)
 {
     const Options& o = router.options;

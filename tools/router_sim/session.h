@@ -33,6 +33,9 @@ public:
     void RecordTerminalType(const std::string& name);
     // "figures" and name=value for each, tab-separated.
     void RecordFigures(const PrintedFigures& figures);
+    // "session N" when a connection is taken, N the sessions open with it,
+    // so tests can count connections and see two at once.
+    void RecordSession(int open);
 
 private:
     void AppendLine(const std::string& line);
