@@ -16,7 +16,7 @@
 //
 // Run as root inside a private network namespace with loopback up, e.g.
 //   unshare -n sh -c 'ip link set lo up; exec build/bench/bench_recorder'
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "support/child_process.h"
 #include "support/loopback_peer.h"
 #include "support/router_sim_process.h"

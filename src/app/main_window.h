@@ -14,6 +14,7 @@
 #include "line/parsed_line.h"
 #include "line/tone_spectra.h"
 #include "recorder/router_turn.h"
+#include "line/take_reading.h"
 
 #include <array>
 #include <optional>

@@ -9,8 +9,8 @@
 #include "app/window_rules.h"
 #include "chart/chart.h"
 #include "chart/series.h"
-#include "history/history_figures.h"
-#include "history/reading_store.h"
+#include "history/figures/history_figures.h"
+#include "history/store/reading_store.h"
 #include "recorder/recorder_notice.h"
 
 #include <QCoreApplication>
@@ -73,30 +73,9 @@ bool TForm1::ShowRecorderReadings(const QString& host)
         return true; // still on its way into the file: the next look finds it
     FRecorderShownMs = notice->LastTimeMs;
     const TReading& reading = readings.back();
-    const bool zyxel = reading.Router == ZyxelRouter();
-    if (zyxel) {
-        FFamilyLine.reset();
-    } else {
-        TParsedLine line;
-        line.Mode = reading.Mode;
-        line.ToneCount = int(reading.Bits.size());
-        line.SpacingKHz = reading.SpacingKHz;
-        line.Bits = reading.Bits;
-        line.Bands = reading.Bands;
-        if (!reading.Completed)
-            line.Failure = notice->LastFailure;
-        FFamilyLine = line;
-    }
-    UpdateRangeCaptions();
-    LineSeries18->ClearPoints();
-    const std::optional<TToneRange> plotted = zyxel ? SelectedToneRange(rb1->isChecked(), rb2->isChecked(), rb3->isChecked())
-                                                    : PlotRange();
-    if (plotted && (zyxel || reading.Completed)) {
-        Chart21->BottomAxis().SetMaximum(plotted->AxisMaximum);
-        for (int tone = plotted->FirstTone; tone <= plotted->LastTone; ++tone)
-            LineSeries18->AppendBar(double(ToneBitsAt(reading, tone)), QString::number(tone),
-                zyxel ? ToneColor(tone) : ToneColor(reading.Bands, tone));
-    }
+    // Shown as a reading of the window's own: its bits, plan and spectra.
+    ShowReading(reading);
+    TakeFigures(reading);
     return true;
 }
 

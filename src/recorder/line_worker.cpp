@@ -49,7 +49,8 @@ void TLineWorker::Tick()
     TRecorderReading taken;
     if (turn) {
         try {
-            taken = TakeRecorderReading(FLine, FDeadline);
+            taken = TakeRecorderReading(FLine, FDeadline, FPrevious ? &*FPrevious : nullptr);
+            FPrevious = taken.Reading;
         } catch (const std::exception& error) {
             // Raised while the session was made or a reply decoded: this
             // reading failed, the line's next one comes as planned.

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class QTimer;
 
@@ -41,5 +42,6 @@ private:
     TClock::time_point FFirst;
     TClock::time_point FNext;
     int FRefusedInRow = 0;
+    std::optional<TReading> FPrevious; // for QLN and Hlog, read again only after a retrain
     bool FStopped = false;
 };

@@ -2,7 +2,7 @@
 // without a window, each on its own schedule, and serves the latest
 // readings to Prometheus when asked to. QtCore and Qt's HTTP server only:
 // it runs as a user service where no display is.
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "line/cycle_dialogue.h"
 #include "recorder/metrics_server.h"
 #include "recorder/recorder_config.h"

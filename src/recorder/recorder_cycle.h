@@ -16,4 +16,7 @@ struct TRecorderReading {
     bool LoginRefused = false;  // the router did not accept the user name or password
 };
 
-TRecorderReading TakeRecorderReading(const TRecorderLine& line, std::chrono::milliseconds deadline);
+// previous: the line's last reading, so QLN and Hlog are read again only
+// after the line retrained.
+TRecorderReading TakeRecorderReading(const TRecorderLine& line, std::chrono::milliseconds deadline,
+    const TReading* previous = nullptr);

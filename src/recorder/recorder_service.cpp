@@ -1,6 +1,6 @@
 #include "recorder/recorder_service.h"
 
-#include "history/reading_recorder.h"
+#include "history/store/reading_recorder.h"
 #include "line/output_formats.h"
 #include "recorder/line_worker.h"
 #include "recorder/recorder_notice.h"

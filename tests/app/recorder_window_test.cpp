@@ -6,7 +6,7 @@
 #include "app/shape.h"
 #include "chart/chart.h"
 #include "chart/series.h"
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "../recorder/recorder_process.h"
 #include "support/modal_catcher.h"
 #include "support/router_sim_process.h"

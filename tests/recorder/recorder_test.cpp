@@ -2,7 +2,7 @@
 // loopback (in a private network namespace), its configuration refused
 // with one line, its readings kept across TERM, its back-off after a refused
 // login, and one session per router with tirvane-read beside it.
-#include "history/reading_store.h"
+#include "history/store/reading_store.h"
 #include "recorder/recorder_process.h"
 #include "support/router_sim_process.h"
 
