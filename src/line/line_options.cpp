@@ -1,5 +1,7 @@
 #include "line/line_options.h"
 
+#include <QDateTime>
+
 TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help)
 {
     const auto option = [&](TLineOption which) {
@@ -34,4 +36,20 @@ TLineOptionValues ReadLineOptions(const QCommandLineParser& parser, const TLineO
             values.UnknownRouter = text;
     }
     return values;
+}
+
+std::optional<std::int64_t> ParseIsoTime(const QString& text)
+{
+    // Qt reads the date at the front of a date and time as a date of its
+    // own, so a time is looked for first.
+    if (text.contains(QLatin1Char('T'))) {
+        const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (time.isValid())
+            return time.toMSecsSinceEpoch();
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid())
+        return date.startOfDay().toMSecsSinceEpoch();
+    return std::nullopt;
 }
