@@ -1,7 +1,6 @@
 #include "app/start_options.h"
 
 #include "line/line_options.h"
-#include "reader/reader_options.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

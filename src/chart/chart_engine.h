@@ -87,7 +87,6 @@ public:
 
     void Append(double value) { FValues.push_back(value); }
     void Clear() { FValues.clear(); }
-    void Reserve(int count) { FValues.reserve(std::size_t(count)); }
 
 private:
     std::vector<double> FValues;

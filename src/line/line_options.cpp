@@ -1,6 +1,7 @@
 #include "line/line_options.h"
 
 #include <algorithm>
+#include <QDateTime>
 
 TLineOptionSet MakeLineOptions(const std::array<TLineOptionHelp, LineOptionTable.size()>& help)
 {
@@ -78,4 +79,20 @@ QString JoinHostPort(const QString& host, int port)
 {
     const QString address = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
     return QStringLiteral("%1:%2").arg(address).arg(port);
+}
+
+std::optional<std::int64_t> ParseIsoTime(const QString& text)
+{
+    // Qt reads the date at the front of a date and time as a date of its
+    // own, so a time is looked for first.
+    if (text.contains(QLatin1Char('T'))) {
+        const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (time.isValid())
+            return time.toMSecsSinceEpoch();
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid())
+        return date.startOfDay().toMSecsSinceEpoch();
+    return std::nullopt;
 }

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 enum class TLineOption { Host, Username, Prompt, Range, Router };
@@ -74,3 +75,7 @@ THostAndPort SplitHostPort(const QString& text);
 // The text that splits back into host and port ("[::1]:2323" for an IPv6
 // address).
 QString JoinHostPort(const QString& host, int port);
+
+// "2026-12-07", "2026-12-07T18:00", "2026-12-07T18:00:00Z", "...+01:00": a
+// time without an offset is the local time, a date its first moment.
+std::optional<std::int64_t> ParseIsoTime(const QString& text);

@@ -31,12 +31,6 @@ void UnregisterPictureFormat(const QString& extension)
     Formats().erase(extension.toLower());
 }
 
-QString PictureFormatDescription(const QString& extension)
-{
-    const auto it = Formats().find(extension.toLower());
-    return it == Formats().end() ? QString() : it->second.Description;
-}
-
 std::optional<QImage> LoadPictureFile(const QString& fileName)
 {
     const auto it = Formats().find(QFileInfo(fileName).suffix().toLower());

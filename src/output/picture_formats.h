@@ -16,9 +16,6 @@ void RegisterPictureFormat(const QString& extension, const QString& description,
                            TPictureLoader loader);
 void UnregisterPictureFormat(const QString& extension);
 
-// The description of a registered extension (case-insensitive), or empty.
-QString PictureFormatDescription(const QString& extension);
-
 // Loads the file by its extension. nullopt when the extension is unknown,
 // the file cannot be read or the loader rejects it; never throws.
 std::optional<QImage> LoadPictureFile(const QString& fileName);

@@ -97,7 +97,6 @@ public:
     void EndDoc();
 
     bool Printing() const { return FPrinting; }
-    bool Aborted() const { return FAborted; }
     int PageNumber() const { return FPageNumber; }
     // The job's canvas and the device under it; valid during a job.
     QPainter& Canvas() { return FCanvas; }

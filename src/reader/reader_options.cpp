@@ -3,7 +3,6 @@
 #include "line/line_options.h"
 
 #include <QCommandLineParser>
-#include <QDateTime>
 
 namespace {
 
@@ -17,22 +16,6 @@ std::optional<int> WholeNumber(const QString& text, int low, int high)
 }
 
 } // namespace
-
-std::optional<std::int64_t> ParseIsoTime(const QString& text)
-{
-    // Qt reads the date at the front of a date and time as a date of its
-    // own, so a time is looked for first.
-    if (text.contains(QLatin1Char('T'))) {
-        const QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
-        if (time.isValid())
-            return time.toMSecsSinceEpoch();
-        return std::nullopt;
-    }
-    const QDate date = QDate::fromString(text, Qt::ISODate);
-    if (date.isValid())
-        return date.startOfDay().toMSecsSinceEpoch();
-    return std::nullopt;
-}
 
 TReaderCommand ParseReaderOptions(const QStringList& arguments)
 {

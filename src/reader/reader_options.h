@@ -57,7 +57,3 @@ using TReaderCommand = std::variant<TReaderOptions, TReaderHelp, TReaderVersion,
 
 // arguments as QCoreApplication::arguments() gives them, program name first.
 TReaderCommand ParseReaderOptions(const QStringList& arguments);
-
-// "2026-12-07", "2026-12-07T18:00", "2026-12-07T18:00:00Z", "...+01:00": a
-// time without an offset is the local time, a date its first moment.
-std::optional<std::int64_t> ParseIsoTime(const QString& text);

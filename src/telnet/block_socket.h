@@ -36,20 +36,6 @@
 class TBlockSocket;
 class TTCPBlockSocket;
 
-// The error a socket throws when RaiseExcept is set, and the start-up failure
-// of the socket layer.
-class ESocketError : public std::runtime_error {
-public:
-    ESocketError(const std::string& Message, int ErrorCode, const std::string& ErrorMessage)
-        : std::runtime_error(Message), FErrorCode(ErrorCode), FErrorMessage(ErrorMessage) {}
-    int ErrorCode() const { return FErrorCode; }
-    const std::string& ErrorMessage() const { return FErrorMessage; }
-
-private:
-    int FErrorCode;
-    std::string FErrorMessage;
-};
-
 enum THookSocketReason {
     HR_ResolvingBegin,
     HR_ResolvingEnd,

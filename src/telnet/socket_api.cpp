@@ -1,6 +1,5 @@
 #include "telnet/socket_api.h"
 
-#include "telnet/block_socket.h"
 #include "telnet/socket_errors.h"
 
 #include <arpa/inet.h>

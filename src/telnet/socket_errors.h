@@ -5,6 +5,9 @@
 // a user reads ("Connection refused (10061)"), so they never change.
 #pragma once
 
+#include <stdexcept>
+#include <string>
+
 constexpr int ErrInterrupted = 10004;
 constexpr int ErrBadFile = 10009;
 constexpr int ErrAccessDenied = 10013;
@@ -57,3 +60,17 @@ constexpr int ErrHostNotFound = 11001;
 constexpr int ErrTryAgain = 11002;
 constexpr int ErrNoRecovery = 11003;
 constexpr int ErrNoData = 11004;
+
+// The error a socket throws when RaiseExcept is set, and the start-up failure
+// of the socket layer.
+class ESocketError : public std::runtime_error {
+public:
+    ESocketError(const std::string& Message, int ErrorCode, const std::string& ErrorMessage)
+        : std::runtime_error(Message), FErrorCode(ErrorCode), FErrorMessage(ErrorMessage) {}
+    int ErrorCode() const { return FErrorCode; }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+
+private:
+    int FErrorCode;
+    std::string FErrorMessage;
+};
