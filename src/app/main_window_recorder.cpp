@@ -93,7 +93,7 @@ std::optional<TRouterTurn> TForm1::TakeRouterTurn(const QString& host, std::chro
 
 void TForm1::StopAfterRefusedPassword(const TTakenReading& taken)
 {
-    const bool refused = taken.Reading.Outcome == TReadingOutcome::LoginRefused;
+    const bool refused = taken.Failure.Cause == TFailureCause::PasswordRefused;
     if (!refused || FCycleStopped)
         return;
     Timer1->stop();

@@ -112,6 +112,34 @@ void ExpectReport(const QString& pdf, const QStringList& texts, int pages)
         EXPECT_TRUE(text.contains(expected.simplified())) << expected.toStdString() << "\nin:\n" << text.toStdString();
 }
 
+// A line with its figures and SNR gets their spreads on the first page and
+// a third page of their pictures; a line without keeps its two pages (the
+// case above).
+TEST(LineReport, TheLinesFiguresAndSnrGetTheirPage)
+{
+    std::vector<TReading> readings = Day();
+    for (std::size_t m = 0; m < readings.size(); ++m) {
+        TReading& r = readings[m];
+        r.Outcome = r.Completed ? TReadingOutcome::LineUp : TReadingOutcome::LineDown;
+        if (!r.Completed)
+            continue;
+        r.Figures.Down.MarginDb = m < 600 ? 6.0 : 2.5;
+        r.Figures.Down.AttenuationDb = 21.4;
+        r.Figures.Down.Es = m / 10;
+        r.Figures.Retrains = m < 720 ? 3 : 4;
+        r.Spectra.Snr.Down = {8, std::vector<float>(65, 30.0f)};
+    }
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("report.pdf"));
+    QString error;
+    ASSERT_TRUE(WriteLineReport(pdf, Host, T0, T0 + 1440 * Minute, readings, &error)) << error.toStdString();
+    ExpectReport(pdf,
+        {QStringLiteral("SNR margin, dB (least / median / most): downstream 2.5 / 2.5 / 6.0, upstream not measured"),
+         QStringLiteral("Retrains the router reported: 1"), QStringLiteral("Line figures"),
+         QStringLiteral("SNR envelope"), QStringLiteral("Quiet line noise")},
+        3);
+}
+
 TEST(LineReport, FiguresAndEventsReadBack)
 {
     QTemporaryDir dir;

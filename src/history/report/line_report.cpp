@@ -2,6 +2,8 @@
 
 #include "history/figures/history_figures.h"
 #include "history/figures/history_pictures.h"
+#include "history/figures/line_pictures.h"
+#include "history/figures/snr_history.h"
 #include "history/store/reading_store.h"
 
 #include <QBuffer>
@@ -123,6 +125,39 @@ std::vector<TReportEventRow> ToneBandRows(const std::vector<TLineEvent>& events)
 // The report's pages: the figures, the line rate and the envelope on the
 // first, the waterfall and the events on the second; the pictures drawn by
 // the History window's own routines.
+// The margin's and attenuation's least, median and most each way, the
+// errored and severely errored seconds of each day, and the retrains the
+// router reported; nothing where it printed none of them.
+QStringList FiguresSummaryLines(const TLineFiguresStats& stats)
+{
+    QStringList lines;
+    if (!stats.HasFigures())
+        return lines;
+    const auto spread = [](const TLineFiguresStats::TSpread& s) {
+        return s.Known ? QStringLiteral("%1 / %2 / %3").arg(s.Min, 0, 'f', 1).arg(s.Median, 0, 'f', 1).arg(s.Max, 0, 'f', 1)
+                       : QStringLiteral("not measured");
+    };
+    lines << QStringLiteral("SNR margin, dB (least / median / most): downstream %1, upstream %2")
+                 .arg(spread(stats.MarginDown()), spread(stats.MarginUp()));
+    lines << QStringLiteral("Attenuation, dB (least / median / most): downstream %1, upstream %2")
+                 .arg(spread(stats.AttenuationDown()), spread(stats.AttenuationUp()));
+    lines << QStringLiteral("Retrains the router reported: %1").arg(stats.Retrains());
+    // The last week's days at most: the table of events needs the room.
+    QStringList days;
+    const auto& all = stats.Days();
+    auto it = all.size() > 7 ? std::prev(all.end(), 7) : all.begin();
+    for (; it != all.end(); ++it)
+        days << QStringLiteral("%1: %2/%3 ES, %4/%5 SES")
+                    .arg(QDate(1970, 1, 1).addDays(it->first).toString(QStringLiteral("MM-dd")))
+                    .arg(it->second.EsDown)
+                    .arg(it->second.EsUp)
+                    .arg(it->second.SesDown)
+                    .arg(it->second.SesUp);
+    if (!days.isEmpty())
+        lines << QStringLiteral("Errored seconds a day (down/up): ") + days.join(QStringLiteral("; "));
+    return lines;
+}
+
 void DrawReport(QPainter& p, QPdfWriter& writer, const TLineReportFigures& f, const THistoryFigures& figures)
 {
     const int width = writer.width();
@@ -184,6 +219,8 @@ void DrawReport(QPainter& p, QPdfWriter& writer, const TLineReportFigures& f, co
     y += lh / 2;
     for (const QString& text : ReportSummaryLines(f))
         line(text);
+    for (const QString& text : FiguresSummaryLines(f.Stats))
+        line(text);
     y += lh;
 
     const int trendHeight = (height - y) * 4 / 10;
@@ -200,6 +237,18 @@ void DrawReport(QPainter& p, QPdfWriter& writer, const TLineReportFigures& f, co
     PaintWaterfall(p, QRect(0, 0, width, waterfallHeight), figures, shown);
     p.setPen(Qt::black);
     DrawEvents(p, 0, width, waterfallHeight + lh, height, f.Events);
+
+    // The line's figures over the period and its SNR, QLN and Hlog, drawn as
+    // the History window draws them; a line that gave none has no such page.
+    if (!figures.LineFigures().HasFigures() && !figures.Snr().HasSnr())
+        return;
+    writer.newPage();
+    p.setFont(font);
+    const int half = height / 2;
+    PaintLineFigures(p, LineFiguresLayout(QRect(0, 0, width, half), p.fontMetrics(), f.FromMs, f.ToMs),
+        figures.LineFigures());
+    PaintSnrEnvelope(p, QRect(0, half, width, height / 4), figures.Snr());
+    PaintTraining(p, QRect(0, half + height / 4, width, height - half - height / 4), figures.Snr());
 }
 
 } // namespace
@@ -278,6 +327,8 @@ TLineReportCollector::TLineReportCollector(const QString& host, std::int64_t fro
     F.Host = host;
     F.FromMs = fromMs;
     F.ToMs = toMs;
+    // Days as the reader of the report counts them.
+    F.Stats = TLineFiguresStats(std::int64_t(QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()) * 1000);
 }
 
 void TLineReportCollector::Add(const TReading& r)
@@ -288,6 +339,7 @@ void TLineReportCollector::Add(const TReading& r)
     if (!r.Mode.isEmpty())
         F.Mode = r.Mode;
     FEvents.Add(r);
+    F.Stats.Add(r);
     if (!r.Completed)
         return;
     ++F.CompleteReadings;

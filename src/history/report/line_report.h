@@ -7,6 +7,7 @@
 #pragma once
 
 #include "history/figures/history_figures.h"
+#include "history/figures/line_figures_history.h"
 #include "events/line_events.h"
 #include "line/reading.h"
 
@@ -41,6 +42,9 @@ struct TLineReportFigures {
     // The parts of the period the history file could not give, one a line;
     // the report names them on its first page.
     QStringList Unread;
+    // Margin, attenuation, errored seconds a day and retrains, where the
+    // router printed them.
+    TLineFiguresStats Stats;
 };
 
 // One row of the report's table of events: an event, or the tone events of
@@ -91,7 +95,8 @@ TLineReportFigures LineReportFigures(const QString& host, std::int64_t fromMs, s
 
 // Writes the report as a PDF, whole or not at all: an earlier file at path
 // stays as it was when anything fails, and *error says what ("path: why",
-// one line). At most two pages.
+// one line). Two pages; a third with the line's figures and its SNR, QLN and
+// Hlog where the router gave them.
 bool WriteLineReport(const QString& path, const QString& host, std::int64_t fromMs, std::int64_t toMs,
                      const std::vector<TReading>& readings, QString* error = nullptr);
 // The same from the period's figures and the pictures' (a row a reading, or
