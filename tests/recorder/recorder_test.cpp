@@ -148,7 +148,7 @@ TEST_F(RecorderTest, RefusedLoginBacksOffInBothPrograms)
 // sessions (slowed to seconds) never overlap at the router, and both read.
 TEST_F(RecorderTest, OneSessionPerRouterAcrossPrograms)
 {
-    RouterSimProcess sim(RouterSimProcess::Family("broadcom", "adsl2+", {"--chunk", "1500", "--pause-ms", "100"}));
+    RouterSimProcess sim(RouterSimProcess::Family("broadcom", "adsl2+", {"--chunk", "1500", "--pause-ms", "25"}));
     TRecorderProcess recorder;
     Start(recorder, Line("shared", sim.Address(), "router = broadcom\ninterval = 2"), {QStringLiteral("TIRVANE_CYCLE_DEADLINE_MS=10000")});
     TRecorderProcess reader;
