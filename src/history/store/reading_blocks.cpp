@@ -663,7 +663,8 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
             break;
         }
         if (flags & WholeBitsFlag) {
-            if (const std::uint8_t* bits = in.Bytes(line.Bits.size()))
+            // A reading of no tones (a line that gave none) copies nothing.
+            if (const std::uint8_t* bits = in.Bytes(line.Bits.size()); bits && !line.Bits.empty())
                 std::memcpy(line.Bits.data(), bits, line.Bits.size());
         } else {
             const std::uint64_t changes = in.Varint();
