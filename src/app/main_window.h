@@ -12,7 +12,7 @@
 #include "line/cycle_dialogue.h"
 #include "app/window_rules.h"
 #include "line/parsed_line.h"
-#include "line/tone_spectra.h"
+#include "line/tone_values.h"
 #include "recorder/router_turn.h"
 #include "line/take_reading.h"
 

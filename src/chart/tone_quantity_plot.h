@@ -8,7 +8,7 @@
 #include "chart/series.h"
 #include "line/hover_readout.h"
 #include "line/reading.h"
-#include "line/tone_spectra.h"
+#include "line/tone_values.h"
 
 #include <QString>
 

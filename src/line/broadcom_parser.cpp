@@ -1,6 +1,6 @@
 #include "line/family_parsers.h"
 #include "line/figure_parsers.h"
-#include "line/family_spectra.h"
+#include "line/family_per_tone.h"
 
 #include <QRegularExpression>
 

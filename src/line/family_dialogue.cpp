@@ -1,7 +1,7 @@
 #include "line/family_dialogue.h"
 
 #include "line/family_parsers.h"
-#include "line/family_spectra.h"
+#include "line/family_per_tone.h"
 
 #include "telnet/socket_errors.h"
 #include "telnet/telnet_session.h"

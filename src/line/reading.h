@@ -7,7 +7,7 @@
 
 #include "line/line_figures.h"
 #include "line/tone_plan.h"
-#include "line/tone_spectra.h"
+#include "line/tone_values.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // replies to the commands a monitor sends, as those routers print them.
 #pragma once
 
-#include "router_sim/family_spectra.h"
+#include "router_sim/family_per_tone.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,7 +28,7 @@ struct FamilyLine {
     double spacingKHz = 4.3125;
     std::vector<Band> up, down;
     std::vector<int> bits;        // toneCount of them
-    SpectrumCodes snr, qln, hlog; // see family_spectra.h
+    SpectrumCodes snr, qln, hlog; // see family_per_tone.h
 };
 
 // Reading `index` of the profile's line: the same seed and index always

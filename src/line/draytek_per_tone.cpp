@@ -1,4 +1,4 @@
-#include "line/family_spectra.h"
+#include "line/family_per_tone.h"
 
 #include <charconv>
 #include <cmath>

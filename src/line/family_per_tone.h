@@ -1,5 +1,5 @@
 // SNR, QLN and Hlog per tone as the three families print them, read into
-// groups per direction (tone_spectra.h). Each family marks "not measured" in
+// groups per direction (tone_values.h). Each family marks "not measured" in
 // its own way; every marker, a refused or missing direction and a list of
 // nothing but zeros becomes "not measured", never a value. A direction
 // without one measured group is left empty.

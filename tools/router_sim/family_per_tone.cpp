@@ -1,4 +1,4 @@
-#include "router_sim/family_spectra.h"
+#include "router_sim/family_per_tone.h"
 
 #include "router_sim/family_reply.h"
 
