@@ -507,7 +507,7 @@ void TForm1::RunCycle()
     request.Deadline = deadline;
     request.DeadlineSpan = FCycleDeadline;
     request.Capture = &Memo1;
-    request.Tones = &ToneTable();
+    request.Tones = &ZyxelToneTable();
     if (FLastTaken && FLastTaken->Host == request.Host && FLastTaken->Router == RouterFamilyName(request.Family))
         request.Previous = &*FLastTaken;
     TDialogueHooks hooks;
@@ -684,7 +684,7 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
     // bars on show.
     const std::optional<TToneRange> range = PlotRange();
     const int toneOffset = range ? range->FirstTone : 0;
-    const double spacing = FShownLine ? FShownLine->SpacingKHz : ToneSpacingKHz;
+    const double spacing = FShownLine ? FShownLine->SpacingKHz : ZyxelToneSpacingKHz;
     const int index = LineSeries18->PointIndexAtCursor();
     if (index >= 0) {
         // Running out of memory while the read-out is written leaves it half
@@ -776,7 +776,7 @@ void TForm1::UpdateRangeCaptions()
     constexpr int Pitch = 96; // from one button's left edge to the next one's
     int i = 0;
     for (QRadioButton* rb : {rb1, rb2, rb3}) {
-        const int width = tones > ToneCount ? std::clamp(rb->sizeHint().width(), DesignedWidths[i], Pitch - 4)
+        const int width = tones > ZyxelToneCount ? std::clamp(rb->sizeHint().width(), DesignedWidths[i], Pitch - 4)
                                             : DesignedWidths[i];
         rb->resize(width, rb->height());
         ++i;

@@ -218,5 +218,5 @@ private:
     void UpdateRangeCaptions();
     // The range of the selected button on the line on show.
     std::optional<TToneRange> PlotRange() const;
-    int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ToneCount; }
+    int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ZyxelToneCount; }
 };

@@ -18,7 +18,7 @@ namespace {
 
 std::optional<TToneRange> LineRange(TRangeChoice choice, int toneCount)
 {
-    if (toneCount <= ToneCount) {
+    if (toneCount <= ZyxelToneCount) {
         const TRangePlan& plan = RangePlan(choice);
         const int last = std::min(plan.LastTone, toneCount - 1);
         if (plan.FirstTone > last)
@@ -46,7 +46,7 @@ std::optional<TToneRange> SelectedLineRange(bool rb1, bool rb2, bool rb3, int to
 
 QString LineRangeCaption(TRangeChoice range, int toneCount)
 {
-    if (toneCount <= ToneCount)
+    if (toneCount <= ZyxelToneCount)
         return RangeCaption(range);
     const auto tones = LineRange(range, toneCount);
     return QStringLiteral("%1 - %2").arg(tones->FirstTone).arg(tones->LastTone);

@@ -126,9 +126,9 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
 }
 
 THistoryFigures::THistoryFigures()
-    : FHistogram(::ToneCount)
-    , FLatest(::ToneCount, 0)
-    , FChanges(::ToneCount, 0)
+    : FHistogram(::ZyxelToneCount)
+    , FLatest(::ZyxelToneCount, 0)
+    , FChanges(::ZyxelToneCount, 0)
 {
 }
 
@@ -150,12 +150,12 @@ void THistoryFigures::Reset(int expected)
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
         counts.fill(0);
-    FToneCount = ::ToneCount;
-    FHistogram.assign(std::size_t(::ToneCount), {});
-    FLatest.assign(std::size_t(::ToneCount), 0);
-    FChanges.assign(std::size_t(::ToneCount), 0);
+    FToneCount = ::ZyxelToneCount;
+    FHistogram.assign(std::size_t(::ZyxelToneCount), {});
+    FLatest.assign(std::size_t(::ZyxelToneCount), 0);
+    FChanges.assign(std::size_t(::ZyxelToneCount), 0);
     FTotalChanges = 0;
-    FSpacingKHz = ToneSpacingKHz;
+    FSpacingKHz = ZyxelToneSpacingKHz;
     FBands = ZyxelBandPlan();
     // Room for the period's readings and some to come, so a window left open
     // does not copy the block at once.
@@ -455,7 +455,7 @@ int THistoryFigures::ToneAt(int x, int width)
 {
     if (width <= 0 || x < 0 || x >= width)
         return -1;
-    return int(std::int64_t(x) * ::ToneCount / width);
+    return int(std::int64_t(x) * ::ZyxelToneCount / width);
 }
 
 int THistoryFigures::RowNearest(std::int64_t timeMs) const

@@ -22,7 +22,7 @@ namespace {
 constexpr QRgb FrameColor = 0xFF000000;
 constexpr QRgb GridColor = 0xFFDDDDDD;
 // Tone ticks every 32 tones, the width of one upstream band.
-constexpr int ToneTick = UpstreamToneCount;
+constexpr int ToneTick = ZyxelUpstreamToneCount;
 
 // The smallest of 1, 2, 5, 10, 20, 50, ... at least `least`.
 int NiceStep(double least)
@@ -173,7 +173,7 @@ void THistoryToneView::DrawFrame(QPainter& painter, const QRect& area, const TTo
     const int labelWidth = painter.fontMetrics().horizontalAdvance(QStringLiteral("0000"));
     int tick = ToneTick;
     int labelEvery = ToneTick;
-    if (tones > ToneCount) {
+    if (tones > ZyxelToneCount) {
         tick = NiceStep(1.5 * labelWidth / perTone);
         labelEvery = tick;
     }
@@ -588,7 +588,7 @@ void TTrendView::Rebuild()
     // A pause in sampling is a gap as an outage is, as on the waterfall.
     const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
     double highest = 0;
-    double spacing = ToneSpacingKHz; // the latest line's, for the bits axis
+    double spacing = ZyxelToneSpacingKHz; // the latest line's, for the bits axis
     for (const auto& run : runs) {
         for (const TRatePoint& p : run) {
             highest = std::max({highest, p.UpKbps(), p.DownKbps()});

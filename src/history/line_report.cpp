@@ -134,18 +134,18 @@ void DrawEnvelope(QPainter& p, const QRect& plot, const THistoryFigures& figures
 {
     DrawPlotFrame(p, plot, QStringLiteral("Envelope: most (bars) and least (red) bits per tone over the period"),
                   MaxToneBits, QStringLiteral("bits"));
-    DrawToneAxis(p, plot, ToneCount);
+    DrawToneAxis(p, plot, ZyxelToneCount);
     if (figures.CompleteCount() == 0)
         return;
-    const double w = double(plot.width()) / ToneCount;
-    for (int tone = 0; tone < ToneCount; ++tone) {
+    const double w = double(plot.width()) / ZyxelToneCount;
+    for (int tone = 0; tone < ZyxelToneCount; ++tone) {
         const double h = double(figures.Max(tone)) / MaxToneBits * plot.height();
         p.fillRect(QRectF(plot.left() + tone * w, plot.bottom() + 1 - h, std::max(w, 1.0), h),
                    ToQColor(ToneColor(figures.Bands(), tone)));
     }
     p.setPen(QPen(QColor::fromRgb(0xFFE00000), 2));
     QPolygonF least;
-    for (int tone = 0; tone < ToneCount; ++tone) {
+    for (int tone = 0; tone < ZyxelToneCount; ++tone) {
         const double y = plot.bottom() - double(figures.Min(tone)) / MaxToneBits * plot.height();
         least << QPointF(plot.left() + tone * w, y) << QPointF(plot.left() + (tone + 1) * w, y);
     }
@@ -156,7 +156,7 @@ void DrawWaterfall(QPainter& p, const QRect& plot, const THistoryFigures& figure
 {
     DrawPlotFrame(p, plot, QStringLiteral("Waterfall: bits per tone, newest at the top (grey: outages)"), 0,
                   QString());
-    DrawToneAxis(p, plot, ToneCount);
+    DrawToneAxis(p, plot, ZyxelToneCount);
     if (figures.Count() == 0)
         return;
     const TWaterfallRows rows = figures.WaterfallRows(plot.height(), f.FromMs, f.ToMs);

@@ -19,7 +19,7 @@ std::optional<TOutputFormat> OutputFormatFromName(const QString& name);
 // The tones a reader prints; every format but the Prometheus totals keeps to it.
 struct TToneSpan {
     int FirstTone = 0;
-    int LastTone = ToneCount - 1;
+    int LastTone = ZyxelToneCount - 1;
 };
 
 // Time of a reading as ISO 8601 in UTC with milliseconds ("2026-12-07T11:30:00.000Z").

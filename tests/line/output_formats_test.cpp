@@ -1,6 +1,7 @@
 // What the formats must quote or escape, read back by the formats' own rules
 // (tirvane_read_test compares every format with what the router served).
 #include "format_parsers.h"
+#include "line/csv_field.h"
 #include "line/output_formats.h"
 
 #include <QLocale>
@@ -83,6 +84,25 @@ TEST(OutputFormatsTest, AReadingAtATimeIsTheSameText)
             EXPECT_EQ(streamed, FormatReadings(format, c.readings, c.span)) << c.name << " " << int(format);
         }
     }
+}
+
+// The one CSV field writer, which the readings' and the events' CSV both use:
+// a field that would split a row or a line is quoted, whatever breaks it.
+TEST(OutputFormatsTest, CsvFieldsThatWouldSplitAreQuoted)
+{
+    const struct {
+        const char* text;
+        const char* field;
+    } cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"cr\rhere", "\"cr\rhere\""},
+        {"lf\nhere", "\"lf\nhere\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CsvField(QString::fromUtf8(c.text)), QByteArray(c.field)) << c.text;
 }
 
 } // namespace
