@@ -8,8 +8,11 @@
 // Reference: two connections, the first closed at once; read to "word:",
 //            send the password, read to ">", send each command and read its
 //            reply to ">"; close.
+// Maker:     TakeReading alone, as tirvane-read calls it (its own buffer and
+//            table, no window, no hooks).
 // CycleBesideReference runs one of each per iteration and reports the ratio
-// cycle / reference of their total times.
+// cycle / reference of their total times, and maker / reference
+// ("ratio_maker", target at most 1.3).
 // FiguresBesideReference/<family>: the dialogue of tirvane-read with the
 // line's figures asked for (the ZyXEL's three figure commands after its two,
 // every family's figure rows) beside a reference that sends the same commands
@@ -27,6 +30,7 @@
 #include "line/cycle_dialogue.h"
 #include "line/family_dialogue.h"
 #include "line/line_data.h"
+#include "line/take_reading.h"
 #include "app/main_window.h"
 #include "support/bench_main.h"
 #include "support/loopback_peer.h"
@@ -143,7 +147,7 @@ void BM_Cycle(benchmark::State& state)
     // The bars must be the router's, or the time means nothing.
     const auto expected = sim.ExpectedTones();
     for (int t = 0; t <= 512; ++t) {
-        if (ToneTable()[static_cast<std::size_t>(t)] != expected[static_cast<std::size_t>(t)]) {
+        if (ZyxelToneTable()[static_cast<std::size_t>(t)] != expected[static_cast<std::size_t>(t)]) {
             state.SkipWithError("the cycle did not decode what the simulator served");
             break;
         }
@@ -189,9 +193,19 @@ void BM_CycleBesideReference(benchmark::State& state)
             recording += Clock::now() - start;
         },
         [&] { benchmark::DoNotOptimize(ReferenceDialogue(sim)); },
-        [&] { benchmark::DoNotOptimize(ReferenceDialogue(sim, true)); }});
+        [&] { benchmark::DoNotOptimize(ReferenceDialogue(sim, true)); },
+        [&] {
+            TReadingRequest request;
+            request.Host = QString::fromStdString(sim.Address());
+            request.Password = QStringLiteral("1234");
+            request.Deadline = Clock::now() + CycleDeadline;
+            const TTakenReading taken = TakeReading(request);
+            if (!taken.Complete())
+                state.SkipWithError("the maker's reading did not complete");
+            benchmark::DoNotOptimize(taken);
+        }});
     const double recordMs = std::chrono::duration<double, std::milli>(recording).count() / double(state.iterations());
-    const double cycleMs = ms[0] - recordMs, referenceMs = ms[1], drainingMs = ms[2];
+    const double cycleMs = ms[0] - recordMs, referenceMs = ms[1], drainingMs = ms[2], makerMs = ms[3];
     state.counters["cycle_ms"] = cycleMs;
     state.counters["record_ms"] = recordMs;
     state.counters["reference_ms"] = referenceMs;
@@ -199,6 +213,8 @@ void BM_CycleBesideReference(benchmark::State& state)
     state.counters["ratio"] = cycleMs / referenceMs;
     state.counters["ratio_recorded"] = (cycleMs + recordMs) / referenceMs;
     state.counters["ratio_draining"] = cycleMs / drainingMs;
+    state.counters["maker_ms"] = makerMs;
+    state.counters["ratio_maker"] = makerMs / referenceMs;
 }
 BENCHMARK(BM_CycleBesideReference)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
@@ -255,7 +271,7 @@ void BM_FiguresBesideReference(benchmark::State& state, TRouterFamily family)
         [&] {
             if (family == TRouterFamily::Zyxel) {
                 TCaptureBuffer memo;
-                TToneTable tones{};
+                TZyxelToneTable tones{};
                 const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
                 read = read && outcome.Completed && outcome.Figures.SinceLinkS.has_value();
             } else {
@@ -288,7 +304,7 @@ void BM_DecodeBothReplies(benchmark::State& state)
 {
     const auto replies = ReferenceDialogue(Simulator());
     TCaptureBuffer memo;
-    TToneTable tones{};
+    TZyxelToneTable tones{};
     for (auto _ : state) {
         memo.Clear();
         memo.Append(Marker);

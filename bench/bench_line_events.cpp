@@ -39,7 +39,7 @@ void BM_EventsOfYear(benchmark::State& state)
         TLineEventDetector detector;
         TReading r = ZyxelReading(0, QStringLiteral("127.0.0.5"), true);
         const auto lineOf = [&](int pattern) {
-            for (int tone = 6; tone < ToneCount; ++tone)
+            for (int tone = 6; tone < ZyxelToneCount; ++tone)
                 r.Bits[std::size_t(tone)] = std::uint8_t(tone < 400 ? 8 + (tone + pattern) % 5 : 3);
         };
         lineOf(0);
@@ -134,7 +134,7 @@ void BM_EventsOfChangingYear(benchmark::State& state)
         events = 0;
         for (int i = 0; i < YearOfMinutes; ++i) {
             r.TimeMs = YearStartMs + i * MinuteMs;
-            for (int tone = 1; tone < ToneCount; ++tone)
+            for (int tone = 1; tone < ZyxelToneCount; ++tone)
                 r.Bits[std::size_t(tone)] = std::uint8_t((tone * 3 + i) % 16);
             events += detector.Add(r).Ended.size();
         }

@@ -21,7 +21,7 @@ std::vector<TReading> Month()
     readings.reserve(ThirtyDays);
     for (int i = 0; i < ThirtyDays; ++i) {
         TReading r = ZyxelReading(StartMs + i * MinuteMs, QStringLiteral("127.0.0.5"), i % 1440 < 300 || i % 1440 >= 303);
-        for (int tone = 6; tone < ToneCount; ++tone)
+        for (int tone = 6; tone < ZyxelToneCount; ++tone)
             r.Bits[std::size_t(tone)] = std::uint8_t(tone < 400 ? 8 + (tone + i / 4320) % 5 : 3);
         if (i % 10 == 0)
             r.Bits[100] ^= 1;

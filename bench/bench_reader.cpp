@@ -63,7 +63,7 @@ void BM_ReaderBesideCycle(benchmark::State& state)
         },
         [&] {
             TCaptureBuffer memo;
-            TToneTable tones{};
+            TZyxelToneTable tones{};
             benchmark::DoNotOptimize(RunCycleDialogue(request, memo, tones));
         }});
     const double readerMs = ms[0], cycleMs = ms[1], dialogueMs = ms[2];

@@ -17,7 +17,7 @@
 inline TReading YearLineReading(std::int64_t timeMs, const QString& host, int minute)
 {
     TReading r = ZyxelReading(timeMs, host, minute % 500 != 7);
-    for (int tone = 6; tone < ToneCount; ++tone)
+    for (int tone = 6; tone < ZyxelToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : std::max(2, 14 - tone / 45));
     for (int k = 0; k < 4; ++k) {
         const std::uint32_t tone = 40 + (std::uint32_t(minute) * 2654435761u + std::uint32_t(k) * 40503u) % 460u;

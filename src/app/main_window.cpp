@@ -526,7 +526,7 @@ void TForm1::RunCycle()
         return;
     request.DeadlineSpan = FCycleDeadline;
     request.Capture = &Memo1;
-    request.Tones = &ToneTable();
+    request.Tones = &ZyxelToneTable();
     if (FLastTaken && FLastTaken->Host == request.Host && FLastTaken->Router == RouterFamilyName(request.Family))
         request.Previous = &*FLastTaken;
     TDialogueHooks hooks;
@@ -701,7 +701,7 @@ void TForm1::Chart21MouseMove(Qt::KeyboardModifiers, int, int)
     // bars on show.
     const std::optional<TToneRange> range = PlotRange();
     const int toneOffset = range ? range->FirstTone : 0;
-    const double spacing = FShownLine ? FShownLine->SpacingKHz : ToneSpacingKHz;
+    const double spacing = FShownLine ? FShownLine->SpacingKHz : ZyxelToneSpacingKHz;
     // A long line's tones, and gaps where a quantity was not measured, are
     // found by the pointer's column; today's bits by their bars, as designed.
     const TToneQuantity quantity = Quantity();
@@ -798,7 +798,7 @@ void TForm1::UpdateRangeCaptions()
     constexpr int Pitch = 96; // from one button's left edge to the next one's
     int i = 0;
     for (QRadioButton* rb : {rb1, rb2, rb3}) {
-        const int width = tones > ToneCount ? std::clamp(rb->sizeHint().width(), DesignedWidths[i], Pitch - 4)
+        const int width = tones > ZyxelToneCount ? std::clamp(rb->sizeHint().width(), DesignedWidths[i], Pitch - 4)
                                             : DesignedWidths[i];
         rb->resize(width, rb->height());
         ++i;

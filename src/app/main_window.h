@@ -258,7 +258,7 @@ private:
     void UpdateRangeCaptions();
     // The range of the selected button on the line on show.
     std::optional<TToneRange> PlotRange() const;
-    int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ToneCount; }
+    int ShownToneCount() const { return FShownLine ? int(FShownLine->Bits.size()) : ZyxelToneCount; }
     // One poller per router (main_window_recorder.cpp). True when a running
     // recorder polls the host: its latest reading is on show instead of a
     // session of the window's own, and its notice is watched for the next.

@@ -1,6 +1,7 @@
 #include "events/line_events.h"
 
 #include "line/counter_counts.h"
+#include "line/csv_field.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -238,7 +239,7 @@ struct TLineEventDetector::TState {
     // The line the window is of: another tone count or plan starts over.
     std::size_t ToneCount = 0;
     TBandPlan Bands;
-    double SpacingKHz = ToneSpacingKHz;
+    double SpacingKHz = ZyxelToneSpacingKHz;
     QString Mode;
     std::vector<std::uint8_t> Side; // per tone: 0 neither direction, 1 upstream, 2 downstream
 
@@ -846,16 +847,6 @@ QString UtcText(std::int64_t ms)
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODate);
 }
 
-QString CsvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 } // namespace
 
 QByteArray FormatLineEvents(TOutputFormat format, const std::vector<TLineEvent>& events)
@@ -883,9 +874,9 @@ QByteArray FormatLineEvents(TOutputFormat format, const std::vector<TLineEvent>&
     case TOutputFormat::Csv:
         out += QStringLiteral("kind,host,start,end,duration_s,ongoing,figures\n");
         for (const TLineEvent& e : events)
-            out += QStringList{LineEventKindText(e.Kind), CsvField(e.Host), UtcText(e.StartMs), UtcText(e.EndMs),
+            out += QStringList{LineEventKindText(e.Kind), QString::fromUtf8(CsvField(e.Host)), UtcText(e.StartMs), UtcText(e.EndMs),
                        QString::number(e.DurationMs() / 1000), e.Ongoing ? QStringLiteral("1") : QStringLiteral("0"),
-                       CsvField(e.FiguresText())}
+                       QString::fromUtf8(CsvField(e.FiguresText()))}
                        .join(QLatin1Char(','))
                 + QLatin1Char('\n');
         break;

@@ -1,32 +1,14 @@
 #include "line/cycle_dialogue.h"
 
 #include "line/figure_parsers.h"
-#include "line/reading_failure.h"
+#include "line/login_answer.h"
 #include "telnet/telnet_session.h"
 
 #include <algorithm>
 #include <exception>
 #include <memory>
 
-const char* DialogueStepText(TDialogueStep step)
-{
-    switch (step) {
-    case TDialogueStep::Connect: return "connecting";
-    case TDialogueStep::UserPrompt: return "waiting for \"name:\"";
-    case TDialogueStep::SendUser: return "sending the user name";
-    case TDialogueStep::PasswordPrompt: return "waiting for \"word:\"";
-    case TDialogueStep::SendPassword: return "sending the password";
-    case TDialogueStep::CommandPrompt: return "waiting for the prompt";
-    case TDialogueStep::FarCommand: return "sending \"wan adsl linedata far\"";
-    case TDialogueStep::FarReply: return "reading the far-end line data";
-    case TDialogueStep::NearCommand: return "sending \"wan adsl linedata near\"";
-    case TDialogueStep::NearReply: return "reading the near-end line data";
-    case TDialogueStep::Done: return "done";
-    }
-    return "";
-}
-
-std::vector<std::uint8_t> ToneBits(const TToneTable& tones)
+std::vector<std::uint8_t> ToneBits(const TZyxelToneTable& tones)
 {
     std::vector<std::uint8_t> bits(tones.size());
     for (std::size_t tone = 0; tone < bits.size(); ++tone)
@@ -138,7 +120,7 @@ TLoginAnswer WaitForOrAnswer(TTelnetSend& session, const std::string& wanted, TD
 
 } // namespace
 
-TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffer& memo, TToneTable& tones,
+TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffer& memo, TZyxelToneTable& tones,
     const TDialogueHooks& hooks)
 {
     // Set once the caller asks to stop; declared before the session, whose

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "line/capture_buffer.h"
+#include "line/dialogue_step.h"
 #include "line/line_data.h"
 #include "line/line_figures.h"
 
@@ -35,24 +36,6 @@ inline constexpr std::chrono::milliseconds CycleDeadline{15000};
 constexpr int CycleMaxReplyLength = 1 << 20;
 // The marker line put in front of each reply; the decoding counts it in.
 constexpr char CaptureMarker[] = "xdsl debug bitloadinginfo";
-
-// Where a dialogue stands, in the order its steps run.
-enum class TDialogueStep {
-    Connect,        // the second login, whose connection the dialogue uses
-    UserPrompt,     // waiting for "name:"
-    SendUser,
-    PasswordPrompt, // waiting for "word:"
-    SendPassword,
-    CommandPrompt,  // waiting for the prompt after the password
-    FarCommand,
-    FarReply,
-    NearCommand,
-    NearReply,
-    Done,
-};
-
-// What a step was doing, for messages: "connecting", "waiting for the prompt".
-const char* DialogueStepText(TDialogueStep step);
 
 // What the cycle reads from its boxes, as bytes on the wire.
 struct TDialogueRequest {
@@ -109,11 +92,11 @@ inline constexpr const char* ZyxelFigureCommands[] = {"wan adsl perfdata", "wan 
 
 // The tone table as a reading keeps it: one byte a tone, values outside
 // 0 to 255 (which no decoding produces) held at the nearer end.
-std::vector<std::uint8_t> ToneBits(const TToneTable& tones);
+std::vector<std::uint8_t> ToneBits(const TZyxelToneTable& tones);
 
 // One dialogue: the capture buffer and the tone table are the cycle's shared
 // ones. Errors raised while the session is made, at the first login or in
 // the decoding reach the caller; errors inside the dialogue end it quietly
 // and are reported in the outcome.
-TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffer& memo, TToneTable& tones,
+TDialogueOutcome RunCycleDialogue(const TDialogueRequest& request, TCaptureBuffer& memo, TZyxelToneTable& tones,
     const TDialogueHooks& hooks = {});

@@ -19,7 +19,7 @@ THoverTexts HoverTexts(int index, int toneOffset, double bits, double spacingKHz
 
 QString ToneFrequencyText(int tone)
 {
-    return FormatGeneral(static_cast<long double>(tone) * ToneSpacingKHz);
+    return FormatGeneral(static_cast<long double>(tone) * ZyxelToneSpacingKHz);
 }
 
 QString ToneFrequencyText(int tone, double spacingKHz)

@@ -21,7 +21,7 @@ QString ToneFrequencyText(int tone, double spacingKHz);
 // The texts for bar `index` of a range whose bar 0 is tone `toneOffset`
 // (ToneOffset in window_rules.h); index -1 gives the bare captions.
 // The frequency is at the line's spacing, today's 4.3125 kHz unless given.
-THoverTexts HoverTexts(int index, int toneOffset, double bits, double spacingKHz = ToneSpacingKHz);
+THoverTexts HoverTexts(int index, int toneOffset, double bits, double spacingKHz = ZyxelToneSpacingKHz);
 
 // General number form: at most 15 significant digits, no trailing zeros, no
 // thousands separators, the locale's decimal separator; scientific only for

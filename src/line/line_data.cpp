@@ -58,7 +58,7 @@ std::string_view DropFront(std::string_view s, std::size_t count)
 // Reads `groups` bytes spaced three characters apart. Within a byte the second
 // digit belongs to the lower, odd-numbered tone and the first to the one above
 // it. Tones past the table's end are dropped.
-void DecodeGroups(std::string_view data, int groups, int firstTone, TToneTable& tones)
+void DecodeGroups(std::string_view data, int groups, int firstTone, TZyxelToneTable& tones)
 {
     for (int k = 0; k < groups; ++k) {
         const std::size_t at = 3 * static_cast<std::size_t>(k);
@@ -67,9 +67,9 @@ void DecodeGroups(std::string_view data, int groups, int firstTone, TToneTable& 
         const int even = odd + 1;
         const int high = group.size() > 0 ? HexDigitValue(group[0]) : 0;
         const int low = group.size() > 1 ? HexDigitValue(group[1]) : 0;
-        if (odd < ToneCount)
+        if (odd < ZyxelToneCount)
             tones[static_cast<std::size_t>(odd)] = low;
-        if (even < ToneCount)
+        if (even < ZyxelToneCount)
             tones[static_cast<std::size_t>(even)] = high;
     }
 }
@@ -94,13 +94,13 @@ std::vector<std::string_view> SplitLines(std::string_view text)
 
 } // namespace
 
-TToneTable& ToneTable()
+TZyxelToneTable& ZyxelToneTable()
 {
-    static TToneTable table{};
+    static TZyxelToneTable table{};
     return table;
 }
 
-void DecodeFarEnd(TCaptureBuffer& memo, TToneTable& tones)
+void DecodeFarEnd(TCaptureBuffer& memo, TZyxelToneTable& tones)
 {
     const std::string rest = memo.Text().size() > FarSkip ? memo.Text().substr(FarSkip) : std::string{};
     memo.SetText(rest);
@@ -113,7 +113,7 @@ void DecodeFarEnd(TCaptureBuffer& memo, TToneTable& tones)
     DecodeGroups(farData, FarGroups, FarFirstTone, tones);
 }
 
-void DecodeNearEnd(TCaptureBuffer& memo, TToneTable& tones)
+void DecodeNearEnd(TCaptureBuffer& memo, TZyxelToneTable& tones)
 {
     const std::string_view all = memo.Text();
     const std::string_view text = all.size() > NearSkip ? all.substr(NearSkip) : std::string_view{};

@@ -9,14 +9,14 @@
 #include <array>
 #include <cstdint>
 
-using TToneTable = std::array<std::int32_t, ToneCount>;
+using TZyxelToneTable = std::array<std::int32_t, ZyxelToneCount>;
 
 // The program-wide tone table; all 0 at start, tone 0 never written.
-TToneTable& ToneTable();
+TZyxelToneTable& ZyxelToneTable();
 
 // Writes tones 1 to 34; leaves the far data string in the buffer.
-void DecodeFarEnd(TCaptureBuffer& memo, TToneTable& tones);
+void DecodeFarEnd(TCaptureBuffer& memo, TZyxelToneTable& tones);
 
 // Writes tones 33 to 512 (values for tones past 512 are dropped); leaves the
 // trimmed near text in the buffer.
-void DecodeNearEnd(TCaptureBuffer& memo, TToneTable& tones);
+void DecodeNearEnd(TCaptureBuffer& memo, TZyxelToneTable& tones);

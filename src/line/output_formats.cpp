@@ -1,5 +1,6 @@
 #include "line/output_formats.h"
 
+#include "line/csv_field.h"
 #include "line/hover_readout.h"
 
 #include <QDateTime>
@@ -36,22 +37,10 @@ TToneSpan OnLine(TToneSpan span, std::size_t toneCount)
 // are none), so one CSV header fits every row.
 TToneSpan Clamped(TToneSpan span, const std::vector<TReading>& readings)
 {
-    std::size_t tones = readings.empty() ? std::size_t(ToneCount) : 0;
+    std::size_t tones = readings.empty() ? std::size_t(ZyxelToneCount) : 0;
     for (const TReading& reading : readings)
         tones = std::max(tones, reading.Bits.size());
     return OnLine(span, tones);
-}
-
-QByteArray CsvField(const QString& text)
-{
-    QByteArray field = text.toUtf8();
-    // RFC 4180: a field with a comma, a quote or a line break is quoted, and
-    // quotes inside it are doubled.
-    if (field.contains(',') || field.contains('"') || field.contains('\r') || field.contains('\n')) {
-        field.replace("\"", "\"\"");
-        field = '"' + field + '"';
-    }
-    return field;
 }
 
 // Label values escape backslash, double quote and line feed.

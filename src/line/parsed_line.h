@@ -28,7 +28,7 @@ struct TParsedLine {
     bool LineDown = false; // the router said the line is not in showtime
     int ToneCount = 0;
     double SpacingKHz = 0;
-    std::vector<std::uint8_t> Bits; // ToneCount of them
+    std::vector<std::uint8_t> Bits; // ZyxelToneCount of them
     TBandPlan Bands;
     // What the replies said of the line besides its bits; kept also when the
     // line is not a reading (a line down still has its state and counters).

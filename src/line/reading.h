@@ -36,7 +36,7 @@ struct TReading {
     // One per tone from tone 0; size = the line's tone count (513 for
     // today's line, up to MaxToneCount).
     std::vector<std::uint8_t> Bits;
-    double SpacingKHz = ToneSpacingKHz; // 4.3125 or 8.625
+    double SpacingKHz = ZyxelToneSpacingKHz; // 4.3125 or 8.625
     TBandPlan Bands = ZyxelBandPlan();
     QString Router; // router family key, "zyxel" today (others: "broadcom", "lantiq", "draytek")
     QString Mode; // e.g. "ADSL2+", "VDSL2 17a"; empty when unknown
@@ -60,7 +60,7 @@ inline TReading ZyxelReading(std::int64_t timeMs = 0, const QString& host = {}, 
     reading.TimeMs = timeMs;
     reading.Host = host;
     reading.Completed = completed;
-    reading.Bits.assign(std::size_t(ToneCount), 0);
+    reading.Bits.assign(std::size_t(ZyxelToneCount), 0);
     reading.Router = ZyxelRouter();
     return reading;
 }

@@ -1,30 +1,15 @@
 // Why a reading did not complete, in words a user can act on. The window
 // writes the text on its chart and in its lamp's tooltip, tirvane-read in its
 // error lines; both hand over the dialogue's outcome and what they asked for.
-// Also here: how the router's words after a login step are told apart (a
-// second password prompt, a refusal, a question for a user name), which the
-// dialogue uses to end a refused login at once instead of at its time-out.
 // No widgets: Qt is not needed at all.
 #pragma once
 
 #include "line/cycle_dialogue.h"
+#include "line/login_answer.h"
 
 #include <chrono>
 #include <string>
 #include <string_view>
-
-// What the router's text says about the login it was answering.
-enum class TLoginAnswer {
-    None,            // nothing that tells: go on waiting
-    UserNameAsked,   // "Username:" while the password was awaited
-    PasswordAsked,   // "Password:" while a user name was awaited
-    PasswordRefused, // a second password prompt, or the router's words for a refusal
-};
-
-// Looks at text the router sent while the dialogue waited for the password
-// prompt (PasswordPrompt), for the user name prompt (UserPrompt) or, after
-// the password, for the command prompt (CommandPrompt). Case does not matter.
-TLoginAnswer ReadLoginAnswer(TDialogueStep step, std::string_view text);
 
 // What a reason is about, for tests and for the reader's exit paths.
 enum class TFailureCause {

@@ -96,8 +96,8 @@ TTakenReading TakeReading(const TReadingRequest& request, const TDialogueHooks& 
     TDialogueOutcome outcome;
     if (request.Family == TRouterFamily::Zyxel) {
         TCaptureBuffer ownCapture;
-        TToneTable ownTones{};
-        TToneTable& tones = request.Tones ? *request.Tones : ownTones;
+        TZyxelToneTable ownTones{};
+        TZyxelToneTable& tones = request.Tones ? *request.Tones : ownTones;
         outcome = RunCycleDialogue(wire, request.Capture ? *request.Capture : ownCapture, tones, hooks);
         reading.Bits = ToneBits(tones);
         reading.Figures = outcome.Figures;

@@ -45,7 +45,7 @@ struct TReadingRequest {
     std::chrono::milliseconds DeadlineSpan = CycleDeadline;
     // The ZyXEL's buffer and table; none: the reading uses its own.
     TCaptureBuffer* Capture = nullptr;
-    TToneTable* Tones = nullptr;
+    TZyxelToneTable* Tones = nullptr;
     // This host's last reading: while the line has not retrained since, QLN
     // and Hlog (measured at training) are not asked for again but carried
     // over from it. None: they are read.

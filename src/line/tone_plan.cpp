@@ -7,7 +7,7 @@
 
 TBandPlan ZyxelBandPlan()
 {
-    return {{{0, UpstreamToneCount - 1}}, {{FirstDownstreamTone, LastTone}}};
+    return {{{0, ZyxelUpstreamToneCount - 1}}, {{ZyxelFirstDownstreamTone, ZyxelLastTone}}};
 }
 
 TToneDirection TBandPlan::DirectionOf(int tone) const

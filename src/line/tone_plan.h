@@ -11,17 +11,17 @@
 #include <optional>
 #include <vector>
 
-constexpr int ToneCount = 513; // tones 0 to 512
-constexpr int LastTone = ToneCount - 1;
+constexpr int ZyxelToneCount = 513; // tones 0 to 512
+constexpr int ZyxelLastTone = ZyxelToneCount - 1;
 
 // Tone spacing of the line, kHz.
-constexpr float ToneSpacingKHz = 4.3125f;
+constexpr float ZyxelToneSpacingKHz = 4.3125f;
 
 
 // Upstream tones are 0 to 31; downstream tones the rest.
-constexpr int UpstreamToneCount = 32;
+constexpr int ZyxelUpstreamToneCount = 32;
 // Tones below this one are upstream (the bars the window draws green).
-constexpr int FirstDownstreamTone = UpstreamToneCount;
+constexpr int ZyxelFirstDownstreamTone = ZyxelUpstreamToneCount;
 
 // A run of tones one direction uses, both ends included.
 struct TToneBand {
@@ -82,8 +82,8 @@ constexpr int FirstUpperHalfTone = 256;
 
 inline constexpr std::array<TRangePlan, 3> ToneRanges = {{
     {TRangeChoice::rc0To255, 0, FirstUpperHalfTone - 1},
-    {TRangeChoice::rc256To512, FirstUpperHalfTone, LastTone},
-    {TRangeChoice::rc0To512, 0, LastTone},
+    {TRangeChoice::rc256To512, FirstUpperHalfTone, ZyxelLastTone},
+    {TRangeChoice::rc0To512, 0, ZyxelLastTone},
 }};
 
 const TRangePlan& RangePlan(TRangeChoice range);
@@ -99,4 +99,4 @@ QString RangeChoicesText();
 // the plans above: 0 - 255, 256 - 512, 0 - 512.
 TRangePlan LineRange(TRangeChoice range, int lastTone);
 // The caption of the range's radio button on such a line: "0 - 255".
-QString RangeCaption(TRangeChoice range, int lastTone = LastTone);
+QString RangeCaption(TRangeChoice range, int lastTone = ZyxelLastTone);

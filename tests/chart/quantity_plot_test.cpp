@@ -34,7 +34,7 @@ struct TAppFirst {
 TReading Line513()
 {
     TReading reading = ZyxelReading(0, QStringLiteral("127.0.0.1"), true);
-    for (int tone = 0; tone < ToneCount; ++tone)
+    for (int tone = 0; tone < ZyxelToneCount; ++tone)
         reading.Bits[std::size_t(tone)] = std::uint8_t(tone % 12);
     const auto fill = [](TToneSpectrum& spectrum, float up, float down) {
         spectrum.Up.Groups.assign(32, up);

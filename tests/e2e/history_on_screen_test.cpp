@@ -88,7 +88,7 @@ protected:
     {
         const int x = int((layout.ToneX(tone) + layout.ToneX(tone + 1)) / 2);
         const bool clear = x > std::lround(layout.ToneX(tone)) && x < std::lround(layout.ToneX(tone + 1))
-            && std::abs(x - std::lround(layout.ToneX(UpstreamToneCount))) > 1;
+            && std::abs(x - std::lround(layout.ToneX(ZyxelUpstreamToneCount))) > 1;
         return clear ? view->mapToGlobal(QPoint(x, 0)).x() : -1;
     }
 
@@ -101,11 +101,11 @@ protected:
         const int top = view->mapToGlobal(layout.Plot.topLeft()).y();
         const int bottom = view->mapToGlobal(layout.Plot.bottomLeft()).y();
         int checked = 0;
-        for (int tone = 0; tone < ToneCount; ++tone) {
+        for (int tone = 0; tone < ZyxelToneCount; ++tone) {
             const int x = ColumnOf(view, layout, tone);
             if (x < 0)
                 continue;
-            const QRgb colour = tone < UpstreamToneCount ? 0xFF008000 : 0xFF0000FF;
+            const QRgb colour = tone < ZyxelUpstreamToneCount ? 0xFF008000 : 0xFF0000FF;
             int y = top;
             while (y <= bottom && shot.pixel(x, y) != colour)
                 ++y;
@@ -155,7 +155,7 @@ TEST_F(HistoryOnScreenTest, WaterfallRowsDecodeToTheServedBits)
         }
         ASSERT_FALSE(at.empty()) << "row " << row << " has no pixel row";
         const int y = view->mapToGlobal(QPoint(0, layout.Plot.top() + at[at.size() / 2])).y();
-        for (int tone = 0; tone < ToneCount; ++tone) {
+        for (int tone = 0; tone < ZyxelToneCount; ++tone) {
             const int x = ColumnOf(view, layout, tone);
             if (x < 0)
                 continue;
@@ -170,7 +170,7 @@ TEST_F(HistoryOnScreenTest, EnvelopeAndChangeBarsMatchTheServedRecord)
     const THistoryFigures& shown = Window()->Figures();
     EXPECT_GT(Expected.TotalChanges(), 0) << "the simulator's line did not drift";
     ASSERT_EQ(shown.TotalChanges(), Expected.TotalChanges());
-    for (int tone = 0; tone < ToneCount; ++tone) {
+    for (int tone = 0; tone < ZyxelToneCount; ++tone) {
         ASSERT_EQ(shown.Max(tone), Expected.Max(tone)) << tone;
         ASSERT_EQ(shown.Min(tone), Expected.Min(tone)) << tone;
     }
@@ -202,7 +202,7 @@ TEST_F(HistoryOnScreenTest, MainWindowKeepsPlottingWhileTheWindowIsOpen)
         ASSERT_EQ(Form->LineSeries18->YValues().Value(i), double(tones[std::size_t(i)])) << i;
     EXPECT_TRUE(Window()->isVisible());
     ASSERT_EQ(Window()->Figures().Count(), before + 1);
-    for (int tone = 0; tone < ToneCount; ++tone)
+    for (int tone = 0; tone < ZyxelToneCount; ++tone)
         ASSERT_EQ(Window()->Figures().Bits(0, tone), tones[std::size_t(tone)]) << tone;
 }
 

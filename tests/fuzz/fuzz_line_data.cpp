@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto farReply = input.substr(0, split);
     const auto nearReply = input.substr(split);
 
-    TToneTable tones;
+    TZyxelToneTable tones;
     tones.fill(-1);
     TCaptureBuffer memo;
     memo.Append("xdsl debug bitloadinginfo");
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DecodeNearEnd(memo, tones);
     if (tones[0] != -1)
         std::abort();
-    for (int t = 1; t < ToneCount; ++t) {
+    for (int t = 1; t < ZyxelToneCount; ++t) {
         if (tones[t] < 0 || tones[t] > 15)
             std::abort();
     }

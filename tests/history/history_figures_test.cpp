@@ -92,7 +92,7 @@ std::vector<TReading> DriftingLine(int count)
     std::vector<TReading> readings;
     for (int i = 0; i < count; ++i) {
         std::map<int, int> bits;
-        for (int tone = 0; tone < ToneCount; tone += 7)
+        for (int tone = 0; tone < ZyxelToneCount; tone += 7)
             bits[tone] = (tone * 3 + i * (tone % 5)) % 16;
         readings.push_back(R(i, i % 6 != 4, bits));
     }
@@ -103,7 +103,7 @@ std::vector<TReading> DriftingLine(int count)
 std::vector<int> Summary(const THistoryFigures& f)
 {
     std::vector<int> all = {f.Count(), f.CompleteCount(), f.TotalChanges()};
-    for (int tone = 0; tone < ToneCount; ++tone)
+    for (int tone = 0; tone < ZyxelToneCount; ++tone)
         all.insert(all.end(), {f.Latest(tone), f.Max(tone), f.Min(tone), f.Changes(tone)});
     return all;
 }

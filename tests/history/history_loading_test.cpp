@@ -26,7 +26,7 @@ constexpr std::int64_t Now = 1796644800000; // 2026-12-07 12:00 UTC
 TReading LineReading(int i, int count)
 {
     TReading r = ZyxelReading(Now - std::int64_t(count - i) * 60000, QStringLiteral("127.0.0.1"), i % 1000 >= 10);
-    for (int tone = 6; tone < ToneCount; ++tone)
+    for (int tone = 6; tone < ZyxelToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 9 : 12 - (tone + i / 500) % 5);
     return r;
 }

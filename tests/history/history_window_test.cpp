@@ -49,7 +49,7 @@ const QString HostB = QStringLiteral("127.0.0.2");
 TReading Reading(std::int64_t minutesAgo, const QString& host = HostA, bool completed = true)
 {
     TReading r = ZyxelReading(Now - minutesAgo * Minute, host, completed);
-    for (int tone = 6; tone < ToneCount; tone += 3)
+    for (int tone = 6; tone < ZyxelToneCount; tone += 3)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone + minutesAgo) % 16);
     return r;
 }
@@ -500,7 +500,7 @@ TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
             EXPECT_DOUBLE_EQ(RoundStep(axis->tickInterval()), axis->tickInterval());
             EXPECT_LE(axis->max() / axis->tickInterval(), 10.5);
         }
-        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1, ToneSpacingKHz)); // the same line rate
+        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1, ZyxelToneSpacingKHz)); // the same line rate
     }
 }
 

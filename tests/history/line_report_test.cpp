@@ -172,7 +172,7 @@ TEST(LineReport, FiguresAndEventsReadBack)
         QColor colour;
         int least;
     } colours[] = {
-        {"downstream trend and bars", first, ToQColor(ToneColor(FirstDownstreamTone)), 200},
+        {"downstream trend and bars", first, ToQColor(ToneColor(ZyxelFirstDownstreamTone)), 200},
         {"upstream trend and bars", first, ToQColor(ToneColor(0)), 100},
         {"least bits, red", first, QColor::fromRgb(0xFFE00000), 50},
         {"waterfall: 10 bits", second, QColor::fromRgb(BitsColor(10)), 1000},

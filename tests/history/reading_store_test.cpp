@@ -25,7 +25,7 @@ namespace {
 TReading MakeReading(std::int64_t timeMs, const QString& host, bool completed = true)
 {
     TReading r = ZyxelReading(timeMs, host, completed);
-    for (int tone = 1; tone < ToneCount; ++tone)
+    for (int tone = 1; tone < ZyxelToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone * 7 + timeMs) % 16);
     return r;
 }

@@ -34,7 +34,7 @@ constexpr std::int64_t Hour = 60 * Minute;
 TReading LineReading(std::int64_t minute, const QString& host = QStringLiteral("127.0.0.1"))
 {
     TReading r = ZyxelReading(1'700'000'000'000 + minute * Minute, host, minute % 97 != 13);
-    for (int tone = 6; tone < ToneCount; ++tone)
+    for (int tone = 6; tone < ZyxelToneCount; ++tone)
         r.Bits[std::size_t(tone)] = std::uint8_t((tone / 20 + (tone % 7 == minute % 7 ? 1 : 0)) % 16);
     return r;
 }

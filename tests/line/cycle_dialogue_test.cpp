@@ -36,7 +36,7 @@ TEST(CycleDialogueTest, DecodesWhatTheRouterServed)
              {"", {"--ttype", "--chunk", "1"}}}) {
         RouterSimProcess sim(SimOn(RouterSimProcess::UniqueLoopbackAddress(), extra, user));
         TCaptureBuffer memo;
-        TToneTable tones;
+        TZyxelToneTable tones;
         tones.fill(99);
         int pumped = 0, nearWhenOver = -1;
         TDialogueHooks hooks;
@@ -79,7 +79,7 @@ TEST(CycleDialogueTest, ReportsTheStepWhereItBrokeOff)
         if (c.simulator)
             sim.emplace(SimOn(address, c.extra));
         TCaptureBuffer memo;
-        TToneTable tones{};
+        TZyxelToneTable tones{};
         bool over = false;
         const TDialogueOutcome outcome
             = RunCycleDialogue(Request(address, c.user, c.prompt), memo, tones, {nullptr, [&] { over = true; }, nullptr});

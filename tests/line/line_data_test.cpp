@@ -27,7 +27,7 @@ const std::string FarLead(117, 'h');
 const std::string NearLead(150, 'h');
 
 struct Decoded {
-    TToneTable tones;
+    TZyxelToneTable tones;
     std::string left; // what the decoding leaves in the buffer
 };
 
@@ -47,9 +47,9 @@ Decoded Run(const std::string& reply, Decode decode)
 Decoded Far(const std::string& reply) { return Run(reply, DecodeFarEnd); }
 Decoded Near(const std::string& reply) { return Run(reply, DecodeNearEnd); }
 
-void ExpectTones(const TToneTable& tones, int first, int last, const std::map<int, int>& nonZero)
+void ExpectTones(const TZyxelToneTable& tones, int first, int last, const std::map<int, int>& nonZero)
 {
-    for (int t = 0; t < ToneCount; ++t) {
+    for (int t = 0; t < ZyxelToneCount; ++t) {
         std::int32_t want = Stale;
         if (t >= first && t <= last) {
             const auto it = nonZero.find(t);
@@ -221,7 +221,7 @@ TEST(NearEndDecoding, Character151DecidesWhichLineIsOverwritten)
 
 TEST(LineData, ToneZeroIsNeverWritten)
 {
-    TToneTable tones;
+    TZyxelToneTable tones;
     tones.fill(Stale);
     TCaptureBuffer memo;
     memo.Append(Marker);
@@ -236,7 +236,7 @@ TEST(LineData, ToneZeroIsNeverWritten)
 
 TEST(LineData, NearOverwritesTheFarEndsTones33And34)
 {
-    TToneTable tones{};
+    TZyxelToneTable tones{};
     TCaptureBuffer memo;
     memo.Append(Marker);
     memo.Append(FarLead + Label + "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ff");
@@ -252,9 +252,9 @@ TEST(LineData, NearOverwritesTheFarEndsTones33And34)
 
 TEST(LineData, ProgramWideTableStartsAtZero)
 {
-    for (std::int32_t v : ToneTable())
+    for (std::int32_t v : ZyxelToneTable())
         EXPECT_EQ(v, 0);
-    EXPECT_EQ(&ToneTable(), &ToneTable());
+    EXPECT_EQ(&ZyxelToneTable(), &ZyxelToneTable());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // What the formats must quote or escape, read back by the formats' own rules
 // (tirvane_read_test compares every format with what the router served).
 #include "format_parsers.h"
+#include "line/csv_field.h"
 #include "line/output_formats.h"
 
 #include <QJsonArray>
@@ -318,6 +319,25 @@ TEST(OutputFormatsTest, PrometheusHasTheLowestAndMedianSnr)
     EXPECT_EQ(samples->at(QStringLiteral("tirvane_snr_lowest_db")), lowest);
     EXPECT_EQ(samples->at(QStringLiteral("tirvane_snr_median_db")), median);
     EXPECT_FALSE(FormatPrometheus({ZyxelReading(0, QStringLiteral("z"), true)}).contains("snr"));
+}
+
+// The one CSV field writer, which the readings' and the events' CSV both use:
+// a field that would split a row or a line is quoted, whatever breaks it.
+TEST(OutputFormatsTest, CsvFieldsThatWouldSplitAreQuoted)
+{
+    const struct {
+        const char* text;
+        const char* field;
+    } cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"cr\rhere", "\"cr\rhere\""},
+        {"lf\nhere", "\"lf\nhere\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CsvField(QString::fromUtf8(c.text)), QByteArray(c.field)) << c.text;
 }
 
 } // namespace

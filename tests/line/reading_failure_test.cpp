@@ -75,7 +75,7 @@ TEST(ReadingFailureTest, EachRouterFaultIsNamedInWords)
         const auto start = std::chrono::steady_clock::now();
         request.Deadline = start + c.deadline;
         TCaptureBuffer memo;
-        TToneTable tones{};
+        TZyxelToneTable tones{};
         const TDialogueOutcome outcome = RunCycleDialogue(request, memo, tones);
         EXPECT_LT(std::chrono::steady_clock::now() - start, c.within);
         const TReadingFailure failure = DescribeReadingFailure(outcome, address, "23", c.deadline);

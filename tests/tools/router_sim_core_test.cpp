@@ -29,9 +29,9 @@ std::string ClientReply(ReplyKind kind, const Reply& reply)
     return " " + std::string(CommandFor(kind)) + "\r\n" + reply.Text() + "ras";
 }
 
-TToneTable DecodeBoth(const std::string& farReply, const std::string& nearReply)
+TZyxelToneTable DecodeBoth(const std::string& farReply, const std::string& nearReply)
 {
-    TToneTable tones{};
+    TZyxelToneTable tones{};
     TCaptureBuffer memo;
     memo.Append("xdsl debug bitloadinginfo");
     memo.Append(farReply);

@@ -81,7 +81,7 @@ WiredReply FetchFarWithWire(TelnetProbe& probe)
 
 std::array<int, 513> Decode(const Replies& r)
 {
-    TToneTable tones{};
+    TZyxelToneTable tones{};
     TCaptureBuffer memo;
     memo.Append("xdsl debug bitloadinginfo");
     memo.Append(r.far.value_or(""));

@@ -49,7 +49,7 @@ int main(int argc, char** argv)
         reading.Completed = i < 900 || i >= 930;
         if (reading.Completed) {
             const auto bits = line.Reading(std::uint32_t(i)).bits;
-            for (int tone = 1; tone < ToneCount; ++tone)
+            for (int tone = 1; tone < ZyxelToneCount; ++tone)
                 reading.Bits[std::size_t(tone)] = std::uint8_t(bits[std::size_t(tone)]);
         }
         store.Record(reading);

@@ -127,9 +127,9 @@ std::vector<std::vector<TRatePoint>> RateRuns(const std::deque<TRatePoint>& poin
 }
 
 THistoryFigures::THistoryFigures()
-    : FHistogram(::ToneCount)
-    , FLatest(::ToneCount, 0)
-    , FChanges(::ToneCount, 0)
+    : FHistogram(::ZyxelToneCount)
+    , FLatest(::ZyxelToneCount, 0)
+    , FChanges(::ZyxelToneCount, 0)
     , FSnr(std::make_unique<THistorySnr>())
 {
 }
@@ -158,12 +158,12 @@ void THistoryFigures::Reset(int expected)
     FCompleteCount = 0;
     for (auto& counts : FHistogram)
         counts.fill(0);
-    FToneCount = ::ToneCount;
-    FHistogram.assign(std::size_t(::ToneCount), {});
-    FLatest.assign(std::size_t(::ToneCount), 0);
-    FChanges.assign(std::size_t(::ToneCount), 0);
+    FToneCount = ::ZyxelToneCount;
+    FHistogram.assign(std::size_t(::ZyxelToneCount), {});
+    FLatest.assign(std::size_t(::ZyxelToneCount), 0);
+    FChanges.assign(std::size_t(::ZyxelToneCount), 0);
     FTotalChanges = 0;
-    FSpacingKHz = ToneSpacingKHz;
+    FSpacingKHz = ZyxelToneSpacingKHz;
     FBands = ZyxelBandPlan();
     // Room for the period's readings and some to come, so a window left open
     // does not copy the block at once.

@@ -47,10 +47,10 @@ TColor ToneColor(int tone);
 // views show each column's most telling value so a notch is never drawn
 // away. Painting and hovering both read it.
 struct TToneColumns {
-    int Tones = ToneCount;
+    int Tones = ZyxelToneCount;
     int Width = 0;
 
-    bool Binned() const { return Tones > ToneCount && Width > 0 && Width < Tones; }
+    bool Binned() const { return Tones > ZyxelToneCount && Width > 0 && Width < Tones; }
     // Pixel columns the views draw: Width when binned, else one per tone.
     int Count() const { return Binned() ? Width : Tones; }
     // Column c's tones; without binning column c is tone c.
@@ -296,8 +296,8 @@ private:
     std::vector<std::array<int, MaxToneBits + 1>> FHistogram;
     std::vector<std::uint8_t> FLatest;
     std::vector<int> FChanges;
-    int FToneCount = ::ToneCount;
-    double FSpacingKHz = ToneSpacingKHz;
+    int FToneCount = ::ZyxelToneCount;
+    double FSpacingKHz = ZyxelToneSpacingKHz;
     TBandPlan FBands = ZyxelBandPlan();
     int FTotalChanges = 0;
     THistoryLineFigures FLineFigures;

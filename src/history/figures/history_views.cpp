@@ -229,7 +229,7 @@ void TTrendView::Rebuild()
     // A pause in sampling is a gap as an outage is, as on the waterfall.
     const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
     double highest = 0;
-    double spacing = ToneSpacingKHz; // the latest line's, for the bits axis
+    double spacing = ZyxelToneSpacingKHz; // the latest line's, for the bits axis
     for (const auto& run : runs) {
         for (const TRatePoint& p : run) {
             highest = std::max({highest, p.UpKbps(), p.DownKbps()});

@@ -22,7 +22,7 @@ struct TRatePoint {
     int DownBits = 0; // of the downstream bands' tones
     int Readings = 1; // the readings the point stands for
     int Failed = 0;   // of them incomplete
-    double SpacingKHz = ToneSpacingKHz; // the line's, for its symbol rate
+    double SpacingKHz = ZyxelToneSpacingKHz; // the line's, for its symbol rate
 
     double UpKbps() const { return LineRateKbps(UpBits, SpacingKHz); }
     double DownKbps() const { return LineRateKbps(DownBits, SpacingKHz); }

@@ -159,4 +159,4 @@ private:
 QByteArray PackToneBits(const std::vector<std::uint8_t>& bits);
 // Bits of a line of toneCount tones. False when the size is neither form;
 // the bits are then all 0.
-bool UnpackToneBits(const void* data, int size, std::vector<std::uint8_t>& bits, int toneCount = ToneCount);
+bool UnpackToneBits(const void* data, int size, std::vector<std::uint8_t>& bits, int toneCount = ZyxelToneCount);
