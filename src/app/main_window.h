@@ -175,6 +175,9 @@ public:
     // The reading whose bars are on show (its tone count, spacing and band
     // plan); none before the first and after one without tones.
     const std::optional<TReading>& ShownLine() const { return FShownLine; }
+    // Puts a line on the chart in the range and quantity chosen; none
+    // empties it.
+    void ShowLine(std::optional<TReading> line, const std::optional<TToneRange>& range);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -240,9 +243,6 @@ private:
 
     // The chart's and the figures' part of the window (main_window_chart.cpp).
     void CreateChartMenus();
-    // Puts a line on the chart in the range and quantity chosen; none
-    // empties it.
-    void ShowLine(std::optional<TReading> line, const std::optional<TToneRange>& range);
     void PlotShownLine(const std::optional<TToneRange>& range);
     // Every reading taken: the figures window follows it, the lamp's
     // tooltip names its margin.

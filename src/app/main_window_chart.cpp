@@ -13,6 +13,7 @@
 #include "history/store/reading_store.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -74,9 +75,19 @@ void TForm1::SetQuantity(TToneQuantity quantity)
     for (std::size_t i = 0; i < QuantityItems.size(); ++i)
         if (ToneQuantities[i] == quantity && QuantityItems[i])
             QuantityItems[i]->setChecked(true);
-    // The read-out's last line names the quantity now shown.
-    Label58->setText(QuantityHoverTexts(quantity, -1, 0, 0.0, 0.0).Bits);
     PlotShownLine(PlotRange());
+    // The read-out names the quantity now shown: the value of the tone under
+    // a pointer that stayed on the chart (the keys switch without moving it),
+    // otherwise no tone, so no value of the other quantity stays beside it.
+    if (Chart21->isVisible() && Chart21->rect().contains(Chart21->mapFromGlobal(QCursor::pos()))) {
+        Chart21->repaint(); // the bars are found where they were last drawn
+        Chart21MouseMove({}, 0, 0);
+    } else {
+        const THoverTexts bare = QuantityHoverTexts(quantity, -1, 0, 0.0, 0.0);
+        Label56->setText(bare.Tone);
+        Label57->setText(bare.Frequency);
+        Label58->setText(bare.Bits);
+    }
 }
 
 bool TForm1::ReadFigures() const

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "chart/chart.h"
 #include "chart/color.h"
+#include "chart/tone_quantity_plot.h"
 
 #include <QCursor>
 #include <QFrame>
@@ -206,6 +207,36 @@ TEST_F(HoverTest, ToneNumbersFollowTheChoiceNotTheBarsOnShow)
     }
     MoveTo(BarMiddle(10));
     EXPECT_EQ(FForm.Label56->text(), QStringLiteral("Tone number:   266"));
+}
+
+// Switching the quantity with the keys leaves the pointer where it was: the
+// read-out then names that tone's value of the new quantity, never the tone
+// beside an empty value, and off the chart no tone at all.
+TEST_F(HoverTest, ASwitchOfQuantityNamesTheToneUnderThePointerAnew)
+{
+    TReading line = ZyxelReading(0, QStringLiteral("127.0.0.1"), true);
+    std::fill(line.Bits.begin() + 1, line.Bits.end(), std::uint8_t(9));
+    line.Spectra.Snr.Up = {1, std::vector<float>(32, 30.5f)};
+    line.Spectra.Snr.Down = {1, std::vector<float>(513, 41.5f)};
+    const struct {
+        const char* name;
+        bool onChart;
+        const char* readout; // after Bits, then SNR chosen with the keys
+    } cases[] = {
+        {"pointer kept on the chart", true, "Tone number:   40|Frequency:   172.5 KHz|SNR:   41.5 dB"},
+        {"pointer off the chart", false, "Tone number:|Frequency:|SNR:"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FForm.SetQuantity(TToneQuantity::Bits);
+        FForm.ShowLine(line, TToneRange{0, 255, 255.0});
+        FForm.Chart21->repaint();
+        MoveTo(BarMiddle(40));
+        if (!c.onChart)
+            QCursor::setPos(FForm.Chart21->mapToGlobal(QPoint(-20, -20)));
+        FForm.SetQuantity(TToneQuantity::Snr);
+        EXPECT_EQ(QString::fromStdString(Readout()).simplified(), QString::fromLatin1(c.readout).simplified());
+    }
 }
 
 } // namespace
