@@ -20,7 +20,7 @@ packages=(
   fonts-liberation fontconfig
   xvfb xauth xdotool imagemagick x11-utils xclip libx11-dev
   cups cups-client cups-bsd printer-driver-cups-pdf
-  libqt6sql6-sqlite libsqlite3-dev sqlite3 qt6-charts-dev libqt6opengl6-dev
+  libqt6sql6-sqlite libsqlite3-dev sqlite3
   librsvg2-bin poppler-utils
   clang "$(clang_runtime)" libtsan2
   iproute2 util-linux procps

@@ -6,6 +6,7 @@
 #include "events/line_events.h"
 #include "history/store/reading_store.h"
 #include "line/output_formats.h"
+#include "output/safe_write.h"
 #include "reader/password.h"
 #include "reader/reader_options.h"
 #include "recorder/login_backoff.h"
@@ -15,21 +16,15 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <memory>
 #include <utility>
 #include <thread>
 
@@ -40,130 +35,54 @@ void PrintError(const QString& text)
     std::fprintf(stderr, "tirvane-read: %s\n", text.toLocal8Bit().constData());
 }
 
-// Where the output goes: standard output, or a fresh file beside FILE that
-// takes its name only when every byte is on disk, so a collector never reads
-// half of it. A target that is no regular file (a device, a FIFO) is written
-// where it is, as the shell's > would: renaming over it would put a file in
-// its place. A symbolic link is written through: the file it names is the
-// one replaced, and the link stays. A write that fails says so once, on
-// standard error; nothing after it is written and the run ends with status
-// 1: a script must never take a lost reading for one kept.
+// Where the output goes: standard output, or the file --output names,
+// written whole or not at all (see output/safe_write.h) so a collector never
+// reads half of it. A write that fails says so once, on standard error;
+// nothing after it is written and the run ends with status 1: a script must
+// never take a lost reading for one kept.
 class TOutput {
 public:
     explicit TOutput(const QString& path)
         : FPath(path)
+        , FFile(path.isEmpty() ? std::make_unique<TOutputFile>(STDOUT_FILENO) : std::make_unique<TOutputFile>(path))
     {
-        if (path.isEmpty())
-            return;
-        const QByteArray target = QFile::encodeName(LinkedFile(path));
-        struct stat earlier {};
-        const bool exists = ::stat(target.constData(), &earlier) == 0;
-        if (exists && !S_ISREG(earlier.st_mode)) {
-            FFd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
-            FInPlace = true;
-            if (FFd < 0)
-                Fail();
-            return;
-        }
-        FTarget = target;
-        const QFileInfo beside(QFile::decodeName(target));
-        QByteArray name = QFile::encodeName(beside.dir().filePath(QStringLiteral(".%1.XXXXXX").arg(beside.fileName())));
-        FFd = ::mkstemp(name.data());
-        if (FFd < 0) {
-            Fail();
-            return;
-        }
-        FTemporary = name;
-        // As the shell's > would leave it: an earlier file's permissions, or
-        // a new file's under the umask.
-        mode_t mode = 0;
-        if (exists) {
-            mode = earlier.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        if (::fchmod(FFd, mode) != 0)
-            Fail();
+        Healthy();
     }
 
-    ~TOutput()
-    {
-        if (FFd >= 0 && FFd != STDOUT_FILENO)
-            ::close(FFd);
-        if (!FTemporary.isEmpty())
-            ::unlink(FTemporary.constData());
-    }
-
-    bool Failed() const { return FFailed; }
+    bool Failed() const { return FFile->Failed(); }
 
     // Written at once, not kept in a buffer, so a reading is out before the
     // next one is taken and a failure is seen when it happens.
     bool Write(const QByteArray& text)
     {
-        for (qsizetype done = 0; !FFailed && done < text.size();) {
-            const ssize_t n = ::write(FFd, text.constData() + done, std::size_t(text.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                Fail(n < 0 ? errno : EIO);
-                break;
-            }
-            done += n;
-        }
-        return !FFailed;
+        FFile->Write(text);
+        return Healthy();
     }
 
     // The end of the run: the file takes its name now. False (and said) when
     // anything was lost.
     bool Finish()
     {
-        if (FFailed)
-            return false;
-        if (FInPlace) {
-            // A device reports a lost write at the latest when closed.
-            if (::close(std::exchange(FFd, -1)) != 0) {
-                Fail();
-                return false;
-            }
-            return true;
-        }
-        if (FTemporary.isEmpty())
-            return true;
-        if (::fsync(FFd) != 0 || ::close(std::exchange(FFd, -1)) != 0
-            || ::rename(FTemporary.constData(), FTarget.constData()) != 0) {
-            Fail();
-            return false;
-        }
-        FTemporary.clear();
-        return true;
+        FFile->Commit();
+        return Healthy();
     }
 
 private:
-    void Fail(int error = errno)
+    // True while nothing failed; the first failure is said, once.
+    bool Healthy()
     {
-        FFailed = true;
-        PrintError((FPath.isEmpty() ? QStringLiteral("standard output") : FPath) + QStringLiteral(": ")
-            + QString::fromLocal8Bit(std::strerror(error)));
-    }
-
-    // The file path names once its links are followed; a dangling link
-    // names the file to create.
-    static QString LinkedFile(const QString& path)
-    {
-        QString file = QFileInfo(path).absoluteFilePath();
-        for (int hops = 0; hops < 40 && QFileInfo(file).isSymLink(); ++hops)
-            file = QFileInfo(file).symLinkTarget();
-        return file;
+        if (!FFile->Failed())
+            return true;
+        if (!FSaid)
+            PrintError((FPath.isEmpty() ? QStringLiteral("standard output") : FPath) + QStringLiteral(": ")
+                + FFile->ErrorText());
+        FSaid = true;
+        return false;
     }
 
     QString FPath;
-    QByteArray FTarget; // the regular file replaced at the end
-    bool FInPlace = false; // a device or FIFO, written where it is
-    int FFd = STDOUT_FILENO;
-    QByteArray FTemporary; // removed unless it took the file's name
-    bool FFailed = false;
+    std::unique_ptr<TOutputFile> FFile;
+    bool FSaid = false;
 };
 
 // TERM or INT (a logout, a kill, Ctrl+C) ends a run of readings as its count

@@ -1,5 +1,6 @@
 #include "recorder/recorder_notice.h"
 
+#include "output/safe_write.h"
 #include "recorder/router_turn.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -72,9 +72,7 @@ bool TRecorderNoticeBoard::Post(const TRecorderNotice& notice)
         {QStringLiteral("last_failure"), notice.LastFailure},
     };
     // Whole or not at all: the window never reads half a notice.
-    QSaveFile file(NoticePath(FFolder, name));
-    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson(QJsonDocument::Compact)) >= 0
-        && file.commit();
+    return WriteFileWhole(NoticePath(FFolder, name), QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 std::optional<TRecorderNotice> ReadRecorderNotice(const QString& folder, const QString& host, int port)

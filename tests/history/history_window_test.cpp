@@ -20,14 +20,10 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QChart>
-#include <QDateTimeAxis>
-#include <QValueAxis>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QXYSeries>
 
 #include <gtest/gtest.h>
 
@@ -346,9 +342,8 @@ TEST_F(HistoryWindowTest, ReadOutInEveryView)
         return QPoint(int(std::lround((l.ToneX(102) + l.ToneX(103)) / 2)), y);
     };
     const auto rateAt = [&window](std::int64_t minutesAgo) {
-        QChart* chart = window->TrendView()->Chart();
-        const QPointF at = chart->mapToPosition(QPointF(double(Now - minutesAgo * Minute), 0), chart->series().first());
-        return window->TrendView()->mapFromScene(chart->mapToScene(QPointF(at.x(), chart->plotArea().center().y())));
+        const TLineRateLayout& l = window->TrendView()->Layout();
+        return QPoint(int(std::lround(l.X(Now - minutesAgo * Minute))), l.Plot.center().y());
     };
     const THoverTexts tone = HoverTexts(102, 0, 0);
     const TRatePoint& r19 = window->Figures().Row(4);
@@ -380,7 +375,7 @@ TEST_F(HistoryWindowTest, ReadOutInEveryView)
         window->SetView(c.view);
         QApplication::processEvents();
         const bool trend = c.view == THistoryWindow::Trend;
-        QWidget* target = trend ? window->TrendView()->viewport() : window->CurrentView();
+        QWidget* target = window->CurrentView();
         const QPoint at = trend ? rateAt(c.time.endsWith(TimeOf(19)) ? 19 : 17) : c.at.isNull() ? toneAt(-1) : c.at;
         QMouseEvent move(QEvent::MouseMove, at, target->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(target, &move);
@@ -482,25 +477,22 @@ TEST_F(HistoryWindowTest, LineRateAxesTickAtRoundStepsAndTimes)
         auto window = Open(store);
         window->SetView(THistoryWindow::Trend);
         QApplication::processEvents();
-        QChart* chart = window->TrendView()->Chart();
-        const auto* time = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).first());
-        const std::int64_t from = time->min().toMSecsSinceEpoch(), to = time->max().toMSecsSinceEpoch();
-        const std::int64_t step = (to - from) / std::max(1, time->tickCount() - 1);
-        EXPECT_TRUE(from <= Now - minutesAgo.front() * Minute && to >= Now && time->tickCount() >= 3);
-        EXPECT_EQ(from + step * (time->tickCount() - 1), to);
+        const TLineRateLayout& l = window->TrendView()->Layout();
+        const std::int64_t from = l.Ticks.FirstMs, to = l.Ticks.LastMs;
+        const std::int64_t step = (to - from) / std::max(1, l.Ticks.Count() - 1);
+        EXPECT_TRUE(from <= Now - minutesAgo.front() * Minute && to >= Now && l.Ticks.Count() >= 3);
+        EXPECT_EQ(from + step * (l.Ticks.Count() - 1), to);
         // Seconds or minutes by 1, 2, 5, 10, 15 or 30; hours by 1, 2, 3, 4, 6 or 12.
         const std::int64_t unit = step >= 60 * Minute ? 60 * Minute : step >= Minute ? Minute : 1000;
         const QList<std::int64_t> counts = unit > Minute ? QList<std::int64_t>{1, 2, 3, 4, 6, 12} : QList<std::int64_t>{1, 2, 5, 10, 15, 30};
         EXPECT_TRUE(step % unit == 0 && counts.contains(step / unit)) << step;
-        EXPECT_EQ((from + time->min().offsetFromUtc() * std::int64_t(1000)) % step, 0);
-        const auto* rate = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0]);
-        const auto* bits = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[1]);
-        for (const QValueAxis* axis : {rate, bits}) {
-            EXPECT_EQ(std::tuple(axis->tickType(), axis->tickAnchor()), std::tuple(QValueAxis::TicksDynamic, 0.0));
-            EXPECT_DOUBLE_EQ(RoundStep(axis->tickInterval()), axis->tickInterval());
-            EXPECT_LE(axis->max() / axis->tickInterval(), 10.5);
+        EXPECT_EQ((from + QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc() * std::int64_t(1000)) % step, 0);
+        // Both value axes tick from 0 at a round step of their own.
+        for (const auto& [top, interval] : {std::pair{l.RateTop, l.RateStep}, std::pair{l.BitsTop, l.BitsStep}}) {
+            EXPECT_DOUBLE_EQ(RoundStep(interval), interval);
+            EXPECT_LE(top / interval, 10.5);
         }
-        EXPECT_DOUBLE_EQ(rate->max(), bits->max() * LineRateKbps(1, ZyxelToneSpacingKHz)); // the same line rate
+        EXPECT_DOUBLE_EQ(l.RateTop, l.BitsTop * LineRateKbps(1, ZyxelToneSpacingKHz)); // the same line rate
     }
 }
 

@@ -1,8 +1,9 @@
 // Writing the saved picture over an existing file: what the file keeps
 // (links, owner, permissions), the folders only its file may be written in,
 // and the failures that must leave the old file as it was with the error
-// text the user sees. Read-only, full and foreign places are real: private
-// mounts, and file access as an ordinary user through the file-system uid.
+// text the user sees; a streamed file in each kind of place. Read-only, full
+// and foreign places are real: private mounts, device nodes, and file access
+// as an ordinary user through the file-system uid.
 #include "support/jpeg_probe.h"
 #include "support/private_mounts.h"
 #include "support/qt_print.h"
@@ -20,7 +21,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <fcntl.h>
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -209,4 +214,76 @@ INSTANTIATE_TEST_SUITE_P(
                            return dir + "/chart.jpg";
                        },
                        "Is a directory"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ------------------------------------ a streamed file, wherever it is going
+
+struct StreamCase {
+    const char* Name;
+    bool AsNobody;
+    const char* Prepare; // shell, in the folder; the output goes to "out"
+    bool StopsPartWay;   // the writer gives up after its first piece
+    const char* Error;   // empty: written
+    const char* Check;   // shell, in the folder afterwards
+    const char* Printed; // what Check prints
+};
+
+class SafeWriteStreamTest : public ::testing::TestWithParam<StreamCase> {};
+
+// The writer callback's output takes the rules every caller shares: a
+// regular file replaced whole, a link written through, a FIFO or a device
+// written where it is, a file in a folder the user may not write written in
+// place, and nothing of a writer that stopped part-way.
+TEST_P(SafeWriteStreamTest, WritesByTheRulesOfItsPlace)
+{
+    const StreamCase& c = GetParam();
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for device nodes and another user";
+    QTemporaryDir outer;
+    ::chmod(QFile::encodeName(outer.path()).constData(), 0755);
+    const QString dir = outer.filePath("d");
+    QDir().mkdir(dir);
+    Shell(dir, c.Prepare);
+    const QByteArray out = QFile::encodeName(dir + "/out");
+    // A FIFO's reader is there first, so the writer's open returns.
+    struct stat made {};
+    const bool fifo = ::stat(out.constData(), &made) == 0 && S_ISFIFO(made.st_mode);
+    const int reader = fifo ? ::open(out.constData(), O_RDONLY | O_NONBLOCK) : -1;
+    QString error;
+    bool written = false;
+    {
+        TAsNobody nobody(c.AsNobody);
+        written = WriteFileWhole(dir + "/out", [&c](QIODevice& file) {
+            return file.write("NE") == 2 && !c.StopsPartWay && file.write("W") == 1;
+        }, &error);
+    }
+    EXPECT_EQ(written, *c.Error == 0);
+    EXPECT_EQ(error.toStdString(), c.Error);
+    std::string check = Shell(dir, c.Check);
+    if (reader >= 0) {
+        char buffer[64];
+        const ssize_t n = ::read(reader, buffer, sizeof buffer);
+        check += std::string(buffer, std::size_t(std::max<ssize_t>(n, 0)));
+        ::close(reader);
+    }
+    EXPECT_EQ(check, c.Printed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, SafeWriteStreamTest,
+    ::testing::Values(
+        StreamCase{"RegularFile", false, "printf old > out", false, "", "cat out; ls -A", "NEWout\n"},
+        StreamCase{"NewFile", false, ":", false, "", "cat out; ls -A", "NEWout\n"},
+        StreamCase{"Link", false, "printf old > real; ln -s real out", false, "",
+                   "stat -c %F out; cat real; ls -A | wc -l", "symbolic link\nNEW2\n"},
+        StreamCase{"Fifo", false, "mkfifo out", false, "", "stat -c %F out", "fifo\nNEW"},
+        StreamCase{"NullDevice", false, "mknod out c 1 3", false, "", "test -c out && ls -A", "out\n"},
+        StreamCase{"FullDevice", false, "mknod out c 1 7", false, "No space left on device", "test -c out && ls -A",
+                   "out\n"},
+        StreamCase{"FolderNotWritable", true, "printf old > out; chown nobody out", false, "", "cat out; ls -A",
+                   "NEWout\n"},
+        StreamCase{"StoppedPartWay", false, "printf old > out", true, "the writing stopped before the end",
+                   "cat out; ls -A", "oldout\n"},
+        StreamCase{"StoppedPartWayInPlace", true, "printf old > out; chown nobody out", true,
+                   "the writing stopped before the end", "cat out; ls -A", "oldout\n"}),
     [](const auto& info) { return std::string(info.param.Name); });

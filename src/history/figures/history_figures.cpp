@@ -21,26 +21,6 @@ TColor ToneColor(int tone)
     return ToneColor(ZyxelBandPlan(), tone);
 }
 
-int TToneColumns::ColumnOf(int tone) const
-{
-    if (!Binned())
-        return tone;
-    // The last column whose first tone is at or before the tone.
-    int c = int((std::int64_t(tone) * Width + Width - 1) / Tones);
-    while (c > 0 && FirstTone(c) > tone)
-        --c;
-    while (c + 1 < Width && FirstTone(c + 1) <= tone)
-        ++c;
-    return c;
-}
-
-int TToneColumns::ToneAt(int x) const
-{
-    if (Width <= 0 || x < 0 || x >= Width)
-        return -1;
-    return int(std::int64_t(x) * Tones / Width);
-}
-
 namespace {
 
 // Sixteen steps along a ramp whose lightness rises evenly; neighbours differ
@@ -463,6 +443,76 @@ QImage THistoryFigures::Waterfall() const
     table.push_back(IncompleteColor);
     image.setColorTable(table);
     return image;
+}
+
+// The waterfall's pixel rows on its time axis.
+TWaterfallRows THistoryFigures::WaterfallRows(int height) const
+{
+    if (FRates.empty())
+        return WaterfallRows(height, 0, 1);
+    return WaterfallRows(height, FRates.front().TimeMs, FRates.back().TimeMs + UsualIntervalMs());
+}
+
+TWaterfallRows THistoryFigures::WaterfallRows(int height, std::int64_t fromMs, std::int64_t toMs) const
+{
+    TWaterfallRows rows;
+    const std::int64_t usual = UsualIntervalMs();
+    const std::int64_t cover = CoverMs();
+    const int count = Count();
+    if (count > 0) {
+        fromMs = std::min(fromMs, FRates.front().TimeMs);
+        toMs = std::max(toMs, FRates.back().TimeMs);
+    }
+    rows.FromMs = fromMs;
+    rows.ToMs = std::max(toMs, fromMs + 1);
+    // Where each reading's row starts and ends on the axis, oldest first.
+    std::vector<std::int64_t> start(static_cast<std::size_t>(count));
+    std::vector<std::int64_t> end(static_cast<std::size_t>(count));
+    std::int64_t axis = count > 0 ? FRates.front().TimeMs - fromMs : rows.ToMs - fromMs;
+    rows.Knots.emplace_back(fromMs, 0);
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t t = FRates[std::size_t(i)].TimeMs;
+        const std::int64_t wait = (i + 1 < count ? FRates[std::size_t(i + 1)].TimeMs : rows.ToMs) - t;
+        // A block row has room for each of its readings.
+        const std::int64_t readings = FRates[std::size_t(i)].Readings;
+        const std::int64_t covered = std::min(wait, cover * readings);
+        start[std::size_t(i)] = axis;
+        end[std::size_t(i)] = axis + std::clamp(wait, usual * readings, cover * readings);
+        rows.Knots.emplace_back(t, axis);
+        rows.Knots.emplace_back(t + covered, end[std::size_t(i)]);
+        axis = end[std::size_t(i)] + (wait - covered);
+    }
+    rows.AxisMs = std::max<std::int64_t>(axis, 1);
+    rows.Knots.emplace_back(rows.ToMs, rows.AxisMs);
+    rows.Shown.assign(std::size_t(std::max(0, height)), -1);
+    rows.Incomplete.assign(rows.Shown.size(), 0.0f);
+    // i walks from the newest reading back down the axis as y walks down.
+    int i = count - 1;
+    for (int y = 0; y < height; ++y) {
+        const std::int64_t high = rows.AxisMs - rows.AxisMs * y / height;
+        const std::int64_t low = rows.AxisMs - rows.AxisMs * (y + 1) / height;
+        while (i >= 0 && start[std::size_t(i)] >= high)
+            --i;
+        // The newest complete reading starting here shows what the line
+        // held; the newest incomplete one only when every one failed.
+        int shown = -1;
+        int starting = 0, failed = 0;
+        int k = i;
+        for (; k >= 0 && start[std::size_t(k)] >= low; --k) {
+            const bool completed = FRates[std::size_t(k)].Completed;
+            starting += FRates[std::size_t(k)].Readings;
+            failed += FRates[std::size_t(k)].Failed;
+            if (shown < 0 || (!FRates[std::size_t(shown)].Completed && completed))
+                shown = k;
+        }
+        // No row starts here: the one below shows on as far as it reaches.
+        if (shown < 0 && i >= 0 && end[std::size_t(i)] > low)
+            shown = i;
+        rows.Shown[std::size_t(y)] = shown < 0 ? -1 : count - 1 - shown;
+        rows.Incomplete[std::size_t(y)] = starting > 0 ? float(failed) / float(starting) : 0.0f;
+        i = k;
+    }
+    return rows;
 }
 
 int THistoryFigures::RowNearest(std::int64_t timeMs) const

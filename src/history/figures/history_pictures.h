@@ -4,8 +4,9 @@
 // three never draw a picture differently. No widgets: the report is written
 // without a display.
 //
-// The geometry of a tone picture (TToneViewLayout) is computed once from the
-// area and the font; painting walks it and the views' hover reads it.
+// The geometry of a tone picture (TToneViewLayout) and of the line rate
+// (TLineRateLayout) is computed once from the area and the font; painting
+// walks it and the views' hover reads it.
 #pragma once
 
 #include "history/figures/history_figures.h"
@@ -14,6 +15,7 @@
 #include <QRect>
 
 #include <cstdint>
+#include <vector>
 
 class QFontMetrics;
 class QPainter;
@@ -77,7 +79,32 @@ void PaintWaterfall(QPainter& painter, const QRect& area, const THistoryFigures&
                     const TWaterfallShown& shown);
 void PaintEnvelope(QPainter& painter, const QRect& area, const THistoryFigures& figures);
 void PaintChanges(QPainter& painter, const QRect& area, const THistoryFigures& figures);
-// The line rate of each direction over fromMs to toMs, a line per run of
-// complete readings so outages stay gaps.
+// Where the line-rate picture's parts go in an area, and its axes: time
+// along the bottom from one round time to another, kbit/s on the left and
+// bits per symbol on the right, the two the same line rate. Computed once
+// from the figures, the span and the font; painting walks it and the
+// window's hover reads it.
+struct TLineRateLayout {
+    QRect Plot;
+    int LineHeight = 0;
+    TTimeTicks Ticks; // the time axis runs from Ticks.FirstMs to Ticks.LastMs
+    double RateTop = 10; // kbit/s at the plot's top edge; the axis starts at 0
+    double RateStep = 2;
+    double BitsTop = 1; // bits per symbol at the plot's top edge
+    double BitsStep = 1;
+    // The complete readings' rates, a point per pixel column at most, a
+    // line per run so outages and pauses stay gaps.
+    std::vector<std::vector<TRatePoint>> Runs;
+
+    double X(std::int64_t ms) const;
+    std::int64_t TimeAt(double x) const;
+    double Y(double kbps) const;
+};
+
+// The line rate of each direction over fromMs to toMs (a minute at least).
+TLineRateLayout LineRateLayout(const THistoryFigures& figures, const QRect& area, std::int64_t fromMs,
+                               std::int64_t toMs, const QFontMetrics& metrics);
+void PaintLineRate(QPainter& painter, const QRect& area, const THistoryFigures& figures,
+                   const TLineRateLayout& layout);
 void PaintLineRate(QPainter& painter, const QRect& area, const THistoryFigures& figures, std::int64_t fromMs,
                    std::int64_t toMs);

@@ -1,49 +1,7 @@
 #include "history/figures/history_views.h"
 
-#include "chart/color.h"
-
-#include <QChart>
-#include <QDateTime>
-#include <QDateTimeAxis>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QValueAxis>
-
-#include <algorithm>
-#include <cmath>
-#include <tuple>
-
-namespace {
-
-// Local time minus UTC at a moment: the axes tick at round local times.
-std::int64_t LocalOffsetMs(std::int64_t ms)
-{
-    return std::int64_t(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) * 1000;
-}
-
-// Digits after the point that labels at this step need.
-int StepDecimals(double step)
-{
-    int decimals = 0;
-    while (decimals < 6 && std::abs(step - std::round(step)) > 1e-9) {
-        step *= 10;
-        ++decimals;
-    }
-    return decimals;
-}
-
-// A direction's bands as the trend's legend names them: "0-31, 870-1205".
-QString BandsText(const std::vector<TToneBand>& bands)
-{
-    QStringList parts;
-    for (const TToneBand& band : bands)
-        parts << QStringLiteral("%1-%2").arg(band.First).arg(band.Last);
-    return parts.join(QStringLiteral(", "));
-}
-
-} // namespace
 
 THistoryToneView::THistoryToneView(const THistoryFigures& figures, QWidget* parent)
     : QWidget(parent)
@@ -164,168 +122,67 @@ int TChangesView::ShownTone(const TToneColumns& columns, int column, int) const
 // --- line-rate trend ---
 
 TTrendView::TTrendView(const THistoryFigures& figures, QWidget* parent)
-    : QChartView(new QChart, parent) // the view owns the chart; made with one, it makes no other
+    : QWidget(parent)
     , FFigures(figures)
-    , FChart(chart())
 {
-    setRenderHint(QPainter::Antialiasing);
-    FChart->setTitle(QStringLiteral("Line rate of each complete reading (bits per symbol × 4,000 symbols/s)"));
-    QFont title = FChart->titleFont();
-    title.setBold(true);
-    FChart->setTitleFont(title);
-    FChart->legend()->setAlignment(Qt::AlignBottom);
-    FChart->setAnimationOptions(QChart::NoAnimation);
-
-    FTime = new QDateTimeAxis;
-    FTime->setTitleText(QStringLiteral("Time"));
-    FTime->setTickCount(7);
-    FRate = new QValueAxis;
-    FRate->setTitleText(QStringLiteral("Line rate (kbit/s)"));
-    FRate->setLabelFormat(QStringLiteral("%.0f"));
-    FBits = new QValueAxis;
-    FBits->setTitleText(QStringLiteral("Bits per symbol"));
-    FBits->setLabelFormat(QStringLiteral("%.0f"));
-    FChart->addAxis(FTime, Qt::AlignBottom);
-    FChart->addAxis(FRate, Qt::AlignLeft);
-    FChart->addAxis(FBits, Qt::AlignRight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(400, 250);
-    viewport()->setMouseTracking(true);
+    setMouseTracking(true);
 }
 
 void TTrendView::SetSpan(std::int64_t fromMs, std::int64_t toMs)
 {
     FFromMs = fromMs;
-    FToMs = std::max(toMs, fromMs + 60000);
+    FToMs = toMs;
     FiguresChanged();
 }
 
 void TTrendView::FiguresChanged()
 {
-    FDirty = true;
-    if (isVisible())
-        Rebuild();
+    FLayout.reset();
+    update();
 }
 
-void TTrendView::resizeEvent(QResizeEvent* event)
+const TLineRateLayout& TTrendView::Layout() const
 {
-    QChartView::resizeEvent(event);
-    UpdateTimeAxis();
-}
-
-void TTrendView::showEvent(QShowEvent* event)
-{
-    if (FDirty)
-        Rebuild();
-    QChartView::showEvent(event);
-}
-
-void TTrendView::Rebuild()
-{
-    FDirty = false;
-    FChart->removeAllSeries();
-    // More than a few points per pixel column cannot be told apart.
-    const std::int64_t span = FToMs - FFromMs;
-    const std::int64_t bucket = span / std::max(200, width() / 2);
-    // A pause in sampling is a gap as an outage is, as on the waterfall.
-    const auto runs = RateRuns(FFigures.TrendPoints(), bucket, FFigures.TrendGapMs());
-    double highest = 0;
-    double spacing = ZyxelToneSpacingKHz; // the latest line's, for the bits axis
-    for (const auto& run : runs) {
-        for (const TRatePoint& p : run) {
-            highest = std::max({highest, p.UpKbps(), p.DownKbps()});
-            spacing = p.SpacingKHz;
-        }
-    }
-    const struct {
-        QString name;
-        QColor colour;
-        bool up;
-    } directions[] = {{QStringLiteral("Upstream (tones %1)").arg(BandsText(FFigures.Bands().Upstream)), ToQColor(DirectionColor(TToneDirection::Upstream)), true},
-                      {QStringLiteral("Downstream (tones %1)").arg(BandsText(FFigures.Bands().Downstream)),
-                       ToQColor(DirectionColor(TToneDirection::Downstream)), false}};
-    for (const auto& direction : directions) {
-        // One line per run; only the first names the direction in the legend.
-        for (std::size_t r = 0; r < std::max<std::size_t>(1, runs.size()); ++r) {
-            auto* series = new QLineSeries;
-            series->setName(direction.name);
-            series->setPen(QPen(direction.colour, 2));
-            if (r < runs.size()) {
-                QList<QPointF> points;
-                points.reserve(qsizetype(runs[r].size()));
-                for (const TRatePoint& p : runs[r])
-                    points.append(QPointF(double(p.TimeMs), direction.up ? p.UpKbps() : p.DownKbps()));
-                series->replace(points);
-                // A lone reading between outages is no line: show it as a dot.
-                series->setPointsVisible(points.size() < 3);
-            }
-            FChart->addSeries(series);
-            series->attachAxis(FTime);
-            series->attachAxis(FRate);
-            if (r > 0) {
-                for (QLegendMarker* marker : FChart->legend()->markers(series))
-                    marker->setVisible(false);
-            }
-        }
-    }
-    // Each value axis ticks at round steps of its own: kbit/s on the left,
-    // bits per symbol on the right, the two ranges the same line rate. Only
-    // the left one draws grid lines, so no two grids cross the plot.
-    const double top = std::max(10.0, highest * 1.1);
-    const double rateStep = RoundStep(top / 6);
-    const double rounded = std::ceil(top / rateStep) * rateStep;
-    const double bitsTop = rounded / LineRateKbps(1, spacing);
-    const double bitsStep = RoundStep(bitsTop / 6);
-    for (const auto& [axis, range, step] : {std::tuple{FRate, rounded, rateStep}, std::tuple{FBits, bitsTop, bitsStep}}) {
-        axis->setRange(0, range);
-        axis->setTickType(QValueAxis::TicksDynamic);
-        axis->setTickAnchor(0);
-        axis->setTickInterval(step);
-        axis->setLabelFormat(QStringLiteral("%.") + QString::number(StepDecimals(step)) + QStringLiteral("f"));
-    }
-    FBits->setGridLineVisible(false);
-    UpdateTimeAxis();
-}
-
-void TTrendView::UpdateTimeAxis()
-{
-    // The time axis from the round time before the first reading to the one
-    // after the span's end, ticked at round times as many as fit.
-    const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("00-00 00:00")) * 3 / 2;
-    const int plotWidth = width() - 10 * fontMetrics().height(); // less the value axes on both sides
-    const TTimeTicks ticks =
-        RoundTimeTicks(FFromMs, FToMs, std::max(3, plotWidth / labelWidth + 1), LocalOffsetMs(FFromMs));
-    constexpr std::int64_t Minute = 60 * 1000;
-    constexpr std::int64_t Day = 24 * 60 * Minute;
-    // Dates only where the axis spans more than a day.
-    if (ticks.StepMs < Minute)
-        FTime->setFormat(QStringLiteral("HH:mm:ss"));
-    else if (ticks.LastMs - ticks.FirstMs <= Day)
-        FTime->setFormat(QStringLiteral("HH:mm"));
-    else
-        FTime->setFormat(QStringLiteral("MM-dd HH:mm"));
-    FTime->setRange(QDateTime::fromMSecsSinceEpoch(ticks.FirstMs), QDateTime::fromMSecsSinceEpoch(ticks.LastMs));
-    FTime->setTickCount(ticks.Count());
+    if (!FLayout)
+        FLayout = LineRateLayout(FFigures, rect(), FFromMs, FToMs, fontMetrics());
+    return *FLayout;
 }
 
 int TTrendView::RowAt(QPoint point) const
 {
-    const QPointF inChart = FChart->mapFromScene(mapToScene(point));
-    if (!FChart->plotArea().contains(inChart) || FChart->series().isEmpty())
+    const TLineRateLayout& layout = Layout();
+    if (!layout.Plot.contains(point))
         return -1;
-    const double timeMs = FChart->mapToValue(inChart, FChart->series().first()).x();
-    return FFigures.RowNearest(std::int64_t(std::llround(timeMs)));
+    return FFigures.RowNearest(layout.TimeAt(point.x()));
+}
+
+void TTrendView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    PaintLineRate(painter, rect(), FFigures, Layout());
+}
+
+void TTrendView::resizeEvent(QResizeEvent* event)
+{
+    FLayout.reset();
+    QWidget::resizeEvent(event);
+}
+
+void TTrendView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange)
+        FLayout.reset();
+    QWidget::changeEvent(event);
 }
 
 void TTrendView::mouseMoveEvent(QMouseEvent* event)
 {
     emit Hovered(RowAt(event->position().toPoint()), -1);
-    QChartView::mouseMoveEvent(event);
 }
 
-bool TTrendView::viewportEvent(QEvent* event)
+void TTrendView::leaveEvent(QEvent*)
 {
-    // The pointer moves over the view's viewport: leaving it leaves the plot.
-    if (event->type() == QEvent::Leave)
-        emit Hovered(-1, -1);
-    return QChartView::viewportEvent(event);
+    emit Hovered(-1, -1);
 }

@@ -3,20 +3,17 @@
 // when they changed. Waterfall, envelope and change counts draw themselves
 // through the pictures' painting routines (history_pictures.h), which the
 // line report draws with too, over a layout computed from the area and the
-// font; the line-rate trend is a chart with a time axis.
+// font; so does the line-rate trend.
 #pragma once
 
 #include "history/figures/history_figures.h"
 #include "history/figures/history_pictures.h"
 
-#include <QChartView>
 #include <QImage>
 #include <QRect>
 #include <QWidget>
 
-class QChart;
-class QDateTimeAxis;
-class QValueAxis;
+#include <optional>
 
 // The base of the painted views: a white area drawn by Draw, which saving a
 // picture uses too (through QWidget::grab).
@@ -109,8 +106,8 @@ protected:
 
 // The line-rate trend: upstream and downstream rate over time, kbit/s on the
 // left and bits per symbol on the right, one line per run of complete
-// readings so outages stay gaps.
-class TTrendView : public QChartView {
+// readings so outages stay gaps; painted by the line report's routine.
+class TTrendView : public QWidget {
     Q_OBJECT
 public:
     explicit TTrendView(const THistoryFigures& figures, QWidget* parent = nullptr);
@@ -119,7 +116,9 @@ public:
     void SetSpan(std::int64_t fromMs, std::int64_t toMs);
     void FiguresChanged();
 
-    QChart* Chart() const { return FChart; }
+    // The picture's geometry at the view's size, made again only when the
+    // figures, the span or the size changed.
+    const TLineRateLayout& Layout() const;
     // The reading row nearest in time to a point of the plot; -1 off it.
     int RowAt(QPoint point) const;
 
@@ -128,22 +127,15 @@ signals:
     void Hovered(int row, int tone);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    bool viewportEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
-    void Rebuild();
-    // Round times as many as the width has room for.
-    void UpdateTimeAxis();
-
     const THistoryFigures& FFigures;
-    QChart* FChart = nullptr;
-    QDateTimeAxis* FTime = nullptr;
-    QValueAxis* FRate = nullptr;
-    QValueAxis* FBits = nullptr;
     std::int64_t FFromMs = 0;
     std::int64_t FToMs = 0;
-    bool FDirty = true;
+    mutable std::optional<TLineRateLayout> FLayout;
 };

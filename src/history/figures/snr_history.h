@@ -6,7 +6,7 @@
 // the waterfall's row map serves both.
 #pragma once
 
-#include "history/figures/history_figures.h"
+#include "history/figures/waterfall_rows.h"
 #include "history/store/block_summary.h"
 #include "line/reading.h"
 

@@ -5,6 +5,7 @@
 #include "history/figures/line_pictures.h"
 #include "history/figures/snr_history.h"
 #include "history/store/reading_store.h"
+#include "output/safe_write.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -12,7 +13,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -420,13 +420,9 @@ bool WriteLineReport(const QString& path, const TLineReportFigures& f, const THi
             *error = QStringLiteral("%1: %2").arg(path, reason);
         return false;
     };
-    // Written to a file beside the target, which takes the target's place
-    // only once every byte is written: a report written earlier stays whole
-    // when anything fails. The pages are drawn in memory first, for the PDF
-    // writer does not look at what its writes returned.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+    // Written whole or not at all (a report written earlier stays whole
+    // when anything fails). The pages are drawn in memory first, for the
+    // PDF writer does not look at what its writes returned.
     QByteArray pdf;
     {
         QBuffer buffer(&pdf);
@@ -444,13 +440,8 @@ bool WriteLineReport(const QString& path, const TLineReportFigures& f, const THi
         if (!p.end())
             return fail(QStringLiteral("the PDF could not be finished"));
     }
-    if (file.write(pdf) != pdf.size()) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                                   : QStringLiteral("the disk took only part of it");
-        file.cancelWriting();
+    QString reason;
+    if (!WriteFileWhole(path, pdf, &reason))
         return fail(reason);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
     return true;
 }

@@ -10,6 +10,7 @@
 
 #include "line/reading.h"
 #include "history/store/sqlite_handle.h"
+#include "history/store/store_format.h"
 
 #include <QByteArray>
 
@@ -52,14 +53,14 @@ public:
     // with a higher number was written by a newer program and is left alone;
     // one of version 1 (a row a reading) or 2 (blocks without summaries) is
     // converted on opening to write.
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = StoreFormat::SchemaVersion;
     // How long a write waits for another program's write to finish before
     // the reading is held for the next write.
-    static constexpr int BusyTimeoutMs = 2000;
+    static constexpr int BusyTimeoutMs = StoreFormat::BusyTimeoutMs;
     // Readings held while the file is busy; past this the oldest is dropped.
     static constexpr int MaxHeld = 1440;
     // A block holds one host's readings of one hour, at most this many.
-    static constexpr std::int64_t BlockSpanMs = 3'600'000;
+    static constexpr std::int64_t BlockSpanMs = StoreFormat::BlockSpanMs;
     static constexpr int MaxBlockReadings = 240;
 
     TReadingStore();

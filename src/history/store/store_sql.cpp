@@ -1,6 +1,6 @@
 #include "history/store/store_sql.h"
 
-#include "history/store/reading_store.h"
+#include "history/store/store_format.h"
 
 #include <cerrno>
 #include <cstring>
@@ -35,7 +35,7 @@ namespace StoreSql {
 
 std::int64_t SpanOf(std::int64_t timeMs)
 {
-    const std::int64_t span = TReadingStore::BlockSpanMs;
+    const std::int64_t span = StoreFormat::BlockSpanMs;
     return timeMs >= 0 ? timeMs / span : (timeMs + 1) / span - 1;
 }
 
@@ -67,7 +67,7 @@ QString ReasonFor(sqlite3* db, int code)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return QStringLiteral("another program has kept it locked for longer than %1 s")
-            .arg(TReadingStore::BusyTimeoutMs / 1000.0);
+            .arg(StoreFormat::BusyTimeoutMs / 1000.0);
     case SQLITE_PERM:
     case SQLITE_AUTH: return QStringLiteral("permission denied");
     default: break;
@@ -118,7 +118,7 @@ int InTransaction(sqlite3* db, const std::function<int()>& work)
 int SetCurrentVersion(sqlite3* db)
 {
     int rc = SQLITE_OK;
-    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(TReadingStore::SchemaVersion);
+    const QByteArray setVersion = "PRAGMA user_version = " + QByteArray::number(StoreFormat::SchemaVersion);
     ExecInteger(db, setVersion.constData(), &rc);
     return rc;
 }

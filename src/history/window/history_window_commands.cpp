@@ -4,6 +4,7 @@
 #include "history/report/line_report.h"
 #include "history/window/history_window_parts.h"
 #include "line/output_formats.h"
+#include "output/safe_write.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -14,11 +15,9 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <functional>
 
 // The window's commands: export, save picture, line report, delete. The
 // export and the report read on a thread of their own, as the period's read
@@ -49,17 +48,6 @@ QString ReadingsText(std::int64_t count)
     return count == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(count);
 }
 
-// Writes a file whole or not at all; false with the reason in `error`.
-bool WriteWhole(const QString& path, const std::function<bool(QIODevice&)>& write, QString& error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !write(file) || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 THistoryWindow::TCommandEnd THistoryWindow::RunCommand(const TReadingStore& store, const TCommandJob& job,
@@ -74,7 +62,7 @@ THistoryWindow::TCommandEnd THistoryWindow::RunCommand(const TReadingStore& stor
     }
     // Written as read: a year goes out in the memory of one block.
     TReadResult read;
-    end.Written = WriteWhole(job.Path, [&](QIODevice& file) {
+    end.Written = WriteFileWhole(job.Path, [&](QIODevice& file) {
         TReadingsWriter writer(TOutputFormat::Csv, {});
         bool ok = true;
         read = store.ReadEach(job.SinceMs, Forever, job.Filter, [&](const TReading& reading) {
@@ -84,7 +72,7 @@ THistoryWindow::TCommandEnd THistoryWindow::RunCommand(const TReadingStore& stor
         });
         const QByteArray last = writer.Finish();
         return ok && file.write(last) == last.size();
-    }, end.Error);
+    }, &end.Error);
     end.Stopped = stop.load();
     if (end.Written && !read.Complete())
         end.Unread = read.Text();
@@ -204,7 +192,7 @@ bool THistoryWindow::SavePicture(const QString& path)
                          Qt::AlignLeft | Qt::AlignVCenter, PictureCaption());
     }
     QString error;
-    if (WriteWhole(path, [&picture](QIODevice& file) { return picture.save(&file, "PNG"); }, error))
+    if (WriteFileWhole(path, [&picture](QIODevice& file) { return picture.save(&file, "PNG"); }, &error))
         return true;
     QMessageBox::critical(this, windowTitle(), QStringLiteral("Cannot write %1: %2").arg(path, error));
     return false;

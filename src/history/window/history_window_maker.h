@@ -3,8 +3,8 @@
 // on the file the main window records into (the write-ahead log lets several
 // connections share it): the module carries its own copy of the store code,
 // so no object of one copy is ever handed to the other. The monitor loads the window from a
-// module the first time it is asked for, since its chart library would
-// otherwise be loaded, and paid for, at every start; programs that drive the
+// module the first time it is asked for, since its views, its report and
+// its PDF writing would otherwise be loaded, and paid for, at every start; programs that drive the
 // main window in process (tests, tools) link it instead.
 #pragma once
 
