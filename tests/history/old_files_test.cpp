@@ -26,7 +26,7 @@ struct TKnownReading {
     const char* Host;
     bool Completed;
     bool Vdsl; // the Broadcom VDSL2 17a line of 4096 tones, else the ZyXEL's 513
-    std::vector<std::pair<int, int>> ToneBits; // tones 0, 5, 6, 7, 100, 300 and the last
+    std::vector<std::pair<int, int>> ToneBits; // a few chosen tones
     int BitSum;
 };
 
@@ -34,6 +34,7 @@ const TKnownReading R0 = {T0, "127.0.0.1", true, false, {{0, 0}, {5, 0}, {6, 10}
 const TKnownReading R1 = {T0 + 60'000, "127.0.0.1", true, false, {{0, 0}, {5, 0}, {6, 13}, {7, 4}, {100, 15}, {300, 15}, {512, 3}}, 3808};
 const TKnownReading Outage = {T0 + 120'000, "127.0.0.1", false, false, R1.ToneBits, 3808};
 const TKnownReading Wide = {T0 + 180'000, "127.0.0.1", true, false, {{0, 0}, {5, 0}, {6, 15}, {7, 6}, {100, 20}, {300, 9}, {512, 5}}, 3825};
+const TKnownReading Moved = {T0 + 240'000, "127.0.0.1", true, false, {{6, 15}, {7, 6}, {100, 3}, {300, 9}, {301, 9}, {302, 14}, {512, 5}}, 3824};
 const TKnownReading NextHour = {T0 + 3'000'000, "127.0.0.1", true, false, {{0, 0}, {5, 0}, {6, 3}, {7, 10}, {100, 5}, {300, 13}, {512, 9}}, 3802};
 const TKnownReading Other = {T0 + 90'000, "127.0.0.3", true, false, {{0, 0}, {5, 0}, {6, 12}, {7, 3}, {100, 14}, {300, 6}, {512, 2}}, 3805};
 const TKnownReading V0 = {T0 + 10'000, "127.0.0.2", true, true, {{0, 0}, {5, 0}, {6, 14}, {7, 3}, {100, 4}, {300, 12}, {4095, 11}}, 30677};
@@ -83,14 +84,14 @@ TEST(OldHistoryFiles, ReadAsTheyLieAndConvertedKeepEveryReading)
         // complete ones, tone 100's bits in the latest complete reading.
         std::vector<std::tuple<QString, int, int, int>> summaries;
     } cases[] = {
-        {"history_v1.sqlite", 1, {R0, R1, Other, Outage, Wide, NextHour},
+        {"history_v1.sqlite", 1, {R0, R1, Other, Outage, Wide, Moved, NextHour},
             {"127.0.0.3", T0 + 30'000, T0 + 30'000, "the reading is damaged"},
             "DELETE FROM readings WHERE length(bits) = 100", {}},
-        {"history_v2.sqlite", 2, {R0, V0, R1, V1, Outage, Wide, NextHour},
+        {"history_v2.sqlite", 2, {R0, V0, R1, V1, Outage, Wide, Moved, NextHour},
             {"127.0.0.3", T0 + 30'000, T0 + 90'000, "the block is damaged"}, nullptr, {}},
-        {"history_v3.sqlite", 3, {R0, V0, R1, V1, Outage, Wide, NextHour},
+        {"history_v3.sqlite", 3, {R0, V0, R1, V1, Outage, Wide, Moved, NextHour},
             {"127.0.0.3", T0 + 30'000, T0 + 90'000, "the block is damaged"}, nullptr,
-            {{"127.0.0.1", 4, 3, 20}, {"127.0.0.3", 2, 2, 14}, {"127.0.0.2", 2, 2, 5}, {"127.0.0.1", 1, 1, 5}}},
+            {{"127.0.0.1", 5, 4, 3}, {"127.0.0.3", 2, 2, 14}, {"127.0.0.2", 2, 2, 5}, {"127.0.0.1", 1, 1, 5}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
