@@ -132,7 +132,7 @@ TEST(OldHistoryFiles, ReadAsTheyLieAndConvertedKeepEveryReading)
         ASSERT_TRUE(store.Open(path)) << store.ErrorText().toStdString();
         EXPECT_EQ(RawDb(path).Text("PRAGMA user_version"), QString::number(TReadingStore::SchemaVersion));
         ExpectReadings(store.Readings(INT64_MIN, INT64_MAX, {}, &result), c.readings);
-        EXPECT_EQ(result.Unread.size(), c.mend ? 0u : 1u);
+        ASSERT_EQ(result.Unread.size(), c.mend ? 0u : 1u);
         if (!c.mend) {
             EXPECT_EQ(result.Unread[0].FromMs, c.damaged.FromMs);
             EXPECT_EQ(result.Unread[0].ToMs, c.damaged.ToMs);
