@@ -5,9 +5,12 @@
 #include "chart/series.h"
 #include "history/store/reading_store.h"
 #include "history/window/history_window.h"
+#include "support/raw_db.h"
 #include "support/router_sim_process.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -154,6 +157,59 @@ TEST_F(HistoryRecordingTest, TheHistoryWindowOpensOnTheHostPlotted)
         const auto* window = FForm.findChild<THistoryWindow*>();
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(window->Host(), c.shown);
+    }
+}
+
+// "Delete readings" in the History window the main window opens goes through
+// the main window's writer: the button says so until the writer answers and
+// the readings are gone from the file. A file another program keeps busy past
+// the busy wait loses nothing, and a box says why.
+TEST_F(HistoryRecordingTest, DeleteGoesThroughTheMainWindowsWriter)
+{
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch(), hour = 3'600'000;
+    const QString host = FForm.edHost->text();
+    for (const bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "busy" : "free");
+        {
+            TReadingStore store;
+            ASSERT_TRUE(store.Open(TReadingStore::DefaultPath()) && store.DeleteOlderThan(INT64_MAX) >= 0);
+            for (const std::int64_t ago : {50 * hour, 40 * hour, hour})
+                ASSERT_TRUE(store.Record(ZyxelReading(now - ago, host, true)));
+        }
+        FForm.History1Click();
+        auto* window = FForm.findChild<THistoryWindow*>();
+        ASSERT_NE(window, nullptr);
+        auto* button = window->findChild<QPushButton*>(QStringLiteral("btDelete"));
+        RawDb other(TReadingStore::DefaultPath());
+        ASSERT_TRUE(!busy || (other.Exec("BEGIN EXCLUSIVE") && other.Exec("DELETE FROM hosts WHERE id < 0")));
+        {
+            QTimer answer; // the date, then Yes
+            QObject::connect(&answer, &QTimer::timeout, [now, hour] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (auto* box = qobject_cast<QMessageBox*>(modal))
+                    box->button(QMessageBox::Yes)->click();
+                else if (auto* before = modal ? modal->findChild<QDateTimeEdit*>(QStringLiteral("edBefore")) : nullptr) {
+                    before->setDateTime(QDateTime::fromMSecsSinceEpoch(now - 30 * hour));
+                    qobject_cast<QDialog*>(modal)->accept();
+                }
+            });
+            answer.start(20);
+            window->DeleteOlderClick();
+        }
+        EXPECT_TRUE(button->text().startsWith(QStringLiteral("Deleting readings taken before "))) << button->text().toStdString();
+        QElapsedTimer waited;
+        waited.start();
+        while (!button->isEnabled() && waited.elapsed() < 60'000)
+            QTest::qWait(20);
+        EXPECT_EQ(button->text(), QStringLiteral("Delete readings older than..."));
+        const QList<QMessageBox*> boxes = window->findChildren<QMessageBox*>();
+        ASSERT_EQ(boxes.size(), busy ? 1 : 0);
+        if (busy) {
+            EXPECT_EQ(boxes[0]->text(), QStringLiteral("No readings were deleted: another program kept the history file busy. Try again later."));
+            delete boxes[0];
+            ASSERT_TRUE(other.Exec("COMMIT"));
+        }
+        EXPECT_EQ(Stored().size(), busy ? 3u : 1u);
     }
 }
 

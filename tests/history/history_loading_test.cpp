@@ -1,5 +1,7 @@
 // The History window reads its period on a thread of its own. The windows
 // are never painted, so the thread checker sees only the window's own thread.
+#include "events/line_events.h"
+#include "history/store/reading_store.h"
 #include "history/window/history_window.h"
 #include "support/test_main.h"
 #include "support/version1_store.h"
@@ -14,8 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <set>
+#include <tuple>
 
 namespace {
 
@@ -147,6 +152,98 @@ TEST(HistoryLoading, ACancelledCommandLeavesTheEarlierFile)
         ASSERT_TRUE(after.open(QIODevice::ReadOnly));
         EXPECT_EQ(after.readAll(), earlier);
         EXPECT_TRUE(beside().isEmpty()) << beside().join(QLatin1Char(' ')).toStdString();
+    }
+}
+
+// A line of a cycle every minute whose `length`-minute round holds one of
+// each event: an outage, a resync, a band of tones losing bits with the
+// rate dropping, and, where the file keeps figures, a low margin, an error
+// burst and cycles that read nothing. `shift` moves the round.
+TReading EventfulReading(const QString& host, int minute, int minutes, int length, int shift)
+{
+    const int m = (minute + shift) % length;
+    const bool down = m >= 100 && m < 104, silent = m >= 600 && m < 603;
+    TReading r = ZyxelReading(Now - std::int64_t(minutes - minute) * 60000, host, !down && !silent);
+    for (int tone = 6; tone < ZyxelToneCount; ++tone)
+        r.Bits[std::size_t(tone)] = std::uint8_t(tone < 32 ? 8 : m >= 200 ? 11 : 10);
+    if (m >= 330 && m < 370)
+        std::fill(r.Bits.begin() + 32, r.Bits.begin() + 200, std::uint8_t(2));
+    r.Outcome = down ? TReadingOutcome::LineDown : silent ? TReadingOutcome::NoAnswer : TReadingOutcome::LineUp;
+    if (r.Completed) {
+        r.Figures.Down.MarginDb = m >= 450 && m < 460 ? 2.0 : 8.0;
+        r.Figures.Down.Es = std::uint64_t(minute + 3 * (15 * ((minute + shift) / length) + std::clamp(m - 500, 0, 15)));
+    }
+    return r;
+}
+
+// The window's reading thread finds the events the detector finds when fed
+// the same readings of the period straight from the store: a period read a
+// reading at a time, and one shown from its summaries with the events after.
+TEST(HistoryLoading, EventsAreThoseTheDetectorFindsInTheSameReadings)
+{
+    using P = THistoryWindow;
+    const struct {
+        const char* name;
+        bool firstLayout; // written fast as the first layout, which keeps no figures
+        int length, rounds; // minutes of a round
+        P::TPeriod period;
+        std::size_t atLeast;
+    } cases[] = {
+        {"a day, a reading at a time", false, 720, 2, P::Last24Hours, 12},
+        {"a month, summaries then events", true, 1440, 35, P::Last30Days, 100},
+    };
+    const QString hosts[] = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        std::vector<TReading> readings;
+        const int minutes = c.length * c.rounds;
+        for (int minute = 0; minute < minutes; ++minute)
+            for (int h = 0; h < (c.firstLayout ? 1 : 2); ++h)
+                readings.push_back(EventfulReading(hosts[h], minute, minutes, c.length, h * 37));
+        if (c.firstLayout) {
+            ASSERT_TRUE(WriteVersion1Store(path, readings));
+        } else {
+            TReadingStore store;
+            ASSERT_TRUE(store.Open(path));
+            for (const TReading& r : readings)
+                ASSERT_TRUE(store.Record(r));
+        }
+        P window(path, nullptr, dir.filePath(QStringLiteral("w.ini")));
+        window.SetClock([] { return Now; });
+        window.SetPeriod(c.period);
+        window.WaitForLoad();
+        ASSERT_EQ(window.Host(), hosts[0]);
+
+        TReadingStore store;
+        ASSERT_TRUE(store.OpenToRead(path));
+        TLineEventCollector detector;
+        const std::int64_t since = Now - (c.period == P::Last24Hours ? 1440 : 30 * 1440) * std::int64_t(60000);
+        EXPECT_TRUE(store.ReadEach(since, INT64_MAX, hosts[0], [&](const TReading& r) {
+            detector.Add(r);
+            return true;
+        }).Complete());
+        const auto sorted = [](std::vector<TLineEvent> events) {
+            std::stable_sort(events.begin(), events.end(), [](const TLineEvent& a, const TLineEvent& b) {
+                return std::tie(a.StartMs, a.Kind) < std::tie(b.StartMs, b.Kind);
+            });
+            return events;
+        };
+        const std::vector<TLineEvent> shown = sorted(window.LineEvents()), found = sorted(detector.Events());
+        EXPECT_GE(found.size(), c.atLeast);
+        std::set<TLineEventKind> kinds;
+        for (const TLineEvent& e : found)
+            kinds.insert(e.Kind);
+
+        EXPECT_EQ(kinds.size(), c.firstLayout ? 4u : 7u);
+        ASSERT_EQ(shown.size(), found.size());
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_TRUE(shown[i] == found[i]) << i << ": " << LineEventKindText(shown[i].Kind).toStdString() << " at "
+                                              << shown[i].StartMs << " " << shown[i].FiguresText().toStdString()
+                                              << ", found " << LineEventKindText(found[i].Kind).toStdString() << " at "
+                                              << found[i].StartMs << " " << found[i].FiguresText().toStdString();
+        }
     }
 }
 

@@ -684,7 +684,8 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
         line.Completed = flags & CompletedFlag;
         readings.push_back(line);
     }
-    if (in.Ok())
+    // A block of the first format ends with its last reading's bits.
+    if (in.Ok() && format >= BlockFormat)
         GetExtras(in, readings, extras);
     if (!in.Ok() || !in.AtEnd() || readings.size() != count) {
         readings.clear();

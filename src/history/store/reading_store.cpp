@@ -478,6 +478,9 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
         Fail(rc);
         return -1;
     }
+    // Readings held for the next write were taken before this delete: the
+    // older ones go with it rather than reach the file after it.
+    deleted += std::int64_t(std::erase_if(FHeld, [timeMs](const TReading& r) { return r.TimeMs < timeMs; }));
     // The freed pages go back to the disk.
     int ignored = SQLITE_OK;
     ExecInteger(db, "PRAGMA incremental_vacuum", &ignored);

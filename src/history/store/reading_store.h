@@ -114,7 +114,8 @@ public:
     // About how many readings the period holds (of the blocks it touches), for
     // making room ahead of a read.
     std::int64_t CountBetween(std::int64_t sinceMs, std::int64_t untilMs, const QString& host = {}) const;
-    // The number of readings deleted; the file gives the space back. -1
+    // The number of readings deleted, held ones included; the file gives
+    // the space back. -1
     // when the store is off, -2 when another program kept the file busy
     // (nothing deleted, the store stays on: a passing state).
     static constexpr std::int64_t DeleteBusy = -2;
