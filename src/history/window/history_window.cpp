@@ -33,11 +33,13 @@ namespace {
 const char* const SettingsGroup = "HistoryWindow";
 
 // A store that cannot be opened stays closed and says why: the window shows
-// that in place of the figures.
+// that in place of the figures. A file of an older format is only read here:
+// opening it to write would convert it on the window's thread.
 std::unique_ptr<TReadingStore> OpenedStore(const QString& path)
 {
     auto store = std::make_unique<TReadingStore>();
-    store->Open(path);
+    if (!store->OpenToRead(path) || store->Version() == TReadingStore::SchemaVersion)
+        store->Open(path);
     return store;
 }
 
@@ -66,12 +68,18 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     CreateControls();
     resize(960, 640);
     RestoreSettings();
+    if (FOwnStore && FOwnStore->IsOpen() && FOwnStore->Version() < TReadingStore::SchemaVersion)
+        StartConversion();
     Reload();
 }
 
 THistoryWindow::~THistoryWindow()
 {
     CancelLoad();
+    // A conversion is one transaction: cut short, it would have to start
+    // over at the next opening.
+    if (FConverter.joinable())
+        FConverter.join();
     CancelCommand();
     if (FCommandThread.joinable())
         FCommandThread.join();
@@ -378,7 +386,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     btReport->setEnabled(false);
     btExport->setEnabled(false);
     btCancel->setVisible(FCommandRunning);
-    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting);
+    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting && !FConverting);
     ShowCell(-1, -1);
 }
 
@@ -387,7 +395,10 @@ void THistoryWindow::ShowFigures()
     if (!FStore.IsOpen() || FHost.isEmpty())
         return;
     if (FFigures.Count() == 0 && FLoadingFigures) {
-        ShowMessage(QStringLiteral("Reading the history of %1...").arg(FHost));
+        ShowMessage(QStringLiteral("Reading the history of %1...").arg(FHost)
+                    + (FConverting ? QStringLiteral("\nThe file is being converted to this version's format first; "
+                                                    "a year of readings takes some seconds.")
+                                   : QString()));
         return;
     }
     if (FFigures.Count() == 0) {

@@ -8,7 +8,9 @@
 // A period is read on a thread of its own, so both windows answer while a
 // year is summarised: the figures come first, the period's events after
 // them; meanwhile the window says what it is reading. A long period is read
-// as its blocks' summaries, a row a block.
+// as its blocks' summaries, a row a block. A file of an older format is
+// converted on that thread too, before the first read, for a year of it
+// takes seconds.
 #pragma once
 
 #include "history/figures/history_figures.h"
@@ -55,10 +57,10 @@ public:
     // clock unless a test or benchmark sets another.
     void SetClock(std::function<std::int64_t()> now);
 
-    // Whether the period's figures, or its events, are still being read: a
-    // window on a store's path reads on a thread of its own, one on a store
-    // object (tests) on the window's thread.
-    bool Loading() const { return FLoadingFigures || FLoadingEvents; }
+    // Whether the file is being converted, or the period's figures or its
+    // events are still being read: a window on a store's path reads on a
+    // thread of its own, one on a store object (tests) on the window's thread.
+    bool Loading() const { return FConverting || FLoadingFigures || FLoadingEvents; }
     // Waits for what is being read and shows it: the figures, or everything.
     void WaitForLoad(bool figuresOnly = false);
 
@@ -171,6 +173,11 @@ private:
     // From the reading thread to the window's.
     void HandOver(const std::shared_ptr<TLoaded>& loaded);
     void TakeArrived();
+    // An older file is converted by a connection of the conversion's thread;
+    // reads asked for meanwhile wait for it, and the window's own connection,
+    // which only reads it until then, takes the converted file.
+    void StartConversion();
+    void EndConversion();
 
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);
@@ -204,6 +211,10 @@ private:
     bool FLoadingFigures = false;
     bool FLoadingEvents = false;
     std::vector<TReading> FTakenWhileLoading; // of the shown host
+    enum TConversion { Converting, Converted, NotConverted };
+    std::thread FConverter;
+    std::atomic<int> FConversion{Converted}; // a TConversion, set by FConverter
+    bool FConverting = false; // FConverter is running, or has not been joined
     TReadingStore& FStore;
     QString FSettingsFile;
     std::function<std::int64_t()> FNow;

@@ -86,11 +86,42 @@ void THistoryWindow::CancelLoad()
     unsetCursor();
 }
 
+void THistoryWindow::StartConversion()
+{
+    FConverting = true;
+    FConversion = Converting;
+    FConverter = std::thread([this, path = FStore.Path()] {
+        TReadingStore store;
+        FConversion = store.Open(path) ? Converted : NotConverted;
+        QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
+    });
+}
+
+void THistoryWindow::EndConversion()
+{
+    FConverter.join();
+    FConverting = false;
+    // Reopened on what the file is now: converted, it is quick to open for
+    // the window's deletes; else it is read as it lies (another program may
+    // have converted it meanwhile, or the folder is read-only).
+    if (FConversion.load() == Converted)
+        FOwnStore->Open(FStore.Path());
+    else
+        FOwnStore->OpenToRead(FStore.Path());
+    Reload();
+}
+
 void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
 {
     CancelLoad();
     const int generation = FGeneration.load();
     FLoadingFigures = FLoadingEvents = true;
+    if (FConverting) {
+        // Read once the conversion is done.
+        setCursor(Qt::BusyCursor);
+        ShowFigures();
+        return;
+    }
     if (!FOwnStore || FStore.Path().isEmpty()) {
         LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
                    [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
@@ -128,6 +159,10 @@ void THistoryWindow::HandOver(const std::shared_ptr<TLoaded>& loaded)
 
 void THistoryWindow::TakeArrived()
 {
+    if (FConverting && FConversion.load() != Converting) {
+        EndConversion();
+        return;
+    }
     std::vector<std::shared_ptr<TLoaded>> arrived;
     {
         const std::lock_guard<std::mutex> taking(FArrivedLock);
@@ -174,9 +209,10 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
 
 void THistoryWindow::WaitForLoad(bool figuresOnly)
 {
-    while (figuresOnly ? FLoadingFigures : Loading()) {
+    const auto waiting = [this, figuresOnly] { return figuresOnly ? FConverting || FLoadingFigures : Loading(); };
+    while (waiting()) {
         TakeArrived();
-        if (figuresOnly ? FLoadingFigures : Loading())
+        if (waiting())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
