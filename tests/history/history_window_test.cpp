@@ -215,6 +215,34 @@ TEST_F(HistoryWindowTest, ReadsTheFileThroughAStoreOfItsOwn)
     }
 }
 
+// What another program records into the file reaches a window on it within
+// seconds while it shows, and at once when it is shown again.
+TEST_F(HistoryWindowTest, FollowsWhatAnotherProgramRecords)
+{
+    Record({Reading(30)});
+    THistoryWindow window(FStore.Path(), nullptr, FDir.filePath(QStringLiteral("w.ini")));
+    window.SetClock([] { return Now; });
+    window.show();
+    window.WaitForLoad();
+    TReadingStore other; // a connection of its own, as another program has
+    ASSERT_TRUE(other.Open(FStore.Path()));
+    const struct {
+        const char* name;
+        bool hidden; // while the reading is recorded
+    } cases[] = {{"open", false}, {"reopened", true}};
+    int count = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.hidden)
+            window.hide();
+        ASSERT_TRUE(other.Record(Reading(20 - count)));
+        window.show();
+        ++count;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.Figures().Count() == count; }, 20000))
+            << window.Figures().Count();
+    }
+}
+
 TEST_F(HistoryWindowTest, ExportedCsvIsTheStoreOfThePeriodAndHost)
 {
     Record({Reading(3000), Reading(50), Reading(40, HostB), Reading(30, HostA, false), Reading(20)});

@@ -109,6 +109,10 @@ public:
         const QString& host = {}, TReadResult* result = nullptr) const;
     // Distinct hosts, sorted.
     QStringList Hosts() const;
+    // A number that changes whenever another connection has changed the file
+    // since it was last asked (SQLite's data_version): a cheap look for news.
+    // -1 while the store is off.
+    std::int64_t DataVersion() const;
     std::int64_t CountOlderThan(std::int64_t timeMs) const;
     // About how many readings the period holds (of the blocks it touches), for
     // making room ahead of a read.

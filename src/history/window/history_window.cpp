@@ -21,6 +21,7 @@
 #include <QTabBar>
 #include <QHeaderView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <limits>
@@ -70,6 +71,9 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     RestoreSettings();
     if (FOwnStore && FOwnStore->IsOpen() && FOwnStore->Version() < TReadingStore::SchemaVersion)
         StartConversion();
+    FFollowTimer = new QTimer(this);
+    FFollowTimer->setInterval(FollowIntervalMs);
+    connect(FFollowTimer, &QTimer::timeout, this, &THistoryWindow::Follow);
     Reload();
 }
 
@@ -484,6 +488,8 @@ void THistoryWindow::TakeIn(const TReading& reading)
         FTakenWhileLoading.push_back(reading);
     if (FLoadingFigures)
         return;
+    if (FFigures.Count() > 0 && reading.TimeMs == FFigures.NewestMs())
+        return; // read from the file before its writer's word came
     if (FFigures.Count() > 0 && reading.TimeMs < FFigures.NewestMs()) {
         Reload(); // the clock went back: take the period afresh
         return;
@@ -610,8 +616,17 @@ void THistoryWindow::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+void THistoryWindow::showEvent(QShowEvent* event)
+{
+    // Shown again, it takes in at once what was recorded while it was hidden.
+    Follow();
+    FFollowTimer->start();
+    QWidget::showEvent(event);
+}
+
 void THistoryWindow::hideEvent(QHideEvent* event)
 {
+    FFollowTimer->stop();
     SaveSettings();
     QWidget::hideEvent(event);
 }

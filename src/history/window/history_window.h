@@ -1,7 +1,8 @@
 // The History window: the stored readings of a period and host as a
 // waterfall, an envelope, bit changes per tone and a line-rate trend, with
 // export, picture and clean-up commands. Not modal: it takes in each reading
-// the main window records while it is open. It reads the store; the main
+// the main window records while it is open, and, while it shows, what other
+// programs (the recorder, the reader) record into its file. It reads the store; the main
 // window's writer records into the same file, and deletes in it for the
 // window when the window is given it (else the window deletes itself).
 //
@@ -32,6 +33,7 @@ class QPushButton;
 class QSettings;
 class QStackedWidget;
 class QTabBar;
+class QTimer;
 class QTableWidget;
 class TReadingStore;
 class TWaterfallView;
@@ -142,6 +144,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
@@ -173,6 +176,9 @@ private:
     // From the reading thread to the window's.
     void HandOver(const std::shared_ptr<TLoaded>& loaded);
     void TakeArrived();
+    // Looks, on the reading thread, whether another connection has changed
+    // the file, and reads only what came after the newest reading shown.
+    void Follow();
     // An older file is converted by a connection of the conversion's thread;
     // reads asked for meanwhile wait for it, and the window's own connection,
     // which only reads it until then, takes the converted file.
@@ -211,6 +217,12 @@ private:
     bool FLoadingFigures = false;
     bool FLoadingEvents = false;
     std::vector<TReading> FTakenWhileLoading; // of the shown host
+    QTimer* FFollowTimer = nullptr; // runs while the window shows
+    bool FFollowing = false; // a look for news is on the reading thread
+    // The reading thread's connection that looks for news, and what it last
+    // saw; only ever used by that thread, one read after the other.
+    std::unique_ptr<TReadingStore> FWatch;
+    std::int64_t FWatchedVersion = -1;
     enum TConversion { Converting, Converted, NotConverted };
     std::thread FConverter;
     std::atomic<int> FConversion{Converted}; // a TConversion, set by FConverter

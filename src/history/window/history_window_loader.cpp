@@ -3,6 +3,8 @@
 #include "history/store/reading_store.h"
 #include "history/window/history_window_parts.h"
 
+#include <QComboBox>
+
 #include <chrono>
 
 // The window's read of a period: on a thread of its own with a connection of
@@ -20,6 +22,8 @@ struct THistoryWindow::TLoaded {
     TLineEventDetector Detector;
     std::vector<TLineEvent> Ended;
     std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
+    bool IsNews = false; // of Follow: only what other programs recorded since
+    std::vector<TReading> News;
 };
 
 void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
@@ -82,8 +86,40 @@ void THistoryWindow::CancelLoad()
     const std::lock_guard<std::mutex> dropping(FArrivedLock);
     FArrived.clear();
     FLoadingFigures = FLoadingEvents = false;
+    FFollowing = false;
     FTakenWhileLoading.clear();
     unsetCursor();
+}
+
+void THistoryWindow::Follow()
+{
+    // A window on a store object is the tests' own; what is being read
+    // already holds the news, and the next look comes soon.
+    if (!FOwnStore || !FStore.IsOpen() || Loading() || FFollowing)
+        return;
+    if (FLoader.joinable())
+        FLoader.join(); // the last read, done
+    FFollowing = true;
+    const std::int64_t sinceMs = FFigures.Count() > 0 ? FFigures.NewestMs() + 1 : PeriodStart();
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, generation = FGeneration.load()] {
+        auto news = std::make_shared<TLoaded>();
+        news->Generation = generation;
+        news->IsNews = true;
+        if (!FWatch)
+            FWatch = std::make_unique<TReadingStore>();
+        if (!FWatch->IsOpen())
+            FWatch->OpenToRead(path);
+        const std::int64_t version = FWatch->DataVersion();
+        if (version != FWatchedVersion) {
+            FWatchedVersion = version;
+            FWatch->ReadEach(sinceMs, Forever, filter, [&news](const TReading& reading) {
+                news->News.push_back(reading);
+                return true;
+            });
+        }
+        HandOver(news);
+    });
 }
 
 void THistoryWindow::StartConversion()
@@ -176,6 +212,15 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
 {
     if (loaded->Generation != FGeneration.load())
         return; // a newer read has begun
+    if (loaded->IsNews) {
+        FFollowing = false;
+        // Those this window took in from its own program are here already.
+        for (const TReading& reading : loaded->News) {
+            if (reading.Host != FHost || FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
+                TakeIn(reading);
+        }
+        return;
+    }
     if (loaded->HasFigures) {
         FFigures = std::move(loaded->Figures);
         FUnreadText = loaded->UnreadText;
