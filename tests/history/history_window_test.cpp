@@ -7,12 +7,15 @@
 #include "history/window/history_window_maker.h"
 #include "history/store/reading_store.h"
 #include "line/output_formats.h"
+#include "recorder/recorder_config.h"
 #include "support/test_main.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -447,6 +450,46 @@ TEST_F(HistoryWindowTest, HostsAreListedAsAddressesThenNames)
     for (int i = 0; i < hosts->count(); ++i)
         listed << hosts->itemText(i);
     EXPECT_EQ(listed, (QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.10", "::1", "Router2", "router10"}));
+}
+
+// A host the recorder's configuration names is listed by its lines' names
+// with its address, the others by their address, and all of them so without
+// a configuration that reads; the name chooses the host's readings.
+TEST_F(HistoryWindowTest, HostsGoByTheirConfiguredNames)
+{
+    const QString HostC = QStringLiteral("127.0.0.3");
+    Record({Reading(3), Reading(2, HostB), Reading(1, HostC)});
+    const QStringList plain{HostA, HostB, HostC};
+    const struct {
+        const char* name;
+        const char* config; // none: no file
+        QStringList listed;
+    } cases[] = {
+        {"no configuration", nullptr, plain},
+        {"lines named", "[home]\nhost = 127.0.0.2\npassword_file = p\n[office]\nhost = 127.0.0.3\npassword_file = p\n"
+                        "[office2]\nhost = 127.0.0.3\nport = 2323\npassword_file = p\n",
+         {HostA, "home (127.0.0.2)", "office, office2 (127.0.0.3)"}},
+        {"a configuration that does not read", "[home]\nhost = 127.0.0.2\n", plain},
+    };
+    const QString config = DefaultRecorderConfigPath();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(config).absolutePath()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(config);
+        QFile file(config);
+        ASSERT_TRUE(!c.config || (file.open(QIODevice::WriteOnly) && file.write(c.config) > 0));
+        file.close();
+        auto window = Open(FStore);
+        auto* hosts = window->findChild<QComboBox*>("cbHost");
+        QStringList listed;
+        for (int i = 0; i < hosts->count(); ++i)
+            listed << hosts->itemText(i);
+        EXPECT_EQ(listed, c.listed);
+        hosts->setCurrentIndex(1);
+        EXPECT_EQ(window->Host(), HostB);
+        EXPECT_EQ(window->Figures().NewestMs(), Reading(2).TimeMs);
+    }
+    QFile::remove(config);
 }
 
 // The save dialogs offer names after the host, the period and the view; a

@@ -7,6 +7,7 @@
 #include "history/store/reading_store.h"
 #include "history/window/history_window_parts.h"
 #include "line/output_formats.h"
+#include "recorder/recorder_config.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -212,8 +213,8 @@ void THistoryWindow::CreateControls()
         Reload();
     });
     connect(cbHost, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0 && cbHost->itemText(index) != FHost) {
-            FHost = cbHost->itemText(index);
+        if (index >= 0 && cbHost->itemData(index).toString() != FHost) {
+            FHost = cbHost->itemData(index).toString();
             Reload();
         }
     });
@@ -285,7 +286,7 @@ void THistoryWindow::SetView(TView view)
 
 void THistoryWindow::SetHost(const QString& host)
 {
-    const int index = cbHost->findText(host);
+    const int index = cbHost->findData(host);
     if (index >= 0)
         cbHost->setCurrentIndex(index);
 }
@@ -316,9 +317,15 @@ void THistoryWindow::RefreshHosts()
     const QStringList hosts = SortedHosts(FStore.Hosts());
     if (!hosts.contains(FHost))
         FHost = hosts.isEmpty() ? QString() : hosts.first();
+    // A line the recorder keeps goes by the name its configuration gives it;
+    // the address stays beside it, for that is what the readings hold.
+    const std::map<QString, QString> names = ConfiguredLineNames(DefaultRecorderConfigPath());
     const QSignalBlocker blocker(cbHost);
     cbHost->clear();
-    cbHost->addItems(hosts);
+    for (const QString& host : hosts) {
+        const auto named = names.find(host);
+        cbHost->addItem(named == names.end() ? host : QStringLiteral("%1 (%2)").arg(named->second, host), host);
+    }
     cbHost->setCurrentIndex(int(hosts.indexOf(FHost)));
     lbHost->setVisible(hosts.size() > 1);
     cbHost->setVisible(hosts.size() > 1);
@@ -427,7 +434,7 @@ void THistoryWindow::ShowFigures()
     if (cbHost->count() > 1)
         notes << QStringLiteral("The store holds readings of %1 hosts; this shows those of %2 (choose another under Host).")
                      .arg(cbHost->count())
-                     .arg(FHost);
+                     .arg(cbHost->currentText());
     if (FFigures.ReadingCount() == 1)
         notes << QStringLiteral("One reading so far (%1): the waterfall has one row, no tone can have changed yet, "
                                 "and the line rate has one point.")
@@ -465,7 +472,7 @@ void THistoryWindow::TakeIn(const TReading& reading)
 {
     if (!FStore.IsOpen())
         return;
-    const bool newHost = cbHost->findText(reading.Host) < 0;
+    const bool newHost = cbHost->findData(reading.Host) < 0;
     if (newHost) {
         const bool first = FHost.isEmpty();
         RefreshHosts();
