@@ -56,6 +56,10 @@ public:
     // How long a write waits for another program's write to finish before
     // the reading is held for the next write.
     static constexpr int BusyTimeoutMs = 2000;
+    // How long opening an older file waits for another program's conversion
+    // of it (seconds for a year of readings) before it gives up; it then
+    // finds the file converted.
+    static constexpr int ConversionWaitMs = 120'000;
     // Readings held while the file is busy; past this the oldest is dropped.
     static constexpr int MaxHeld = 1440;
     // A block holds one host's readings of one hour, at most this many.
