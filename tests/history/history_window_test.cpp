@@ -219,7 +219,8 @@ TEST_F(HistoryWindowTest, ReadsTheFileThroughAStoreOfItsOwn)
 }
 
 // What another program records into the file reaches a window on it within
-// seconds while it shows, and at once when it is shown again.
+// seconds while it shows, and at once when it is shown again; a host it
+// records for the first time joins the host choice.
 TEST_F(HistoryWindowTest, FollowsWhatAnotherProgramRecords)
 {
     Record({Reading(30)});
@@ -229,20 +230,28 @@ TEST_F(HistoryWindowTest, FollowsWhatAnotherProgramRecords)
     window.WaitForLoad();
     TReadingStore other; // a connection of its own, as another program has
     ASSERT_TRUE(other.Open(FStore.Path()));
+    const auto* hosts = window.findChild<QComboBox*>(QStringLiteral("cbHost"));
     const struct {
         const char* name;
         bool hidden; // while the reading is recorded
-    } cases[] = {{"open", false}, {"reopened", true}};
-    int count = 1;
+        QString host;
+        int count; // rows shown after it
+        int hosts;
+    } cases[] = {
+        {"open", false, HostA, 2, 1},
+        {"reopened", true, HostA, 3, 1},
+        {"a second host", false, HostB, 3, 2},
+        {"a third host, the choice shown", false, QStringLiteral("127.0.0.3"), 3, 3},
+    };
+    int minutesAgo = 20;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.hidden)
             window.hide();
-        ASSERT_TRUE(other.Record(Reading(20 - count)));
+        ASSERT_TRUE(other.Record(Reading(--minutesAgo, c.host)));
         window.show();
-        ++count;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return window.Figures().Count() == count; }, 20000))
-            << window.Figures().Count();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return hosts->count() == c.hosts && window.Figures().Count() == c.count; }, 20000))
+            << window.Figures().Count() << " rows, " << hosts->count() << " hosts";
     }
 }
 

@@ -24,6 +24,7 @@ struct THistoryWindow::TLoaded {
     std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
     bool IsNews = false; // of Follow: only what other programs recorded since
     std::vector<TReading> News;
+    bool NewHosts = false; // the file holds hosts the window does not list
 };
 
 void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
@@ -102,7 +103,10 @@ void THistoryWindow::Follow()
     FFollowing = true;
     const std::int64_t sinceMs = FFigures.Count() > 0 ? FFigures.NewestMs() + 1 : PeriodStart();
     const QString filter = cbHost->count() > 1 ? FHost : QString();
-    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, generation = FGeneration.load()] {
+    QStringList listed;
+    for (int i = 0; i < cbHost->count(); ++i)
+        listed << cbHost->itemData(i).toString();
+    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, listed, generation = FGeneration.load()] {
         auto news = std::make_shared<TLoaded>();
         news->Generation = generation;
         news->IsNews = true;
@@ -113,6 +117,9 @@ void THistoryWindow::Follow()
         const std::int64_t version = FWatch->DataVersion();
         if (version != FWatchedVersion) {
             FWatchedVersion = version;
+            // The other hosts' readings are not read, only whether there are new hosts.
+            for (const QString& host : FWatch->Hosts())
+                news->NewHosts = news->NewHosts || !listed.contains(host);
             FWatch->ReadEach(sinceMs, Forever, filter, [&news](const TReading& reading) {
                 news->News.push_back(reading);
                 return true;
@@ -214,6 +221,10 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
         return; // a newer read has begun
     if (loaded->IsNews) {
         FFollowing = false;
+        if (loaded->NewHosts && !FHost.isEmpty()) {
+            RefreshHosts();
+            ShowFigures();
+        }
         // Those this window took in from its own program are here already.
         for (const TReading& reading : loaded->News) {
             if (reading.Host != FHost || FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
