@@ -13,9 +13,10 @@
 void TForm1::History1Click()
 {
     if (FHistoryWindow == nullptr) {
-        // The window reads the file the cycles record into: what was
-        // handed to the writer goes in first.
-        FlushHistory();
+        // The window reads the file the cycles record into. What the writer
+        // has not written yet is not waited for (the writer may be converting
+        // an old file for seconds): the window takes each reading in as the
+        // writer reports it written, also while it reads the file.
         // Its place, view and period are remembered with the window's boxes.
         const THistoryWindowMade made = MakeHistoryWindow(TReadingStore::DefaultPath(), this, SettingsFilePath());
         FHistoryWindow = made.Window;

@@ -3,25 +3,35 @@
 #include "history/figures/host_order.h"
 #include "history/report/line_report.h"
 #include "history/store/reading_store.h"
+#include "recorder/recorder_config.h"
 
 #include <cstdio>
 
 namespace {
 
-int Fail(const QString& text)
+int Fail(const QString& text, int status = 1)
 {
     std::fprintf(stderr, "tirvane: %s\n", qPrintable(text));
-    return 1;
+    return status;
 }
 
 } // namespace
 
 int WriteReportCommand(const TReportRequest& request, const QString& storePath)
 {
+    TReportRequest r = request;
+    if (!r.Line.isEmpty()) {
+        // A name the configuration does not hold is a slip in the command
+        // line, said as tirvane-read says it.
+        QString error;
+        const std::optional<QString> host = ConfiguredLineHost(r.Line, DefaultRecorderConfigPath(), error);
+        if (!host)
+            return Fail(error, UsageErrorStatus);
+        r.Host = *host;
+    }
     TReadingStore store;
     if (!store.OpenToRead(storePath))
         return Fail(store.ErrorText());
-    TReportRequest r = request;
     const QStringList hosts = SortedHosts(store.Hosts());
     if (hosts.isEmpty())
         return Fail(QStringLiteral("%1 holds no readings: there is no line to report on").arg(storePath));

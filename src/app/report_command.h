@@ -4,6 +4,6 @@
 
 #include "app/start_options.h"
 
-// Writes the report; the exit status: 0 written, 1 not (one line on
-// standard error says why).
+// Writes the report; the exit status: 0 written, 1 not, 2 for a --line the
+// recorder's configuration does not hold (one line on standard error says why).
 int WriteReportCommand(const TReportRequest& request, const QString& storePath);

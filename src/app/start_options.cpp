@@ -113,15 +113,18 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
     const QCommandLineOption report(QStringLiteral("report"),
         QStringLiteral("Write the line report of the history's readings to FILE (PDF) and end, without a "
                        "window: the period from --since (at first 30 days before --until) to --until (at "
-                       "first now), for --host (at first the history's first host)."),
+                       "first now), for --host or --line (at first the history's first host)."),
         QStringLiteral("file"));
     const QCommandLineOption since(QStringLiteral("since"),
         QStringLiteral("With --report: from this date or time on (ISO 8601; local time unless it says)."),
         QStringLiteral("time"));
     const QCommandLineOption until(QStringLiteral("until"),
         QStringLiteral("With --report: up to this date or time."), QStringLiteral("time"));
+    const QCommandLineOption lineName(QStringLiteral("line"),
+        QStringLiteral("With --report: the line of this name in tirvane-recorder's configuration."),
+        QStringLiteral("name"));
     parser.addOptions({line.Host, line.Username, line.Prompt, line.Range, line.Router, port, plot, figures, report, since,
-        until, help, version});
+        until, lineName, help, version});
 
     if (!parser.parse(arguments))
         return UsageError(program, parser.errorText());
@@ -153,6 +156,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
                                                .arg(live->names().constFirst()));
         }
         request.Host = given.Host.value_or(QString());
+        request.Line = parser.value(lineName);
+        if (given.Host && parser.isSet(lineName))
+            return UsageError(program, QStringLiteral("--line names a host: give --line or --host, not both"));
         request.UntilMs = QDateTime::currentMSecsSinceEpoch();
         for (const auto& [option, target] : {std::pair{&until, &request.UntilMs}, std::pair{&since, &request.SinceMs}}) {
             if (!parser.isSet(*option))
@@ -170,7 +176,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments, const QString& passw
         result.Report = request;
         return result;
     }
-    for (const QCommandLineOption* reportOnly : {&since, &until}) {
+    for (const QCommandLineOption* reportOnly : {&since, &until, &lineName}) {
         if (parser.isSet(*reportOnly))
             return UsageError(program, QStringLiteral("--%1 goes with --report").arg(reportOnly->names().constFirst()));
     }

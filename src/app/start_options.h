@@ -50,6 +50,7 @@ struct TReportRequest {
     std::int64_t SinceMs = 0; // default: 30 days before UntilMs
     std::int64_t UntilMs = 0; // default: now
     QString Host;             // empty: the first host of the history
+    QString Line;             // a line of the recorder's configuration instead of Host
 };
 
 // The remembered fields with the command line's fields put over them.

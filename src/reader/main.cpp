@@ -134,16 +134,11 @@ TOutputFormat ChosenFormat(const TReaderOptions& options)
 // the configuration cannot be read or has no such line.
 std::optional<QString> LineHost(const QString& name)
 {
-    const TRecorderConfigResult config = LoadRecorderConfig(DefaultRecorderConfigPath(), false);
-    if (!config.Config) {
-        PrintError(QStringLiteral("--line %1: %2").arg(name, config.Error));
-        return std::nullopt;
-    }
-    for (const TRecorderLine& line : config.Config->Lines)
-        if (line.Name == name)
-            return line.Host;
-    PrintError(QStringLiteral("--line %1: no such line in %2").arg(name, config.Config->Path));
-    return std::nullopt;
+    QString error;
+    const std::optional<QString> host = ConfiguredLineHost(name, DefaultRecorderConfigPath(), error);
+    if (!host)
+        PrintError(error);
+    return host;
 }
 
 int Export(const TReaderOptions& options)

@@ -191,3 +191,32 @@ TRecorderConfigResult LoadRecorderConfig(const QString& path, bool readPasswords
         return {std::nullopt, QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
     return ParseRecorderConfig(file.readAll(), path, readPasswords);
 }
+
+std::optional<QString> ConfiguredLineHost(const QString& name, const QString& path, QString& error)
+{
+    const TRecorderConfigResult config = LoadRecorderConfig(path, false);
+    if (!config.Config) {
+        error = QStringLiteral("--line %1: %2").arg(name, config.Error);
+        return std::nullopt;
+    }
+    for (const TRecorderLine& line : config.Config->Lines)
+        if (line.Name == name)
+            return line.Host;
+    error = QStringLiteral("--line %1: no such line in %2").arg(name, config.Config->Path);
+    return std::nullopt;
+}
+
+std::map<QString, QString> ConfiguredLineNames(const QString& path)
+{
+    std::map<QString, QString> names;
+    if (!QFileInfo::exists(path))
+        return names;
+    const TRecorderConfigResult config = LoadRecorderConfig(path, false);
+    if (!config.Config)
+        return names;
+    for (const TRecorderLine& line : config.Config->Lines) {
+        QString& named = names[line.Host];
+        named += (named.isEmpty() ? QString() : QStringLiteral(", ")) + line.Name;
+    }
+    return names;
+}

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -46,3 +47,11 @@ QString DefaultRecorderConfigPath();
 TRecorderConfigResult ParseRecorderConfig(const QByteArray& text, const QString& path, bool readPasswords = true);
 // Reads and parses the file at path.
 TRecorderConfigResult LoadRecorderConfig(const QString& path, bool readPasswords = true);
+
+// The host of the line called `name` in the configuration at path, as the
+// programs' --line options take it; none, with one line for the user in
+// `error` ("--line NAME: ..."), when the file cannot be read or has no such line.
+std::optional<QString> ConfiguredLineHost(const QString& name, const QString& path, QString& error);
+// Each configured host with the names of its lines ("home"; "home, office"
+// for two ports of one router); empty without a configuration that reads.
+std::map<QString, QString> ConfiguredLineNames(const QString& path);

@@ -32,6 +32,8 @@ TEST(StartOptions, CommandLinesThatEndAtOnce)
         {{"--report", "r.pdf", "--since", "2026-12-07", "--until", "2026-12-01"}, "", 2, "--since must come before"},
         {{"--report", "r.pdf", "--plot"}, "1234", 2, "--plot is for the window"},
         {{"--since", "2026-12-01"}, "", 2, "--since goes with --report"},
+        {{"--line", "home"}, "", 2, "--line goes with --report"},
+        {{"--report", "r.pdf", "--line", "home", "--host", "127.0.0.1"}, "", 2, "give --line or --host, not both"},
         {{"--port", "0"}, "", 2, "--port must be a number from 1 to 65535, not '0'"},
         {{"--port", "23x"}, "", 2, "--port must be"},
         {{"--report", "r.pdf", "--port", "2323"}, "", 2, "--port is for the window"},

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,31 @@ TEST(HistoryLoading, TheLastPeriodAskedForShowsWithEverythingTakenIn)
         closing->SetPeriod(P::Everything);
         closing.reset(); // while it reads
     }
+}
+
+// A window that is the first to open a file of the first format converts it
+// on its reading thread: a timer of no delay fires while that goes on, the
+// window saying why it waits, and the period shows from the converted file.
+TEST(HistoryLoading, TheWindowAnswersWhileAnOlderFileIsConverted)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    constexpr int Readings = 60 * 1440;
+    ASSERT_TRUE(WriteVersion1Store(path, Readings, [](int i) { return LineReading(i, Readings); }));
+    THistoryWindow window(path, nullptr, dir.filePath(QStringLiteral("w.ini")));
+    window.SetClock([] { return Now; });
+    window.SetPeriod(THistoryWindow::LastHour);
+    QString shownWhenFired;
+    QTimer::singleShot(0, &window, [&] { shownWhenFired = window.Loading() ? window.MessageText() : QStringLiteral("done"); });
+    const auto started = std::chrono::steady_clock::now();
+    while (shownWhenFired.isEmpty() && std::chrono::steady_clock::now() - started < std::chrono::seconds(60))
+        QApplication::processEvents();
+    EXPECT_TRUE(shownWhenFired.contains(QStringLiteral("being converted"))) << shownWhenFired.toStdString();
+    window.WaitForLoad();
+    EXPECT_EQ(window.Figures().Count(), 60);
+    TReadingStore after;
+    ASSERT_TRUE(after.OpenToRead(path));
+    EXPECT_EQ(after.Version(), TReadingStore::SchemaVersion);
 }
 
 // The bytes in a file this process is writing in `folder` to take another's

@@ -7,12 +7,15 @@
 #include "history/window/history_window_maker.h"
 #include "history/store/reading_store.h"
 #include "line/output_formats.h"
+#include "recorder/recorder_config.h"
 #include "support/test_main.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -208,6 +211,33 @@ TEST_F(HistoryWindowTest, ReadsTheFileThroughAStoreOfItsOwn)
         window->SetPeriod(THistoryWindow::Everything);
         window->WaitForLoad();
         EXPECT_EQ(window->Figures().Count(), c.count + 2);
+    }
+}
+
+// What another program records into the file reaches a window on it within
+// seconds while it shows, and at once when it is shown again; a host it
+// records for the first time joins the host choice.
+TEST_F(HistoryWindowTest, FollowsWhatAnotherProgramRecords)
+{
+    Record({Reading(30)});
+    THistoryWindow window(FStore.Path(), nullptr, FDir.filePath(QStringLiteral("w.ini")));
+    window.SetClock([] { return Now; });
+    window.show();
+    TReadingStore other; // a connection of its own, as another program has
+    ASSERT_TRUE(other.Open(FStore.Path()));
+    const auto* hosts = window.findChild<QComboBox*>(QStringLiteral("cbHost"));
+    // Recorded while the window is hidden or not; the rows and hosts it shows then.
+    const std::tuple<bool, QString, int, int> cases[] = {
+        {false, HostA, 2, 1}, {true, HostA, 3, 1}, {false, HostB, 3, 2}, {false, QStringLiteral("127.0.0.3"), 3, 3}};
+    int minutesAgo = 20;
+    for (const auto& [hidden, host, rows, hostCount] : cases) {
+        SCOPED_TRACE(host.toStdString() + (hidden ? ", hidden" : ""));
+        if (hidden)
+            window.hide();
+        ASSERT_TRUE(other.Record(Reading(--minutesAgo, host)));
+        window.show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return hosts->count() == hostCount && window.Figures().Count() == rows; }, 20000))
+            << window.Figures().Count() << " rows, " << hosts->count() << " hosts";
     }
 }
 
@@ -414,6 +444,37 @@ TEST_F(HistoryWindowTest, HostsAreListedAsAddressesThenNames)
     for (int i = 0; i < hosts->count(); ++i)
         listed << hosts->itemText(i);
     EXPECT_EQ(listed, (QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.10", "::1", "Router2", "router10"}));
+}
+
+// A host the recorder's configuration names is listed by its lines' names
+// with its address, the others by their address, and all of them so without
+// a configuration that reads; the name chooses the host's readings.
+TEST_F(HistoryWindowTest, HostsGoByTheirConfiguredNames)
+{
+    Record({Reading(3), Reading(2, HostB), Reading(1, QStringLiteral("127.0.0.3"))});
+    const QStringList plain{HostA, HostB, QStringLiteral("127.0.0.3")};
+    const std::pair<const char*, QStringList> cases[] = {
+        {nullptr, plain}, // no configuration
+        {"[home]\nhost = 127.0.0.2\npassword_file = p\n[office]\nhost = 127.0.0.3\npassword_file = p\n"
+         "[office2]\nhost = 127.0.0.3\nport = 2323\npassword_file = p\n",
+         {HostA, "home (127.0.0.2)", "office, office2 (127.0.0.3)"}},
+        {"[home]\nhost = 127.0.0.2\n", plain}, // does not read: no password_file
+    };
+    QFile config(DefaultRecorderConfigPath());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(config).absolutePath()));
+    for (const auto& [text, listed] : cases) {
+        SCOPED_TRACE(listed.join(' ').toStdString());
+        config.remove();
+        ASSERT_TRUE(!text || (config.open(QIODevice::WriteOnly) && config.write(text) > 0));
+        config.close();
+        auto window = Open(FStore);
+        auto* hosts = window->findChild<QComboBox*>("cbHost");
+        for (int i = 0; i < hosts->count(); ++i)
+            EXPECT_EQ(hosts->itemText(i), listed.value(i));
+        hosts->setCurrentIndex(1);
+        EXPECT_EQ(window->Figures().NewestMs(), Reading(2).TimeMs);
+    }
+    config.remove();
 }
 
 // The save dialogs offer names after the host, the period and the view; a

@@ -439,8 +439,9 @@ TEST(LineReport, WrittenByTheMonitorWithoutAWindow)
         2);
 }
 // tirvane --report on histories that give it no line, or a target it cannot
-// write: it exits 1 with one line on standard error and writes nothing;
-// without --host it reports on the first host.
+// write: it exits 1 with one line on standard error and writes nothing (2 for
+// a --line the recorder's configuration does not hold); without --host it
+// reports on the first host, with --line on the host of that line.
 TEST(LineReport, TheMonitorSaysWhyItWroteNoReport)
 {
     QTemporaryDir dir;
@@ -459,6 +460,11 @@ TEST(LineReport, TheMonitorSaysWhyItWroteNoReport)
     }
     const QString plain = dir.filePath(QStringLiteral("plain"));
     QFile(plain).open(QIODevice::WriteOnly);
+    const QString config = dir.filePath(QStringLiteral("config"));
+    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/Tirvane")));
+    QFile lines(config + QStringLiteral("/Tirvane/recorder.conf"));
+    ASSERT_TRUE(lines.open(QIODevice::WriteOnly) && lines.write("[home]\nhost = 127.0.0.2\npassword_file = p\n") > 0);
+    lines.close();
     const struct {
         const char* what;
         QString data;
@@ -476,12 +482,17 @@ TEST(LineReport, TheMonitorSaysWhyItWroteNoReport)
         {"no history file", dir.filePath(QStringLiteral("nothing")), {}, dir.filePath(QStringLiteral("nothing.pdf")), 1,
          QStringLiteral("history.sqlite")},
         {"a folder that is a file", twoHosts, {}, plain + QStringLiteral("/r.pdf"), 1, plain + QStringLiteral("/r.pdf: ")},
+        {"a configured line", twoHosts, {QStringLiteral("--line"), QStringLiteral("home")},
+         dir.filePath(QStringLiteral("home.pdf")), 0, QStringLiteral("Line report: 127.0.0.2")},
+        {"a line not configured", twoHosts, {QStringLiteral("--line"), QStringLiteral("office")},
+         dir.filePath(QStringLiteral("office.pdf")), 2, QStringLiteral("--line office: no such line in ") + config},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QProcess monitor;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), c.data);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
         monitor.setProcessEnvironment(env);
         monitor.start(QStringLiteral(TIRVANE_MONITOR), QStringList{QStringLiteral("--report"), c.pdf,
             QStringLiteral("--since"), QStringLiteral("2026-12-07T00:00:00Z"), QStringLiteral("--until"),

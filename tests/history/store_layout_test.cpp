@@ -288,6 +288,25 @@ TEST_F(StoreLayoutTest, AConversionKilledPartWayLeavesTheOldFile)
     EXPECT_GT(killedInTransaction, 0);
 }
 
+// Another program converting the file holds its write lock for seconds: a
+// store opened meanwhile waits for it past the usual busy wait, instead of
+// turning itself off.
+TEST_F(StoreLayoutTest, AnOpeningWaitsForAnotherProgramsConversion)
+{
+    const std::vector<TReading> readings{LineReading(1), LineReading(2)};
+    ASSERT_TRUE(WriteVersion1Store(FPath, readings));
+    RawDb converting(FPath);
+    ASSERT_TRUE(converting.Exec("BEGIN IMMEDIATE"));
+    std::thread ending([&converting] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(TReadingStore::BusyTimeoutMs + 1000));
+        converting.Exec("ROLLBACK");
+    });
+    TReadingStore store;
+    EXPECT_TRUE(store.Open(FPath)) << store.ErrorText().toStdString();
+    ending.join();
+    EXPECT_EQ(store.Readings(INT64_MIN, INT64_MAX), readings);
+}
+
 // A conversion empties the file's log when it ends, with the store still
 // open: the old layout's size never stays on disk beside the new file.
 TEST_F(StoreLayoutTest, AConversionLeavesAnEmptyLog)

@@ -245,12 +245,15 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         return Fail(rc);
     if (version == 0 && !CreateSchema())
         return false;
+    if (version >= 1 && version < SchemaVersion)
+        sqlite3_busy_timeout(FDb.get(), ConversionWaitMs);
     if (version == 1 && !MigrateFromVersion1())
         return false;
     if (version == 2 && !MigrateFromVersion2())
         return false;
     if (version == 3 && !MigrateFromVersion3())
         return false;
+    sqlite3_busy_timeout(FDb.get(), BusyTimeoutMs);
     // A conversion leaves the old layout's pages in the log, which would keep
     // the old size on disk beside the new file until the program closes
     // cleanly; they go now. A failure costs space, not readings.

@@ -57,6 +57,10 @@ public:
     // How long a write waits for another program's write to finish before
     // the reading is held for the next write.
     static constexpr int BusyTimeoutMs = StoreFormat::BusyTimeoutMs;
+    // How long opening an older file waits for another program's conversion
+    // of it (seconds for a year of readings) before it gives up; it then
+    // finds the file converted.
+    static constexpr int ConversionWaitMs = 120'000;
     // Readings held while the file is busy; past this the oldest is dropped.
     static constexpr int MaxHeld = 1440;
     // A block holds one host's readings of one hour, at most this many.
@@ -110,6 +114,10 @@ public:
         const QString& host = {}, TReadResult* result = nullptr) const;
     // Distinct hosts, sorted.
     QStringList Hosts() const;
+    // A number that changes whenever another connection has changed the file
+    // since it was last asked (SQLite's data_version): a cheap look for news.
+    // -1 while the store is off.
+    std::int64_t DataVersion() const;
     std::int64_t CountOlderThan(std::int64_t timeMs) const;
     // About how many readings the period holds (of the blocks it touches), for
     // making room ahead of a read.

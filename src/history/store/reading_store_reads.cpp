@@ -160,6 +160,15 @@ QStringList TReadingStore::Hosts() const
     return hosts;
 }
 
+std::int64_t TReadingStore::DataVersion() const
+{
+    if (!FDb)
+        return -1;
+    int rc = SQLITE_OK;
+    const std::int64_t version = ExecInteger(FDb.get(), "PRAGMA data_version", &rc);
+    return rc == SQLITE_OK ? version : -1;
+}
+
 std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
 {
     if (!FDb)

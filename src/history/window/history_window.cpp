@@ -7,6 +7,7 @@
 #include "history/store/reading_store.h"
 #include "history/window/history_window_parts.h"
 #include "line/output_formats.h"
+#include "recorder/recorder_config.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QTabBar>
 #include <QHeaderView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <limits>
@@ -33,11 +35,13 @@ namespace {
 const char* const SettingsGroup = "HistoryWindow";
 
 // A store that cannot be opened stays closed and says why: the window shows
-// that in place of the figures.
+// that in place of the figures. A file of an older format is only read here:
+// opening it to write would convert it on the window's thread.
 std::unique_ptr<TReadingStore> OpenedStore(const QString& path)
 {
     auto store = std::make_unique<TReadingStore>();
-    store->Open(path);
+    if (!store->OpenToRead(path) || store->Version() == TReadingStore::SchemaVersion)
+        store->Open(path);
     return store;
 }
 
@@ -66,12 +70,21 @@ THistoryWindow::THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore
     CreateControls();
     resize(960, 640);
     RestoreSettings();
+    if (FOwnStore && FOwnStore->IsOpen() && FOwnStore->Version() < TReadingStore::SchemaVersion)
+        StartConversion();
+    FFollowTimer = new QTimer(this);
+    FFollowTimer->setInterval(FollowIntervalMs);
+    connect(FFollowTimer, &QTimer::timeout, this, &THistoryWindow::Follow);
     Reload();
 }
 
 THistoryWindow::~THistoryWindow()
 {
     CancelLoad();
+    // A conversion is one transaction: cut short, it would have to start
+    // over at the next opening.
+    if (FConverter.joinable())
+        FConverter.join();
     CancelCommand();
     if (FCommandThread.joinable())
         FCommandThread.join();
@@ -200,8 +213,8 @@ void THistoryWindow::CreateControls()
         Reload();
     });
     connect(cbHost, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (index >= 0 && cbHost->itemText(index) != FHost) {
-            FHost = cbHost->itemText(index);
+        if (index >= 0 && cbHost->itemData(index).toString() != FHost) {
+            FHost = cbHost->itemData(index).toString();
             Reload();
         }
     });
@@ -273,7 +286,7 @@ void THistoryWindow::SetView(TView view)
 
 void THistoryWindow::SetHost(const QString& host)
 {
-    const int index = cbHost->findText(host);
+    const int index = cbHost->findData(host);
     if (index >= 0)
         cbHost->setCurrentIndex(index);
 }
@@ -304,9 +317,15 @@ void THistoryWindow::RefreshHosts()
     const QStringList hosts = SortedHosts(FStore.Hosts());
     if (!hosts.contains(FHost))
         FHost = hosts.isEmpty() ? QString() : hosts.first();
+    // A line the recorder keeps goes by the name its configuration gives it;
+    // the address stays beside it, for that is what the readings hold.
+    const std::map<QString, QString> names = ConfiguredLineNames(DefaultRecorderConfigPath());
     const QSignalBlocker blocker(cbHost);
     cbHost->clear();
-    cbHost->addItems(hosts);
+    for (const QString& host : hosts) {
+        const auto named = names.find(host);
+        cbHost->addItem(named == names.end() ? host : QStringLiteral("%1 (%2)").arg(named->second, host), host);
+    }
     cbHost->setCurrentIndex(int(hosts.indexOf(FHost)));
     lbHost->setVisible(hosts.size() > 1);
     cbHost->setVisible(hosts.size() > 1);
@@ -378,7 +397,7 @@ void THistoryWindow::ShowMessage(const QString& text)
     btReport->setEnabled(false);
     btExport->setEnabled(false);
     btCancel->setVisible(FCommandRunning);
-    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting);
+    btDelete->setEnabled(FStore.IsOpen() && !FHost.isEmpty() && !FDeleting && !FConverting);
     ShowCell(-1, -1);
 }
 
@@ -387,7 +406,10 @@ void THistoryWindow::ShowFigures()
     if (!FStore.IsOpen() || FHost.isEmpty())
         return;
     if (FFigures.Count() == 0 && FLoadingFigures) {
-        ShowMessage(QStringLiteral("Reading the history of %1...").arg(FHost));
+        ShowMessage(QStringLiteral("Reading the history of %1...").arg(FHost)
+                    + (FConverting ? QStringLiteral("\nThe file is being converted to this version's format first; "
+                                                    "a year of readings takes some seconds.")
+                                   : QString()));
         return;
     }
     if (FFigures.Count() == 0) {
@@ -412,7 +434,7 @@ void THistoryWindow::ShowFigures()
     if (cbHost->count() > 1)
         notes << QStringLiteral("The store holds readings of %1 hosts; this shows those of %2 (choose another under Host).")
                      .arg(cbHost->count())
-                     .arg(FHost);
+                     .arg(cbHost->currentText());
     if (FFigures.ReadingCount() == 1)
         notes << QStringLiteral("One reading so far (%1): the waterfall has one row, no tone can have changed yet, "
                                 "and the line rate has one point.")
@@ -450,7 +472,7 @@ void THistoryWindow::TakeIn(const TReading& reading)
 {
     if (!FStore.IsOpen())
         return;
-    const bool newHost = cbHost->findText(reading.Host) < 0;
+    const bool newHost = cbHost->findData(reading.Host) < 0;
     if (newHost) {
         const bool first = FHost.isEmpty();
         RefreshHosts();
@@ -473,6 +495,8 @@ void THistoryWindow::TakeIn(const TReading& reading)
         FTakenWhileLoading.push_back(reading);
     if (FLoadingFigures)
         return;
+    if (FFigures.Count() > 0 && reading.TimeMs == FFigures.NewestMs())
+        return; // read from the file before its writer's word came
     if (FFigures.Count() > 0 && reading.TimeMs < FFigures.NewestMs()) {
         Reload(); // the clock went back: take the period afresh
         return;
@@ -599,8 +623,17 @@ void THistoryWindow::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+void THistoryWindow::showEvent(QShowEvent* event)
+{
+    // Shown again, it takes in at once what was recorded while it was hidden.
+    Follow();
+    FFollowTimer->start();
+    QWidget::showEvent(event);
+}
+
 void THistoryWindow::hideEvent(QHideEvent* event)
 {
+    FFollowTimer->stop();
     SaveSettings();
     QWidget::hideEvent(event);
 }

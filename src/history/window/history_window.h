@@ -1,14 +1,17 @@
 // The History window: the stored readings of a period and host as a
 // waterfall, an envelope, bit changes per tone and a line-rate trend, with
 // export, picture and clean-up commands. Not modal: it takes in each reading
-// the main window records while it is open. It reads the store; the main
+// the main window records while it is open, and, while it shows, what other
+// programs (the recorder, the reader) record into its file. It reads the store; the main
 // window's writer records into the same file, and deletes in it for the
 // window when the window is given it (else the window deletes itself).
 //
 // A period is read on a thread of its own, so both windows answer while a
 // year is summarised: the figures come first, the period's events after
 // them; meanwhile the window says what it is reading. A long period is read
-// as its blocks' summaries, a row a block.
+// as its blocks' summaries, a row a block. A file of an older format is
+// converted on that thread too, before the first read, for a year of it
+// takes seconds.
 #pragma once
 
 #include "history/figures/history_figures.h"
@@ -30,6 +33,7 @@ class QPushButton;
 class QSettings;
 class QStackedWidget;
 class QTabBar;
+class QTimer;
 class QTableWidget;
 class TReadingStore;
 class TWaterfallView;
@@ -55,10 +59,10 @@ public:
     // clock unless a test or benchmark sets another.
     void SetClock(std::function<std::int64_t()> now);
 
-    // Whether the period's figures, or its events, are still being read: a
-    // window on a store's path reads on a thread of its own, one on a store
-    // object (tests) on the window's thread.
-    bool Loading() const { return FLoadingFigures || FLoadingEvents; }
+    // Whether the file is being converted, or the period's figures or its
+    // events are still being read: a window on a store's path reads on a
+    // thread of its own, one on a store object (tests) on the window's thread.
+    bool Loading() const { return FConverting || FLoadingFigures || FLoadingEvents; }
     // Waits for what is being read and shows it: the figures, or everything.
     void WaitForLoad(bool figuresOnly = false);
 
@@ -140,6 +144,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
@@ -171,6 +176,14 @@ private:
     // From the reading thread to the window's.
     void HandOver(const std::shared_ptr<TLoaded>& loaded);
     void TakeArrived();
+    // Looks, on the reading thread, whether another connection has changed
+    // the file, and reads only what came after the newest reading shown.
+    void Follow();
+    // An older file is converted by a connection of the conversion's thread;
+    // reads asked for meanwhile wait for it, and the window's own connection,
+    // which only reads it until then, takes the converted file.
+    void StartConversion();
+    void EndConversion();
 
     THistoryWindow(std::unique_ptr<TReadingStore> own, TReadingStore* store, QWidget* parent,
         const QString& settingsFile);
@@ -204,6 +217,16 @@ private:
     bool FLoadingFigures = false;
     bool FLoadingEvents = false;
     std::vector<TReading> FTakenWhileLoading; // of the shown host
+    QTimer* FFollowTimer = nullptr; // runs while the window shows
+    bool FFollowing = false; // a look for news is on the reading thread
+    // The reading thread's connection that looks for news, and what it last
+    // saw; only ever used by that thread, one read after the other.
+    std::unique_ptr<TReadingStore> FWatch;
+    std::int64_t FWatchedVersion = -1;
+    enum TConversion { Converting, Converted, NotConverted };
+    std::thread FConverter;
+    std::atomic<int> FConversion{Converted}; // a TConversion, set by FConverter
+    bool FConverting = false; // FConverter is running, or has not been joined
     TReadingStore& FStore;
     QString FSettingsFile;
     std::function<std::int64_t()> FNow;

@@ -3,6 +3,8 @@
 #include "history/store/reading_store.h"
 #include "history/window/history_window_parts.h"
 
+#include <QComboBox>
+
 #include <chrono>
 
 // The window's read of a period: on a thread of its own with a connection of
@@ -20,6 +22,9 @@ struct THistoryWindow::TLoaded {
     TLineEventDetector Detector;
     std::vector<TLineEvent> Ended;
     std::int64_t EventsUpToMs = std::numeric_limits<std::int64_t>::min(); // the newest reading the detector saw
+    bool IsNews = false; // of Follow: only what other programs recorded since
+    std::vector<TReading> News;
+    bool NewHosts = false; // the file holds hosts the window does not list
 };
 
 void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs, const QString& filter,
@@ -82,8 +87,71 @@ void THistoryWindow::CancelLoad()
     const std::lock_guard<std::mutex> dropping(FArrivedLock);
     FArrived.clear();
     FLoadingFigures = FLoadingEvents = false;
+    FFollowing = false;
     FTakenWhileLoading.clear();
     unsetCursor();
+}
+
+void THistoryWindow::Follow()
+{
+    // A window on a store object is the tests' own; what is being read
+    // already holds the news, and the next look comes soon.
+    if (!FOwnStore || !FStore.IsOpen() || Loading() || FFollowing)
+        return;
+    if (FLoader.joinable())
+        FLoader.join(); // the last read, done
+    FFollowing = true;
+    const std::int64_t sinceMs = FFigures.Count() > 0 ? FFigures.NewestMs() + 1 : PeriodStart();
+    const QString filter = cbHost->count() > 1 ? FHost : QString();
+    QStringList listed;
+    for (int i = 0; i < cbHost->count(); ++i)
+        listed << cbHost->itemData(i).toString();
+    FLoader = std::thread([this, path = FStore.Path(), sinceMs, filter, listed, generation = FGeneration.load()] {
+        auto news = std::make_shared<TLoaded>();
+        news->Generation = generation;
+        news->IsNews = true;
+        if (!FWatch)
+            FWatch = std::make_unique<TReadingStore>();
+        if (!FWatch->IsOpen())
+            FWatch->OpenToRead(path);
+        const std::int64_t version = FWatch->DataVersion();
+        if (version != FWatchedVersion) {
+            FWatchedVersion = version;
+            // The other hosts' readings are not read, only whether there are new hosts.
+            for (const QString& host : FWatch->Hosts())
+                news->NewHosts = news->NewHosts || !listed.contains(host);
+            FWatch->ReadEach(sinceMs, Forever, filter, [&news](const TReading& reading) {
+                news->News.push_back(reading);
+                return true;
+            });
+        }
+        HandOver(news);
+    });
+}
+
+void THistoryWindow::StartConversion()
+{
+    FConverting = true;
+    FConversion = Converting;
+    FConverter = std::thread([this, path = FStore.Path()] {
+        TReadingStore store;
+        FConversion = store.Open(path) ? Converted : NotConverted;
+        QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
+    });
+}
+
+void THistoryWindow::EndConversion()
+{
+    FConverter.join();
+    FConverting = false;
+    // Reopened on what the file is now: converted, it is quick to open for
+    // the window's deletes; else it is read as it lies (another program may
+    // have converted it meanwhile, or the folder is read-only).
+    if (FConversion.load() == Converted)
+        FOwnStore->Open(FStore.Path());
+    else
+        FOwnStore->OpenToRead(FStore.Path());
+    Reload();
 }
 
 void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
@@ -91,6 +159,12 @@ void THistoryWindow::StartLoad(std::int64_t sinceMs, const QString& filter)
     CancelLoad();
     const int generation = FGeneration.load();
     FLoadingFigures = FLoadingEvents = true;
+    if (FConverting) {
+        // Read once the conversion is done.
+        setCursor(Qt::BusyCursor);
+        ShowFigures();
+        return;
+    }
     if (!FOwnStore || FStore.Path().isEmpty()) {
         LoadPeriod(FStore, sinceMs, filter, generation, FGeneration,
                    [this](const std::shared_ptr<TLoaded>& loaded) { TakeLoaded(loaded); });
@@ -128,6 +202,10 @@ void THistoryWindow::HandOver(const std::shared_ptr<TLoaded>& loaded)
 
 void THistoryWindow::TakeArrived()
 {
+    if (FConverting && FConversion.load() != Converting) {
+        EndConversion();
+        return;
+    }
     std::vector<std::shared_ptr<TLoaded>> arrived;
     {
         const std::lock_guard<std::mutex> taking(FArrivedLock);
@@ -141,6 +219,19 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
 {
     if (loaded->Generation != FGeneration.load())
         return; // a newer read has begun
+    if (loaded->IsNews) {
+        FFollowing = false;
+        if (loaded->NewHosts && !FHost.isEmpty()) {
+            RefreshHosts();
+            ShowFigures();
+        }
+        // Those this window took in from its own program are here already.
+        for (const TReading& reading : loaded->News) {
+            if (reading.Host != FHost || FFigures.Count() == 0 || reading.TimeMs > FFigures.NewestMs())
+                TakeIn(reading);
+        }
+        return;
+    }
     if (loaded->HasFigures) {
         FFigures = std::move(loaded->Figures);
         FUnreadText = loaded->UnreadText;
@@ -174,9 +265,10 @@ void THistoryWindow::TakeLoaded(const std::shared_ptr<TLoaded>& loaded)
 
 void THistoryWindow::WaitForLoad(bool figuresOnly)
 {
-    while (figuresOnly ? FLoadingFigures : Loading()) {
+    const auto waiting = [this, figuresOnly] { return figuresOnly ? FConverting || FLoadingFigures : Loading(); };
+    while (waiting()) {
         TakeArrived();
-        if (figuresOnly ? FLoadingFigures : Loading())
+        if (waiting())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }

@@ -15,6 +15,9 @@ constexpr std::int64_t HourMs = 60 * MinuteMs;
 constexpr std::int64_t DayMs = 24 * HourMs;
 constexpr std::int64_t Forever = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t Always = std::numeric_limits<std::int64_t>::min();
+// How often an open window looks for readings other programs recorded: a
+// line is read once a minute at most, and a look costs one small query.
+constexpr int FollowIntervalMs = 2000;
 
 struct TPeriodChoice {
     const char* caption;
