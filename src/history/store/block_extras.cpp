@@ -1,7 +1,6 @@
 #include "history/store/block_extras.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -11,158 +10,23 @@ bool HasExtras(const TReading& reading)
     return reading.Outcome != TReadingOutcome::Unknown || !reading.Figures.Empty() || !reading.Spectra.Empty();
 }
 
-// --- spectra, both formats ---
-
-namespace {
-
-// A spectrum value: 4*(change in tenths from the group's value before) when
-// both are whole tenths, 4*tenths+3 when only this one is, 1 for not
-// measured, 2 and the float's four bytes otherwise.
-void PutSpectral(QByteArray& out, float value, float before)
-{
-    if (!IsMeasured(value)) {
-        PutSigned(out, 1);
-        return;
-    }
-    if (const auto tenths = WholeTenths(value)) {
-        const auto prior = IsMeasured(before) ? WholeTenths(before) : std::nullopt;
-        if (prior)
-            PutSigned(out, (*tenths - *prior) * 4);
-        else
-            PutSigned(out, *tenths * 4 + 3);
-        return;
-    }
-    PutSigned(out, 2);
-    char bytes[sizeof(float)];
-    std::memcpy(bytes, &value, sizeof bytes);
-    out.append(bytes, sizeof bytes);
-}
-
-float GetSpectral(TBlockReader& in, float before)
-{
-    const std::int64_t code = in.Signed();
-    switch (code & 3) {
-    case 0: {
-        const auto prior = IsMeasured(before) ? WholeTenths(before) : std::nullopt;
-        if (!prior) {
-            in.Bad();
-            return NotMeasured;
-        }
-        return float(double(*prior + code / 4) / Tenths);
-    }
-    case 1:
-        return NotMeasured;
-    case 2: {
-        float value = NotMeasured;
-        if (const std::uint8_t* bytes = in.Bytes(sizeof(float)))
-            std::memcpy(&value, bytes, sizeof value);
-        return value;
-    }
-    default:
-        return float(double((code - 3) / 4) / Tenths);
-    }
-}
-
-// The six parts of a reading's spectra, in one fixed order.
-template <typename TSpectra>
-auto SpectrumParts(TSpectra& s)
-{
-    return std::array{&s.Snr.Up, &s.Snr.Down, &s.Qln.Up, &s.Qln.Down, &s.Hlog.Up, &s.Hlog.Down};
-}
-
-// Groups of a direction: the most a line of 8192 tones has at group size 1.
-constexpr std::uint64_t MaxGroups = std::uint64_t(MaxToneCount);
-
-} // namespace
-
-void PutSpectra(QByteArray& out, const TToneSpectra& spectra, const TToneSpectra& before)
-{
-    const auto now = SpectrumParts(spectra);
-    const auto was = SpectrumParts(before);
-    std::uint8_t changedParts = 0;
-    for (std::size_t p = 0; p < now.size(); ++p)
-        if (!(*now[p] == *was[p]))
-            changedParts |= std::uint8_t(1u << p);
-    out += char(changedParts);
-    for (std::size_t p = 0; p < now.size(); ++p) {
-        if (!(changedParts & (1u << p)))
-            continue;
-        const TSpectrumPart& part = *now[p];
-        const TSpectrumPart& prior = *was[p];
-        PutVarint(out, std::uint64_t(part.GroupSize));
-        PutVarint(out, part.Groups.size());
-        // Against a part of another shape every group is new.
-        const bool sameShape = prior.GroupSize == part.GroupSize && prior.Groups.size() == part.Groups.size();
-        QByteArray changes;
-        std::uint64_t count = 0;
-        std::size_t last = std::size_t(-1);
-        for (std::size_t g = 0; g < part.Groups.size(); ++g) {
-            const float before = sameShape ? prior.Groups[g] : NotMeasured;
-            const float value = part.Groups[g];
-            // A new shape starts from not measured everywhere.
-            if (value == before || (!IsMeasured(value) && !IsMeasured(before)))
-                continue;
-            PutVarint(changes, std::uint64_t(g - last - 1));
-            PutSpectral(changes, value, before);
-            last = g;
-            ++count;
-        }
-        PutVarint(out, count);
-        out += changes;
-    }
-}
-
-void GetSpectra(TBlockReader& in, TToneSpectra& spectra)
-{
-    const std::uint8_t changedParts = in.Byte();
-    if (changedParts & 0xc0)
-        in.Bad();
-    const auto parts = SpectrumParts(spectra);
-    for (std::size_t p = 0; p < parts.size() && in.Ok(); ++p) {
-        if (!(changedParts & (1u << p)))
-            continue;
-        TSpectrumPart& part = *parts[p];
-        const std::uint64_t groupSize = in.Varint();
-        const std::uint64_t groups = in.Varint();
-        if (groupSize > 64 || groups > MaxGroups) {
-            in.Bad();
-            return;
-        }
-        if (part.GroupSize != int(groupSize) || part.Groups.size() != groups) {
-            part.GroupSize = int(groupSize);
-            part.Groups.assign(std::size_t(groups), NotMeasured);
-        }
-        const std::uint64_t count = in.Varint();
-        std::uint64_t g = std::uint64_t(-1);
-        for (std::uint64_t c = 0; c < count && in.Ok(); ++c) {
-            g += in.Varint() + 1;
-            if (g >= groups) {
-                in.Bad();
-                return;
-            }
-            part.Groups[std::size_t(g)] = GetSpectral(in, part.Groups[std::size_t(g)]);
-        }
-    }
-}
-
-// --- format 3 ---
-//
-// After the bits, for the readings that have extras (HasExtras), in order:
+// Block format 3. After the bits, for the readings that have extras (HasExtras), in order:
 // their outcomes; which of them have figures and which spectra; the figures
-// of those that have them, a column a figure; the spectra of those that have
-// them, a reading at a time. Outcomes and the two choices are runs of one
-// value: a value and how many readings it holds for.
+// of those that have them; the spectra of those that have them, a reading at
+// a time. Outcomes and the two choices are runs of one value: a value and
+// how many readings it holds for.
 //
-// Each reading's figures are its changes from those of the one before it
-// that had figures (none for the first of the block), with the time since
+// The first reading with figures has them whole: its state, then each
+// figure's code (below) from nothing. Each later one's are its changes from
+// the one before it, a column a figure (its state first), with the time since
 // the link came up expected to have grown by the time between them; spectra
-// likewise from the spectra before. A column first says which readings
-// changed it (ChangedNone, ChangedAll, a list or a bitmap, whichever is
-// shorter), then each change's value as a code:
-//   0          the figure went absent;
+// likewise from the spectra before. A column is its form (TColumnForm); if
+// any reading changed it, a counter's column then names the counter's usual
+// growth over the block; then, but when packed, which readings changed it
+// and each change's code:
+//   0          the figure is absent;
 //   1          the value follows whole: a counter's as a number, a figure's
-//              as its double's eight bytes unless it is a whole tenth, which
-//              is then 2 + ZigZag(tenths) like the next;
+//              as its double's eight bytes (only when it is finer than a tenth);
 //   2 + ZigZag(d)   a figure: d tenths from the value before (from 0 when
 //              there was none or it was finer than a tenth); a counter: it
 //              grew d more than the column's usual growth in the block, which
@@ -171,12 +35,24 @@ void GetSpectra(TBlockReader& in, TToneSpectra& spectra)
 
 namespace {
 
-enum TChangedAt : std::uint8_t { ChangedNone, ChangedAll, ChangedListed, ChangedMarked };
+enum TColumnForm : std::uint8_t {
+    ChangedNone,   // no reading changed the figure
+    ChangedAll,    // every reading did
+    ChangedListed, // the number of readings that did, each one's distance from the one before
+    ChangedMarked, // a bit a reading, set for those that did
+    // Every reading's code, changed or not, the smallest code first and then
+    // each one's difference from it in a fixed number of bits (a byte, then
+    // the bits, lowest first): a counter that grows by a few each minute, or
+    // a margin that moves a tenth now and then, in a few bits a reading.
+    ChangedPacked,
+};
 
 constexpr std::uint64_t AbsentCode = 0;
 constexpr std::uint64_t WholeCode = 1;
 constexpr std::uint64_t FirstDeltaCode = 2;
 
+// Values of count readings as runs: a value, then how many readings in a
+// row have it.
 template <typename TValue>
 void PutRuns(QByteArray& out, std::size_t count, TValue&& valueOf)
 {
@@ -207,18 +83,18 @@ void GetRuns(TBlockReader& in, std::size_t count, TSet&& set)
     }
 }
 
-// Which of a column's readings changed (changed[w] != 0), in as few bytes as
-// the one of the four forms that fits.
-void PutChanged(QByteArray& out, const std::vector<std::uint8_t>& changed, std::size_t count)
+// How a column that count of its readings changed says which: in the
+// fewest bytes, a varint a change (mostly one byte) against a bit a reading.
+TColumnForm FormOf(std::size_t count, std::size_t readings)
+{
+    return count == 0 ? ChangedNone : count == readings ? ChangedAll : count * 8 < readings ? ChangedListed : ChangedMarked;
+}
+
+// Which readings changed (changed[w] != 0), after the column's form.
+void PutChanged(QByteArray& out, TColumnForm form, const std::vector<std::uint8_t>& changed, std::size_t count)
 {
     const std::size_t n = changed.size();
-    if (count == 0 || count == n) {
-        out += char(count == 0 ? ChangedNone : ChangedAll);
-        return;
-    }
-    // A varint a change, mostly one byte, against a bit a reading.
-    if (count * 8 < n) {
-        out += char(ChangedListed);
+    if (form == ChangedListed) {
         PutVarint(out, count);
         std::size_t last = std::size_t(-1);
         for (std::size_t w = 0; w < n; ++w) {
@@ -227,22 +103,22 @@ void PutChanged(QByteArray& out, const std::vector<std::uint8_t>& changed, std::
                 last = w;
             }
         }
-        return;
-    }
-    out += char(ChangedMarked);
-    for (std::size_t w = 0; w < n; w += 8) {
-        std::uint8_t byte = 0;
-        for (std::size_t b = 0; b < 8 && w + b < n; ++b)
-            byte |= std::uint8_t(changed[w + b] ? 1u << b : 0u);
-        out += char(byte);
+    } else if (form == ChangedMarked) {
+        for (std::size_t w = 0; w < n; w += 8) {
+            std::uint8_t byte = 0;
+            for (std::size_t b = 0; b < 8 && w + b < n; ++b)
+                byte |= std::uint8_t(changed[w + b] ? 1u << b : 0u);
+            out += char(byte);
+        }
     }
 }
 
-// False for a column no reading changed, which then has nothing more.
-bool GetChanged(TBlockReader& in, std::vector<std::uint8_t>& changed)
+// Which readings changed, read after a column's form (but the packed one);
+// false when none did.
+bool GetChanged(TBlockReader& in, std::uint8_t form, std::vector<std::uint8_t>& changed)
 {
     const std::size_t n = changed.size();
-    switch (in.Byte()) {
+    switch (form) {
     case ChangedNone:
         return false;
     case ChangedAll:
@@ -291,39 +167,49 @@ std::int64_t ReferenceTenths(const std::optional<double>& before)
     return tenths.value_or(0);
 }
 
+// A figure's code when it is short (every code but WholeCode).
+template <typename T>
+std::optional<std::uint64_t> ShortCode(const std::optional<T>& value, const std::optional<T>& expected,
+    std::int64_t usual)
+{
+    if (!value)
+        return AbsentCode;
+    if constexpr (std::is_floating_point_v<T>) {
+        const auto tenths = WholeTenths(*value);
+        if (!tenths)
+            return std::nullopt;
+        return FirstDeltaCode + ZigZag(*tenths - ReferenceTenths(expected));
+    } else {
+        const std::uint64_t from = expected ? std::uint64_t(*expected) + std::uint64_t(usual) : 0;
+        const std::uint64_t more = ZigZag(std::int64_t(std::uint64_t(*value) - from));
+        if (more > std::numeric_limits<std::uint64_t>::max() - FirstDeltaCode)
+            return std::nullopt;
+        return FirstDeltaCode + more;
+    }
+}
+
 template <typename T>
 void PutCode(QByteArray& out, const std::optional<T>& value, const std::optional<T>& expected, std::int64_t usual)
 {
-    if (!value) {
-        PutVarint(out, AbsentCode);
+    if (const auto code = ShortCode(value, expected, usual)) {
+        PutVarint(out, *code);
         return;
     }
+    PutVarint(out, WholeCode);
     if constexpr (std::is_floating_point_v<T>) {
-        if (const auto tenths = WholeTenths(*value)) {
-            PutVarint(out, FirstDeltaCode + ZigZag(*tenths - ReferenceTenths(expected)));
-            return;
-        }
-        PutVarint(out, WholeCode);
         char bytes[sizeof(double)];
         std::memcpy(bytes, &*value, sizeof bytes);
         out.append(bytes, sizeof bytes);
     } else {
-        const std::uint64_t from = expected ? std::uint64_t(*expected) + std::uint64_t(usual) : 0;
-        const std::uint64_t more = ZigZag(std::int64_t(std::uint64_t(*value) - from));
-        if (more <= std::numeric_limits<std::uint64_t>::max() - FirstDeltaCode) {
-            PutVarint(out, FirstDeltaCode + more);
-            return;
-        }
-        PutVarint(out, WholeCode);
         PutVarint(out, std::uint64_t(*value));
     }
 }
 
-// value holds what was expected and receives what was read.
+// value holds what was expected and receives what the code says; a whole
+// value is read from in.
 template <typename T>
-void GetCode(TBlockReader& in, std::optional<T>& value, std::int64_t usual)
+void ApplyCode(TBlockReader& in, std::uint64_t code, std::optional<T>& value, std::int64_t usual)
 {
-    const std::uint64_t code = in.Varint();
     if (code == AbsentCode) {
         value.reset();
     } else if constexpr (std::is_floating_point_v<T>) {
@@ -342,6 +228,69 @@ void GetCode(TBlockReader& in, std::optional<T>& value, std::int64_t usual)
         value = T(from + std::uint64_t(UnZigZag(code - FirstDeltaCode)));
     }
 }
+
+// The packed form of a column whose every code is short and the codes lie
+// within a byte of each other; empty otherwise.
+QByteArray Packed(const std::vector<std::uint64_t>& codes)
+{
+    const std::uint64_t low = *std::min_element(codes.begin(), codes.end());
+    const std::uint64_t spread = *std::max_element(codes.begin(), codes.end()) - low;
+    if (spread > 0xff)
+        return {};
+    int width = 0;
+    while ((spread >> width) != 0)
+        ++width;
+    QByteArray packed;
+    PutVarint(packed, low);
+    packed += char(width);
+    std::uint32_t pending = 0;
+    int bits = 0;
+    for (const std::uint64_t code : codes) {
+        pending |= std::uint32_t(code - low) << bits;
+        bits += width;
+        for (; bits >= 8; bits -= 8, pending >>= 8)
+            packed += char(std::uint8_t(pending));
+    }
+    if (bits > 0)
+        packed += char(std::uint8_t(pending));
+    return packed;
+}
+
+// Reads a packed column's codes, one a call, in order.
+class TPackedCodes {
+public:
+    TPackedCodes(TBlockReader& in, std::size_t count)
+        : FLow(in.Varint())
+        , FWidth(in.Byte())
+        , FSize((count * FWidth + 7) / 8)
+    {
+        if (FWidth > 8)
+            in.Bad();
+        else
+            FBytes = in.Bytes(FSize);
+    }
+    bool Ok() const { return FBytes != nullptr; }
+    std::uint64_t Next()
+    {
+        if (FWidth == 0)
+            return FLow;
+        // A code takes at most two bytes' bits.
+        const std::size_t at = FBit / 8;
+        std::uint32_t window = FBytes[at];
+        if (at + 1 < FSize)
+            window |= std::uint32_t(FBytes[at + 1]) << 8;
+        const std::uint32_t value = (window >> (FBit % 8)) & ((1u << FWidth) - 1);
+        FBit += std::size_t(FWidth);
+        return FLow + value;
+    }
+
+private:
+    std::uint64_t FLow;
+    int FWidth;
+    std::size_t FSize;
+    const std::uint8_t* FBytes = nullptr;
+    std::size_t FBit = 0;
+};
 
 // A counter's usual growth over the block: the middle one of its changes.
 template <typename TOf>
@@ -373,17 +322,21 @@ void PutFigures(QByteArray& out, const std::vector<const TLineFigures*>& figures
     ForEachFigure([&](auto&& figureOf, bool) { PutCode(out, figureOf(*figures[0]), {}, 0); });
 
     std::vector<std::uint8_t> changed(n - 1); // changed[w - 1] for reading w
-    std::vector<std::int64_t> growths;
     std::size_t count = 0;
     for (std::size_t w = 1; w < n; ++w) {
         changed[w - 1] = figures[w]->State != figures[w - 1]->State;
         count += changed[w - 1];
     }
-    PutChanged(out, changed, count);
+    const TColumnForm stateForm = FormOf(count, n - 1);
+    out += char(stateForm);
+    PutChanged(out, stateForm, changed, count);
     for (std::size_t w = 1; w < n; ++w)
         if (changed[w - 1])
             PutText(out, figures[w]->State);
 
+    std::vector<std::int64_t> growths;
+    std::vector<std::uint64_t> codes;
+    QByteArray changes;
     ForEachFigure([&](auto&& figureOf, bool sinceLink) {
         using T = typename std::decay_t<decltype(figureOf(*figures[0]))>::value_type;
         count = 0;
@@ -391,17 +344,34 @@ void PutFigures(QByteArray& out, const std::vector<const TLineFigures*>& figures
             changed[w - 1] = figureOf(*figures[w]) != Expected(figureOf(*figures[w - 1]), sinceLink, elapsedMs[w]);
             count += changed[w - 1];
         }
-        PutChanged(out, changed, count);
-        if (count == 0)
+        const TColumnForm form = FormOf(count, n - 1);
+        if (form == ChangedNone) {
+            out += char(form);
             return;
-        std::int64_t usual = 0;
-        if constexpr (!std::is_floating_point_v<T>) {
-            usual = UsualGrowth(figures, elapsedMs, changed, figureOf, sinceLink, growths);
-            PutSigned(out, usual);
         }
-        for (std::size_t w = 1; w < n; ++w)
+        std::int64_t usual = 0;
+        if constexpr (!std::is_floating_point_v<T>)
+            usual = UsualGrowth(figures, elapsedMs, changed, figureOf, sinceLink, growths);
+        changes.resize(0);
+        PutChanged(changes, form, changed, count);
+        codes.clear();
+        bool allShort = true;
+        for (std::size_t w = 1; w < n; ++w) {
+            const auto& value = figureOf(*figures[w]);
+            const auto expected = Expected(figureOf(*figures[w - 1]), sinceLink, elapsedMs[w]);
             if (changed[w - 1])
-                PutCode(out, figureOf(*figures[w]), Expected(figureOf(*figures[w - 1]), sinceLink, elapsedMs[w]), usual);
+                PutCode(changes, value, expected, usual);
+            const auto code = allShort ? ShortCode(value, expected, usual) : std::nullopt;
+            allShort = code.has_value();
+            if (allShort)
+                codes.push_back(*code);
+        }
+        const QByteArray packed = allShort ? Packed(codes) : QByteArray();
+        const bool pack = !packed.isEmpty() && packed.size() < changes.size();
+        out += char(pack ? ChangedPacked : form);
+        if constexpr (!std::is_floating_point_v<T>)
+            PutSigned(out, usual);
+        out += pack ? packed : changes;
     });
 }
 
@@ -409,30 +379,51 @@ void GetFigures(TBlockReader& in, const std::vector<TLineFigures*>& figures, con
 {
     const std::size_t n = figures.size();
     figures[0]->State = in.Text();
-    ForEachFigure([&](auto&& figureOf, bool) { GetCode(in, figureOf(*figures[0]), 0); });
+    ForEachFigure([&](auto&& figureOf, bool) { ApplyCode(in, in.Varint(), figureOf(*figures[0]), 0); });
 
-    // changed[w - 1] for reading w
-    std::vector<std::uint8_t> changed(n - 1);
-    const bool states = GetChanged(in, changed);
-    for (std::size_t w = 1; w < n && in.Ok(); ++w)
-        figures[w]->State = states && changed[w - 1] ? in.Text() : figures[w - 1]->State;
+    // Most figures hold still all hour: every reading starts as the first,
+    // and only the columns with changes, and the time since the link came
+    // up, are walked.
+    for (std::size_t w = 1; w < n; ++w)
+        *figures[w] = *figures[0];
+    std::vector<std::uint8_t> changed(n - 1); // changed[w - 1] for reading w
+    if (GetChanged(in, in.Byte(), changed))
+        for (std::size_t w = 1; w < n && in.Ok(); ++w)
+            figures[w]->State = changed[w - 1] ? in.Text() : figures[w - 1]->State;
     ForEachFigure([&](auto&& figureOf, bool sinceLink) {
         using T = typename std::decay_t<decltype(figureOf(*figures[0]))>::value_type;
         if (!in.Ok())
             return;
-        const bool any = GetChanged(in, changed);
+        const std::uint8_t form = in.Byte();
+        if (form == ChangedNone && !sinceLink)
+            return;
         std::int64_t usual = 0;
         if constexpr (!std::is_floating_point_v<T>)
-            if (any)
+            if (form != ChangedNone)
                 usual = in.Signed();
+        std::optional<TPackedCodes> packed;
+        bool any = false;
+        if (form == ChangedPacked)
+            packed.emplace(in, n - 1);
+        else
+            any = GetChanged(in, form, changed);
+        if (!in.Ok() || (packed && !packed->Ok()))
+            return;
         for (std::size_t w = 1; w < n; ++w) {
             auto& value = figureOf(*figures[w]);
             value = figureOf(*figures[w - 1]);
             if constexpr (std::is_same_v<T, std::int64_t>)
                 if (sinceLink && value)
                     *value = ExpectedSinceLink(*value, elapsedMs[w]);
-            if (any && changed[w - 1])
-                GetCode(in, value, usual);
+            if (packed) {
+                const std::uint64_t code = packed->Next();
+                if (code == WholeCode)
+                    in.Bad();
+                else
+                    ApplyCode(in, code, value, usual);
+            } else if (any && changed[w - 1]) {
+                ApplyCode(in, in.Varint(), value, usual);
+            }
         }
     });
 }

@@ -26,10 +26,11 @@ void PutSpectra(QByteArray& out, const TToneSpectra& spectra, const TToneSpectra
 void GetSpectra(TBlockReader& in, TToneSpectra& spectra);
 
 // The time since the link came up, as a reading elapsedMs after one that
-// read sinceLinkS would expect it: grown by the time between them.
+// read sinceLinkS would expect it: grown by the time between them (wrapping,
+// as the value is only ever compared with the one read).
 inline std::int64_t ExpectedSinceLink(std::int64_t sinceLinkS, std::int64_t elapsedMs)
 {
-    return sinceLinkS + (elapsedMs + 500) / 1000;
+    return std::int64_t(std::uint64_t(sinceLinkS) + std::uint64_t((elapsedMs + 500) / 1000));
 }
 
 // Every optional figure of the line in the blocks' one fixed order, each as
