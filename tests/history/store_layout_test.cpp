@@ -174,6 +174,17 @@ TEST(ReadingBlocks, KeepExtrasExactly)
     }
 }
 
+// A block cut short anywhere is damaged, never read as fewer readings or
+// as figures that stop part-way.
+TEST(ReadingBlocks, ABlockCutShortIsDamaged)
+{
+    QByteArray raw;
+    ASSERT_TRUE(Inflate(EncodeBlock(AnHour()), raw));
+    std::vector<TReading> read;
+    for (qsizetype size = 1; size < raw.size(); ++size)
+        EXPECT_FALSE(DecodeBlock(Deflate(raw.left(size)), QStringLiteral("127.0.0.1"), read)) << size;
+}
+
 // TrickyMinutes as a block of format 2, as the last release wrote it: such
 // blocks are on users' disks and are read as they are.
 TEST(ReadingBlocks, ReadFormat2Blocks)
