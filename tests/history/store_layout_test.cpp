@@ -76,6 +76,55 @@ TReading VdslWithExtras(std::int64_t minute)
     return r;
 }
 
+// A ZyXEL line's few minutes with what a new layout could get wrong: a
+// figure of 0 beside absent ones, a value finer than a tenth, a counter that
+// starts over, a reading that answered nothing between, SNR groups not measured.
+std::vector<TReading> TrickyMinutes()
+{
+    std::vector<TReading> readings;
+    for (std::int64_t minute = 0; minute < 4; ++minute) {
+        TReading r = LineReading(minute);
+        r.Completed = minute != 2;
+        r.Outcome = r.Completed ? TReadingOutcome::LineUp : TReadingOutcome::NoAnswer;
+        if (r.Completed) {
+            r.Figures.State = QStringLiteral("Showtime");
+            r.Figures.Down.RateKbps = 8000;
+            r.Figures.Down.MarginDb = 12.3 + double(minute) / 10;
+            r.Figures.Down.AttenuationDb = 0.0;
+            r.Figures.Down.PowerDbm = 12.05;
+            r.Figures.Down.Crc = minute == 1 ? 2 : 10 + std::uint64_t(minute);
+            if (minute != 1)
+                r.Figures.Up.Fec = 5 + std::uint64_t(minute) * 3;
+            r.Figures.SinceLinkS = 600 + minute * 61;
+            r.Spectra.Snr.Down = {8, {30.5f, NotMeasured, 1.0f / 3.0f, float(minute)}};
+        }
+        readings.push_back(r);
+    }
+    return readings;
+}
+
+// An hour of a line as the store keeps it, a reading every minute or so: a
+// rate that holds, a margin moving a tenth now and then, attenuation every
+// third reading, counters growing each minute and one starting over, and
+// one cycle that answered nothing.
+std::vector<TReading> AnHour()
+{
+    std::vector<TReading> readings = TrickyMinutes();
+    for (std::int64_t minute = 4; minute < 60; ++minute) {
+        TReading r = readings[1];
+        r.TimeMs = readings[1].TimeMs + (minute - 1) * Minute + (minute * 337) % 900;
+        r.Figures.Down.MarginDb = minute % 20 == 0 ? 12.5 : 12.4;
+        r.Figures.Up.AttenuationDb = 20.0 + double(minute / 3) / 10;
+        r.Figures.Down.Crc = minute < 40 ? std::uint64_t(minute * 3 + minute % 3) : std::uint64_t(minute - 40);
+        r.Figures.SinceLinkS = minute < 40 ? 600 + (r.TimeMs - readings[1].TimeMs) / 1000 : minute - 40;
+        readings.push_back(r);
+    }
+    readings[30].Outcome = TReadingOutcome::NoAnswer;
+    readings[30].Figures = {};
+    readings[30].Spectra = {};
+    return readings;
+}
+
 // Blocks keep every reading's outcome, figures and spectra exactly, as the
 // changes from the reading before, through readings that have none.
 TEST(ReadingBlocks, KeepExtrasExactly)
@@ -106,6 +155,14 @@ TEST(ReadingBlocks, KeepExtrasExactly)
         {"every outcome", {changed(0, [](TReading& r) { r.Outcome = TReadingOutcome::NoAnswer; }),
              changed(1, [](TReading& r) { r.Outcome = TReadingOutcome::LoginRefused; }),
              changed(2, [](TReading& r) { r.Outcome = TReadingOutcome::NotUnderstood; })}},
+        {"0 beside absent, finer than a tenth, a counter reset", TrickyMinutes()},
+        {"changes listed, marked and in every reading", AnHour()},
+        {"counters at their ends", {changed(0, [](TReading& r) { r.Figures.Down.Crc = 0; }),
+             changed(1, [](TReading& r) { r.Figures.Down.Crc = 1; }),
+             changed(2, [](TReading& r) { r.Figures.Down.Crc = (1ULL << 63) + 1; }),
+             changed(3, [](TReading& r) { r.Figures.Down.Crc = ~0ULL; r.Figures.SinceLinkS = -1; })}},
+        {"spectra past a reading with figures only", {VdslWithExtras(0),
+             changed(1, [](TReading& r) { r.Spectra = {}; }), changed(2, [](TReading& r) { r.Figures = {}; })}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,6 +172,35 @@ TEST(ReadingBlocks, KeepExtrasExactly)
         for (std::size_t i = 0; i < read.size(); ++i)
             EXPECT_TRUE(read[i] == c.readings[i]) << "reading " << i;
     }
+}
+
+// A block cut short anywhere is damaged, never read as fewer readings or
+// as figures that stop part-way.
+TEST(ReadingBlocks, ABlockCutShortIsDamaged)
+{
+    QByteArray raw;
+    ASSERT_TRUE(Inflate(EncodeBlock(AnHour()), raw));
+    std::vector<TReading> read;
+    for (qsizetype size = 1; size < raw.size(); ++size)
+        EXPECT_FALSE(DecodeBlock(Deflate(raw.left(size)), QStringLiteral("127.0.0.1"), read)) << size;
+}
+
+// TrickyMinutes as a block of format 2, as the last release wrote it: such
+// blocks are on users' disks and are read as they are.
+TEST(ReadingBlocks, ReadFormat2Blocks)
+{
+    const QByteArray block = QByteArray::fromBase64(
+        "8BF4nNWWO07DQBCG9+X4bQuFBsQBoIY68hGQuAFSJJBANEg8qnABeigQLUnDESg4DgUVEg1idjZKdmfmAvmL/byOHWV+/TsT"
+        "4/rZ6+Lv9/TBKa9ha9BqoodZkd3f3U4v1FI6hjYaFcMYa1ARrLXOotZwoMy5BJnXKEsQlCcoclSCoixQMcqyKlERqqqqK9Qa"
+        "Naip6wSNV9skCOoS9B0qQa96VAxiHYJYhyDWIYh1CGIdilgX1pw7SKxDEOsQiXXtx1supUCoQQs1GKEGK9SQCTVkQg0joYZc"
+        "qKEohRRUQgpqIQWNkIJOSEEnpKAXUkAPkAc9QB70AIUzxB2kBwhXIQX0AOUYAu4gPUAeiXVNFIKNTfISlZCCWkhBK6SgFVLQ"
+        "CSnohRSwNgpgbTTYxxxkbdSvQgpYGw2tlDnI2iiAtdFg39q6uBNsbJKXoKPAi44CXIUU0FHQYQh4Cugo8ODDNGSAOsiHKaxC"
+        "CvgwxVbKHOTDNB/xYRoyQB1MrIOfpq0qTs6ubq7PL6dQw+raKj37HPtAAJRT+gvufFv8w3B06HUwWB96LB2uzPMTaGd/8HdW"
+        "G3hxW2nsmbsqErxQebf2cAdPvZfwln/spTGFs+pxrN1iPp+oEWy1PTbwtekHP/ofQGpdLg==");
+    const std::vector<TReading> expected = TrickyMinutes();
+    std::vector<TReading> read;
+    ASSERT_TRUE(DecodeBlock(block, expected.front().Host, read));
+    EXPECT_EQ(read, expected);
 }
 
 std::vector<TReading> Everything(const QString& path, TReadResult* result = nullptr)
