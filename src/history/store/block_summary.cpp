@@ -131,20 +131,25 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
         if (in.status() != QDataStream::Ok || tones > quint32(MaxToneCount) || !DecodeBlock(ends, host, pair)
             || pair.size() != 2)
             return false;
-        s.FirstComplete = pair[0];
-        s.LatestComplete = pair[1];
+        s.FirstComplete = std::move(pair[0]);
+        s.LatestComplete = std::move(pair[1]);
+        // The tones' bytes in two runs rather than a stream call each: a
+        // year's summaries hold tens of millions of them.
+        std::vector<std::uint8_t> bytes(std::size_t(tones) * 4);
+        if (in.readRawData(reinterpret_cast<char*>(bytes.data()), int(bytes.size())) != int(bytes.size()))
+            return false;
         s.Min.resize(tones);
         s.Max.resize(tones);
         s.Changes.resize(tones);
-        for (quint32 tone = 0; tone < tones; ++tone) {
-            quint8 below = 0, above = 0;
-            in >> below >> above;
-            const int latest = ToneBitsAt(s.LatestComplete, int(tone));
-            s.Min[tone] = std::uint8_t(latest - below);
-            s.Max[tone] = std::uint8_t(latest + above);
+        const std::uint8_t* pairs = bytes.data();
+        const std::uint8_t* changes = pairs + std::size_t(tones) * 2;
+        const std::size_t known = std::min<std::size_t>(tones, s.LatestComplete.Bits.size());
+        for (std::size_t tone = 0; tone < tones; ++tone) {
+            const int latest = tone < known ? s.LatestComplete.Bits[tone] : 0;
+            s.Min[tone] = std::uint8_t(latest - pairs[2 * tone]);
+            s.Max[tone] = std::uint8_t(latest + pairs[2 * tone + 1]);
+            s.Changes[tone] = std::uint16_t(changes[2 * tone] << 8 | changes[2 * tone + 1]);
         }
-        for (std::uint16_t& changes : s.Changes)
-            in >> changes;
         for (TRatePoint& p : s.Extremes) {
             qint64 t = 0;
             qint32 up = 0, down = 0;
