@@ -281,7 +281,23 @@ int THistoryFigures::Min(int tone) const
 
 void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign)
 {
-    for (int tone = 0; tone < FToneCount; ++tone) {
+    // A few tones change from one row to the next: eight at a time are
+    // passed over where none did.
+    int tone = 0;
+    for (; tone + 8 <= FToneCount; tone += 8) {
+        std::uint64_t a = 0, b = 0;
+        std::memcpy(&a, older + tone, 8);
+        std::memcpy(&b, newer + tone, 8);
+        if (a == b)
+            continue;
+        for (int t = tone; t < tone + 8; ++t) {
+            if (older[t] != newer[t]) {
+                FChanges[std::size_t(t)] += sign;
+                FTotalChanges += sign;
+            }
+        }
+    }
+    for (; tone < FToneCount; ++tone) {
         if (older[tone] != newer[tone]) {
             FChanges[std::size_t(tone)] += sign;
             FTotalChanges += sign;
@@ -363,8 +379,10 @@ void THistoryFigures::Add(const TBlockSummary& summary)
         };
         const std::vector<std::uint8_t>& latest = summary.LatestComplete.Bits;
         const std::vector<std::uint8_t>& first = summary.FirstComplete.Bits;
-        for (std::size_t tone = 0; tone < tones; ++tone)
-            row[tone] = valueAt(latest, tone);
+        const std::size_t given = std::min(latest.size(), tones);
+        for (std::size_t tone = 0; tone < given; ++tone)
+            row[tone] = std::uint8_t(Clamped(latest[tone]));
+        std::memset(row + given, 0, tones - given);
         // Most tones hold still within a block: eight at a time are passed
         // over where none differ from the row.
         const auto differing = [&](std::vector<TToneValue>& into, const std::vector<std::uint8_t>& values) {

@@ -4,11 +4,77 @@
 #include "history/window/history_window_parts.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 
 // The window's read of a period: on a thread of its own with a connection of
 // its own, handed over to the window's thread as it comes.
 
 using namespace HistoryWindowParts;
+
+namespace {
+
+// Takes a long period's summaries into the figures on a thread of its own
+// while the reading thread decodes the next ones: on two cores the two
+// halves of the work overlap. The figures are the taker's until Finish.
+class TFiguresTaker {
+public:
+    explicit TFiguresTaker(THistoryFigures& figures)
+        : FThread([this, &figures] {
+            TBlockSummary summary;
+            while (Take(summary))
+                figures.Add(summary);
+        })
+    {
+    }
+    ~TFiguresTaker() { Finish(); }
+    TFiguresTaker(const TFiguresTaker&) = delete;
+    TFiguresTaker& operator=(const TFiguresTaker&) = delete;
+
+    // Waits while the taker is a few dozen summaries behind, so what waits
+    // stays small.
+    void Put(TBlockSummary&& summary)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FRoom.wait(lock, [this] { return FWaiting.size() < MostWaiting; });
+        FWaiting.push_back(std::move(summary));
+        FReady.notify_one();
+    }
+    // Every summary put is in the figures once this returns.
+    void Finish()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FClosed = true;
+        }
+        FReady.notify_one();
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+private:
+    static constexpr std::size_t MostWaiting = 32;
+
+    bool Take(TBlockSummary& into)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FReady.wait(lock, [this] { return !FWaiting.empty() || FClosed; });
+        if (FWaiting.empty())
+            return false;
+        into = std::move(FWaiting.front());
+        FWaiting.pop_front();
+        FRoom.notify_one();
+        return true;
+    }
+
+    std::mutex FLock;
+    std::condition_variable FReady, FRoom;
+    std::deque<TBlockSummary> FWaiting;
+    bool FClosed = false;
+    std::thread FThread; // last: it starts once the rest is made
+};
+
+} // namespace
 
 // What a read of the period gives the window, on the thread that read it.
 struct THistoryWindow::TLoaded {
@@ -45,10 +111,12 @@ void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs
         // A row a block: what is held follows the blocks, and the figures
         // show before the readings are gone through for the events.
         loaded->Figures.Reset(int(count / 64 + 64));
-        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, const TBlockSummary& summary) {
-            loaded->Figures.Add(summary);
+        TFiguresTaker taker(loaded->Figures);
+        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, TBlockSummary& summary) {
+            taker.Put(std::move(summary));
             return going();
         });
+        taker.Finish();
     } else {
         // Straight from the file into the figures and the events: the
         // readings themselves are never held all at once.
