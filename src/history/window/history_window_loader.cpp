@@ -21,9 +21,12 @@ class TFiguresTaker {
 public:
     explicit TFiguresTaker(THistoryFigures& figures)
         : FThread([this, &figures] {
-            TBlockSummary summary;
-            while (Take(summary))
-                figures.Add(summary);
+            std::deque<TBlockSummary> batch;
+            while (Take(batch)) {
+                for (const TBlockSummary& summary : batch)
+                    figures.Add(summary);
+                batch.clear();
+            }
         })
     {
     }
@@ -32,13 +35,14 @@ public:
     TFiguresTaker& operator=(const TFiguresTaker&) = delete;
 
     // Waits while the taker is a few dozen summaries behind, so what waits
-    // stays small.
+    // stays small. The taker is woken only when it may be waiting.
     void Put(TBlockSummary&& summary)
     {
         std::unique_lock<std::mutex> lock(FLock);
         FRoom.wait(lock, [this] { return FWaiting.size() < MostWaiting; });
         FWaiting.push_back(std::move(summary));
-        FReady.notify_one();
+        if (FWaiting.size() == 1)
+            FReady.notify_one();
     }
     // Every summary put is in the figures once this returns.
     void Finish()
@@ -53,16 +57,17 @@ public:
     }
 
 private:
-    static constexpr std::size_t MostWaiting = 32;
+    static constexpr std::size_t MostWaiting = 16;
 
-    bool Take(TBlockSummary& into)
+    // Everything waiting at once, so the two threads meet once a batch
+    // rather than once a summary.
+    bool Take(std::deque<TBlockSummary>& batch)
     {
         std::unique_lock<std::mutex> lock(FLock);
         FReady.wait(lock, [this] { return !FWaiting.empty() || FClosed; });
         if (FWaiting.empty())
             return false;
-        into = std::move(FWaiting.front());
-        FWaiting.pop_front();
+        batch.swap(FWaiting);
         FRoom.notify_one();
         return true;
     }
