@@ -756,7 +756,11 @@ struct TLineEventDetector::TState {
         if (!same) {
             CurrentRaw = reading.Bits;
             Current = bits;
-            CurrentLoaded = int(ToneCount) - int(std::count(Current.begin(), Current.end(), std::uint8_t(0)));
+            // Only the tones that changed can have become loaded or empty.
+            if (!HasPrevious)
+                CurrentLoaded = int(ToneCount) - int(std::count(Current.begin(), Current.end(), std::uint8_t(0)));
+            for (const TChange& change : changes)
+                CurrentLoaded += int(Current[change.Tone] != 0) - int(change.Before != 0);
         }
         CurrentUp = upBits;
         CurrentDown = downBits;

@@ -33,6 +33,18 @@ bool LantiqOlderApi(std::string_view versionReply)
     return false;
 }
 
+bool LantiqVr9(std::string_view versionReply)
+{
+    const std::string_view key = "DSL_ChipSetType=";
+    const std::size_t at = versionReply.find(key);
+    if (at == std::string_view::npos)
+        return false;
+    std::string_view type = versionReply.substr(at + key.size());
+    type = type.substr(0, type.find_first_of(" \t\r\n"));
+    // The VR9 family's chips name themselves VRX2xx (VRX200, VRX288...).
+    return type.find("VR9") != std::string_view::npos || type.find("VRX2") != std::string_view::npos;
+}
+
 std::string FamilyCommandText(const TFamilyCommand& command, const TFamilyReplies& replies)
 {
     if (!command.OlderApi)

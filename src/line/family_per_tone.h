@@ -20,7 +20,9 @@ TToneSpectra BroadcomSpectra(const TFamilyReplies& replies, const TBandPlan& ban
 // g997dsnrg / g997dqlng / g997dhlogg per direction: (group,code) pairs in
 // nData, codes in the G.997.1 encodings (255, Hlog 1023: not measured). An
 // nGroupSize of 1 is not trusted: the size doubles until nNumData groups
-// reach the last tone of the band plan.
+// reach the last tone of the band plan. On 35b an upstream QLN or Hlog
+// group is twice the size printed; a VR9 on ADSL2+ measures the downstream
+// Hlog of the first half of the groups only, the rest is not measured.
 TToneSpectra LantiqSpectra(const TFamilyReplies& replies, const TBandPlan& bands, int toneCount);
 
 // adsl status snr / qln / hlog: "GroupSize : us ds", "NumData : us ds", then
@@ -31,6 +33,9 @@ TToneSpectra DraytekSpectra(const TFamilyReplies& replies, int toneCount);
 // Whether a Lantiq version reply (vig) names API 2.x, whose per-tone
 // commands take their arguments in another order.
 bool LantiqOlderApi(std::string_view versionReply);
+
+// Whether a Lantiq version reply (vig) names a chip of the VR9 family.
+bool LantiqVr9(std::string_view versionReply);
 
 // The command line a cycle sends for a row of the family's table, given the
 // replies it has had so far (the older form once the version asks for it).

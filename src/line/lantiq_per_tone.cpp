@@ -38,7 +38,15 @@ float Decoded(TToneQuantity quantity, long long code)
     return NotMeasured;
 }
 
-TSpectrumPart Part(std::string_view reply, TToneQuantity quantity, int lastBandTone, int toneCount)
+// What the replies of some lines are known to get wrong.
+struct TQuirks {
+    // The group size printed is half the groups' real one.
+    bool HalfGroupSize = false;
+    // Only the first half of the groups are measured; the rest is noise.
+    bool FirstHalfOnly = false;
+};
+
+TSpectrumPart Part(std::string_view reply, TToneQuantity quantity, int lastBandTone, int toneCount, TQuirks quirks)
 {
     TSpectrumPart part;
     const auto ret = Value(reply, "nReturn");
@@ -55,6 +63,8 @@ TSpectrumPart Part(std::string_view reply, TToneQuantity quantity, int lastBandT
         groupSize = 1;
         while (groupSize < 16 && *numData * groupSize <= lastBandTone)
             groupSize *= 2;
+    } else if (quirks.HalfGroupSize) {
+        groupSize = std::min(groupSize * 2, 16LL); // no line has groups of more
     }
     if (groupSize != 2 && groupSize != 4 && groupSize != 8 && groupSize != 16)
         groupSize = 1;
@@ -82,6 +92,8 @@ TSpectrumPart Part(std::string_view reply, TToneQuantity quantity, int lastBandT
     // A list of nothing but zeros is what the pipe prints when it has none.
     if (!anyCode)
         part.Groups.clear();
+    if (quirks.FirstHalfOnly)
+        std::fill(part.Groups.begin() + std::ptrdiff_t(part.Groups.size() / 2), part.Groups.end(), NotMeasured);
     DropUnmeasured(part);
     return part;
 }
@@ -94,19 +106,27 @@ TToneSpectra LantiqSpectra(const TFamilyReplies& replies, const TBandPlan& bands
     for (const auto* side : {&bands.Upstream, &bands.Downstream})
         for (const TToneBand& band : *side)
             lastBandTone = std::max(lastBandTone, band.Last);
+    // On 35b (the only plan of 8192 tones) the upstream QLN and Hlog come in
+    // groups twice the size the reply prints. A VR9 on ADSL2+ (512 tones)
+    // measures the downstream Hlog of the first half of the groups only.
+    const bool plan35b = toneCount > 4096;
+    const auto version = replies.find(TReplyRole::Version);
+    const bool vr9 = version != replies.end() && LantiqVr9(version->second);
+    const bool adsl2plus = toneCount > 256 && toneCount <= 512;
     TToneSpectra spectra;
     const struct {
         TReplyRole role;
         TToneQuantity quantity;
         TSpectrumPart* into;
-    } parts[] = {{TReplyRole::SnrUp, TToneQuantity::Snr, &spectra.Snr.Up},
-        {TReplyRole::SnrDown, TToneQuantity::Snr, &spectra.Snr.Down},
-        {TReplyRole::QlnUp, TToneQuantity::Qln, &spectra.Qln.Up},
-        {TReplyRole::QlnDown, TToneQuantity::Qln, &spectra.Qln.Down},
-        {TReplyRole::HlogUp, TToneQuantity::Hlog, &spectra.Hlog.Up},
-        {TReplyRole::HlogDown, TToneQuantity::Hlog, &spectra.Hlog.Down}};
+        TQuirks quirks;
+    } parts[] = {{TReplyRole::SnrUp, TToneQuantity::Snr, &spectra.Snr.Up, {}},
+        {TReplyRole::SnrDown, TToneQuantity::Snr, &spectra.Snr.Down, {}},
+        {TReplyRole::QlnUp, TToneQuantity::Qln, &spectra.Qln.Up, {plan35b, false}},
+        {TReplyRole::QlnDown, TToneQuantity::Qln, &spectra.Qln.Down, {}},
+        {TReplyRole::HlogUp, TToneQuantity::Hlog, &spectra.Hlog.Up, {plan35b, false}},
+        {TReplyRole::HlogDown, TToneQuantity::Hlog, &spectra.Hlog.Down, {false, vr9 && adsl2plus}}};
     for (const auto& part : parts)
         if (const auto it = replies.find(part.role); it != replies.end())
-            *part.into = Part(it->second, part.quantity, lastBandTone, toneCount);
+            *part.into = Part(it->second, part.quantity, lastBandTone, toneCount, part.quirks);
     return spectra;
 }

@@ -23,23 +23,34 @@ TToneDirection TBandPlan::DirectionOf(int tone) const
 
 TDirectionBits TBandPlan::BitsPerDirection(const std::vector<std::uint8_t>& bits) const
 {
+    // A thread sums reading after reading of one line: its plan's table is
+    // kept for the next.
+    thread_local TToneDirections directions;
+    directions.Follow(*this, int(bits.size()));
+    const std::vector<TToneDirection>& side = directions.All();
     TDirectionBits sums;
     for (std::size_t tone = 0; tone < bits.size(); ++tone) {
         const int value = std::min<int>(bits[tone], MostBitsPerTone);
-        if (value == 0)
-            continue;
-        switch (DirectionOf(int(tone))) {
-        case TToneDirection::Upstream:
-            sums.Upstream += value;
-            break;
-        case TToneDirection::Downstream:
-            sums.Downstream += value;
-            break;
-        case TToneDirection::Neither:
-            break;
-        }
+        sums.Upstream += side[tone] == TToneDirection::Upstream ? value : 0;
+        sums.Downstream += side[tone] == TToneDirection::Downstream ? value : 0;
     }
     return sums;
+}
+
+void TToneDirections::Follow(const TBandPlan& bands, int tones)
+{
+    tones = std::max(tones, 0);
+    if (Count() == tones && FBands == bands)
+        return;
+    FBands = bands;
+    FDirections.assign(std::size_t(tones), TToneDirection::Neither);
+    // Downstream first, so a tone in bands of both ways is upstream, as
+    // DirectionOf has it.
+    for (const auto& [ways, direction] : {std::pair{&bands.Downstream, TToneDirection::Downstream},
+             std::pair{&bands.Upstream, TToneDirection::Upstream}})
+        for (const TToneBand& band : *ways)
+            for (int tone = std::max(band.First, 0); tone <= std::min(band.Last, tones - 1); ++tone)
+                FDirections[std::size_t(tone)] = direction;
 }
 
 int SymbolRate(double spacingKHz)

@@ -58,6 +58,28 @@ struct TBandPlan {
     TDirectionBits BitsPerDirection(const std::vector<std::uint8_t>& bits) const;
 };
 
+// Each tone's direction by one plan, looked up rather than searched band by
+// band: a line's plan stays the same reading after reading, so the table is
+// made once per plan, not at every tone of every reading.
+class TToneDirections {
+public:
+    TToneDirections() = default;
+    TToneDirections(const TBandPlan& bands, int tones) { Follow(bands, tones); }
+    // Made again only when the plan or the tone count differ from the table's.
+    void Follow(const TBandPlan& bands, int tones);
+    int Count() const { return int(FDirections.size()); }
+    // Neither past the table's tones.
+    TToneDirection operator[](int tone) const
+    {
+        return tone >= 0 && tone < Count() ? FDirections[std::size_t(tone)] : TToneDirection::Neither;
+    }
+    const std::vector<TToneDirection>& All() const { return FDirections; }
+
+private:
+    TBandPlan FBands;
+    std::vector<TToneDirection> FDirections;
+};
+
 // The symbols a second a line sends at its tone spacing: 4,000 at 4.3125 kHz,
 // 8,000 at 8.625 kHz (a symbol lasts as long as one period of the spacing,
 // less the cyclic extension).

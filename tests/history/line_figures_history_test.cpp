@@ -130,6 +130,18 @@ TEST(SnrHistory, TonesTakeTheirGroupsAndDirectionsAndTheEnvelopeFollowsTheRows)
     snr.Add(reading(4, 40.0f, 40.0f)); // no QLN: the training's stays
     EXPECT_EQ(snr.TrainingMs(), trained.TimeMs);
     EXPECT_EQ(snr.Training().Qln.Down.At(100), -140.0f);
+
+    // A row of another group size: its groups cover other tones, and the
+    // newest row still gives the latest.
+    TReading wider = reading(5, 35.0f, 35.0f);
+    wider.Spectra.Snr.Down = {16, std::vector<float>(33, 45.0f)};
+    wider.Spectra.Snr.Down.Groups[5] = 10.0f; // tones 80-95
+    snr.Add(wider);
+    EXPECT_EQ(snr.Latest(85), 10.0f);
+    EXPECT_EQ(snr.Min(85), 10.0f);
+    EXPECT_EQ(snr.Max(40), 45.0f);
+    EXPECT_EQ(snr.Min(40), 40.0f);
+    EXPECT_EQ(snr.Latest(40), 45.0f);
 }
 
 // The pictures, painted as the window and the report paint them: what the

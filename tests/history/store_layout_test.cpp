@@ -10,6 +10,7 @@
 #include "support/raw_db.h"
 #include "support/version1_store.h"
 
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -201,6 +202,43 @@ TEST(ReadingBlocks, ReadFormat2Blocks)
     std::vector<TReading> read;
     ASSERT_TRUE(DecodeBlock(block, expected.front().Host, read));
     EXPECT_EQ(read, expected);
+}
+
+// A summary as files written before kept them: every tone's least and most
+// bits below and above the latest reading's, then every tone's changes.
+QByteArray DenseSummary(const TBlockSummary& s)
+{
+    QByteArray raw;
+    QDataStream out(&raw, QIODevice::WriteOnly);
+    out << quint8(1) << qint64(s.FirstMs) << qint64(s.LastMs) << qint32(s.Count) << qint32(s.CompleteCount)
+        << quint32(s.FailedMs.size());
+    for (const std::int64_t t : s.FailedMs)
+        out << qint64(t);
+    out << EncodeBlock({s.FirstComplete, s.LatestComplete}) << quint32(s.Min.size());
+    for (std::size_t tone = 0; tone < s.Min.size(); ++tone)
+        out << quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone])
+            << quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
+    for (const std::uint16_t changes : s.Changes)
+        out << changes;
+    for (const TRatePoint& p : s.Extremes)
+        out << qint64(p.TimeMs) << qint32(p.UpBits) << qint32(p.DownBits);
+    return Deflate(raw);
+}
+
+// A summary reads back as it was, in today's form and in the earlier one.
+TEST(BlockSummaries, TodaysAndEarlierFormRead)
+{
+    for (const bool vdsl : {false, true}) {
+        std::vector<TReading> block;
+        for (int minute = 0; minute < 60; ++minute)
+            block.push_back(vdsl ? VdslWithExtras(minute) : LineReading(minute));
+        const TBlockSummary summary = SummaryOf(block);
+        for (const QByteArray& data : {EncodeSummary(summary), DenseSummary(summary)}) {
+            TBlockSummary read;
+            EXPECT_TRUE(DecodeSummary(data, block.front().Host, read));
+            EXPECT_TRUE(read == summary) << (vdsl ? "vdsl" : "today's line");
+        }
+    }
 }
 
 std::vector<TReading> Everything(const QString& path, TReadResult* result = nullptr)

@@ -1,7 +1,7 @@
 // SNR, QLN and Hlog per tone from each family's replies: groups of 1, 8 and
 // 16 (printed, inferred from repeats, or worked out where the router's size
 // cannot be trusted), every not-measured marker, a list of zeros, a
-// direction refused or missing. The older Lantiq arguments are the
+// direction refused or missing, and the replies some lines get wrong. The older Lantiq arguments are the
 // dialogue's (family_dialogue_test).
 #include "line/family_parsers.h"
 #include "line/output_formats.h"
@@ -52,6 +52,16 @@ TFamilyReplies Lantiq(int profile, TFamilyReplies spectra)
     return spectra;
 }
 
+// An ADSL2+ line of a Lantiq chip of the type given.
+TFamilyReplies LantiqAdsl(const char* chip, TFamilyReplies spectra)
+{
+    spectra[R::State] = "nReturn=0 nLineState=0x801\r\n";
+    spectra[R::Mode] = "nReturn=0 XTSE6=0x01 XTSE8=0x00\r\n";
+    spectra[R::Version] = std::string("nReturn=0 DSL_DriverVersionApi=4.17.18.6 DSL_ChipSetType=") + chip + "\r\n";
+    spectra[R::BitsDown] = "nReturn=0 nNumData=2 nData=\"00 0C\"\r\n";
+    return spectra;
+}
+
 TFamilyReplies Draytek(const char* mode, R role, const std::string& reply)
 {
     return {{R::State, std::string("Running Mode : ") + mode + "    State : SHOWTIME\r\n"},
@@ -93,6 +103,14 @@ TEST(FamilySpectra, RepliesGiveGroupsAndGaps)
             0, 8, {{4095, -140.f}}},
         {"lantiq 1 not trusted: 16 on 35b, 1023 none", TRouterFamily::Lantiq,
             Lantiq(8, {{R::HlogDown, LqReply(1, 293, {{511, 1023}})}}), Q::Hlog, 0, 16, {{8176, None}, {8175, -23.3f}}},
+        {"lantiq 35b upstream Hlog: groups twice the 8 printed", TRouterFamily::Lantiq,
+            Lantiq(8, {{R::HlogUp, LqReply(8, 293, {{1, 300}})}}), Q::Hlog, 16, 0, {{15, -23.3f}, {20, -24.f}}},
+        {"lantiq 35b upstream QLN: 1 not trusted stays 16", TRouterFamily::Lantiq,
+            Lantiq(8, {{R::QlnUp, LqReply(1, 234, {{1, 230}})}}), Q::Qln, 16, 0, {{15, -140.f}, {20, -138.f}}},
+        {"lantiq VR9 on ADSL2+: downstream Hlog of the first half only", TRouterFamily::Lantiq,
+            LantiqAdsl("VRX200", {{R::HlogDown, LqReply(1, 293)}}), Q::Hlog, 0, 1, {{255, -23.3f}, {256, None}}},
+        {"lantiq another chip on ADSL2+: all of it", TRouterFamily::Lantiq,
+            LantiqAdsl("ARX300", {{R::HlogDown, LqReply(1, 293)}}), Q::Hlog, 0, 1, {{255, -23.3f}, {511, -23.3f}}},
         {"lantiq a list of zeros", TRouterFamily::Lantiq, Lantiq(6, {{R::SnrDown, LqReply(8, 0)}}), Q::Snr, 0, 0,
             {{40, None}}},
         {"draytek 8, SNR 0 and -32 none", TRouterFamily::Draytek,

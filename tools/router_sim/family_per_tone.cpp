@@ -51,6 +51,18 @@ int ToneCode(const FamilyLine& line, Quantity quantity, int tone)
     return group < part.codes.size() ? part.codes[group] : NoneCode(quantity);
 }
 
+// The only plan of 8192 tones.
+bool IsPlan35b(const FamilyLine& line)
+{
+    return line.toneCount > 4096;
+}
+
+// ADSL2+ (512 tones).
+bool IsAdsl2Plus(const FamilyLine& line)
+{
+    return line.toneCount > 256 && line.toneCount <= 512;
+}
+
 // VDSL2 reports at most 512 values a direction; ADSL2+ one a tone.
 int GroupSizeFor(int toneCount)
 {
@@ -160,6 +172,19 @@ std::vector<double> ToneValues(const FamilyLine& line, Quantity quantity)
     return values;
 }
 
+std::vector<double> LantiqToneValues(const FamilyLine& line, Quantity quantity)
+{
+    std::vector<double> values = ToneValues(line, quantity);
+    if (quantity != Quantity::Hlog || !IsAdsl2Plus(line))
+        return values;
+    const SpectrumSide& down = line.hlog.down;
+    const int firstUnmeasured = int(down.codes.size() / 2) * down.groupSize;
+    for (int tone = firstUnmeasured; tone < line.toneCount; ++tone)
+        if (SideOf(line, tone) == Side::Down)
+            values[std::size_t(tone)] = std::nan("");
+    return values;
+}
+
 std::optional<Quantity> SpectrumCommand(const std::string& command)
 {
     const struct {
@@ -209,8 +234,16 @@ std::optional<std::string> LantiqSpectrumReply(const FamilyLine& line, const std
     const SpectrumCodes& codes = Codes(line, *quantity);
     const SpectrumSide& side = direction == 0 ? codes.up : codes.down;
     // The group size some firmware prints for QLN on VDSL2 is 1, whatever
-    // the groups hold.
-    const int printedSize = *quantity == Quantity::Qln && side.groupSize > 1 ? 1 : side.groupSize;
+    // the groups hold; on 35b the upstream QLN and Hlog print half theirs.
+    const bool halfSize = IsPlan35b(line) && direction == 0 && *quantity != Quantity::Snr;
+    const int printedSize = halfSize ? side.groupSize / 2
+        : *quantity == Quantity::Qln && side.groupSize > 1 ? 1
+                                                           : side.groupSize;
+    // The chip (a VR9, as vig says) measures an ADSL2+ line's downstream
+    // Hlog on the first half of the groups only, and prints the first half
+    // again in the second.
+    const bool halfMeasured = IsAdsl2Plus(line) && direction == 1 && *quantity == Quantity::Hlog;
+    const std::size_t half = side.codes.size() / 2;
     const char* const names[] = {"nSnr", "nQln", "nHlog"};
     std::string text = Format("nReturn=0 nDirection=%d nDeltDataType=1 nMeasurementTime=0 nGroupSize=%d "
                               "nNumData=%d\r\n", direction, printedSize, int(side.codes.size()))
@@ -218,7 +251,8 @@ std::optional<std::string> LantiqSpectrumReply(const FamilyLine& line, const std
     for (std::size_t g = 0; g < side.codes.size(); ++g) {
         if (g > 0 && g % 10 == 0)
             text += "\r\n";
-        text += Format(*quantity == Quantity::Hlog ? "(%04d,%04d) " : "(%04d,%03d) ", int(g), side.codes[g]);
+        const int code = halfMeasured && g >= half ? side.codes[g - half] : side.codes[g];
+        text += Format(*quantity == Quantity::Hlog ? "(%04d,%04d) " : "(%04d,%03d) ", int(g), code);
     }
     return text + "\"\r\n";
 }

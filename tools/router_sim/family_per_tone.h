@@ -44,13 +44,19 @@ void AddSpectra(FamilyLine& line, std::uint32_t seed, std::uint32_t index);
 // group was not measured or the tone is in no band.
 std::vector<double> ToneValues(const FamilyLine& line, Quantity quantity);
 
+// The same as a Lantiq VR9 measures them: on ADSL2+ its downstream Hlog has
+// the first half of the groups only (its pipe prints the first half again
+// in the second).
+std::vector<double> LantiqToneValues(const FamilyLine& line, Quantity quantity);
+
 // The quantity a spectrum command asks for, whichever family's it is.
 std::optional<Quantity> SpectrumCommand(const std::string& command);
 
 // Each family's reply to its spectrum commands; none for other commands.
 // Broadcom's is the part after the state block; Lantiq's `pipe` is the
 // command without "dsl_cpe_pipe ", and `olderApi` takes the arguments of
-// API 2.x ("0 <dir>") instead of "<dir> 1".
+// API 2.x ("0 <dir>") instead of "<dir> 1". On 35b its upstream QLN and Hlog
+// print half their group size.
 std::optional<std::string> BroadcomSpectrumReply(const FamilyLine& line, const std::string& command);
 std::optional<std::string> LantiqSpectrumReply(const FamilyLine& line, const std::string& pipe, bool olderApi);
 std::optional<std::string> DraytekSpectrumReply(const FamilyLine& line, const std::string& command);

@@ -140,7 +140,8 @@ void Session::RunFamily()
         if (quantity && !o.training && reply->find("nReturn=-1") == std::string::npos
             && !spectrumRecorded[int(*quantity)]) {
             spectrumRecorded[int(*quantity)] = true;
-            FRouter.served.RecordSpectrum(QuantityName(*quantity), ToneValues(line, *quantity));
+            FRouter.served.RecordSpectrum(QuantityName(*quantity),
+                o.family == Family::Lantiq ? LantiqToneValues(line, *quantity) : ToneValues(line, *quantity));
         }
     }
 }

@@ -185,12 +185,6 @@ void THistoryFigures::GrowTones(int tones)
     // The new tones had 0 bits in every complete reading held.
     std::array<int, MaxToneBits + 1> zeros{};
     zeros[0] = FHistogramEntries;
-    for (const auto& block : FBlocks) {
-        if (block) {
-            for (auto* values : {&block->First, &block->Min, &block->Max})
-                values->resize(std::size_t(tones), 0);
-        }
-    }
     FHistogram.resize(std::size_t(tones), zeros);
     FLatest.resize(std::size_t(tones), 0);
     FChanges.resize(std::size_t(tones), 0);
@@ -267,7 +261,23 @@ int THistoryFigures::Min(int tone) const
 
 void THistoryFigures::CountChanges(const std::uint8_t* older, const std::uint8_t* newer, int sign)
 {
-    for (int tone = 0; tone < FToneCount; ++tone) {
+    // A few tones change from one row to the next: eight at a time are
+    // passed over where none did.
+    int tone = 0;
+    for (; tone + 8 <= FToneCount; tone += 8) {
+        std::uint64_t a = 0, b = 0;
+        std::memcpy(&a, older + tone, 8);
+        std::memcpy(&b, newer + tone, 8);
+        if (a == b)
+            continue;
+        for (int t = tone; t < tone + 8; ++t) {
+            if (older[t] != newer[t]) {
+                FChanges[std::size_t(t)] += sign;
+                FTotalChanges += sign;
+            }
+        }
+    }
+    for (; tone < FToneCount; ++tone) {
         if (older[tone] != newer[tone]) {
             FChanges[std::size_t(tone)] += sign;
             FTotalChanges += sign;
@@ -282,10 +292,34 @@ void THistoryFigures::CountBits(const std::uint8_t* bits, int sign)
     FHistogramEntries += sign;
 }
 
+void THistoryFigures::CountBlockBits(const std::uint8_t* row, const TBlockRow& block, int sign)
+{
+    // The row's bits stand for both the least and the most but where these
+    // differ from them.
+    for (int tone = 0; tone < FToneCount; ++tone)
+        FHistogram[std::size_t(tone)][std::size_t(row[tone])] += 2 * sign;
+    for (const auto* values : {&block.Min, &block.Max}) {
+        for (const TToneValue& v : *values) {
+            FHistogram[v.Tone][std::size_t(row[v.Tone])] -= sign;
+            FHistogram[v.Tone][v.Bits] += sign;
+        }
+    }
+    FHistogramEntries += 2 * sign;
+}
+
 const std::uint8_t* THistoryFigures::FirstBits(int row) const
 {
     const auto& block = FBlocks[FBlocks.size() - 1 - std::size_t(row)];
-    return block ? block->First.data() : RowBits(row);
+    return block ? Patched(row, block->First) : RowBits(row);
+}
+
+const std::uint8_t* THistoryFigures::Patched(int row, const std::vector<TToneValue>& values) const
+{
+    const std::uint8_t* bits = RowBits(row);
+    FPatched.assign(bits, bits + FToneCount);
+    for (const TToneValue& v : values)
+        FPatched[v.Tone] = v.Bits;
+    return FPatched.data();
 }
 
 void THistoryFigures::Add(const TBlockSummary& summary)
@@ -323,28 +357,55 @@ void THistoryFigures::Add(const TBlockSummary& summary)
         const auto valueAt = [](const std::vector<std::uint8_t>& values, std::size_t tone) {
             return std::uint8_t(tone < values.size() ? Clamped(values[tone]) : 0);
         };
-        block->First.resize(tones);
-        block->Min.resize(tones);
-        block->Max.resize(tones);
-        for (std::size_t tone = 0; tone < tones; ++tone) {
-            row[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(summary.LatestComplete, int(tone)))));
-            block->First[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(summary.FirstComplete, int(tone)))));
-            block->Min[tone] = valueAt(summary.Min, tone);
-            block->Max[tone] = valueAt(summary.Max, tone);
-        }
-        CountBits(block->Min.data(), +1);
-        CountBits(block->Max.data(), +1);
+        const std::vector<std::uint8_t>& latest = summary.LatestComplete.Bits;
+        const std::vector<std::uint8_t>& first = summary.FirstComplete.Bits;
+        const std::size_t given = std::min(latest.size(), tones);
+        for (std::size_t tone = 0; tone < given; ++tone)
+            row[tone] = std::uint8_t(Clamped(latest[tone]));
+        std::memset(row + given, 0, tones - given);
+        // Most tones hold still within a block: eight at a time are passed
+        // over where none differ from the row.
+        const auto differing = [&](std::vector<TToneValue>& into, const std::vector<std::uint8_t>& values) {
+            const std::size_t given = std::min(values.size(), tones);
+            std::size_t tone = 0;
+            for (; tone + 8 <= given; tone += 8) {
+                std::uint64_t a = 0, b = 0;
+                std::memcpy(&a, values.data() + tone, 8);
+                std::memcpy(&b, row + tone, 8);
+                if (a == b)
+                    continue;
+                for (std::size_t t = tone; t < tone + 8; ++t)
+                    if (const std::uint8_t v = valueAt(values, t); v != row[t])
+                        into.push_back({std::uint16_t(t), v});
+            }
+            for (; tone < tones; ++tone)
+                if (const std::uint8_t v = valueAt(values, tone); v != row[tone])
+                    into.push_back({std::uint16_t(tone), v});
+            into.shrink_to_fit();
+        };
+        differing(block->Min, summary.Min);
+        differing(block->Max, summary.Max);
+        differing(block->First, first);
+        CountBlockBits(row, *block, +1);
         // The change into the block from the reading before it, then those
         // within it.
-        if (FCompleteCount > 0)
-            CountChanges(FLatest.data(), block->First.data(), +1);
+        if (FCompleteCount > 0) {
+            CountChanges(FLatest.data(), row, +1);
+            for (const TToneValue& v : block->First) {
+                const int was = FLatest[v.Tone] != row[v.Tone] ? 1 : 0;
+                const int now = FLatest[v.Tone] != v.Bits ? 1 : 0;
+                FChanges[v.Tone] += now - was;
+                FTotalChanges += now - was;
+            }
+        }
         for (std::size_t tone = 0; tone < std::min(tones, summary.Changes.size()); ++tone) {
             if (const int changes = summary.Changes[tone]) {
-                block->Changes.emplace_back(int(tone), changes);
+                block->Changes.emplace_back(std::uint16_t(tone), std::uint16_t(changes));
                 FChanges[tone] += changes;
                 FTotalChanges += changes;
             }
         }
+        block->Changes.shrink_to_fit();
         std::memcpy(FLatest.data(), row, tones);
         FCompleteCount += summary.CompleteCount;
         for (const TRatePoint& extreme : summary.Extremes) {
@@ -379,8 +440,10 @@ void THistoryFigures::Add(const TReading& reading)
     if (!reading.Completed) {
         std::memset(row, IncompleteIndex, std::size_t(FToneCount));
     } else {
-        for (int tone = 0; tone < FToneCount; ++tone)
-            row[tone] = std::uint8_t(Clamped(std::uint8_t(ToneBitsAt(reading, tone))));
+        const std::size_t given = std::min(reading.Bits.size(), std::size_t(FToneCount));
+        for (std::size_t tone = 0; tone < given; ++tone)
+            row[tone] = std::uint8_t(Clamped(reading.Bits[tone]));
+        std::memset(row + given, 0, std::size_t(FToneCount) - given);
         CountBits(row, +1);
         // The latest complete reading is the one the new one is compared with.
         if (FCompleteCount > 0)
@@ -415,8 +478,7 @@ int THistoryFigures::DropOlderThan(std::int64_t timeMs)
                     FChanges[std::size_t(tone)] -= changes;
                     FTotalChanges -= changes;
                 }
-                CountBits(block->Min.data(), -1);
-                CountBits(block->Max.data(), -1);
+                CountBlockBits(bits, *block, -1);
             } else {
                 CountBits(bits, -1);
             }

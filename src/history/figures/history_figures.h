@@ -195,12 +195,26 @@ private:
     const std::uint8_t* FirstBits(int row) const;
     std::int64_t MedianRowIntervalMs(bool perReading) const;
 
+    // A tone whose value differs from the one its block's pixel row shows.
+    struct TToneValue {
+        std::uint16_t Tone;
+        std::uint8_t Bits;
+    };
+    static_assert(MaxToneCount <= 65536);
     // What a block row adds beyond its pixel row, for taking it out again.
+    // Its first, least and most bits are kept only where they differ from
+    // the row's: a few tones a block, where whole rows of a year's blocks of
+    // a long line would take more than the waterfall itself.
     struct TBlockRow {
-        std::vector<std::uint8_t> First, Min, Max; // a value a tone, as wide as the rows
-        std::vector<std::pair<int, int>> Changes;  // (tone, count) of the tones that changed
+        std::vector<TToneValue> First, Min, Max;
+        std::vector<std::pair<std::uint16_t, std::uint16_t>> Changes; // (tone, count) of the tones that changed
         std::vector<TRatePoint> Trend;
     };
+    // A block row's least and most bits into the histogram, or out of it.
+    void CountBlockBits(const std::uint8_t* row, const TBlockRow& block, int sign);
+    // A row's bits with a block's differing tones put in, in a buffer of
+    // the figures' own (valid until the next call).
+    const std::uint8_t* Patched(int row, const std::vector<TToneValue>& values) const;
 
     // Pixel rows live in one block, filled from its end towards its start so
     // that a new reading is written above the others without moving them.
@@ -226,6 +240,7 @@ private:
     double FSpacingKHz = ZyxelToneSpacingKHz;
     TBandPlan FBands = ZyxelBandPlan();
     int FTotalChanges = 0;
+    mutable std::vector<std::uint8_t> FPatched;
     THistoryLineFigures FLineFigures;
     std::unique_ptr<THistorySnr> FSnr; // its waterfall reads this class's row map
 };

@@ -43,9 +43,15 @@ THistorySnr::TPart THistorySnr::PartOf(const TSpectrumPart& part)
 {
     TPart codes;
     codes.GroupSize = std::max(1, part.GroupSize);
-    codes.Codes.reserve(part.Groups.size());
-    for (const float value : part.Groups)
-        codes.Codes.push_back(CodeOf(value));
+    const auto measured = [](float value) { return IsMeasured(value); };
+    const auto first = std::find_if(part.Groups.begin(), part.Groups.end(), measured);
+    if (first == part.Groups.end())
+        return codes;
+    const auto end = std::find_if(part.Groups.rbegin(), part.Groups.rend(), measured).base();
+    codes.First = int(first - part.Groups.begin());
+    codes.Codes.reserve(std::size_t(end - first));
+    for (auto value = first; value != end; ++value)
+        codes.Codes.push_back(CodeOf(*value));
     return codes;
 }
 
@@ -57,6 +63,7 @@ void THistorySnr::AddRow(const TReading* reading)
         row.Down = PartOf(reading->Spectra.Snr.Down);
         FToneCount = std::max(FToneCount, int(reading->Bits.size()));
         FBands = reading->Bands;
+        FDirections.Follow(FBands, FToneCount);
         const TToneSpectra& s = reading->Spectra;
         if (!s.Qln.Empty() || !s.Hlog.Empty()) {
             FTraining.Qln = s.Qln;
@@ -64,10 +71,8 @@ void THistorySnr::AddRow(const TReading* reading)
             FTrainingMs = reading->TimeMs;
         }
     }
-    const auto measured = [](const TPart& part) {
-        return std::any_of(part.Codes.begin(), part.Codes.end(), [](std::uint8_t c) { return c != NoCode; });
-    };
-    FMeasuredRows += measured(row.Up) || measured(row.Down) ? 1 : 0;
+    // A part keeps its measured run only: one that holds anything measured.
+    FMeasuredRows += !row.Up.Codes.empty() || !row.Down.Codes.empty() ? 1 : 0;
     FRows.push_back(std::move(row));
     FEnvelopeValid = false;
 }
@@ -88,10 +93,7 @@ void THistorySnr::DropOldest(int rows)
 {
     for (; rows > 0 && !FRows.empty(); --rows) {
         const TRow& row = FRows.front();
-        const auto measured = [](const TPart& part) {
-            return std::any_of(part.Codes.begin(), part.Codes.end(), [](std::uint8_t c) { return c != NoCode; });
-        };
-        FMeasuredRows -= measured(row.Up) || measured(row.Down) ? 1 : 0;
+        FMeasuredRows -= !row.Up.Codes.empty() || !row.Down.Codes.empty() ? 1 : 0;
         FRows.pop_front();
         FEnvelopeValid = false;
     }
@@ -100,10 +102,10 @@ void THistorySnr::DropOldest(int rows)
 float THistorySnr::At(const TRow& row, int tone) const
 {
     const auto at = [tone](const TPart& part) {
-        const std::size_t group = std::size_t(tone / part.GroupSize);
-        return group < part.Codes.size() ? DbOf(part.Codes[group]) : NotMeasured;
+        const int group = tone / part.GroupSize - part.First;
+        return group >= 0 && std::size_t(group) < part.Codes.size() ? DbOf(part.Codes[std::size_t(group)]) : NotMeasured;
     };
-    switch (FBands.DirectionOf(tone)) {
+    switch (FDirections[tone]) {
     case TToneDirection::Upstream: return at(row.Up);
     case TToneDirection::Downstream: return at(row.Down);
     case TToneDirection::Neither: break;
@@ -122,18 +124,64 @@ void THistorySnr::Envelope() const
 {
     if (FEnvelopeValid)
         return;
+    // Each direction's groups are folded over the rows first and spread to
+    // their tones after: a row costs its groups, not the line's tones. Rows
+    // of another group size fold apart.
+    struct TFold {
+        TToneDirection Direction;
+        int GroupSize;
+        std::vector<std::uint8_t> Min, Max, Latest;
+        std::vector<std::size_t> LatestRow;
+    };
+    std::vector<TFold> folds;
+    for (std::size_t r = 0; r < FRows.size(); ++r) {
+        for (const auto& [part, direction] : {std::pair{&FRows[r].Up, TToneDirection::Upstream},
+                 std::pair{&FRows[r].Down, TToneDirection::Downstream}}) {
+            if (part->Codes.empty())
+                continue;
+            auto fold = std::find_if(folds.begin(), folds.end(), [&](const TFold& f) {
+                return f.Direction == direction && f.GroupSize == part->GroupSize;
+            });
+            if (fold == folds.end())
+                fold = folds.insert(folds.end(), TFold{direction, part->GroupSize, {}, {}, {}, {}});
+            const std::size_t groups = std::size_t(part->First) + part->Codes.size();
+            if (fold->Latest.size() < groups) {
+                fold->Min.resize(groups, NoCode);
+                fold->Max.resize(groups, NoCode);
+                fold->Latest.resize(groups, NoCode);
+                fold->LatestRow.resize(groups, 0);
+            }
+            // Codes rise with the decibels, so their least and most are the
+            // values' least and most.
+            for (std::size_t g = std::size_t(part->First); g < groups; ++g) {
+                const std::uint8_t code = part->Codes[g - std::size_t(part->First)];
+                if (code == NoCode)
+                    continue;
+                fold->Min[g] = fold->Min[g] == NoCode ? code : std::min(fold->Min[g], code);
+                fold->Max[g] = fold->Max[g] == NoCode ? code : std::max(fold->Max[g], code);
+                fold->Latest[g] = code;
+                fold->LatestRow[g] = r;
+            }
+        }
+    }
     const auto tones = std::size_t(FToneCount);
     FMin.assign(tones, NotMeasured);
     FMax.assign(tones, NotMeasured);
     FLatest.assign(tones, NotMeasured);
-    for (const TRow& row : FRows) {
-        for (std::size_t tone = 0; tone < tones; ++tone) {
-            const float db = At(row, int(tone));
-            if (!IsMeasured(db))
+    for (std::size_t tone = 0; tone < tones; ++tone) {
+        const TToneDirection direction = FDirections[int(tone)];
+        std::size_t latestRow = 0;
+        for (const TFold& fold : folds) {
+            const std::size_t g = tone / std::size_t(fold.GroupSize);
+            if (fold.Direction != direction || g >= fold.Latest.size() || fold.Latest[g] == NoCode)
                 continue;
-            FMin[tone] = IsMeasured(FMin[tone]) ? std::min(FMin[tone], db) : db;
-            FMax[tone] = IsMeasured(FMax[tone]) ? std::max(FMax[tone], db) : db;
-            FLatest[tone] = db;
+            const float least = DbOf(fold.Min[g]), most = DbOf(fold.Max[g]);
+            FMin[tone] = IsMeasured(FMin[tone]) ? std::min(FMin[tone], least) : least;
+            FMax[tone] = IsMeasured(FMax[tone]) ? std::max(FMax[tone], most) : most;
+            if (!IsMeasured(FLatest[tone]) || fold.LatestRow[g] > latestRow) {
+                FLatest[tone] = DbOf(fold.Latest[g]);
+                latestRow = fold.LatestRow[g];
+            }
         }
     }
     FEnvelopeValid = true;

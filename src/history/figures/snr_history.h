@@ -57,8 +57,11 @@ public:
 
 private:
     // A direction's groups as codes: (dB + 32) * 2 rounded, 255 not measured.
+    // Only the run from its first measured group to its last is kept (from
+    // group First): the other direction's bands are not held row after row.
     struct TPart {
         int GroupSize = 1;
+        int First = 0;
         std::vector<std::uint8_t> Codes;
     };
     struct TRow {
@@ -73,6 +76,7 @@ private:
     int FMeasuredRows = 0;
     int FToneCount = 0;
     TBandPlan FBands;
+    TToneDirections FDirections; // FBands' over FToneCount
     TToneSpectra FTraining;
     std::int64_t FTrainingMs = 0;
     mutable bool FEnvelopeValid = false;

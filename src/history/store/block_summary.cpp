@@ -9,7 +9,14 @@
 
 namespace {
 
-constexpr quint8 SummaryFormat = 1;
+// 1 kept every tone's least and most bits and change count; 2 keeps only
+// the tones where one of them says something: a block of a long line has a
+// few hundred such tones of thousands, and a year's summaries are read at once.
+constexpr quint8 DenseTonesFormat = 1;
+constexpr quint8 SummaryFormat = 2;
+// Per tone kept: its number, how far its least and most bits lie below and
+// above the latest reading's, and how often it changed.
+constexpr int ToneEntryBytes = 6;
 
 } // namespace
 
@@ -88,11 +95,19 @@ QByteArray EncodeSummary(const TBlockSummary& s)
         out << qint64(t);
     if (s.CompleteCount > 0) {
         out << EncodeBlock({s.FirstComplete, s.LatestComplete}) << quint32(s.Min.size());
-        for (std::size_t tone = 0; tone < s.Min.size(); ++tone)
-            out << quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone])
-                << quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
-        for (const std::uint16_t changes : s.Changes)
-            out << quint16(changes);
+        QByteArray entries;
+        for (std::size_t tone = 0; tone < s.Min.size(); ++tone) {
+            const auto below = quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone]);
+            const auto above = quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
+            const quint16 changes = tone < s.Changes.size() ? s.Changes[tone] : 0;
+            if (below == 0 && above == 0 && changes == 0)
+                continue;
+            const char entry[ToneEntryBytes] = {char(tone >> 8), char(tone), char(below), char(above), char(changes >> 8),
+                char(changes)};
+            entries.append(entry, ToneEntryBytes);
+        }
+        out << quint32(entries.size() / ToneEntryBytes);
+        out.writeRawData(entries.constData(), int(entries.size()));
         for (const TRatePoint& p : s.Extremes)
             out << qint64(p.TimeMs) << qint32(p.UpBits) << qint32(p.DownBits);
     }
@@ -111,8 +126,8 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
     qint32 count = 0, complete = 0;
     quint32 failed = 0;
     in >> format >> first >> last >> count >> complete >> failed;
-    if (in.status() != QDataStream::Ok || format != SummaryFormat || count <= 0 || complete < 0 || complete > count
-        || failed != quint32(count - complete))
+    if (in.status() != QDataStream::Ok || (format != SummaryFormat && format != DenseTonesFormat) || count <= 0
+        || complete < 0 || complete > count || failed != quint32(count - complete))
         return false;
     s.FirstMs = first;
     s.LastMs = last;
@@ -131,20 +146,45 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
         if (in.status() != QDataStream::Ok || tones > quint32(MaxToneCount) || !DecodeBlock(ends, host, pair)
             || pair.size() != 2)
             return false;
-        s.FirstComplete = pair[0];
-        s.LatestComplete = pair[1];
+        s.FirstComplete = std::move(pair[0]);
+        s.LatestComplete = std::move(pair[1]);
         s.Min.resize(tones);
         s.Max.resize(tones);
         s.Changes.resize(tones);
-        for (quint32 tone = 0; tone < tones; ++tone) {
-            quint8 below = 0, above = 0;
-            in >> below >> above;
-            const int latest = ToneBitsAt(s.LatestComplete, int(tone));
+        const std::size_t known = std::min<std::size_t>(tones, s.LatestComplete.Bits.size());
+        std::copy_n(s.LatestComplete.Bits.begin(), known, s.Min.begin());
+        std::copy_n(s.LatestComplete.Bits.begin(), known, s.Max.begin());
+        // The tones' bytes in one run rather than a stream call each: a
+        // year's summaries hold millions of them.
+        quint32 kept = tones;
+        if (format == SummaryFormat)
+            in >> kept;
+        const int width = format == SummaryFormat ? ToneEntryBytes : 4;
+        if (in.status() != QDataStream::Ok || kept > tones)
+            return false;
+        std::vector<std::uint8_t> bytes(std::size_t(kept) * std::size_t(width));
+        if (in.readRawData(reinterpret_cast<char*>(bytes.data()), int(bytes.size())) != int(bytes.size()))
+            return false;
+        const auto put = [&](std::size_t tone, std::uint8_t below, std::uint8_t above, std::uint16_t changes) {
+            const int latest = tone < known ? s.LatestComplete.Bits[tone] : 0;
             s.Min[tone] = std::uint8_t(latest - below);
             s.Max[tone] = std::uint8_t(latest + above);
+            s.Changes[tone] = changes;
+        };
+        const std::uint8_t* b = bytes.data();
+        if (format == SummaryFormat) {
+            for (std::size_t k = 0; k < kept; ++k, b += ToneEntryBytes) {
+                const std::size_t tone = std::size_t(b[0] << 8 | b[1]);
+                if (tone >= tones)
+                    return false;
+                put(tone, b[2], b[3], std::uint16_t(b[4] << 8 | b[5]));
+            }
+        } else {
+            // Every tone's least and most, then every tone's changes.
+            const std::uint8_t* changes = b + std::size_t(tones) * 2;
+            for (std::size_t tone = 0; tone < tones; ++tone)
+                put(tone, b[2 * tone], b[2 * tone + 1], std::uint16_t(changes[2 * tone] << 8 | changes[2 * tone + 1]));
         }
-        for (std::uint16_t& changes : s.Changes)
-            in >> changes;
         for (TRatePoint& p : s.Extremes) {
             qint64 t = 0;
             qint32 up = 0, down = 0;

@@ -108,8 +108,9 @@ public:
     // each (every host's when host is empty): a block partly in the period is
     // summarised from its readings in it, one without a summary from its
     // readings. A long period costs its blocks' summaries, not its readings.
+    // Each summary is the caller's to keep (move from) if it wants it.
     TReadResult ReadSummaries(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
-        const std::function<bool(const QString& host, const TBlockSummary&)>& each) const;
+        const std::function<bool(const QString& host, TBlockSummary&)>& each) const;
     std::vector<TReading> Readings(std::int64_t sinceMs, std::int64_t untilMs,
         const QString& host = {}, TReadResult* result = nullptr) const;
     // Distinct hosts, sorted.

@@ -73,7 +73,7 @@ TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, 
 }
 
 TReadResult TReadingStore::ReadSummaries(std::int64_t sinceMs, std::int64_t untilMs, const QString& host,
-    const std::function<bool(const QString&, const TBlockSummary&)>& each) const
+    const std::function<bool(const QString&, TBlockSummary&)>& each) const
 {
     if (!FDb || untilMs <= sinceMs)
         return {};

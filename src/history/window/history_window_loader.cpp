@@ -6,11 +6,82 @@
 #include <QComboBox>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 
 // The window's read of a period: on a thread of its own with a connection of
 // its own, handed over to the window's thread as it comes.
 
 using namespace HistoryWindowParts;
+
+namespace {
+
+// Takes a long period's summaries into the figures on a thread of its own
+// while the reading thread decodes the next ones: on two cores the two
+// halves of the work overlap. The figures are the taker's until Finish.
+class TFiguresTaker {
+public:
+    explicit TFiguresTaker(THistoryFigures& figures)
+        : FThread([this, &figures] {
+            std::deque<TBlockSummary> batch;
+            while (Take(batch)) {
+                for (const TBlockSummary& summary : batch)
+                    figures.Add(summary);
+                batch.clear();
+            }
+        })
+    {
+    }
+    ~TFiguresTaker() { Finish(); }
+    TFiguresTaker(const TFiguresTaker&) = delete;
+    TFiguresTaker& operator=(const TFiguresTaker&) = delete;
+
+    // Waits while the taker is a few dozen summaries behind, so what waits
+    // stays small. The taker is woken only when it may be waiting.
+    void Put(TBlockSummary&& summary)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FRoom.wait(lock, [this] { return FWaiting.size() < MostWaiting; });
+        FWaiting.push_back(std::move(summary));
+        if (FWaiting.size() == 1)
+            FReady.notify_one();
+    }
+    // Every summary put is in the figures once this returns.
+    void Finish()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FClosed = true;
+        }
+        FReady.notify_one();
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+private:
+    static constexpr std::size_t MostWaiting = 16;
+
+    // Everything waiting at once, so the two threads meet once a batch
+    // rather than once a summary.
+    bool Take(std::deque<TBlockSummary>& batch)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        FReady.wait(lock, [this] { return !FWaiting.empty() || FClosed; });
+        if (FWaiting.empty())
+            return false;
+        batch.swap(FWaiting);
+        FRoom.notify_one();
+        return true;
+    }
+
+    std::mutex FLock;
+    std::condition_variable FReady, FRoom;
+    std::deque<TBlockSummary> FWaiting;
+    bool FClosed = false;
+    std::thread FThread; // last: it starts once the rest is made
+};
+
+} // namespace
 
 // What a read of the period gives the window, on the thread that read it.
 struct THistoryWindow::TLoaded {
@@ -50,10 +121,12 @@ void THistoryWindow::LoadPeriod(const TReadingStore& store, std::int64_t sinceMs
         // A row a block: what is held follows the blocks, and the figures
         // show before the readings are gone through for the events.
         loaded->Figures.Reset(int(count / 64 + 64));
-        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, const TBlockSummary& summary) {
-            loaded->Figures.Add(summary);
+        TFiguresTaker taker(loaded->Figures);
+        read = store.ReadSummaries(sinceMs, Forever, filter, [&](const QString&, TBlockSummary& summary) {
+            taker.Put(std::move(summary));
             return going();
         });
+        taker.Finish();
     } else {
         // Straight from the file into the figures and the events: the
         // readings themselves are never held all at once.
