@@ -723,5 +723,13 @@ TEST_F(HistoryWindowTest, LineFiguresAndSnrViewsShowWhatTheStoreKept)
         ASSERT_EQ(window->CurrentView(), view);
         const QPoint at(int(view->width() * c.x), int(view->height() * c.y));
         EXPECT_TRUE(view->ReadoutAt(at).contains(QString::fromLatin1(c.readout))) << view->ReadoutAt(at).toStdString();
+        // The window's read-out shows the sentence whole, not its first quarter.
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), view->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        QApplication::processEvents();
+        const auto* shown = window->findChild<QLabel*>(QStringLiteral("lbTime"));
+        EXPECT_EQ(shown->text(), view->ReadoutAt(at));
+        EXPECT_GE(shown->width(), shown->fontMetrics().horizontalAdvance(shown->text()));
     }
 }
