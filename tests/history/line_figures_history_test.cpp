@@ -169,6 +169,20 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
     const int barY = int(tones.Y(10));
     EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(300)) + 1, barY)), QColor(Qt::blue));
     EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(16)) + 1, barY)), QColor(0, 0x80, 0));
+    // The waterfall's legend: a swatch every 10 dB down the ramp, so its
+    // labels are round, then the colour of a tone not measured.
+    paint([&](QPainter& p) { PaintSnrWaterfall(p, image.rect(), rows, snr, Day0, Day0 + Minute); });
+    const QRect legend = TonePictureLayout(image.rect(), QFontMetrics(QFont()), 513, 0, 1, true).Legend;
+    std::vector<QRgb> swatches, expected;
+    for (int y = legend.top(); y <= legend.bottom(); ++y) {
+        const QRgb c = image.pixel(legend.left() + 1, y);
+        if (c != qRgb(255, 255, 255) && (swatches.empty() || swatches.back() != c))
+            swatches.push_back(c);
+    }
+    for (float db = SnrColorHighDb; db >= SnrColorLowDb; db -= 10)
+        expected.push_back(SnrColor(db));
+    expected.push_back(SnrNotMeasuredColor);
+    EXPECT_EQ(swatches, expected);
 
     THistorySnr none;
     none.Add(ZyxelReading(Day0, {}, true));

@@ -385,7 +385,8 @@ void PaintSnrWaterfall(QPainter& painter, const QRect& area, const THistoryFigur
     // The legend: the ramp from low to high SNR, and not measured.
     const QRect& legend = layout.Legend;
     painter.drawText(QRect(legend.left(), legend.top() - lh, legend.width(), lh), Qt::AlignLeft, QStringLiteral("dB"));
-    const int steps = 8;
+    // A swatch every 10 dB, so each label is a round value of the ramp.
+    const int steps = int(std::lround((SnrColorHighDb - SnrColorLowDb) / 10));
     const int cell = std::max(4, std::min(lh, (legend.height() - 2 * lh) / (steps + 1)));
     for (int k = 0; k <= steps; ++k) {
         const float db = SnrColorHighDb - (SnrColorHighDb - SnrColorLowDb) * float(k) / steps;
