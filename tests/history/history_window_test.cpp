@@ -685,6 +685,16 @@ TEST_F(HistoryWindowTest, LongLineReadOutAndBandColours)
         const QColor above(picture.pixel(int(std::lround(l.ToneX(m.tone))), l.Plot.top() - l.LineHeight / 2));
         EXPECT_EQ(above == QColor(Qt::black), m.marked) << "tone " << m.tone;
     }
+    // However narrow the picture, a direction's word ends before the next
+    // mark and never runs into the next word: a band too narrow goes unnamed.
+    for (const int width : {900, 400, 250}) {
+        const TToneViewLayout narrow = ToneViewLayout(THistoryPicture::Envelope, window->Figures(),
+            QRect(0, 0, width, 300), view->fontMetrics());
+        const auto& words = narrow.DirectionWords;
+        for (std::size_t i = 1; i < words.size(); ++i)
+            EXPECT_LT(words[i - 1].first.right(), words[i].first.left()) << width << " " << words[i].second.toStdString();
+        EXPECT_EQ(words.size() == narrow.DirectionEdges.size() + 1, width == 900) << width;
+    }
 }
 
 // The line's figures and SNR the store kept reach the History window's views
