@@ -156,6 +156,20 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
     EXPECT_EQ(QColor(image.pixel(downX, y)), QColor(0xC8, 0xC8, 0xC8));
     EXPECT_EQ(QColor(image.pixel(upX, y)), QColor(Qt::white));
     EXPECT_TRUE(LineFiguresReadout(figures, Day0 + 25 * Minute).endsWith(QStringLiteral("the line was down")));
+    // A level curve is as thick wherever it falls between two pixel rows.
+    THistoryLineFigures level;
+    for (std::int64_t minute = 0; minute < 60; ++minute)
+        level.Add(Figured(minute, 0, 0, 60 * minute, minute < 30 ? 3.0 : 5.0));
+    for (const int height : {600, 601, 602, 603, 604}) {
+        QImage tall(900, height, QImage::Format_RGB32);
+        QPainter painter(&tall);
+        const TLineFiguresLayout at = LineFiguresLayout(tall.rect(), QFontMetrics(QFont()), Day0, Day0 + 60 * Minute);
+        PaintLineFigures(painter, at, level);
+        int thickness = 0;
+        for (int y = at.Levels.top(); y <= at.Levels.bottom(); ++y)
+            thickness += QColor(tall.pixel(int(at.X(Day0 + 15 * Minute)), y)) == QColor(Qt::blue);
+        EXPECT_EQ(thickness, 2 * std::max(1, at.LineHeight / 14)) << height;
+    }
 
     THistorySnr snr;
     THistoryFigures rows;

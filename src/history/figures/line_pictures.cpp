@@ -33,6 +33,14 @@ QString Number(double value, double step)
     return QString::number(value, 'f', decimals);
 }
 
+// A curve's pen: a whole number of pixels, so a level line is as thick
+// wherever it lies between two pixel rows, and as thick on a page as on the
+// screen (the line height grows with the resolution).
+int CurveWidth(int lineHeight)
+{
+    return 2 * std::max(1, lineHeight / 14);
+}
+
 // A value axis from low to high at the left of a panel, round steps at
 // least two lines apart.
 void DrawValueAxis(QPainter& painter, const QRect& panel, int lh, double low, double high, const QString& title)
@@ -151,7 +159,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
                                 const QColor& color, Qt::PenStyle style) {
         painter.save();
         painter.setClipRect(panel);
-        painter.setPen(QPen(color, 1.5, style));
+        painter.setPen(QPen(color, CurveWidth(lh), style));
         QPainterPath path;
         bool open = false;
         std::int64_t last = 0;
@@ -336,7 +344,8 @@ void DrawToneLine(QPainter& painter, const TTonePictureLayout& layout, const TBa
     painter.save();
     painter.setClipRect(layout.Plot);
     for (const TToneDirection direction : {TToneDirection::Upstream, TToneDirection::Downstream}) {
-        painter.setPen(QPen(color ? *color : direction == TToneDirection::Upstream ? UpColor : DownColor, 1.2, style));
+        painter.setPen(QPen(color ? *color : direction == TToneDirection::Upstream ? UpColor : DownColor,
+            CurveWidth(layout.LineHeight) / 2, style));
         QPainterPath path;
         bool open = false;
         for (int tone = 0; tone < layout.Tones; ++tone) {
