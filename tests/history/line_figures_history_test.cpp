@@ -200,6 +200,11 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
 
     THistorySnr none;
     none.Add(ZyxelReading(Day0, {}, true));
+    // Where the picture says nothing was measured, the read-out is empty.
+    THistoryLineFigures refused;
+    refused.Add(Figured(0, 0, 0, 0, 6.0, TReadingOutcome::LoginRefused));
+    EXPECT_EQ(LineFiguresReadout(refused, Day0), QString());
+    EXPECT_EQ(SnrReadout(none, 100, 4.3125), QString());
     QImage blank(image.size(), QImage::Format_RGB32);
     blank.fill(Qt::white);
     for (const auto& draw : std::initializer_list<std::function<void(QPainter&)>>{

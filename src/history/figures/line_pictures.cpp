@@ -260,8 +260,10 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
 
 QString LineFiguresReadout(const THistoryLineFigures& figures, std::int64_t timeMs)
 {
+    // Over a picture that says nothing was measured, the read-out says
+    // nothing either, rather than a time beside no figures.
     const int at = figures.PointNearest(timeMs);
-    if (at < 0)
+    if (at < 0 || !figures.HasFigures())
         return {};
     const TFiguresPoint& p = figures.Points()[std::size_t(at)];
     const auto pair = [](float down, float up, const QString& unit) {
@@ -479,7 +481,7 @@ void PaintTraining(QPainter& painter, const QRect& area, const THistorySnr& snr)
 
 QString SnrReadout(const THistorySnr& snr, int tone, double spacingKHz)
 {
-    if (tone < 0)
+    if (tone < 0 || !snr.HasSnr())
         return {};
     const auto db = [](float v) {
         return IsMeasured(v) ? QString::number(double(v), 'f', 1) + QStringLiteral(" dB") : QStringLiteral("not measured");
