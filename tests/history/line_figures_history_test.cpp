@@ -169,6 +169,11 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
         for (int y = at.Levels.top(); y <= at.Levels.bottom(); ++y)
             thickness += QColor(tall.pixel(int(at.X(Day0 + 15 * Minute)), y)) == QColor(Qt::blue);
         EXPECT_EQ(thickness, 2 * std::max(1, at.LineHeight / 14)) << height;
+        // This quiet line's error axis ticks at whole counts, 0 and 1: no half.
+        int ticks = 0;
+        for (int y = at.Errors.top() - 2; y <= at.Errors.bottom() + 2; ++y)
+            ticks += QColor(tall.pixel(at.Errors.left() - 2, y)) == QColor(Qt::black);
+        EXPECT_EQ(ticks, 2) << height;
     }
 
     THistorySnr snr;

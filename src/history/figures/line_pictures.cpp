@@ -42,12 +42,14 @@ int CurveWidth(int lineHeight)
 }
 
 // A value axis from low to high at the left of a panel, round steps at
-// least two lines apart.
-void DrawValueAxis(QPainter& painter, const QRect& panel, int lh, double low, double high, const QString& title)
+// least two lines apart and at least leastStep (1 for counts, which have no
+// halves).
+void DrawValueAxis(QPainter& painter, const QRect& panel, int lh, double low, double high, const QString& title,
+    double leastStep = 0)
 {
     painter.setPen(Frame);
     painter.drawRect(panel.adjusted(0, 0, -1, -1));
-    const double step = RoundStep((high - low) / std::max(1, panel.height() / (2 * lh)));
+    const double step = std::max(leastStep, RoundStep((high - low) / std::max(1, panel.height() / (2 * lh))));
     for (double v = std::ceil(low / step) * step; v <= high + step * 1e-6; v += step) {
         const int y = panel.bottom() - int(std::lround((v - low) / (high - low) * panel.height()));
         painter.drawLine(panel.left() - lh / 3, y, panel.left(), y);
@@ -224,7 +226,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
                 counts.push_back(double(c));
     const auto [errorLow, errorHigh] = RangeOf(counts, true);
     DrawValueAxis(painter, layout.Errors, lh, errorLow, errorHigh,
-        QStringLiteral("Errors per 15 minutes: CRC (dark) and errored seconds (light)"));
+        QStringLiteral("Errors per 15 minutes: CRC (dark) and errored seconds (light)"), 1);
     painter.save();
     painter.setClipRect(layout.Errors);
     const double quarter = layout.X(THistoryLineFigures::BucketMs) - layout.X(0);
