@@ -746,6 +746,16 @@ TEST_F(HistoryWindowTest, LongLineReadOutAndBandColours)
         const QColor above(picture.pixel(int(std::lround(l.ToneX(m.tone))), l.Plot.top() - l.LineHeight / 2));
         EXPECT_EQ(above == QColor(Qt::black), m.marked) << "tone " << m.tone;
     }
+    // However narrow the picture, a direction's word ends before the next
+    // mark and never runs into the next word: a band too narrow goes unnamed.
+    for (const int width : {900, 400, 250}) {
+        const TToneViewLayout narrow = ToneViewLayout(THistoryPicture::Envelope, window->Figures(),
+            QRect(0, 0, width, 300), view->fontMetrics());
+        const auto& words = narrow.DirectionWords;
+        for (std::size_t i = 1; i < words.size(); ++i)
+            EXPECT_LT(words[i - 1].first.right(), words[i].first.left()) << width << " " << words[i].second.toStdString();
+        EXPECT_EQ(words.size() == narrow.DirectionEdges.size() + 1, width == 900) << width;
+    }
 }
 
 // The line's figures and SNR the store kept reach the History window's views
@@ -784,5 +794,13 @@ TEST_F(HistoryWindowTest, LineFiguresAndSnrViewsShowWhatTheStoreKept)
         ASSERT_EQ(window->CurrentView(), view);
         const QPoint at(int(view->width() * c.x), int(view->height() * c.y));
         EXPECT_TRUE(view->ReadoutAt(at).contains(QString::fromLatin1(c.readout))) << view->ReadoutAt(at).toStdString();
+        // The window's read-out shows the sentence whole, not its first quarter.
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), view->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        QApplication::processEvents();
+        const auto* shown = window->findChild<QLabel*>(QStringLiteral("lbTime"));
+        EXPECT_EQ(shown->text(), view->ReadoutAt(at));
+        EXPECT_GE(shown->width(), shown->fontMetrics().horizontalAdvance(shown->text()));
     }
 }

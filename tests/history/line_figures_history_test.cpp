@@ -168,6 +168,25 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
     EXPECT_EQ(QColor(image.pixel(downX, y)), QColor(0xC8, 0xC8, 0xC8));
     EXPECT_EQ(QColor(image.pixel(upX, y)), QColor(Qt::white));
     EXPECT_TRUE(LineFiguresReadout(figures, Day0 + 25 * Minute).endsWith(QStringLiteral("the line was down")));
+    // A level curve is as thick wherever it falls between two pixel rows.
+    THistoryLineFigures level;
+    for (std::int64_t minute = 0; minute < 60; ++minute)
+        level.Add(Figured(minute, 0, 0, 60 * minute, minute < 30 ? 3.0 : 5.0));
+    for (const int height : {600, 601, 602, 603, 604}) {
+        QImage tall(900, height, QImage::Format_RGB32);
+        QPainter painter(&tall);
+        const TLineFiguresLayout at = LineFiguresLayout(tall.rect(), QFontMetrics(QFont()), Day0, Day0 + 60 * Minute);
+        PaintLineFigures(painter, at, level);
+        int thickness = 0;
+        for (int y = at.Levels.top(); y <= at.Levels.bottom(); ++y)
+            thickness += QColor(tall.pixel(int(at.X(Day0 + 15 * Minute)), y)) == QColor(Qt::blue);
+        EXPECT_EQ(thickness, 2 * std::max(1, at.LineHeight / 14)) << height;
+        // This quiet line's error axis ticks at whole counts, 0 and 1: no half.
+        int ticks = 0;
+        for (int y = at.Errors.top() - 2; y <= at.Errors.bottom() + 2; ++y)
+            ticks += QColor(tall.pixel(at.Errors.left() - 2, y)) == QColor(Qt::black);
+        EXPECT_EQ(ticks, 2) << height;
+    }
 
     THistorySnr snr;
     THistoryFigures rows;
@@ -181,9 +200,28 @@ TEST(LinePictures, PaintWhatTheReadingsHold)
     const int barY = int(tones.Y(10));
     EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(300)) + 1, barY)), QColor(Qt::blue));
     EXPECT_EQ(QColor(image.pixel(int(tones.ToneX(16)) + 1, barY)), QColor(0, 0x80, 0));
+    // The waterfall's legend: a swatch every 10 dB down the ramp, so its
+    // labels are round, then the colour of a tone not measured.
+    paint([&](QPainter& p) { PaintSnrWaterfall(p, image.rect(), rows, snr, Day0, Day0 + Minute); });
+    const QRect legend = TonePictureLayout(image.rect(), QFontMetrics(QFont()), 513, 0, 1, true).Legend;
+    std::vector<QRgb> swatches, expected;
+    for (int y = legend.top(); y <= legend.bottom(); ++y) {
+        const QRgb c = image.pixel(legend.left() + 1, y);
+        if (c != qRgb(255, 255, 255) && (swatches.empty() || swatches.back() != c))
+            swatches.push_back(c);
+    }
+    for (float db = SnrColorHighDb; db >= SnrColorLowDb; db -= 10)
+        expected.push_back(SnrColor(db));
+    expected.push_back(SnrNotMeasuredColor);
+    EXPECT_EQ(swatches, expected);
 
     THistorySnr none;
     none.Add(ZyxelReading(Day0, {}, true));
+    // Where the picture says nothing was measured, the read-out is empty.
+    THistoryLineFigures refused;
+    refused.Add(Figured(0, 0, 0, 0, 6.0, TReadingOutcome::LoginRefused));
+    EXPECT_EQ(LineFiguresReadout(refused, Day0), QString());
+    EXPECT_EQ(SnrReadout(none, 100, 4.3125), QString());
     QImage blank(image.size(), QImage::Format_RGB32);
     blank.fill(Qt::white);
     for (const auto& draw : std::initializer_list<std::function<void(QPainter&)>>{

@@ -127,30 +127,12 @@ void DrawFrame(QPainter& painter, const QRect& area, const TToneViewLayout& layo
                      QStringLiteral("Tone (%1 kHz apart; frequency = tone × %1 kHz)")
                          .arg(QString::number(figures.SpacingKHz())));
 
-    // Where the direction changes from one tone to the next (at an
-    // upstream band's edges: tones outside every band count as downstream,
-    // as their colour does), a mark above the plot names the direction on
-    // its right (and, at the first, the one on its left), and a dashed line
-    // runs through the plot.
-    const TBandPlan& plan = figures.Bands();
-    std::vector<int> edges;
-    for (const TToneBand& band : plan.Upstream) {
-        for (const int tone : {band.First, band.Last + 1}) {
-            if (tone > 0 && tone < tones && IsUp(plan, tone) != IsUp(plan, tone - 1))
-                edges.push_back(tone);
-        }
-    }
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-    bool first = true;
-    for (const int start : edges) {
+    // A mark above the plot where the direction changes, the words of the
+    // layout beside the marks, and a dashed line through the plot.
+    for (const auto& [rect, text] : layout.DirectionWords)
+        painter.drawText(rect, Qt::AlignCenter, text);
+    for (const int start : layout.DirectionEdges) {
         const int boundary = int(std::lround(layout.ToneX(start)));
-        if (first)
-            painter.drawText(QRect(boundary - 200 - lh / 4, plot.top() - lh - 2, 200, lh),
-                             Qt::AlignRight | Qt::AlignVCenter, DirectionText(IsUp(plan, start - 1)));
-        first = false;
-        painter.drawText(QRect(boundary + lh / 4, plot.top() - lh - 2, 200, lh), Qt::AlignLeft | Qt::AlignVCenter,
-                         DirectionText(IsUp(plan, start)));
         painter.drawLine(boundary, plot.top() - lh, boundary, plot.top() - 1);
         painter.save();
         painter.setPen(QPen(QColor(0xFF808080), LineWidth(lh), Qt::DashLine));
@@ -271,6 +253,33 @@ TToneViewLayout ToneViewLayout(THistoryPicture picture, const THistoryFigures& f
                         std::max(1, area.width() - layout.LeftMargin - right), std::max(1, area.height() - 6 * lh));
     layout.Columns = figures.Columns(layout.Plot.width());
     layout.Legend = QRect(layout.Plot.right() + 1 + lh, layout.Plot.top(), legend, layout.Plot.height());
+
+    // Where the direction changes from one tone to the next (at an
+    // upstream band's edges: tones outside every band count as downstream,
+    // as their colour does): the direction on each mark's right is named,
+    // and at the first also the one on its left.
+    const TBandPlan& plan = figures.Bands();
+    const int tones = layout.Columns.Tones;
+    for (const TToneBand& band : plan.Upstream)
+        for (const int tone : {band.First, band.Last + 1})
+            if (tone > 0 && tone < tones && IsUp(plan, tone) != IsUp(plan, tone - 1))
+                layout.DirectionEdges.push_back(tone);
+    auto& edges = layout.DirectionEdges;
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    const int wordTop = layout.Plot.top() - lh - 2;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        const int boundary = int(std::lround(layout.ToneX(edges[i])));
+        if (i == 0) {
+            const QString left = DirectionText(IsUp(plan, edges[i] - 1));
+            const int width = metrics.horizontalAdvance(left);
+            layout.DirectionWords.emplace_back(QRect(boundary - lh / 4 - width, wordTop, width, lh), left);
+        }
+        const QString right = DirectionText(IsUp(plan, edges[i]));
+        const QRect word(boundary + lh / 4, wordTop, metrics.horizontalAdvance(right), lh);
+        if (i + 1 == edges.size() || word.right() + lh / 4 < layout.ToneX(edges[i + 1]))
+            layout.DirectionWords.emplace_back(word, right);
+    }
     return layout;
 }
 

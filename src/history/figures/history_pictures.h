@@ -14,7 +14,10 @@
 #include <QImage>
 #include <QRect>
 
+#include <QString>
+
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class QFontMetrics;
@@ -31,6 +34,12 @@ struct TToneViewLayout {
     int LeftMargin = 0; // from the area's left edge to the plot's
     int ValueTop = 1; // the value at the plot's top edge
     TToneColumns Columns; // the tones of each pixel column
+    // The tones where the direction changes (an upstream band's edges),
+    // each marked above the plot, and the words naming the directions
+    // beside the marks: a word goes only where it ends before the next
+    // mark, so a narrow band's word never runs into its neighbour's.
+    std::vector<int> DirectionEdges;
+    std::vector<std::pair<QRect, QString>> DirectionWords;
 
     // The left edge of a tone's column, and the tone under an x; -1 outside.
     double ToneX(int tone) const;

@@ -33,13 +33,23 @@ QString Number(double value, double step)
     return QString::number(value, 'f', decimals);
 }
 
+// A curve's pen: a whole number of pixels, so a level line is as thick
+// wherever it lies between two pixel rows, and as thick on a page as on the
+// screen (the line height grows with the resolution).
+int CurveWidth(int lineHeight)
+{
+    return 2 * std::max(1, lineHeight / 14);
+}
+
 // A value axis from low to high at the left of a panel, round steps at
-// least two lines apart.
-void DrawValueAxis(QPainter& painter, const QRect& panel, int lh, double low, double high, const QString& title)
+// least two lines apart and at least leastStep (1 for counts, which have no
+// halves).
+void DrawValueAxis(QPainter& painter, const QRect& panel, int lh, double low, double high, const QString& title,
+    double leastStep = 0)
 {
     painter.setPen(Frame);
     painter.drawRect(panel.adjusted(0, 0, -1, -1));
-    const double step = RoundStep((high - low) / std::max(1, panel.height() / (2 * lh)));
+    const double step = std::max(leastStep, RoundStep((high - low) / std::max(1, panel.height() / (2 * lh))));
     for (double v = std::ceil(low / step) * step; v <= high + step * 1e-6; v += step) {
         const int y = panel.bottom() - int(std::lround((v - low) / (high - low) * panel.height()));
         painter.drawLine(panel.left() - lh / 3, y, panel.left(), y);
@@ -151,7 +161,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
                                 const QColor& color, Qt::PenStyle style) {
         painter.save();
         painter.setClipRect(panel);
-        painter.setPen(QPen(color, 1.5, style));
+        painter.setPen(QPen(color, CurveWidth(lh), style));
         QPainterPath path;
         bool open = false;
         std::int64_t last = 0;
@@ -216,7 +226,7 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
                 counts.push_back(double(c));
     const auto [errorLow, errorHigh] = RangeOf(counts, true);
     DrawValueAxis(painter, layout.Errors, lh, errorLow, errorHigh,
-        QStringLiteral("Errors per 15 minutes: CRC (dark) and errored seconds (light)"));
+        QStringLiteral("Errors per 15 minutes: CRC (dark) and errored seconds (light)"), 1);
     painter.save();
     painter.setClipRect(layout.Errors);
     const double quarter = layout.X(THistoryLineFigures::BucketMs) - layout.X(0);
@@ -252,8 +262,10 @@ void PaintLineFigures(QPainter& painter, const TLineFiguresLayout& layout, const
 
 QString LineFiguresReadout(const THistoryLineFigures& figures, std::int64_t timeMs)
 {
+    // Over a picture that says nothing was measured, the read-out says
+    // nothing either, rather than a time beside no figures.
     const int at = figures.PointNearest(timeMs);
-    if (at < 0)
+    if (at < 0 || !figures.HasFigures())
         return {};
     const TFiguresPoint& p = figures.Points()[std::size_t(at)];
     const auto pair = [](float down, float up, const QString& unit) {
@@ -336,7 +348,8 @@ void DrawToneLine(QPainter& painter, const TTonePictureLayout& layout, const TBa
     painter.save();
     painter.setClipRect(layout.Plot);
     for (const TToneDirection direction : {TToneDirection::Upstream, TToneDirection::Downstream}) {
-        painter.setPen(QPen(color ? *color : direction == TToneDirection::Upstream ? UpColor : DownColor, 1.2, style));
+        painter.setPen(QPen(color ? *color : direction == TToneDirection::Upstream ? UpColor : DownColor,
+            CurveWidth(layout.LineHeight) / 2, style));
         QPainterPath path;
         bool open = false;
         for (int tone = 0; tone < layout.Tones; ++tone) {
@@ -385,7 +398,8 @@ void PaintSnrWaterfall(QPainter& painter, const QRect& area, const THistoryFigur
     // The legend: the ramp from low to high SNR, and not measured.
     const QRect& legend = layout.Legend;
     painter.drawText(QRect(legend.left(), legend.top() - lh, legend.width(), lh), Qt::AlignLeft, QStringLiteral("dB"));
-    const int steps = 8;
+    // A swatch every 10 dB, so each label is a round value of the ramp.
+    const int steps = int(std::lround((SnrColorHighDb - SnrColorLowDb) / 10));
     const int cell = std::max(4, std::min(lh, (legend.height() - 2 * lh) / (steps + 1)));
     for (int k = 0; k <= steps; ++k) {
         const float db = SnrColorHighDb - (SnrColorHighDb - SnrColorLowDb) * float(k) / steps;
@@ -469,7 +483,7 @@ void PaintTraining(QPainter& painter, const QRect& area, const THistorySnr& snr)
 
 QString SnrReadout(const THistorySnr& snr, int tone, double spacingKHz)
 {
-    if (tone < 0)
+    if (tone < 0 || !snr.HasSnr())
         return {};
     const auto db = [](float v) {
         return IsMeasured(v) ? QString::number(double(v), 'f', 1) + QStringLiteral(" dB") : QStringLiteral("not measured");

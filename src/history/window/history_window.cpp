@@ -232,9 +232,11 @@ void THistoryWindow::CreateControls()
         connect(view, &THistoryPictureView::Readout, this, [this](const QString& text) {
             ShowCell(-1, -1);
             if (!text.isEmpty()) {
+                // The sentence is longer than a quarter of the row: the
+                // empty labels step aside so it is read whole.
                 lbTime->setText(text);
                 for (QLabel* label : {lbTone, lbFrequency, lbBits})
-                    label->clear();
+                    label->hide();
             }
         });
     }
@@ -582,6 +584,8 @@ void THistoryWindow::ShowCell(int row, int tone)
     lbTone->setText(toneText);
     lbFrequency->setText(frequency);
     lbBits->setText(bits);
+    for (QLabel* label : {lbTone, lbFrequency, lbBits})
+        label->show();
 }
 
 std::unique_ptr<QSettings> THistoryWindow::Settings() const
