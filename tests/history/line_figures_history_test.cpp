@@ -130,6 +130,27 @@ TEST(SnrHistory, TonesTakeTheirGroupsAndDirectionsAndTheEnvelopeFollowsTheRows)
     snr.Add(reading(4, 40.0f, 40.0f)); // no QLN: the training's stays
     EXPECT_EQ(snr.TrainingMs(), trained.TimeMs);
     EXPECT_EQ(snr.Training().Qln.Down.At(100), -140.0f);
+    // Carried to later readings, QLN and Hlog keep the time they were
+    // measured: the training, or the link's coming up where it is printed.
+    const struct {
+        const char* name;
+        float qln;
+        std::optional<std::int64_t> sinceLinkS;
+        std::int64_t trainingMs;
+    } carried[] = {
+        {"carried over", -140.0f, {}, trained.TimeMs},
+        {"trained anew", -130.0f, {}, Day0 + 6 * Minute},
+        {"link up 90 s before", -130.0f, 90, Day0 + 7 * Minute - 90'000},
+    };
+    int minute = 5;
+    for (const auto& c : carried) {
+        SCOPED_TRACE(c.name);
+        TReading later = reading(minute++, 40.0f, 40.0f);
+        later.Spectra.Qln.Down = {8, std::vector<float>(65, c.qln)};
+        later.Figures.SinceLinkS = c.sinceLinkS;
+        snr.Add(later);
+        EXPECT_EQ(snr.TrainingMs(), c.trainingMs);
+    }
 
     // A row of another group size: its groups cover other tones, and the
     // newest row still gives the latest.

@@ -66,9 +66,16 @@ void THistorySnr::AddRow(const TReading* reading)
         FDirections.Follow(FBands, FToneCount);
         const TToneSpectra& s = reading->Spectra;
         if (!s.Qln.Empty() || !s.Hlog.Empty()) {
+            // QLN and Hlog are measured when the line trains and carried from
+            // reading to reading until the next training: the training is
+            // when the link came up, else the first reading that held them.
+            const bool same = FTrainingMs > 0 && s.Qln == FTraining.Qln && s.Hlog == FTraining.Hlog;
+            if (reading->Figures.SinceLinkS)
+                FTrainingMs = reading->TimeMs - *reading->Figures.SinceLinkS * 1000;
+            else if (!same)
+                FTrainingMs = reading->TimeMs;
             FTraining.Qln = s.Qln;
             FTraining.Hlog = s.Hlog;
-            FTrainingMs = reading->TimeMs;
         }
     }
     // A part keeps its measured run only: one that holds anything measured.
