@@ -1,5 +1,7 @@
 #include "history/figures/line_pictures.h"
 
+#include "history/figures/picture_marks.h"
+
 #include <QDateTime>
 #include <QPainterPath>
 
@@ -18,11 +20,6 @@ QString TimeText(std::int64_t ms, std::int64_t stepMs)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(stepMs < 86'400'000 ? QStringLiteral("MM-dd HH:mm")
                                                                            : QStringLiteral("yyyy-MM-dd"));
-}
-
-std::int64_t LocalOffsetMs(std::int64_t ms)
-{
-    return std::int64_t(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) * 1000;
 }
 
 QString Number(double value, double step)
