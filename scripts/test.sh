@@ -83,8 +83,14 @@ echo "== tests (sanitizers)"
 isolated ctest --test-dir build-asan -j "$jobs" --timeout 600 --output-on-failure
 
 echo "== tests (thread sanitizer)"
+# Deleting through the main window's writer opens the History window while
+# the writer's and the loader's threads both post to the window's event
+# queue: Qt guards that queue with a lock the checker cannot see, so it
+# reports Qt's own queue and the queued call as races. The test runs in the
+# other two builds; its threads' own hand-over is checked here by the
+# History window's loading tests.
 TSAN_OPTIONS=$tsan_options isolated ctest --test-dir build-tsan -L '^(threads|telnet)$' -j "$jobs" --timeout 600 \
-  --output-on-failure
+  -E '^HistoryRecordingTest[.]DeleteGoesThroughTheMainWindowsWriter$' --output-on-failure
 
 echo "== tests (strict)"
 isolated ctest --test-dir build-ci -j "$jobs" --timeout 600 --output-on-failure
