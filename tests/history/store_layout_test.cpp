@@ -3,9 +3,11 @@
 // not at all when killed part-way), damaged blocks named instead of shown as
 // zeros, and a busy file that holds a reading for the next write and turns
 // no delete into lasting failure.
+#include "history/store/block_row.h"
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
 #include "history/store/reading_store.h"
+#include "support/older_layouts.h"
 #include "support/private_mounts.h"
 #include "support/raw_db.h"
 #include "support/version1_store.h"
@@ -167,11 +169,41 @@ TEST(ReadingBlocks, KeepExtrasExactly)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<TReading> read;
+        std::vector<TReading> read, fromRow;
         ASSERT_TRUE(DecodeBlock(EncodeBlock(c.readings), c.readings.front().Host, read));
         ASSERT_EQ(read.size(), c.readings.size());
         for (std::size_t i = 0; i < read.size(); ++i)
             EXPECT_TRUE(read[i] == c.readings[i]) << "reading " << i;
+        // The same as a row, the block starting from its summary's first complete reading.
+        const TBlockRow row = EncodeBlockRow(c.readings);
+        ASSERT_TRUE(DecodeBlockRow(row.Data, row.Summary, c.readings.front().Host, fromRow));
+        EXPECT_TRUE(fromRow == c.readings);
+    }
+}
+
+// A block that starts from its summary is read with that summary only: never
+// without it, with a damaged one, or with another block's.
+TEST(ReadingBlocks, ABlockIsReadWithItsOwnSummaryOnly)
+{
+    std::vector<TReading> hour = AnHour(), later = AnHour();
+    for (TReading& r : later)
+        r.TimeMs += Hour;
+    const TBlockRow row = EncodeBlockRow(hour), other = EncodeBlockRow(later);
+    const struct {
+        const char* name;
+        QByteArray summary;
+        bool read;
+    } cases[] = {
+        {"its own", row.Summary, true},
+        {"none", QByteArray(), false},
+        {"damaged", row.Summary.left(row.Summary.size() / 2), false},
+        {"the next hour's", other.Summary, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TReading> read;
+        EXPECT_EQ(DecodeBlockRow(row.Data, c.summary, hour.front().Host, read), c.read);
+        EXPECT_EQ(read.empty(), !c.read);
     }
 }
 
@@ -204,28 +236,44 @@ TEST(ReadingBlocks, ReadFormat2Blocks)
     EXPECT_EQ(read, expected);
 }
 
-// A summary as files written before kept them: every tone's least and most
-// bits below and above the latest reading's, then every tone's changes.
-QByteArray DenseSummary(const TBlockSummary& s)
+// A summary as files written before kept them: the first and latest
+// readings compressed apart, then every tone's least and most bits below and
+// above the latest reading's and every tone's changes (format 1), or six
+// bytes a tone for the tones where one of them says something (format 2).
+QByteArray EarlierSummary(const TBlockSummary& s, quint8 format)
 {
     QByteArray raw;
     QDataStream out(&raw, QIODevice::WriteOnly);
-    out << quint8(1) << qint64(s.FirstMs) << qint64(s.LastMs) << qint32(s.Count) << qint32(s.CompleteCount)
+    out << format << qint64(s.FirstMs) << qint64(s.LastMs) << qint32(s.Count) << qint32(s.CompleteCount)
         << quint32(s.FailedMs.size());
     for (const std::int64_t t : s.FailedMs)
         out << qint64(t);
     out << EncodeBlock({s.FirstComplete, s.LatestComplete}) << quint32(s.Min.size());
-    for (std::size_t tone = 0; tone < s.Min.size(); ++tone)
-        out << quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone])
-            << quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
-    for (const std::uint16_t changes : s.Changes)
-        out << changes;
+    const auto below = [&](std::size_t tone) { return quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone]); };
+    const auto above = [&](std::size_t tone) { return quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone))); };
+    if (format == 1) {
+        for (std::size_t tone = 0; tone < s.Min.size(); ++tone)
+            out << below(tone) << above(tone);
+        for (const std::uint16_t changes : s.Changes)
+            out << changes;
+    } else {
+        QByteArray entries;
+        for (std::size_t tone = 0; tone < s.Min.size(); ++tone) {
+            if (below(tone) == 0 && above(tone) == 0 && s.Changes[tone] == 0)
+                continue;
+            const char entry[] = {char(tone >> 8), char(tone), char(below(tone)), char(above(tone)),
+                char(s.Changes[tone] >> 8), char(s.Changes[tone])};
+            entries.append(entry, sizeof entry);
+        }
+        out << quint32(entries.size() / 6);
+        out.writeRawData(entries.constData(), int(entries.size()));
+    }
     for (const TRatePoint& p : s.Extremes)
         out << qint64(p.TimeMs) << qint32(p.UpBits) << qint32(p.DownBits);
     return Deflate(raw);
 }
 
-// A summary reads back as it was, in today's form and in the earlier one.
+// A summary reads back as it was, in today's form and the earlier ones.
 TEST(BlockSummaries, TodaysAndEarlierFormRead)
 {
     for (const bool vdsl : {false, true}) {
@@ -233,7 +281,7 @@ TEST(BlockSummaries, TodaysAndEarlierFormRead)
         for (int minute = 0; minute < 60; ++minute)
             block.push_back(vdsl ? VdslWithExtras(minute) : LineReading(minute));
         const TBlockSummary summary = SummaryOf(block);
-        for (const QByteArray& data : {EncodeSummary(summary), DenseSummary(summary)}) {
+        for (const QByteArray& data : {EncodeSummary(summary), EarlierSummary(summary, 1), EarlierSummary(summary, 2)}) {
             TBlockSummary read;
             EXPECT_TRUE(DecodeSummary(data, block.front().Host, read));
             EXPECT_TRUE(read == summary) << (vdsl ? "vdsl" : "today's line");
@@ -457,6 +505,7 @@ TEST_F(StoreLayoutTest, AConversionLeavesAnEmptyLog)
                 for (const TReading& reading : readings)
                     ASSERT_TRUE(store.Record(reading));
             }
+            ASSERT_TRUE(BlocksStandAlone(FPath));
             ASSERT_TRUE(RawDb(FPath).Exec(c.sql));
         } else {
             ASSERT_TRUE(WriteVersion1Store(FPath, readings));
@@ -593,19 +642,23 @@ TEST_F(StoreLayoutTest, SummariesAreThoseOfTheBlocksReadings)
     readings.push_back(LineReading(110, QStringLiteral("b")));
     const std::int64_t start = readings.front().TimeMs;
     const char* const secondLayout = "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2";
+    const char* const damagedSummaries = "UPDATE blocks SET summary = x'0102'";
     const struct {
-        const char* sql; // done to the file before it is read
-        bool toWrite;    // opened to write (a second-layout file is converted)
+        const char* sql;  // done to the file before it is read
+        bool standAlone;  // its blocks first made to stand alone, as earlier layouts wrote them
+        bool toWrite;     // opened to write (a second-layout file is converted)
         int version;
         std::int64_t since, until;
         int unread;
     } cases[] = {
-        {nullptr, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
-        {nullptr, false, TReadingStore::SchemaVersion, start + 20 * Minute, start + 130 * Minute, 0}, // blocks cut by the period
-        {"UPDATE blocks SET summary = x'0102'", false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
-        {secondLayout, false, 2, INT64_MIN, INT64_MAX, 0},
-        {secondLayout, true, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
-        {"UPDATE blocks SET data = x'00', summary = NULL WHERE id = 1", false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 1},
+        {nullptr, false, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
+        {nullptr, false, false, TReadingStore::SchemaVersion, start + 20 * Minute, start + 130 * Minute, 0}, // blocks cut by the period
+        {damagedSummaries, true, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
+        // Today's blocks start from their summaries: each block goes with its summary, named.
+        {damagedSummaries, false, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 4},
+        {secondLayout, true, false, 2, INT64_MIN, INT64_MAX, 0},
+        {secondLayout, true, true, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 0},
+        {"UPDATE blocks SET data = x'00', summary = NULL WHERE id = 1", false, false, TReadingStore::SchemaVersion, INT64_MIN, INT64_MAX, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.sql ? c.sql : "") + (c.toWrite ? ", to write" : ""));
@@ -615,6 +668,9 @@ TEST_F(StoreLayoutTest, SummariesAreThoseOfTheBlocksReadings)
             ASSERT_TRUE(store.Open(FPath));
             for (const TReading& r : readings)
                 ASSERT_TRUE(store.Record(r));
+        }
+        if (c.standAlone) {
+            ASSERT_TRUE(BlocksStandAlone(FPath));
         }
         if (c.sql) {
             ASSERT_TRUE(RawDb(FPath).Exec(c.sql));

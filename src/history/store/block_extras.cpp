@@ -312,14 +312,16 @@ std::int64_t UsualGrowth(const std::vector<const TLineFigures*>& figures, const 
 }
 
 // The figures of readings that have them: the first one's whole (its state,
-// then each figure's code from nothing), then the others' changes a column
-// a figure, its state first.
+// then each figure's code from nothing) unless the reader knows them (the
+// block's base), then the others' changes a column a figure, its state first.
 void PutFigures(QByteArray& out, const std::vector<const TLineFigures*>& figures,
-    const std::vector<std::int64_t>& elapsedMs)
+    const std::vector<std::int64_t>& elapsedMs, bool firstKnown)
 {
     const std::size_t n = figures.size();
-    PutText(out, figures[0]->State);
-    ForEachFigure([&](auto&& figureOf, bool) { PutCode(out, figureOf(*figures[0]), {}, 0); });
+    if (!firstKnown) {
+        PutText(out, figures[0]->State);
+        ForEachFigure([&](auto&& figureOf, bool) { PutCode(out, figureOf(*figures[0]), {}, 0); });
+    }
 
     std::vector<std::uint8_t> changed(n - 1); // changed[w - 1] for reading w
     std::size_t count = 0;
@@ -375,11 +377,14 @@ void PutFigures(QByteArray& out, const std::vector<const TLineFigures*>& figures
     });
 }
 
-void GetFigures(TBlockReader& in, const std::vector<TLineFigures*>& figures, const std::vector<std::int64_t>& elapsedMs)
+void GetFigures(TBlockReader& in, const std::vector<TLineFigures*>& figures, const std::vector<std::int64_t>& elapsedMs,
+    bool firstKnown)
 {
     const std::size_t n = figures.size();
-    figures[0]->State = in.Text();
-    ForEachFigure([&](auto&& figureOf, bool) { ApplyCode(in, in.Varint(), figureOf(*figures[0]), 0); });
+    if (!firstKnown) {
+        figures[0]->State = in.Text();
+        ForEachFigure([&](auto&& figureOf, bool) { ApplyCode(in, in.Varint(), figureOf(*figures[0]), 0); });
+    }
 
     // Most figures hold still all hour: every reading starts as the first,
     // and only the columns with changes, and the time since the link came
@@ -430,7 +435,7 @@ void GetFigures(TBlockReader& in, const std::vector<TLineFigures*>& figures, con
 
 } // namespace
 
-void PutExtras(QByteArray& out, const std::vector<TReading>& readings)
+void PutExtras(QByteArray& out, const std::vector<TReading>& readings, const TReading* base)
 {
     std::vector<const TReading*> with;
     for (const TReading& reading : readings)
@@ -443,7 +448,12 @@ void PutExtras(QByteArray& out, const std::vector<TReading>& readings)
 
     std::vector<const TLineFigures*> figures;
     std::vector<std::int64_t> elapsedMs;
-    const TReading* before = nullptr;
+    const bool known = base && !base->Figures.Empty();
+    const TReading* before = known ? base : nullptr;
+    if (known) {
+        figures.push_back(&base->Figures);
+        elapsedMs.push_back(0);
+    }
     for (const TReading* reading : with) {
         if (reading->Figures.Empty())
             continue;
@@ -451,11 +461,11 @@ void PutExtras(QByteArray& out, const std::vector<TReading>& readings)
         elapsedMs.push_back(before ? reading->TimeMs - before->TimeMs : 0);
         before = reading;
     }
-    if (!figures.empty())
-        PutFigures(out, figures, elapsedMs);
+    if (figures.size() > (known ? 1u : 0u))
+        PutFigures(out, figures, elapsedMs, known);
 
     const TToneSpectra none;
-    const TToneSpectra* spectraBefore = &none;
+    const TToneSpectra* spectraBefore = base && !base->Spectra.Empty() ? &base->Spectra : &none;
     for (const TReading* reading : with) {
         if (reading->Spectra.Empty())
             continue;
@@ -464,7 +474,8 @@ void PutExtras(QByteArray& out, const std::vector<TReading>& readings)
     }
 }
 
-void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras)
+void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras,
+    const TReading* base)
 {
     std::vector<TReading*> with;
     for (std::size_t i = 0; i < readings.size(); ++i)
@@ -491,7 +502,14 @@ void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vec
 
     std::vector<TLineFigures*> figures;
     std::vector<std::int64_t> elapsedMs;
-    const TReading* before = nullptr;
+    const bool known = base && !base->Figures.Empty();
+    TLineFigures baseFigures;
+    const TReading* before = known ? base : nullptr;
+    if (known) {
+        baseFigures = base->Figures;
+        figures.push_back(&baseFigures);
+        elapsedMs.push_back(0);
+    }
     for (std::size_t w = 0; w < n; ++w) {
         if (!figured[w])
             continue;
@@ -499,10 +517,10 @@ void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vec
         elapsedMs.push_back(before ? with[w]->TimeMs - before->TimeMs : 0);
         before = with[w];
     }
-    if (!figures.empty())
-        GetFigures(in, figures, elapsedMs);
+    if (figures.size() > (known ? 1u : 0u))
+        GetFigures(in, figures, elapsedMs, known);
 
-    const TToneSpectra* spectraBefore = nullptr;
+    const TToneSpectra* spectraBefore = base && !base->Spectra.Empty() ? &base->Spectra : nullptr;
     for (std::size_t w = 0; w < n && in.Ok(); ++w) {
         if (!measured[w])
             continue;

@@ -12,11 +12,14 @@
 
 bool HasExtras(const TReading& reading);
 
-// Format 3: the extras of the readings that have any (HasExtras).
-void PutExtras(QByteArray& out, const std::vector<TReading>& readings);
+// Formats 3 and 4: the extras of the readings that have any (HasExtras). In
+// format 4 the first figures and spectra are changes from those of the
+// block's base reading, when it has them (reading_blocks.h).
+void PutExtras(QByteArray& out, const std::vector<TReading>& readings, const TReading* base = nullptr);
 // Into the readings marked in extras, which have none yet; anything that is
 // not what PutExtras writes marks in bad.
-void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras);
+void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras,
+    const TReading* base = nullptr);
 // The same for a block of format 2 (block_extras_v2.cpp).
 void GetFormat2Extras(TBlockReader& in, std::vector<TReading>& readings, const std::vector<bool>& extras);
 

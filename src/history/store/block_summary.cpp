@@ -1,5 +1,6 @@
 #include "history/store/block_summary.h"
 
+#include "history/store/block_bytes.h"
 #include "history/store/reading_blocks.h"
 
 #include <QDataStream>
@@ -9,14 +10,20 @@
 
 namespace {
 
-// 1 kept every tone's least and most bits and change count; 2 keeps only
-// the tones where one of them says something: a block of a long line has a
-// few hundred such tones of thousands, and a year's summaries are read at once.
+// 1 kept every tone's least and most bits and change count; 2 only the
+// tones where one of them says something (a block of a long line has a few
+// hundred such tones of thousands, and a year's summaries are read at once),
+// six bytes a tone; 3 keeps those a column at a time in as few bytes as they
+// need, and its first and latest readings inside its own compression. 1 and
+// 2 are still read.
 constexpr quint8 DenseTonesFormat = 1;
-constexpr quint8 SummaryFormat = 2;
-// Per tone kept: its number, how far its least and most bits lie below and
-// above the latest reading's, and how often it changed.
+constexpr quint8 SparseTonesFormat = 2;
+constexpr std::uint8_t SummaryFormat = 3;
+// Per tone kept by format 2: its number, how far its least and most bits lie
+// below and above the latest reading's, and how often it changed.
 constexpr int ToneEntryBytes = 6;
+// More readings than a block ever holds is damage, not a summary.
+constexpr std::uint64_t MaxSummaryReadings = 1u << 20;
 
 } // namespace
 
@@ -59,7 +66,11 @@ void TBlockSummary::Add(const TReading& reading)
     }
     const TRatePoint point = RatePointOf(reading);
     if (CompleteCount == 0) {
+        // Nothing shows the first reading's spectra (the latest's stand for
+        // the block); its bits and figures are shown, and are the base of
+        // the block beside the summary.
         FirstComplete = reading;
+        FirstComplete.Spectra = {};
         Extremes.fill(point);
     }
     auto& [upLow, upHigh, downLow, downHigh] = Extremes;
@@ -83,36 +94,138 @@ TBlockSummary SummaryOf(const std::vector<TReading>& readings)
     return summary;
 }
 
-// Least and most bits are kept as their distance from the latest reading's,
-// and change counts are mostly zero: both all but vanish in the compression.
+// Least and most bits are kept as their distance from the latest reading's;
+// only the tones where one of them or the change count says something are
+// kept, a column at a time (the tones as steps from the one before, then the
+// distances below, above, and the counts), so that a short line's many
+// tones of one change each and a long line's few changing tones both
+// compress to little. The first and latest readings sit inside the same
+// compressed bytes: compressing them apart first left their bytes nothing
+// for the summary's compression to find.
 QByteArray EncodeSummary(const TBlockSummary& s)
 {
     QByteArray raw;
-    QDataStream out(&raw, QIODevice::WriteOnly);
-    out << SummaryFormat << qint64(s.FirstMs) << qint64(s.LastMs) << qint32(s.Count) << qint32(s.CompleteCount);
-    out << quint32(s.FailedMs.size());
-    for (const std::int64_t t : s.FailedMs)
-        out << qint64(t);
-    if (s.CompleteCount > 0) {
-        out << EncodeBlock({s.FirstComplete, s.LatestComplete}) << quint32(s.Min.size());
-        QByteArray entries;
-        for (std::size_t tone = 0; tone < s.Min.size(); ++tone) {
-            const auto below = quint8(ToneBitsAt(s.LatestComplete, int(tone)) - s.Min[tone]);
-            const auto above = quint8(s.Max[tone] - ToneBitsAt(s.LatestComplete, int(tone)));
-            const quint16 changes = tone < s.Changes.size() ? s.Changes[tone] : 0;
-            if (below == 0 && above == 0 && changes == 0)
-                continue;
-            const char entry[ToneEntryBytes] = {char(tone >> 8), char(tone), char(below), char(above), char(changes >> 8),
-                char(changes)};
-            entries.append(entry, ToneEntryBytes);
-        }
-        out << quint32(entries.size() / ToneEntryBytes);
-        out.writeRawData(entries.constData(), int(entries.size()));
-        for (const TRatePoint& p : s.Extremes)
-            out << qint64(p.TimeMs) << qint32(p.UpBits) << qint32(p.DownBits);
+    raw += char(SummaryFormat);
+    PutVarint(raw, std::uint64_t(s.Count));
+    PutVarint(raw, std::uint64_t(s.CompleteCount));
+    PutSigned(raw, s.FirstMs);
+    PutSigned(raw, s.LastMs - s.FirstMs);
+    std::int64_t before = s.FirstMs;
+    for (const std::int64_t t : s.FailedMs) {
+        PutSigned(raw, t - before);
+        before = t;
+    }
+    if (s.CompleteCount == 0)
+        return Deflate(raw);
+    const QByteArray ends = EncodeBlockBytes({s.FirstComplete, s.LatestComplete});
+    PutVarint(raw, std::uint64_t(ends.size()));
+    raw += ends;
+    PutVarint(raw, s.Min.size());
+    QByteArray steps, below, above, changes;
+    std::size_t kept = 0;
+    std::size_t last = std::size_t(-1);
+    for (std::size_t tone = 0; tone < s.Min.size(); ++tone) {
+        const int latest = ToneBitsAt(s.LatestComplete, int(tone));
+        const auto under = std::uint8_t(latest - s.Min[tone]);
+        const auto over = std::uint8_t(s.Max[tone] - latest);
+        const std::uint16_t changed = tone < s.Changes.size() ? s.Changes[tone] : 0;
+        if (under == 0 && over == 0 && changed == 0)
+            continue;
+        PutVarint(steps, tone - last - 1);
+        last = tone;
+        below += char(under);
+        above += char(over);
+        PutVarint(changes, changed);
+        ++kept;
+    }
+    PutVarint(raw, kept);
+    raw += steps;
+    raw += below;
+    raw += above;
+    raw += changes;
+    for (const TRatePoint& p : s.Extremes) {
+        PutSigned(raw, p.TimeMs - s.FirstMs);
+        PutVarint(raw, std::uint64_t(p.UpBits));
+        PutVarint(raw, std::uint64_t(p.DownBits));
     }
     return Deflate(raw);
 }
+
+namespace {
+
+// Summaries of format 3, from their inflated bytes.
+bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
+{
+    TBlockReader in(reinterpret_cast<const std::uint8_t*>(raw.constData()), std::size_t(raw.size()));
+    in.Byte();
+    const std::uint64_t count = in.Varint();
+    const std::uint64_t complete = in.Varint();
+    if (!in.Ok() || count == 0 || count > std::uint64_t(MaxSummaryReadings) || complete > count)
+        return false;
+    s.Count = int(count);
+    s.CompleteCount = int(complete);
+    s.FirstMs = in.Signed();
+    s.LastMs = s.FirstMs + in.Signed();
+    std::int64_t before = s.FirstMs;
+    s.FailedMs.resize(std::size_t(count - complete));
+    for (std::int64_t& t : s.FailedMs)
+        before = t = before + in.Signed();
+    if (complete == 0)
+        return in.Ok() && in.AtEnd();
+    const std::uint64_t endsSize = in.Varint();
+    const std::uint8_t* ends = endsSize <= std::uint64_t(raw.size()) ? in.Bytes(std::size_t(endsSize)) : nullptr;
+    std::vector<TReading> pair;
+    if (!ends || !DecodeBlockBytes(ends, std::size_t(endsSize), host, pair) || pair.size() != 2)
+        return false;
+    s.FirstComplete = std::move(pair[0]);
+    s.LatestComplete = std::move(pair[1]);
+    const std::uint64_t tones = in.Varint();
+    const std::uint64_t kept = in.Varint();
+    if (!in.Ok() || tones > std::uint64_t(MaxToneCount) || kept > tones)
+        return false;
+    s.Min.resize(std::size_t(tones));
+    s.Max.resize(std::size_t(tones));
+    s.Changes.assign(std::size_t(tones), 0);
+    const std::size_t known = std::min<std::size_t>(std::size_t(tones), s.LatestComplete.Bits.size());
+    std::copy_n(s.LatestComplete.Bits.begin(), known, s.Min.begin());
+    std::copy_n(s.LatestComplete.Bits.begin(), known, s.Max.begin());
+    std::fill(s.Min.begin() + std::ptrdiff_t(known), s.Min.end(), std::uint8_t(0));
+    std::fill(s.Max.begin() + std::ptrdiff_t(known), s.Max.end(), std::uint8_t(0));
+    std::vector<std::uint32_t> keptTones(static_cast<std::size_t>(kept));
+    std::uint64_t tone = std::uint64_t(-1);
+    for (std::uint32_t& t : keptTones) {
+        tone += in.Varint() + 1;
+        if (tone >= tones)
+            return false;
+        t = std::uint32_t(tone);
+    }
+    const std::uint8_t* below = in.Bytes(std::size_t(kept));
+    const std::uint8_t* above = in.Bytes(std::size_t(kept));
+    if (!below || !above)
+        return false;
+    for (std::size_t k = 0; k < keptTones.size(); ++k) {
+        const std::uint32_t t = keptTones[k];
+        const int latest = t < known ? s.LatestComplete.Bits[t] : 0;
+        s.Min[t] = std::uint8_t(latest - below[k]);
+        s.Max[t] = std::uint8_t(latest + above[k]);
+        const std::uint64_t changes = in.Varint();
+        if (changes > 0xffff)
+            return false;
+        s.Changes[t] = std::uint16_t(changes);
+    }
+    for (TRatePoint& p : s.Extremes) {
+        const std::int64_t t = s.FirstMs + in.Signed();
+        const std::uint64_t up = in.Varint();
+        const std::uint64_t down = in.Varint();
+        if (up > std::uint64_t(INT32_MAX) || down > std::uint64_t(INT32_MAX))
+            return false;
+        p = TRatePoint{t, true, int(up), int(down)};
+        p.SpacingKHz = s.LatestComplete.SpacingKHz;
+    }
+    return in.Ok() && in.AtEnd();
+}
+
+} // namespace
 
 bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s)
 {
@@ -120,13 +233,19 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
     QByteArray raw;
     if (!Inflate(data, raw))
         return false;
+    if (!raw.isEmpty() && quint8(raw[0]) == SummaryFormat) {
+        const bool read = DecodeColumns(raw, host, s);
+        if (!read)
+            s = {};
+        return read;
+    }
     QDataStream in(raw);
     quint8 format = 0;
     qint64 first = 0, last = 0;
     qint32 count = 0, complete = 0;
     quint32 failed = 0;
     in >> format >> first >> last >> count >> complete >> failed;
-    if (in.status() != QDataStream::Ok || (format != SummaryFormat && format != DenseTonesFormat) || count <= 0
+    if (in.status() != QDataStream::Ok || (format != SparseTonesFormat && format != DenseTonesFormat) || count <= 0
         || complete < 0 || complete > count || failed != quint32(count - complete))
         return false;
     s.FirstMs = first;
@@ -157,9 +276,9 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
         // The tones' bytes in one run rather than a stream call each: a
         // year's summaries hold millions of them.
         quint32 kept = tones;
-        if (format == SummaryFormat)
+        if (format == SparseTonesFormat)
             in >> kept;
-        const int width = format == SummaryFormat ? ToneEntryBytes : 4;
+        const int width = format == SparseTonesFormat ? ToneEntryBytes : 4;
         if (in.status() != QDataStream::Ok || kept > tones)
             return false;
         std::vector<std::uint8_t> bytes(std::size_t(kept) * std::size_t(width));
@@ -172,7 +291,7 @@ bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s
             s.Changes[tone] = changes;
         };
         const std::uint8_t* b = bytes.data();
-        if (format == SummaryFormat) {
+        if (format == SparseTonesFormat) {
             for (std::size_t k = 0; k < kept; ++k, b += ToneEntryBytes) {
                 const std::size_t tone = std::size_t(b[0] << 8 | b[1]);
                 if (tone >= tones)

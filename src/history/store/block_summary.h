@@ -37,7 +37,7 @@ struct TBlockSummary {
     std::int64_t LastMs = 0;
     int Count = 0;
     int CompleteCount = 0;
-    // Valid while CompleteCount > 0.
+    // Valid while CompleteCount > 0; the first without its spectra.
     TReading FirstComplete;
     TReading LatestComplete;
     // Per tone of the widest line among the complete readings: the least and

@@ -1,5 +1,6 @@
 #include "history/store/reading_store.h"
 
+#include "history/store/block_row.h"
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
 #include "history/store/store_sql.h"
@@ -68,16 +69,15 @@ bool TReadingStore::MigrateFromVersion1()
         const auto flush = [&]() -> int {
             if (block.empty())
                 return SQLITE_OK;
-            const QByteArray data = EncodeBlock(block);
-            const QByteArray summary = EncodeSummary(SummaryOf(block));
+            const TBlockRow row = EncodeBlockRow(block);
             const TStatementRun run(addBlock.get());
             sqlite3_bind_int64(run.get(), 1, hostId);
             sqlite3_bind_int64(run.get(), 2, SpanOf(block.front().TimeMs));
             sqlite3_bind_int64(run.get(), 3, block.front().TimeMs);
             sqlite3_bind_int64(run.get(), 4, block.back().TimeMs);
             sqlite3_bind_int64(run.get(), 5, std::int64_t(block.size()));
-            sqlite3_bind_blob(run.get(), 6, data.constData(), int(data.size()), SQLITE_STATIC);
-            sqlite3_bind_blob(run.get(), 7, summary.constData(), int(summary.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 6, row.Data.constData(), int(row.Data.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 7, row.Summary.constData(), int(row.Summary.size()), SQLITE_STATIC);
             const int step = sqlite3_step(run.get());
             block.clear();
             return step == SQLITE_DONE ? SQLITE_OK : step;

@@ -11,11 +11,13 @@ namespace {
 
 // Format 1 knew bits only; format 2 added each reading's outcome, figures
 // and per-tone spectra, and format 3 keeps those a column at a time
-// (block_extras.h). All three are read: a block of format 1 is a block whose
-// readings have none of them.
+// (block_extras.h). Format 4 may start from a base reading kept outside the
+// block, its first reading then being its changes from the base. All four
+// are read: a block of format 1 is a block whose readings have none of them.
 constexpr std::uint8_t FirstBlockFormat = 1;
 constexpr std::uint8_t ExtrasBlockFormat = 2;
-constexpr std::uint8_t BlockFormat = 3;
+constexpr std::uint8_t ColumnsBlockFormat = 3;
+constexpr std::uint8_t BlockFormat = 4;
 
 // Per reading, a flag byte:
 constexpr std::uint8_t CompletedFlag = 1;
@@ -57,12 +59,21 @@ bool SameLine(const TReading& a, const TReading& b)
 
 } // namespace
 
-QByteArray EncodeBlock(const std::vector<TReading>& readings)
+QByteArray EncodeBlock(const std::vector<TReading>& readings, const TReading* base)
+{
+    return Deflate(EncodeBlockBytes(readings, base));
+}
+
+QByteArray EncodeBlockBytes(const std::vector<TReading>& readings, const TReading* base)
 {
     QByteArray raw;
     raw += char(BlockFormat);
     PutVarint(raw, readings.size());
-    const TReading* before = nullptr;
+    // The base's time, which a reader checks the base it is given against.
+    raw += char(base ? 1 : 0);
+    if (base)
+        PutSigned(raw, base->TimeMs);
+    const TReading* before = base;
     std::vector<int> changed;
     for (const TReading& reading : readings) {
         const bool newLine = !before || !SameLine(*before, reading);
@@ -103,39 +114,62 @@ QByteArray EncodeBlock(const std::vector<TReading>& readings)
         before = &reading;
     }
 
-    PutExtras(raw, readings);
-    return Deflate(raw);
+    PutExtras(raw, readings, base);
+    return raw;
 }
 
-bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings)
+bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings,
+    const TBaseReading& baseOf)
 {
     readings.clear();
-    QByteArray packedRaw;
-    if (!Inflate(block, packedRaw))
-        return false;
-    const auto rawSize = std::uint64_t(packedRaw.size());
-    const auto* raw = reinterpret_cast<const std::uint8_t*>(packedRaw.constData());
+    QByteArray raw;
+    return Inflate(block, raw)
+        && DecodeBlockBytes(reinterpret_cast<const std::uint8_t*>(raw.constData()), std::size_t(raw.size()), host,
+                            readings, baseOf);
+}
 
-    TBlockReader in(raw, std::size_t(rawSize));
+bool DecodeBlockBytes(const std::uint8_t* raw, std::size_t size, const QString& host, std::vector<TReading>& readings,
+    const TBaseReading& baseOf)
+{
+    readings.clear();
+    const auto rawSize = std::uint64_t(size);
+    TBlockReader in(raw, size);
     const std::uint8_t format = in.Byte();
-    if (format != BlockFormat && format != ExtrasBlockFormat && format != FirstBlockFormat)
+    if (format < FirstBlockFormat || format > BlockFormat)
         return false;
     const std::uint8_t knownFlags
         = CompletedFlag | LineFlag | WholeBitsFlag | (format >= ExtrasBlockFormat ? ExtrasFlag : 0);
     const std::uint64_t count = in.Varint();
     if (!in.Ok() || count > rawSize)
         return false;
+    // A block that starts from a base cannot be read without it, nor with
+    // another reading in its place.
+    const TReading* base = nullptr;
+    if (format >= BlockFormat && in.Byte() != 0) {
+        const std::int64_t baseMs = in.Signed();
+        base = baseOf ? baseOf() : nullptr;
+        if (!in.Ok() || !base || base->TimeMs != baseMs)
+            return false;
+    }
     readings.reserve(std::size_t(count));
     TReading line;
     std::vector<bool> extras;
     extras.reserve(std::size_t(count));
-    bool haveLine = false;
+    bool haveLine = base != nullptr;
     std::int64_t time = 0;
+    if (base) {
+        line.Bits = base->Bits;
+        line.SpacingKHz = base->SpacingKHz;
+        line.Bands = base->Bands;
+        line.Router = base->Router;
+        line.Mode = base->Mode;
+        time = base->TimeMs;
+    }
     for (std::uint64_t i = 0; i < count && in.Ok(); ++i) {
         const std::uint8_t flags = in.Byte();
         if (flags & ~knownFlags)
             in.Bad();
-        time = i == 0 ? in.Signed() : time + in.Signed();
+        time += in.Signed();
         if (flags & LineFlag) {
             const std::uint64_t tones = in.Varint();
             if (tones > std::uint64_t(MaxToneCount)) {
@@ -177,8 +211,8 @@ bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TRead
         readings.push_back(line);
     }
     // A block of the first format ends with its last reading's bits.
-    if (in.Ok() && format == BlockFormat)
-        GetExtras(in, readings, extras);
+    if (in.Ok() && format >= ColumnsBlockFormat)
+        GetExtras(in, readings, extras, base);
     else if (in.Ok() && format == ExtrasBlockFormat)
         GetFormat2Extras(in, readings, extras);
     if (!in.Ok() || !in.AtEnd() || readings.size() != count) {

@@ -10,14 +10,29 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // Readings of one host, oldest first, as one compressed block; the host is
-// the block's row's, not kept inside.
-QByteArray EncodeBlock(const std::vector<TReading>& readings);
+// the block's row's, not kept inside. With a base, the block starts from
+// that reading's line, bits and figures as if it came just before the first
+// (the summary beside the block keeps the block's first complete reading
+// whole, so the block need not keep it again): the block is then read only
+// with the same base.
+QByteArray EncodeBlock(const std::vector<TReading>& readings, const TReading* base = nullptr);
+// Gives a block's base when the block has one, else null; asked only then.
+using TBaseReading = std::function<const TReading*()>;
 // False when the block is damaged (it does not decompress, runs short, or
-// holds something no reading can be); readings is then empty.
-bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings);
+// holds something no reading can be) or its base is not given; readings is
+// then empty.
+bool DecodeBlock(const QByteArray& block, const QString& host, std::vector<TReading>& readings,
+    const TBaseReading& baseOf = {});
+
+// The same bytes before compression, for a summary that keeps a few readings
+// inside its own compressed bytes rather than compressing them twice.
+QByteArray EncodeBlockBytes(const std::vector<TReading>& readings, const TReading* base = nullptr);
+bool DecodeBlockBytes(const std::uint8_t* raw, std::size_t size, const QString& host, std::vector<TReading>& readings,
+    const TBaseReading& baseOf = {});
 
 // The compression blocks and their summaries share: the size, then zlib.
 QByteArray Deflate(const QByteArray& raw);

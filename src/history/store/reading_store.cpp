@@ -1,5 +1,6 @@
 #include "history/store/reading_store.h"
 
+#include "history/store/block_row.h"
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
 #include "history/store/store_sql.h"
@@ -18,12 +19,20 @@ using namespace StoreSql;
 
 namespace {
 
-constexpr char SelectHostSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name"
+// A block is read with its summary, which may hold the block's base; a
+// version-2 file read as it is has no summaries, nor blocks that need them.
+constexpr char SelectHostSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, b.summary"
                                 " FROM blocks b JOIN hosts h ON h.id = b.host_id"
                                 " WHERE h.name = ?3 AND b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
-constexpr char SelectAllSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name"
+constexpr char SelectAllSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, b.summary"
                                " FROM blocks b JOIN hosts h ON h.id = b.host_id"
                                " WHERE b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
+constexpr char V2SelectHostSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, NULL"
+                                  " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                                  " WHERE h.name = ?3 AND b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
+constexpr char V2SelectAllSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, NULL"
+                                 " FROM blocks b JOIN hosts h ON h.id = b.host_id"
+                                 " WHERE b.span >= ?1 AND b.span <= ?2 ORDER BY b.span, b.id";
 constexpr char HostsSql[] = "SELECT name FROM hosts ORDER BY name";
 // A version-2 file read as it is has no summaries: they are made from the blocks.
 constexpr char SummariesSql[] = "SELECT b.span, b.first_ms, b.last_ms, b.count, b.data, h.name, b.summary"
@@ -227,7 +236,8 @@ bool TReadingStore::OpenFile(const QString& path, bool forWriting)
         FVersion = int(version);
         if (version == 1)
             return PrepareVersion1Reads();
-        return Prepare(FSelectHost, SelectHostSql) && Prepare(FSelectAll, SelectAllSql) && Prepare(FHosts, HostsSql)
+        return Prepare(FSelectHost, version == 2 ? V2SelectHostSql : SelectHostSql)
+            && Prepare(FSelectAll, version == 2 ? V2SelectAllSql : SelectAllSql) && Prepare(FHosts, HostsSql)
             && Prepare(FSummaries, version == 2 ? V2SummariesSql : SummariesSql);
     }
 
@@ -328,13 +338,11 @@ int TReadingStore::AddToBlock(const TReading& reading)
         // A full block, or a damaged one (left as it is, for its readings to
         // be reported), is followed by a new one.
         if (rc == SQLITE_ROW && sqlite3_column_int(run.get(), 1) < MaxBlockReadings
-            && DecodeBlock(BlobAt(run.get(), 2), reading.Host, readings)
+            && DecodeBlockRow(BlobAt(run.get(), 2), BlobAt(run.get(), 3), reading.Host, readings, &summary)
             && std::int64_t(readings.size()) == sqlite3_column_int64(run.get(), 1)) {
             blockId = sqlite3_column_int64(run.get(), 0);
             // A reading after the others only adds to the summary.
-            summaryHeld = reading.TimeMs >= readings.back().TimeMs
-                && DecodeSummary(BlobAt(run.get(), 3), reading.Host, summary)
-                && summary.Count == std::int64_t(readings.size());
+            summaryHeld = reading.TimeMs >= readings.back().TimeMs && summary.Count == std::int64_t(readings.size());
         }
         else if (rc != SQLITE_ROW && rc != SQLITE_DONE)
             return rc;
@@ -345,10 +353,11 @@ int TReadingStore::AddToBlock(const TReading& reading)
     const auto at = std::upper_bound(readings.begin(), readings.end(), reading.TimeMs,
                                      [](std::int64_t t, const TReading& r) { return t < r.TimeMs; });
     readings.insert(at, reading);
-    const QByteArray data = EncodeBlock(readings);
     if (summaryHeld)
         summary.Add(reading);
-    const QByteArray summaryData = EncodeSummary(summaryHeld ? summary : SummaryOf(readings));
+    else
+        summary = SummaryOf(readings);
+    const TBlockRow row = EncodeBlockRow(readings, summary);
     const TStatementRun run(blockId ? FUpdateBlock.get() : FInsertBlock.get());
     if (blockId) {
         sqlite3_bind_int64(run.get(), 1, blockId);
@@ -360,8 +369,8 @@ int TReadingStore::AddToBlock(const TReading& reading)
     sqlite3_bind_int64(run.get(), first, readings.front().TimeMs);
     sqlite3_bind_int64(run.get(), first + 1, readings.back().TimeMs);
     sqlite3_bind_int64(run.get(), first + 2, std::int64_t(readings.size()));
-    sqlite3_bind_blob(run.get(), first + 3, data.constData(), int(data.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(run.get(), first + 4, summaryData.constData(), int(summaryData.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(run.get(), first + 3, row.Data.constData(), int(row.Data.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(run.get(), first + 4, row.Summary.constData(), int(row.Summary.size()), SQLITE_STATIC);
     rc = sqlite3_step(run.get());
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
@@ -420,7 +429,7 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
         // Blocks wholly older go at once; one that straddles the time keeps
         // its newer readings.
         sqlite3_stmt* raw = nullptr;
-        sqlite3_prepare_v2(db, "SELECT id, last_ms, count, data, host_id FROM blocks WHERE first_ms < ?1", -1, &raw,
+        sqlite3_prepare_v2(db, "SELECT id, last_ms, count, data, summary FROM blocks WHERE first_ms < ?1", -1, &raw,
                            nullptr);
         const TSqliteStatement blocks(raw);
         if (!raw)
@@ -441,7 +450,7 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
                 continue;
             }
             std::vector<TReading> readings;
-            if (!DecodeBlock(BlobAt(raw, 3), {}, readings))
+            if (!DecodeBlockRow(BlobAt(raw, 3), BlobAt(raw, 4), {}, readings))
                 continue; // damaged: left for the reads to report
             const auto newer = std::find_if(readings.begin(), readings.end(),
                                             [timeMs](const TReading& r) { return r.TimeMs >= timeMs; });
@@ -460,15 +469,14 @@ std::int64_t TReadingStore::DeleteOlderThan(std::int64_t timeMs)
                 return code;
         }
         for (const TKept& block : kept) {
-            const QByteArray data = EncodeBlock(block.readings);
-            const QByteArray summary = EncodeSummary(SummaryOf(block.readings));
+            const TBlockRow row = EncodeBlockRow(block.readings);
             const TStatementRun run(FUpdateBlock.get());
             sqlite3_bind_int64(run.get(), 1, block.id);
             sqlite3_bind_int64(run.get(), 2, block.readings.front().TimeMs);
             sqlite3_bind_int64(run.get(), 3, block.readings.back().TimeMs);
             sqlite3_bind_int64(run.get(), 4, std::int64_t(block.readings.size()));
-            sqlite3_bind_blob(run.get(), 5, data.constData(), int(data.size()), SQLITE_STATIC);
-            sqlite3_bind_blob(run.get(), 6, summary.constData(), int(summary.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 5, row.Data.constData(), int(row.Data.size()), SQLITE_STATIC);
+            sqlite3_bind_blob(run.get(), 6, row.Summary.constData(), int(row.Summary.size()), SQLITE_STATIC);
             if ((code = sqlite3_step(run.get())) != SQLITE_DONE)
                 return code;
         }

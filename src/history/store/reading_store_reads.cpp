@@ -1,5 +1,6 @@
 #include "history/store/reading_store.h"
 
+#include "history/store/block_row.h"
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
 #include "history/store/store_sql.h"
@@ -57,7 +58,7 @@ TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, 
             flush();
         hourSpan = span;
         const QString blockHost = TextAt(run.get(), 5);
-        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
+        if (!DecodeBlockRow(BlobAt(run.get(), 4), BlobAt(run.get(), 6), blockHost, block)
             || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
             result.Unread.push_back({blockHost, sqlite3_column_int64(run.get(), 1), sqlite3_column_int64(run.get(), 2),
                 QStringLiteral("the block is damaged")});
@@ -118,7 +119,7 @@ TReadResult TReadingStore::ReadSummaries(std::int64_t sinceMs, std::int64_t unti
             going = each(blockHost, summary);
             continue;
         }
-        if (!DecodeBlock(BlobAt(run.get(), 4), blockHost, block)
+        if (!DecodeBlockRow(BlobAt(run.get(), 4), BlobAt(run.get(), 6), blockHost, block)
             || std::int64_t(block.size()) != sqlite3_column_int64(run.get(), 3)) {
             result.Unread.push_back({blockHost, first, last, QStringLiteral("the block is damaged")});
             continue;
@@ -182,7 +183,7 @@ std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
     }
     std::int64_t count = 0;
     sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(FDb.get(), "SELECT first_ms, last_ms, count, data FROM blocks WHERE first_ms < ?1", -1, &raw,
+    sqlite3_prepare_v2(FDb.get(), "SELECT first_ms, last_ms, count, data, summary FROM blocks WHERE first_ms < ?1", -1, &raw,
                        nullptr);
     const TSqliteStatement blocks(raw);
     sqlite3_bind_int64(raw, 1, timeMs);
@@ -190,7 +191,7 @@ std::int64_t TReadingStore::CountOlderThan(std::int64_t timeMs) const
     while (raw && sqlite3_step(raw) == SQLITE_ROW) {
         if (sqlite3_column_int64(raw, 1) < timeMs) {
             count += sqlite3_column_int64(raw, 2);
-        } else if (DecodeBlock(BlobAt(raw, 3), {}, readings)) {
+        } else if (DecodeBlockRow(BlobAt(raw, 3), BlobAt(raw, 4), {}, readings)) {
             count += std::count_if(readings.begin(), readings.end(),
                                    [timeMs](const TReading& r) { return r.TimeMs < timeMs; });
         }
