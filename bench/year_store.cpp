@@ -45,6 +45,21 @@ QByteArray EncodeDenseSummary(const TBlockSummary& s)
     return Deflate(raw);
 }
 
+namespace {
+
+// An old row the store could not read would make no old file: the store
+// would quietly summarise the block again or call it damaged.
+bool ReadsBack(const QByteArray& data, const QByteArray& summary, const QString& host, const TBlockSummary& made,
+    std::size_t count)
+{
+    std::vector<TReading> readings;
+    TBlockSummary read;
+    return DecodeBlock(data, host, readings) && readings.size() == count && DecodeSummary(summary, host, read)
+        && read.Count == made.Count && read.Min == made.Min && read.Max == made.Max && read.Changes == made.Changes;
+}
+
+} // namespace
+
 bool WriteYearStore(const QString& path, const QString& host, int count, const std::function<TReading(int)>& reading,
     TYearLayout layout, TYearBytes* bytes)
 {
@@ -83,7 +98,12 @@ bool WriteYearStore(const QString& path, const QString& host, int count, const s
         if (block.empty() || !ok)
             return;
         const QByteArray data = before ? EncodeFirstFormatBlock(block) : EncodeBlock(block);
-        const QByteArray summary = before ? EncodeDenseSummary(SummaryOf(block)) : EncodeSummary(SummaryOf(block));
+        const TBlockSummary made = SummaryOf(block);
+        const QByteArray summary = before ? EncodeDenseSummary(made) : EncodeSummary(made);
+        if (before && !ReadsBack(data, summary, host, made, block.size())) {
+            ok = false;
+            return;
+        }
         sqlite3_bind_int64(insert, 1, block.front().TimeMs / TReadingStore::BlockSpanMs);
         sqlite3_bind_int64(insert, 2, block.front().TimeMs);
         sqlite3_bind_int64(insert, 3, block.back().TimeMs);
