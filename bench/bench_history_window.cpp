@@ -27,11 +27,10 @@
 // thread's one connection; beside BM_EverythingYear/3, the year read afresh.
 #include "history/figures/history_views.h"
 #include "history/window/history_window.h"
-#include "history/store/block_summary.h"
-#include "history/store/reading_blocks.h"
 #include "history/store/reading_store.h"
 #include "support/version1_store.h"
 #include "history_year.h"
+#include "year_store.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -50,7 +49,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <memory>
 
@@ -159,51 +157,6 @@ void BM_Hover(benchmark::State& state)
 }
 
 QString YearPaths[5];
-
-// A store of the program's current layout holding `count` readings, an
-// hour's block at a time, written straight into its tables: recording half
-// a million readings one by one would take the run's whole time.
-bool WriteYearStore(const QString& path, int count, const std::function<TReading(int)>& reading)
-{
-    {
-        TReadingStore store;
-        if (!store.Open(path))
-            return false;
-    }
-    sqlite3* db = nullptr;
-    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
-        return false;
-    sqlite3_exec(db, "BEGIN; INSERT INTO hosts (id, name) VALUES (1, '127.0.0.1')", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO blocks (host_id, span, first_ms, last_ms, count, data, summary)"
-                           " VALUES (1, ?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert, nullptr);
-    std::vector<TReading> block;
-    const auto flush = [&] {
-        if (block.empty())
-            return;
-        const QByteArray data = EncodeBlock(block), summary = EncodeSummary(SummaryOf(block));
-        sqlite3_bind_int64(insert, 1, block.front().TimeMs / TReadingStore::BlockSpanMs);
-        sqlite3_bind_int64(insert, 2, block.front().TimeMs);
-        sqlite3_bind_int64(insert, 3, block.back().TimeMs);
-        sqlite3_bind_int(insert, 4, int(block.size()));
-        sqlite3_bind_blob(insert, 5, data.constData(), int(data.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_blob(insert, 6, summary.constData(), int(summary.size()), SQLITE_TRANSIENT);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-        block.clear();
-    };
-    for (int i = 0; i < count; ++i) {
-        TReading r = reading(i);
-        if (!block.empty() && r.TimeMs / TReadingStore::BlockSpanMs != block.front().TimeMs / TReadingStore::BlockSpanMs)
-            flush();
-        block.push_back(std::move(r));
-    }
-    flush();
-    sqlite3_finalize(insert);
-    const bool done = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return done;
-}
 
 // A third-layout file turned back into the second: no summaries, version 2.
 bool WithoutSummaries(const QString& path)
@@ -332,7 +285,7 @@ int main(int argc, char** argv)
         return 1;
     }
     YearPaths[4] = folder.filePath(QStringLiteral("year-17a.sqlite"));
-    if (!WriteYearStore(YearPaths[4], 525'600, [](int minute) {
+    if (!WriteYearStore(YearPaths[4], QStringLiteral("127.0.0.1"), 525'600, [](int minute) {
             return Year17aReading(Now - std::int64_t(525'600 - 1 - minute) * Minute, QStringLiteral("127.0.0.1"), minute);
         })) {
         std::fprintf(stderr, "cannot write the 17a year\n");
