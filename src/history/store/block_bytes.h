@@ -52,6 +52,7 @@ public:
     }
     bool Ok() const { return FOk; }
     bool AtEnd() const { return FData == FEnd; }
+    const std::uint8_t* At() const { return FData; }
 
     std::uint64_t Varint()
     {

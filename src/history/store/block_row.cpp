@@ -16,18 +16,15 @@ TBlockRow EncodeBlockRow(const std::vector<TReading>& readings)
 bool DecodeBlockRow(const QByteArray& data, const QByteArray& summaryData, const QString& host,
     std::vector<TReading>& readings, TBlockSummary* summary)
 {
-    TBlockSummary own;
-    TBlockSummary& held = summary ? *summary : own;
-    bool decoded = false;
-    const auto decode = [&] {
-        if (!decoded && !DecodeSummary(summaryData, host, held))
-            held = {};
-        decoded = true;
-    };
-    if (summary)
-        decode();
+    if (summary) {
+        if (!DecodeSummary(summaryData, host, *summary))
+            *summary = {};
+        return DecodeBlock(data, host, readings, [summary]() -> const TReading* {
+            return summary->CompleteCount > 0 ? &summary->FirstComplete : nullptr;
+        });
+    }
+    TReading base;
     return DecodeBlock(data, host, readings, [&]() -> const TReading* {
-        decode();
-        return held.CompleteCount > 0 ? &held.FirstComplete : nullptr;
+        return DecodeSummaryFirst(summaryData, host, base) ? &base : nullptr;
     });
 }

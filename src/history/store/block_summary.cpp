@@ -22,8 +22,10 @@ constexpr std::uint8_t SummaryFormat = 3;
 // Per tone kept by format 2: its number, how far its least and most bits lie
 // below and above the latest reading's, and how often it changed.
 constexpr int ToneEntryBytes = 6;
-// More readings than a block ever holds is damage, not a summary.
+// More readings than a block ever holds is damage, not a summary, as is a
+// reading larger than a summary's whole bytes may be.
 constexpr std::uint64_t MaxSummaryReadings = 1u << 20;
+constexpr std::uint64_t MaxSummaryBytes = std::uint64_t(64) << 20;
 
 } // namespace
 
@@ -110,6 +112,15 @@ QByteArray EncodeSummary(const TBlockSummary& s)
     PutVarint(raw, std::uint64_t(s.CompleteCount));
     PutSigned(raw, s.FirstMs);
     PutSigned(raw, s.LastMs - s.FirstMs);
+    // The first complete reading comes first, on its own: it is the base of
+    // the block beside the summary, which is read for it alone.
+    if (s.CompleteCount > 0) {
+        for (const QByteArray& reading : {EncodeBlockBytes({s.FirstComplete}),
+                 EncodeBlockBytes({s.LatestComplete}, &s.FirstComplete)}) {
+            PutVarint(raw, std::uint64_t(reading.size()));
+            raw += reading;
+        }
+    }
     std::int64_t before = s.FirstMs;
     for (const std::int64_t t : s.FailedMs) {
         PutSigned(raw, t - before);
@@ -117,9 +128,6 @@ QByteArray EncodeSummary(const TBlockSummary& s)
     }
     if (s.CompleteCount == 0)
         return Deflate(raw);
-    const QByteArray ends = EncodeBlockBytes({s.FirstComplete, s.LatestComplete});
-    PutVarint(raw, std::uint64_t(ends.size()));
-    raw += ends;
     PutVarint(raw, s.Min.size());
     QByteArray steps, below, above, changes;
     std::size_t kept = 0;
@@ -153,32 +161,52 @@ QByteArray EncodeSummary(const TBlockSummary& s)
 
 namespace {
 
-// Summaries of format 3, from their inflated bytes.
-bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
+// A format-3 summary's head up to its first complete reading, which reading
+// receives (the summary's start and counts into s, when given).
+bool DecodeHead(TBlockReader& in, const QString& host, TReading* first, TBlockSummary& s)
 {
-    TBlockReader in(reinterpret_cast<const std::uint8_t*>(raw.constData()), std::size_t(raw.size()));
     in.Byte();
     const std::uint64_t count = in.Varint();
     const std::uint64_t complete = in.Varint();
-    if (!in.Ok() || count == 0 || count > std::uint64_t(MaxSummaryReadings) || complete > count)
+    if (!in.Ok() || count == 0 || count > MaxSummaryReadings || complete > count)
         return false;
     s.Count = int(count);
     s.CompleteCount = int(complete);
     s.FirstMs = in.Signed();
     s.LastMs = s.FirstMs + in.Signed();
+    if (complete == 0)
+        return in.Ok();
+    std::vector<TReading> one;
+    const std::uint64_t size = in.Varint();
+    const std::uint8_t* bytes = size <= MaxSummaryBytes ? in.Bytes(std::size_t(size)) : nullptr;
+    if (!bytes || !DecodeBlockBytes(bytes, std::size_t(size), host, one) || one.size() != 1)
+        return false;
+    *first = std::move(one.front());
+    return true;
+}
+
+// Summaries of format 3, from their inflated bytes.
+bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
+{
+    TBlockReader in(reinterpret_cast<const std::uint8_t*>(raw.constData()), std::size_t(raw.size()));
+    if (!DecodeHead(in, host, &s.FirstComplete, s))
+        return false;
+    if (s.CompleteCount > 0) {
+        std::vector<TReading> one;
+        const std::uint64_t size = in.Varint();
+        const std::uint8_t* bytes = size <= MaxSummaryBytes ? in.Bytes(std::size_t(size)) : nullptr;
+        if (!bytes
+            || !DecodeBlockBytes(bytes, std::size_t(size), host, one, [&s] { return &s.FirstComplete; })
+            || one.size() != 1)
+            return false;
+        s.LatestComplete = std::move(one.front());
+    }
     std::int64_t before = s.FirstMs;
-    s.FailedMs.resize(std::size_t(count - complete));
+    s.FailedMs.resize(std::size_t(s.Count - s.CompleteCount));
     for (std::int64_t& t : s.FailedMs)
         before = t = before + in.Signed();
-    if (complete == 0)
+    if (s.CompleteCount == 0)
         return in.Ok() && in.AtEnd();
-    const std::uint64_t endsSize = in.Varint();
-    const std::uint8_t* ends = endsSize <= std::uint64_t(raw.size()) ? in.Bytes(std::size_t(endsSize)) : nullptr;
-    std::vector<TReading> pair;
-    if (!ends || !DecodeBlockBytes(ends, std::size_t(endsSize), host, pair) || pair.size() != 2)
-        return false;
-    s.FirstComplete = std::move(pair[0]);
-    s.LatestComplete = std::move(pair[1]);
     const std::uint64_t tones = in.Varint();
     const std::uint64_t kept = in.Varint();
     if (!in.Ok() || tones > std::uint64_t(MaxToneCount) || kept > tones)
@@ -226,6 +254,41 @@ bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
 }
 
 } // namespace
+
+bool DecodeSummaryFirst(const QByteArray& data, const QString& host, TReading& first)
+{
+    // Read for every block of a period: only as much is inflated as the
+    // reading takes, into a buffer the thread keeps.
+    thread_local QByteArray raw;
+    TInflatingStart start(data, raw);
+    // The head before the reading: the format, four numbers and the reading's size.
+    constexpr std::size_t LongestHead = 1 + 5 * 10;
+    const std::size_t have = start.Upto(LongestHead);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(raw.constData());
+    if (have == 0 || bytes[0] != SummaryFormat) {
+        // Earlier summaries' blocks never start from them; read whole if asked.
+        TBlockSummary s;
+        if (!DecodeSummary(data, host, s) || s.CompleteCount == 0)
+            return false;
+        first = std::move(s.FirstComplete);
+        return true;
+    }
+    TBlockReader head(bytes, have);
+    head.Byte();
+    head.Varint();
+    const std::uint64_t complete = head.Varint();
+    head.Signed();
+    head.Signed();
+    const std::uint64_t size = head.Varint();
+    if (!head.Ok() || complete == 0 || size > MaxSummaryBytes)
+        return false;
+    const std::size_t needed = std::size_t(head.At() - bytes) + std::size_t(size);
+    if (start.Upto(needed) < needed)
+        return false;
+    TBlockReader in(bytes, needed);
+    TBlockSummary counts;
+    return DecodeHead(in, host, &first, counts);
+}
 
 bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s)
 {

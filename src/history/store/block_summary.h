@@ -61,3 +61,6 @@ TBlockSummary SummaryOf(const std::vector<TReading>& readings);
 // The summary as the store keeps it, compressed; false when damaged.
 QByteArray EncodeSummary(const TBlockSummary& summary);
 bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& summary);
+// Its first complete reading alone, the base of the block beside it: false
+// when damaged or it has none.
+bool DecodeSummaryFirst(const QByteArray& data, const QString& host, TReading& first);

@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -222,34 +223,128 @@ bool DecodeBlockBytes(const std::uint8_t* raw, std::size_t size, const QString& 
     return true;
 }
 
+namespace {
+
+// One zlib stream a thread, made once and reset for each block: making one
+// takes tens of kilobytes from the heap and hands them back, which for a
+// block of a few hundred bytes cost more than the compression itself.
+class TZStream {
+public:
+    explicit TZStream(bool deflating)
+        : FDeflating(deflating)
+        , FOk((deflating ? deflateInit(&FStream, 6) : inflateInit(&FStream)) == Z_OK)
+    {
+    }
+    ~TZStream()
+    {
+        if (FOk)
+            FDeflating ? deflateEnd(&FStream) : inflateEnd(&FStream);
+    }
+    TZStream(const TZStream&) = delete;
+    TZStream& operator=(const TZStream&) = delete;
+
+    z_stream* Reset()
+    {
+        if (!FOk || (FDeflating ? deflateReset(&FStream) : inflateReset(&FStream)) != Z_OK)
+            return nullptr;
+        return &FStream;
+    }
+
+private:
+    z_stream FStream{};
+    bool FDeflating;
+    bool FOk;
+};
+
+} // namespace
+
 QByteArray Deflate(const QByteArray& raw)
 {
+    thread_local TZStream deflater(true);
     QByteArray block;
     PutVarint(block, std::uint64_t(raw.size()));
     const qsizetype head = block.size();
-    uLongf packed = compressBound(uLong(raw.size()));
-    block.resize(head + qsizetype(packed));
-    compress2(reinterpret_cast<Bytef*>(block.data() + head), &packed, reinterpret_cast<const Bytef*>(raw.constData()),
-              uLong(raw.size()), 6);
-    block.resize(head + qsizetype(packed));
+    z_stream* z = deflater.Reset();
+    if (!z)
+        return {};
+    const uLong bound = deflateBound(z, uLong(raw.size()));
+    block.resize(head + qsizetype(bound));
+    z->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.constData()));
+    z->avail_in = uInt(raw.size());
+    z->next_out = reinterpret_cast<Bytef*>(block.data() + head);
+    z->avail_out = uInt(bound);
+    if (deflate(z, Z_FINISH) != Z_STREAM_END)
+        return {};
+    block.resize(head + qsizetype(z->total_out));
     return block;
 }
 
-bool Inflate(const QByteArray& packed, QByteArray& raw)
+namespace {
+
+TZStream& Inflater()
+{
+    thread_local TZStream inflater(false);
+    return inflater;
+}
+
+// The size the block names, and where its compressed bytes start; 0 when
+// damaged.
+std::uint64_t InflatedSize(const QByteArray& packed, std::size_t* headSize)
 {
     TBlockReader head(reinterpret_cast<const std::uint8_t*>(packed.constData()), std::size_t(packed.size()));
     const std::uint64_t rawSize = head.Varint();
     // A block never holds more than a few thousand readings of 8192 tones.
     if (!head.Ok() || rawSize == 0 || rawSize > (std::uint64_t(64) << 20))
-        return false;
+        return 0;
     QByteArray sizeBytes;
     PutVarint(sizeBytes, rawSize);
-    const std::size_t headSize = std::size_t(sizeBytes.size());
+    *headSize = std::size_t(sizeBytes.size());
+    return rawSize;
+}
+
+} // namespace
+
+bool Inflate(const QByteArray& packed, QByteArray& raw)
+{
+    std::size_t headSize = 0;
+    const std::uint64_t rawSize = InflatedSize(packed, &headSize);
+    z_stream* z = rawSize ? Inflater().Reset() : nullptr;
+    if (!z)
+        return false;
     raw.resize(qsizetype(rawSize));
-    uLongf unpacked = uLongf(rawSize);
-    return uncompress(reinterpret_cast<Bytef*>(raw.data()), &unpacked,
-                      reinterpret_cast<const Bytef*>(packed.constData() + headSize),
-                      uLong(std::size_t(packed.size()) - headSize))
-            == Z_OK
-        && unpacked == rawSize;
+    z->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData() + headSize));
+    z->avail_in = uInt(std::size_t(packed.size()) - headSize);
+    z->next_out = reinterpret_cast<Bytef*>(raw.data());
+    z->avail_out = uInt(rawSize);
+    return inflate(z, Z_FINISH) == Z_STREAM_END && z->total_out == rawSize;
+}
+
+TInflatingStart::TInflatingStart(const QByteArray& packed, QByteArray& raw)
+    : FRaw(raw)
+{
+    std::size_t headSize = 0;
+    const std::uint64_t rawSize = InflatedSize(packed, &headSize);
+    FStream = rawSize ? Inflater().Reset() : nullptr;
+    if (!FStream)
+        return;
+    raw.resize(qsizetype(rawSize));
+    FStream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData() + headSize));
+    FStream->avail_in = uInt(std::size_t(packed.size()) - headSize);
+    FStream->next_out = reinterpret_cast<Bytef*>(raw.data());
+}
+
+std::size_t TInflatingStart::Upto(std::size_t size)
+{
+    if (!FStream)
+        return 0;
+    size = std::min(size, std::size_t(FRaw.size()));
+    if (FStream->total_out < size) {
+        FStream->avail_out = uInt(size - FStream->total_out);
+        const int rc = inflate(FStream, Z_SYNC_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END) {
+            FStream = nullptr;
+            return 0;
+        }
+    }
+    return std::size_t(FStream->total_out);
 }

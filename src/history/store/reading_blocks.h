@@ -13,6 +13,8 @@
 #include <functional>
 #include <vector>
 
+struct z_stream_s;
+
 // Readings of one host, oldest first, as one compressed block; the host is
 // the block's row's, not kept inside. With a base, the block starts from
 // that reading's line, bits and figures as if it came just before the first
@@ -38,3 +40,18 @@ bool DecodeBlockBytes(const std::uint8_t* raw, std::size_t size, const QString& 
 QByteArray Deflate(const QByteArray& raw);
 // False when the data does not inflate to the size it names.
 bool Inflate(const QByteArray& packed, QByteArray& raw);
+
+// The start of a block's or summary's bytes only, for a reader that needs no
+// more: inflated into raw as far as asked. No other inflating on the thread
+// while it is in use.
+class TInflatingStart {
+public:
+    TInflatingStart(const QByteArray& packed, QByteArray& raw);
+    // Inflates the first size bytes (all there are, when fewer); how many
+    // are there, 0 when the data is damaged.
+    std::size_t Upto(std::size_t size);
+
+private:
+    QByteArray& FRaw;
+    z_stream_s* FStream = nullptr;
+};

@@ -6,6 +6,8 @@
 #include "history/store/store_sql.h"
 #include "line/output_formats.h"
 
+#include <algorithm>
+
 // What the store gives back: a period's readings or summaries, its hosts
 // and how many readings a period holds.
 
@@ -43,8 +45,11 @@ TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, 
     std::int64_t hourSpan = 0;
     bool going = true;
     const auto flush = [&] {
-        std::stable_sort(hour.begin(), hour.end(),
-                         [](const TReading& a, const TReading& b) { return a.TimeMs < b.TimeMs; });
+        // An hour of one host's block is in order already; sorting it anyway
+        // moves every reading, figures and all, a few times over.
+        const auto earlier = [](const TReading& a, const TReading& b) { return a.TimeMs < b.TimeMs; };
+        if (!std::is_sorted(hour.begin(), hour.end(), earlier))
+            std::stable_sort(hour.begin(), hour.end(), earlier);
         for (const TReading& reading : hour) {
             if (going && reading.TimeMs >= sinceMs && reading.TimeMs < untilMs)
                 going = each(reading);
@@ -64,7 +69,11 @@ TReadResult TReadingStore::ReadEach(std::int64_t sinceMs, std::int64_t untilMs, 
                 QStringLiteral("the block is damaged")});
             continue;
         }
-        hour.insert(hour.end(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
+        // Most hours are one block: taken as it is, not moved reading by reading.
+        if (hour.empty())
+            hour.swap(block);
+        else
+            hour.insert(hour.end(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
     }
     flush();
     if (going && rc != SQLITE_DONE)
