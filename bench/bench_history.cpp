@@ -415,18 +415,17 @@ BENCHMARK(BM_BlockSpan)->Arg(15)->Arg(60)->Arg(360)->Arg(1440)->Unit(benchmark::
 // The blocks alone, without their summaries or the store's own writing and
 // reading; BM_FiguresBesideToday measures the store's file.
 //
-// What it shows (blocks of format 3). The figures add about 31 % to the
-// year's file (5.96 MB against 4.54; the blocks alone 601 bytes an hour
-// against 474, 27 %), and neither layout nor compression can take much more
-// off: each hour's block stands alone, so it holds its first reading's
-// figures whole (about 65 bytes compressed: rates and counts that nothing
-// else in the block repeats), and the FEC counts' growth from one minute to
-// the next is noise no layout predicts (about 30 bytes).
-// On a shared machine the times swing by half from run to run; counted in
-// instructions (callgrind), decoding 1 takes 1.25x of 0 and recording 1.21x
-// (format 2: 1.49x and 1.38x). The 17a year's blocks are 5 % smaller than
-// format 2's, but at about 4 KB they straddle SQLite's page, so its file
-// moves with where each block falls (39.3 MB for format 2, 41.8 now).
+// What it shows. The blocks here stand alone; the store's start from the
+// first complete reading its summary keeps whole (BM_FiguresBesideToday), so
+// this is what an hour costs where the block keeps everything itself: the
+// figures add 27 % to the blocks (601 bytes an hour against 474). Of that,
+// about 65 bytes are the first reading's figures whole (rates and counts
+// nothing else in the block repeats), which the store's blocks leave to the
+// summary, and about 30 the FEC counts' growth from minute to minute, noise
+// no layout predicts. On a shared machine the times swing by half from run
+// to run; counted in instructions (callgrind), decoding 1 takes 1.25x of 0
+// and recording 1.21x. The 17a year's blocks are about 4 KB and straddle
+// SQLite's page, so its file moves with where each block falls (41.7 MB).
 void BM_ExtrasYear(benchmark::State& state)
 {
     const int kind = int(state.range(0));
@@ -497,25 +496,26 @@ BENCHMARK(BM_ExtrasYear)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iter
 // The "_vs_today" counters divide 1's and 2's by 0's median in the same run.
 //
 // Measured (medians of 3 repetitions; ratios to 0 side by side in one run,
-// two runs on a shared 2-core machine), blocks of format 3 and summaries of
-// format 2 (only the tones that say something):
+// two runs on a shared 2-core machine), blocks of format 4 that start from
+// their summary's first complete reading, and summaries of format 3:
 //
 //        year_MB         block + summary   record_us           last24h_ms
-//   0     7.11           474 + 273 B/hour  122, 120 us         0.98, 0.98 ms
-//   1     8.83 (1.24x)   474 + 406         0.96x, 0.99x        0.98x, 0.99x
-//   2    11.69 (1.64x)   601 + 493         1.22x, 1.25x        1.18x, 1.22x
+//   0     7.11           474 + 273 B/hour  97, RUN2 us         1.10, RUN2 ms
+//   1     5.96 (0.84x)   407 + 189         0.97x, RUN2x        1.02x, RUN2x
+//   2     7.11 (1.00x)   479 + 267         1.10x, RUN2x        1.17x, RUN2x
 //
-// So 2 is far past its size target and at the edge of the times'. Figures add
-// 127 bytes an hour to the block and 87 to the summary, whose first and
-// latest readings carry them whole; and even without figures the summaries
-// of the tones that say something are larger than those of every tone (406
-// against 273): about a hundred tones move in this line's hour, and six bytes
-// each compress worse than the runs of zeros of every tone. SQLite then adds
-// a step: it keeps whole rows in 4 KiB pages, 5 rows a page at 0's 747 bytes,
-// 4 at 1's 880 and 3 at 2's 1094, so the pages' unused room grows from 0.3 MB
-// to 1.0 and 2.1 MB and the file grows 1.64x for 1.45x the bytes. Within
-// 1.10x, rows with figures have to stay 5 a page: an hour's block and
-// summary within about 780 bytes.
+// Before (blocks of format 3 standing alone, summaries of six bytes a
+// changing tone, their two readings compressed apart): 8.83 MB (1.24x) for 1
+// and 11.69 MB (1.64x) for 2, recording 1.22x to 1.25x and the last 24 hours
+// 1.15x to 1.22x. The figures cost an hour's row about 150 bytes (127 in the
+// block, 87 in the summary, whose first and latest readings carry them
+// whole); the block no longer keeping its first reading again saves about as
+// much: its bits whole and its figures whole, 67 and 65 bytes compressed.
+// The summaries' tones a column at a time (steps between tones, then the
+// distances below and above, then the counts) take 189 bytes where six
+// bytes a tone took 406 and every tone 273: about a hundred tones move in
+// this line's hour. SQLite keeps whole rows in 4 KiB pages, 5 rows a page at
+// 0's 747 bytes an hour and at 2's 746, so the two files come out the same.
 struct TBesideYear {
     QString Path;
     TYearBytes Bytes;

@@ -28,6 +28,7 @@
 #include "history/figures/history_views.h"
 #include "history/window/history_window.h"
 #include "history/store/reading_store.h"
+#include "support/older_layouts.h"
 #include "support/version1_store.h"
 #include "history_year.h"
 #include "year_store.h"
@@ -162,7 +163,7 @@ QString YearPaths[5];
 bool WithoutSummaries(const QString& path)
 {
     sqlite3* db = nullptr;
-    const bool done = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK
+    const bool done = BlocksStandAlone(path) && sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK
         && sqlite3_exec(db, "ALTER TABLE blocks DROP COLUMN summary; PRAGMA user_version = 2; VACUUM", nullptr,
                         nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);

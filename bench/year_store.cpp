@@ -1,6 +1,7 @@
 #include "year_store.h"
 
 #include "history/store/block_extras.h"
+#include "history/store/block_row.h"
 #include "history/store/block_summary.h"
 #include "history/store/reading_blocks.h"
 #include "history/store/reading_store.h"
@@ -16,10 +17,15 @@
 QByteArray EncodeFirstFormatBlock(const std::vector<TReading>& readings)
 {
     // Readings without extras end the current block with their last bits,
-    // exactly where the first format ended.
-    QByteArray raw;
-    if (!Inflate(EncodeBlock(readings), raw) || raw.isEmpty())
+    // exactly where the first format ended; that format had no base, whose
+    // byte (0: none) follows the count today.
+    QByteArray raw = EncodeBlockBytes(readings);
+    QByteArray count;
+    PutVarint(count, readings.size());
+    const qsizetype baseAt = 1 + count.size();
+    if (raw.size() <= baseAt || raw[baseAt] != 0)
         return {};
+    raw.remove(baseAt, 1);
     raw[0] = char(1);
     return Deflate(raw);
 }
@@ -97,9 +103,11 @@ bool WriteYearStore(const QString& path, const QString& host, int count, const s
     const auto flush = [&] {
         if (block.empty() || !ok)
             return;
-        const QByteArray data = before ? EncodeFirstFormatBlock(block) : EncodeBlock(block);
         const TBlockSummary made = SummaryOf(block);
-        const QByteArray summary = before ? EncodeDenseSummary(made) : EncodeSummary(made);
+        const TBlockRow row = before ? TBlockRow{EncodeFirstFormatBlock(block), EncodeDenseSummary(made)}
+                                     : EncodeBlockRow(block, made);
+        const QByteArray& data = row.Data;
+        const QByteArray& summary = row.Summary;
         if (before && !ReadsBack(data, summary, host, made, block.size())) {
             ok = false;
             return;
