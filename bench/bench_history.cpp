@@ -495,14 +495,19 @@ BENCHMARK(BM_ExtrasYear)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iter
 // its line figures (target: 2 within 1.2x of 0).
 // The "_vs_today" counters divide 1's and 2's by 0's median in the same run.
 //
-// Measured (medians of 3 repetitions; ratios to 0 side by side in one run,
-// two runs on a shared 2-core machine), blocks of format 4 that start from
+// Measured (medians of 3 repetitions; ratios to 0 side by side in one run;
+// five runs on a shared 2-core machine), blocks of format 4 that start from
 // their summary's first complete reading, and summaries of format 3:
 //
 //        year_MB         block + summary   record_us           last24h_ms
-//   0     7.11           474 + 273 B/hour  97, RUN2 us         1.10, RUN2 ms
-//   1     5.96 (0.84x)   407 + 189         0.97x, RUN2x        1.02x, RUN2x
-//   2     7.11 (1.00x)   479 + 267         1.10x, RUN2x        1.17x, RUN2x
+//   0     7.11           474 + 273 B/hour  85 to 139 us        0.65 to 1.03 ms
+//   1     5.96 (0.84x)   407 + 189         0.87x to 1.01x      0.89x to 1.13x
+//   2     7.11 (1.00x)   479 + 267         1.18x to 1.35x      1.09x to 1.25x
+//
+// The times swing with the machine by more than the figures cost; counted in
+// instructions (callgrind, 240 recordings and 20 reads of the last 24 hours
+// outside the opening), 2 records in 1.16x of 0's and reads in 1.15x (1 in
+// 1.00x and 0.90x).
 //
 // Before (blocks of format 3 standing alone, summaries of six bytes a
 // changing tone, their two readings compressed apart): 8.83 MB (1.24x) for 1
