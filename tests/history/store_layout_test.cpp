@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -286,6 +287,79 @@ TEST(BlockSummaries, TodaysAndEarlierFormRead)
             EXPECT_TRUE(DecodeSummary(data, block.front().Host, read));
             EXPECT_TRUE(read == summary) << (vdsl ? "vdsl" : "today's line");
         }
+    }
+}
+
+// The base of a block is its summary's first complete reading, read alone
+// from as little of the summary as holds it; summaries of earlier forms are
+// read whole for it.
+TEST(BlockSummaries, TheFirstCompleteReadingReadsAlone)
+{
+    const auto minutes = [](int from, int to, auto&& make) {
+        std::vector<TReading> readings;
+        for (int minute = from; minute < to; ++minute)
+            readings.push_back(make(minute));
+        return readings;
+    };
+    TReading noTones = LineReading(0);
+    noTones.Bits.clear();
+    const struct {
+        const char* name;
+        std::vector<TReading> readings;
+    } cases[] = {
+        {"an hour of today's line", minutes(0, 60, [](int m) { return LineReading(m); })},
+        {"a VDSL2 line with its figures and SNR", minutes(0, 3, [](int m) { return VdslWithExtras(m); })},
+        {"failed cycles first", minutes(0, 50, [](int m) {
+             TReading r = LineReading(m);
+             r.Completed = m >= 45;
+             return r;
+         })},
+        {"every cycle failed", minutes(0, 5, [](int m) { return ZyxelReading(1'700'000'000'000 + m * Minute); })},
+        {"a line of no tones, shorter than the head", {noTones}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TBlockSummary summary = SummaryOf(c.readings);
+        for (const QByteArray& data : {EncodeSummary(summary), EarlierSummary(summary, 1), EarlierSummary(summary, 2)}) {
+            TReading first;
+            EXPECT_EQ(DecodeSummaryFirst(data, c.readings.front().Host, first), summary.CompleteCount > 0);
+            if (summary.CompleteCount > 0) {
+                EXPECT_TRUE(first == summary.FirstComplete);
+            }
+        }
+    }
+}
+
+// Compression keeps one stream a thread: whatever the block before did to it
+// (a large one, a damaged one, one inflated only in part), the next block
+// comes back whole.
+TEST(ReadingBlocks, EachBlockInflatesAfresh)
+{
+    QByteArray large(200'000, '\0');
+    for (qsizetype i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7919) % 251);
+    const QByteArray small("ab"), packedLarge = Deflate(large);
+    const struct {
+        const char* name;
+        std::function<void()> before;
+    } cases[] = {
+        {"a large block", [&] { QByteArray raw; ASSERT_TRUE(Inflate(packedLarge, raw)); EXPECT_EQ(raw, large); }},
+        {"a damaged block", [&] { QByteArray raw; EXPECT_FALSE(Inflate(packedLarge.left(packedLarge.size() / 2), raw)); }},
+        {"a start only", [&] {
+             QByteArray raw;
+             TInflatingStart start(packedLarge, raw);
+             EXPECT_EQ(start.Upto(10), 10u);
+             EXPECT_EQ(raw.left(10), large.left(10));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        QByteArray raw;
+        ASSERT_TRUE(Inflate(Deflate(small), raw));
+        EXPECT_EQ(raw, small);
+        ASSERT_TRUE(Inflate(Deflate(large), raw));
+        EXPECT_EQ(raw, large);
     }
 }
 
