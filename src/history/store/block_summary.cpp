@@ -255,11 +255,10 @@ bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
 
 } // namespace
 
-bool DecodeSummaryFirst(const QByteArray& data, const QString& host, TReading& first)
+namespace {
+
+bool DecodeFirstInto(QByteArray& raw, const QByteArray& data, const QString& host, TReading& first)
 {
-    // Read for every block of a period: only as much is inflated as the
-    // reading takes, into a buffer the thread keeps.
-    thread_local QByteArray raw;
     TInflatingStart start(data, raw);
     // The head before the reading: the format, four numbers and the reading's size.
     constexpr std::size_t LongestHead = 1 + 5 * 10;
@@ -288,6 +287,20 @@ bool DecodeSummaryFirst(const QByteArray& data, const QString& host, TReading& f
     TBlockReader in(bytes, needed);
     TBlockSummary counts;
     return DecodeHead(in, host, &first, counts);
+}
+
+} // namespace
+
+bool DecodeSummaryFirst(const QByteArray& data, const QString& host, TReading& first)
+{
+    // Read for every block of a period: only as much is inflated as the
+    // reading takes, into a buffer the thread keeps, unless a summary that
+    // names a size far past any real one made it large.
+    thread_local QByteArray raw;
+    const bool read = DecodeFirstInto(raw, data, host, first);
+    if (raw.capacity() > (qsizetype(1) << 20))
+        raw = QByteArray();
+    return read;
 }
 
 bool DecodeSummary(const QByteArray& data, const QString& host, TBlockSummary& s)
