@@ -31,6 +31,13 @@ inline std::int64_t UnZigZag(std::uint64_t value)
     return std::int64_t(value >> 1) ^ -std::int64_t(value & 1);
 }
 
+// A time plus a step read from a file: a damaged step wraps instead of
+// overflowing, and the reading it makes is judged by what it holds.
+inline std::int64_t Stepped(std::int64_t value, std::int64_t step)
+{
+    return std::int64_t(std::uint64_t(value) + std::uint64_t(step));
+}
+
 inline void PutSigned(QByteArray& out, std::int64_t value)
 {
     PutVarint(out, ZigZag(value));

@@ -514,7 +514,7 @@ void GetExtras(TBlockReader& in, std::vector<TReading>& readings, const std::vec
         if (!figured[w])
             continue;
         figures.push_back(&with[w]->Figures);
-        elapsedMs.push_back(before ? with[w]->TimeMs - before->TimeMs : 0);
+        elapsedMs.push_back(before ? Stepped(with[w]->TimeMs, std::int64_t(0 - std::uint64_t(before->TimeMs))) : 0);
         before = with[w];
     }
     if (figures.size() > (known ? 1u : 0u))

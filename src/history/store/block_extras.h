@@ -33,7 +33,10 @@ void GetSpectra(TBlockReader& in, TToneSpectra& spectra);
 // as the value is only ever compared with the one read).
 inline std::int64_t ExpectedSinceLink(std::int64_t sinceLinkS, std::int64_t elapsedMs)
 {
-    return std::int64_t(std::uint64_t(sinceLinkS) + std::uint64_t((elapsedMs + 500) / 1000));
+    // Rounded to the second; a damaged block's time step cannot overflow it.
+    const std::int64_t seconds
+        = elapsedMs >= 0 ? std::int64_t((std::uint64_t(elapsedMs) + 500) / 1000) : (elapsedMs + 500) / 1000;
+    return std::int64_t(std::uint64_t(sinceLinkS) + std::uint64_t(seconds));
 }
 
 // Every optional figure of the line in the blocks' one fixed order, each as

@@ -173,7 +173,7 @@ bool DecodeHead(TBlockReader& in, const QString& host, TReading* first, TBlockSu
     s.Count = int(count);
     s.CompleteCount = int(complete);
     s.FirstMs = in.Signed();
-    s.LastMs = s.FirstMs + in.Signed();
+    s.LastMs = Stepped(s.FirstMs, in.Signed());
     if (complete == 0)
         return in.Ok();
     std::vector<TReading> one;
@@ -204,7 +204,7 @@ bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
     std::int64_t before = s.FirstMs;
     s.FailedMs.resize(std::size_t(s.Count - s.CompleteCount));
     for (std::int64_t& t : s.FailedMs)
-        before = t = before + in.Signed();
+        before = t = Stepped(before, in.Signed());
     if (s.CompleteCount == 0)
         return in.Ok() && in.AtEnd();
     const std::uint64_t tones = in.Varint();
@@ -242,7 +242,7 @@ bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
         s.Changes[t] = std::uint16_t(changes);
     }
     for (TRatePoint& p : s.Extremes) {
-        const std::int64_t t = s.FirstMs + in.Signed();
+        const std::int64_t t = Stepped(s.FirstMs, in.Signed());
         const std::uint64_t up = in.Varint();
         const std::uint64_t down = in.Varint();
         if (up > std::uint64_t(INT32_MAX) || down > std::uint64_t(INT32_MAX))

@@ -170,7 +170,7 @@ bool DecodeBlockBytes(const std::uint8_t* raw, std::size_t size, const QString& 
         const std::uint8_t flags = in.Byte();
         if (flags & ~knownFlags)
             in.Bad();
-        time += in.Signed();
+        time = Stepped(time, in.Signed());
         if (flags & LineFlag) {
             const std::uint64_t tones = in.Varint();
             if (tones > std::uint64_t(MaxToneCount)) {
