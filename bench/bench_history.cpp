@@ -408,9 +408,10 @@ BENCHMARK(BM_BlockSpan)->Arg(15)->Arg(60)->Arg(360)->Arg(1440)->Unit(benchmark::
 // the runs above), 1 its outcome and the line's figures and counters, 2 a
 // VDSL2 17a line's 4096 tones with figures and SNR in groups of 8. The year
 // is cut into the store's hour blocks and written as BlockSpan writes them:
-// the year's size ("year_MB": targets, 1 at most 10 % above 0, 2 at most
-// 60 MB), recording a reading over a block's filling ("record_us": 1 within
-// 1.2x of 0) and the last 24 hours decoded ("last24h_ms": 1 within 1.2x of 0).
+// the year's size ("year_MB": target for 2, at most 60 MB), recording a
+// reading over a block's filling ("record_us") and the last 24 hours decoded
+// ("last24h_ms"). The figures' targets are measured on the store's own file
+// beside today's layout, by BM_FiguresBesideToday.
 //
 // The blocks alone, without their summaries or the store's own writing and
 // reading; BM_FiguresBesideToday measures the store's file.
