@@ -161,9 +161,8 @@ QByteArray EncodeSummary(const TBlockSummary& s)
 
 namespace {
 
-// A format-3 summary's head up to its first complete reading, which reading
-// receives (the summary's start and counts into s, when given).
-bool DecodeHead(TBlockReader& in, const QString& host, TReading* first, TBlockSummary& s)
+// A format-3 summary's counts and times, up to its readings.
+bool DecodeHead(TBlockReader& in, TBlockSummary& s)
 {
     in.Byte();
     const std::uint64_t count = in.Varint();
@@ -174,14 +173,19 @@ bool DecodeHead(TBlockReader& in, const QString& host, TReading* first, TBlockSu
     s.CompleteCount = int(complete);
     s.FirstMs = in.Signed();
     s.LastMs = Stepped(s.FirstMs, in.Signed());
-    if (complete == 0)
-        return in.Ok();
-    std::vector<TReading> one;
+    return in.Ok();
+}
+
+// One reading kept as a block of its own after its size, starting from base
+// as blocks do.
+bool DecodeOne(TBlockReader& in, const QString& host, TReading& into, const TReading* base = nullptr)
+{
     const std::uint64_t size = in.Varint();
     const std::uint8_t* bytes = size <= MaxSummaryBytes ? in.Bytes(std::size_t(size)) : nullptr;
-    if (!bytes || !DecodeBlockBytes(bytes, std::size_t(size), host, one) || one.size() != 1)
+    std::vector<TReading> one;
+    if (!bytes || !DecodeBlockBytes(bytes, std::size_t(size), host, one, [base] { return base; }) || one.size() != 1)
         return false;
-    *first = std::move(one.front());
+    into = std::move(one.front());
     return true;
 }
 
@@ -189,18 +193,10 @@ bool DecodeHead(TBlockReader& in, const QString& host, TReading* first, TBlockSu
 bool DecodeColumns(const QByteArray& raw, const QString& host, TBlockSummary& s)
 {
     TBlockReader in(reinterpret_cast<const std::uint8_t*>(raw.constData()), std::size_t(raw.size()));
-    if (!DecodeHead(in, host, &s.FirstComplete, s))
+    if (!DecodeHead(in, s)
+        || (s.CompleteCount > 0
+            && (!DecodeOne(in, host, s.FirstComplete) || !DecodeOne(in, host, s.LatestComplete, &s.FirstComplete))))
         return false;
-    if (s.CompleteCount > 0) {
-        std::vector<TReading> one;
-        const std::uint64_t size = in.Varint();
-        const std::uint8_t* bytes = size <= MaxSummaryBytes ? in.Bytes(std::size_t(size)) : nullptr;
-        if (!bytes
-            || !DecodeBlockBytes(bytes, std::size_t(size), host, one, [&s] { return &s.FirstComplete; })
-            || one.size() != 1)
-            return false;
-        s.LatestComplete = std::move(one.front());
-    }
     std::int64_t before = s.FirstMs;
     s.FailedMs.resize(std::size_t(s.Count - s.CompleteCount));
     for (std::int64_t& t : s.FailedMs)
@@ -273,20 +269,16 @@ bool DecodeFirstInto(QByteArray& raw, const QByteArray& data, const QString& hos
         return true;
     }
     TBlockReader head(bytes, have);
-    head.Byte();
-    head.Varint();
-    const std::uint64_t complete = head.Varint();
-    head.Signed();
-    head.Signed();
-    const std::uint64_t size = head.Varint();
-    if (!head.Ok() || complete == 0 || size > MaxSummaryBytes)
-        return false;
-    const std::size_t needed = std::size_t(head.At() - bytes) + std::size_t(size);
-    if (start.Upto(needed) < needed)
-        return false;
-    TBlockReader in(bytes, needed);
     TBlockSummary counts;
-    return DecodeHead(in, host, &first, counts);
+    if (!DecodeHead(head, counts) || counts.CompleteCount == 0)
+        return false;
+    const std::uint8_t* reading = head.At();
+    const std::uint64_t size = head.Varint();
+    const std::size_t needed = std::size_t(head.At() - bytes) + std::size_t(size);
+    if (!head.Ok() || size > MaxSummaryBytes || start.Upto(needed) < needed)
+        return false;
+    TBlockReader in(reading, std::size_t(bytes + needed - reading));
+    return DecodeOne(in, host, first);
 }
 
 } // namespace
