@@ -4,7 +4,6 @@
 #include "history/store/block_row.h"
 #include "history/store/reading_blocks.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
@@ -27,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     check({read.FirstComplete, read.LatestComplete});
     TReading first;
-    DecodeSummaryFirst(summary, {}, first);
-    check({first});
     std::vector<TReading> readings;
+    DecodeSummaryFirst(summary, {}, first);
     DecodeBlockRow(block, summary, {}, readings);
+    check({first});
     check(readings);
     // Cut short, as a damaged file would hold them.
     DecodeBlockRow(block.left(block.size() / 2), summary.left(summary.size() / 2), {}, readings);
